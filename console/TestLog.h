@@ -1,0 +1,52 @@
+// The test log: WriteLog appends timestamped, scrambled lines to LogLines (in memory, every run
+// since start-up); FinishRun saves them whole as "Test.log". Safe to call from any thread.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Platform.h"
+
+// At most this many characters of a formatted message are kept, so that a whole line
+// (26-character prefix, message, terminator) fits in 300 bytes.
+inline constexpr std::size_t kMaxLogMessage = 273;
+inline constexpr std::size_t kLogPrefixLength = 26;
+inline constexpr const char* kLogFileName = "Test.log";
+inline constexpr const char* kLogSeparator = "----------------------------------------";
+
+// The in-memory log. Created by CreateLogLines (FormCreate, or earlier), released by
+// ReleaseLogLines (FormClose). Every access goes through the functions below, which serialise.
+void CreateLogLines();
+void ReleaseLogLines();
+bool LogLinesExist();
+// A copy of the lines (for saving, tests and the CLI).
+std::vector<std::string> LogLinesSnapshot();
+std::size_t LogLineCount();
+// The last stored line, or empty when there is none.
+std::string LastLogLine();
+
+// Formats with printf rules and logs the result. Only for formats written in this program:
+// never pass text from a device, the registry or the operator as the format.
+void WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Logs an already formatted message literally ("%" is not a conversion).
+void WriteLogText(std::string_view message);
+
+// The character transformation of a message with offset k (0 to 14).
+std::string ScrambleLogText(std::string_view text, int k);
+// Its inverse for printable results: the message as it was, for veltrane-log. Characters that
+// no message character can produce come back as '?'.
+std::string UnscrambleLogText(std::string_view text, int k);
+// The offset WriteLog uses for a prefix: the sum of the two digits of its seconds.
+int LogOffsetForPrefix(std::string_view prefix);
+
+// The host information block at the start of every run.
+void WriteHostReport();
+
+// Writes every line of LogLines, CR LF after each, to "Test.log" in the current directory,
+// replacing it. False when the file cannot be created or written.
+bool SaveLogLines(const char* fileName = kLogFileName);
+
+// "%4d-%02d-%02d %2d:%02d:%02d" of a local time (hour padded with a space).
+std::string FormatDateTime(const platform::LocalTime& t);

@@ -1,0 +1,87 @@
+// The main window TForm1: the device combo, the model table, the step list, run control and the
+// device-change handling. Owns its controls; the console globals below live for the program.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "platform/Platform.h"
+#include "ui/Controls.h"
+
+struct DeviceEntry;
+class SequenceWorker;
+
+// Worker class of a model-table row.
+enum class WorkerClass { kTM36K, kTM36P, kLQ40, kHV, kZP };
+
+// One row of the model table: tried in order, the first match wins.
+struct ModelRow {
+  bool testsModelName;       // true: ModelName contains `text`; false: VidPidText contains it
+  const char* text;
+  const char* stepList;      // "ITEM" resource name
+  int picture;               // 0..4 = Image1..Image5
+  WorkerClass worker;
+};
+// The first matching row for an entry, or null.
+const ModelRow* MatchModelRow(const DeviceEntry& entry);
+
+// Run state shared with the worker. The GUI thread writes them only at Start, before the worker
+// exists; atomics keep the worker's writes and the GUI thread's reads race-free.
+extern std::atomic<bool> RunActive;
+extern std::atomic<int> StepState;
+extern int RequestedIndex;
+extern int ShownPicture;
+extern platform::Handle PauseEvent;
+extern platform::LocalTime RunStartTime;
+extern platform::LocalTime RunEndTime;
+
+class TForm1 : public ui::Form {
+ public:
+  TForm1();
+  ~TForm1() override;
+
+  // Event handlers (GUI thread).
+  void FormCreate();
+  void FormClose();
+  void ComboBox1Change();
+  void Button1Click();
+  void Button2Click();
+  void Timer1Timer();
+
+  void RefreshDeviceCombo();
+  void FinishRun();
+  long OnDeviceChange(unsigned long eventCode);
+  bool PruneDepartedDevices();
+  long Dispatch(unsigned message, unsigned long wParam, long lParam) override;
+
+  // Called by the worker as its last act: enables Timer1 on the GUI thread.
+  void EnableTimer1();
+
+  ui::Panel Panel1;
+  ui::Label Label1;
+  ui::Label Label2;
+  ui::ComboBox ComboBox1;
+  ui::Image Image1;
+  ui::Image Image2;
+  ui::Image Image3;
+  ui::Image Image4;
+  ui::Image Image5;
+  ui::ListView ListView1;
+  ui::Button Button1;
+  ui::Button Button2;
+  ui::ImageList ImageList1;
+  ui::Timer Timer1;
+
+  ui::Image* Picture(int index);
+
+ private:
+  void StopWorker();
+  std::unique_ptr<SequenceWorker> worker_;
+  DeviceEntry* runEntry_ = nullptr;   // the entry the running worker tests
+  bool runEntryDropped_ = false;      // it left DeviceList during the run; free it at the end
+  std::unique_ptr<DeviceEntry> droppedEntry_;
+  bool created_ = false;
+};
+
+extern TForm1* Form1;

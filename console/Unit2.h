@@ -1,0 +1,22 @@
+// The result dialog TForm2: result word, start and end times, and the result memo (ResultLines).
+#pragma once
+
+#include "ui/Controls.h"
+
+class TForm2 : public ui::Form {
+ public:
+  TForm2();
+  void Button1Click();
+
+  ui::Label Label1;
+  ui::Label Label2;
+  ui::Label Label3;
+  ui::Label Label4;
+  ui::Label Label5;
+  ui::Label Label6;
+  ui::Memo Memo1;
+  ui::Button Button1;
+  ui::Button Button2;
+};
+
+extern TForm2* Form2;

@@ -1,0 +1,82 @@
+// One attached autoloader (DeviceEntry), the list that owns the entries (DeviceList) and the
+// entry chosen by the operator (SelectedDevice). Entries are created, changed and removed on the
+// GUI thread; a running worker reads the entry it tests, so the fields that removal handling
+// changes under it are atomic and the texts it may clear are behind the entry's lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+// Flag characters of links, claims and ports: '0' closed/free, '1' open/taken, byte 0 departed.
+inline constexpr char kFlagClosed = '0';
+inline constexpr char kFlagOpen = '1';
+inline constexpr char kFlagDeparted = '\0';
+
+using DeviceFlag = std::atomic<char>;
+
+struct DeviceEntry {
+  DeviceEntry();
+  ~DeviceEntry();
+  DeviceEntry(const DeviceEntry&) = delete;
+  DeviceEntry& operator=(const DeviceEntry&) = delete;
+
+  // The open-state characters of the port entries behind link 1, slot 1, link 2 and slot 2;
+  // valid while the matching flag is '1'. They point into the port tree.
+  std::atomic<char>* Link1PortRef = nullptr;
+  std::atomic<char>* Claim1PortRef = nullptr;
+  std::atomic<char>* Link2PortRef = nullptr;
+  std::atomic<char>* Claim2PortRef = nullptr;
+
+  DeviceFlag Link1Flag{kFlagOpen};
+  DeviceFlag Claim1Flag{kFlagClosed};
+  DeviceFlag Link2Flag{kFlagClosed};
+  DeviceFlag Claim2Flag{kFlagClosed};
+
+  std::string HubPrefix;
+  char VidPidText[20] = {};  // "VID_1723&PID_0935", zero-terminated
+  std::string Description;
+
+  std::atomic<platform::Handle> Link1Read{platform::kInvalidHandle};
+  std::atomic<platform::Handle> Link1Write{platform::kInvalidHandle};
+  std::atomic<platform::Handle> Link2Read{platform::kInvalidHandle};
+  std::atomic<platform::Handle> Link2Write{platform::kInvalidHandle};
+
+  std::atomic<std::int8_t> PrinterCount{0};
+  std::atomic<std::uint8_t> PrinterPort{0};
+  std::atomic<std::int8_t> HvCount{0};
+  std::atomic<std::uint8_t> HvPort{0};
+  std::atomic<std::int8_t> DriveCount{0};
+  std::atomic<char> DriveLetter1{0};
+  std::atomic<char> DriveLetter2{0};
+  std::atomic<std::uint8_t> Usb3Connection{0};
+
+  std::string ModelName;
+
+  // The claimed printer's queue name (or "No Install Software"); empty when none. Read by the
+  // worker while the GUI thread may clear it on removal, hence the lock.
+  std::string GetPrinterName() const;
+  void SetPrinterName(std::string name);
+
+  // True when VidPidText contains the given text (the models are told apart this way).
+  bool VidPidContains(const char* text) const;
+
+ private:
+  mutable std::mutex textLock_;
+  std::string printerName_;
+};
+
+// Closes the handle if it is open and leaves it invalid.
+void CloseDeviceHandle(std::atomic<platform::Handle>& handle);
+
+// The discovered autoloaders in discovery order; the index is the combo index.
+using DeviceListType = std::vector<std::unique_ptr<DeviceEntry>>;
+extern DeviceListType DeviceList;
+
+// The entry chosen in the combo box, or null. Written on the GUI thread only.
+extern DeviceEntry* SelectedDevice;

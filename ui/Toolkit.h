@@ -1,0 +1,64 @@
+// The toolkit backend: the GUI thread's loop, synchronous invokes from other threads, message
+// boxes and modal dialogs. One backend per program (headless or win32), installed with SetToolkit.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "ui/Controls.h"
+
+namespace ui {
+
+// MessageBoxA flags and answers the system uses (same values as winuser.h).
+inline constexpr unsigned kMbOk = 0x0;
+inline constexpr unsigned kMbOkCancel = 0x1;
+inline constexpr unsigned kMbRetryCancel = 0x5;
+inline constexpr unsigned kMbCancelTryContinue = 0x6;
+inline constexpr unsigned kMbIconError = 0x10;
+inline constexpr unsigned kMbIconWarning = 0x30;
+inline constexpr unsigned kMbIconInformation = 0x40;
+inline constexpr unsigned kMbTypeMask = 0xF;
+inline constexpr unsigned kMbIconMask = 0xF0;
+
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr int kIdRetry = 4;
+inline constexpr int kIdTryAgain = 10;
+inline constexpr int kIdContinue = 11;
+
+// WM_DEVICECHANGE and the two event codes the console handles.
+inline constexpr unsigned kWmDeviceChange = 0x0219;
+inline constexpr unsigned long kDbtDeviceArrival = 0x8000;
+inline constexpr unsigned long kDbtDeviceRemoveComplete = 0x8004;
+
+class Toolkit {
+ public:
+  virtual ~Toolkit() = default;
+
+  // True on the GUI thread (the thread that created the toolkit).
+  virtual bool IsGuiThread() const = 0;
+  // Runs fn on the GUI thread and returns when it has run. On the GUI thread it runs at once.
+  // Calls from one thread take effect in call order. Blocks the caller until done.
+  virtual void Invoke(const std::function<void()>& fn) = 0;
+  // Queues fn to run on the GUI thread later (window messages); never blocks.
+  virtual void Post(std::function<void()> fn) = 0;
+  // MessageBoxA(owner, text, caption, flags): blocks the calling thread until answered and
+  // returns the button id. Callable from any thread; the GUI thread keeps running meanwhile.
+  virtual int MessageBox(Form* owner, const std::string& text, const std::string& caption,
+                         unsigned flags) = 0;
+  // Shows a form modally; returns when it is closed. GUI thread only.
+  virtual void ShowModal(Form& form) = 0;
+  // Closes a form shown modally (its ShowModal returns). GUI thread only.
+  virtual void CloseModal(Form& form) = 0;
+  // The window loop registers timers so that it can drive them.
+  virtual void RegisterTimer(Timer* timer) = 0;
+  virtual void UnregisterTimer(Timer* timer) = 0;
+  // Runs the GUI loop (posted work, invokes, timers) until done() is true. GUI thread only.
+  virtual void RunUntil(const std::function<bool()>& done) = 0;
+};
+
+// The installed backend; set once by main() or a test fixture.
+Toolkit& TheToolkit();
+void SetToolkit(Toolkit* toolkit);
+
+}  // namespace ui
