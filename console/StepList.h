@@ -33,8 +33,10 @@ std::vector<std::string> SplitStepList(const char* bytes, std::size_t size);
 bool LoadStepList(ui::ListView& listView, const char* resourceName);
 
 // The list view and memo the status operations act on (ListView1 of the main window and the
-// result dialog's Memo1); set by the console when the windows are created, cleared when freed.
-void AttachStepViews(ui::ListView* listView, ui::Memo* resultLines);
+// result dialog's Memo1, which holds ResultLines); set on the GUI thread when the windows are
+// created, cleared before they are freed.
+void AttachStepList(ui::ListView* listView);
+void AttachResultLines(ui::Memo* resultLines);
 
 void StepBegin(int index);
 void StepPassed(int index, const char* text);

@@ -35,6 +35,8 @@ extern int ShownPicture;
 extern platform::Handle PauseEvent;
 extern platform::LocalTime RunStartTime;
 extern platform::LocalTime RunEndTime;
+// The application object's title; FormCreate copies the window caption into it.
+extern std::string ApplicationTitle;
 
 class TForm1 : public ui::Form {
  public:
@@ -76,11 +78,12 @@ class TForm1 : public ui::Form {
   ui::Image* Picture(int index);
 
  private:
-  void StopWorker();
+  // Joins the ended worker and settles the entry it tested. GUI thread.
+  void EndWorker();
   std::unique_ptr<SequenceWorker> worker_;
-  DeviceEntry* runEntry_ = nullptr;   // the entry the running worker tests
-  bool runEntryDropped_ = false;      // it left DeviceList during the run; free it at the end
-  std::unique_ptr<DeviceEntry> droppedEntry_;
+  DeviceEntry* runEntry_ = nullptr;            // the entry the running worker tests
+  std::unique_ptr<DeviceEntry> droppedEntry_;  // it left DeviceList during the run
+  bool running_ = false;                       // from Start until FinishRun
   bool created_ = false;
 };
 

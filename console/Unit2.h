@@ -6,6 +6,7 @@
 class TForm2 : public ui::Form {
  public:
   TForm2();
+  ~TForm2() override;
   void Button1Click();
 
   ui::Label Label1;

@@ -1,9 +1,13 @@
-// The worker of a run: one thread per run, created running by Start. The console owns the
-// worker object and joins it when the run has ended (after the worker enabled Timer1).
+// The worker of a run and the frame every family shares: a thread created running by Start that
+// calls the family's step handlers once per cycle, in descending state order, with a 500 ms pause
+// between cycles. The console owns the worker object and joins it once the run has ended.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
+#include <thread>
 
 #include "console/Unit1.h"
 
@@ -14,14 +18,59 @@ class SequenceWorker {
   virtual ~SequenceWorker() = default;
   // Asks the worker to end after its current cycle (shut-down); does not wait.
   virtual void RequestStop() = 0;
-  // True once the thread function has returned.
+  // True once the thread has done its last act (RunActive cleared, Timer1 enabled).
   virtual bool Finished() const = 0;
-  // Waits for the thread to end. The caller must keep the GUI loop running (see FormClose).
+  // Waits for the thread to end. Call it once Finished() is true, or keep the GUI loop running
+  // while waiting: the worker's last act is an invoke on the GUI thread.
   virtual void Join() = 0;
 };
 
-// Creates the worker of a family, already running, for the entry. Sets RunActive.
-// The factory can be replaced (tests, tools); null restores the built-in families.
+// The runner frame. A family derives from it, names its highest state and its handlers.
+class TSequenceThread : public SequenceWorker {
+ public:
+  // Sets RunActive; the thread starts with Start(), once the family object is complete.
+  explicit TSequenceThread(DeviceEntry* device);
+  ~TSequenceThread() override;
+  void Start();
+
+  void RequestStop() override { terminated_ = true; }
+  bool Finished() const override { return finished_; }
+  void Join() override;
+
+ protected:
+  // The runner loop.
+  virtual void Execute();
+  // The highest state number; handlers run from it down to 0 each cycle.
+  virtual int HighestState() const = 0;
+  // Runs the handler of `state`; it acts only when StepState equals its number.
+  virtual void RunHandler(int state) = 0;
+
+  // A prompt owned by the main window, caption "Error"; blocks this thread until answered.
+  int Prompt(const std::string& text, unsigned flags);
+
+  DeviceEntry* TestedDevice;
+  int PromptAnswer = 0;
+
+ private:
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> finished_{false};
+  std::thread thread_;
+};
+
+// Creates and starts the worker of a family for the entry (RunActive is set on return), or null
+// when the program has no worker for that family. The factory can be replaced (tests, tools);
+// an empty one restores the built-in families.
 using WorkerFactory = std::function<std::unique_ptr<SequenceWorker>(WorkerClass, DeviceEntry*)>;
 std::unique_ptr<SequenceWorker> CreateSequenceWorker(WorkerClass kind, DeviceEntry* entry);
 void SetWorkerFactory(WorkerFactory factory);
+
+// Makes a family worker and starts it.
+template <class Family>
+std::unique_ptr<SequenceWorker> LaunchWorker(DeviceEntry* device) {
+  auto worker = std::make_unique<Family>(device);
+  worker->Start();
+  return worker;
+}
+
+// The built-in families; null for a family this program does not run yet.
+std::unique_ptr<SequenceWorker> CreateFamilyWorker(WorkerClass kind, DeviceEntry* entry);

@@ -1,0 +1,142 @@
+// The step list and the status operations. Each operation runs as one piece on the GUI thread
+// (through the toolkit's invoke), so the icon, the memo and the log never disagree, and the
+// worker waits until its report has taken effect.
+#include "console/StepList.h"
+
+#include <cstdio>
+
+#include "console/TestLog.h"
+#include "device/CommandLink.h"
+#include "platform/Platform.h"
+#include "ui/Controls.h"
+#include "ui/Toolkit.h"
+
+std::atomic<bool> HeadingLogged{false};
+std::atomic<bool> RetryPending{false};
+std::atomic<int> RetryCount{0};
+
+namespace {
+
+// Touched on the GUI thread only: every status operation reads them inside its invoke.
+ui::ListView* stepView = nullptr;
+ui::Memo* resultMemo = nullptr;
+
+std::string RowCaption(int index) {
+  if (stepView == nullptr || index < 0 || index >= stepView->Count()) return {};
+  return stepView->Items()[static_cast<std::size_t>(index)].caption;
+}
+
+void SetRowImage(int index, int image) {
+  if (stepView != nullptr) stepView->SetImageIndex(index, image);
+}
+
+void AppendResultLine(const std::string& line) {
+  if (resultMemo != nullptr) resultMemo->Append(line);
+}
+
+// The log ends with a separator when the 2nd to the 26th character of its last message are all
+// one character. The scrambling maps equal characters to equal characters within a line, so the
+// stored line answers as the plain one would.
+bool LogEndsWithSeparator() {
+  const std::string last = LastLogLine();
+  const std::size_t first = kLogPrefixLength + 1;  // 2nd character of the message
+  const std::size_t count = 25;
+  if (last.size() < first + count) return false;
+  for (std::size_t i = first + 1; i < first + count; ++i) {
+    if (last[i] != last[first]) return false;
+  }
+  return true;
+}
+
+void RunOnGui(const std::function<void()>& fn) { ui::TheToolkit().Invoke(fn); }
+
+std::string Format(const char* format, int number, const std::string& text) {
+  char buffer[320];
+  std::snprintf(buffer, sizeof buffer, format, number, text.c_str());
+  return buffer;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitStepList(const char* bytes, std::size_t size) {
+  std::vector<std::string> rows;
+  std::string piece;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char c = bytes[i];
+    if (c == '\r' || c == '\n') {
+      if (!piece.empty()) rows.push_back(piece);
+      piece.clear();
+    } else {
+      piece.push_back(c);
+    }
+  }
+  if (!piece.empty()) rows.push_back(piece);
+  return rows;
+}
+
+bool LoadStepList(ui::ListView& listView, const char* resourceName) {
+  const auto bytes = platform::ThePlatform().LoadItemResource(resourceName);
+  if (bytes.empty()) return false;
+  for (const std::string& row :
+       SplitStepList(reinterpret_cast<const char*>(bytes.data()), bytes.size())) {
+    listView.AddItem(row, kIconNone);
+  }
+  return true;
+}
+
+void AttachStepList(ui::ListView* listView) { stepView = listView; }
+
+void AttachResultLines(ui::Memo* resultLines) { resultMemo = resultLines; }
+
+void StepBegin(int index) {
+  if (HeadingLogged) return;
+  std::string heading;
+  RunOnGui([&] {
+    if (!LogEndsWithSeparator()) WriteLogText(kLogSeparator);
+    if (index != 0) AppendResultLine(kResultSeparator);
+    const std::string caption = RowCaption(index);
+    AppendResultLine(Format("%2d. %s", index + 1, caption));
+    heading = Format("[%d] %s", index + 1, caption);
+    WriteLogText(heading);
+  });
+  LastReply = heading;
+  HeadingLogged = true;
+}
+
+void StepPassed(int index, const char* text) {
+  const bool noLine = text != nullptr && std::string_view(text).find("NOLINE") != std::string_view::npos;
+  const std::string okLine = std::string("    [OK] ") + kTaskFulfilled;
+  RunOnGui([&] {
+    SetRowImage(index, kIconPassed);
+    if (text != nullptr && !noLine) WriteLogText(text);
+    if (!noLine) WriteLogText(kLogSeparator);
+    AppendResultLine(okLine);
+  });
+  LastReply = okLine;
+  RetryPending = false;
+  RetryCount = 0;
+  HeadingLogged = false;
+}
+
+void StepFailed(int index, const std::string& message) {
+  const std::string line = "    [ERROR] " + message;
+  RunOnGui([&] {
+    SetRowImage(index, kIconFailed);
+    AppendResultLine(line);
+    WriteLogText(line);
+  });
+  RetryPending = false;
+  RetryCount = 0;
+}
+
+void StepWarned(int index, const std::string& message) {
+  const std::string line = "    [WARNING] " + message;
+  RunOnGui([&] {
+    SetRowImage(index, kIconWarned);
+    AppendResultLine(line);
+  });
+  LastReply = line;
+  RetryPending = false;
+  RetryCount = 0;
+  HeadingLogged = false;
+}

@@ -1,0 +1,366 @@
+// The main window: device combo, model table, step list, run control and device changes.
+#include "console/Unit1.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "console/StepList.h"
+#include "console/TestLog.h"
+#include "console/Unit2.h"
+#include "device/Device.h"
+#include "device/Discovery.h"
+#include "sequences/Runner.h"
+#include "ui/Toolkit.h"
+
+std::atomic<bool> RunActive{false};
+std::atomic<int> StepState{0};
+int RequestedIndex = 0;
+int ShownPicture = -1;
+platform::Handle PauseEvent = platform::kInvalidHandle;
+platform::LocalTime RunStartTime;
+platform::LocalTime RunEndTime;
+std::string ApplicationTitle;
+TForm1* Form1 = nullptr;
+
+namespace {
+
+constexpr ModelRow kModelTable[] = {
+    {true, "TM36K", "LIST_TM36K", 0, WorkerClass::kTM36K},
+    {true, "TM36P", "LIST_TM36P", 1, WorkerClass::kTM36P},
+    {false, "PID_0101", "LIST_LQ40", 2, WorkerClass::kLQ40},
+    {false, "PID_0923", "LIST_HV22", 3, WorkerClass::kHV},
+    {false, "PID_0945", "LIST_HV22", 3, WorkerClass::kHV},
+    {false, "PID_0903", "LIST_ZP61", 4, WorkerClass::kZP},
+    {false, "PID_0907", "LIST_ZP65", 4, WorkerClass::kZP},
+    {false, "PID_0910", "LIST_ZP71", 4, WorkerClass::kZP},
+    {false, "PID_0912", "LIST_ZP75", 4, WorkerClass::kZP},
+};
+
+constexpr int kControlFont = 13;
+constexpr int kWindowFont = 11;
+constexpr const char* kNoDevices = "[No devices found]";
+
+const char* ResultWord(const ui::ListView& list) {
+  if (list.Count() == 0) return "None";
+  bool warned = false;
+  for (const auto& item : list.Items()) {
+    if (item.imageIndex == kIconFailed) return "Error";
+    if (item.imageIndex == kIconWarned) warned = true;
+  }
+  return warned ? "Warning" : "Success";
+}
+
+}  // namespace
+
+const ModelRow* MatchModelRow(const DeviceEntry& entry) {
+  for (const ModelRow& row : kModelTable) {
+    const bool match = row.testsModelName ? entry.ModelName.find(row.text) != std::string::npos
+                                          : entry.VidPidContains(row.text);
+    if (match) return &row;
+  }
+  return nullptr;
+}
+
+TForm1::TForm1()
+    : ui::Form("Form1", 563, 389),
+      Panel1(this, "Panel1", {0, 8, 561, 337}),
+      Label1(&Panel1, "Label1", {16, 8, 0, 0}),
+      Label2(&Panel1, "Label2", {288, 8, 0, 0}),
+      ComboBox1(this, "ComboBox1", {16, 40, 250, 0}),
+      Image1(&Panel1, "Image1", {16, 71, 250, 250}),
+      Image2(&Panel1, "Image2", {16, 71, 250, 250}),
+      Image3(&Panel1, "Image3", {16, 71, 250, 250}),
+      Image4(&Panel1, "Image4", {16, 71, 250, 250}),
+      Image5(&Panel1, "Image5", {16, 71, 250, 250}),
+      ListView1(this, "ListView1", {288, 36, 257, 300}),
+      Button1(this, "Button1", {448, 356, 97, 25}),
+      Button2(this, "Button2", {16, 356, 97, 25}),
+      Timer1(this, "Timer1", 5) {
+  SetCaption("Veltrane");
+  SetFont({"MS Sans Serif", kWindowFont});
+  for (ui::Control* c : Children()) c->SetFont({"MS Sans Serif", kControlFont});
+  for (ui::Control* c : Panel1.Children()) c->SetFont({"MS Sans Serif", kControlFont});
+  Label1.SetCaption("Device:");
+  Label2.SetCaption("Test Item List:");
+  for (int i = 0; i < 5; ++i) Picture(i)->SetVisible(false);
+  ListView1.smallImages = &ImageList1;
+  ComboBox1.onChange = [this] { ComboBox1Change(); };
+  Button1.SetCaption("Start");
+  Button1.onClick = [this] { Button1Click(); };
+  Button2.SetCaption("Result");
+  Button2.SetEnabled(false);
+  Button2.onClick = [this] { Button2Click(); };
+  Timer1.SetEnabled(false);
+  Timer1.onTimer = [this] { Timer1Timer(); };
+  // One main window per program: its creation is the program's start.
+  RequestedIndex = 0;
+  ShownPicture = -1;
+  RunActive = false;
+  StepState = 0;
+  Form1 = this;
+}
+
+TForm1::~TForm1() {
+  if (created_) FormClose();
+  if (Form1 == this) Form1 = nullptr;
+}
+
+ui::Image* TForm1::Picture(int index) {
+  ui::Image* pictures[] = {&Image1, &Image2, &Image3, &Image4, &Image5};
+  return index >= 0 && index < 5 ? pictures[index] : nullptr;
+}
+
+void TForm1::FormCreate() {
+  ApplicationTitle = Caption();
+  // The start-up scan may talk to an autoloader (the tray-sensor association pauses and logs),
+  // so the pause event and the log exist before it.
+  if (PauseEvent == platform::kInvalidHandle) {
+    PauseEvent = platform::ThePlatform().CreateEventA(false, false);
+  }
+  if (!LogLinesExist()) CreateLogLines();
+  AttachStepList(&ListView1);
+  created_ = true;
+  ScanUsbDevices(*this);
+  SecondPass = false;
+  DeviceEntry* chosen = SelectedDevice;
+  BuildDeviceList();
+  SelectedDevice = chosen;
+  RefreshDeviceCombo();
+  ListView1.AddColumn(ListView1.ClientWidth());
+}
+
+void TForm1::ComboBox1Change() {
+  RequestedIndex = ComboBox1.ItemIndex();
+  RefreshDeviceCombo();
+}
+
+void TForm1::RefreshDeviceCombo() {
+  int newPicture = -1;
+  ComboBox1.Clear();
+  if (DeviceList.empty()) {
+    ComboBox1.AddItem(kNoDevices);
+    ComboBox1.SetItemIndex(0);
+    Button1.SetEnabled(false);
+    ListView1.Clear();
+  } else {
+    for (int i = 0; i < static_cast<int>(DeviceList.size()); ++i) {
+      DeviceEntry* entry = DeviceList[static_cast<std::size_t>(i)].get();
+      char item[300];
+      std::snprintf(item, sizeof item, "[%01d] %s", i, entry->ModelName.c_str());
+      ComboBox1.AddItem(item);
+      const bool isSelected = SelectedDevice != nullptr && entry == SelectedDevice;
+      if (!isSelected && i != RequestedIndex) continue;
+      if (RequestedIndex == i) {
+        ComboBox1.SetItemIndex(i);
+        RequestedIndex = -1;
+        if (isSelected) {
+          newPicture = ShownPicture;
+        } else {
+          SelectedDevice = entry;
+          ListView1.Clear();
+          if (const ModelRow* row = MatchModelRow(*entry)) {
+            LoadStepList(ListView1, row->stepList);
+            Picture(row->picture)->SetVisible(true);
+            newPicture = row->picture;
+          }
+        }
+        Button1.SetEnabled(newPicture != -1);
+      } else if (isSelected && RequestedIndex == -1) {
+        ComboBox1.SetItemIndex(i);
+        newPicture = ShownPicture;
+      }
+    }
+  }
+  if (newPicture != ShownPicture) {
+    if (ui::Image* shown = Picture(ShownPicture)) shown->SetVisible(false);
+    ShownPicture = newPicture;
+  }
+  // A run keeps Start disabled whatever the refresh selected.
+  if (running_) Button1.SetEnabled(false);
+}
+
+void TForm1::Button1Click() {
+  if (SelectedDevice == nullptr || running_) return;
+  const ModelRow* row = MatchModelRow(*SelectedDevice);
+  if (row == nullptr) return;  // Start is disabled for such an entry; a stray click does nothing
+  running_ = true;
+  Button1.SetCaption("Testing...");
+  Button1.SetEnabled(false);
+  Button2.SetEnabled(false);
+  ComboBox1.SetEnabled(false);
+  RunStartTime = platform::ThePlatform().GetLocalTime();
+  WriteHostReport();
+  LogUsb3Topology();
+  for (int i = 0; i < ListView1.Count(); ++i) ListView1.SetImageIndex(i, kIconNone);
+  if (Form2 != nullptr) Form2->Memo1.Clear();
+  StepState = 0;
+  RetryPending = false;
+  RetryCount = 0;
+  HeadingLogged = false;
+  runEntry_ = SelectedDevice;
+  worker_ = CreateSequenceWorker(row->worker, runEntry_);
+  if (!worker_) Timer1.SetEnabled(true);  // no worker for this family: the run ends at once
+}
+
+void TForm1::Button2Click() {
+  if (Form2 != nullptr) ui::TheToolkit().ShowModal(*Form2);
+}
+
+void TForm1::Timer1Timer() { FinishRun(); }
+
+void TForm1::EnableTimer1() {
+  ui::TheToolkit().Invoke([this] { Timer1.SetEnabled(true); });
+}
+
+void TForm1::EndWorker() {
+  if (worker_) {
+    worker_->Join();
+    worker_.reset();
+  }
+  // Pipes of a departed link are closed only now: the worker may have been reading them.
+  if (droppedEntry_) {
+    droppedEntry_.reset();
+  } else if (runEntry_ != nullptr) {
+    if (runEntry_->Link1Flag.load() != kFlagOpen) {
+      CloseDeviceHandle(runEntry_->Link1Read);
+      CloseDeviceHandle(runEntry_->Link1Write);
+    }
+    if (runEntry_->Link2Flag.load() != kFlagOpen) {
+      CloseDeviceHandle(runEntry_->Link2Read);
+      CloseDeviceHandle(runEntry_->Link2Write);
+    }
+  }
+  runEntry_ = nullptr;
+  running_ = false;
+}
+
+void TForm1::FinishRun() {
+  Timer1.SetEnabled(false);
+  EndWorker();
+  Button1.SetCaption("Start");
+  Button1.SetEnabled(SelectedDevice != nullptr && MatchModelRow(*SelectedDevice) != nullptr);
+  Button2.SetEnabled(true);
+  ComboBox1.SetEnabled(true);
+  if (Form2 == nullptr) return;
+  Form2->SetCaption("Test Report");
+  Form2->Label2.SetCaption(ResultWord(ListView1));
+  RunEndTime = platform::ThePlatform().GetLocalTime();
+  Form2->Label4.SetCaption(FormatDateTime(RunStartTime));
+  Form2->Label6.SetCaption(FormatDateTime(RunEndTime));
+  if (!SaveLogLines(kLogFileName)) {
+    const std::string message = std::string("Cannot create file ") + kLogFileName;
+    ui::TheToolkit().MessageBox(this, message, ApplicationTitle, ui::kMbOk | ui::kMbIconError);
+    return;
+  }
+  Button2.Click();
+}
+
+long TForm1::Dispatch(unsigned message, unsigned long wParam, long lParam) {
+  if (message == ui::kWmDeviceChange) return OnDeviceChange(wParam);
+  return ui::Form::Dispatch(message, wParam, lParam);
+}
+
+long TForm1::OnDeviceChange(unsigned long eventCode) {
+  if (eventCode == ui::kDbtDeviceArrival) {
+    ScanUsbDevices(*this);
+    SecondPass = false;
+    ListChanged = false;
+    DeviceEntry* chosen = SelectedDevice;  // discovery may poll through another entry
+    const bool changed = BuildDeviceList();
+    SelectedDevice = chosen;
+    if (changed) RefreshDeviceCombo();
+    return 1;
+  }
+  if (eventCode == ui::kDbtDeviceRemoveComplete) {
+    DropDepartedPorts();
+    if (PruneDepartedDevices()) RefreshDeviceCombo();
+    return 1;
+  }
+  return ui::Form::Dispatch(ui::kWmDeviceChange, eventCode, 0);
+}
+
+bool TForm1::PruneDepartedDevices() {
+  bool removed = false;
+  for (std::size_t i = 0; i < DeviceList.size();) {
+    DeviceEntry& entry = *DeviceList[i];
+    // The running worker may be inside a read on these pipes: its flag stops it within one
+    // pause, and its handles are closed when the run ends.
+    const bool inUse = running_ && &entry == runEntry_;
+    const bool tm36 = entry.VidPidContains("PID_0935");
+    if (entry.Link1Flag.load() == kFlagDeparted) {
+      if (!inUse) {
+        CloseDeviceHandle(entry.Link1Read);
+        CloseDeviceHandle(entry.Link1Write);
+      }
+      entry.Link1Flag = kFlagClosed;
+    }
+    if (entry.Claim1Flag.load() == kFlagDeparted) {
+      if (tm36) {
+        entry.PrinterPort = 0;
+        entry.SetPrinterName({});
+      } else if (entry.DriveLetter1.load() != 0) {
+        entry.DriveLetter1 = 0;
+        if (entry.DriveCount.load() != 0) entry.DriveCount.fetch_sub(1);
+      }
+      entry.Claim1Flag = kFlagClosed;
+    }
+    if (entry.Link2Flag.load() == kFlagDeparted) {
+      if (!inUse) {
+        CloseDeviceHandle(entry.Link2Read);
+        CloseDeviceHandle(entry.Link2Write);
+      }
+      entry.HvPort = 0;
+      entry.Link2Flag = kFlagClosed;
+    }
+    if (entry.Claim2Flag.load() == kFlagDeparted) {
+      if (tm36) {
+        if (entry.DriveCount.load() != 0) {
+          entry.DriveCount = 0;
+          entry.DriveLetter1 = 0;
+        }
+      } else if (entry.DriveLetter2.load() != 0) {
+        entry.DriveLetter2 = 0;
+        if (entry.DriveCount.load() != 0) entry.DriveCount.fetch_sub(1);
+      }
+      entry.Claim2Flag = kFlagClosed;
+    }
+    const bool allClosed = entry.Link1Flag.load() == kFlagClosed &&
+                           entry.Claim1Flag.load() == kFlagClosed &&
+                           entry.Link2Flag.load() == kFlagClosed &&
+                           entry.Claim2Flag.load() == kFlagClosed;
+    if (!allClosed) {
+      ++i;
+      continue;
+    }
+    if (&entry == SelectedDevice) {
+      SelectedDevice = nullptr;
+      RequestedIndex = 0;
+    }
+    std::unique_ptr<DeviceEntry> owned = std::move(DeviceList[i]);
+    DeviceList.erase(DeviceList.begin() + static_cast<std::ptrdiff_t>(i));
+    if (inUse) droppedEntry_ = std::move(owned);  // freed when the run has ended
+    removed = true;
+  }
+  return removed;
+}
+
+void TForm1::FormClose() {
+  if (!created_) return;
+  created_ = false;
+  // The worker uses the device list, the log and the pause event: stop it before any goes.
+  if (worker_) {
+    worker_->RequestStop();
+    ui::TheToolkit().RunUntil([this] { return worker_->Finished(); });
+    Timer1.SetEnabled(false);
+  }
+  EndWorker();
+  CloseAllDevices();
+  ReleaseLogLines();
+  SelectedDevice = nullptr;
+  DeviceList.clear();  // each entry closes its open pipes as it is freed
+  AttachStepList(nullptr);
+  if (PauseEvent != platform::kInvalidHandle) {
+    platform::ThePlatform().CloseHandle(PauseEvent);
+    PauseEvent = platform::kInvalidHandle;
+  }
+}

@@ -1,0 +1,59 @@
+// The runner frame shared by every family.
+#include "sequences/Runner.h"
+
+#include "device/CommandLink.h"
+#include "platform/Platform.h"
+#include "ui/Toolkit.h"
+
+namespace {
+
+constexpr unsigned kCycleMs = 500;
+
+WorkerFactory& Factory() {
+  static WorkerFactory factory;
+  return factory;
+}
+
+}  // namespace
+
+TSequenceThread::TSequenceThread(DeviceEntry* device) : TestedDevice(device) { RunActive = true; }
+
+TSequenceThread::~TSequenceThread() {
+  terminated_ = true;
+  Join();
+}
+
+void TSequenceThread::Start() {
+  thread_ = std::thread([this] {
+    // Commands of this run go to the entry it was started with, whatever the combo shows.
+    SetCommandTarget(TestedDevice);
+    Execute();
+    RunActive = false;
+    if (Form1 != nullptr) Form1->EnableTimer1();
+    finished_ = true;
+  });
+}
+
+void TSequenceThread::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void TSequenceThread::Execute() {
+  while (!terminated_) {
+    for (int state = HighestState(); state >= 0; --state) RunHandler(state);
+    if (!RunActive) break;
+    platform::PauseOn(PauseEvent, kCycleMs);
+  }
+}
+
+int TSequenceThread::Prompt(const std::string& text, unsigned flags) {
+  PromptAnswer = ui::TheToolkit().MessageBox(Form1, text, "Error", flags);
+  return PromptAnswer;
+}
+
+std::unique_ptr<SequenceWorker> CreateSequenceWorker(WorkerClass kind, DeviceEntry* entry) {
+  if (Factory()) return Factory()(kind, entry);
+  return CreateFamilyWorker(kind, entry);
+}
+
+void SetWorkerFactory(WorkerFactory factory) { Factory() = std::move(factory); }
