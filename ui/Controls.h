@@ -1,6 +1,7 @@
 // The window-toolkit seam: small control objects that hold their state in memory.
 // A backend may attach a Peer to mirror a control into a native widget; the headless backend
 // attaches none. Controls belong to the GUI thread: touch them only there (see Toolkit::Invoke).
+// A child registers itself with its parent; either may be destroyed first.
 #pragma once
 
 #include <functional>
@@ -34,7 +35,8 @@ class Peer {
 class Control {
  public:
   Control(Control* parent, std::string name, Rect bounds);
-  virtual ~Control() = default;
+  // Leaves the parent's Children() and orphans its own children (members die before their form).
+  virtual ~Control();
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
 
@@ -50,8 +52,9 @@ class Control {
   const std::string& Caption() const { return caption_; }
   void SetCaption(const std::string& caption);
   const Font& GetFont() const { return font_; }
-  void SetFont(Font font) { font_ = std::move(font); }
+  void SetFont(Font font);
 
+  // The peer is told of every later change; it must outlive the control or be detached (null).
   void AttachPeer(Peer* peer) { peer_ = peer; }
   Peer* GetPeer() const { return peer_; }
 
@@ -100,7 +103,7 @@ class Button : public Control {
  public:
   using Control::Control;
   std::function<void()> onClick;
-  // Performs a click as the operator would: nothing happens while the button is disabled.
+  // Performs a click as the operator would (BM_CLICK): onClick runs unless the button is disabled.
   void Click();
 };
 
@@ -113,13 +116,16 @@ class ComboBox : public Control {
   void AddItem(const std::string& text);
   const std::vector<std::string>& Items() const { return items_; }
   int ItemIndex() const { return itemIndex_; }
-  // Selects an item programmatically (-1 for none); no onChange, as with the native control.
+  // Selects an item programmatically; no onChange, as with the native control. Text becomes the
+  // item's text. -1 or an index past the items removes the selection and empties Text.
   void SetItemIndex(int index);
   // The edit field's text: the selected item's text, or what the operator typed.
   const std::string& Text() const { return text_; }
 
   // Operator actions: pick an item from the drop-down, or type text into the edit field.
-  // Both fire onChange like the native control does.
+  // Both fire onChange like the native control does, also when the pick repeats the selection.
+  // Typed text selects no item (index -1), even when it equals an item's text, until a pick.
+  // A pick of an index that is not in the list is ignored (the operator cannot make it).
   void PickItem(int index);
   void TypeText(const std::string& text);
 
@@ -150,7 +156,7 @@ class ListView : public Control {
   const std::vector<Item>& Items() const { return items_; }
   // Out-of-range indexes are ignored: the list may have been refilled under a running step.
   void SetImageIndex(int index, int imageIndex);
-  void AddColumn(int width) { columnWidths_.push_back(width); }
+  void AddColumn(int width);
   const std::vector<int>& ColumnWidths() const { return columnWidths_; }
   int ClientWidth() const { return Bounds().width - 4; }  // inside the 2-pixel sunken edge
   bool showColumnHeaders = false;
@@ -182,10 +188,13 @@ class Memo : public Control {
   std::vector<std::string> lines_;
 };
 
-// A timer fires onTimer on the GUI thread while enabled; the toolkit's loop drives it.
+// A timer fires onTimer on the GUI thread while enabled (Enabled(); enabled when created, like the
+// framework's timer). It registers with the installed toolkit when created and unregisters when
+// destroyed, so a toolkit must be installed (SetToolkit) before any form holding a timer is made.
 class Timer : public Control {
  public:
   Timer(Control* parent, std::string name, unsigned intervalMs);
+  ~Timer() override;
   unsigned IntervalMs() const { return intervalMs_; }
   std::function<void()> onTimer;
 

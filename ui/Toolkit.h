@@ -38,9 +38,13 @@ class Toolkit {
   // True on the GUI thread (the thread that created the toolkit).
   virtual bool IsGuiThread() const = 0;
   // Runs fn on the GUI thread and returns when it has run. On the GUI thread it runs at once.
-  // Calls from one thread take effect in call order. Blocks the caller until done.
+  // Calls from one thread take effect in call order. Blocks the caller until done; an exception
+  // thrown by fn is rethrown to the caller. The GUI thread serves invokes only inside its loop
+  // (RunUntil), so it must never block waiting for a thread that may invoke: wait with
+  // RunUntil(threadFinished) instead of a bare join.
   virtual void Invoke(const std::function<void()>& fn) = 0;
-  // Queues fn to run on the GUI thread later (window messages); never blocks.
+  // Queues fn to run on the GUI thread later (window messages), after the work queued before it;
+  // never blocks. Callable from any thread.
   virtual void Post(std::function<void()> fn) = 0;
   // MessageBoxA(owner, text, caption, flags): blocks the calling thread until answered and
   // returns the button id. Callable from any thread; the GUI thread keeps running meanwhile.
@@ -50,15 +54,21 @@ class Toolkit {
   virtual void ShowModal(Form& form) = 0;
   // Closes a form shown modally (its ShowModal returns). GUI thread only.
   virtual void CloseModal(Form& form) = 0;
-  // The window loop registers timers so that it can drive them.
+  // The window loop registers timers so that it can drive them (Timer does this itself).
+  // Unregistering a timer that is not registered does nothing.
   virtual void RegisterTimer(Timer* timer) = 0;
   virtual void UnregisterTimer(Timer* timer) = 0;
-  // Runs the GUI loop (posted work, invokes, timers) until done() is true. GUI thread only.
+  // Runs the GUI loop (posted work, invokes, timers) until done() is true; returns at once when it
+  // is true on entry. done() is checked on the GUI thread between pieces of work. GUI thread only.
   virtual void RunUntil(const std::function<bool()>& done) = 0;
 };
 
-// The installed backend; set once by main() or a test fixture.
+// The installed backend; set by main() or a test fixture before any window is created, and left
+// installed until the windows are gone. TheToolkit() without one prints why and aborts.
 Toolkit& TheToolkit();
-void SetToolkit(Toolkit* toolkit);
+void SetToolkit(Toolkit* toolkit);  // null uninstalls
+Toolkit* InstalledToolkit();        // null when none is installed
+// True on the installed toolkit's GUI thread; false anywhere when none is installed.
+bool IsGuiThread();
 
 }  // namespace ui

@@ -1,0 +1,254 @@
+// The headless backend's GUI loop, invokes, timers, scripted message boxes and modal dialogs.
+#include "ui/headless/HeadlessToolkit.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "ui/headless/MessageScript.h"
+
+namespace ui::headless {
+
+HeadlessToolkit::HeadlessToolkit(TimerMode timerMode)
+    : guiThread_(std::this_thread::get_id()), timerMode_(timerMode) {}
+
+HeadlessToolkit::~HeadlessToolkit() {
+  {
+    std::lock_guard lock(queueMutex_);
+    const bool threadWaiting =
+        std::ranges::any_of(queue_, [](const Work& work) { return work.invocation != nullptr; });
+    if (threadWaiting) {
+      std::fputs("veltrane: window toolkit destroyed while a thread waits in Invoke\n", stderr);
+      std::abort();
+    }
+  }
+  if (InstalledToolkit() == this) SetToolkit(nullptr);
+}
+
+bool HeadlessToolkit::IsGuiThread() const {
+  return std::this_thread::get_id() == guiThread_;
+}
+
+void HeadlessToolkit::RequireGuiThread(const char* operation) const {
+  if (IsGuiThread()) return;
+  std::fprintf(stderr, "veltrane: %s called off the GUI thread\n", operation);
+  std::abort();
+}
+
+// --- work queue -------------------------------------------------------------------------------
+
+void HeadlessToolkit::Invoke(const std::function<void()>& fn) {
+  if (IsGuiThread()) {
+    fn();
+    return;
+  }
+  Invocation invocation{&fn, false, nullptr};
+  std::unique_lock lock(queueMutex_);
+  queue_.push_back(Work{nullptr, &invocation});
+  workQueued_.notify_one();
+  invocationDone_.wait(lock, [&] { return invocation.done; });
+  if (invocation.error) std::rethrow_exception(invocation.error);
+}
+
+void HeadlessToolkit::Post(std::function<void()> fn) {
+  std::lock_guard lock(queueMutex_);
+  queue_.push_back(Work{std::move(fn), nullptr});
+  workQueued_.notify_one();
+}
+
+// Runs one queued piece of work outside the lock, so that it may queue more or invoke itself.
+bool HeadlessToolkit::RunOneQueued() {
+  Work work;
+  {
+    std::lock_guard lock(queueMutex_);
+    if (queue_.empty()) return false;
+    work = std::move(queue_.front());
+    queue_.pop_front();
+  }
+  if (work.invocation == nullptr) {
+    work.posted();
+    return true;
+  }
+  std::exception_ptr error;
+  try {
+    (*work.invocation->fn)();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  std::lock_guard lock(queueMutex_);
+  work.invocation->error = error;
+  work.invocation->done = true;
+  invocationDone_.notify_all();
+  return true;
+}
+
+// Only the work queued when the pass starts, so that work queuing more cannot starve the timers.
+bool HeadlessToolkit::RunQueuedWork(const std::function<bool()>& done) {
+  size_t count = 0;
+  {
+    std::lock_guard lock(queueMutex_);
+    count = queue_.size();
+  }
+  bool ran = false;
+  for (size_t i = 0; i < count && RunOneQueued(); ++i) {
+    ran = true;
+    if (done()) break;
+  }
+  return ran;
+}
+
+void HeadlessToolkit::WaitForWork() {
+  std::unique_lock lock(queueMutex_);
+  workQueued_.wait_for(lock, std::chrono::milliseconds(kIdleWaitMs),
+                       [&] { return !queue_.empty(); });
+}
+
+// --- timers -----------------------------------------------------------------------------------
+
+void HeadlessToolkit::RegisterTimer(Timer* timer) {
+  std::lock_guard lock(timerMutex_);
+  if (std::ranges::find(timers_, timer, &TimerSlot::timer) == timers_.end()) {
+    timers_.push_back(TimerSlot{timer, false, {}});
+  }
+}
+
+void HeadlessToolkit::UnregisterTimer(Timer* timer) {
+  std::lock_guard lock(timerMutex_);
+  std::erase_if(timers_, [timer](const TimerSlot& slot) { return slot.timer == timer; });
+}
+
+bool HeadlessToolkit::IsRegistered(Timer* timer) const {
+  std::lock_guard lock(timerMutex_);
+  return std::ranges::find(timers_, timer, &TimerSlot::timer) != timers_.end();
+}
+
+// A real-time timer's interval counts from the pass that first sees it enabled.
+std::vector<Timer*> HeadlessToolkit::TakeDueTimers() {
+  std::vector<Timer*> due;
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard lock(timerMutex_);
+  for (TimerSlot& slot : timers_) {
+    const bool enabled = slot.timer->Enabled();
+    const auto interval = std::chrono::milliseconds(slot.timer->IntervalMs());
+    if (enabled && !slot.running) slot.due = now + interval;
+    slot.running = enabled;
+    if (!enabled) continue;
+    if (timerMode_ == TimerMode::kImmediate || now >= slot.due) {
+      due.push_back(slot.timer);
+      slot.due = now + interval;
+    }
+  }
+  return due;
+}
+
+// A handler may disable or destroy other timers of the same pass; those are skipped.
+bool HeadlessToolkit::FireDueTimers(const std::function<bool()>& done) {
+  bool fired = false;
+  for (Timer* timer : TakeDueTimers()) {
+    if (!IsRegistered(timer) || !timer->Enabled()) continue;
+    const std::function<void()> handler = timer->onTimer;  // the handler may free its form
+    if (handler) handler();
+    fired = true;
+    if (done()) break;
+  }
+  return fired;
+}
+
+// --- loop -------------------------------------------------------------------------------------
+
+void HeadlessToolkit::RunUntil(const std::function<bool()>& done) {
+  RequireGuiThread("RunUntil");
+  while (!done()) {
+    bool worked = RunQueuedWork(done);
+    if (done()) return;
+    worked = FireDueTimers(done) || worked;
+    if (!worked && !done()) WaitForWork();
+  }
+}
+
+bool HeadlessToolkit::RunPending() {
+  RequireGuiThread("RunPending");
+  const auto never = [] { return false; };
+  const bool worked = RunQueuedWork(never);
+  return FireDueTimers(never) || worked;
+}
+
+// --- message boxes ----------------------------------------------------------------------------
+
+void HeadlessToolkit::SetAnswers(std::vector<int> answers) {
+  std::lock_guard lock(promptMutex_);
+  script_.assign(answers.begin(), answers.end());
+}
+
+size_t HeadlessToolkit::AnswersLeft() const {
+  std::lock_guard lock(promptMutex_);
+  return script_.size();
+}
+
+std::vector<PromptRecord> HeadlessToolkit::Prompts() const {
+  std::lock_guard lock(promptMutex_);
+  return prompts_;
+}
+
+void HeadlessToolkit::SetPromptObserver(std::function<void(const PromptRecord&)> observer) {
+  std::lock_guard lock(observerMutex_);
+  promptObserver_ = std::move(observer);
+}
+
+// Called with promptMutex_ held.
+int HeadlessToolkit::NextAnswer(unsigned flags, bool& defaulted) {
+  const std::vector<int> buttons = ButtonsOf(flags);
+  defaulted = true;
+  if (buttons.empty()) return 0;
+  if (!script_.empty()) {
+    const int scripted = script_.front();
+    script_.pop_front();
+    if (std::ranges::find(buttons, scripted) != buttons.end()) {
+      defaulted = false;
+      return scripted;
+    }
+  }
+  return SafeDefaultAnswer(flags);
+}
+
+int HeadlessToolkit::MessageBox(Form* owner, const std::string& text, const std::string& caption,
+                                unsigned flags) {
+  std::lock_guard serial(observerMutex_);
+  PromptRecord record;
+  record.owner = owner != nullptr ? owner->Name() : std::string();
+  record.text = text;
+  record.caption = caption;
+  record.flags = flags;
+  record.onGuiThread = IsGuiThread();
+  record.thread = std::this_thread::get_id();
+  {
+    std::lock_guard lock(promptMutex_);
+    record.answer = NextAnswer(flags, record.defaulted);
+    prompts_.push_back(record);
+  }
+  if (promptObserver_) promptObserver_(record);
+  return record.answer;
+}
+
+// --- modal dialogs ----------------------------------------------------------------------------
+
+void HeadlessToolkit::SetModalObserver(std::function<void(Form&)> observer) {
+  RequireGuiThread("SetModalObserver");
+  modalObserver_ = std::move(observer);
+}
+
+void HeadlessToolkit::ShowModal(Form& form) {
+  RequireGuiThread("ShowModal");
+  form.modalOpen = true;
+  ++modalShowings_;
+  if (modalObserver_) modalObserver_(form);
+  form.modalOpen = false;  // the headless operator closes it at once
+}
+
+void HeadlessToolkit::CloseModal(Form& form) {
+  RequireGuiThread("CloseModal");
+  form.modalOpen = false;
+}
+
+}  // namespace ui::headless
