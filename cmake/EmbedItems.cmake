@@ -1,4 +1,6 @@
 # Writes a C++ table of the "ITEM" resources: name "LIST_xxx" from the file name, bytes as is.
+file(GLOB FILES ${DIR}/LIST_*.txt)
+list(SORT FILES)
 set(content "// Generated from resources/LIST_*.txt; do not edit.\n#include <cstddef>\n#include <cstdint>\n\nnamespace platform::sim {\nstruct ItemResource { const char* name; const std::uint8_t* bytes; std::size_t size; };\n")
 set(table "")
 set(count 0)

@@ -1,0 +1,93 @@
+// veltrane-bench's options and printing.
+#include "app/BenchCli.h"
+
+#include "console/StepList.h"
+#include "console/Unit1.h"
+#include "console/Unit2.h"
+
+bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& options,
+                       std::string& error) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 >= args.size()) {
+        error = "option " + a + " needs a value";
+        return false;
+      }
+      into = args[++i];
+      return true;
+    };
+    if (a == "--help" || a == "-h") {
+      options.help = true;
+    } else if (a == "--list") {
+      options.list = true;
+    } else if (a == "--real-time") {
+      options.realTime = true;
+    } else if (a == "--answers") {
+      if (!value(options.answers)) return false;
+    } else if (a == "--out") {
+      if (!value(options.outDir)) return false;
+    } else {
+      error = "unknown argument: " + a;
+      return false;
+    }
+  }
+  return true;
+}
+
+void PrintBenchUsage(std::ostream& out) {
+  out << "Usage: veltrane-bench [options]\n"
+         "Runs the console, headless, on the simulated bench and prints what the operator sees.\n"
+         "\n"
+         "  --list             print the device combo's items and exit\n"
+         "  --answers A,B,...  answers to the message boxes, in order: retry, cancel, ok,\n"
+         "                     tryagain, continue (unanswered boxes get Cancel, or OK)\n"
+         "  --real-time        pauses take real time (default: virtual time, instant)\n"
+         "  --out DIR          write Test.log into DIR (default: the current directory)\n"
+         "  --help             this text\n";
+}
+
+const char* IconWord(int imageIndex) {
+  switch (imageIndex) {
+    case kIconPassed:
+      return "passed";
+    case kIconFailed:
+      return "failed";
+    case kIconWarned:
+      return "warned";
+    default:
+      return "";
+  }
+}
+
+void PrintMainWindow(std::ostream& out, const TForm1& form) {
+  out << "Window: " << form.Caption() << "\n";
+  out << form.Label1.Caption() << "\n";
+  const auto& items = form.ComboBox1.Items();
+  for (int i = 0; i < static_cast<int>(items.size()); ++i) {
+    out << (i == form.ComboBox1.ItemIndex() ? "  > " : "    ") << items[i] << "\n";
+  }
+  const ui::Image* pictures[] = {&form.Image1, &form.Image2, &form.Image3, &form.Image4,
+                                 &form.Image5};
+  for (const ui::Image* picture : pictures) {
+    if (picture->Visible()) out << "Picture: " << picture->Name() << "\n";
+  }
+  out << form.Label2.Caption() << "\n";
+  int row = 0;
+  for (const auto& item : form.ListView1.Items()) {
+    ++row;
+    out << "  [" << (row < 10 ? " " : "") << row << "] " << item.caption;
+    if (item.imageIndex != kIconNone) out << " ... " << IconWord(item.imageIndex);
+    out << "\n";
+  }
+  out << "Buttons: " << form.Button1.Caption() << (form.Button1.Enabled() ? "" : " (disabled)")
+      << ", " << form.Button2.Caption() << (form.Button2.Enabled() ? "" : " (disabled)") << "\n";
+}
+
+void PrintResultDialog(std::ostream& out, const TForm2& dialog) {
+  out << dialog.Caption() << "\n";
+  out << "  " << dialog.Label1.Caption() << " " << dialog.Label2.Caption() << "\n";
+  out << "  " << dialog.Label3.Caption() << " " << dialog.Label4.Caption() << "\n";
+  out << "  " << dialog.Label5.Caption() << " " << dialog.Label6.Caption() << "\n";
+  for (const std::string& line : dialog.Memo1.Lines()) out << "  | " << line << "\n";
+}

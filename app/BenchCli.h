@@ -1,0 +1,29 @@
+// veltrane-bench's command line and its printing of what the operator would see in the window.
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+class TForm1;
+class TForm2;
+
+struct BenchOptions {
+  bool help = false;
+  bool list = false;
+  bool realTime = false;
+  std::string answers;  // comma-separated message-box answers
+  std::string outDir;   // where "Test.log" goes; the current directory when empty
+};
+
+// Parses the arguments; on a bad argument returns false with a message in `error`.
+bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& options,
+                       std::string& error);
+void PrintBenchUsage(std::ostream& out);
+
+// The main window as the operator sees it: caption, device combo, picture, step list, buttons.
+void PrintMainWindow(std::ostream& out, const TForm1& form);
+// The result dialog: result word, times and the memo.
+void PrintResultDialog(std::ostream& out, const TForm2& dialog);
+// A step icon as a word.
+const char* IconWord(int imageIndex);

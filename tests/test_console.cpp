@@ -1,0 +1,445 @@
+// The operator's view of the console: the device combo, the model table, runs and their end,
+// device removal, the result dialog and the log file.
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "ConsoleFixture.h"
+
+namespace {
+
+// Handlers that mark one row and move on; the last one ends the run.
+ScriptedWorker::Handler Pass(int row, int next) {
+  return [row, next](ScriptedWorker&) {
+    StepBegin(row);
+    StepPassed(row, nullptr);
+    StepState = next;
+  };
+}
+ScriptedWorker::Handler Warn(int row, int next) {
+  return [row, next](ScriptedWorker&) {
+    StepBegin(row);
+    WriteLogText("warning text");
+    StepWarned(row, "a warning");
+    StepState = next;
+  };
+}
+ScriptedWorker::Handler Fail(int row) {
+  return [row](ScriptedWorker& w) {
+    StepBegin(row);
+    StepFailed(row, "a failure");
+    if (w.Prompt("a failure", ui::kMbIconError | ui::kMbRetryCancel) != ui::kIdRetry) {
+      RunActive = false;
+    }
+  };
+}
+ScriptedWorker::Handler End() {
+  return [](ScriptedWorker&) { RunActive = false; };
+}
+
+std::string ReadFile(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace
+
+using ConsoleTest = ConsoleFixture;
+
+TEST_F(ConsoleTest, StartUpWithTwoEntriesSelectsTheFirst) {
+  AddEntry("ZP61 drive", "VID_1723&PID_0903");
+  AddEntry("HV22 unit", "VID_1723&PID_0923");
+  StartProgram();
+  EXPECT_EQ(form().ComboBox1.Items(),
+            (std::vector<std::string>{"[0] ZP61 drive", "[1] HV22 unit"}));
+  EXPECT_EQ(form().ComboBox1.ItemIndex(), 0);
+  EXPECT_EQ(SelectedDevice, DeviceList[0].get());
+  ASSERT_EQ(Captions().size(), 14u);
+  EXPECT_EQ(Captions()[9], "Lower tray close ");
+  EXPECT_TRUE(form().Image5.Visible());
+  EXPECT_FALSE(form().Image4.Visible());
+  EXPECT_TRUE(form().Button1.Enabled());
+  EXPECT_FALSE(form().Button2.Enabled());
+  EXPECT_EQ(form().Caption(), "Veltrane");
+  EXPECT_EQ(ApplicationTitle, "Veltrane");
+  ASSERT_EQ(form().ListView1.ColumnWidths().size(), 1u);
+  EXPECT_EQ(form().ListView1.ColumnWidths()[0], form().ListView1.ClientWidth());
+}
+
+TEST_F(ConsoleTest, NoDevicesFound) {
+  StartProgram();
+  EXPECT_EQ(form().ComboBox1.Items(), std::vector<std::string>{"[No devices found]"});
+  EXPECT_EQ(form().ComboBox1.ItemIndex(), 0);
+  EXPECT_FALSE(form().Button1.Enabled());
+  EXPECT_EQ(form().ListView1.Count(), 0);
+  form().Button1.Click();  // disabled: nothing happens
+  EXPECT_FALSE(RunActive);
+  EXPECT_TRUE(startedClasses.empty());
+}
+
+struct ModelCase {
+  const char* model;
+  const char* vidPid;
+  const char* stepList;  // null: no row matches
+  int picture;
+  WorkerClass worker;
+};
+
+class ModelTableTest : public ConsoleFixture, public ::testing::WithParamInterface<ModelCase> {};
+
+TEST_P(ModelTableTest, EntryGetsItsStepListPictureAndWorker) {
+  const ModelCase& c = GetParam();
+  AddEntry(c.model, c.vidPid);
+  StartProgram();
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(form().Picture(i)->Visible(), i == c.picture) << "picture " << i;
+  }
+  if (c.stepList == nullptr) {
+    EXPECT_EQ(form().ListView1.Count(), 0);
+    EXPECT_FALSE(form().Button1.Enabled());
+    return;
+  }
+  const auto resource = sim_.LoadItemResource(c.stepList);
+  EXPECT_EQ(Captions(), SplitStepList(reinterpret_cast<const char*>(resource.data()),
+                                      resource.size()));
+  ASSERT_TRUE(form().Button1.Enabled());
+  handlers = {{0, End()}};
+  RunToEnd();
+  ASSERT_EQ(startedClasses.size(), 1u);
+  EXPECT_EQ(startedClasses[0], c.worker);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Models, ModelTableTest,
+    ::testing::Values(
+        ModelCase{"TM36K", "VID_1723&PID_0935", "LIST_TM36K", 0, WorkerClass::kTM36K},
+        // The model name wins over any product number.
+        ModelCase{"TM36K (SN1)", "VID_1723&PID_0903", "LIST_TM36K", 0, WorkerClass::kTM36K},
+        ModelCase{"TM36P", "VID_1723&PID_0935", "LIST_TM36P", 1, WorkerClass::kTM36P},
+        ModelCase{"LQ40", "VID_1717&PID_0101", "LIST_LQ40", 2, WorkerClass::kLQ40},
+        ModelCase{"HV22", "VID_1723&PID_0923", "LIST_HV22", 3, WorkerClass::kHV},
+        ModelCase{"HV22", "VID_1723&PID_0945", "LIST_HV22", 3, WorkerClass::kHV},
+        ModelCase{"ZP", "VID_1723&PID_0903", "LIST_ZP61", 4, WorkerClass::kZP},
+        ModelCase{"ZP", "VID_1723&PID_0907", "LIST_ZP65", 4, WorkerClass::kZP},
+        ModelCase{"ZP", "VID_1723&PID_0910", "LIST_ZP71", 4, WorkerClass::kZP},
+        ModelCase{"ZP", "VID_1723&PID_0912", "LIST_ZP75", 4, WorkerClass::kZP},
+        ModelCase{"Unknown", "VID_1723&PID_0999", nullptr, -1, WorkerClass::kZP},
+        // Plain substring tests, case-sensitive.
+        ModelCase{"tm36k", "VID_1723&PID_0935", nullptr, -1, WorkerClass::kZP}));
+
+TEST_F(ConsoleTest, PickingEntriesKeepsOrReloadsTheStepList) {
+  AddEntry("ZP61", "VID_1723&PID_0903");
+  AddEntry("HV22", "VID_1723&PID_0923");
+  StartProgram();
+  form().ListView1.SetImageIndex(0, kIconPassed);
+
+  form().ComboBox1.PickItem(0);  // the selected one again: nothing reloads
+  EXPECT_EQ(Icons()[0], kIconPassed);
+  EXPECT_EQ(form().ComboBox1.ItemIndex(), 0);
+
+  form().ComboBox1.TypeText("something");  // index -1: the selection stays and shows again
+  EXPECT_EQ(form().ComboBox1.ItemIndex(), 0);
+  EXPECT_EQ(SelectedDevice, DeviceList[0].get());
+  EXPECT_EQ(Icons()[0], kIconPassed);
+
+  form().ComboBox1.PickItem(1);  // another entry: its list, its picture
+  EXPECT_EQ(SelectedDevice, DeviceList[1].get());
+  EXPECT_EQ(Captions().size(), 10u);
+  EXPECT_TRUE(form().Image4.Visible());
+  EXPECT_FALSE(form().Image5.Visible());
+  EXPECT_EQ(ShownPicture, 3);
+}
+
+TEST_F(ConsoleTest, RemovalWhileIdleSelectsTheFirstRemainingEntry) {
+  AddEntry("HV22", "VID_1723&PID_0923");
+  AddEntry("ZP61", "VID_1723&PID_0903");
+  StartProgram();
+  DeviceList[0]->Link1Flag = kFlagDeparted;
+  EXPECT_EQ(form().Dispatch(ui::kWmDeviceChange, ui::kDbtDeviceRemoveComplete, 0), 1);
+  ASSERT_EQ(DeviceList.size(), 1u);
+  EXPECT_EQ(form().ComboBox1.Items(), std::vector<std::string>{"[0] ZP61"});
+  EXPECT_EQ(SelectedDevice, DeviceList[0].get());
+  EXPECT_EQ(Captions().size(), 14u);
+  EXPECT_TRUE(form().Image5.Visible());
+  EXPECT_FALSE(form().Image4.Visible());
+
+  DeviceList[0]->Link1Flag = kFlagDeparted;
+  form().Dispatch(ui::kWmDeviceChange, ui::kDbtDeviceRemoveComplete, 0);
+  EXPECT_EQ(form().ComboBox1.Items(), std::vector<std::string>{"[No devices found]"});
+  EXPECT_EQ(SelectedDevice, nullptr);
+  EXPECT_FALSE(form().Button1.Enabled());
+  EXPECT_EQ(form().ListView1.Count(), 0);
+}
+
+TEST_F(ConsoleTest, RemovalThatRemovesNothingDoesNotRefresh) {
+  AddEntry("HV22", "VID_1723&PID_0923");
+  StartProgram();
+  form().ComboBox1.TypeText("typed");  // refresh shows item 0 again...
+  form().ComboBox1.TypeText("typed");
+  form().ComboBox1.SetItemIndex(-1);  // ...so make the combo differ from what a refresh shows
+  form().Dispatch(ui::kWmDeviceChange, ui::kDbtDeviceRemoveComplete, 0);
+  EXPECT_EQ(form().ComboBox1.ItemIndex(), -1);
+  EXPECT_EQ(form().Dispatch(ui::kWmDeviceChange, 0x0007, 0), 0);  // other codes: default handling
+}
+
+struct PruneCase {
+  const char* vidPid;
+  int departed;  // bit 0 link 1, bit 1 claim 1, bit 2 link 2, bit 3 claim 2
+  bool removed;
+  int printerPort;
+  int driveCount;
+  char letter1;
+  char letter2;
+};
+
+class PruneTest : public ConsoleFixture, public ::testing::WithParamInterface<PruneCase> {};
+
+TEST_P(PruneTest, DepartedPartsAreClearedAndEmptyEntriesDropped) {
+  const PruneCase& c = GetParam();
+  AddEntry("unit", c.vidPid);
+  DeviceEntry& e = *DeviceList[0];
+  e.Claim1Flag = kFlagOpen;
+  e.Claim2Flag = kFlagOpen;
+  e.Link2Flag = kFlagOpen;
+  e.PrinterPort = 3;
+  e.SetPrinterName("Queue");
+  e.HvPort = 2;
+  const bool tm36 = std::strstr(c.vidPid, "PID_0935") != nullptr;
+  e.DriveCount = tm36 ? 1 : 2;
+  e.DriveLetter1 = 'E';
+  e.DriveLetter2 = tm36 ? 0 : 'F';
+  StartProgram();
+  DeviceFlag* flags[] = {&e.Link1Flag, &e.Claim1Flag, &e.Link2Flag, &e.Claim2Flag};
+  for (int bit = 0; bit < 4; ++bit) {
+    if ((c.departed & (1 << bit)) != 0) *flags[bit] = kFlagDeparted;
+  }
+  EXPECT_EQ(form().PruneDepartedDevices(), c.removed);
+  if (c.removed) {
+    EXPECT_TRUE(DeviceList.empty());
+    return;
+  }
+  ASSERT_EQ(DeviceList.size(), 1u);
+  EXPECT_EQ(e.PrinterPort.load(), c.printerPort);
+  EXPECT_EQ(e.GetPrinterName().empty(), c.printerPort == 0);
+  EXPECT_EQ(e.DriveCount.load(), c.driveCount);
+  EXPECT_EQ(e.DriveLetter1.load(), c.letter1);
+  EXPECT_EQ(e.DriveLetter2.load(), c.letter2);
+  for (DeviceFlag* f : flags) EXPECT_NE(f->load(), kFlagDeparted);
+  EXPECT_EQ(e.HvPort.load(), (c.departed & 4) != 0 ? 0 : 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flags, PruneTest,
+    ::testing::Values(
+        // A TM36 whose printer departs keeps its link: only the printer fields clear.
+        PruneCase{"VID_1723&PID_0935", 0b0010, false, 0, 1, 'E', 0},
+        // A TM36's slot 2 is its drive.
+        PruneCase{"VID_1723&PID_0935", 0b1000, false, 3, 0, 0, 0},
+        PruneCase{"VID_1723&PID_0935", 0b0100, false, 3, 1, 'E', 0},
+        // Other models: each slot is a drive.
+        PruneCase{"VID_1723&PID_0903", 0b0010, false, 3, 1, 0, 'F'},
+        PruneCase{"VID_1723&PID_0903", 0b1000, false, 3, 1, 'E', 0},
+        PruneCase{"VID_1723&PID_0903", 0b1010, false, 3, 0, 0, 0},
+        // Link 1 and every claim gone in one pass: the entry goes.
+        PruneCase{"VID_1723&PID_0903", 0b1111, true, 0, 0, 0, 0},
+        PruneCase{"VID_1723&PID_0935", 0b1111, true, 0, 0, 0, 0}));
+
+struct ResultCase {
+  const char* name;
+  std::vector<int> kinds;  // per row: 0 pass, 1 warn, 2 fail (then cancel)
+  const char* word;
+};
+
+class ResultWordTest : public ConsoleFixture, public ::testing::WithParamInterface<ResultCase> {};
+
+TEST_P(ResultWordTest, FromTheFinalIcons) {
+  AddEntry("HV22", "VID_1723&PID_0923");
+  StartProgram();
+  const auto& kinds = GetParam().kinds;
+  for (int i = 0; i < static_cast<int>(kinds.size()); ++i) {
+    handlers[i] = kinds[i] == 0 ? Pass(i, i + 1) : kinds[i] == 1 ? Warn(i, i + 1) : Fail(i);
+  }
+  handlers[static_cast<int>(kinds.size())] = End();
+  toolkit_.SetAnswers({ui::kIdCancel});
+  RunToEnd();
+  EXPECT_EQ(dialog().Label2.Caption(), GetParam().word);
+  EXPECT_EQ(dialog().Caption(), "Test Report");
+  EXPECT_TRUE(form().Button1.Enabled());
+  EXPECT_TRUE(form().Button2.Enabled());
+  EXPECT_TRUE(form().ComboBox1.Enabled());
+  EXPECT_EQ(form().Button1.Caption(), "Start");
+  EXPECT_EQ(toolkit_.ModalShowings(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, ResultWordTest,
+    ::testing::Values(ResultCase{"AllPassed", {0, 0, 0}, "Success"},
+                      ResultCase{"WarningThenError", {0, 1, 2}, "Error"},
+                      ResultCase{"WarningsAlone", {1, 0, 1}, "Warning"},
+                      ResultCase{"NothingMarked", {}, "Success"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ConsoleTest, EmptyStepListGivesNone) {
+  AddEntry("HV22", "VID_1723&PID_0923");
+  StartProgram();
+  // The autoloader is removed during the run: the list view is emptied under the worker.
+  handlers[0] = [](ScriptedWorker& w) {
+    StepBegin(0);
+    StepPassed(0, nullptr);
+    w.Device()->Link1Flag = kFlagDeparted;  // as the removal scan would
+    ui::TheToolkit().Invoke([] {
+      Form1->Dispatch(ui::kWmDeviceChange, ui::kDbtDeviceRemoveComplete, 0);
+    });
+    StepBegin(1);  // a row that no longer exists must not fail
+    StepPassed(1, nullptr);
+    RunActive = false;
+  };
+  RunToEnd();
+  EXPECT_EQ(dialog().Label2.Caption(), "None");
+  EXPECT_TRUE(DeviceList.empty());
+  EXPECT_FALSE(form().Button1.Enabled());  // "[No devices found]"
+}
+
+TEST_F(ConsoleTest, RemovalDuringARunKeepsTheWorkersEntryAndStartDisabled) {
+  AddEntry("HV22", "VID_1723&PID_0923");
+  AddEntry("ZP61", "VID_1723&PID_0903");
+  StartProgram();
+  std::string seenModel;
+  bool startEnabledDuringRun = true;
+  handlers[0] = [&](ScriptedWorker& w) {
+    w.Device()->Link1Flag = kFlagDeparted;
+    ui::TheToolkit().Invoke([&] {
+      Form1->Dispatch(ui::kWmDeviceChange, ui::kDbtDeviceRemoveComplete, 0);
+      startEnabledDuringRun = Form1->Button1.Enabled();
+    });
+    // The entry left the list but is still alive for the worker (ASan would tell otherwise).
+    seenModel = w.Device()->ModelName;
+    StepBegin(0);
+    StepPassed(0, nullptr);
+    RunActive = false;
+  };
+  RunToEnd();
+  EXPECT_FALSE(startEnabledDuringRun);
+  EXPECT_EQ(seenModel, "HV22");
+  ASSERT_EQ(DeviceList.size(), 1u);
+  EXPECT_EQ(SelectedDevice, DeviceList[0].get());
+  EXPECT_EQ(form().ComboBox1.Items(), std::vector<std::string>{"[0] ZP61"});
+  // The list now shows the ZP61's steps; the worker's mark landed on its row 0.
+  EXPECT_EQ(Captions().size(), 14u);
+  EXPECT_TRUE(form().Button1.Enabled());
+}
+
+TEST_F(ConsoleTest, MemoOfAFailedThenRetriedStep) {
+  AddEntry("TM36K", "VID_1723&PID_0935");
+  StartProgram();
+  int attempts = 0;
+  handlers[0] = Pass(0, 1);
+  handlers[1] = [&](ScriptedWorker& w) {
+    StepBegin(1);
+    if (attempts++ == 0) {
+      StepFailed(1, "Printer is offline.");
+      w.Prompt("Printer is offline.", ui::kMbIconError | ui::kMbRetryCancel);
+      return;
+    }
+    StepPassed(1, nullptr);
+    RunActive = false;
+  };
+  toolkit_.SetAnswers({ui::kIdRetry});
+  RunToEnd();
+  EXPECT_EQ(dialog().Memo1.Lines(),
+            (std::vector<std::string>{" 1. Get device information",
+                                      "    [OK] The task has been fulfilled.",
+                                      "---------------------------------------------",
+                                      " 2. Check if printer is online",
+                                      "    [ERROR] Printer is offline.",
+                                      "    [OK] The task has been fulfilled."}));
+  EXPECT_EQ(Icons()[1], kIconPassed);
+  // One heading for the retried step.
+  const auto log = LogMessages();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "[2] Check if printer is online"), 1);
+  const auto prompts = toolkit_.Prompts();
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(prompts[0].caption, "Error");
+  EXPECT_EQ(prompts[0].owner, "Form1");
+  EXPECT_FALSE(prompts[0].onGuiThread);
+}
+
+TEST_F(ConsoleTest, LogFileHoldsEveryRunAndTheTimesArePadded) {
+  AddEntry("HV22", "VID_1723&PID_0923");
+  StartProgram();
+  handlers = {{0, Pass(0, 1)}, {1, End()}};
+  RunToEnd();
+  RunToEnd();
+  const std::string file = ReadFile("Test.log");
+  const auto lines = LogLinesSnapshot();
+  std::string expected;
+  for (const auto& l : lines) expected += l + "\r\n";
+  EXPECT_EQ(file, expected);
+  const auto log = LogMessages();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "=======Get CPU Information=============="), 2);
+  // The host report ends with a line of "=", which counts as a separator: no hyphen line
+  // between it and the first heading.
+  const auto heading = std::find(log.begin(), log.end(), "[1] Get device information");
+  ASSERT_NE(heading, log.end());
+  EXPECT_EQ(*(heading - 1), "========================================");
+  // The simulated clock starts at 9 o'clock: the hour is padded with a space.
+  EXPECT_EQ(dialog().Label4.Caption().substr(10, 3), "  9");
+  EXPECT_EQ(dialog().Label4.Caption().size(), 19u);
+  EXPECT_LE(dialog().Label4.Caption(), dialog().Label6.Caption());
+}
+
+TEST_F(ConsoleTest, UnwritableLogShowsTheErrorAndNoDialog) {
+  AddEntry("HV22", "VID_1723&PID_0923");
+  StartProgram();
+  std::filesystem::create_directory("Test.log");  // a directory where the file should go
+  handlers = {{0, Pass(0, 1)}, {1, End()}};
+  RunToEnd();
+  const auto prompts = toolkit_.Prompts();
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(prompts[0].text, "Cannot create file Test.log");
+  EXPECT_EQ(prompts[0].flags & ui::kMbIconMask, ui::kMbIconError);
+  EXPECT_EQ(toolkit_.ModalShowings(), 0);
+  EXPECT_TRUE(form().Button1.Enabled());  // the controls are unlocked all the same
+}
+
+TEST_F(ConsoleTest, CancelEndsTheRunOnceWithTheStepFailed) {
+  AddEntry("HV22", "VID_1723&PID_0923");
+  StartProgram();
+  int laterSteps = 0;
+  handlers = {{0, Fail(0)}, {1, [&](ScriptedWorker&) { ++laterSteps; }}};
+  toolkit_.SetAnswers({ui::kIdCancel});
+  RunToEnd();
+  EXPECT_EQ(Icons()[0], kIconFailed);
+  EXPECT_EQ(laterSteps, 0);
+  EXPECT_EQ(dialog().Label2.Caption(), "Error");
+  EXPECT_EQ(toolkit_.ModalShowings(), 1);  // one end of run
+}
+
+TEST_F(ConsoleTest, ClosingTheWindowDuringARunStopsTheWorkerFirst) {
+  AddEntry("HV22", "VID_1723&PID_0923");
+  StartProgram();
+  std::atomic<int> cycles{0};
+  handlers = {{0, [&](ScriptedWorker& w) {
+                 ++cycles;
+                 // Reads the entry and logs every cycle: both must outlive the worker.
+                 WriteLogText(w.Device()->ModelName);
+               }}};
+  form().Button1.Click();
+  toolkit_.RunUntil([&] { return cycles.load() >= 3; });
+  form().FormClose();
+  EXPECT_FALSE(RunActive);
+  EXPECT_TRUE(DeviceList.empty());
+  EXPECT_EQ(PauseEvent, platform::kInvalidHandle);
+}
+
+TEST_F(ConsoleTest, StartIgnoresAnEntryWithoutAModelRow) {
+  AddEntry("HV22", "VID_1723&PID_0923");
+  AddEntry("Other", "VID_1723&PID_0777");
+  StartProgram();
+  form().ComboBox1.PickItem(1);
+  EXPECT_FALSE(form().Button1.Enabled());
+  form().Button1.SetEnabled(true);  // even if the button were enabled, Start does nothing
+  form().Button1.Click();
+  EXPECT_TRUE(startedClasses.empty());
+  EXPECT_EQ(form().Button1.Caption(), "Start");
+}

@@ -1,0 +1,177 @@
+// The step list resources and the status operations: icons, memo lines and log lines together.
+#include <gtest/gtest.h>
+
+#include "console/StepList.h"
+#include "console/TestLog.h"
+#include "device/CommandLink.h"
+#include "platform/sim/SimPlatform.h"
+#include "ui/Controls.h"
+#include "ui/headless/HeadlessToolkit.h"
+
+namespace {
+
+class StepStatusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::SetPlatform(&sim_);
+    ui::SetToolkit(&toolkit_);
+    CreateLogLines();
+    AttachStepList(&list_);
+    AttachResultLines(&memo_);
+    ASSERT_TRUE(LoadStepList(list_, "LIST_TM36K"));
+    HeadingLogged = false;
+    RetryPending = false;
+    RetryCount = 0;
+  }
+  void TearDown() override {
+    AttachStepList(nullptr);
+    AttachResultLines(nullptr);
+    ReleaseLogLines();
+    ui::SetToolkit(nullptr);
+    platform::SetPlatform(nullptr);
+  }
+  std::vector<std::string> Log() const {
+    std::vector<std::string> out;
+    for (const std::string& line : LogLinesSnapshot()) {
+      out.push_back(UnscrambleLogText(line.substr(kLogPrefixLength),
+                                      LogOffsetForPrefix(line.substr(0, kLogPrefixLength))));
+    }
+    return out;
+  }
+
+  platform::sim::SimPlatform sim_;
+  ui::headless::HeadlessToolkit toolkit_;
+  ui::ListView list_{nullptr, "ListView1", {288, 36, 257, 300}};
+  ui::Memo memo_{nullptr, "Memo1", {8, 80, 393, 201}};
+};
+
+}  // namespace
+
+TEST(StepListResources, RowsOfEveryList) {
+  platform::sim::SimPlatform sim;
+  platform::SetPlatform(&sim);
+  const std::pair<const char*, std::size_t> lists[] = {
+      {"LIST_TM36K", 11}, {"LIST_TM36P", 17}, {"LIST_LQ40", 11}, {"LIST_HV22", 10},
+      {"LIST_ZP61", 14},  {"LIST_ZP65", 17},  {"LIST_ZP71", 14}, {"LIST_ZP75", 17}};
+  for (const auto& [name, rows] : lists) {
+    ui::ListView view(nullptr, "ListView1", {});
+    ASSERT_TRUE(LoadStepList(view, name)) << name;
+    EXPECT_EQ(static_cast<std::size_t>(view.Count()), rows) << name;
+    for (const auto& item : view.Items()) EXPECT_EQ(item.imageIndex, kIconNone);
+  }
+  ui::ListView zp61(nullptr, "ListView1", {});
+  LoadStepList(zp61, "LIST_ZP61");
+  EXPECT_EQ(zp61.Items()[9].caption, "Lower tray close ");
+  EXPECT_EQ(zp61.Items()[1].caption, "Check output bin");
+  ui::ListView missing(nullptr, "ListView1", {});
+  EXPECT_FALSE(LoadStepList(missing, "LIST_NONE"));
+  EXPECT_EQ(missing.Count(), 0);
+  platform::SetPlatform(nullptr);
+}
+
+TEST(StepListResources, SplitAtEveryLineBreak) {
+  const std::string text = "a\r\nb\n\nc\rd\r\n";
+  EXPECT_EQ(SplitStepList(text.data(), text.size()),
+            (std::vector<std::string>{"a", "b", "c", "d"}));
+  const std::string noFinalBreak = "x\r\ny";
+  EXPECT_EQ(SplitStepList(noFinalBreak.data(), noFinalBreak.size()),
+            (std::vector<std::string>{"x", "y"}));
+}
+
+TEST_F(StepStatusTest, HeadingOnceAndSeparatorOnlyWhenNeeded) {
+  WriteLogText("AT+? = OK AT+O");  // the log does not end with a separator
+  StepBegin(0);
+  StepBegin(0);  // a second call before the outcome writes nothing
+  StepPassed(0, nullptr);
+  StepBegin(1);  // the passed step closed with hyphens: no second separator
+  EXPECT_EQ(Log(), (std::vector<std::string>{"AT+? = OK AT+O", kLogSeparator,
+                                             "[1] Get device information", kLogSeparator,
+                                             "[2] Check if printer is online"}));
+}
+
+TEST_F(StepStatusTest, SeparatorRuleLooksAtTheLastMessage) {
+  struct Case {
+    const char* last;
+    bool separator;
+  };
+  const Case cases[] = {
+      {"========================================", true},  // the host report's closing line
+      {"----------------------------------------", true},
+      {"x-------------------------", true},   // characters 2 to 26 alike
+      {"-------------------------", false},   // 25 characters: too short
+      {"------------------------x-", false},
+      {"Test program version : 1", false},
+  };
+  for (const Case& c : cases) {
+    ReleaseLogLines();
+    CreateLogLines();
+    HeadingLogged = false;
+    WriteLogText(c.last);
+    StepBegin(2);
+    const auto log = Log();
+    EXPECT_EQ(log.size(), c.separator ? 2u : 3u) << c.last;
+  }
+}
+
+TEST_F(StepStatusTest, PassedTextAndNoLine) {
+  StepBegin(0);
+  StepPassed(0, "HV22 On Line & HV22 Port_[2] = OK");
+  StepBegin(1);
+  StepPassed(1, "NOLINE");
+  StepBegin(2);
+  const auto log = Log();
+  const std::vector<std::string> expected = {
+      kLogSeparator, "[1] Get device information", "HV22 On Line & HV22 Port_[2] = OK",
+      kLogSeparator, "[2] Check if printer is online",
+      // "NOLINE" logged nothing, so the next heading brings its own separator.
+      kLogSeparator, "[3] Switch to CD/DVD mode"};
+  EXPECT_EQ(log, expected);
+}
+
+TEST_F(StepStatusTest, IconsMemoAndFlags) {
+  StepBegin(0);
+  StepPassed(0, nullptr);
+  StepBegin(1);
+  RetryPending = true;
+  RetryCount = 7;
+  StepFailed(1, "Printer 50% offline");  // a "%" in a message is text, not a conversion
+  EXPECT_TRUE(HeadingLogged);
+  EXPECT_FALSE(RetryPending);
+  EXPECT_EQ(RetryCount, 0);
+  StepBegin(1);
+  StepWarned(1, "Drive is slow");
+  EXPECT_FALSE(HeadingLogged);
+  EXPECT_EQ(list_.Items()[0].imageIndex, kIconPassed);
+  EXPECT_EQ(list_.Items()[1].imageIndex, kIconWarned);
+  EXPECT_EQ(memo_.Lines(), (std::vector<std::string>{
+                               " 1. Get device information",
+                               "    [OK] The task has been fulfilled.",
+                               "---------------------------------------------",
+                               " 2. Check if printer is online",
+                               "    [ERROR] Printer 50% offline",
+                               "    [WARNING] Drive is slow"}));
+  // The failure is logged; the warning is not (steps log their warning text themselves).
+  const auto log = Log();
+  EXPECT_EQ(log.back(), "    [ERROR] Printer 50% offline");
+  // Status operations compose their memo line in the reply text.
+  EXPECT_EQ(LastReply, "    [WARNING] Drive is slow");
+}
+
+TEST_F(StepStatusTest, RowsPastTheListDoNotFail) {
+  list_.Clear();
+  StepBegin(12);
+  StepPassed(12, nullptr);
+  StepBegin(13);
+  StepFailed(13, "gone");
+  EXPECT_EQ(memo_.Lines().back(), "    [ERROR] gone");
+  EXPECT_EQ(list_.Count(), 0);
+}
+
+TEST_F(StepStatusTest, StepNumbersAbove9AreNotPadded) {
+  ui::ListView big(nullptr, "ListView1", {});
+  AttachStepList(&big);
+  LoadStepList(big, "LIST_TM36P");
+  StepBegin(9);
+  EXPECT_EQ(memo_.Lines()[1], "10. Pick up disc");
+  AttachStepList(&list_);
+}
