@@ -1,0 +1,253 @@
+// The autoloader command link: pipe exchanges, SendCommand and the logging of replies.
+#include "device/CommandLink.h"
+
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "console/TestLog.h"
+#include "console/Unit1.h"
+#include "device/Device.h"
+
+thread_local std::string LastReply;
+std::atomic<bool> CommandLogging{true};
+
+namespace {
+
+thread_local DeviceEntry* commandTarget = nullptr;
+
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
+// Appends a chunk's text: the first text is taken as it is, every further one behind ";".
+void AppendChunk(std::string& reply, const std::string& text) {
+  if (!reply.empty()) reply += ';';
+  reply += text;
+}
+
+bool WriteBlock(platform::Handle writePipe, const CommandBlock& command) {
+  std::uint32_t written = 0;
+  return platform::ThePlatform().WriteFile(writePipe, command.data(), command.size(), &written) &&
+         written > 0;
+}
+
+// One read into a zeroed chunk; false when the read failed. *received gets the byte count.
+bool ReadChunk(platform::Handle readPipe, ReplyChunk& chunk, std::uint32_t* received) {
+  chunk.fill(0);
+  *received = 0;
+  return platform::ThePlatform().ReadFile(readPipe, chunk.data(), chunk.size(), received);
+}
+
+// Waits actively until the hundredths value has been seen to change `changes` times. The
+// device's firmware needs this spacing between reads of a numbered command's reply.
+void PaceOnClock(int changes) {
+  int previous = platform::ThePlatform().GetLocalTime().hundredths;
+  for (int seen = 0; seen < changes;) {
+    const int now = platform::ThePlatform().GetLocalTime().hundredths;
+    if (now != previous) {
+      ++seen;
+      previous = now;
+    }
+  }
+}
+
+}  // namespace
+
+std::string ChunkText(const ReplyChunk& chunk) {
+  const char* text = reinterpret_cast<const char*>(chunk.data());
+  return std::string(text, strnlen(text, chunk.size()));
+}
+
+bool IsFinalChunk(const CommandBlock& command, const ReplyChunk& chunk) {
+  const std::string text = ChunkText(chunk);
+  const bool final = Contains(text, "AT+");
+  if (command[2] == 'I' && command[3] == 1 && !final && !Contains(text, "OK")) {
+    WriteLog("%02X:%02X  %02X %02X %02X %02X %02X %02X %02X %02X", command[4], command[5], chunk[0],
+             chunk[1], chunk[2], chunk[3], chunk[4], chunk[5], chunk[6], chunk[7]);
+  }
+  return final;
+}
+
+bool PipeExchange(platform::Handle readPipe, platform::Handle writePipe,
+                  const CommandBlock& command, std::string& reply) {
+  std::uint32_t written = 0;
+  const bool wrote =
+      platform::ThePlatform().WriteFile(writePipe, command.data(), command.size(), &written);
+  reply.clear();
+  if (!wrote) return false;  // nothing was asked, so nothing is read
+  int failures = 0;
+  int chunks = 0;
+  ReplyChunk chunk;
+  while (failures < kMaxReadFailures && chunks < kMaxChunksPerReply) {
+    std::uint32_t received = 0;
+    if (!ReadChunk(readPipe, chunk, &received) || received == 0) {
+      ++failures;
+      continue;
+    }
+    ++chunks;
+    AppendChunk(reply, ChunkText(chunk));
+    if (IsFinalChunk(command, chunk)) return true;
+  }
+  return false;
+}
+
+int PipeExchangeTimed(platform::Handle readPipe, platform::Handle writePipe,
+                      const CommandBlock& command, std::string& reply) {
+  if (!WriteBlock(writePipe, command)) return kTimedWriteFailed;
+  int rememberedSecond = platform::ThePlatform().GetLocalTime().second;
+  int secondChanges = 0;
+  int chunks = 0;
+  reply.clear();
+  ReplyChunk chunk;
+  while (secondChanges < kTimedExchangeSecondChanges && chunks < kMaxChunksPerReply) {
+    std::uint32_t received = 0;
+    if (!ReadChunk(readPipe, chunk, &received)) return kTimedReadFailed;
+    if (received > 0) {
+      ++chunks;
+      AppendChunk(reply, ChunkText(chunk));
+      if (IsFinalChunk(command, chunk)) return chunks;
+    }
+    // The identification (command 1) is answered at once and needs no pacing.
+    if (command[1] != 1) PaceOnClock(kTimedPaceHundredthsChanges);
+    const int second = platform::ThePlatform().GetLocalTime().second;
+    if (second != rememberedSecond) {
+      rememberedSecond = second;
+      ++secondChanges;
+    }
+  }
+  return kTimedOut;
+}
+
+// --- SendCommand -----------------------------------------------------------------------------
+
+DeviceEntry* CommandTarget() {
+  return commandTarget != nullptr ? commandTarget : SelectedDevice;
+}
+
+void SetCommandTarget(DeviceEntry* entry) {
+  commandTarget = entry;
+}
+
+namespace {
+
+constexpr std::size_t kInfoColumn = 25;  // device-information fields end in this column
+constexpr const char* kPlainMargin = "         ";
+constexpr const char* kTm36pMargin = "                      ";
+
+// Read afresh every time: the GUI thread changes the flags when the device departs.
+bool LinkOpen(const DeviceEntry& entry, int link) {
+  if (link == 1) return entry.Link1Flag.load() == kFlagOpen;
+  if (link == 2) return entry.Link2Flag.load() == kFlagOpen;
+  return false;
+}
+
+void ExchangeOnLink(const DeviceEntry& entry, const CommandBlock& command, int link) {
+  if (link == 1 && entry.VidPidContains("PID_0101")) {
+    PipeExchangeTimed(entry.Link1Read.load(), entry.Link1Write.load(), command, LastReply);
+  } else if (link == 1) {
+    PipeExchange(entry.Link1Read.load(), entry.Link1Write.load(), command, LastReply);
+  } else if (link == 2) {
+    PipeExchange(entry.Link2Read.load(), entry.Link2Write.load(), command, LastReply);
+  } else {
+    LastReply.clear();
+  }
+}
+
+bool Accepted(const std::string& reply) {
+  return Contains(reply, "OK") && Contains(reply, "AT+");
+}
+
+bool IsTm36p(const DeviceEntry& entry) {
+  return Contains(entry.ModelName, "TM36P");
+}
+
+// A TM36P carries two autoloaders; its lines say which of them answered.
+std::string ModelMark(const DeviceEntry& entry, int link) {
+  if (!IsTm36p(entry)) return "";
+  return link == 1 ? "(TM36P-TM36) " : "(TM36P-HV22) ";
+}
+
+// The non-empty pieces of the text between ";" separators.
+std::vector<std::string> SplitFields(const std::string& text) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) fields.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return fields;
+}
+
+// Right-aligned to end in kInfoColumn; a longer field is shown whole.
+std::string RightAligned(const std::string& field) {
+  if (field.size() >= kInfoColumn) return field;
+  return std::string(kInfoColumn - field.size(), ' ') + field;
+}
+
+// AT+I00 lists names (even fields) over values; AT+I99 the other way round.
+std::string InfoLine(bool i99, std::size_t index, const std::string& field) {
+  const bool odd = index % 2 == 1;
+  if (!i99) return index >= 2 && !odd ? RightAligned(field) : field;
+  if (index == 1) return "       " + field;
+  return index >= 3 && odd ? RightAligned(field) : field;
+}
+
+bool InfoLineShown(bool i99, std::size_t index, const std::string& line) {
+  const bool odd = index % 2 == 1;
+  return (i99 ? odd : !odd) || Contains(line, "AT+");
+}
+
+void LogDeviceInformation(const DeviceEntry& entry, const CommandBlock& command, int link) {
+  const bool i99 = command[3] == 0x99;
+  const std::string label = ModelMark(entry, link) + (i99 ? "AT+I99" : "AT+I00");
+  const char* margin = IsTm36p(entry) ? kTm36pMargin : kPlainMargin;
+  const std::vector<std::string> fields = SplitFields(LastReply);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::string line = InfoLine(i99, i, fields[i]);
+    if (!InfoLineShown(i99, i, line)) continue;
+    if (Contains(line, "OK")) {
+      WriteLog("%s = %s", label.c_str(), line.c_str());
+    } else {
+      WriteLog("%s%s", margin, line.c_str());
+    }
+  }
+}
+
+void LogReply(const DeviceEntry& entry, const CommandBlock& command, int link) {
+  const std::uint8_t letter = command[2];
+  const std::uint8_t number = command[3];
+  if (command[0] != 0 || command[1] != 0) {
+    if (entry.VidPidContains("PID_0101") && command[0] == 0) {
+      WriteLog("LQ40_CMD[%d] = %s", command[1], LastReply.c_str());
+    }
+  } else if (letter == '?') {
+    WriteLog("%sAT+? = %s", ModelMark(entry, link).c_str(), LastReply.c_str());
+  } else if (letter == 'I' && (number == 0x00 || number == 0x99)) {
+    LogDeviceInformation(entry, command, link);
+  } else if (letter == 'I' && number == 0x01) {
+    // EEPROM data: IsFinalChunk has logged every data chunk already.
+  } else {
+    WriteLog("%sAT+%c%02X = %s", ModelMark(entry, link).c_str(), letter, number, LastReply.c_str());
+  }
+}
+
+}  // namespace
+
+bool SendCommand(const CommandBlock& command, int link) {
+  DeviceEntry* entry = CommandTarget();
+  if (entry == nullptr) return false;
+  for (int repetition = 1; true; ++repetition) {
+    ExchangeOnLink(*entry, command, link);
+    if (Accepted(LastReply)) break;
+    platform::PauseOn(PauseEvent, kResendPauseMs);
+    // A link that departed (or was never open) ends the command; so does a device that never
+    // answers in the accepted form.
+    if (!LinkOpen(*entry, link) || repetition >= kMaxSendRepetitions) return false;
+  }
+  if (!LinkOpen(*entry, link)) return false;
+  if (CommandLogging.load()) LogReply(*entry, command, link);
+  return true;
+}

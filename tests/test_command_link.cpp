@@ -1,0 +1,667 @@
+// The command link against a scripted autoloader: replies gathered from chunks, re-sends, the
+// timed exchange, EEPROM lines, every form of reply line, lost links and the bounds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "console/TestLog.h"
+#include "device/CommandLink.h"
+#include "device/Device.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// What one ReadFile on the read pipe gets.
+struct Read {
+  bool ok = true;
+  Bytes bytes;
+};
+
+Read Chunk(std::string_view text) {
+  return {true, Bytes(text.begin(), text.end())};
+}
+Read EmptyRead() {
+  return {true, {}};
+}
+Read FailedRead() {
+  return {false, {}};
+}
+std::vector<Read> Repeat(const Read& read, int times) {
+  return std::vector<Read>(times, read);
+}
+std::vector<Read> Concat(std::vector<Read> a, const std::vector<Read>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+constexpr platform::Handle kLink1Read = 11;
+constexpr platform::Handle kLink1Write = 12;
+constexpr platform::Handle kLink2Read = 21;
+constexpr platform::Handle kLink2Write = 22;
+
+// An autoloader behind two pipe pairs (write handle = read handle + 1). Every write queues the
+// scripted answer on the paired read pipe; once that is used up, a read gets `whenQuiet` (by
+// default 0 bytes). The clock advances one hundredth per reading; waits return at once and only
+// count their milliseconds.
+class FakeAutoloader : public platform::Platform {
+ public:
+  using Answer = std::function<std::vector<Read>(const CommandBlock& block, int writeIndex)>;
+
+  Answer answer = [](const CommandBlock&, int) { return std::vector<Read>{}; };
+  std::optional<Read> whenQuiet;
+  std::uint32_t bytesWritten = 8;          // what a successful WriteFile reports
+  std::function<void(int pause)> onPause;  // runs inside the n-th wait (1-based)
+
+  void AnswerAlways(std::vector<Read> reads) {
+    answer = [reads](const CommandBlock&, int) { return reads; };
+  }
+
+  struct Write {
+    platform::Handle pipe;
+    CommandBlock block;
+  };
+  std::vector<Write> Writes() {
+    std::lock_guard lock(mutex_);
+    return writes_;
+  }
+  std::vector<std::int64_t> ReadTicks() {
+    std::lock_guard lock(mutex_);
+    return readTicks_;
+  }
+  int Reads() { return static_cast<int>(ReadTicks().size()); }
+  std::uint32_t PausedMs() {
+    std::lock_guard lock(mutex_);
+    return pausedMs_;
+  }
+  std::int64_t Ticks() const { return ticks_.load(); }
+
+  platform::LocalTime GetLocalTime() override {
+    const std::int64_t t = ticks_.fetch_add(1);
+    const std::int64_t seconds = t / 100;
+    return {2016,
+            11,
+            10,
+            static_cast<int>(9 + seconds / 3600 % 12),
+            static_cast<int>(seconds / 60 % 60),
+            static_cast<int>(seconds % 60),
+            static_cast<int>(t % 100)};
+  }
+  platform::Handle CreateEventA(bool, bool) override { return 1; }
+  std::uint32_t WaitForSingleObject(platform::Handle, std::uint32_t timeoutMs) override {
+    int pause = 0;
+    {
+      std::lock_guard lock(mutex_);
+      pausedMs_ += timeoutMs;
+      pause = ++pauses_;
+    }
+    if (onPause) onPause(pause);
+    return platform::kWaitTimeout;
+  }
+  bool CloseHandle(platform::Handle) override { return true; }
+  long RegOpenKeyExA(const char*, platform::Handle*) override {
+    return platform::kErrorFileNotFound;
+  }
+  long RegQueryValueExA(platform::Handle, const char*, std::uint32_t*, std::uint8_t*,
+                        std::uint32_t*) override {
+    return platform::kErrorFileNotFound;
+  }
+  long RegEnumKeyA(platform::Handle, std::uint32_t, char*, std::uint32_t) override {
+    return platform::kErrorNoMoreItems;
+  }
+  long RegCloseKey(platform::Handle) override { return platform::kErrorSuccess; }
+  platform::MemoryStatus GlobalMemoryStatus() override { return {}; }
+  platform::Handle CreateFileA(const char*, std::uint32_t, std::uint32_t, std::uint32_t) override {
+    return platform::kInvalidHandle;
+  }
+  std::span<const std::uint8_t> LoadItemResource(const char*) override { return {}; }
+
+  bool WriteFile(platform::Handle file, const void* buffer, std::uint32_t size,
+                 std::uint32_t* done) override {
+    CommandBlock block{};
+    std::memcpy(block.data(), buffer, std::min<std::size_t>(size, block.size()));
+    std::lock_guard lock(mutex_);
+    writes_.push_back({file, block});
+    *done = 0;
+    if (file != kLink1Write && file != kLink2Write) return false;
+    const int index = static_cast<int>(writes_.size()) - 1;
+    pending_[file - 1] = answer(block, index);
+    *done = bytesWritten;
+    return true;
+  }
+  bool ReadFile(platform::Handle file, void* buffer, std::uint32_t size,
+                std::uint32_t* done) override {
+    std::lock_guard lock(mutex_);
+    readTicks_.push_back(ticks_.load());
+    *done = 0;
+    std::vector<Read>& queue = pending_[file];
+    Read read = whenQuiet.value_or(EmptyRead());
+    if (!queue.empty()) {
+      read = queue.front();
+      queue.erase(queue.begin());
+    }
+    if (!read.ok) return false;
+    *done = static_cast<std::uint32_t>(std::min<std::size_t>(read.bytes.size(), size));
+    std::memcpy(buffer, read.bytes.data(), *done);
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::atomic<std::int64_t> ticks_{0};
+  std::vector<Write> writes_;
+  std::map<platform::Handle, std::vector<Read>> pending_;
+  std::vector<std::int64_t> readTicks_;
+  std::uint32_t pausedMs_ = 0;
+  int pauses_ = 0;
+};
+
+std::string InClear(const std::string& line) {
+  return UnscrambleLogText(std::string_view(line).substr(kLogPrefixLength),
+                           LogOffsetForPrefix(line));
+}
+
+std::vector<std::string> MessagesInClear() {
+  std::vector<std::string> messages;
+  for (const std::string& line : LogLinesSnapshot()) messages.push_back(InClear(line));
+  return messages;
+}
+
+std::string Spaces(int n) {
+  return std::string(n, ' ');
+}
+const std::string kMargin = Spaces(9);
+const std::string kTm36pMargin = Spaces(22);
+
+class CommandLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::SetPlatform(&device_);
+    ReleaseLogLines();
+    CreateLogLines();
+    LastReply.clear();
+    CommandLogging = true;
+  }
+  void TearDown() override {
+    SetCommandTarget(nullptr);
+    SelectedDevice = nullptr;
+    CommandLogging = true;
+    entries_.clear();  // closes their pipes through the platform
+    ReleaseLogLines();
+    platform::SetPlatform(nullptr);
+  }
+
+  DeviceEntry* AddEntry(const std::string& model, const char* vidPid, bool link2Open = false) {
+    auto entry = std::make_unique<DeviceEntry>();
+    entry->ModelName = model;
+    std::snprintf(entry->VidPidText, sizeof entry->VidPidText, "%s", vidPid);
+    entry->Link1Read = kLink1Read;
+    entry->Link1Write = kLink1Write;
+    if (link2Open) {
+      entry->Link2Read = kLink2Read;
+      entry->Link2Write = kLink2Write;
+      entry->Link2Flag = kFlagOpen;
+    }
+    entries_.push_back(std::move(entry));
+    return entries_.back().get();
+  }
+
+  FakeAutoloader device_;
+  std::vector<std::unique_ptr<DeviceEntry>> entries_;
+};
+
+// --- PipeExchange ----------------------------------------------------------------------------
+
+struct JoinCase {
+  const char* name;
+  std::vector<Read> reads;
+  bool final;
+  std::string reply;
+};
+
+TEST_F(CommandLinkTest, PipeExchangeJoinsChunkTextsWithSemicolons) {
+  const std::string unterminated = std::string(61, 'x') + "AT+";
+  const JoinCase cases[] = {
+      {"one chunk", {Chunk("AT+O OK")}, true, "AT+O OK"},
+      {"two data chunks and a final one",
+       {Chunk("D1"), Chunk("D2"), Chunk("AT+O OK")},
+       true,
+       "D1;D2;AT+O OK"},
+      {"empty text first adds no separator",
+       {Chunk(std::string("\0z", 2)), Chunk("X"), Chunk("AT+O")},
+       true,
+       "X;AT+O"},
+      {"empty text later adds a separator",
+       {Chunk("X"), Chunk(std::string("\0", 1)), Chunk("AT+O")},
+       true,
+       "X;;AT+O"},
+      {"empty and failed reads add nothing",
+       {EmptyRead(), Chunk("X"), FailedRead(), EmptyRead(), Chunk("AT+O")},
+       true,
+       "X;AT+O"},
+      {"64 bytes without a zero", {Chunk(unterminated)}, true, unterminated},
+      {"text ends at the first zero", {Chunk(std::string("AT+O\0junk", 9))}, true, "AT+O"},
+      {"no final chunk", {Chunk("X")}, false, "X"},
+  };
+  for (const JoinCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    device_.AnswerAlways(c.reads);
+    std::string reply = "stale";
+    EXPECT_EQ(PipeExchange(kLink1Read, kLink1Write, AtR01, reply), c.final);
+    EXPECT_EQ(reply, c.reply);
+    ASSERT_FALSE(device_.Writes().empty());
+    EXPECT_EQ(device_.Writes().back().pipe, kLink1Write);
+    EXPECT_EQ(device_.Writes().back().block, AtR01);
+  }
+}
+
+TEST_F(CommandLinkTest, PipeExchangeEndsAfter31FailedOrEmptyReads) {
+  struct Case {
+    int badReads;
+    bool final;
+  } cases[] = {{30, true}, {31, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.badReads);
+    // Failures and empty reads count alike; a chunk in between does not reset the count.
+    std::vector<Read> reads = Repeat(FailedRead(), c.badReads / 2);
+    reads.push_back(Chunk("data"));
+    reads = Concat(reads, Repeat(EmptyRead(), c.badReads - c.badReads / 2));
+    reads.push_back(Chunk("AT+O OK"));
+    device_.AnswerAlways(reads);
+    const int readsBefore = device_.Reads();
+    std::string reply;
+    EXPECT_EQ(PipeExchange(kLink1Read, kLink1Write, AtC00, reply), c.final);
+    EXPECT_EQ(device_.Reads() - readsBefore, c.badReads + 1 + (c.final ? 1 : 0));
+  }
+}
+
+TEST_F(CommandLinkTest, PipeExchangeReadsNothingAfterAFailedWrite) {
+  std::string reply = "stale";
+  EXPECT_FALSE(PipeExchange(kLink2Read, platform::kInvalidHandle, AtR01, reply));
+  EXPECT_EQ(reply, "");
+  EXPECT_EQ(device_.Reads(), 0);
+}
+
+TEST_F(CommandLinkTest, PipeExchangeGivesUpOnEndlessChunksWithoutFinal) {
+  device_.whenQuiet = Chunk("still busy");
+  std::string reply;
+  EXPECT_FALSE(PipeExchange(kLink1Read, kLink1Write, AtR01, reply));
+  EXPECT_EQ(device_.Reads(), kMaxChunksPerReply);
+}
+
+// --- PipeExchangeTimed -----------------------------------------------------------------------
+
+TEST_F(CommandLinkTest, PipeExchangeTimedCountsNonEmptyChunks) {
+  device_.AnswerAlways({Chunk("a"), EmptyRead(), Chunk("b"), EmptyRead(), EmptyRead(), Chunk("c"),
+                        Chunk("AT+O OK"), Chunk("never read")});
+  std::string reply;
+  EXPECT_EQ(PipeExchangeTimed(kLink1Read, kLink1Write, Lq40Cmd1, reply), 4);
+  EXPECT_EQ(reply, "a;b;c;AT+O OK");
+}
+
+TEST_F(CommandLinkTest, PipeExchangeTimedFailures) {
+  struct Case {
+    const char* name;
+    platform::Handle writePipe;
+    std::uint32_t bytesWritten;
+    std::vector<Read> reads;
+    int result;
+  } cases[] = {
+      {"write fails", platform::kInvalidHandle, 8, {}, kTimedWriteFailed},
+      {"write moves nothing", kLink1Write, 0, {}, kTimedWriteFailed},
+      {"read fails",
+       kLink1Write,
+       8,
+       {Chunk("a"), FailedRead(), Chunk("AT+O OK")},
+       kTimedReadFailed},
+      {"nothing final in time", kLink1Write, 8, {Chunk("a")}, kTimedOut},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    device_.bytesWritten = c.bytesWritten;
+    device_.AnswerAlways(c.reads);
+    std::string reply;
+    EXPECT_EQ(PipeExchangeTimed(kLink1Read, c.writePipe, Lq40Cmd1, reply), c.result);
+  }
+}
+
+TEST_F(CommandLinkTest, PipeExchangeTimedGivesUpAfter31ChangesOfTheSeconds) {
+  for (const CommandBlock& command : {Lq40Cmd1, Lq40Cmd12}) {
+    SCOPED_TRACE(static_cast<int>(command[1]));
+    const std::int64_t start = device_.Ticks();
+    std::string reply;
+    EXPECT_EQ(PipeExchangeTimed(kLink1Read, kLink1Write, command, reply), kTimedOut);
+    const std::int64_t elapsed = device_.Ticks() - start;  // hundredths of the fake clock
+    EXPECT_GT(elapsed, 3000);
+    EXPECT_LT(elapsed, 3200);
+  }
+}
+
+TEST_F(CommandLinkTest, PipeExchangeTimedPacesReadsExceptForTheIdentification) {
+  device_.AnswerAlways({Chunk("a"), Chunk("b"), Chunk("AT+O OK")});
+  std::string reply;
+  ASSERT_EQ(PipeExchangeTimed(kLink1Read, kLink1Write, Lq40Cmd12, reply), 3);
+  std::vector<std::int64_t> ticks = device_.ReadTicks();
+  ASSERT_EQ(ticks.size(), 3u);
+  EXPECT_GE(ticks[1] - ticks[0], kTimedPaceHundredthsChanges);
+  EXPECT_GE(ticks[2] - ticks[1], kTimedPaceHundredthsChanges);
+
+  ASSERT_EQ(PipeExchangeTimed(kLink1Read, kLink1Write, Lq40Cmd1, reply), 3);
+  ticks = device_.ReadTicks();
+  EXPECT_LT(ticks[4] - ticks[3], kTimedPaceHundredthsChanges);
+}
+
+TEST_F(CommandLinkTest, PipeExchangeTimedGivesUpOnEndlessChunksWithoutFinal) {
+  device_.whenQuiet = Chunk("more");
+  std::string reply;
+  EXPECT_EQ(PipeExchangeTimed(kLink1Read, kLink1Write, Lq40Cmd1, reply), kTimedOut);
+  EXPECT_EQ(device_.Reads(), kMaxChunksPerReply);
+}
+
+// --- IsFinalChunk and the EEPROM lines -------------------------------------------------------
+
+TEST_F(CommandLinkTest, IsFinalChunkLogsOnlyEepromDataChunks) {
+  struct Case {
+    const char* name;
+    CommandBlock command;
+    std::string chunk;
+    bool final;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"eeprom data",
+       MakeEepromRead(0x10),
+       "\x01\x02\x03\x04\x05\x06\x07\xFEtail",
+       false,
+       {"10:17  01 02 03 04 05 06 07 FE"}},
+      {"eeprom data starting with zero",
+       MakeEepromRead(0),
+       std::string("\0\x11", 2),
+       false,
+       {"00:07  00 11 00 00 00 00 00 00"}},
+      {"eeprom final chunk", MakeEepromRead(0), "AT+O", true, {}},
+      {"eeprom chunk with OK", MakeEepromRead(0), "OK", false, {}},
+      {"other command's data", AtI00, "\x01\x02", false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReleaseLogLines();
+    CreateLogLines();
+    ReplyChunk chunk{};
+    std::memcpy(chunk.data(), c.chunk.data(), std::min(c.chunk.size(), chunk.size()));
+    EXPECT_EQ(IsFinalChunk(c.command, chunk), c.final);
+    EXPECT_EQ(MessagesInClear(), c.lines);
+  }
+}
+
+TEST_F(CommandLinkTest, EepromReadOf128BytesLogsSixteenLines) {
+  DeviceEntry* entry = AddEntry("TM36K", "VID_1723&PID_0903");
+  SetCommandTarget(entry);
+  // The device answers each read with its 8 bytes (byte value = address), then "AT+O OK".
+  device_.answer = [](const CommandBlock& block, int) {
+    Bytes data;
+    for (int a = block[4]; a <= block[5]; ++a) data.push_back(static_cast<std::uint8_t>(a));
+    return std::vector<Read>{{true, data}, Chunk("AT+O OK")};
+  };
+  CommandLogging = false;  // the hex lines do not depend on it
+  std::vector<std::string> expected;
+  for (int i = 0; i < kEepromReadCount; ++i) {
+    const int start = i * kEepromReadBytes;
+    ASSERT_TRUE(SendCommand(MakeEepromRead(static_cast<std::uint8_t>(start)), 1));
+    char line[64];
+    std::snprintf(line, sizeof line, "%02X:%02X  %02X %02X %02X %02X %02X %02X %02X %02X", start,
+                  start + 7, start, start + 1, start + 2, start + 3, start + 4, start + 5,
+                  start + 6, start + 7);
+    expected.push_back(line);
+  }
+  EXPECT_EQ(expected.front(), "00:07  00 01 02 03 04 05 06 07");
+  EXPECT_EQ(expected.back(), "78:7F  78 79 7A 7B 7C 7D 7E 7F");
+  EXPECT_EQ(MessagesInClear(), expected);
+}
+
+// --- SendCommand: acceptance, re-sends, targets ----------------------------------------------
+
+TEST_F(CommandLinkTest, FinalChunkWithoutOkIsSentAgainAfter100Ms) {
+  SetCommandTarget(AddEntry("ZP61", "VID_1723&PID_0935"));
+  device_.answer = [](const CommandBlock&, int write) {
+    return write == 0 ? std::vector<Read>{Chunk("AT+S12")} : std::vector<Read>{Chunk("AT+O OK")};
+  };
+  ASSERT_TRUE(SendCommand(AtR01, 1));
+  EXPECT_EQ(LastReply, "AT+O OK");
+  const auto writes = device_.Writes();
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_EQ(writes[1].block, AtR01);
+  EXPECT_EQ(device_.PausedMs(), kResendPauseMs);
+  EXPECT_EQ(MessagesInClear(), std::vector<std::string>{"AT+R01 = AT+O OK"});
+}
+
+TEST_F(CommandLinkTest, Lq40LinkOneWaitsForSlowAnswersOnTheClock) {
+  // 40 empty reads would end an ordinary exchange; the LQ40's timed one keeps reading.
+  const std::vector<Read> slow = Concat(Repeat(EmptyRead(), 40), {Chunk("AT+O OK")});
+  struct Case {
+    const char* vidPid;
+    std::size_t writes;
+  } cases[] = {{"VID_1723&PID_0101", 1}, {"VID_1723&PID_0935", 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.vidPid);
+    FakeAutoloader device;
+    platform::SetPlatform(&device);
+    device.answer = [&slow](const CommandBlock&, int write) {
+      return write == 0 ? slow : std::vector<Read>{Chunk("AT+O OK")};
+    };
+    DeviceEntry* entry = AddEntry("any", c.vidPid);
+    SetCommandTarget(entry);
+    EXPECT_TRUE(SendCommand(Lq40Cmd12, 1));
+    EXPECT_EQ(device.Writes().size(), c.writes);
+    entry->Link1Read = platform::kInvalidHandle;  // closed with this fake, not the fixture's
+    entry->Link1Write = platform::kInvalidHandle;
+  }
+  platform::SetPlatform(&device_);
+}
+
+TEST_F(CommandLinkTest, TargetIsPerThreadAndFallsBackToSelectedDevice) {
+  DeviceEntry* selected = AddEntry("ZP61", "VID_1723&PID_0935");
+  DeviceEntry* tested = AddEntry("TM36P", "VID_1723&PID_0907", /*link2Open=*/true);
+  selected->Link1Write = kLink2Write;  // tells the two entries apart by the pipe written
+  selected->Link1Read = kLink2Read;
+  device_.AnswerAlways({Chunk("AT+O OK")});
+
+  EXPECT_FALSE(SendCommand(StatusQuery, 1));  // nothing selected, nothing set
+  EXPECT_TRUE(device_.Writes().empty());
+
+  SelectedDevice = selected;
+  LastReply = "mine";
+  std::thread worker([tested] {
+    SetCommandTarget(tested);
+    EXPECT_EQ(CommandTarget(), tested);
+    EXPECT_TRUE(SendCommand(StatusQuery, 1));
+  });
+  worker.join();
+  EXPECT_EQ(CommandTarget(), selected);
+  EXPECT_EQ(LastReply, "mine");  // the worker's reply stays on its thread
+  EXPECT_TRUE(SendCommand(AtC00, 1));
+
+  const auto writes = device_.Writes();
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_EQ(writes[0].pipe, kLink1Write);
+  EXPECT_EQ(writes[1].pipe, kLink2Write);
+}
+
+// --- SendCommand: the reply lines ------------------------------------------------------------
+
+// A unit as the link sees it: model name and vendor/product text.
+struct Unit {
+  const char* model;
+  const char* vidPid;
+};
+
+struct LogCase {
+  const char* name;
+  Unit unit;
+  int link;
+  CommandBlock command;
+  std::vector<Read> reply;
+  std::vector<std::string> lines;
+};
+
+TEST_F(CommandLinkTest, RepliesAreLoggedInTheFormOfTheirCommand) {
+  const Unit zp{"ZP61", "VID_1723&PID_0935"};
+  const Unit hv{"HV22", "VID_1723&PID_0923"};
+  const Unit tm36k{"TM36K", "VID_1723&PID_0903"};
+  const Unit tm36p{"TM36P", "VID_1723&PID_0907"};
+  const Unit lq{"LQ40", "VID_1723&PID_0101"};
+  const std::string longField(40, 'L');
+  const std::string field25(25, 'E');
+  const std::vector<Read> ok = {Chunk("AT+O OK")};
+  const std::vector<Read> info = {Chunk("A"), Chunk("B"), Chunk("C"), Chunk("AT+O OK")};
+  // clang-format off
+  const LogCase cases[] = {
+      {"letter and number", zp, 1, AtR01, {Chunk("S1"), Chunk("AT+O OK")},
+       {"AT+R01 = S1;AT+O OK"}},
+      {"number in hexadecimal", hv, 1, AtR90, ok, {"AT+R90 = AT+O OK"}},
+      {"TM36K has no mark", tm36k, 1, AtP00, ok, {"AT+P00 = AT+O OK"}},
+      {"TM36P link 1", tm36p, 1, AtT01, ok, {"(TM36P-TM36) AT+T01 = AT+O OK"}},
+      {"TM36P link 2", tm36p, 2, AtG99, ok, {"(TM36P-HV22) AT+G99 = AT+O OK"}},
+      {"status query", hv, 1, StatusQuery, ok, {"AT+? = AT+O OK"}},
+      {"status query TM36P link 1", tm36p, 1, StatusQuery, ok, {"(TM36P-TM36) AT+? = AT+O OK"}},
+      {"status query TM36P link 2", tm36p, 2, StatusQuery, ok, {"(TM36P-HV22) AT+? = AT+O OK"}},
+      {"LQ40 numbered command", lq, 1, Lq40Cmd12, ok, {"LQ40_CMD[12] = AT+O OK"}},
+      {"numbered command elsewhere", zp, 1, Lq40Cmd3, ok, {}},
+      {"byte 0 set", lq, 1, CommandBlock{1, 0, 'R', 1, 0, 0, 0, 0}, ok, {}},
+      {"EEPROM read", zp, 1, MakeEepromRead(0x08),
+       {Chunk("\x01\x02\x03\x04\x05\x06\x07\x08"), Chunk("AT+O OK")},
+       {"08:0F  01 02 03 04 05 06 07 08"}},
+      {"device text is not a format", zp, 1, AtR01, {Chunk("%s%n%d AT+O OK")},
+       {"AT+R01 = %s%n%d AT+O OK"}},
+      {"device information", zp, 1, AtI00, info,
+       {kMargin + "A", kMargin + Spaces(24) + "C", "AT+I00 = AT+O OK"}},
+      {"device information, empty fields skipped", zp, 1, AtI00,
+       {Chunk("A;;B"), Chunk(std::string("\0", 1)), Chunk("C;AT+O OK")},
+       {kMargin + "A", kMargin + Spaces(24) + "C", "AT+I00 = AT+O OK"}},
+      {"device information on TM36P link 2", tm36p, 2, AtI00, info,
+       {kTm36pMargin + "A", kTm36pMargin + Spaces(24) + "C", "(TM36P-HV22) AT+I00 = AT+O OK"}},
+      {"device information, AT+ without OK", hv, 1, AtI00, {Chunk("N0;AT+V1;N2;OK V3;x;AT+O OK")},
+       {kMargin + "N0", kMargin + "AT+V1", kMargin + Spaces(23) + "N2",
+        kMargin + Spaces(24) + "x", "AT+I00 = AT+O OK"}},
+      {"device information, long fields whole", zp, 1, AtI00,
+       {Chunk(longField), Chunk("B"), Chunk(field25), Chunk("B"), Chunk(longField),
+        Chunk("AT+O OK")},
+       {kMargin + longField, kMargin + field25, kMargin + longField, "AT+I00 = AT+O OK"}},
+      {"device information, text is not a format", zp, 1, AtI00,
+       {Chunk("%n%s;B;%d"), Chunk("AT+O OK")},
+       {kMargin + "%n%s", kMargin + Spaces(23) + "%d", "AT+I00 = AT+O OK"}},
+      {"device information 99", hv, 1, AtI99, {Chunk("F0;F1;F2;F3"), Chunk("AT+O OK")},
+       {kMargin + Spaces(7) + "F1", kMargin + Spaces(23) + "F3", "AT+I99 = AT+O OK"}},
+      {"device information 99 on TM36P link 1", tm36p, 1, AtI99,
+       {Chunk("F0;" + longField + ";F2;F3;AT+O OK")},
+       {kTm36pMargin + Spaces(7) + longField, kTm36pMargin + Spaces(23) + "F3",
+        "(TM36P-TM36) AT+I99 = AT+O OK"}},
+  };
+  // clang-format on
+  for (const LogCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReleaseLogLines();
+    CreateLogLines();
+    SetCommandTarget(AddEntry(c.unit.model, c.unit.vidPid, /*link2Open=*/true));
+    device_.AnswerAlways(c.reply);
+    ASSERT_TRUE(SendCommand(c.command, c.link));
+    EXPECT_EQ(MessagesInClear(), c.lines);
+  }
+}
+
+TEST_F(CommandLinkTest, NoReplyLinesWhileCommandLoggingIsClear) {
+  SetCommandTarget(AddEntry("TM36P", "VID_1723&PID_0907", /*link2Open=*/true));
+  device_.AnswerAlways({Chunk("A;B;C;AT+O OK")});
+  CommandLogging = false;
+  for (const CommandBlock& command : {StatusQuery, AtC00, AtI00, AtI99}) {
+    EXPECT_TRUE(SendCommand(command, 2));
+  }
+  EXPECT_TRUE(MessagesInClear().empty());
+}
+
+// --- SendCommand: lost links and the bound ---------------------------------------------------
+
+TEST_F(CommandLinkTest, LinkTwoNeverOpenedFailsAfterOneAttempt) {
+  SetCommandTarget(AddEntry("TM36K", "VID_1723&PID_0903"));
+  device_.AnswerAlways({Chunk("AT+O OK")});
+  LastReply = "stale";
+  EXPECT_FALSE(SendCommand(AtR01, 2));
+  EXPECT_EQ(LastReply, "");
+  const auto writes = device_.Writes();
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0].pipe, platform::kInvalidHandle);
+  EXPECT_EQ(device_.Reads(), 0);
+  EXPECT_EQ(device_.PausedMs(), kResendPauseMs);
+  EXPECT_TRUE(MessagesInClear().empty());
+}
+
+TEST_F(CommandLinkTest, LinkOtherThanOneOrTwoSendsNothing) {
+  SetCommandTarget(AddEntry("TM36K", "VID_1723&PID_0903"));
+  EXPECT_FALSE(SendCommand(AtR01, 3));
+  EXPECT_TRUE(device_.Writes().empty());
+}
+
+TEST_F(CommandLinkTest, DepartureDuringACommandEndsItAtTheNextPause) {
+  DeviceEntry* entry = AddEntry("HV22", "VID_1723&PID_0923");
+  device_.AnswerAlways({Chunk("AT+S01")});  // final, never accepted
+  std::promise<void> thirdPause;
+  std::promise<void> departed;
+  std::shared_future<void> departedSeen = departed.get_future().share();
+  device_.onPause = [&](int pause) {
+    if (pause != 3) return;
+    thirdPause.set_value();
+    departedSeen.wait();
+  };
+  std::atomic<bool> result{true};
+  std::thread worker([&] {
+    SetCommandTarget(entry);
+    result = SendCommand(AtR01, 1);
+  });
+  thirdPause.get_future().wait();
+  entry->Link1Flag = kFlagDeparted;  // what the removal scan does on the GUI thread
+  departed.set_value();
+  worker.join();
+
+  EXPECT_FALSE(result);
+  EXPECT_EQ(device_.Writes().size(), 3u);
+  EXPECT_EQ(device_.PausedMs(), 3 * kResendPauseMs);
+  EXPECT_TRUE(MessagesInClear().empty());
+}
+
+TEST_F(CommandLinkTest, AcceptedReplyOnADepartedLinkIsNotSuccess) {
+  DeviceEntry* entry = AddEntry("ZP61", "VID_1723&PID_0935");
+  SetCommandTarget(entry);
+  device_.answer = [entry](const CommandBlock&, int) {
+    entry->Link1Flag = kFlagDeparted;  // gone while the reply was on its way
+    return std::vector<Read>{Chunk("AT+O OK")};
+  };
+  EXPECT_FALSE(SendCommand(AtR01, 1));
+  EXPECT_TRUE(MessagesInClear().empty());
+}
+
+TEST_F(CommandLinkTest, SilentDeviceEndsAtTheRepetitionBound) {
+  SetCommandTarget(AddEntry("ZP61", "VID_1723&PID_0935"));
+  EXPECT_FALSE(SendCommand(AtR01, 1));
+  EXPECT_EQ(device_.Writes().size(), static_cast<std::size_t>(kMaxSendRepetitions));
+  EXPECT_EQ(device_.Reads(), kMaxSendRepetitions * kMaxReadFailures);
+  EXPECT_EQ(device_.PausedMs(), kMaxSendRepetitions * kResendPauseMs);
+}
+
+TEST_F(CommandLinkTest, EndlessChunksEndAtBothBounds) {
+  SetCommandTarget(AddEntry("ZP61", "VID_1723&PID_0935"));
+  device_.whenQuiet = Chunk("busy");
+  EXPECT_FALSE(SendCommand(AtR01, 1));
+  EXPECT_EQ(device_.Writes().size(), static_cast<std::size_t>(kMaxSendRepetitions));
+  EXPECT_EQ(device_.Reads(), kMaxSendRepetitions * kMaxChunksPerReply);
+}
+
+}  // namespace
