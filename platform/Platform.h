@@ -17,8 +17,12 @@ inline constexpr Handle kInvalidHandle = -1;
 // Win32 result codes the callers test.
 inline constexpr long kErrorSuccess = 0;
 inline constexpr long kErrorFileNotFound = 2;
+inline constexpr long kErrorInvalidHandle = 6;
+inline constexpr long kErrorInvalidParameter = 87;
+inline constexpr long kErrorBadPathname = 161;
 inline constexpr long kErrorMoreData = 234;
 inline constexpr long kErrorNoMoreItems = 259;
+inline constexpr long kErrorKeyDeleted = 1018;
 inline constexpr std::uint32_t kWaitObject0 = 0;
 inline constexpr std::uint32_t kWaitTimeout = 0x102;
 
@@ -109,6 +113,8 @@ void SetPlatform(Platform* backend);
 
 // Convenience used by the runner and the command link: the system's sleep is a timed wait on an
 // event that nobody signals.
-inline void PauseOn(Handle event, std::uint32_t ms) { ThePlatform().WaitForSingleObject(event, ms); }
+inline void PauseOn(Handle event, std::uint32_t ms) {
+  ThePlatform().WaitForSingleObject(event, ms);
+}
 
 }  // namespace platform

@@ -1,0 +1,109 @@
+// The simulated bench's clock: virtual or real local time, and timed pauses.
+#include "platform/sim/SimClock.h"
+
+#include <ctime>
+#include <thread>
+
+namespace platform::sim {
+namespace {
+
+constexpr std::int64_t kMsPerDay = 24LL * 60 * 60 * 1000;
+
+// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
+std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// The inverse of DaysFromCivil; fills year, month and day.
+void CivilFromDays(std::int64_t z, LocalTime& out) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  out.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  out.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  out.year = static_cast<int>(yoe + era * 400 + (out.month <= 2 ? 1 : 0));
+}
+
+std::int64_t MsOfDay(const LocalTime& t) {
+  return ((t.hour * 60LL + t.minute) * 60 + t.second) * 1000 + t.hundredths * 10LL;
+}
+
+// localtime_r is the thread-safe form (the GUI thread and the worker both read the clock);
+// Windows spells it localtime_s with the arguments swapped.
+std::tm ToLocalTm(std::time_t seconds) {
+  std::tm tm{};
+#ifdef _WIN32
+  localtime_s(&tm, &seconds);
+#else
+  localtime_r(&seconds, &tm);
+#endif
+  return tm;
+}
+
+LocalTime RealLocalTime() {
+  const auto now = std::chrono::system_clock::now();
+  const auto sinceEpoch = now.time_since_epoch();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count();
+  const std::tm tm = ToLocalTm(static_cast<std::time_t>(ms / 1000));
+  return LocalTime{tm.tm_year + 1900,
+                   tm.tm_mon + 1,
+                   tm.tm_mday,
+                   tm.tm_hour,
+                   tm.tm_min,
+                   tm.tm_sec,
+                   static_cast<int>(ms % 1000 / 10)};
+}
+
+}  // namespace
+
+LocalTime AddMilliseconds(const LocalTime& start, std::uint64_t ms) {
+  const std::int64_t total = MsOfDay(start) + static_cast<std::int64_t>(ms % kMsPerDay);
+  const std::int64_t days = DaysFromCivil(start.year, start.month, start.day) +
+                            static_cast<std::int64_t>(ms / kMsPerDay) + total / kMsPerDay;
+  const std::int64_t ofDay = total % kMsPerDay;
+  LocalTime out;
+  CivilFromDays(days, out);
+  out.hour = static_cast<int>(ofDay / 3'600'000);
+  out.minute = static_cast<int>(ofDay / 60'000 % 60);
+  out.second = static_cast<int>(ofDay / 1000 % 60);
+  out.hundredths = static_cast<int>(ofDay % 1000 / 10);
+  return out;
+}
+
+SimClock::SimClock(Mode mode, const LocalTime& start)
+    : mode_(mode), start_(start), realStart_(std::chrono::steady_clock::now()) {}
+
+LocalTime SimClock::GetLocalTime() {
+  if (mode_ == Mode::kReal) return RealLocalTime();
+  const std::uint64_t now = virtualMs_.fetch_add(kReadStepMs, std::memory_order_relaxed);
+  return AddMilliseconds(start_, now);
+}
+
+void SimClock::Wait(std::uint32_t ms) {
+  if (mode_ == Mode::kVirtual) {
+    virtualMs_.fetch_add(ms, std::memory_order_relaxed);
+    return;
+  }
+  std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+}
+
+std::uint64_t SimClock::NowMs() const {
+  if (mode_ == Mode::kVirtual) return virtualMs_.load(std::memory_order_relaxed);
+  const auto elapsed = std::chrono::steady_clock::now() - realStart_;
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+void SimClock::Advance(std::uint64_t ms) {
+  if (mode_ == Mode::kVirtual) virtualMs_.fetch_add(ms, std::memory_order_relaxed);
+}
+
+}  // namespace platform::sim

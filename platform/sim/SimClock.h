@@ -1,0 +1,57 @@
+// The simulated bench's clock: virtual time (deterministic, instant waits) or real time (demos).
+// Owned by SimPlatform; other sim parts read NowMs() to schedule their own timed behaviour.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+#include "platform/Platform.h"
+
+namespace platform::sim {
+
+// Calendar arithmetic on local date and time (proleptic Gregorian, no time zone, no DST).
+// The date must be valid; the result carries every field in range.
+LocalTime AddMilliseconds(const LocalTime& start, std::uint64_t ms);
+
+class SimClock {
+ public:
+  enum class Mode { kVirtual, kReal };
+
+  // A Monday in December with a one-digit hour, so log prefixes show the hour's space padding.
+  static constexpr LocalTime kDefaultStart{2026, 12, 7, 9, 5, 0, 0};
+
+  // In virtual time every GetLocalTime read moves the clock on by this much. The command link
+  // paces its reads by spinning until it has seen the hundredths change 30 times; a clock that
+  // stood still between waits would spin forever. One millisecond per read means a hundredths
+  // change every 10 reads, so such a loop ends after about 300 reads (300 virtual ms).
+  static constexpr std::uint32_t kReadStepMs = 1;
+
+  // start is used in virtual time only (a valid local date and time).
+  explicit SimClock(Mode mode = Mode::kVirtual, const LocalTime& start = kDefaultStart);
+
+  Mode GetMode() const { return mode_; }
+
+  // Local date and time. Virtual: the virtual time, then the clock moves on by kReadStepMs.
+  // Real: the host's local time. Non-blocking; any thread.
+  LocalTime GetLocalTime();
+
+  // A timed pause. Virtual: moves the clock on by ms and returns at once. Real: sleeps ms on
+  // the steady clock. Any thread; concurrent virtual waits add up.
+  void Wait(std::uint32_t ms);
+
+  // Milliseconds since the clock was made (virtual: virtual ms, reads and waits included).
+  // Non-blocking; any thread.
+  std::uint64_t NowMs() const;
+
+  // Moves virtual time on without a wait (bench scripting). No effect in real time.
+  void Advance(std::uint64_t ms);
+
+ private:
+  const Mode mode_;
+  const LocalTime start_;
+  std::atomic<std::uint64_t> virtualMs_{0};
+  const std::chrono::steady_clock::time_point realStart_;
+};
+
+}  // namespace platform::sim

@@ -1,0 +1,49 @@
+// What a handle from the sim's CreateFileA leads to: a real file, or a simulated device that a
+// DeviceFileProvider (autoloader pipes, optical drives) registers with SimPlatform.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string_view>
+
+namespace platform::sim {
+
+// One open file or device. SimPlatform calls these from whichever thread made the Win32-shaped
+// call, without holding any lock of its own, so an implementation guards its own state.
+// Close may come from one thread while another is inside Read or Write (a device removed
+// during an exchange): it must make that call return, not wait for it.
+class SimFile {
+ public:
+  virtual ~SimFile() = default;
+
+  // ReadFile: blocking, but bounded; true with *done = 0 at the end of a file.
+  virtual bool Read(std::span<std::uint8_t> buffer, std::uint32_t* done) = 0;
+  // WriteFile: blocking, but bounded.
+  virtual bool Write(std::span<const std::uint8_t> data, std::uint32_t* done) = 0;
+  // DeviceIoControl with its input and output buffers; *returned gets the bytes written to
+  // output. Plain files have no controls, hence the failing default.
+  virtual bool DeviceIoControl(std::uint32_t code, std::span<const std::uint8_t> input,
+                               std::span<std::uint8_t> output, std::uint32_t* returned) {
+    (void)code, (void)input, (void)output;
+    *returned = 0;
+    return false;
+  }
+  // CloseHandle. Called once; nothing else is called afterwards through this handle.
+  virtual void Close() {}
+};
+
+// A family of device paths ("\\?\usb#vid_1723...\PIPE00", "\\.\E:"). SimPlatform asks its
+// providers in the order they were added, before it looks at the real file system; the first
+// whose Matches answers true decides: its Open result is the handle, and null fails the call.
+// Both are called without SimPlatform's locks held, from any thread.
+class DeviceFileProvider {
+ public:
+  virtual ~DeviceFileProvider() = default;
+  virtual bool Matches(std::string_view path) const = 0;
+  // access, share and creation as CreateFileA got them (kGenericRead, kOpenExisting, ...).
+  virtual std::unique_ptr<SimFile> Open(std::string_view path, std::uint32_t access,
+                                        std::uint32_t share, std::uint32_t creation) = 0;
+};
+
+}  // namespace platform::sim

@@ -1,0 +1,309 @@
+// The simulated bench as a platform backend.
+#include "platform/sim/SimPlatform.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <string>
+
+#include "platform/sim/HostFacts.h"
+#include "platform/sim/ItemResources.h"
+
+namespace platform::sim {
+
+// An event: virtual waits never block (the clock jumps); real waits block on a condition
+// variable until signalled or timed out on the steady clock.
+class SimPlatform::SimEvent {
+ public:
+  SimEvent(bool manualReset, bool initialState)
+      : manualReset_(manualReset), signalled_(initialState) {}
+
+  void Set() {
+    {
+      std::lock_guard lock(mutex_);
+      signalled_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  void Reset() {
+    std::lock_guard lock(mutex_);
+    signalled_ = false;
+  }
+
+  std::uint32_t Wait(SimClock& clock, std::uint32_t ms) {
+    std::unique_lock lock(mutex_);
+    if (clock.GetMode() == SimClock::Mode::kVirtual) {
+      if (TakeLocked()) return kWaitObject0;
+      lock.unlock();
+      clock.Wait(ms);
+      return kWaitTimeout;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    changed_.wait_until(lock, deadline, [this] { return signalled_; });
+    return TakeLocked() ? kWaitObject0 : kWaitTimeout;
+  }
+
+ private:
+  // A successful wait on an auto-reset event consumes the signal.
+  bool TakeLocked() {
+    if (!signalled_) return false;
+    if (!manualReset_) signalled_ = false;
+    return true;
+  }
+
+  const bool manualReset_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool signalled_;
+};
+
+namespace {
+
+// A file of the host's file system, for "Test.log". Share modes are not enforced.
+class RealFile : public SimFile {
+ public:
+  RealFile(std::FILE* file, std::uint32_t access) : file_(file), access_(access) {}
+  ~RealFile() override { Close(); }
+
+  bool Read(std::span<std::uint8_t> buffer, std::uint32_t* done) override {
+    std::lock_guard lock(mutex_);
+    if (file_ == nullptr || (access_ & kGenericRead) == 0) return false;
+    SwitchDirection(Direction::kRead);
+    *done = static_cast<std::uint32_t>(std::fread(buffer.data(), 1, buffer.size(), file_));
+    return *done == buffer.size() || !std::ferror(file_);
+  }
+
+  bool Write(std::span<const std::uint8_t> data, std::uint32_t* done) override {
+    std::lock_guard lock(mutex_);
+    if (file_ == nullptr || (access_ & kGenericWrite) == 0) return false;
+    SwitchDirection(Direction::kWrite);
+    *done = static_cast<std::uint32_t>(std::fwrite(data.data(), 1, data.size(), file_));
+    // WriteFile leaves nothing in a user-space buffer; another reader sees the bytes at once.
+    return std::fflush(file_) == 0 && *done == data.size();
+  }
+
+  void Close() override {
+    std::lock_guard lock(mutex_);
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+  }
+
+ private:
+  enum class Direction { kNone, kRead, kWrite };
+
+  // C streams need a seek between reading and writing; Win32 handles do not.
+  void SwitchDirection(Direction next) {
+    if (last_ != Direction::kNone && last_ != next) std::fseek(file_, 0, SEEK_CUR);
+    last_ = next;
+  }
+
+  std::mutex mutex_;
+  std::FILE* file_;
+  const std::uint32_t access_;
+  Direction last_ = Direction::kNone;
+};
+
+// fopen's mode for the CreateFileA dispositions the system uses; null for the others.
+const char* OpenMode(std::uint32_t access, std::uint32_t creation) {
+  const bool read = (access & kGenericRead) != 0;
+  const bool write = (access & kGenericWrite) != 0;
+  if (creation == kCreateAlways) return read ? "w+b" : "wb";
+  if (creation == kOpenExisting) return write ? "r+b" : "rb";
+  return nullptr;
+}
+
+// Handles of events and files count up in steps of 4 like Windows' and are never reused, so a
+// stale handle fails instead of reaching a newer object.
+constexpr Handle kFirstObjectHandle = 0x100;
+constexpr Handle kObjectHandleStep = 4;
+
+}  // namespace
+
+SimPlatform::SimPlatform(const SimOptions& options)
+    : clock_(options.clockMode, options.start), nextHandle_(kFirstObjectHandle) {
+  if (options.hostFacts) AddHostKeys(registry_, ReadHostFacts());
+}
+
+SimPlatform::~SimPlatform() {
+  for (auto& [handle, object] : objects_) {
+    if (auto* file = std::get_if<std::shared_ptr<SimFile>>(&object)) (*file)->Close();
+  }
+}
+
+void SimPlatform::AddDeviceFileProvider(std::shared_ptr<DeviceFileProvider> provider) {
+  std::lock_guard lock(mutex_);
+  providers_.push_back(std::move(provider));
+}
+
+void SimPlatform::SetMemoryStatus(std::optional<MemoryStatus> status) {
+  std::lock_guard lock(mutex_);
+  memoryOverride_ = status;
+}
+
+Handle SimPlatform::AddObject(Object object) {
+  std::lock_guard lock(mutex_);
+  const Handle handle = nextHandle_;
+  nextHandle_ += kObjectHandleStep;
+  objects_.emplace(handle, std::move(object));
+  return handle;
+}
+
+std::shared_ptr<SimPlatform::SimEvent> SimPlatform::EventOf(Handle handle) const {
+  std::lock_guard lock(mutex_);
+  const auto it = objects_.find(handle);
+  if (it == objects_.end()) return nullptr;
+  const auto* event = std::get_if<std::shared_ptr<SimEvent>>(&it->second);
+  return event ? *event : nullptr;
+}
+
+std::shared_ptr<SimFile> SimPlatform::FileOf(Handle handle) const {
+  std::lock_guard lock(mutex_);
+  const auto it = objects_.find(handle);
+  if (it == objects_.end()) return nullptr;
+  const auto* file = std::get_if<std::shared_ptr<SimFile>>(&it->second);
+  return file ? *file : nullptr;
+}
+
+std::size_t SimPlatform::OpenHandleCount() const {
+  std::lock_guard lock(mutex_);
+  return objects_.size();
+}
+
+LocalTime SimPlatform::GetLocalTime() {
+  return clock_.GetLocalTime();
+}
+
+Handle SimPlatform::CreateEventA(bool manualReset, bool initialState) {
+  return AddObject(std::make_shared<SimEvent>(manualReset, initialState));
+}
+
+std::uint32_t SimPlatform::WaitForSingleObject(Handle event, std::uint32_t timeoutMs) {
+  const std::shared_ptr<SimEvent> target = EventOf(event);
+  if (target) return target->Wait(clock_, timeoutMs);
+  // An unknown handle still pauses, so a caller's pacing holds even with a broken handle.
+  clock_.Wait(timeoutMs);
+  return kWaitTimeout;
+}
+
+bool SimPlatform::SetEvent(Handle event) {
+  const std::shared_ptr<SimEvent> target = EventOf(event);
+  if (target) target->Set();
+  return target != nullptr;
+}
+
+bool SimPlatform::ResetEvent(Handle event) {
+  const std::shared_ptr<SimEvent> target = EventOf(event);
+  if (target) target->Reset();
+  return target != nullptr;
+}
+
+bool SimPlatform::CloseHandle(Handle handle) {
+  Object object;
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = objects_.find(handle);
+    if (it == objects_.end()) return false;
+    object = std::move(it->second);
+    objects_.erase(it);
+  }
+  // Outside the lock: a device's Close may have to wake a reader first.
+  if (auto* file = std::get_if<std::shared_ptr<SimFile>>(&object)) (*file)->Close();
+  return true;
+}
+
+long SimPlatform::RegOpenKeyExA(const char* subKey, Handle* key) {
+  return registry_.OpenKey(subKey, key);
+}
+
+long SimPlatform::RegQueryValueExA(Handle key, const char* valueName, std::uint32_t* type,
+                                   std::uint8_t* data, std::uint32_t* size) {
+  return registry_.QueryValue(key, valueName, type, data, size);
+}
+
+long SimPlatform::RegEnumKeyA(Handle key, std::uint32_t index, char* name, std::uint32_t size) {
+  return registry_.EnumKey(key, index, name, size);
+}
+
+long SimPlatform::RegCloseKey(Handle key) {
+  return registry_.CloseKey(key);
+}
+
+MemoryStatus SimPlatform::GlobalMemoryStatus() {
+  {
+    std::lock_guard lock(mutex_);
+    if (memoryOverride_) return *memoryOverride_;
+  }
+  return ReadHostMemoryStatus();
+}
+
+std::unique_ptr<SimFile> SimPlatform::OpenDeviceFile(std::string_view path, std::uint32_t access,
+                                                     std::uint32_t share, std::uint32_t creation,
+                                                     bool* matched) {
+  std::vector<std::shared_ptr<DeviceFileProvider>> providers;
+  {
+    std::lock_guard lock(mutex_);
+    providers = providers_;
+  }
+  for (const auto& provider : providers) {
+    if (!provider->Matches(path)) continue;
+    *matched = true;
+    return provider->Open(path, access, share, creation);
+  }
+  *matched = false;
+  return nullptr;
+}
+
+Handle SimPlatform::CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                                std::uint32_t creation) {
+  if (path == nullptr || *path == '\0') return kInvalidHandle;
+  bool matched = false;
+  std::unique_ptr<SimFile> device = OpenDeviceFile(path, access, share, creation, &matched);
+  if (matched)
+    return device ? AddObject(std::shared_ptr<SimFile>(std::move(device))) : kInvalidHandle;
+  // "\\.\" and "\\?\" name devices; without a provider there is no such device, and the host's
+  // file system must not be asked for it.
+  if (path[0] == '\\' && path[1] == '\\') return kInvalidHandle;
+  const char* mode = OpenMode(access, creation);
+  if (mode == nullptr) return kInvalidHandle;
+  std::FILE* file = std::fopen(path, mode);
+  if (file == nullptr) return kInvalidHandle;
+  return AddObject(std::make_shared<RealFile>(file, access));
+}
+
+bool SimPlatform::ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) {
+  std::uint32_t moved = 0;
+  if (done == nullptr) done = &moved;
+  *done = 0;
+  const std::shared_ptr<SimFile> target = FileOf(file);
+  if (!target || (buffer == nullptr && size != 0)) return false;
+  return target->Read({static_cast<std::uint8_t*>(buffer), size}, done);
+}
+
+bool SimPlatform::WriteFile(Handle file, const void* buffer, std::uint32_t size,
+                            std::uint32_t* done) {
+  std::uint32_t moved = 0;
+  if (done == nullptr) done = &moved;
+  *done = 0;
+  const std::shared_ptr<SimFile> target = FileOf(file);
+  if (!target || (buffer == nullptr && size != 0)) return false;
+  return target->Write({static_cast<const std::uint8_t*>(buffer), size}, done);
+}
+
+bool SimPlatform::DeviceIoControl(Handle file, std::uint32_t code, const void* in,
+                                  std::uint32_t inSize, void* out, std::uint32_t outSize,
+                                  std::uint32_t* returned) {
+  std::uint32_t moved = 0;
+  if (returned == nullptr) returned = &moved;
+  *returned = 0;
+  const std::shared_ptr<SimFile> target = FileOf(file);
+  if (!target || (in == nullptr && inSize != 0) || (out == nullptr && outSize != 0)) return false;
+  return target->DeviceIoControl(code, {static_cast<const std::uint8_t*>(in), inSize},
+                                 {static_cast<std::uint8_t*>(out), outSize}, returned);
+}
+
+std::span<const std::uint8_t> SimPlatform::LoadItemResource(const char* name) {
+  if (name == nullptr) return {};
+  return FindItemResource(name);
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,85 @@
+// The simulated bench as a platform backend: clock, registry, host facts, events, files and
+// "ITEM" resources. Device simulations plug in as DeviceFileProviders and registry content.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <variant>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/sim/SimClock.h"
+#include "platform/sim/SimFile.h"
+#include "platform/sim/SimRegistry.h"
+
+namespace platform::sim {
+
+struct SimOptions {
+  SimClock::Mode clockMode = SimClock::Mode::kVirtual;
+  LocalTime start = SimClock::kDefaultStart;  // virtual time only
+  bool hostFacts = true;  // fill the processor and Windows version keys from this host
+};
+
+class SimPlatform : public Platform {
+ public:
+  explicit SimPlatform(const SimOptions& options = {});
+  ~SimPlatform() override;
+
+  // --- The parts, for the bench loader and tests -----------------------------------------------
+  SimClock& Clock() { return clock_; }
+  SimRegistry& Registry() { return registry_; }
+  // Consulted by CreateFileA in the order added. Any thread.
+  void AddDeviceFileProvider(std::shared_ptr<DeviceFileProvider> provider);
+  // Fixed memory figures instead of the live host's (deterministic benches); nullopt undoes it.
+  void SetMemoryStatus(std::optional<MemoryStatus> status);
+  // SetEvent / ResetEvent: nothing in the system signals its events, but the bench may.
+  bool SetEvent(Handle event);
+  bool ResetEvent(Handle event);
+  // DeviceIoControl(handle, code, in, inSize, out, outSize, returned, NULL), routed to the
+  // handle's SimFile. False for an unknown handle or an event. Blocking as the device decides.
+  bool DeviceIoControl(Handle file, std::uint32_t code, const void* in, std::uint32_t inSize,
+                       void* out, std::uint32_t outSize, std::uint32_t* returned);
+  // Events and files open now (leak checks in tests).
+  std::size_t OpenHandleCount() const;
+
+  // --- Platform ----------------------------------------------------------------------------
+  LocalTime GetLocalTime() override;
+  Handle CreateEventA(bool manualReset, bool initialState) override;
+  std::uint32_t WaitForSingleObject(Handle event, std::uint32_t timeoutMs) override;
+  bool CloseHandle(Handle handle) override;
+  long RegOpenKeyExA(const char* subKey, Handle* key) override;
+  long RegQueryValueExA(Handle key, const char* valueName, std::uint32_t* type, std::uint8_t* data,
+                        std::uint32_t* size) override;
+  long RegEnumKeyA(Handle key, std::uint32_t index, char* name, std::uint32_t size) override;
+  long RegCloseKey(Handle key) override;
+  MemoryStatus GlobalMemoryStatus() override;
+  Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                     std::uint32_t creation) override;
+  bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) override;
+  bool WriteFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) override;
+  std::span<const std::uint8_t> LoadItemResource(const char* name) override;
+
+ private:
+  class SimEvent;
+  using Object = std::variant<std::shared_ptr<SimEvent>, std::shared_ptr<SimFile>>;
+
+  Handle AddObject(Object object);
+  std::shared_ptr<SimEvent> EventOf(Handle handle) const;
+  std::shared_ptr<SimFile> FileOf(Handle handle) const;
+  std::unique_ptr<SimFile> OpenDeviceFile(std::string_view path, std::uint32_t access,
+                                          std::uint32_t share, std::uint32_t creation,
+                                          bool* matched);
+
+  SimClock clock_;
+  SimRegistry registry_;
+  mutable std::mutex mutex_;  // guards everything below
+  std::map<Handle, Object> objects_;
+  Handle nextHandle_;
+  std::vector<std::shared_ptr<DeviceFileProvider>> providers_;
+  std::optional<MemoryStatus> memoryOverride_;
+};
+
+}  // namespace platform::sim

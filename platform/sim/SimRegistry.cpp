@@ -1,0 +1,241 @@
+// The simulated bench's registry: a tree of keys and typed values behind Win32-shaped reads.
+#include "platform/sim/SimRegistry.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <optional>
+
+namespace platform::sim {
+namespace {
+
+char FoldCase(char c) {
+  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
+
+// Windows compares key and value names without regard to case and enumerates in that order.
+struct CaseLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](char x, char y) { return FoldCase(x) < FoldCase(y); });
+  }
+};
+
+struct Value {
+  std::uint32_t type = kRegBinary;
+  std::vector<std::uint8_t> bytes;
+};
+
+// Splits at backslashes. With skipEmpty, empty pieces are dropped (the forgiving fill side);
+// without it an empty piece makes the whole path unusable (the strict reading side).
+std::optional<std::vector<std::string_view>> SplitPath(std::string_view path, bool skipEmpty) {
+  std::vector<std::string_view> parts;
+  while (!path.empty()) {
+    const std::size_t cut = path.find('\\');
+    const std::string_view part = path.substr(0, cut);
+    if (part.empty() && !skipEmpty) return std::nullopt;
+    if (!part.empty()) parts.push_back(part);
+    if (cut == std::string_view::npos) break;
+    path.remove_prefix(cut + 1);
+  }
+  return parts;
+}
+
+// Handles of keys live in their own range, far from file and event handles, so that a key
+// passed to CloseHandle (or a file to RegCloseKey) fails instead of closing something else.
+constexpr Handle kFirstKeyHandle = 0x40000000;
+constexpr Handle kKeyHandleStep = 4;
+
+}  // namespace
+
+struct SimRegistry::Node {
+  bool deleted = false;
+  std::map<std::string, std::shared_ptr<Node>, CaseLess> subkeys;
+  std::map<std::string, Value, CaseLess> values;
+
+  void MarkDeleted() {
+    deleted = true;
+    for (auto& entry : subkeys) entry.second->MarkDeleted();
+  }
+};
+
+std::vector<std::uint8_t> Utf16LeBytes(std::string_view text) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(text.size() * 2);
+  for (char c : text) {
+    bytes.push_back(static_cast<std::uint8_t>(c));
+    bytes.push_back(0);
+  }
+  return bytes;
+}
+
+SimRegistry::SimRegistry() : root_(std::make_shared<Node>()), nextHandle_(kFirstKeyHandle) {}
+
+SimRegistry::~SimRegistry() = default;
+
+std::shared_ptr<SimRegistry::Node> SimRegistry::FindLocked(std::string_view path) const {
+  const auto parts = SplitPath(path, false);
+  if (!parts) return nullptr;
+  std::shared_ptr<Node> node = root_;
+  for (std::string_view part : *parts) {
+    const auto it = node->subkeys.find(part);
+    if (it == node->subkeys.end()) return nullptr;
+    node = it->second;
+  }
+  return node;
+}
+
+std::shared_ptr<SimRegistry::Node> SimRegistry::MakeLocked(std::string_view path) {
+  const auto parts = SplitPath(path, true);  // never empty-handed when skipping empty pieces
+  std::shared_ptr<Node> node = root_;
+  for (std::string_view part : *parts) {
+    auto it = node->subkeys.find(part);
+    if (it == node->subkeys.end()) {
+      it = node->subkeys.emplace(std::string(part), std::make_shared<Node>()).first;
+    }
+    node = it->second;
+  }
+  return node;
+}
+
+std::shared_ptr<SimRegistry::Node> SimRegistry::NodeOfLocked(Handle key) const {
+  const auto it = open_.find(key);
+  return it == open_.end() ? nullptr : it->second;
+}
+
+void SimRegistry::CreateKey(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  MakeLocked(path);
+}
+
+void SimRegistry::SetValue(std::string_view path, std::string_view name, std::uint32_t type,
+                           std::span<const std::uint8_t> bytes) {
+  std::lock_guard lock(mutex_);
+  Value& value = MakeLocked(path)->values[std::string(name)];
+  value.type = type;
+  value.bytes.assign(bytes.begin(), bytes.end());
+}
+
+void SimRegistry::SetString(std::string_view path, std::string_view name, std::string_view text) {
+  std::vector<std::uint8_t> bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  SetValue(path, name, kRegSz, bytes);
+}
+
+void SimRegistry::SetMultiString(std::string_view path, std::string_view name,
+                                 const std::vector<std::string>& texts) {
+  std::vector<std::uint8_t> bytes;
+  for (const std::string& text : texts) {
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    bytes.push_back(0);
+  }
+  bytes.push_back(0);
+  SetValue(path, name, kRegMultiSz, bytes);
+}
+
+void SimRegistry::SetBinary(std::string_view path, std::string_view name,
+                            std::span<const std::uint8_t> bytes) {
+  SetValue(path, name, kRegBinary, bytes);
+}
+
+void SimRegistry::SetDword(std::string_view path, std::string_view name, std::uint32_t value) {
+  // REG_DWORD is little-endian whatever the host.
+  const std::uint8_t bytes[4] = {
+      static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+      static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+  SetValue(path, name, kRegDword, bytes);
+}
+
+bool SimRegistry::DeleteKey(std::string_view path) {
+  std::lock_guard lock(mutex_);
+  const auto parts = SplitPath(path, true);
+  if (parts->empty()) return false;  // the root stays
+  std::shared_ptr<Node> parent = root_;
+  for (std::size_t i = 0; i + 1 < parts->size(); ++i) {
+    const auto it = parent->subkeys.find((*parts)[i]);
+    if (it == parent->subkeys.end()) return false;
+    parent = it->second;
+  }
+  const auto it = parent->subkeys.find(parts->back());
+  if (it == parent->subkeys.end()) return false;
+  it->second->MarkDeleted();
+  parent->subkeys.erase(it);
+  return true;
+}
+
+bool SimRegistry::DeleteValue(std::string_view path, std::string_view name) {
+  std::lock_guard lock(mutex_);
+  const std::shared_ptr<Node> node = FindLocked(path);
+  if (!node) return false;
+  const auto it = node->values.find(name);
+  if (it == node->values.end()) return false;
+  node->values.erase(it);
+  return true;
+}
+
+bool SimRegistry::KeyExists(std::string_view path) const {
+  std::lock_guard lock(mutex_);
+  return FindLocked(path) != nullptr;
+}
+
+long SimRegistry::OpenKey(const char* subKey, Handle* key) {
+  if (key == nullptr) return kErrorInvalidParameter;
+  std::string_view path = subKey == nullptr ? std::string_view() : std::string_view(subKey);
+  if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
+  if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
+  std::lock_guard lock(mutex_);
+  std::shared_ptr<Node> node = FindLocked(path);
+  if (!node) return kErrorFileNotFound;
+  *key = nextHandle_;
+  nextHandle_ += kKeyHandleStep;
+  open_.emplace(*key, std::move(node));
+  return kErrorSuccess;
+}
+
+long SimRegistry::QueryValue(Handle key, const char* valueName, std::uint32_t* type,
+                             std::uint8_t* data, std::uint32_t* size) {
+  if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
+  std::lock_guard lock(mutex_);
+  const std::shared_ptr<Node> node = NodeOfLocked(key);
+  if (!node) return kErrorInvalidHandle;
+  if (node->deleted) return kErrorKeyDeleted;
+  // A null or empty name reads the key's default value.
+  const auto it = node->values.find(valueName == nullptr ? std::string_view() : valueName);
+  if (it == node->values.end()) return kErrorFileNotFound;
+  const Value& value = it->second;
+  if (type != nullptr) *type = value.type;
+  if (size == nullptr) return kErrorSuccess;
+  const auto full = static_cast<std::uint32_t>(value.bytes.size());
+  const bool fits = *size >= full;
+  *size = full;
+  if (data == nullptr) return kErrorSuccess;
+  if (!fits) return kErrorMoreData;
+  std::copy(value.bytes.begin(), value.bytes.end(), data);
+  return kErrorSuccess;
+}
+
+long SimRegistry::EnumKey(Handle key, std::uint32_t index, char* name, std::uint32_t size) {
+  if (name == nullptr) return kErrorInvalidParameter;
+  std::lock_guard lock(mutex_);
+  const std::shared_ptr<Node> node = NodeOfLocked(key);
+  if (!node) return kErrorInvalidHandle;
+  if (node->deleted) return kErrorKeyDeleted;
+  if (index >= node->subkeys.size()) return kErrorNoMoreItems;
+  const std::string& found = std::next(node->subkeys.begin(), index)->first;
+  if (found.size() >= size) return kErrorMoreData;
+  std::memcpy(name, found.c_str(), found.size() + 1);
+  return kErrorSuccess;
+}
+
+long SimRegistry::CloseKey(Handle key) {
+  std::lock_guard lock(mutex_);
+  return open_.erase(key) == 1 ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+std::size_t SimRegistry::OpenKeyCount() const {
+  std::lock_guard lock(mutex_);
+  return open_.size();
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,623 @@
+// The simulated platform: its clock, registry, host facts, files, events and "ITEM" resources,
+// checked through the same Win32-shaped calls the rest of the system makes.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/sim/HostFacts.h"
+#include "platform/sim/ItemResources.h"
+#include "platform/sim/SimPlatform.h"
+
+namespace {
+
+using namespace platform;
+using platform::sim::SimClock;
+using platform::sim::SimOptions;
+using platform::sim::SimPlatform;
+using platform::sim::SimRegistry;
+
+SimOptions Bare() {
+  SimOptions options;
+  options.hostFacts = false;
+  return options;
+}
+
+std::string Show(const LocalTime& t) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%02d", t.year, t.month, t.day,
+                t.hour, t.minute, t.second, t.hundredths);
+  return text;
+}
+
+// --- Clock ---------------------------------------------------------------------------------------
+
+TEST(SimClock, VirtualDayLongWaitReturnsAtOnceWithTheNextDay) {
+  SimClock clock;
+  EXPECT_EQ(Show(clock.GetLocalTime()), "2026-12-07 09:05:00.00");
+  // A real sleep here would outlast the test run's time-out.
+  clock.Wait(24u * 60 * 60 * 1000);
+  EXPECT_EQ(clock.NowMs(), 24u * 60 * 60 * 1000 + SimClock::kReadStepMs);
+  EXPECT_EQ(Show(clock.GetLocalTime()), "2026-12-08 09:05:00.00");
+}
+
+TEST(SimClock, HundredthsChangeThirtyTimesWithinABoundedNumberOfReads) {
+  SimClock clock;
+  int changes = 0;
+  int reads = 0;
+  int last = clock.GetLocalTime().hundredths;
+  while (changes < 30 && reads < 100000) {
+    const int now = clock.GetLocalTime().hundredths;
+    ++reads;
+    if (now != last) ++changes;
+    last = now;
+  }
+  EXPECT_EQ(changes, 30);
+  EXPECT_LE(reads, 30 * 10 / static_cast<int>(SimClock::kReadStepMs) + 10);
+}
+
+struct Rollover {
+  LocalTime start;
+  std::uint32_t waitMs;
+  const char* expected;
+};
+
+class SimClockRollover : public ::testing::TestWithParam<Rollover> {};
+
+TEST_P(SimClockRollover, WaitCrossesCalendarBoundaries) {
+  SimClock clock(SimClock::Mode::kVirtual, GetParam().start);
+  clock.Wait(GetParam().waitMs);
+  EXPECT_EQ(Show(clock.GetLocalTime()), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calendar, SimClockRollover,
+    ::testing::Values(Rollover{{2026, 12, 7, 23, 59, 59, 90}, 100, "2026-12-08 00:00:00.00"},
+                      Rollover{{2026, 12, 7, 23, 59, 59, 90}, 99, "2026-12-07 23:59:59.99"},
+                      Rollover{{2026, 4, 30, 23, 59, 59, 90}, 100, "2026-05-01 00:00:00.00"},
+                      Rollover{{2026, 12, 31, 23, 59, 59, 90}, 100, "2027-01-01 00:00:00.00"},
+                      Rollover{{2027, 2, 28, 23, 59, 59, 90}, 100, "2027-03-01 00:00:00.00"},
+                      Rollover{{2028, 2, 28, 23, 59, 59, 90}, 100, "2028-02-29 00:00:00.00"},
+                      Rollover{{2028, 2, 29, 23, 59, 59, 90}, 100, "2028-03-01 00:00:00.00"},
+                      Rollover{{2100, 2, 28, 23, 59, 59, 90}, 100, "2100-03-01 00:00:00.00"},
+                      Rollover{{2000, 2, 28, 23, 59, 59, 90}, 100, "2000-02-29 00:00:00.00"},
+                      Rollover{
+                          {2026, 1, 1, 0, 0, 0, 0}, 4'000'000'000u, "2026-02-16 07:06:40.00"}));
+
+TEST(SimClock, RealTimeGivesFieldsInRange) {
+  SimClock clock(SimClock::Mode::kReal);
+  const LocalTime t = clock.GetLocalTime();
+  EXPECT_GE(t.year, 2024);
+  EXPECT_TRUE(t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31) << Show(t);
+  EXPECT_TRUE(t.hour < 24 && t.minute < 60 && t.second < 61 && t.hundredths < 100) << Show(t);
+}
+
+// --- Events --------------------------------------------------------------------------------------
+
+TEST(SimEvents, UnsignalledWaitTimesOutAndAdvancesVirtualTimeByTheTimeout) {
+  SimPlatform sim(Bare());
+  const Handle pause = sim.CreateEventA(false, false);
+  const std::uint64_t before = sim.Clock().NowMs();
+  EXPECT_EQ(sim.WaitForSingleObject(pause, 500), kWaitTimeout);
+  EXPECT_EQ(sim.Clock().NowMs() - before, 500u);
+  EXPECT_EQ(sim.WaitForSingleObject(12345, 100), kWaitTimeout);  // unknown: still pauses
+  EXPECT_EQ(sim.Clock().NowMs() - before, 600u);
+  EXPECT_TRUE(sim.CloseHandle(pause));
+  EXPECT_FALSE(sim.CloseHandle(pause));
+}
+
+TEST(SimEvents, SignalledStateFollowsResetMode) {
+  SimPlatform sim(Bare());
+  const Handle autoReset = sim.CreateEventA(false, true);
+  const Handle manual = sim.CreateEventA(true, true);
+  EXPECT_EQ(sim.WaitForSingleObject(autoReset, 10), kWaitObject0);
+  EXPECT_EQ(sim.WaitForSingleObject(autoReset, 10), kWaitTimeout);
+  EXPECT_EQ(sim.WaitForSingleObject(manual, 10), kWaitObject0);
+  EXPECT_EQ(sim.WaitForSingleObject(manual, 10), kWaitObject0);
+  EXPECT_TRUE(sim.ResetEvent(manual));
+  EXPECT_EQ(sim.WaitForSingleObject(manual, 10), kWaitTimeout);
+  EXPECT_TRUE(sim.SetEvent(autoReset));
+  EXPECT_EQ(sim.WaitForSingleObject(autoReset, 10), kWaitObject0);
+}
+
+TEST(SimEvents, ConcurrentVirtualWaitsAndReadsAddUpExactly) {
+  SimPlatform sim(Bare());
+  const Handle pause = sim.CreateEventA(false, false);
+  constexpr int kRounds = 2000;
+  auto worker = [&] {
+    for (int i = 0; i < kRounds; ++i) {
+      sim.WaitForSingleObject(pause, 500);
+      sim.GetLocalTime();
+    }
+  };
+  std::thread a(worker), b(worker);
+  a.join();
+  b.join();
+  EXPECT_EQ(sim.Clock().NowMs(), 2u * kRounds * (500 + SimClock::kReadStepMs));
+}
+
+TEST(SimEvents, RealWaitEndsWhenAnotherThreadSignals) {
+  SimOptions options = Bare();
+  options.clockMode = SimClock::Mode::kReal;
+  SimPlatform sim(options);
+  const Handle event = sim.CreateEventA(false, false);
+  std::thread signaller([&] { sim.SetEvent(event); });
+  // Signalled before or during the wait; a missed wake-up would time out instead.
+  EXPECT_EQ(sim.WaitForSingleObject(event, 60'000), kWaitObject0);
+  signaller.join();
+  EXPECT_EQ(sim.WaitForSingleObject(event, 1), kWaitTimeout);
+}
+
+// --- Registry ------------------------------------------------------------------------------------
+
+class SimRegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reg.SetString("SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1723&PID_0903", "DeviceDesc",
+                  "Autoloader");
+    reg.SetDword("SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1723&PID_0903", "Flags", 0x01020304);
+    reg.SetMultiString("SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1723&PID_0903", "HardwareID",
+                       {"A", "BC"});
+    reg.CreateKey("SYSTEM\\CurrentControlSet\\Enum\\USB\\ROOT_HUB20");
+    reg.CreateKey("SYSTEM\\CurrentControlSet\\Enum\\USB\\root_hub30");
+  }
+
+  Handle Open(const char* path) {
+    Handle key = kInvalidHandle;
+    EXPECT_EQ(reg.OpenKey(path, &key), kErrorSuccess) << path;
+    return key;
+  }
+
+  SimRegistry reg;
+};
+
+TEST_F(SimRegistryTest, PathsOpenWithoutRegardToCase) {
+  struct Case {
+    const char* path;
+    long result;
+  };
+  const Case cases[] = {
+      {"system\\currentcontrolset\\ENUM\\usb\\vid_1723&pid_0903", kErrorSuccess},
+      {"SYSTEM\\CurrentControlSet\\Enum\\USB\\", kErrorSuccess},
+      {"", kErrorSuccess},
+      {"\\SYSTEM", kErrorBadPathname},
+      {"SYSTEM\\\\CurrentControlSet", kErrorFileNotFound},
+      {"SYSTEM\\CurrentControlSet\\Enum\\USBSTOR", kErrorFileNotFound},
+  };
+  for (const Case& c : cases) {
+    Handle key = kInvalidHandle;
+    EXPECT_EQ(reg.OpenKey(c.path, &key), c.result) << c.path;
+    if (c.result == kErrorSuccess) {
+      EXPECT_EQ(reg.CloseKey(key), kErrorSuccess);
+    }
+  }
+  EXPECT_EQ(reg.OpenKeyCount(), 0u);
+}
+
+TEST_F(SimRegistryTest, QueryValueFollowsWin32BufferRules) {
+  const Handle key = Open("SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1723&PID_0903");
+  std::uint32_t type = 0;
+  std::uint32_t size = 0;
+  // Null data: a size query.
+  EXPECT_EQ(reg.QueryValue(key, "devicedesc", &type, nullptr, &size), kErrorSuccess);
+  EXPECT_EQ(type, kRegSz);
+  EXPECT_EQ(size, 11u);  // "Autoloader" and its zero
+
+  // One byte short: kErrorMoreData, the full size, the buffer untouched.
+  std::array<std::uint8_t, 16> buffer;
+  buffer.fill(0xEE);
+  size = 10;
+  EXPECT_EQ(reg.QueryValue(key, "DeviceDesc", &type, buffer.data(), &size), kErrorMoreData);
+  EXPECT_EQ(size, 11u);
+  EXPECT_EQ(buffer[0], 0xEE);
+
+  size = 11;
+  ASSERT_EQ(reg.QueryValue(key, "DeviceDesc", nullptr, buffer.data(), &size), kErrorSuccess);
+  EXPECT_STREQ(reinterpret_cast<const char*>(buffer.data()), "Autoloader");
+  EXPECT_EQ(buffer[11], 0xEE);
+
+  size = sizeof buffer;
+  ASSERT_EQ(reg.QueryValue(key, "Flags", &type, buffer.data(), &size), kErrorSuccess);
+  EXPECT_EQ(type, kRegDword);
+  EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + size),
+            (std::vector<std::uint8_t>{4, 3, 2, 1}));
+
+  size = sizeof buffer;
+  ASSERT_EQ(reg.QueryValue(key, "HardwareID", &type, buffer.data(), &size), kErrorSuccess);
+  EXPECT_EQ(type, kRegMultiSz);
+  EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + size), std::string("A\0BC\0\0", 6));
+
+  size = sizeof buffer;
+  EXPECT_EQ(reg.QueryValue(key, "Service", &type, buffer.data(), &size), kErrorFileNotFound);
+  EXPECT_EQ(reg.QueryValue(key, "DeviceDesc", &type, buffer.data(), nullptr),
+            kErrorInvalidParameter);
+  EXPECT_EQ(reg.CloseKey(key), kErrorSuccess);
+  EXPECT_EQ(reg.QueryValue(key, "DeviceDesc", &type, nullptr, &size), kErrorInvalidHandle);
+}
+
+TEST_F(SimRegistryTest, EnumKeyListsSortedWithoutCaseAndStopsPastTheEnd) {
+  const Handle key = Open("SYSTEM\\CurrentControlSet\\Enum\\USB");
+  std::vector<std::string> names;
+  char name[64];
+  std::uint32_t index = 0;
+  while (reg.EnumKey(key, index, name, sizeof name) == kErrorSuccess) {
+    names.push_back(name);
+    ++index;
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"ROOT_HUB20", "root_hub30", "VID_1723&PID_0903"}));
+  EXPECT_EQ(reg.EnumKey(key, 3, name, sizeof name), kErrorNoMoreItems);
+  EXPECT_EQ(reg.EnumKey(key, 0, name, 10), kErrorMoreData);  // "ROOT_HUB20" needs 11
+  EXPECT_EQ(reg.EnumKey(key, 0, name, 11), kErrorSuccess);
+  reg.CloseKey(key);
+}
+
+TEST_F(SimRegistryTest, DeletedKeyAnswersKeyDeletedThroughOpenHandles) {
+  const Handle device = Open("SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1723&PID_0903");
+  const Handle usb = Open("SYSTEM\\CurrentControlSet\\Enum\\USB");
+  EXPECT_TRUE(reg.DeleteKey("SYSTEM\\CurrentControlSet\\Enum\\USB"));
+  EXPECT_FALSE(reg.DeleteKey("SYSTEM\\CurrentControlSet\\Enum\\USB"));
+  std::uint32_t size = 0;
+  char name[64];
+  EXPECT_EQ(reg.QueryValue(device, "DeviceDesc", nullptr, nullptr, &size), kErrorKeyDeleted);
+  EXPECT_EQ(reg.EnumKey(usb, 0, name, sizeof name), kErrorKeyDeleted);
+
+  reg.CreateKey("SYSTEM\\CurrentControlSet\\Enum\\USB");  // a new key, not the old one back
+  EXPECT_EQ(reg.EnumKey(usb, 0, name, sizeof name), kErrorKeyDeleted);
+  const Handle fresh = Open("SYSTEM\\CurrentControlSet\\Enum\\USB");
+  EXPECT_EQ(reg.EnumKey(fresh, 0, name, sizeof name), kErrorNoMoreItems);
+  for (Handle key : {device, usb, fresh}) EXPECT_EQ(reg.CloseKey(key), kErrorSuccess);
+}
+
+TEST_F(SimRegistryTest, MountedDevicesValueIsUtf16WithoutTerminator) {
+  reg.SetBinary("SYSTEM\\MountedDevices",
+                "\\DosDevices\\E:", platform::sim::Utf16LeBytes("\\??\\USBSTOR#CdRom"));
+  const Handle key = Open("SYSTEM\\MountedDevices");
+  std::uint8_t data[64];
+  std::uint32_t size = sizeof data;
+  std::uint32_t type = 0;
+  ASSERT_EQ(reg.QueryValue(key, "\\DosDevices\\E:", &type, data, &size), kErrorSuccess);
+  EXPECT_EQ(type, kRegBinary);
+  ASSERT_EQ(size, 34u);
+  EXPECT_EQ(data[0], '\\');
+  EXPECT_EQ(data[1], 0);
+  EXPECT_EQ(data[32], 'm');
+  reg.CloseKey(key);
+}
+
+TEST_F(SimRegistryTest, KeyAndObjectHandlesDoNotMix) {
+  SimPlatform sim(Bare());
+  Handle key = kInvalidHandle;
+  ASSERT_EQ(sim.RegOpenKeyExA("", &key), kErrorSuccess);
+  EXPECT_FALSE(sim.CloseHandle(key));
+  const Handle event = sim.CreateEventA(false, false);
+  EXPECT_EQ(sim.RegCloseKey(event), kErrorInvalidHandle);
+  EXPECT_EQ(sim.RegCloseKey(key), kErrorSuccess);
+  EXPECT_TRUE(sim.CloseHandle(event));
+}
+
+TEST_F(SimRegistryTest, ConcurrentFillingAndReadingIsSafe) {
+  std::thread writer([&] {
+    for (int i = 0; i < 300; ++i) {
+      const std::string path = "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\Disk" + std::to_string(i);
+      reg.SetString(path, "FriendlyName", "Drive");
+      if (i % 3 == 0) reg.DeleteKey(path);
+    }
+  });
+  for (int round = 0; round < 300; ++round) {
+    Handle key = kInvalidHandle;
+    if (reg.OpenKey("SYSTEM\\CurrentControlSet\\Enum\\USBSTOR", &key) != kErrorSuccess) continue;
+    char name[64];
+    for (std::uint32_t i = 0; reg.EnumKey(key, i, name, sizeof name) == kErrorSuccess; ++i) {
+      EXPECT_EQ(std::strncmp(name, "Disk", 4), 0);
+    }
+    reg.CloseKey(key);
+  }
+  writer.join();
+  // Disk0 to Disk299 less every third one.
+  const Handle key = Open("SYSTEM\\CurrentControlSet\\Enum\\USBSTOR");
+  char name[64];
+  EXPECT_EQ(reg.EnumKey(key, 199, name, sizeof name), kErrorSuccess);
+  EXPECT_EQ(reg.EnumKey(key, 200, name, sizeof name), kErrorNoMoreItems);
+  reg.CloseKey(key);
+}
+
+// --- Host facts ----------------------------------------------------------------------------------
+
+std::string QueryText(Platform& os, const char* path, const char* value) {
+  Handle key = kInvalidHandle;
+  if (os.RegOpenKeyExA(path, &key) != kErrorSuccess) return "<no key>";
+  std::uint8_t data[256];
+  std::uint32_t size = sizeof data;
+  std::uint32_t type = 0;
+  const long result = os.RegQueryValueExA(key, value, &type, data, &size);
+  os.RegCloseKey(key);
+  if (result != kErrorSuccess || type != kRegSz || size == 0 || data[size - 1] != 0) {
+    return "<bad value>";
+  }
+  return reinterpret_cast<const char*>(data);
+}
+
+TEST(SimHostFacts, RegistryHoldsProcessorAndVersionKeysAsTheHostReportReadsThem) {
+  SimPlatform sim;
+  const std::string cpu =
+      QueryText(sim, "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0", "ProcessorNameString");
+  EXPECT_FALSE(cpu.empty());
+  EXPECT_EQ(cpu.find('<'), std::string::npos) << cpu;
+  for (const char* value :
+       {"ProductName", "CSDVersion", "CurrentVersion", "CurrentBuild", "CurrentBuildNumber"}) {
+    EXPECT_NE(QueryText(sim, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", value)[0], '<')
+        << value;
+  }
+  EXPECT_FALSE(
+      QueryText(sim, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "ProductName").empty());
+}
+
+TEST(SimHostFacts, MemInfoIsClampedLikeTheLegacyStatus) {
+  struct Case {
+    const char* text;
+    std::uint32_t total;
+    std::uint32_t avail;
+  };
+  const Case cases[] = {
+      {"MemTotal:     2048 kB\nMemFree:  512 kB\nMemAvailable:   1024 kB\n", 2048 * 1024,
+       1024 * 1024},
+      {"MemTotal:  16318480 kB\nMemAvailable:  4194304 kB\n", 0xFFFFFFFFu, 0xFFFFFFFFu},
+      {"MemTotal:  4194303 kB\nMemAvailable:  4194304 kB\n", 0xFFFFFC00u, 0xFFFFFFFFu},
+      {"MemTotal:  1000 kB\nMemFree:  300 kB\n", 1000 * 1024, 300 * 1024},  // old kernel
+      {"MemTotal: 99999999999999999999999999 kB\nMemAvailable: 77\n", 0xFFFFFFFFu, 77},
+      {"garbage\n\nMemTotal\nMemAvailable: kB", 0, 0},
+      {"", 0, 0},
+  };
+  for (const Case& c : cases) {
+    const MemoryStatus status = platform::sim::ParseMemInfo(c.text);
+    EXPECT_EQ(status.totalPhys, c.total) << c.text;
+    EXPECT_EQ(status.availPhys, c.avail) << c.text;
+  }
+}
+
+TEST(SimHostFacts, ProcessorNamesSurviveOddCpuinfo) {
+  using platform::sim::ParseProcessorNames;
+  EXPECT_EQ(ParseProcessorNames("processor\t: 0\nmodel name\t: AMD EPYC\n\nprocessor\t: 1\n"
+                                "model name\t: AMD EPYC\n",
+                                "x86_64 processor"),
+            (std::vector<std::string>{"AMD EPYC", "AMD EPYC"}));
+  // Arm without model names, no trailing newline.
+  EXPECT_EQ(ParseProcessorNames("processor : 0\nCPU part : 0xd08\nprocessor : 1", "aarch64 cpu"),
+            (std::vector<std::string>{"aarch64 cpu", "aarch64 cpu"}));
+  EXPECT_TRUE(ParseProcessorNames("model name : orphan\n", "x").empty());
+  const auto longName =
+      ParseProcessorNames("processor : 0\nmodel name : " + std::string(5000, 'Z') + "\x01\n", "x");
+  ASSERT_EQ(longName.size(), 1u);
+  EXPECT_EQ(longName[0], std::string(platform::sim::kMaxHostText, 'Z'));
+  std::string many;
+  for (int i = 0; i < 500; ++i) many += "processor : " + std::to_string(i) + "\n";
+  EXPECT_EQ(ParseProcessorNames(many, "x").size(), platform::sim::kMaxProcessors);
+}
+
+TEST(SimHostFacts, OsNameAndKernelVersionShapes) {
+  using platform::sim::KernelMajorMinor;
+  using platform::sim::ParseOsReleaseName;
+  EXPECT_EQ(ParseOsReleaseName("NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 "
+                               "(bookworm)\"\n"),
+            "Debian GNU/Linux 12 (bookworm)");
+  EXPECT_EQ(ParseOsReleaseName("NAME=Alpine\n"), "Alpine");
+  EXPECT_EQ(ParseOsReleaseName("ID=x\n"), "");
+  EXPECT_EQ(KernelMajorMinor("6.1.0-18-amd64"), "6.1");
+  EXPECT_EQ(KernelMajorMinor("6.18.44-fc-v1300"), "6.18");
+  EXPECT_EQ(KernelMajorMinor("5.4-rc1"), "5.4");
+  EXPECT_EQ(KernelMajorMinor(""), "");
+}
+
+TEST(SimHostFacts, FixedMemoryStatusReplacesTheHostsOnRequest) {
+  SimPlatform sim(Bare());
+  sim.SetMemoryStatus(MemoryStatus{123, 45});
+  EXPECT_EQ(sim.GlobalMemoryStatus().totalPhys, 123u);
+  EXPECT_EQ(sim.GlobalMemoryStatus().availPhys, 45u);
+}
+
+// --- "ITEM" resources ----------------------------------------------------------------------------
+
+std::string SourceFile(const std::string& relative) {
+  std::ifstream in(std::string(VELTRANE_SOURCE_DIR) + "/" + relative, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(SimItemResources, EveryStepListIsEmbeddedByteForByte) {
+  SimPlatform sim(Bare());
+  for (const char* model : {"TM36K", "TM36P", "HV22", "LQ40", "ZP61", "ZP65", "ZP71", "ZP75"}) {
+    const std::string name = std::string("LIST_") + model;
+    const std::string onDisk = SourceFile("resources/" + name + ".txt");
+    ASSERT_FALSE(onDisk.empty()) << name;
+    const auto bytes = sim.LoadItemResource(name.c_str());
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), onDisk) << name;
+  }
+  EXPECT_EQ(platform::sim::kItemResourceCount, 8u);
+  EXPECT_TRUE(sim.LoadItemResource("LIST_ZP99").empty());
+  EXPECT_TRUE(sim.LoadItemResource(nullptr).empty());
+  EXPECT_EQ(sim.LoadItemResource("list_zp61").size(), sim.LoadItemResource("LIST_ZP61").size());
+}
+
+TEST(SimItemResources, Zp61HasFourteenCrlfLinesAndRowTenEndsWithASpace) {
+  SimPlatform sim(Bare());
+  const auto bytes = sim.LoadItemResource("LIST_ZP61");
+  const std::string text(bytes.begin(), bytes.end());
+  std::vector<std::string> rows;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    rows.push_back(text.substr(start, end - start));
+  }
+  EXPECT_EQ(start, text.size());  // the last line has its CR LF too, and nothing follows
+  ASSERT_EQ(rows.size(), 14u);
+  EXPECT_EQ(rows[9], "Lower tray close ");
+  std::size_t expectedSize = 0;
+  for (const std::string& row : rows) {
+    EXPECT_EQ(row.find_first_of("\r\n"), std::string::npos);
+    expectedSize += row.size() + 2;
+  }
+  EXPECT_EQ(bytes.size(), expectedSize);
+  EXPECT_EQ(bytes.size(), 301u);
+}
+
+// --- Files ---------------------------------------------------------------------------------------
+
+class SimFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir =
+        std::filesystem::temp_directory_path() /
+        ("veltrane-simfiles-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir);
+    log = (dir / "Test.log").string();
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+
+  bool WriteAll(const std::string& text) {
+    const Handle file = sim.CreateFileA(log.c_str(), kGenericWrite, 0, kCreateAlways);
+    if (file == kInvalidHandle) return false;
+    std::uint32_t done = 0;
+    const bool ok =
+        sim.WriteFile(file, text.data(), static_cast<std::uint32_t>(text.size()), &done);
+    return sim.CloseHandle(file) && ok && done == text.size();
+  }
+
+  SimPlatform sim{Bare()};
+  std::filesystem::path dir;
+  std::string log;
+};
+
+TEST_F(SimFilesTest, LogWrittenThenReadBackAndRewrittenWhole) {
+  ASSERT_TRUE(WriteAll("first run line\r\nsecond\r\n"));
+  ASSERT_TRUE(WriteAll("short\r\n"));  // kCreateAlways truncates
+  const Handle file = sim.CreateFileA(log.c_str(), kGenericRead, kFileShareRead, kOpenExisting);
+  ASSERT_NE(file, kInvalidHandle);
+  char buffer[64] = {};
+  std::uint32_t done = 0;
+  ASSERT_TRUE(sim.ReadFile(file, buffer, sizeof buffer, &done));
+  EXPECT_EQ(std::string(buffer, done), "short\r\n");
+  EXPECT_TRUE(sim.ReadFile(file, buffer, sizeof buffer, &done));  // end of file
+  EXPECT_EQ(done, 0u);
+  EXPECT_FALSE(sim.WriteFile(file, "x", 1, &done));  // opened for reading only
+  EXPECT_TRUE(sim.CloseHandle(file));
+  EXPECT_FALSE(sim.ReadFile(file, buffer, sizeof buffer, &done));
+  EXPECT_EQ(sim.OpenHandleCount(), 0u);
+}
+
+TEST_F(SimFilesTest, OpeningWhatIsNotThereFailsCleanly) {
+  const std::string missing = (dir / "absent.log").string();
+  const std::string inMissingDir = (dir / "no" / "Test.log").string();
+  for (const char* path : {missing.c_str(), inMissingDir.c_str(), "\\\\.\\E:",
+                           "\\\\?\\usb#vid_1723&pid_0903#5&1&0&1#{guid}\\PIPE00", ""}) {
+    EXPECT_EQ(sim.CreateFileA(path, kGenericRead, kFileShareRead, kOpenExisting), kInvalidHandle)
+        << path;
+  }
+  EXPECT_EQ(sim.CreateFileA(inMissingDir.c_str(), kGenericWrite, 0, kCreateAlways), kInvalidHandle);
+  EXPECT_EQ(sim.CreateFileA(nullptr, kGenericRead, 0, kOpenExisting), kInvalidHandle);
+  std::uint32_t done = 7;
+  EXPECT_FALSE(sim.WriteFile(0x5555, "x", 1, &done));
+  EXPECT_EQ(done, 0u);
+}
+
+// A loopback pipe: what is written can be read back; control 1 echoes its input reversed.
+class LoopbackFile : public platform::sim::SimFile {
+ public:
+  explicit LoopbackFile(int* closes) : closes_(closes) {}
+  bool Read(std::span<std::uint8_t> buffer, std::uint32_t* done) override {
+    *done = static_cast<std::uint32_t>(std::min(buffer.size(), data_.size()));
+    std::copy_n(data_.begin(), *done, buffer.begin());
+    data_.erase(data_.begin(), data_.begin() + *done);
+    return true;
+  }
+  bool Write(std::span<const std::uint8_t> data, std::uint32_t* done) override {
+    data_.insert(data_.end(), data.begin(), data.end());
+    *done = static_cast<std::uint32_t>(data.size());
+    return true;
+  }
+  bool DeviceIoControl(std::uint32_t code, std::span<const std::uint8_t> input,
+                       std::span<std::uint8_t> output, std::uint32_t* returned) override {
+    if (code != 1 || output.size() < input.size()) return false;
+    std::reverse_copy(input.begin(), input.end(), output.begin());
+    *returned = static_cast<std::uint32_t>(input.size());
+    return true;
+  }
+  void Close() override { ++*closes_; }
+
+ private:
+  std::vector<std::uint8_t> data_;
+  int* closes_;
+};
+
+class PipeProvider : public platform::sim::DeviceFileProvider {
+ public:
+  bool Matches(std::string_view path) const override { return path.starts_with("\\\\?\\usb#"); }
+  std::unique_ptr<platform::sim::SimFile> Open(std::string_view path, std::uint32_t, std::uint32_t,
+                                               std::uint32_t) override {
+    if (!path.ends_with("\\PIPE00")) return nullptr;
+    return std::make_unique<LoopbackFile>(&closes);
+  }
+  int closes = 0;
+};
+
+TEST_F(SimFilesTest, DevicePathsRouteToTheirProvider) {
+  auto provider = std::make_shared<PipeProvider>();
+  sim.AddDeviceFileProvider(provider);
+  const Handle pipe = sim.CreateFileA("\\\\?\\usb#vid_1723&pid_0903#x\\PIPE00",
+                                      kGenericRead | kGenericWrite, 0, kOpenExisting);
+  ASSERT_NE(pipe, kInvalidHandle);
+  // Matched but refused by its provider: no fall-through to the host's files.
+  EXPECT_EQ(
+      sim.CreateFileA("\\\\?\\usb#vid_1723&pid_0903#x\\PIPE07", kGenericRead, 0, kOpenExisting),
+      kInvalidHandle);
+
+  std::uint32_t done = 0;
+  ASSERT_TRUE(sim.WriteFile(pipe, "AT+R01", 6, &done));
+  char reply[4];
+  ASSERT_TRUE(sim.ReadFile(pipe, reply, sizeof reply, &done));
+  EXPECT_EQ(std::string(reply, done), "AT+R");
+
+  const std::uint8_t in[3] = {1, 2, 3};
+  std::uint8_t out[8] = {};
+  std::uint32_t returned = 0;
+  ASSERT_TRUE(sim.DeviceIoControl(pipe, 1, in, sizeof in, out, sizeof out, &returned));
+  EXPECT_EQ(returned, 3u);
+  EXPECT_EQ(out[0], 3);
+  EXPECT_FALSE(sim.DeviceIoControl(pipe, 2, in, sizeof in, out, sizeof out, &returned));
+
+  EXPECT_TRUE(sim.CloseHandle(pipe));
+  EXPECT_EQ(provider->closes, 1);
+  EXPECT_FALSE(sim.CloseHandle(pipe));
+  EXPECT_EQ(provider->closes, 1);
+}
+
+TEST_F(SimFilesTest, PlainFilesHaveNoDeviceControls) {
+  ASSERT_TRUE(WriteAll("x"));
+  const Handle file = sim.CreateFileA(log.c_str(), kGenericRead, kFileShareRead, kOpenExisting);
+  std::uint8_t out[4];
+  std::uint32_t returned = 9;
+  EXPECT_FALSE(sim.DeviceIoControl(file, 1, nullptr, 0, out, sizeof out, &returned));
+  EXPECT_EQ(returned, 0u);
+  sim.CloseHandle(file);
+}
+
+// --- The installed backend -----------------------------------------------------------------------
+
+TEST(SimPlatformInstall, ThePlatformIsTheInstalledBackendAndAbortsWithoutOne) {
+  SimPlatform sim(Bare());
+  SetPlatform(&sim);
+  EXPECT_EQ(&ThePlatform(), &sim);
+  SetPlatform(nullptr);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(ThePlatform(), "no platform backend");
+}
+
+}  // namespace
