@@ -10,7 +10,6 @@
 #include <mutex>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <thread>
 
 #include "console/TestLog.h"
@@ -471,12 +470,6 @@ TEST_F(SaveLogTest, FailsCleanly) {
   EXPECT_FALSE(SaveLogLines(file_.c_str()));
   EXPECT_EQ(os_.OpenFiles(), 0);
   EXPECT_EQ(LogLineCount(), 1u);
-}
-
-TEST_F(SaveLogTest, EmptyLogGivesAnEmptyFile) {
-  ASSERT_TRUE(SaveLogLines(file_.c_str()));
-  EXPECT_TRUE(std::filesystem::exists(file_));
-  EXPECT_EQ(ReadWholeFile(file_), "");
 }
 
 }  // namespace
