@@ -112,6 +112,7 @@ ui::Image* TForm1::Picture(int index) {
 
 void TForm1::FormCreate() {
   ApplicationTitle = Caption();
+  closing_ = false;
   // The start-up scan may talk to an autoloader (the tray-sensor association pauses and logs),
   // so the pause event and the log exist before it.
   if (PauseEvent == platform::kInvalidHandle) {
@@ -206,7 +207,9 @@ void TForm1::Button2Click() {
   if (Form2 != nullptr) ui::TheToolkit().ShowModal(*Form2);
 }
 
-void TForm1::Timer1Timer() { FinishRun(); }
+void TForm1::Timer1Timer() {
+  if (!closing_) FinishRun();
+}
 
 void TForm1::EnableTimer1() {
   ui::TheToolkit().Invoke([this] { Timer1.SetEnabled(true); });
@@ -348,11 +351,14 @@ void TForm1::FormClose() {
   if (!created_) return;
   created_ = false;
   // The worker uses the device list, the log and the pause event: stop it before any goes.
+  // Its last act enables Timer1; the window is closing, so that tick must not end the run.
+  closing_ = true;
   if (worker_) {
     worker_->RequestStop();
-    ui::TheToolkit().RunUntil([this] { return worker_->Finished(); });
-    Timer1.SetEnabled(false);
+    SequenceWorker* worker = worker_.get();
+    ui::TheToolkit().RunUntil([worker] { return worker->Finished(); });
   }
+  Timer1.SetEnabled(false);
   EndWorker();
   CloseAllDevices();
   ReleaseLogLines();

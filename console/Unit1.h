@@ -85,6 +85,7 @@ class TForm1 : public ui::Form {
   std::unique_ptr<DeviceEntry> droppedEntry_;  // it left DeviceList during the run
   bool running_ = false;                       // from Start until FinishRun
   bool created_ = false;
+  bool closing_ = false;                       // FormClose is stopping the worker
 };
 
 extern TForm1* Form1;
