@@ -63,7 +63,7 @@ class FakeAutoloader : public platform::Platform {
   std::uint32_t bytesWritten = 8;          // what a successful WriteFile reports
   std::function<void(int pause)> onPause;  // runs inside the n-th wait (1-based)
 
-  void AnswerAlways(std::vector<Read> reads) {
+  void AnswerAlways(const std::vector<Read>& reads) {
     answer = [reads](const CommandBlock&, int) { return reads; };
   }
 
@@ -152,7 +152,7 @@ class FakeAutoloader : public platform::Platform {
     }
     if (!read.ok) return false;
     *done = static_cast<std::uint32_t>(std::min<std::size_t>(read.bytes.size(), size));
-    std::memcpy(buffer, read.bytes.data(), *done);
+    if (*done > 0) std::memcpy(buffer, read.bytes.data(), *done);
     return true;
   }
 
