@@ -1,0 +1,323 @@
+// The live simulated bench.
+#include "platform/sim/bench/SimBench.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace platform::sim {
+namespace {
+
+constexpr std::size_t kBlockSize = 8;
+// What a babbling unit keeps sending: neither "AT+" nor "OK".
+constexpr const char* kBabble = "~~ line noise ~~";
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+}  // namespace
+
+SimBench::SimBench(BenchModel model, Clock nowMs)
+    : model_(std::move(model)), now_(std::move(nowMs)), devices_(model_.devices.size()) {
+  for (std::size_t d = 0; d < model_.devices.size(); ++d) {
+    const BenchDevice& device = model_.devices[d];
+    devices_[d].present = device.present;
+    if (device.kind == DeviceKind::kCdRom) {
+      bool disc = false, open = false;
+      if (device.unit >= 0) {
+        for (const BenchDrive& drive : model_.units[device.unit].drives) {
+          if (drive.device == static_cast<int>(d)) disc = drive.disc, open = drive.trayOpen;
+        }
+      }
+      auto drive = std::make_unique<SimDrive>(mutex_, device.letter, open, disc);
+      drive->SetPresent(device.present);
+      drives_[device.letter] = std::move(drive);
+    }
+  }
+  for (std::size_t u = 0; u < model_.units.size(); ++u) {
+    const BenchUnit& unit = model_.units[u];
+    std::vector<SimDrive*> drives;
+    for (const BenchDrive& d : unit.drives)
+      drives.push_back(Drive(model_.devices[d.device].letter));
+    units_.push_back(SimUnit::Make(model_, static_cast<int>(u), drives, now_));
+    SimUnit* live = units_.back().get();
+    for (SimDrive* drive : drives) {
+      const char letter = drive->Letter();
+      drive->SetTrayGuard([live, letter](bool open) { return live->TrayHeld(letter, open); });
+    }
+    fired_.emplace_back(unit.events.size(), false);
+    commandLog_.emplace_back();
+  }
+  supplied_ = TotalDiscs();
+}
+
+SimBench::~SimBench() = default;
+
+int SimBench::LinkDevice(int unit, int link) const {
+  if (unit < 0 || unit >= static_cast<int>(model_.units.size())) return -1;
+  const auto& links = model_.units[unit].links;
+  if (link < 1 || link > static_cast<int>(links.size())) return -1;
+  return links[link - 1].device;
+}
+
+// --- Pipes -------------------------------------------------------------------------------------
+
+std::optional<PipeRef> SimBench::OpenLink(int unit, int link) {
+  const int device = LinkDevice(unit, link);
+  if (device < 0) return std::nullopt;
+  return OpenDevice(device);
+}
+
+std::optional<PipeRef> SimBench::OpenDevice(int device) {
+  std::lock_guard lock(mutex_);
+  FireDue();
+  if (device < 0 || device >= static_cast<int>(devices_.size())) return std::nullopt;
+  if (model_.devices[device].kind != DeviceKind::kAutoloader) return std::nullopt;
+  if (!devices_[device].present) return std::nullopt;
+  return PipeRef{device, devices_[device].generation};
+}
+
+bool SimBench::Valid(const PipeRef& pipe) const {
+  return pipe.device >= 0 && pipe.device < static_cast<int>(devices_.size()) &&
+         devices_[pipe.device].present && devices_[pipe.device].generation == pipe.generation &&
+         model_.devices[pipe.device].kind == DeviceKind::kAutoloader;
+}
+
+bool SimBench::WritePipe(const PipeRef& pipe, std::span<const std::uint8_t> data,
+                         std::uint32_t* done) {
+  *done = 0;
+  bool ok = false;
+  {
+    std::lock_guard lock(mutex_);
+    FireDue();
+    if (Valid(pipe)) {
+      ok = true;
+      *done = static_cast<std::uint32_t>(data.size());
+      std::vector<std::uint8_t>& partial = devices_[pipe.device].partial;
+      partial.insert(partial.end(), data.begin(), data.end());
+      while (partial.size() >= kBlockSize && Valid(pipe)) {
+        const std::vector<std::uint8_t> block(partial.begin(), partial.begin() + kBlockSize);
+        partial.erase(partial.begin(), partial.begin() + kBlockSize);
+        TakeBlock(pipe.device, block.data());
+        FireDue();
+      }
+    }
+  }
+  Notify();
+  return ok;
+}
+
+void SimBench::TakeBlock(int device, const std::uint8_t* block) {
+  const BenchDevice& d = model_.devices[device];
+  const int link = d.role == DeviceRole::kLink2 ? 2 : 1;
+  const std::string name = FormatCommand(KeyOfBlock(block));
+  commandLog_[d.unit].push_back(link == 2 ? "2:" + name : name);
+  for (std::string& chunk : units_[d.unit]->Command(link, block)) {
+    devices_[device].chunks.push_back(std::move(chunk));
+  }
+}
+
+bool SimBench::ReadPipe(const PipeRef& pipe, std::span<std::uint8_t> buffer, std::uint32_t* done) {
+  *done = 0;
+  bool ok = false;
+  {
+    std::lock_guard lock(mutex_);
+    FireDue();
+    if (Valid(pipe)) {
+      ok = true;
+      std::deque<std::string>& chunks = devices_[pipe.device].chunks;
+      if (chunks.empty() && units_[model_.devices[pipe.device].unit]->Babbling()) {
+        chunks.push_back(kBabble);
+      }
+      if (!chunks.empty()) {
+        std::string& chunk = chunks.front();
+        const std::size_t n = std::min(chunk.size(), buffer.size());
+        std::memcpy(buffer.data(), chunk.data(), n);
+        *done = static_cast<std::uint32_t>(n);
+        // A short read leaves the rest of the chunk for the next one, as a pipe would.
+        if (n < chunk.size()) {
+          chunk.erase(0, n);
+        } else {
+          chunks.pop_front();
+        }
+      }
+    }
+  }
+  Notify();
+  return ok;
+}
+
+// --- Presence ----------------------------------------------------------------------------------
+
+bool SimBench::Present(int device) const {
+  std::lock_guard lock(mutex_);
+  return device >= 0 && device < static_cast<int>(devices_.size()) && devices_[device].present;
+}
+
+void SimBench::Unplug(int device) {
+  {
+    std::lock_guard lock(mutex_);
+    SetPresence(device, false);
+  }
+  Notify();
+}
+
+void SimBench::Plug(int device) {
+  {
+    std::lock_guard lock(mutex_);
+    SetPresence(device, true);
+  }
+  Notify();
+}
+
+void SimBench::UnplugUnit(int unit) {
+  {
+    std::lock_guard lock(mutex_);
+    for (int link = 1; link <= 2; ++link) SetPresence(LinkDevice(unit, link), false);
+  }
+  Notify();
+}
+
+void SimBench::SetPresence(int device, bool present) {
+  if (device < 0 || device >= static_cast<int>(devices_.size())) return;
+  DeviceState& state = devices_[device];
+  if (state.present == present) return;
+  state.present = present;
+  state.chunks.clear();
+  state.partial.clear();
+  if (present) ++state.generation;
+  const BenchDevice& d = model_.devices[device];
+  if (d.kind == DeviceKind::kCdRom) drives_.at(d.letter)->SetPresent(present);
+  pending_.push_back({device, d.unit, present});
+}
+
+void SimBench::SetOnDeviceChange(std::function<void(const SimDeviceChange&)> hook) {
+  std::lock_guard lock(mutex_);
+  onDeviceChange_ = std::move(hook);
+}
+
+void SimBench::SetOnUnplug(std::function<void(int)> hook) {
+  std::lock_guard lock(mutex_);
+  onUnplug_ = std::move(hook);
+}
+
+void SimBench::Notify() {
+  std::vector<SimDeviceChange> changes;
+  std::function<void(const SimDeviceChange&)> onChange;
+  std::function<void(int)> onUnplug;
+  {
+    std::lock_guard lock(mutex_);
+    changes.swap(pending_);
+    onChange = onDeviceChange_;
+    onUnplug = onUnplug_;
+  }
+  for (const SimDeviceChange& change : changes) {
+    if (onChange) onChange(change);
+    const DeviceRole role = model_.devices[change.device].role;
+    const bool link = role == DeviceRole::kLink1 || role == DeviceRole::kLink2;
+    if (onUnplug && link && !change.arrived) onUnplug(change.unit);
+  }
+}
+
+// --- Drives and printers -----------------------------------------------------------------------
+
+SimDrive* SimBench::Drive(char letter) {
+  const auto it = drives_.find(static_cast<char>(std::toupper(static_cast<unsigned char>(letter))));
+  return it == drives_.end() ? nullptr : it->second.get();
+}
+
+bool SimBench::SubmitPrintJob(const std::string& queue) {
+  std::lock_guard lock(mutex_);
+  FireDue();
+  for (std::size_t d = 0; d < model_.devices.size(); ++d) {
+    const BenchDevice& device = model_.devices[d];
+    if (device.kind != DeviceKind::kPrinter || !device.hasQueue || !devices_[d].present ||
+        !SameText(device.description, queue)) {
+      continue;
+    }
+    if (device.unit >= 0) units_[device.unit]->PrintJob();
+    return true;
+  }
+  return false;
+}
+
+// --- Time and checks ---------------------------------------------------------------------------
+
+void SimBench::Poll() {
+  {
+    std::lock_guard lock(mutex_);
+    FireDue();
+  }
+  Notify();
+}
+
+void SimBench::FireDue() {
+  const std::int64_t now = now_();
+  for (std::size_t u = 0; u < units_.size(); ++u) {
+    const auto& events = model_.units[u].events;
+    for (std::size_t e = 0; e < events.size(); ++e) {
+      const Trigger& when = events[e].when;
+      const bool due =
+          when.afterCommand > 0 ? units_[u]->CommandCount() >= when.afterCommand : now >= when.atMs;
+      if (due && !fired_[u][e]) {
+        fired_[u][e] = true;
+        FireEvent(static_cast<int>(u), events[e]);
+      }
+    }
+  }
+}
+
+void SimBench::FireEvent(int unit, const BenchEvent& event) {
+  if (event.kind == EventKind::kAddDiscs) {
+    units_[unit]->AddDiscs(event.count);
+    supplied_ += event.count;
+    return;
+  }
+  for (int device : Targets(unit, event)) SetPresence(device, event.kind == EventKind::kPlug);
+}
+
+std::vector<int> SimBench::Targets(int unit, const BenchEvent& event) const {
+  const BenchUnit& u = model_.units[unit];
+  switch (event.target) {
+    case EventTarget::kUnit:
+      return {LinkDevice(unit, 1), LinkDevice(unit, 2)};
+    case EventTarget::kHv22:
+      return {LinkDevice(unit, 2)};
+    case EventTarget::kPrinter:
+      return {u.printer};
+    case EventTarget::kDrive:
+      for (const BenchDrive& d : u.drives) {
+        if (model_.devices[d.device].letter == event.drive) return {d.device};
+      }
+  }
+  return {};
+}
+
+int SimBench::TotalDiscs() const {
+  std::lock_guard lock(mutex_);
+  int total = 0;
+  for (const auto& unit : units_) total += unit->HeldDiscs();
+  for (const auto& [letter, drive] : drives_) total += drive->HasDisc() ? 1 : 0;
+  return total;
+}
+
+int SimBench::DiscsSupplied() const {
+  std::lock_guard lock(mutex_);
+  return supplied_;
+}
+
+UnitSnapshot SimBench::Snapshot(int unit) const {
+  std::lock_guard lock(mutex_);
+  return units_.at(unit)->Snapshot();
+}
+
+std::vector<std::string> SimBench::CommandLog(int unit) const {
+  std::lock_guard lock(mutex_);
+  return commandLog_.at(unit);
+}
+
+}  // namespace platform::sim

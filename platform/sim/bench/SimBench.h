@@ -1,0 +1,124 @@
+// The live simulated bench built from a BenchModel: owns the units, drives and printers, the
+// pipes of every command link, virtual-time events and presence. One lock guards it all, so the
+// worker (pipes, trays) and the GUI thread (queries, plug and unplug) may call it concurrently.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/sim/bench/BenchModel.h"
+#include "platform/sim/bench/SimDrive.h"
+#include "platform/sim/bench/SimUnit.h"
+
+namespace platform::sim {
+
+// A USB device arrived or left. unit is its owner (-1 for extras).
+struct SimDeviceChange {
+  int device = -1;
+  int unit = -1;
+  bool arrived = false;
+};
+
+// An open pipe pair of one link: valid until the device leaves (a device plugged in again
+// needs a new PipeRef, as a Windows handle on a departed device stays dead).
+struct PipeRef {
+  int device = -1;
+  int generation = 0;
+};
+
+class SimBench {
+ public:
+  using Clock = std::function<std::int64_t()>;
+
+  // nowMs: the bench's time in milliseconds (the platform clock, virtual or real).
+  SimBench(BenchModel model, Clock nowMs);
+  ~SimBench();
+  SimBench(const SimBench&) = delete;
+  SimBench& operator=(const SimBench&) = delete;
+
+  // The bench as loaded; never changes. Any thread.
+  const BenchModel& Model() const { return model_; }
+  // Device index of a unit's link 1 or 2, or -1. Any thread.
+  int LinkDevice(int unit, int link) const;
+
+  // --- Pipes. Any thread; never block beyond the lock. --------------------------------------
+  // The unit's link, if its device is present.
+  std::optional<PipeRef> OpenLink(int unit, int link);
+  // The link whose device is `device` (autoloader interfaces only), if present.
+  std::optional<PipeRef> OpenDevice(int device);
+  // WriteFile on PIPE01: every 8 bytes written are one command block; the reply chunks queue
+  // up. False (nothing written) once the device has left.
+  bool WritePipe(const PipeRef& pipe, std::span<const std::uint8_t> data, std::uint32_t* done);
+  // ReadFile on PIPE00: the next chunk (up to buffer.size() bytes of it), or 0 bytes when
+  // nothing is queued. False once the device has left.
+  bool ReadPipe(const PipeRef& pipe, std::span<std::uint8_t> buffer, std::uint32_t* done);
+
+  // --- Presence. Any thread. ----------------------------------------------------------------
+  bool Present(int device) const;
+  void Unplug(int device);
+  void Plug(int device);
+  // Unplugs every command link of the unit.
+  void UnplugUnit(int unit);
+  // Called after a device arrives or leaves, and (onUnplug) after a unit's link leaves; on the
+  // thread whose call caused it, without the lock held. Set them before the bench is shared.
+  void SetOnDeviceChange(std::function<void(const SimDeviceChange&)> hook);
+  void SetOnUnplug(std::function<void(int unit)> hook);
+
+  // --- Drives and printers. Any thread. -----------------------------------------------------
+  // The optical drive at this letter (unit drives and extra CD-ROM drives), or null. The
+  // drive lives as long as the bench.
+  SimDrive* Drive(char letter);
+  // A print job for the queue of that name: its printer ejects its unit's tray. False when no
+  // present printer has that queue.
+  bool SubmitPrintJob(const std::string& queue);
+
+  // --- Time and checks. Any thread. ---------------------------------------------------------
+  // Fires the events that are due (every other call does this too).
+  void Poll();
+  // Discs anywhere on the bench: units, arms, output and reject areas, drive trays.
+  int TotalDiscs() const;
+  // Discs the bench started with plus those added since: always equal to TotalDiscs().
+  int DiscsSupplied() const;
+  UnitSnapshot Snapshot(int unit) const;
+  // Commands the unit took in, as the log writes them ("AT+R01"; "2:AT+G01" on link 2).
+  std::vector<std::string> CommandLog(int unit) const;
+
+ private:
+  struct DeviceState {
+    bool present = true;
+    int generation = 0;
+    std::deque<std::string> chunks;
+    std::vector<std::uint8_t> partial;  // bytes of an incomplete command block
+  };
+
+  bool Valid(const PipeRef& pipe) const;
+  void TakeBlock(int device, const std::uint8_t* block);
+  void FireDue();
+  void FireEvent(int unit, const BenchEvent& event);
+  std::vector<int> Targets(int unit, const BenchEvent& event) const;
+  void SetPresence(int device, bool present);
+  void Notify();
+
+  BenchModel model_;
+  const Clock now_;
+  mutable std::recursive_mutex mutex_;  // the drives take it too
+  std::vector<DeviceState> devices_;
+  std::map<char, std::unique_ptr<SimDrive>> drives_;
+  std::vector<std::unique_ptr<SimUnit>> units_;
+  std::vector<std::vector<bool>> fired_;  // per unit, per event
+  std::vector<std::vector<std::string>> commandLog_;
+  int supplied_ = 0;
+  std::vector<SimDeviceChange> pending_;  // changes not yet reported to the hooks
+  std::function<void(const SimDeviceChange&)> onDeviceChange_;
+  std::function<void(int)> onUnplug_;
+};
+
+}  // namespace platform::sim

@@ -1,0 +1,247 @@
+// Bench files: the demo bench as the simulator sees it, what Windows would show for its
+// topology, and bad files rejected with the file, the field and the reason.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "platform/sim/bench/BenchLoader.h"
+#include "platform/sim/bench/BenchTopology.h"
+#include "platform/sim/bench/DemoBench.h"
+
+using namespace platform::sim;
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+const BenchDevice& LinkOf(const BenchModel& bench, int unit, int link = 1) {
+  return bench.devices[bench.units[unit].links[link - 1].device];
+}
+
+TEST(BenchLoader, DemoBenchIsCompiledInUnchanged) {
+  EXPECT_EQ(DemoBenchText(), ReadText(VELTRANE_SOURCE_DIR "/benches/demo.json"));
+}
+
+TEST(BenchLoader, DemoBenchHoldsOneUnitOfEachModelAndBothHv22Products) {
+  const BenchModel bench = LoadBenchFile(VELTRANE_SOURCE_DIR "/benches/demo.json");
+  std::multiset<std::string> models;
+  std::set<std::uint16_t> hv22Products;
+  for (std::size_t u = 0; u < bench.units.size(); ++u) {
+    models.insert(ModelName(bench.units[u].model));
+    if (bench.units[u].model == Model::kHV22) hv22Products.insert(LinkOf(bench, u).pid);
+    EXPECT_TRUE(bench.units[u].replies.empty() && bench.units[u].conditions.empty() &&
+                bench.units[u].events.empty())
+        << "the demo bench is healthy";
+  }
+  EXPECT_EQ(models, (std::multiset<std::string>{"TM36K", "TM36P", "HV22", "HV22", "LQ40", "ZP61",
+                                                "ZP65", "ZP71", "ZP75"}));
+  EXPECT_EQ(hv22Products, (std::set<std::uint16_t>{0x0923, 0x0945}));
+}
+
+TEST(BenchLoader, DemoTm36pHasItsHv22PartAndDriveOnAHubBelow) {
+  const BenchModel bench = DemoBench();
+  const BenchUnit& tm36p = bench.units[1];
+  ASSERT_EQ(tm36p.model, Model::kTM36P);
+  ASSERT_EQ(tm36p.links.size(), 2u);
+  const BenchDevice& tm36 = LinkOf(bench, 1, 1);
+  const BenchDevice& hv22 = LinkOf(bench, 1, 2);
+  EXPECT_EQ(tm36.pid, 0x0935);
+  EXPECT_EQ(hv22.pid, 0x0923);
+  const BenchHub& hv22Hub = bench.hubs[HubIndex(bench, hv22.hub)];
+  EXPECT_EQ(hv22Hub.parent, tm36.hub);
+  // Discovery finds the HV22 part below the TM36 by the hub instance id holding its prefix.
+  EXPECT_NE(HubInstanceId(bench, HubIndex(bench, hv22.hub))
+                .find(*HubPrefix(bench, HubIndex(bench, tm36.hub))),
+            std::string::npos);
+  ASSERT_EQ(tm36p.drives.size(), 1u);
+  EXPECT_EQ(bench.devices[tm36p.drives[0].device].hub, hv22.hub);
+  EXPECT_EQ(bench.devices[tm36p.printer].port, 3);
+}
+
+TEST(BenchLoader, InterfacePathsFollowWindowsShape) {
+  const BenchModel bench = DemoBench();
+  EXPECT_EQ(InterfacePath(bench, bench.units[0].links[0].device),
+            "\\\\?\\usb#vid_1723&pid_0935#tk36k0001#{a5dcbf10-6530-11d2-901f-00c04fb951ed}");
+}
+
+TEST(BenchLoader, InstanceIdsForMissingSerialsPrefixesAndDuplicates) {
+  const BenchModel bench = ParseBench(R"({
+    "hubs": [{"id": "pc"}, {"id": "h", "parent": "pc", "port": 2, "parent_id_prefix": null}],
+    "units": [
+      {"model": "ZP61", "hub": "h", "port": 2, "serial": null},
+      {"model": "ZP61", "hub": "pc", "port": 1, "serial": "Ab 12"},
+      {"model": "ZP61", "hub": "pc", "port": 3, "serial": "AB 12"}
+    ]})",
+                                      "ids.json");
+  EXPECT_EQ(DeviceInstanceId(bench, bench.units[0].links[0].device), "nopointnextid&2");
+  EXPECT_EQ(DeviceInstanceId(bench, bench.units[1].links[0].device), "ab_12");
+  const std::string pcPrefix = *HubPrefix(bench, 0);
+  EXPECT_EQ(DeviceInstanceId(bench, bench.units[2].links[0].device), pcPrefix + "&3");
+  EXPECT_EQ(HubInstanceId(bench, 1), pcPrefix + "&2");
+}
+
+TEST(BenchLoader, FreePortsAreHandedOutInOrder) {
+  const BenchModel bench = ParseBench(R"({
+    "hubs": [{"id": "h", "ports": 3}],
+    "units": [{"model": "ZP65", "hub": "h", "port": 2,
+               "drives": [{"letter": "e"}, {"letter": "F"}]}]})",
+                                      "ports.json");
+  const BenchUnit& unit = bench.units[0];
+  EXPECT_EQ(bench.devices[unit.drives[0].device].port, 1);
+  EXPECT_EQ(bench.devices[unit.drives[1].device].port, 3);
+  EXPECT_EQ(bench.devices[unit.drives[0].device].letter, 'E');
+  EXPECT_EQ(unit.drives[1].slot, DriveSlot::kLower);
+}
+
+TEST(BenchLoader, FaultsAreRead) {
+  const BenchModel bench = ParseBench(R"({
+    "hubs": [{"id": "h"}],
+    "units": [{"model": "ZP71", "hub": "h", "drives": [{"letter": "E"}, {"letter": "F"}],
+      "faults": [
+        {"kind": "reply", "command": "AT+R01", "occurrence": 2, "answer": "S12"},
+        {"kind": "reply", "command": "LQ40_CMD[12]", "times": 0, "chunks": ["A", "B AT+O"]},
+        {"kind": "ramp_closed", "until_ms": 4000},
+        {"kind": "tray_never_opens", "drive": "f", "after_command": 3},
+        {"kind": "motor", "code": "E2000"},
+        {"kind": "add_discs", "count": 2, "at_ms": 1500},
+        {"kind": "unplug", "target": "drive", "drive": "E", "after_command": 9}
+      ]}]})",
+                                      "faults.json");
+  const BenchUnit& unit = bench.units[0];
+  ASSERT_EQ(unit.replies.size(), 2u);
+  EXPECT_EQ(FormatCommand(unit.replies[0].command), "AT+R01");
+  EXPECT_EQ(unit.replies[0].chunks, std::vector<std::string>{"OK AT+S12"});
+  EXPECT_EQ(unit.replies[1].command.numbered, 12);
+  EXPECT_EQ(unit.replies[1].times, 0);
+  ASSERT_EQ(unit.conditions.size(), 3u);
+  EXPECT_EQ(unit.conditions[0].untilMs, 4000);
+  EXPECT_EQ(unit.conditions[1].drive, 'F');
+  EXPECT_EQ(unit.conditions[1].from.afterCommand, 3);
+  EXPECT_EQ(unit.conditions[2].code, "E2000");
+  ASSERT_EQ(unit.events.size(), 2u);
+  EXPECT_EQ(unit.events[0].when.atMs, 1500);
+  EXPECT_EQ(unit.events[1].target, EventTarget::kDrive);
+}
+
+// --- Bad files ----------------------------------------------------------------------------
+
+struct BadBench {
+  const char* text;
+  const char* message;  // what() after "bad.json: "
+};
+
+class BadBenchFile : public testing::TestWithParam<BadBench> {};
+
+TEST_P(BadBenchFile, IsRejectedNamingFileFieldAndReason) {
+  try {
+    ParseBench(GetParam().text, "bad.json");
+    FAIL() << "accepted";
+  } catch (const BenchError& e) {
+    EXPECT_EQ(std::string(e.what()), std::string("bad.json: ") + GetParam().message);
+  }
+}
+
+#define HUB R"("hubs": [{"id": "h"}])"
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadBenchFile,
+    testing::Values(
+        BadBench{R"({})", "(top level): a bench needs at least one hub in \"hubs\""},
+        BadBench{R"({"hubz": []})", "hubz: unknown field"},
+        BadBench{R"({"hubs": [{"id": "a"}, {"id": "a"}]})",
+                 "hubs[1].id: hub \"a\" is listed twice"},
+        BadBench{R"({"hubs": [{"id": "a"}, {"id": "b", "parent": "zz", "port": 1}]})",
+                 "hubs[1].parent: no hub \"zz\""},
+        BadBench{R"({"hubs": [{"id": "a", "kind": "hub", "parent": "b", "port": 1},
+                              {"id": "b", "kind": "hub", "parent": "a", "port": 1}]})",
+                 "hubs[0].parent: hubs hang on each other in a loop"},
+        BadBench{R"({"hubs": [{"id": "a", "kind": "root_hub31"}]})",
+                 "hubs[0].kind: \"root_hub31\" is not a hub kind (root_hub, root_hub30, hub)"},
+        BadBench{"{" HUB R"(, "units": [{"model": "TM37", "hub": "h"}]})",
+                 "units[0].model: \"TM37\" is not a model (TM36K, TM36P, HV22, LQ40, ZP61, "
+                 "ZP65, ZP71, ZP75)"},
+        BadBench{"{" HUB R"(, "units": [{"model": "LQ40", "hub": "h", "port": 5}]})",
+                 "units[0].port: hub \"h\" has only 4 ports"},
+        BadBench{"{" HUB R"(, "units": [{"model": "LQ40", "hub": "h", "port": 1,
+                              "drives": [{"letter": "E", "port": 1}]}]})",
+                 "units[0].drives[0].port: port 1 of hub \"h\" is taken by another device"},
+        BadBench{"{" HUB R"(, "units": [{"model": "LQ40", "hub": "h", "drives": [{"letter": "E"}]},
+                              {"model": "HV22", "hub": "h", "drives": [{"letter": "e"}]}]})",
+                 "units[1].drives[0].letter: drive letter E is also used by "
+                 "units[0].drives[0].letter"},
+        BadBench{"{" HUB
+                 R"(, "units": [{"model": "LQ40", "hub": "h", "drives": [{"letter": "7"}]}]})",
+                 "units[0].drives[0].letter: must be one letter A to Z"},
+        BadBench{"{" HUB R"(, "units": [{"model": "TM36K", "hub": "h", "firmware": "V1"}]})",
+                 "units[0].firmware: a TM36K identifies itself by \"RM82C\" in its firmware text"},
+        BadBench{"{" HUB R"(, "units": [{"model": "HV22", "hub": "h", "product": "0x0935"}]})",
+                 "units[0].product: an HV22's product is 0x0923 or 0x0945"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "vendor": "0x1724"}]})",
+                 "units[0].vendor: an autoloader's vendor is 0x1723 or 0x1717"},
+        BadBench{"{" HUB R"(, "units": [{"model": "TM36P", "hub": "h"}]})",
+                 "units[0]: a TM36P needs its \"hv22\" part (hub and port)"},
+        BadBench{"{" HUB R"(, "units": [{"model": "HV22", "hub": "h",
+                              "drives": [{"letter": "E"}, {"letter": "F"}]}]})",
+                 "units[0].drives: a HV22 has at most 1 drive(s); list others under \"devices\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "discs": {"input": -1}}]})",
+                 "units[0].discs.input: -1 is out of range 0..1000"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "eeprom": "4f4b"}]})",
+                 "units[0].eeprom: must be 256 hexadecimal digits (128 bytes)"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "explode"}]}]})",
+                 "units[0].faults[0].kind: \"explode\" is not a fault kind"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "reply", "command": "AT+R1", "answer": "ok"}]}]})",
+                 "units[0].faults[0].command: \"AT+R1\" is not a command (AT+?, AT+R01, "
+                 "LQ40_CMD[5], ...)"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "reply", "command": "AT+R01", "answer": "maybe"}]}]})",
+                 "units[0].faults[0].answer: \"maybe\" is not an answer (ok, error, S01, S07, S08, "
+                 "S12, unaccepted, none)"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "reply", "command": "AT+R01", "link": 2,
+                                          "answer": "ok"}]}]})",
+                 "units[0].faults[0].link: this unit has no link 2"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "reply", "command": "AT+R01", "chunks":
+                              ["12345678901234567890123456789012345678901234567890123456789012345"]}]}]})",
+                 "units[0].faults[0].chunks[0]: longer than 64 characters"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "ramp_closed"}]}]})",
+                 "units[0].faults[0].kind: ramp_closed applies to ZP71, ZP75 only, not to a ZP61"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "drives": [{"letter": "E"}],
+                              "faults": [{"kind": "tray_never_opens", "drive": "Q"}]}]})",
+                 "units[0].faults[0].drive: \"Q\" is not a drive of this unit"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "unplug", "at_ms": 5, "after_command": 2}]}]})",
+                 "units[0].faults[0]: give either \"at_ms\" or \"after_command\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "silent", "until": 5}]}]})",
+                 "units[0].faults[0].until: unknown field"},
+        BadBench{R"({"hubs": [{"id": "h", "ports": 1}], "units": [{"model": "LQ40", "hub": "h",
+                              "drives": [{"letter": "E"}]}]})",
+                 "units[0].drives[0]: hub \"h\" has no free port left"}));
+
+TEST(BenchLoader, BrokenJsonAndMissingFilesNameTheFile) {
+  try {
+    ParseBench("{\"hubs\": [", "broken.json");
+    FAIL() << "accepted";
+  } catch (const BenchError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("broken.json: not valid JSON: ", 0), 0u) << e.what();
+  }
+  try {
+    LoadBenchFile("/nonexistent/bench.json");
+    FAIL() << "accepted";
+  } catch (const BenchError& e) {
+    EXPECT_STREQ(e.what(), "/nonexistent/bench.json: cannot be read");
+  }
+}
+
+}  // namespace
