@@ -15,14 +15,15 @@ SimUnit::SimUnit(const BenchModel& bench, int index, std::vector<SimDrive*> driv
 }
 
 Reply SimUnit::Command(int link, const std::uint8_t* block) {
-  ++commands_;
-  const CommandKey key = KeyOfBlock(block);
   // A scripted reply is counted even while the unit is silent, so occurrences stay in step
   // with what the host sent.
-  const ReplyFault* scripted = ScriptedReply(link, key);
-  if (Active(ConditionKind::kSilent) || Active(ConditionKind::kBabble)) return {};
-  if (scripted) return scripted->chunks;
-  return Answer(link, block);
+  const ReplyFault* scripted = ScriptedReply(link, KeyOfBlock(block));
+  Reply reply;
+  if (!Active(ConditionKind::kSilent) && !Active(ConditionKind::kBabble)) {
+    reply = scripted ? scripted->chunks : Answer(link, block);
+  }
+  ++commands_;  // conditions "after the n-th command" hold from here on
+  return reply;
 }
 
 bool SimUnit::Babbling() const {
@@ -97,7 +98,7 @@ Reply SimUnit::Eeprom(int link, std::uint8_t start) const {
 bool SimUnit::ConditionOn(const Condition& c) const {
   const std::int64_t now = now_();
   const bool started =
-      c.from.afterCommand > 0 ? commands_ > c.from.afterCommand : now >= c.from.atMs;
+      c.from.afterCommand > 0 ? commands_ >= c.from.afterCommand : now >= c.from.atMs;
   return started && (!c.untilMs || now < *c.untilMs);
 }
 
