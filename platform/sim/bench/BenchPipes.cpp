@@ -1,0 +1,93 @@
+// Bench pipes behind CreateFileA, ReadFile and WriteFile.
+#include "platform/sim/bench/BenchPipes.h"
+
+#include <atomic>
+#include <cctype>
+
+#include "platform/sim/bench/BenchTopology.h"
+
+namespace platform::sim {
+namespace {
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+// One end of a link: PIPE00 reads the unit's replies, PIPE01 takes its command blocks.
+class BenchPipeFile : public SimFile {
+ public:
+  BenchPipeFile(std::shared_ptr<SimBench> bench, PipeRef pipe, bool readPipe)
+      : bench_(std::move(bench)), pipe_(pipe), readPipe_(readPipe) {}
+
+  bool Read(std::span<std::uint8_t> buffer, std::uint32_t* done) override {
+    *done = 0;
+    return readPipe_ && !closed_ && bench_->ReadPipe(pipe_, buffer, done);
+  }
+
+  bool Write(std::span<const std::uint8_t> data, std::uint32_t* done) override {
+    *done = 0;
+    return !readPipe_ && !closed_ && bench_->WritePipe(pipe_, data, done);
+  }
+
+  void Close() override { closed_ = true; }
+
+ private:
+  const std::shared_ptr<SimBench> bench_;
+  const PipeRef pipe_;
+  const bool readPipe_;
+  std::atomic<bool> closed_{false};
+};
+
+}  // namespace
+
+std::string LinkInterfacePath(const SimBench& bench, int unit, int link) {
+  const int device = bench.LinkDevice(unit, link);
+  return device < 0 ? std::string() : InterfacePath(bench.Model(), device);
+}
+
+BenchPipeProvider::BenchPipeProvider(std::shared_ptr<SimBench> bench) : bench_(std::move(bench)) {
+  const BenchModel& model = bench_->Model();
+  for (std::size_t d = 0; d < model.devices.size(); ++d) {
+    if (model.devices[d].kind == DeviceKind::kAutoloader) {
+      devices_[Lower(InterfacePath(model, static_cast<int>(d)))] = static_cast<int>(d);
+    }
+  }
+}
+
+int BenchPipeProvider::DeviceOf(std::string_view path, bool* readPipe) const {
+  const std::string lower = Lower(path);
+  constexpr std::string_view kRead = "\\pipe00", kWrite = "\\pipe01";
+  if (lower.size() <= kRead.size()) return -1;
+  const std::string_view tail = std::string_view(lower).substr(lower.size() - kRead.size());
+  if (tail != kRead && tail != kWrite) return -1;
+  *readPipe = tail == kRead;
+  const auto it = devices_.find(lower.substr(0, lower.size() - kRead.size()));
+  return it == devices_.end() ? -1 : it->second;
+}
+
+bool BenchPipeProvider::Matches(std::string_view path) const {
+  bool readPipe = false;
+  return DeviceOf(path, &readPipe) >= 0;
+}
+
+std::unique_ptr<SimFile> BenchPipeProvider::Open(std::string_view path, std::uint32_t,
+                                                 std::uint32_t, std::uint32_t) {
+  bool readPipe = false;
+  const int device = DeviceOf(path, &readPipe);
+  const auto pipe = device < 0 ? std::nullopt : bench_->OpenDevice(device);
+  if (!pipe) return nullptr;
+  return std::make_unique<BenchPipeFile>(bench_, *pipe, readPipe);
+}
+
+void AttachBench(SimPlatform& platform, std::shared_ptr<SimBench> bench) {
+  platform.AddDeviceFileProvider(std::make_shared<BenchPipeProvider>(std::move(bench)));
+}
+
+SimBench::Clock BenchClock(SimPlatform& platform) {
+  SimClock* clock = &platform.Clock();
+  return [clock] { return static_cast<std::int64_t>(clock->NowMs()); };
+}
+
+}  // namespace platform::sim
