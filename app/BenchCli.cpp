@@ -27,6 +27,17 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
       if (!value(options.answers)) return false;
     } else if (a == "--out") {
       if (!value(options.outDir)) return false;
+    } else if (a == "--bench") {
+      if (!value(options.bench)) return false;
+    } else if (a == "--device") {
+      if (!value(options.device)) return false;
+      if (options.device != "all" &&
+          options.device.find_first_not_of("0123456789") != std::string::npos) {
+        error = "--device takes an item number or 'all', not '" + options.device + "'";
+        return false;
+      }
+    } else if (a == "--json") {
+      if (!value(options.jsonFile)) return false;
     } else {
       error = "unknown argument: " + a;
       return false;
@@ -39,12 +50,19 @@ void PrintBenchUsage(std::ostream& out) {
   out << "Usage: veltrane-bench [options]\n"
          "Runs the console, headless, on the simulated bench and prints what the operator sees.\n"
          "\n"
+         "  --bench FILE|demo  the bench to simulate (default: the built-in demo bench)\n"
          "  --list             print the device combo's items and exit\n"
+         "  --device N|all     run the test of combo item N, or of every item in turn;\n"
+         "                     without it the main window is printed and nothing runs\n"
+         "  --json FILE        write one record per run (rows, memo, prompts, log) to FILE\n"
          "  --answers A,B,...  answers to the message boxes, in order: retry, cancel, ok,\n"
          "                     tryagain, continue (unanswered boxes get Cancel, or OK)\n"
          "  --real-time        pauses take real time (default: virtual time, instant)\n"
          "  --out DIR          write Test.log into DIR (default: the current directory)\n"
-         "  --help             this text\n";
+         "  --help             this text\n"
+         "\n"
+         "Exit status: 0 when every run gave Success or Warning, 1 otherwise, 2 on a usage or\n"
+         "bench error.\n";
 }
 
 const char* IconWord(int imageIndex) {

@@ -12,8 +12,11 @@ struct BenchOptions {
   bool help = false;
   bool list = false;
   bool realTime = false;
-  std::string answers;  // comma-separated message-box answers
-  std::string outDir;   // where "Test.log" goes; the current directory when empty
+  std::string answers;         // comma-separated message-box answers
+  std::string outDir;          // where "Test.log" goes; the current directory when empty
+  std::string bench = "demo";  // a bench file, or "demo" for the built-in one
+  std::string device;          // "N" or "all"; empty: list the window only
+  std::string jsonFile;        // one record per run
 };
 
 // Parses the arguments; on a bad argument returns false with a message in `error`.

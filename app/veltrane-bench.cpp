@@ -1,23 +1,55 @@
-// veltrane-bench: the real console on the simulated bench with the headless toolkit. Prints what
-// the operator would see in the window.
+// veltrane-bench: the real console, discovery and sequences on the simulated bench with the
+// headless toolkit. Prints what the operator would see in the window.
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
 #include "app/BenchCli.h"
+#include "app/BenchRun.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "platform/sim/SimPlatform.h"
+#include "platform/sim/bench/BenchLoader.h"
+#include "platform/sim/bench/BenchPipes.h"
+#include "platform/sim/bench/DemoBench.h"
 #include "ui/headless/HeadlessToolkit.h"
 #include "ui/headless/MessageScript.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+int Fail(const std::string& message) {
+  std::cerr << "veltrane-bench: " << message << "\n";
+  return kUsageError;
+}
+
+// The combo items to run: one, or all of them; an empty list when nothing is to run.
+bool ItemsToRun(const std::string& device, int itemCount, std::vector<int>& items,
+                std::string& error) {
+  if (device.empty()) return true;
+  if (device == "all") {
+    for (int i = 0; i < itemCount; ++i) items.push_back(i);
+    return true;
+  }
+  const long n = std::strtol(device.c_str(), nullptr, 10);
+  if (n < 0 || n >= itemCount) {
+    error = "--device " + device + ": the combo has " + std::to_string(itemCount) + " item(s)";
+    return false;
+  }
+  items.push_back(static_cast<int>(n));
+  return true;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   BenchOptions options;
   std::string error;
   if (!ParseBenchOptions({argv + 1, argv + argc}, options, error)) {
-    std::cerr << "veltrane-bench: " << error << "\n";
     PrintBenchUsage(std::cerr);
-    return 2;
+    return Fail(error);
   }
   if (options.help) {
     PrintBenchUsage(std::cout);
@@ -25,23 +57,34 @@ int main(int argc, char** argv) {
   }
   std::vector<int> answers;
   if (!ui::headless::ParseAnswerScript(options.answers, answers, error)) {
-    std::cerr << "veltrane-bench: --answers: " << error << "\n";
-    return 2;
+    return Fail("--answers: " + error);
+  }
+  platform::sim::BenchModel model;
+  try {
+    model = options.bench == "demo" ? platform::sim::DemoBench()
+                                    : platform::sim::LoadBenchFile(options.bench);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
+  std::ofstream json;
+  if (!options.jsonFile.empty()) {
+    json.open(options.jsonFile, std::ios::binary);
+    if (!json) return Fail("--json " + options.jsonFile + ": cannot create the file");
   }
   if (!options.outDir.empty()) {
     std::error_code ec;
     std::filesystem::current_path(options.outDir, ec);
-    if (ec) {
-      std::cerr << "veltrane-bench: --out " << options.outDir << ": " << ec.message() << "\n";
-      return 2;
-    }
+    if (ec) return Fail("--out " + options.outDir + ": " + ec.message());
   }
 
   platform::sim::SimOptions simOptions;
-  simOptions.clockMode =
-      options.realTime ? platform::sim::SimClock::Mode::kReal : platform::sim::SimClock::Mode::kVirtual;
+  simOptions.clockMode = options.realTime ? platform::sim::SimClock::Mode::kReal
+                                          : platform::sim::SimClock::Mode::kVirtual;
   platform::sim::SimPlatform sim(simOptions);
   platform::SetPlatform(&sim);
+  auto bench =
+      std::make_shared<platform::sim::SimBench>(std::move(model), platform::sim::BenchClock(sim));
+  platform::sim::AttachBench(sim, bench);
   ui::headless::HeadlessToolkit toolkit(options.realTime ? ui::headless::TimerMode::kRealTime
                                                          : ui::headless::TimerMode::kImmediate);
   ui::SetToolkit(&toolkit);
@@ -52,10 +95,27 @@ int main(int argc, char** argv) {
     auto form1 = std::make_unique<TForm1>();
     form1->FormCreate();
     auto form2 = std::make_unique<TForm2>();
+    std::vector<int> items;
     if (options.list) {
       for (const std::string& item : form1->ComboBox1.Items()) std::cout << item << "\n";
-    } else {
+    } else if (!ItemsToRun(options.device, static_cast<int>(form1->ComboBox1.Items().size()), items,
+                           error)) {
+      status = Fail(error);
+    } else if (items.empty()) {
       PrintMainWindow(std::cout, *form1);
+    }
+    nlohmann::json records = nlohmann::json::array();
+    for (int item : items) {
+      const RunRecord run = RunItem(
+          *form1, *form2, toolkit, item,
+          [&sim] { return static_cast<std::int64_t>(sim.Clock().NowMs()); }, std::cout);
+      if (run.result != "Success" && run.result != "Warning") status = 1;
+      nlohmann::json record = RunRecordJson(run);
+      record["bench"] = options.bench;
+      records.push_back(std::move(record));
+    }
+    if (json.is_open()) {
+      json << records.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     }
     form1->FormClose();
   }

@@ -48,7 +48,9 @@ bool LogEndsWithSeparator() {
   return true;
 }
 
-void RunOnGui(const std::function<void()>& fn) { ui::TheToolkit().Invoke(fn); }
+void RunOnGui(const std::function<void()>& fn) {
+  ui::TheToolkit().Invoke(fn);
+}
 
 std::string Format(const char* format, int number, const std::string& text) {
   char buffer[320];
@@ -84,9 +86,13 @@ bool LoadStepList(ui::ListView& listView, const char* resourceName) {
   return true;
 }
 
-void AttachStepList(ui::ListView* listView) { stepView = listView; }
+void AttachStepList(ui::ListView* listView) {
+  stepView = listView;
+}
 
-void AttachResultLines(ui::Memo* resultLines) { resultMemo = resultLines; }
+void AttachResultLines(ui::Memo* resultLines) {
+  resultMemo = resultLines;
+}
 
 void StepBegin(int index) {
   if (HeadingLogged) return;
@@ -104,7 +110,8 @@ void StepBegin(int index) {
 }
 
 void StepPassed(int index, const char* text) {
-  const bool noLine = text != nullptr && std::string_view(text).find("NOLINE") != std::string_view::npos;
+  const bool noLine =
+      text != nullptr && std::string_view(text).find("NOLINE") != std::string_view::npos;
   const std::string okLine = std::string("    [OK] ") + kTaskFulfilled;
   RunOnGui([&] {
     SetRowImage(index, kIconPassed);

@@ -327,10 +327,9 @@ bool TForm1::PruneDepartedDevices() {
       }
       entry.Claim2Flag = kFlagClosed;
     }
-    const bool allClosed = entry.Link1Flag.load() == kFlagClosed &&
-                           entry.Claim1Flag.load() == kFlagClosed &&
-                           entry.Link2Flag.load() == kFlagClosed &&
-                           entry.Claim2Flag.load() == kFlagClosed;
+    const bool allClosed =
+        entry.Link1Flag.load() == kFlagClosed && entry.Claim1Flag.load() == kFlagClosed &&
+        entry.Link2Flag.load() == kFlagClosed && entry.Claim2Flag.load() == kFlagClosed;
     if (!allClosed) {
       ++i;
       continue;

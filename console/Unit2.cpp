@@ -51,4 +51,6 @@ TForm2::~TForm2() {
   if (Form2 == this) Form2 = nullptr;
 }
 
-void TForm2::Button1Click() { ui::TheToolkit().CloseModal(*this); }
+void TForm2::Button1Click() {
+  ui::TheToolkit().CloseModal(*this);
+}

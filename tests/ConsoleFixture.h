@@ -32,9 +32,7 @@ class ScriptedWorker : public TSequenceThread {
   DeviceEntry* Device() const { return TestedDevice; }
 
  protected:
-  int HighestState() const override {
-    return handlers_.empty() ? 0 : handlers_.rbegin()->first;
-  }
+  int HighestState() const override { return handlers_.empty() ? 0 : handlers_.rbegin()->first; }
   void RunHandler(int state) override {
     if (StepState != state) return;
     auto it = handlers_.find(state);
@@ -56,20 +54,22 @@ inline std::unique_ptr<DeviceEntry> MakeEntry(const std::string& model, const ch
 class ConsoleFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    workDir_ = std::filesystem::temp_directory_path() /
-               ("veltrane-console-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    workDir_ =
+        std::filesystem::temp_directory_path() /
+        ("veltrane-console-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(workDir_);
     oldDir_ = std::filesystem::current_path();
     std::filesystem::current_path(workDir_);
     platform::SetPlatform(&sim_);
     ui::SetToolkit(&toolkit_);
-    SetWorkerFactory([this](WorkerClass kind, DeviceEntry* entry) -> std::unique_ptr<SequenceWorker> {
-      startedClasses.push_back(kind);
-      auto worker = std::make_unique<ScriptedWorker>(entry, handlers);
-      worker->Start();
-      return worker;
-    });
+    SetWorkerFactory(
+        [this](WorkerClass kind, DeviceEntry* entry) -> std::unique_ptr<SequenceWorker> {
+          startedClasses.push_back(kind);
+          auto worker = std::make_unique<ScriptedWorker>(entry, handlers);
+          worker->Start();
+          return worker;
+        });
   }
 
   void TearDown() override {

@@ -100,8 +100,8 @@ TEST_P(ModelTableTest, EntryGetsItsStepListPictureAndWorker) {
     return;
   }
   const auto resource = sim_.LoadItemResource(c.stepList);
-  EXPECT_EQ(Captions(), SplitStepList(reinterpret_cast<const char*>(resource.data()),
-                                      resource.size()));
+  EXPECT_EQ(Captions(),
+            SplitStepList(reinterpret_cast<const char*>(resource.data()), resource.size()));
   ASSERT_TRUE(form().Button1.Enabled());
   handlers = {{0, End()}};
   RunToEnd();
@@ -111,21 +111,21 @@ TEST_P(ModelTableTest, EntryGetsItsStepListPictureAndWorker) {
 
 INSTANTIATE_TEST_SUITE_P(
     Models, ModelTableTest,
-    ::testing::Values(
-        ModelCase{"TM36K", "VID_1723&PID_0935", "LIST_TM36K", 0, WorkerClass::kTM36K},
-        // The model name wins over any product number.
-        ModelCase{"TM36K (SN1)", "VID_1723&PID_0903", "LIST_TM36K", 0, WorkerClass::kTM36K},
-        ModelCase{"TM36P", "VID_1723&PID_0935", "LIST_TM36P", 1, WorkerClass::kTM36P},
-        ModelCase{"LQ40", "VID_1717&PID_0101", "LIST_LQ40", 2, WorkerClass::kLQ40},
-        ModelCase{"HV22", "VID_1723&PID_0923", "LIST_HV22", 3, WorkerClass::kHV},
-        ModelCase{"HV22", "VID_1723&PID_0945", "LIST_HV22", 3, WorkerClass::kHV},
-        ModelCase{"ZP", "VID_1723&PID_0903", "LIST_ZP61", 4, WorkerClass::kZP},
-        ModelCase{"ZP", "VID_1723&PID_0907", "LIST_ZP65", 4, WorkerClass::kZP},
-        ModelCase{"ZP", "VID_1723&PID_0910", "LIST_ZP71", 4, WorkerClass::kZP},
-        ModelCase{"ZP", "VID_1723&PID_0912", "LIST_ZP75", 4, WorkerClass::kZP},
-        ModelCase{"Unknown", "VID_1723&PID_0999", nullptr, -1, WorkerClass::kZP},
-        // Plain substring tests, case-sensitive.
-        ModelCase{"tm36k", "VID_1723&PID_0935", nullptr, -1, WorkerClass::kZP}));
+    ::testing::Values(ModelCase{"TM36K", "VID_1723&PID_0935", "LIST_TM36K", 0, WorkerClass::kTM36K},
+                      // The model name wins over any product number.
+                      ModelCase{"TM36K (SN1)", "VID_1723&PID_0903", "LIST_TM36K", 0,
+                                WorkerClass::kTM36K},
+                      ModelCase{"TM36P", "VID_1723&PID_0935", "LIST_TM36P", 1, WorkerClass::kTM36P},
+                      ModelCase{"LQ40", "VID_1717&PID_0101", "LIST_LQ40", 2, WorkerClass::kLQ40},
+                      ModelCase{"HV22", "VID_1723&PID_0923", "LIST_HV22", 3, WorkerClass::kHV},
+                      ModelCase{"HV22", "VID_1723&PID_0945", "LIST_HV22", 3, WorkerClass::kHV},
+                      ModelCase{"ZP", "VID_1723&PID_0903", "LIST_ZP61", 4, WorkerClass::kZP},
+                      ModelCase{"ZP", "VID_1723&PID_0907", "LIST_ZP65", 4, WorkerClass::kZP},
+                      ModelCase{"ZP", "VID_1723&PID_0910", "LIST_ZP71", 4, WorkerClass::kZP},
+                      ModelCase{"ZP", "VID_1723&PID_0912", "LIST_ZP75", 4, WorkerClass::kZP},
+                      ModelCase{"Unknown", "VID_1723&PID_0999", nullptr, -1, WorkerClass::kZP},
+                      // Plain substring tests, case-sensitive.
+                      ModelCase{"tm36k", "VID_1723&PID_0935", nullptr, -1, WorkerClass::kZP}));
 
 TEST_F(ConsoleTest, PickingEntriesKeepsOrReloadsTheStepList) {
   AddEntry("ZP61", "VID_1723&PID_0903");
@@ -271,13 +271,12 @@ TEST_P(ResultWordTest, FromTheFinalIcons) {
   EXPECT_EQ(toolkit_.ModalShowings(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Words, ResultWordTest,
-    ::testing::Values(ResultCase{"AllPassed", {0, 0, 0}, "Success"},
-                      ResultCase{"WarningThenError", {0, 1, 2}, "Error"},
-                      ResultCase{"WarningsAlone", {1, 0, 1}, "Warning"},
-                      ResultCase{"NothingMarked", {}, "Success"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Words, ResultWordTest,
+                         ::testing::Values(ResultCase{"AllPassed", {0, 0, 0}, "Success"},
+                                           ResultCase{"WarningThenError", {0, 1, 2}, "Error"},
+                                           ResultCase{"WarningsAlone", {1, 0, 1}, "Warning"},
+                                           ResultCase{"NothingMarked", {}, "Success"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConsoleTest, EmptyStepListGivesNone) {
   AddEntry("HV22", "VID_1723&PID_0923");
@@ -287,9 +286,8 @@ TEST_F(ConsoleTest, EmptyStepListGivesNone) {
     StepBegin(0);
     StepPassed(0, nullptr);
     w.Device()->Link1Flag = kFlagDeparted;  // as the removal scan would
-    ui::TheToolkit().Invoke([] {
-      Form1->Dispatch(ui::kWmDeviceChange, ui::kDbtDeviceRemoveComplete, 0);
-    });
+    ui::TheToolkit().Invoke(
+        [] { Form1->Dispatch(ui::kWmDeviceChange, ui::kDbtDeviceRemoveComplete, 0); });
     StepBegin(1);  // a row that no longer exists must not fail
     StepPassed(1, nullptr);
     RunActive = false;
@@ -347,12 +345,10 @@ TEST_F(ConsoleTest, MemoOfAFailedThenRetriedStep) {
   toolkit_.SetAnswers({ui::kIdRetry});
   RunToEnd();
   EXPECT_EQ(dialog().Memo1.Lines(),
-            (std::vector<std::string>{" 1. Get device information",
-                                      "    [OK] The task has been fulfilled.",
-                                      "---------------------------------------------",
-                                      " 2. Check if printer is online",
-                                      "    [ERROR] Printer is offline.",
-                                      "    [OK] The task has been fulfilled."}));
+            (std::vector<std::string>{
+                " 1. Get device information", "    [OK] The task has been fulfilled.",
+                "---------------------------------------------", " 2. Check if printer is online",
+                "    [ERROR] Printer is offline.", "    [OK] The task has been fulfilled."}));
   EXPECT_EQ(Icons()[1], kIconPassed);
   // One heading for the retried step.
   const auto log = LogMessages();

@@ -84,9 +84,9 @@ TEST_F(StepStatusTest, HeadingOnceAndSeparatorOnlyWhenNeeded) {
   StepBegin(0);  // a second call before the outcome writes nothing
   StepPassed(0, nullptr);
   StepBegin(1);  // the passed step closed with hyphens: no second separator
-  EXPECT_EQ(Log(), (std::vector<std::string>{"AT+? = OK AT+O", kLogSeparator,
-                                             "[1] Get device information", kLogSeparator,
-                                             "[2] Check if printer is online"}));
+  EXPECT_EQ(Log(),
+            (std::vector<std::string>{"AT+? = OK AT+O", kLogSeparator, "[1] Get device information",
+                                      kLogSeparator, "[2] Check if printer is online"}));
 }
 
 TEST_F(StepStatusTest, SeparatorRuleLooksAtTheLastMessage) {
@@ -97,8 +97,8 @@ TEST_F(StepStatusTest, SeparatorRuleLooksAtTheLastMessage) {
   const Case cases[] = {
       {"========================================", true},  // the host report's closing line
       {"----------------------------------------", true},
-      {"x-------------------------", true},   // characters 2 to 26 alike
-      {"-------------------------", false},   // 25 characters: too short
+      {"x-------------------------", true},  // characters 2 to 26 alike
+      {"-------------------------", false},  // 25 characters: too short
       {"------------------------x-", false},
       {"Test program version : 1", false},
   };
@@ -143,13 +143,11 @@ TEST_F(StepStatusTest, IconsMemoAndFlags) {
   EXPECT_FALSE(HeadingLogged);
   EXPECT_EQ(list_.Items()[0].imageIndex, kIconPassed);
   EXPECT_EQ(list_.Items()[1].imageIndex, kIconWarned);
-  EXPECT_EQ(memo_.Lines(), (std::vector<std::string>{
-                               " 1. Get device information",
-                               "    [OK] The task has been fulfilled.",
-                               "---------------------------------------------",
-                               " 2. Check if printer is online",
-                               "    [ERROR] Printer 50% offline",
-                               "    [WARNING] Drive is slow"}));
+  EXPECT_EQ(memo_.Lines(),
+            (std::vector<std::string>{
+                " 1. Get device information", "    [OK] The task has been fulfilled.",
+                "---------------------------------------------", " 2. Check if printer is online",
+                "    [ERROR] Printer 50% offline", "    [WARNING] Drive is slow"}));
   // The failure is logged; the warning is not (steps log their warning text themselves).
   const auto log = Log();
   EXPECT_EQ(log.back(), "    [ERROR] Printer 50% offline");

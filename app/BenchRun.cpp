@@ -1,0 +1,200 @@
+// One operator run of veltrane-bench.
+#include "app/BenchRun.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "app/BenchCli.h"
+#include "console/StepList.h"
+#include "console/TestLog.h"
+#include "console/Unit1.h"
+#include "console/Unit2.h"
+#include "device/Device.h"
+#include "ui/Toolkit.h"
+#include "ui/headless/HeadlessToolkit.h"
+
+namespace {
+
+// Watches the result memo: a numbered heading names the current step; an outcome line closes
+// it. This prints each step's outcome the moment the worker reports it.
+class ProgressPrinter : public ui::Peer {
+ public:
+  ProgressPrinter(const TForm1& form, std::ostream& out) : form_(form), out_(out) {}
+  void Changed(ui::Control& control) override {
+    const auto& lines = static_cast<ui::Memo&>(control).Lines();
+    if (lines.size() < seen_) seen_ = 0;  // cleared at Start
+    for (; seen_ < lines.size(); ++seen_) Take(lines[seen_]);
+  }
+
+ private:
+  void Take(const std::string& line) {
+    int number = 0;
+    char dot = 0;
+    if (std::sscanf(line.c_str(), "%3d%c", &number, &dot) == 2 && dot == '.') {
+      row_ = number;
+      return;
+    }
+    static const std::pair<const char*, const char*> kOutcomes[] = {
+        {"    [OK] ", "passed"}, {"    [ERROR] ", "failed"}, {"    [WARNING] ", "warned"}};
+    for (const auto& [prefix, word] : kOutcomes) {
+      const std::string p = prefix;
+      if (line.compare(0, p.size(), p) != 0) continue;
+      const int rows = form_.ListView1.Count();
+      std::string caption;
+      if (row_ >= 1 && row_ <= rows) caption = form_.ListView1.Items()[row_ - 1].caption;
+      char head[32];
+      std::snprintf(head, sizeof head, "[%2d/%d] ", row_, rows);
+      out_ << head << caption << " ... " << word;
+      if (std::string(word) != "passed") out_ << ": " << line.substr(p.size());
+      out_ << "\n";
+    }
+  }
+
+  const TForm1& form_;
+  std::ostream& out_;
+  std::size_t seen_ = 0;
+  int row_ = 0;
+};
+
+std::vector<std::string> ClearLog(const std::vector<std::string>& lines, std::size_t from) {
+  std::vector<std::string> out;
+  for (std::size_t i = from; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (line.size() < kLogPrefixLength) {
+      out.push_back(line);
+      continue;
+    }
+    const std::string prefix = line.substr(0, kLogPrefixLength);
+    out.push_back(prefix +
+                  UnscrambleLogText(line.substr(kLogPrefixLength), LogOffsetForPrefix(prefix)));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ButtonsText(unsigned flags) {
+  switch (flags & ui::kMbTypeMask) {
+    case ui::kMbOk:
+      return "OK";
+    case ui::kMbOkCancel:
+      return "OK/Cancel";
+    case ui::kMbRetryCancel:
+      return "Retry/Cancel";
+    case ui::kMbCancelTryContinue:
+      return "Cancel/Try Again/Continue";
+    default:
+      return "?";
+  }
+}
+
+std::string IconText(unsigned flags) {
+  switch (flags & ui::kMbIconMask) {
+    case ui::kMbIconError:
+      return "error";
+    case ui::kMbIconWarning:
+      return "warning";
+    case ui::kMbIconInformation:
+      return "information";
+    default:
+      return "none";
+  }
+}
+
+std::string AnswerText(int answer) {
+  switch (answer) {
+    case ui::kIdOk:
+      return "OK";
+    case ui::kIdCancel:
+      return "Cancel";
+    case ui::kIdRetry:
+      return "Retry";
+    case ui::kIdTryAgain:
+      return "Try Again";
+    case ui::kIdContinue:
+      return "Continue";
+    default:
+      return std::to_string(answer);
+  }
+}
+
+RunRecord RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& toolkit, int index,
+                  const std::function<std::int64_t()>& virtualNowMs, std::ostream& out) {
+  RunRecord run;
+  form.ComboBox1.PickItem(index);
+  run.item = form.ComboBox1.Text();
+  if (SelectedDevice != nullptr) run.model = SelectedDevice->ModelName;
+  out << "=== " << run.item << " ===\n";
+  if (!form.Button1.Enabled()) {
+    out << "Start is disabled for this device.\n";
+    return run;
+  }
+  const std::size_t logStart = LogLineCount();
+  const std::size_t promptStart = toolkit.Prompts().size();
+  const int showings = toolkit.ModalShowings();
+  ProgressPrinter progress(form, out);
+  dialog.Memo1.AttachPeer(&progress);
+  toolkit.SetPromptObserver([&out](const ui::headless::PromptRecord& p) {
+    out << "  Prompt (" << p.caption << ", " << ButtonsText(p.flags) << ", " << IconText(p.flags)
+        << "): " << p.text << " -> " << AnswerText(p.answer) << "\n";
+  });
+  const auto wallStart = std::chrono::steady_clock::now();
+  const std::int64_t virtualStart = virtualNowMs();
+
+  run.started = true;
+  form.Button1.Click();
+  toolkit.RunUntil([&] { return form.Button1.Caption() == "Start" && !form.Timer1.Enabled(); });
+
+  run.wallSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+  run.virtualSeconds = static_cast<double>(virtualNowMs() - virtualStart) / 1000.0;
+  dialog.Memo1.AttachPeer(nullptr);
+  toolkit.SetPromptObserver(nullptr);
+
+  if (toolkit.ModalShowings() > showings) run.result = dialog.Label2.Caption();
+  run.start = dialog.Label4.Caption();
+  run.end = dialog.Label6.Caption();
+  for (const auto& item : form.ListView1.Items()) {
+    run.rows.push_back({item.caption, IconWord(item.imageIndex)});
+  }
+  run.memo = dialog.Memo1.Lines();
+  const auto prompts = toolkit.Prompts();
+  for (std::size_t i = promptStart; i < prompts.size(); ++i) {
+    const auto& p = prompts[i];
+    run.prompts.push_back(
+        {p.text, p.caption, ButtonsText(p.flags), IconText(p.flags), AnswerText(p.answer)});
+  }
+  run.log = ClearLog(LogLinesSnapshot(), logStart);
+  if (run.result.empty()) {
+    out << "The run ended without a result dialog.\n";
+  } else {
+    PrintResultDialog(out, dialog);
+  }
+  return run;
+}
+
+nlohmann::json RunRecordJson(const RunRecord& run) {
+  nlohmann::json rows = nlohmann::json::array();
+  for (const auto& r : run.rows) rows.push_back({{"text", r.text}, {"icon", r.icon}});
+  nlohmann::json prompts = nlohmann::json::array();
+  for (const auto& p : run.prompts) {
+    prompts.push_back({{"text", p.text},
+                       {"caption", p.caption},
+                       {"buttons", p.buttons},
+                       {"icon", p.icon},
+                       {"answer", p.answer}});
+  }
+  // Texts from devices may hold any byte: replace what is not UTF-8 rather than fail.
+  return {{"item", run.item},
+          {"model", run.model},
+          {"started", run.started},
+          {"result", run.result},
+          {"start", run.start},
+          {"end", run.end},
+          {"rows", rows},
+          {"memo", run.memo},
+          {"prompts", prompts},
+          {"log", run.log},
+          {"virtual_seconds", run.virtualSeconds},
+          {"wall_seconds", run.wallSeconds}};
+}
