@@ -81,7 +81,8 @@ class SimBench {
   bool SubmitPrintJob(const std::string& queue);
 
   // --- Time and checks. Any thread. ---------------------------------------------------------
-  // Fires the events that are due (every other call does this too).
+  // Fires the events that are due. Pipe, presence and print calls do this too; a platform
+  // that must report a timed unplug while nothing talks to the bench calls it from its waits.
   void Poll();
   // Discs anywhere on the bench: units, arms, output and reject areas, drive trays.
   int TotalDiscs() const;
