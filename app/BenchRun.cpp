@@ -1,8 +1,10 @@
 // One operator run of veltrane-bench.
 #include "app/BenchRun.h"
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/BenchCli.h"
 #include "console/StepList.h"
@@ -28,10 +30,9 @@ class ProgressPrinter : public ui::Peer {
 
  private:
   void Take(const std::string& line) {
-    int number = 0;
-    char dot = 0;
-    if (std::sscanf(line.c_str(), "%3d%c", &number, &dot) == 2 && dot == '.') {
-      row_ = number;
+    // A heading is "%2d. %s": a right-aligned step number and a dot.
+    if (line.size() > 3 && line[2] == '.' && std::isdigit(static_cast<unsigned char>(line[1]))) {
+      row_ = static_cast<int>(std::strtol(line.substr(0, 2).c_str(), nullptr, 10));
       return;
     }
     static const std::pair<const char*, const char*> kOutcomes[] = {

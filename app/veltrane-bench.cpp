@@ -44,7 +44,7 @@ bool ItemsToRun(const std::string& device, int itemCount, std::vector<int>& item
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Main(int argc, char** argv) {
   BenchOptions options;
   std::string error;
   if (!ParseBenchOptions({argv + 1, argv + argc}, options, error)) {
@@ -122,4 +122,13 @@ int main(int argc, char** argv) {
   ui::SetToolkit(nullptr);
   platform::SetPlatform(nullptr);
   return status;
+}
+
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "veltrane-bench: " << e.what() << "\n";
+    return kUsageError;
+  }
 }
