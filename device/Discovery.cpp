@@ -1,17 +1,262 @@
-// Discovery entry points used by the console. The USB port tree walk and the device list build
-// are not part of this program yet: until they are, the list holds only what the caller puts in
-// DeviceList, a removal scan finds nothing departed, and the USB 3.0 section of the log is empty.
+// The device list: BuildDeviceList walks the port tree twice, relating every port entry to the
+// listed autoloaders, making entries for new autoloaders and giving them their printer, their
+// HV22 part and their drives; then the drive-letter association places what topology could not.
 #include "device/Discovery.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/CommandLink.h"
+#include "device/Device.h"
+#include "device/Drives.h"
+#include "device/PortTree.h"
+#include "device/RegistryText.h"
 
 bool SecondPass = false;
 bool ListChanged = false;
 
-void ScanUsbDevices(ui::Form& /*mainWindow*/) {}
+namespace {
 
-bool BuildDeviceList() { return ListChanged; }
+// An LQ40 answers its identification in exactly four chunks. One that never does would hold the
+// window in discovery; after this many tries it gets no entry (and is tried again at the next
+// device arrival, since its port entry is released).
+constexpr int kMaxLq40Identifications = 5;
+constexpr int kLq40IdentificationChunks = 4;
 
-void DropDepartedPorts() {}
+// How a port entry P relates to the listed autoloaders (h), and to which entry.
+//   1: P is a TM36 on its own entry's hub          4: P is on a TM36's hub
+//   5: P is on another autoloader's hub            3: P's hub hangs on a TM36's hub
+//   2: P's hub hangs on another autoloader's hub   0: none of these
+struct Relation {
+  int h = 0;
+  DeviceEntry* entry = nullptr;  // where the walk stopped; null when it ran to the end
+};
 
-void CloseAllDevices() {}
+bool IsAutoloader(const PortInfo& p) {
+  return p.PortKind == 'A' || p.PortKind == 'M';
+}
 
-void LogUsb3Topology() {}
+bool VidPidHas(const PortInfo& p, const char* text) {
+  return Contains(std::string_view(p.VidPidText, strnlen(p.VidPidText, sizeof p.VidPidText)), text);
+}
+
+bool IsHvUnit(const PortInfo& p) {
+  return VidPidHas(p, "PID_0923") || VidPidHas(p, "PID_0945");
+}
+
+// The port number at which P's hub sits on its parent hub.
+int HubPort(const PortInfo& p) {
+  return p.HubInstance.empty() ? 0 : p.HubInstance.back() - '0';
+}
+
+Relation FindRelation(const PortInfo& p) {
+  Relation r;
+  for (const auto& owned : DeviceList) {
+    DeviceEntry& entry = *owned;
+    const bool tm36 = entry.VidPidContains("PID_0935");
+    if (entry.HubPrefix == p.HubPrefix) {
+      r.h = VidPidHas(p, "PID_0935") ? 1 : tm36 ? 4 : 5;
+      r.entry = &entry;
+      return r;
+    }
+    if (!Contains(p.HubInstance, entry.HubPrefix)) continue;
+    r.h = tm36 ? 3 : 2;
+    const bool hvHub = r.h == 3 && entry.HvPort.load() == HubPort(p);
+    if (hvHub || !SecondPass || IsAutoloader(p)) {
+      r.entry = &entry;
+      return r;
+    }
+  }
+  return r;
+}
+
+// --- Entries -------------------------------------------------------------------------------------
+
+std::vector<std::string> Fields(const std::string& text) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) fields.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return fields;
+}
+
+// The identification reply; false when an LQ40 never gave its four chunks.
+bool Identify(DeviceEntry& entry, std::string& reply) {
+  const platform::Handle read = entry.Link1Read.load();
+  const platform::Handle write = entry.Link1Write.load();
+  if (!entry.VidPidContains("PID_0101")) {
+    PipeExchange(read, write, StatusQuery, reply);
+    return true;
+  }
+  for (int attempt = 0; attempt < kMaxLq40Identifications; ++attempt) {
+    if (PipeExchangeTimed(read, write, Lq40Cmd1, reply) == kLq40IdentificationChunks) return true;
+  }
+  return false;
+}
+
+std::string ModelNameOf(const DeviceEntry& entry, const std::string& identification) {
+  std::string name = entry.Description;
+  if (entry.VidPidContains("PID_0935"))
+    name = Contains(identification, "RM82C") ? "TM36K" : "TM36P";
+  const std::vector<std::string> fields = Fields(identification);
+  if (fields.size() >= 3) name += " (" + fields[2] + ")";
+  return name;
+}
+
+void CreateEntry(int index, const PortInfo& p) {
+  auto entry = std::make_unique<DeviceEntry>();
+  entry->Link1Flag = kFlagClosed;
+  if (!OpenCommandPipes(index, entry->Link1Read, entry->Link1Write, entry->Link1Flag,
+                        entry->Link1PortRef)) {
+    return;
+  }
+  entry->Claim1Flag = kFlagClosed;
+  entry->Link2Flag = kFlagClosed;
+  entry->Claim2Flag = kFlagClosed;
+  entry->HubPrefix = p.HubPrefix;
+  std::memcpy(entry->VidPidText, p.VidPidText, sizeof entry->VidPidText);
+  entry->Description = p.Description;
+  std::string identification;
+  if (!Identify(*entry, identification)) {
+    ReleasePortEntry(entry->Link1PortRef);
+    return;  // the entry closes its pipes as it goes
+  }
+  entry->ModelName = ModelNameOf(*entry, identification);
+  DeviceList.push_back(std::move(entry));
+  ListChanged = true;
+}
+
+// --- Link 2 of a TM36P
+// ----------------------------------------------------------------------------
+
+void CloseLink2(DeviceEntry& entry) {
+  ReleasePortEntry(entry.Link2PortRef);
+  entry.Link2Flag = kFlagClosed;
+  CloseDeviceHandle(entry.Link2Read);
+  CloseDeviceHandle(entry.Link2Write);
+  entry.HvPort = 0;
+  if (entry.Claim2Flag.load() != kFlagOpen) return;
+  ReleasePortEntry(entry.Claim2PortRef);
+  entry.Claim2Flag = kFlagClosed;
+  entry.DriveCount = 0;
+  entry.DriveLetter1 = 0;
+}
+
+// An autoloader interface below a TM36 in the second pass: the TM36P's HV22 part (link 2), or
+// an autoloader of its own (h becomes 0).
+void SecondPassBelowTm36(int index, const PortInfo& p, DeviceEntry& entry, Relation& r) {
+  if (!IsHvUnit(p) || Contains(entry.ModelName, "TM36K")) {
+    r.h = 0;
+  } else if (entry.HvCount.load() > 1) {
+    if (entry.Link2Flag.load() == kFlagOpen) CloseLink2(entry);
+  } else if (entry.Link2Flag.load() == kFlagClosed &&
+             OpenCommandPipes(index, entry.Link2Read, entry.Link2Write, entry.Link2Flag,
+                              entry.Link2PortRef)) {
+    entry.HvPort = static_cast<std::uint8_t>(HubPort(p));
+  }
+}
+
+void VisitAutoloader(int index, const PortInfo& p, Relation r) {
+  if (!SecondPass) {
+    if (r.h == 1) {
+      r.entry->PrinterCount = 0;
+      r.entry->HvCount = 0;
+    } else if (r.h == 3 && IsHvUnit(p)) {
+      r.entry->HvCount.fetch_add(1);
+    }
+  } else if (r.h == 3) {
+    SecondPassBelowTm36(index, p, *r.entry, r);
+  }
+  if (r.h == 0 && !p.PortOpen) CreateEntry(index, p);
+}
+
+// --- Printers and drives
+// ---------------------------------------------------------------------------
+
+void VisitPrinter(int index, const PortInfo& p, DeviceEntry& entry) {
+  if (!SecondPass) {
+    entry.PrinterCount.fetch_add(1);
+  } else if (entry.PrinterCount.load() > 1) {
+    if (entry.Claim1Flag.load() != kFlagOpen) return;
+    ReleasePortEntry(entry.Claim1PortRef);
+    entry.Claim1Flag = kFlagClosed;
+    entry.PrinterPort = 0;
+    entry.SetPrinterName({});
+  } else if (entry.Claim1Flag.load() == kFlagClosed &&
+             ClaimPortEntry(index, entry.Claim1Flag, entry.Claim1PortRef)) {
+    entry.PrinterPort = p.PortNumber;
+    entry.SetPrinterName(p.Description);
+  }
+}
+
+// A drive on the hub of a non-TM36 autoloader: the first met is DriveLetter1, the second
+// DriveLetter2.
+void ClaimDrive(int index, const PortInfo& p, DeviceEntry& entry) {
+  if (entry.Claim1Flag.load() == kFlagClosed &&
+      ClaimPortEntry(index, entry.Claim1Flag, entry.Claim1PortRef)) {
+    entry.DriveLetter1 = p.PortLetter;
+    entry.DriveCount.fetch_add(1);
+  } else if (entry.Claim2Flag.load() == kFlagClosed &&
+             ClaimPortEntry(index, entry.Claim2Flag, entry.Claim2PortRef)) {
+    entry.DriveLetter2 = p.PortLetter;
+    entry.DriveCount.fetch_add(1);
+  }
+}
+
+void VisitOther(int index, const PortInfo& p, const Relation& r) {
+  DeviceEntry* entry = r.entry;
+  if (entry == nullptr) return;
+  if (SecondPass && r.h == 3 && entry->HvPort.load() == HubPort(p) && p.PortKind == 'C' &&
+      entry->DriveCount.load() == 0) {
+    // The TM36P's drive sits on the hub of its HV22 part.
+    if (entry->Claim2Flag.load() == kFlagClosed &&
+        ClaimPortEntry(index, entry->Claim2Flag, entry->Claim2PortRef)) {
+      entry->DriveLetter1 = p.PortLetter;
+      entry->DriveCount.fetch_add(1);
+    }
+  } else if (r.h == 4 && p.PortKind == 'P') {
+    VisitPrinter(index, p, *entry);
+  } else if (SecondPass && r.h == 5 && p.PortKind == 'C' && entry->DriveCount.load() < 2) {
+    ClaimDrive(index, p, *entry);
+  }
+}
+
+void VisitPort(int index, const PortInfo& p) {
+  const Relation r = FindRelation(p);
+  // A walk that ran to its end under a hub of a listed autoloader leaves P alone.
+  if (r.entry == nullptr && r.h != 0) return;
+  if (IsAutoloader(p)) {
+    VisitAutoloader(index, p, r);
+  } else {
+    VisitOther(index, p, r);
+  }
+}
+
+void WalkPortTree() {
+  const int nodes = HubNodeCount();
+  for (int n = 0; n < nodes; ++n) {
+    if (!SelectHubNode(n)) continue;
+    const int count = PortEntryCount();
+    for (int i = 0; i < count; ++i) {
+      PortInfo p;
+      if (GetPortEntry(i, p)) VisitPort(i, p);
+    }
+  }
+}
+
+}  // namespace
+
+bool BuildDeviceList() {
+  WalkPortTree();
+  if (!SecondPass) {
+    SecondPass = true;
+    BuildDeviceList();
+  }
+  if (SecondPass && !DeviceList.empty()) AssociateDriveLetters();
+  return ListChanged;
+}

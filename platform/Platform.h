@@ -40,6 +40,55 @@ inline constexpr std::uint32_t kFileShareWrite = 2;
 inline constexpr std::uint32_t kCreateAlways = 2;
 inline constexpr std::uint32_t kOpenExisting = 3;
 
+// A GUID in its Windows layout (16 bytes).
+struct Guid {
+  std::uint32_t data1 = 0;
+  std::uint16_t data2 = 0;
+  std::uint16_t data3 = 0;
+  std::uint8_t data4[8] = {};
+  friend constexpr bool operator==(const Guid&, const Guid&) = default;
+};
+
+// The device interface classes of USB hubs and of USB devices (GUID_DEVINTERFACE_USB_HUB,
+// GUID_DEVINTERFACE_USB_DEVICE).
+inline constexpr Guid kUsbHubInterfaceClass{
+    0xF18A0E88, 0xC30C, 0x11D0, {0x88, 0x15, 0x00, 0xA0, 0xC9, 0x06, 0xBE, 0xD8}};
+inline constexpr Guid kUsbDeviceInterfaceClass{
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+
+// SetupDiGetClassDevsA flags: DIGCF_PRESENT, DIGCF_DEVICEINTERFACE.
+inline constexpr std::uint32_t kDigcfPresent = 0x02;
+inline constexpr std::uint32_t kDigcfDeviceInterface = 0x10;
+
+// SP_DEVICE_INTERFACE_DATA as the system uses it: which interface of an enumeration. `index`
+// stands for the Reserved field: only the backend that filled it reads it.
+struct DeviceInterfaceData {
+  Guid interfaceClass;
+  std::uint32_t flags = 0;
+  std::uint32_t index = 0;
+};
+
+// GetDriveTypeA results.
+inline constexpr std::uint32_t kDriveUnknown = 0;
+inline constexpr std::uint32_t kDriveNoRootDir = 1;
+inline constexpr std::uint32_t kDriveRemovable = 2;
+inline constexpr std::uint32_t kDriveFixed = 3;
+inline constexpr std::uint32_t kDriveRemote = 4;
+inline constexpr std::uint32_t kDriveCdrom = 5;
+
+// DEV_BROADCAST_DEVICEINTERFACE_A as a notification filter: 32 bytes on Windows (the one-char
+// name is padded to the structure's 4-byte alignment).
+inline constexpr std::uint32_t kDbtDevtypDeviceInterface = 5;
+inline constexpr std::uint32_t kDeviceNotifyWindowHandle = 0;
+struct DevBroadcastDeviceInterface {
+  std::uint32_t size = 32;
+  std::uint32_t deviceType = kDbtDevtypDeviceInterface;
+  std::uint32_t reserved = 0;
+  Guid classGuid;
+  char name[4] = {};
+};
+static_assert(sizeof(DevBroadcastDeviceInterface) == 32);
+
 // Local date and time as GetLocalTime gives it (SYSTEMTIME, with hundredths instead of ms).
 struct LocalTime {
   int year = 0;
@@ -100,10 +149,103 @@ class Platform {
   virtual bool WriteFile(Handle file, const void* buffer, std::uint32_t size,
                          std::uint32_t* done) = 0;
 
+  // DeviceIoControl(file, code, in, inSize, out, outSize, returned, NULL), not overlapped:
+  // blocks until the device has answered (hub controls and SCSI requests return promptly; a
+  // tray request carries its own time-out). Any thread. The buffers hold the Windows byte
+  // layouts of platform/DeviceControl.h. False when the handle or the request is refused.
+  virtual bool DeviceIoControl(Handle file, std::uint32_t code, const void* in,
+                               std::uint32_t inSize, void* out, std::uint32_t outSize,
+                               std::uint32_t* returned) {
+    (void)file, (void)code, (void)in, (void)inSize, (void)out, (void)outSize;
+    if (returned != nullptr) *returned = 0;
+    return false;
+  }
+
+  // --- USB device interfaces (SetupAPI) -------------------------------------------------------
+  // The defaults of this section and the two below answer as a machine with no USB device and
+  // no drive, so that a platform standing in for other parts only (a test's clock or pipes)
+  // stays small; the sim and Win32 backends override every one of them.
+  //
+  // SetupDiGetClassDevsA(&interfaceClass, NULL, NULL, flags): a snapshot of the interfaces of
+  // the class (present ones with kDigcfPresent). Non-blocking; GUI thread in the system.
+  // kInvalidHandle on failure; release it with SetupDiDestroyDeviceInfoList.
+  virtual Handle SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t flags) {
+    (void)interfaceClass, (void)flags;
+    return kInvalidHandle;
+  }
+  // SetupDiEnumDeviceInterfaces(set, NULL, &interfaceClass, index, data): the index-th
+  // interface of the snapshot. False (ERROR_NO_MORE_ITEMS) past the last one. Non-blocking.
+  virtual bool SetupDiEnumDeviceInterfaces(Handle set, const Guid& interfaceClass,
+                                           std::uint32_t index, DeviceInterfaceData* data) {
+    (void)set, (void)interfaceClass, (void)index, (void)data;
+    return false;
+  }
+  // SetupDiGetDeviceInterfaceDetailA: the interface path ("\\?\usb#...#{...}"),
+  // zero-terminated, into path[size]. *required (when not null) gets the bytes the path needs
+  // with its zero. False, path untouched, when path is null or too small: the sizing call.
+  // The Win32 backend wraps the SP_DEVICE_INTERFACE_DETAIL_DATA_A header around path itself.
+  virtual bool SetupDiGetDeviceInterfaceDetailA(Handle set, const DeviceInterfaceData& data,
+                                                char* path, std::uint32_t size,
+                                                std::uint32_t* required) {
+    (void)set, (void)data, (void)path, (void)size;
+    if (required != nullptr) *required = 0;
+    return false;
+  }
+  // SetupDiDestroyDeviceInfoList. False for an unknown set.
+  virtual bool SetupDiDestroyDeviceInfoList(Handle set) {
+    (void)set;
+    return false;
+  }
+
+  // --- Logical drives ---------------------------------------------------------------------------
+  // GetLogicalDrives: bit n set when drive letter 'A' + n exists. Non-blocking; any thread.
+  virtual std::uint32_t GetLogicalDrives() { return 0; }
+  // GetLogicalDriveStringsA(size, buffer): the roots "C:\", "E:\", ... each with its zero, then
+  // one more zero. Returns the characters written without the last zero; when the buffer is too
+  // small, the size it needs (larger than size) and the buffer is untouched; 0 on failure.
+  virtual std::uint32_t GetLogicalDriveStringsA(std::uint32_t size, char* buffer) {
+    (void)size, (void)buffer;
+    return 0;
+  }
+  // GetDriveTypeA("E:\"): kDriveCdrom, kDriveFixed, ...; kDriveNoRootDir for no such drive.
+  virtual std::uint32_t GetDriveTypeA(const char* root) {
+    (void)root;
+    return kDriveNoRootDir;
+  }
+
+  // --- Device notification --------------------------------------------------------------------
+  // RegisterDeviceNotificationA(recipient, filter, flags): from now on the recipient window
+  // gets WM_DEVICECHANGE for arrivals and removals of the filter's interface class. recipient
+  // is the main window as the toolkit identifies it (the Win32 backend maps it to its HWND).
+  // Non-blocking; GUI thread. Returns 0 (NULL) on failure.
+  virtual Handle RegisterDeviceNotificationA(Handle recipient,
+                                             const DevBroadcastDeviceInterface& filter,
+                                             std::uint32_t flags) {
+    (void)recipient, (void)filter, (void)flags;
+    return 0;
+  }
+  // UnregisterDeviceNotification. False for an unknown handle.
+  virtual bool UnregisterDeviceNotification(Handle notification) {
+    (void)notification;
+    return false;
+  }
+
   // --- Program resources ----------------------------------------------------------------------
   // FindResource + LoadResource + LockResource + SizeofResource for the custom type "ITEM".
   // An empty span when the resource is missing. The bytes live as long as the program.
   virtual std::span<const std::uint8_t> LoadItemResource(const char* name) = 0;
+
+  // --- Print spooler ----------------------------------------------------------------------------
+  // The printer object's select-queue and BeginDoc/EndDoc: selects the print queue named
+  // queueName with the driver name "WINSPOOL" (no port, no device mode) and prints an empty
+  // document on it. Blocks until the spooler has taken or refused the job, never longer than
+  // the spooler's own calls take (it does not wait for the printer). Worker thread. True when
+  // the job was started and ended; false when the queue cannot be selected or the job cannot
+  // start. The default has no spooler.
+  virtual bool PrintEmptyDocument(const char* queueName) {
+    (void)queueName;
+    return false;
+  }
 };
 
 // The installed backend. SetPlatform is called once by main() (or a test fixture) before any

@@ -122,6 +122,7 @@ constexpr Handle kObjectHandleStep = 4;
 SimPlatform::SimPlatform(const SimOptions& options)
     : clock_(options.clockMode, options.start), nextHandle_(kFirstObjectHandle) {
   if (options.hostFacts) AddHostKeys(registry_, ReadHostFacts());
+  AddDeviceFileProvider(usb_.FileProvider());
 }
 
 SimPlatform::~SimPlatform() {
@@ -304,6 +305,47 @@ bool SimPlatform::DeviceIoControl(Handle file, std::uint32_t code, const void* i
 std::span<const std::uint8_t> SimPlatform::LoadItemResource(const char* name) {
   if (name == nullptr) return {};
   return FindItemResource(name);
+}
+
+Handle SimPlatform::SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t flags) {
+  return usb_.SetupDiGetClassDevsA(interfaceClass, flags);
+}
+
+bool SimPlatform::SetupDiEnumDeviceInterfaces(Handle set, const Guid& interfaceClass,
+                                              std::uint32_t index, DeviceInterfaceData* data) {
+  return usb_.SetupDiEnumDeviceInterfaces(set, interfaceClass, index, data);
+}
+
+bool SimPlatform::SetupDiGetDeviceInterfaceDetailA(Handle set, const DeviceInterfaceData& data,
+                                                   char* path, std::uint32_t size,
+                                                   std::uint32_t* required) {
+  return usb_.SetupDiGetDeviceInterfaceDetailA(set, data, path, size, required);
+}
+
+bool SimPlatform::SetupDiDestroyDeviceInfoList(Handle set) {
+  return usb_.SetupDiDestroyDeviceInfoList(set);
+}
+
+std::uint32_t SimPlatform::GetLogicalDrives() {
+  return usb_.GetLogicalDrives();
+}
+
+std::uint32_t SimPlatform::GetLogicalDriveStringsA(std::uint32_t size, char* buffer) {
+  return usb_.GetLogicalDriveStringsA(size, buffer);
+}
+
+std::uint32_t SimPlatform::GetDriveTypeA(const char* root) {
+  return usb_.GetDriveTypeA(root);
+}
+
+Handle SimPlatform::RegisterDeviceNotificationA(Handle recipient,
+                                                const DevBroadcastDeviceInterface& filter,
+                                                std::uint32_t flags) {
+  return usb_.RegisterDeviceNotificationA(recipient, filter, flags);
+}
+
+bool SimPlatform::UnregisterDeviceNotification(Handle notification) {
+  return usb_.UnregisterDeviceNotification(notification);
 }
 
 }  // namespace platform::sim

@@ -14,6 +14,7 @@
 #include "platform/sim/SimClock.h"
 #include "platform/sim/SimFile.h"
 #include "platform/sim/SimRegistry.h"
+#include "platform/sim/SimUsb.h"
 
 namespace platform::sim {
 
@@ -31,6 +32,8 @@ class SimPlatform : public Platform {
   // --- The parts, for the bench loader and tests -----------------------------------------------
   SimClock& Clock() { return clock_; }
   SimRegistry& Registry() { return registry_; }
+  // The USB bus, its drives and device notifications (SimUsb.h).
+  SimUsb& Usb() { return usb_; }
   // Consulted by CreateFileA in the order added. Any thread.
   void AddDeviceFileProvider(std::shared_ptr<DeviceFileProvider> provider);
   // Fixed memory figures instead of the live host's (deterministic benches); nullopt undoes it.
@@ -41,7 +44,7 @@ class SimPlatform : public Platform {
   // DeviceIoControl(handle, code, in, inSize, out, outSize, returned, NULL), routed to the
   // handle's SimFile. False for an unknown handle or an event. Blocking as the device decides.
   bool DeviceIoControl(Handle file, std::uint32_t code, const void* in, std::uint32_t inSize,
-                       void* out, std::uint32_t outSize, std::uint32_t* returned);
+                       void* out, std::uint32_t outSize, std::uint32_t* returned) override;
   // Events and files open now (leak checks in tests).
   std::size_t OpenHandleCount() const;
 
@@ -61,6 +64,19 @@ class SimPlatform : public Platform {
   bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) override;
   bool WriteFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) override;
   std::span<const std::uint8_t> LoadItemResource(const char* name) override;
+  // USB interfaces, logical drives and notifications: answered by Usb().
+  Handle SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t flags) override;
+  bool SetupDiEnumDeviceInterfaces(Handle set, const Guid& interfaceClass, std::uint32_t index,
+                                   DeviceInterfaceData* data) override;
+  bool SetupDiGetDeviceInterfaceDetailA(Handle set, const DeviceInterfaceData& data, char* path,
+                                        std::uint32_t size, std::uint32_t* required) override;
+  bool SetupDiDestroyDeviceInfoList(Handle set) override;
+  std::uint32_t GetLogicalDrives() override;
+  std::uint32_t GetLogicalDriveStringsA(std::uint32_t size, char* buffer) override;
+  std::uint32_t GetDriveTypeA(const char* root) override;
+  Handle RegisterDeviceNotificationA(Handle recipient, const DevBroadcastDeviceInterface& filter,
+                                     std::uint32_t flags) override;
+  bool UnregisterDeviceNotification(Handle notification) override;
 
  private:
   class SimEvent;
@@ -75,6 +91,7 @@ class SimPlatform : public Platform {
 
   SimClock clock_;
   SimRegistry registry_;
+  SimUsb usb_{registry_};
   mutable std::mutex mutex_;  // guards everything below
   std::map<Handle, Object> objects_;
   Handle nextHandle_;

@@ -1,0 +1,329 @@
+// Drives and printers: classification over the registry, tray requests, the tray sensor and
+// the drive-letter association.
+#include "device/Drives.h"
+
+#include <cstdio>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "console/Unit1.h"
+#include "device/CommandLink.h"
+#include "device/Device.h"
+#include "device/RegistryText.h"
+#include "platform/DeviceControl.h"
+
+namespace {
+
+template <std::size_t... I>
+std::array<std::atomic<platform::Handle>, sizeof...(I)> InvalidSlots(std::index_sequence<I...>) {
+  return {{((void)I, std::atomic<platform::Handle>(platform::kInvalidHandle))...}};
+}
+
+}  // namespace
+
+std::array<std::atomic<platform::Handle>, 26> DriveHandles =
+    InvalidSlots(std::make_index_sequence<26>());
+
+namespace {
+
+constexpr const char* kPrintersKey = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
+constexpr const char* kUsbStorKey = "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR";
+constexpr const char* kMountedDevicesKey = "SYSTEM\\MountedDevices";
+constexpr const char* kNoDeviceDesc = "NoDeviceDesc";
+
+// Buffer sizes of the registry reads, in bytes.
+constexpr std::size_t kServiceBytes = 140;
+constexpr std::size_t kPrefixBytes = 40;
+constexpr std::size_t kQueueNameBytes = 60;
+constexpr std::size_t kInstanceIdBytes = 140;
+constexpr std::size_t kStorDeviceNameBytes = 60;
+constexpr std::size_t kStorInstanceNameBytes = 50;
+constexpr std::size_t kFriendlyNameBytes = 140;
+constexpr std::size_t kStorageClassBytes = 24;
+constexpr std::size_t kDriveRootsBytes = 140;
+constexpr std::size_t kMountedValueBytes = 300;
+constexpr std::size_t kAssociationRootsBytes = 128;
+constexpr std::size_t kAssociationValueBytes = 520;
+constexpr std::size_t kDeviceDescBytes = 140;
+
+constexpr std::uint32_t kTraySensorPauseMs = 100;
+constexpr int kTraySensorRuns = 3;
+
+// Calls fn(name) for each subkey name that fits the buffer, in index order; fn returns true to
+// stop. A name too long for the buffer is passed over rather than ending the enumeration.
+template <typename Fn>
+void ForEachSubkey(platform::Handle key, std::size_t nameBytes, Fn&& fn) {
+  bool more = true;
+  for (std::uint32_t index = 0; more; ++index) {
+    const auto name = EnumRegKey(key, index, nameBytes, &more);
+    if (name && fn(*name)) return;
+  }
+}
+
+// The drive roots "C:\", "E:\", ... as GetLogicalDriveStringsA lists them into a buffer of
+// `bytes`; none when the call fails or the list does not fit.
+std::vector<std::string> DriveRoots(std::size_t bytes) {
+  std::vector<char> buffer(bytes + 1, '\0');
+  const std::uint32_t length = platform::ThePlatform().GetLogicalDriveStringsA(
+      static_cast<std::uint32_t>(bytes), buffer.data());
+  std::vector<std::string> roots;
+  if (length == 0 || length > bytes) return roots;
+  for (std::size_t at = 0; at < length;) {
+    const std::size_t size = strnlen(buffer.data() + at, length - at);
+    if (size == 0) break;
+    roots.emplace_back(buffer.data() + at, size);
+    at += size + 1;
+  }
+  return roots;
+}
+
+// The MountedDevices value of a drive letter as text, or nullopt when it cannot be read.
+std::optional<std::string> MountedText(platform::Handle mounted, char letter, std::size_t bytes) {
+  char name[16];
+  std::snprintf(name, sizeof name, "\\DosDevices\\%c:", letter);
+  const auto value = ReadRegBytes(mounted, name, bytes);
+  if (!value) return std::nullopt;
+  return Utf16Text(*value);
+}
+
+// --- Printers
+// --------------------------------------------------------------------------------------
+
+void ClassifyPrinter(platform::Handle deviceKey, PortClass& found) {
+  const std::string prefix =
+      UpperText(ReadRegText(deviceKey, "ParentIdPrefix", kPrefixBytes, "NoParentIdPrefix"));
+  const platform::Handle printers = OpenRegKey(kPrintersKey);
+  bool matched = false;
+  if (printers != platform::kInvalidHandle) {
+    ForEachSubkey(printers, kQueueNameBytes, [&](const std::string& queue) {
+      const platform::Handle pnp =
+          OpenRegKey(std::string(kPrintersKey) + "\\" + queue + "\\PnPData");
+      const std::string instance =
+          UpperText(ReadRegText(pnp, "DeviceInstanceId", kInstanceIdBytes, ""));
+      CloseRegKey(pnp);
+      if (!Contains(instance, prefix)) return false;
+      found = {"P000", queue};
+      matched = true;
+      return true;
+    });
+    CloseRegKey(printers);
+  }
+  if (!matched) found = {"PN00", "No Install Software"};
+}
+
+// --- Storage
+// -----------------------------------------------------------------------------------------
+
+struct StorageNode {
+  std::string description = kNoDeviceDesc;
+  std::string storageClass;  // "cdrom", "disk", ...; empty when no node was found
+  std::string volumeTag;     // "#<prefix or instance name>", lower case
+};
+
+// The instance below Enum\USBSTOR whose lower-case name begins with the storage prefix.
+StorageNode FindStorageNode(const std::string& storagePrefix) {
+  StorageNode node;
+  const platform::Handle stor = OpenRegKey(kUsbStorKey);
+  if (stor == platform::kInvalidHandle) return node;
+  ForEachSubkey(stor, kStorDeviceNameBytes, [&](const std::string& device) {
+    const std::string deviceKey = std::string(kUsbStorKey) + "\\" + device;
+    const platform::Handle devices = OpenRegKey(deviceKey);
+    if (devices == platform::kInvalidHandle) return false;
+    ForEachSubkey(devices, kStorInstanceNameBytes, [&](const std::string& instance) {
+      const std::string lower = LowerText(instance);
+      if (lower.rfind(storagePrefix, 0) != 0) return false;
+      const platform::Handle key = OpenRegKey(deviceKey + "\\" + instance);
+      if (key == platform::kInvalidHandle) return false;
+      node.description = ReadRegText(key, "FriendlyName", kFriendlyNameBytes, kNoDeviceDesc);
+      node.storageClass = LowerText(ReadRegText(key, "Service", kStorageClassBytes, "NoService"));
+      node.volumeTag =
+          "#" + LowerText(ReadRegText(key, "ParentIdPrefix", kPrefixBytes).value_or(lower));
+      CloseRegKey(key);
+      return true;
+    });
+    CloseRegKey(devices);
+    return !node.storageClass.empty();
+  });
+  CloseRegKey(stor);
+  return node;
+}
+
+void ClassifyStorage(platform::Handle deviceKey, const std::string& instanceId, PortClass& found) {
+  const std::string storagePrefix =
+      LowerText(ReadRegText(deviceKey, "ParentIdPrefix", kPrefixBytes).value_or(instanceId + "&0"));
+  const StorageNode node = FindStorageNode(storagePrefix);
+  found.description = node.description;
+  const platform::Handle mounted = OpenRegKey(kMountedDevicesKey);
+  if (mounted != platform::kInvalidHandle && !node.storageClass.empty()) {
+    for (const std::string& root : DriveRoots(kDriveRootsBytes)) {
+      const auto text = MountedText(mounted, root[0], kMountedValueBytes);
+      if (!text || !Contains(LowerText(*text), node.volumeTag) ||
+          node.description == kNoDeviceDesc) {
+        continue;
+      }
+      if (node.storageClass == "cdrom") found.code[0] = 'C';
+      if (node.storageClass == "disk") found.code[0] = 'D';
+      found.code[1] = UpperText(root.substr(0, 1))[0];
+      found.code[2] = found.code[3] = '0';
+      break;
+    }
+  }
+  CloseRegKey(mounted);
+  if (found.code[0] != 'C' && found.code[0] != 'D') found.code[0] = '0';
+}
+
+// --- Tray requests
+// ---------------------------------------------------------------------------------
+
+bool SendTrayRequest(platform::Handle drive, const std::array<std::uint8_t, 6>& cdb) {
+  using S = platform::ScsiPassThroughLayout;
+  std::array<std::uint8_t, S::kBufferSize> request{};
+  platform::PutU16(request, S::kLength, S::kSize);
+  platform::PutU8(request, S::kCdbLength, static_cast<std::uint32_t>(cdb.size()));
+  platform::PutU8(request, S::kSenseInfoLength, S::kSenseSize);
+  platform::PutU8(request, S::kDataIn, S::kDataInDirection);
+  platform::PutU32(request, S::kDataTransferLength, 0);
+  platform::PutU32(request, S::kTimeOutValue, 2);
+  platform::PutU32(request, S::kDataBufferOffset, 0);
+  platform::PutU32(request, S::kSenseInfoOffset, S::kSize);
+  std::copy(cdb.begin(), cdb.end(), request.begin() + S::kCdb);
+  std::uint32_t returned = 0;
+  return platform::ThePlatform().DeviceIoControl(drive, platform::kIoctlScsiPassThrough,
+                                                 request.data(), S::kInputLength, request.data(),
+                                                 S::kOutputLength, &returned);
+}
+
+// --- The association
+// ------------------------------------------------------------------------------
+
+bool WaitsForDrive(const DeviceEntry& entry) {
+  return entry.VidPidContains("PID_0945") && entry.DriveCount.load() == 0;
+}
+
+bool LetterAssigned(char letter) {
+  for (const auto& entry : DeviceList) {
+    const int count = entry->DriveCount.load();
+    if (count >= 1 && entry->DriveLetter1.load() == letter) return true;
+    if (count >= 2 && entry->DriveLetter2.load() == letter) return true;
+  }
+  return false;
+}
+
+void AssignDrive(DeviceEntry& entry, char letter) {
+  entry.DriveLetter1 = letter;
+  entry.Usb3Connection = 1;
+  entry.DriveCount = 1;
+}
+
+// Free USB CD-ROM letters: MountedDevices names a USB storage CD-ROM there and no entry has it.
+std::vector<char> CandidateLetters(const std::vector<std::string>& roots,
+                                   platform::Handle mounted) {
+  std::vector<char> letters;
+  for (const std::string& root : roots) {
+    const char letter = UpperText(root.substr(0, 1))[0];
+    const auto text = MountedText(mounted, letter, kAssociationValueBytes);
+    if (text && Contains(*text, "USBSTOR#CdRom") && !LetterAssigned(letter))
+      letters.push_back(letter);
+  }
+  return letters;
+}
+
+// Opens the letter's tray and asks each waiting unit's sensor; true when one claimed it.
+bool AskUnitsAbout(char letter) {
+  MoveDriveTray(letter, true);
+  bool seenOut = false;
+  for (const auto& entry : DeviceList) {
+    if (!WaitsForDrive(*entry)) continue;
+    SetCommandTarget(entry.get());
+    if (!WaitTraySensor()) continue;
+    seenOut = true;
+    MoveDriveTray(letter, false);
+    if (!WaitTraySensor()) {
+      AssignDrive(*entry, letter);
+      return true;
+    }
+  }
+  if (!seenOut) MoveDriveTray(letter, false);
+  return false;
+}
+
+}  // namespace
+
+PortClass ClassifyPort(platform::Handle deviceKey, const std::string& vidPid,
+                       const std::string& instanceId) {
+  PortClass found;
+  found.code = Contains(vidPid, "vid_1723")   ? "A000"
+               : Contains(vidPid, "vid_1717") ? "M000"
+                                              : "N000";
+  const std::string service =
+      UpperText(ReadRegText(deviceKey, "Service", kServiceBytes, "NoService"));
+  if (service == "USBPRINT") {
+    ClassifyPrinter(deviceKey, found);
+  } else if (service == "USBSTOR") {
+    ClassifyStorage(deviceKey, instanceId, found);
+  } else {
+    const std::string desc = ReadRegText(deviceKey, "DeviceDesc", kDeviceDescBytes, kNoDeviceDesc);
+    const std::size_t cut = desc.rfind(';');
+    found.description = cut == std::string::npos ? desc : desc.substr(cut + 1);
+  }
+  return found;
+}
+
+bool MoveDriveTray(char letter, bool open) {
+  int index = -1;
+  if (letter >= 'A' && letter <= 'Z') index = letter - 'A';
+  if (letter >= 'a' && letter <= 'z') index = letter - 'a';
+  if (index < 0) return false;
+  const platform::Handle drive = DriveHandles[static_cast<std::size_t>(index)].load();
+  if (drive == platform::kInvalidHandle) return false;
+  if (open && !SendTrayRequest(drive, {platform::kScsiPreventAllowMediumRemoval, 0, 0, 0, 0, 0})) {
+    return false;
+  }
+  const std::uint8_t action = open ? platform::kStartStopEject : platform::kStartStopLoad;
+  return SendTrayRequest(drive, {platform::kScsiStartStopUnit, 1, 0, 0, action, 0});
+}
+
+bool WaitTraySensor() {
+  int out = 0;
+  int in = 0;
+  for (int poll = 0; out < kTraySensorRuns && in < kTraySensorRuns; ++poll) {
+    if (poll == kMaxTraySensorPolls) return false;
+    platform::PauseOn(PauseEvent, kTraySensorPauseMs);
+    if (!SendCommand(AtC00, 1)) return false;
+    const std::string& reply = LastReply;
+    const bool block = reply.size() >= 14 && reply[3] == '{' && reply[13] == '}';
+    if (block && reply[9] == '1') {
+      ++out;
+      in = 0;
+    } else if (block && reply[9] == '0') {
+      ++in;
+      out = 0;
+    } else {
+      out = in = 0;
+    }
+  }
+  return out >= kTraySensorRuns;
+}
+
+void AssociateDriveLetters() {
+  int waiting = 0;
+  for (const auto& entry : DeviceList) waiting += WaitsForDrive(*entry) ? 1 : 0;
+  if (waiting == 0) return;
+  const std::vector<std::string> roots = DriveRoots(kAssociationRootsBytes);
+  if (roots.empty()) return;
+  const platform::Handle mounted = OpenRegKey(kMountedDevicesKey);
+  if (mounted == platform::kInvalidHandle) return;
+  const std::vector<char> candidates = CandidateLetters(roots, mounted);
+  CloseRegKey(mounted);
+  if (static_cast<int>(candidates.size()) == waiting) {
+    for (const auto& entry : DeviceList) {
+      if (!WaitsForDrive(*entry)) continue;
+      AssignDrive(*entry, candidates.front());
+      return;
+    }
+  }
+  // The GUI thread has no command target of its own; the polls borrow it, not SelectedDevice.
+  for (char letter : candidates) AskUnitsAbout(letter);
+  SetCommandTarget(nullptr);
+}

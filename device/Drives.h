@@ -1,0 +1,46 @@
+// The drives and printers of an autoloader: what a USB device on a hub port is (ClassifyPort),
+// the handles on the optical drives (DriveHandles, owned here, opened and closed by the port-tree
+// scans), tray moves, the tray sensor, and the drive-letter association of the device list.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <string>
+
+#include "platform/Platform.h"
+
+// One handle per drive letter A to Z: invalid, or open on an optical drive. The worker moves
+// trays through them while the GUI thread's scans open and close slots.
+extern std::array<std::atomic<platform::Handle>, 26> DriveHandles;
+
+// The kind code of a USB device ("A000", "M000", "N000", "P000", "PN00", "C" or "D" with its
+// drive letter and "00", or a first character '0' for a storage device without a drive letter)
+// and its description.
+struct PortClass {
+  std::string code;
+  std::string description;
+};
+
+// Classifies the device whose Enum\USB key is open as deviceKey (kInvalidHandle: a key that
+// does not exist; every read then gives its default). vidPid is "vid_xxxx&pid_yyyy", instanceId
+// the lower-case instance id. GUI thread (the port-tree scan).
+PortClass ClassifyPort(platform::Handle deviceKey, const std::string& vidPid,
+                       const std::string& instanceId);
+
+// Ejects (open) or loads the tray of the drive at the letter ('e' and 'E' alike). False for a
+// letter outside A to Z, a slot without a handle, or a control call that fails. Returns when
+// the drive has taken the request, before the tray has moved. Worker or GUI thread.
+bool MoveDriveTray(char letter, bool open);
+
+// Polls the tray sensor of the command target's link 1 (SelectedDevice unless the thread has set
+// a target) every 100 ms with AT+C00: true once the tray is seen out three polls running, false
+// once seen in three running. Also false, as "not seen", after kMaxTraySensorPolls polls without
+// either, or when a poll's command fails (the link is gone or the unit does not answer).
+inline constexpr int kMaxTraySensorPolls = 50;
+bool WaitTraySensor();
+
+// The drive-letter association: gives "PID_0945" entries without a drive a free USB CD-ROM
+// letter, directly when the counts match, else by opening each candidate's tray and asking each
+// unit's sensor. Polls through the GUI thread's command target, so SelectedDevice is left as it
+// was. GUI thread (BuildDeviceList).
+void AssociateDriveLetters();

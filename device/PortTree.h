@@ -1,0 +1,116 @@
+// The USB port tree: the system's picture of the hubs and of the devices on their ports, with
+// whether a DeviceEntry has taken them. Owns its nodes and LinkBack objects. GUI thread only;
+// the open-state characters that DeviceEntry references are atomic, the rest is never shared.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/Device.h"
+#include "platform/Platform.h"
+
+// The back-reference of a taken port entry: the DeviceEntry flag that took it, through which a
+// removal scan marks that flag departed. A released entry keeps it, to be re-pointed.
+struct LinkBack {
+  DeviceFlag* flag = nullptr;
+};
+
+// One device on a hub: kind, drive letter, seen mark, open state and port, then the key
+// "vid_xxxx&pid_yyyy#<instance id>#" (lower case) that is also the middle of its interface path.
+// Held by pointer, so a DeviceEntry may keep the address of `open`.
+struct PortStatus {
+  char kind = '0';
+  char letter = '0';
+  char seen = '0';
+  std::atomic<char> open{'0'};  // '0' free, '1' taken, '2' released
+  char port = '0';              // '0' + port number
+  std::string key;
+
+  // The status as the text "0000%C%s#%s#" produces it, with the present characters.
+  std::string Text() const;
+};
+
+struct PortEntry {
+  PortStatus status;
+  std::string description;
+  std::unique_ptr<LinkBack> linkBack;  // while taken ('1') or released ('2')
+};
+
+// One hub: its device instance id, its ParentIdPrefix (or "NoPointNextId") and its port entries,
+// autoloader vendors first. As texts it would be 2 + 2 per entry; valid with one entry or more.
+struct HubNode {
+  std::string instanceId;
+  std::string prefix;
+  std::vector<std::unique_ptr<PortEntry>> ports;
+  std::uint64_t serial = 0;  // tells a node apart from a later one at the same address
+
+  bool Valid() const { return !ports.empty(); }
+};
+
+struct PortTree {
+  std::vector<std::unique_ptr<HubNode>> nodes;
+};
+
+// What GetPortEntry tells of one port entry.
+struct PortInfo {
+  std::string HubInstance;
+  std::string HubPrefix;
+  std::string Description;
+  char VidPidText[20] = {};  // "VID_1723&PID_0935"
+  char PortKind = 0;
+  char PortLetter = 0;
+  std::uint8_t PortNumber = 0;
+  bool PortOpen = false;
+};
+
+// --- Reading the tree (the device list, the log)
+// --------------------------------------------------- Number of nodes; 0 with no tree.
+int HubNodeCount();
+// Makes node `index` current; false, and no current node, when out of range.
+bool SelectHubNode(int index);
+// Port entries of the current node; 0 when there is none, it left the tree, or it is not valid.
+int PortEntryCount();
+// The index-th port entry of the current node; false under the same conditions or out of range.
+bool GetPortEntry(int index, PortInfo& info);
+// Its status text ("C100..."), for the log and tests; empty under the same conditions.
+std::string PortStatusText(int index);
+// The tree itself (null before the first scan and after CloseAllDevices). Read-only use.
+const PortTree* CurrentPortTree();
+
+// --- Taking port entries (discovery)
+// ------------------------------------------------------------------ Opens the two pipes of an
+// autoloader port entry of the current node (kind 'A' or 'M', free or released) into readPipe
+// (PIPE00) and writePipe (PIPE01), then takes the entry for `flag`: the handles are stored first,
+// then flag and the entry's open state become '1' and portRef points at that state. False, handles
+// invalid, when a condition fails or a pipe does not open.
+bool OpenCommandPipes(int index, std::atomic<platform::Handle>& readPipe,
+                      std::atomic<platform::Handle>& writePipe, DeviceFlag& flag,
+                      std::atomic<char>*& portRef);
+// Takes a free or released port entry of the current node for a DeviceEntry slot.
+bool ClaimPortEntry(int index, DeviceFlag& flag, std::atomic<char>*& portRef);
+// Turns a taken entry's open state '1' into '2'; false when it was not '1' (or portRef is null).
+bool ReleasePortEntry(std::atomic<char>* portRef);
+
+// --- Hub controls
+// ------------------------------------------------------------------------------------- Downstream
+// ports of an open hub; 4 when the hub does not say.
+int GetHubPortCount(platform::Handle hub);
+// The string descriptor `index` of the device on `port`, in ASCII, blanks as "_". False when the
+// control fails.
+bool ReadUsbStringDescriptor(platform::Handle hub, int port, int index, std::string& text);
+
+// ScanUsbDevices, DropDepartedPorts, CloseAllDevices and LogUsb3Topology: device/Discovery.h.
+
+// --- Inside the port tree (PortTree*.cpp)
+// ----------------------------------------------------------
+namespace port_tree {
+// The tree, created on first use.
+PortTree& Tree();
+// Frees the tree (LinkBack objects included) and forgets the current node.
+void FreeTree();
+// The interface paths of the present interfaces of a class, in enumeration order.
+std::vector<std::string> InterfacePaths(const platform::Guid& interfaceClass);
+}  // namespace port_tree

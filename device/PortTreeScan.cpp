@@ -1,0 +1,289 @@
+// Building and pruning the port tree: ScanUsbDevices walks every present hub and port,
+// DropDepartedPorts removes what has left, CloseAllDevices frees it all at exit.
+#include <cstdio>
+#include <cstring>
+
+#include "device/Discovery.h"
+#include "device/Drives.h"
+#include "device/PortTree.h"
+#include "device/RegistryText.h"
+#include "platform/DeviceControl.h"
+#include "ui/Controls.h"
+
+namespace {
+
+using port_tree::Tree;
+
+constexpr const char* kEnumKey = "SYSTEM\\CurrentControlSet\\Enum";
+constexpr const char* kEnumUsbKey = "SYSTEM\\CurrentControlSet\\Enum\\USB\\";
+constexpr const char* kNoPrefix = "NoPointNextId";
+constexpr std::size_t kHubPrefixBytes = 24;
+
+// The device-interface notification of the main window; 0 until the first scan registers it.
+platform::Handle notification = 0;
+std::uint64_t nextNodeSerial = 1;
+
+bool IsAutoloaderVendor(const std::string& vidPid) {
+  return Contains(vidPid, "vid_1723") || Contains(vidPid, "vid_1717");
+}
+
+void RegisterNotification(ui::Form& mainWindow) {
+  platform::DevBroadcastDeviceInterface filter;
+  filter.classGuid = platform::kUsbDeviceInterfaceClass;
+  notification = platform::ThePlatform().RegisterDeviceNotificationA(
+      reinterpret_cast<platform::Handle>(&mainWindow), filter, platform::kDeviceNotifyWindowHandle);
+  // The drive slots start out empty with the first registration (a slot left open by an earlier
+  // session of the tree is closed rather than lost).
+  for (auto& slot : DriveHandles) CloseDeviceHandle(slot);
+}
+
+// One hub while its ports are scanned.
+struct HubScan {
+  std::string instanceId;
+  std::string prefix;
+  platform::Handle handle = platform::kInvalidHandle;
+  HubNode* node = nullptr;  // found or made at the first port that needs it
+};
+
+// The first three "#"-separated parts of a path after "\\?\", or fewer when it has fewer.
+std::vector<std::string> PathParts(const std::string& path) {
+  std::vector<std::string> parts;
+  std::size_t start = path.rfind("\\\\?\\", 0) == 0 ? 4 : 0;
+  while (parts.size() < 3 && start <= path.size()) {
+    std::size_t end = path.find('#', start);
+    if (end == std::string::npos) end = path.size();
+    parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+// Whether another port entry already carries "vid#serial#" (the case of the text ignored). The
+// port's own entry on this hub does not count, so a device keeps its status across scans.
+bool SerialTaken(const std::string& text, const HubScan& hub, int port) {
+  const std::string wanted = LowerText(text);
+  for (const auto& node : Tree().nodes) {
+    for (const auto& entry : node->ports) {
+      const bool own =
+          node.get() == hub.node && entry->status.port == static_cast<char>('0' + port);
+      if (!own && Contains(entry->status.key, wanted)) return true;
+    }
+  }
+  return false;
+}
+
+// The hub's node, looked for only until it is found.
+HubNode* FindNode(HubScan& hub) {
+  if (hub.node != nullptr) return hub.node;
+  for (const auto& node : Tree().nodes) {
+    if (node->instanceId == hub.instanceId && node->prefix == hub.prefix) {
+      hub.node = node.get();
+      return hub.node;
+    }
+  }
+  return nullptr;
+}
+
+// The device's instance id and its registry key: kInvalidHandle when the key is missing (the
+// reads then give their defaults); skip when the port is to be left out.
+struct DeviceKey {
+  std::string instanceId;
+  platform::Handle key = platform::kInvalidHandle;
+  bool skip = false;
+};
+
+DeviceKey OpenDeviceKey(HubScan& hub, int port, const std::string& vidPid, int serialIndex) {
+  DeviceKey result;
+  const std::string byPort = hub.prefix + "&" + std::to_string(port);
+  std::string alternative;
+  if (serialIndex != 0) {
+    std::string serial;
+    if (!ReadUsbStringDescriptor(hub.handle, port, serialIndex, serial)) {
+      result.skip = true;
+      return result;
+    }
+    if (SerialTaken(vidPid + "#" + serial + "#", hub, port)) {
+      result.instanceId = byPort;
+    } else {
+      result.instanceId = serial;
+      alternative = byPort;
+    }
+  } else {
+    result.instanceId = byPort;
+  }
+  result.instanceId = LowerText(result.instanceId);
+  result.key = OpenRegKey(kEnumUsbKey + vidPid + "\\" + result.instanceId);
+  if (result.key == platform::kInvalidHandle && !alternative.empty()) {
+    result.instanceId = LowerText(alternative);
+    result.key = OpenRegKey(kEnumUsbKey + vidPid + "\\" + result.instanceId);
+    result.skip = result.key == platform::kInvalidHandle;
+  }
+  return result;
+}
+
+// Enters the classified device into its hub's node: new entries are added (autoloader vendors
+// first), known ones brought up to date; a device the classification drops is not kept.
+void EnterPort(HubScan& hub, PortStatus&& status, const PortClass& found) {
+  HubNode* node = FindNode(hub);
+  PortEntry* known = nullptr;
+  if (node != nullptr) {
+    for (const auto& entry : node->ports) {
+      if (entry->status.key == status.key) known = entry.get();
+    }
+  }
+  const bool dropped = found.code[0] == '0';
+  if (known != nullptr) {
+    if (dropped) return;
+    if (known->status.kind != found.code[0]) known->status.kind = found.code[0];
+    if (known->status.letter != found.code[1]) known->status.letter = found.code[1];
+    if (known->description != found.description) known->description = found.description;
+    return;
+  }
+  if (dropped) return;
+  auto entry = std::make_unique<PortEntry>();
+  entry->status.kind = found.code[0];
+  entry->status.letter = found.code[1];
+  entry->status.port = status.port;
+  entry->status.key = std::move(status.key);
+  entry->description = found.description;
+  if (node == nullptr) {
+    auto fresh = std::make_unique<HubNode>();
+    fresh->instanceId = hub.instanceId;
+    fresh->prefix = hub.prefix;
+    fresh->serial = nextNodeSerial++;
+    hub.node = fresh.get();
+    Tree().nodes.push_back(std::move(fresh));
+    node = hub.node;
+  }
+  const bool first = IsAutoloaderVendor(entry->status.key);
+  node->ports.insert(first ? node->ports.begin() : node->ports.end(), std::move(entry));
+}
+
+void ScanPort(HubScan& hub, int port) {
+  using L = platform::NodeConnectionInformationLayout;
+  std::uint8_t info[L::kScanBufferSize] = {};
+  platform::PutU32(info, L::kConnectionIndex, static_cast<std::uint32_t>(port));
+  std::uint32_t returned = 0;
+  if (!platform::ThePlatform().DeviceIoControl(hub.handle,
+                                               platform::kIoctlUsbGetNodeConnectionInformation,
+                                               info, sizeof info, info, sizeof info, &returned) ||
+      platform::GetU32(info, L::kConnectionStatus) != L::kDeviceConnected ||
+      info[L::kDeviceIsHub] != 0) {
+    return;
+  }
+  char vidPid[24];
+  std::snprintf(vidPid, sizeof vidPid, "vid_%04x&pid_%04x", platform::GetU16(info, L::kIdVendor),
+                platform::GetU16(info, L::kIdProduct));
+  // The node is looked up first so that the serial search can tell this port's own entry.
+  FindNode(hub);
+  DeviceKey device = OpenDeviceKey(hub, port, vidPid, info[L::kISerialNumber]);
+  if (device.skip) return;
+  PortStatus status;
+  status.port = static_cast<char>('0' + port);
+  status.key = std::string(vidPid) + "#" + device.instanceId + "#";
+  const PortClass found = ClassifyPort(device.key, vidPid, device.instanceId);
+  EnterPort(hub, std::move(status), found);
+  CloseRegKey(device.key);
+}
+
+void ScanHub(const std::string& path) {
+  const std::vector<std::string> parts = PathParts(path);
+  if (parts.size() < 3) return;
+  HubScan hub;
+  hub.instanceId = parts[2];
+  const platform::Handle key =
+      OpenRegKey(std::string(kEnumKey) + "\\" + parts[0] + "\\" + parts[1] + "\\" + parts[2]);
+  if (key == platform::kInvalidHandle) return;
+  hub.prefix = ReadRegText(key, "ParentIdPrefix", kHubPrefixBytes, kNoPrefix);
+  hub.handle = platform::ThePlatform().CreateFileA(
+      path.c_str(), platform::kGenericWrite, platform::kFileShareWrite, platform::kOpenExisting);
+  if (hub.handle != platform::kInvalidHandle) {
+    const int ports = GetHubPortCount(hub.handle);
+    for (int port = 1; port <= ports; ++port) ScanPort(hub, port);
+    platform::ThePlatform().CloseHandle(hub.handle);
+    auto& nodes = Tree().nodes;
+    if (hub.node != nullptr && !hub.node->Valid()) {
+      std::erase_if(nodes, [&](const auto& node) { return node.get() == hub.node; });
+    }
+  }
+  CloseRegKey(key);
+}
+
+void OpenDriveHandles() {
+  const std::uint32_t present = platform::ThePlatform().GetLogicalDrives();
+  for (int i = 0; i < 26; ++i) {
+    auto& slot = DriveHandles[static_cast<std::size_t>(i)];
+    if ((present & (1u << i)) == 0 || slot.load() != platform::kInvalidHandle) continue;
+    const char root[4] = {static_cast<char>('A' + i), ':', '\\', '\0'};
+    if (platform::ThePlatform().GetDriveTypeA(root) != platform::kDriveCdrom) continue;
+    const char device[7] = {'\\', '\\', '.', '\\', static_cast<char>('A' + i), ':', '\0'};
+    const platform::Handle handle = platform::ThePlatform().CreateFileA(
+        device, platform::kGenericRead | platform::kGenericWrite,
+        platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenExisting);
+    if (handle != platform::kInvalidHandle) slot.store(handle);
+  }
+}
+
+// The first port entry, over all nodes, whose key occurs in the path.
+PortEntry* EntryInPath(const std::string& path) {
+  const std::string lower = LowerText(path);
+  for (const auto& node : Tree().nodes) {
+    for (const auto& entry : node->ports) {
+      if (Contains(lower, entry->status.key)) return entry.get();
+    }
+  }
+  return nullptr;
+}
+
+// A departed entry: the DeviceEntry flag that holds it is marked departed.
+void Depart(PortEntry& entry) {
+  if (entry.status.open.load() == '1' && entry.linkBack && entry.linkBack->flag != nullptr) {
+    entry.linkBack->flag->store(kFlagDeparted);
+  }
+}
+
+}  // namespace
+
+void ScanUsbDevices(ui::Form& mainWindow) {
+  Tree();
+  if (notification == 0) RegisterNotification(mainWindow);
+  for (const std::string& path : port_tree::InterfacePaths(platform::kUsbHubInterfaceClass)) {
+    ScanHub(path);
+  }
+  OpenDriveHandles();
+}
+
+void DropDepartedPorts() {
+  const PortTree* tree = CurrentPortTree();
+  if (tree == nullptr || tree->nodes.empty()) return;
+  for (const std::string& path : port_tree::InterfacePaths(platform::kUsbDeviceInterfaceClass)) {
+    PortEntry* entry = EntryInPath(path);
+    if (entry != nullptr && entry->status.seen == '0') entry->status.seen = '1';
+  }
+  auto& nodes = Tree().nodes;
+  for (auto& node : nodes) {
+    std::erase_if(node->ports, [](const std::unique_ptr<PortEntry>& entry) {
+      if (entry->status.seen == '1') {
+        entry->status.seen = '0';
+        return false;
+      }
+      Depart(*entry);
+      return true;
+    });
+  }
+  std::erase_if(nodes, [](const std::unique_ptr<HubNode>& node) { return !node->Valid(); });
+  const std::uint32_t present = platform::ThePlatform().GetLogicalDrives();
+  if (present == 0) return;
+  for (int i = 0; i < 26; ++i) {
+    if ((present & (1u << i)) == 0) CloseDeviceHandle(DriveHandles[static_cast<std::size_t>(i)]);
+  }
+}
+
+void CloseAllDevices() {
+  if (notification != 0) {
+    platform::ThePlatform().UnregisterDeviceNotification(notification);
+    notification = 0;
+  }
+  port_tree::FreeTree();
+  for (auto& slot : DriveHandles) CloseDeviceHandle(slot);
+}

@@ -1,0 +1,530 @@
+// The simulated USB bus: topology, the registry keys Windows keeps for it, SetupDi snapshots,
+// logical drives and device notifications. Hub controls, drives and pipes: SimUsbFiles.cpp.
+//
+// Ids follow Windows' rules: a root hub is "4&<hash>&0"; a hub's ParentIdPrefix is
+// "<5 + depth>&<hash>&0"; a hub on a port of another is "<parent prefix>&<port>". A device
+// with a serial number that no earlier device of the same vendor and product uses is named by
+// that serial (blanks as "_"); any other by its hub's prefix, "&" and the port. A hub whose key
+// has no ParentIdPrefix lends "NoPointNextId" instead, which is what discovery assumes too.
+#include "platform/sim/SimUsb.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/sim/SimUsbState.h"
+
+namespace platform::sim {
+namespace {
+
+constexpr const char* kEnumUsb = "SYSTEM\\CurrentControlSet\\Enum\\USB\\";
+constexpr const char* kEnumUsbStor = "SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\";
+constexpr const char* kPrinters = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
+constexpr const char* kMountedDevices = "SYSTEM\\MountedDevices";
+constexpr const char* kClassKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
+constexpr const char* kUsbClassGuid = "{36fc9e60-c465-11cf-8056-444553540000}";
+constexpr const char* kHubClassSuffix = "#{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
+constexpr const char* kDeviceClassSuffix = "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+constexpr const char* kVolumeClass = "#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
+// External hubs need some vendor and product; these name no real product.
+constexpr std::uint16_t kHubVid = 0xFFFE;
+constexpr std::uint16_t kHubPid = 0x0001;
+
+std::uint32_t Fnv(const std::string& text) {
+  std::uint32_t h = 2166136261u;
+  for (unsigned char c : text) h = (h ^ c) * 16777619u;
+  return h;
+}
+
+std::string Hashed(int level, const std::string& what) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%d&%08x&0", level, Fnv(what));
+  return text;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// A serial as a key name: blanks become "_" (as the system reads them), and characters no key
+// name may hold become "_" too.
+std::string SerialKeyName(const std::string& serial) {
+  std::string text = serial;
+  for (char& c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == ' ' || c == '\\' || c == ',' || u < 0x20 || u > 0x7E) c = '_';
+  }
+  return text;
+}
+
+std::string VidPidKey(std::uint16_t vid, std::uint16_t pid) {
+  char text[24];
+  std::snprintf(text, sizeof text, "VID_%04X&PID_%04X", vid, pid);
+  return text;
+}
+
+// A token for USBSTOR and USBPRINT names: letters and digits, others as "_", at most n.
+std::string Token(const std::string& text, std::size_t n) {
+  std::string out;
+  for (char c : text) {
+    if (out.size() == n) break;
+    out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  }
+  return out.empty() ? std::string("Device") : out;
+}
+
+}  // namespace
+
+SimUsb::SimUsb(SimRegistry& registry) : registry_(registry), state_(std::make_shared<State>()) {
+  // The host's own fixed disk: a letter that is no USB drive, with the binary MountedDevices
+  // value (disk signature and partition offset) Windows keeps for such a disk.
+  State::Drive host;
+  host.type = kDriveFixed;
+  state_->drives[2] = host;
+  const std::uint8_t signature[12] = {0x5A, 0x1E, 0x7C, 0x39, 0, 0, 0x10, 0, 0, 0, 0, 0};
+  registry_.SetBinary(kMountedDevices, "\\DosDevices\\C:", signature);
+}
+
+SimUsb::~SimUsb() = default;
+
+int SimUsb::AddHub(const UsbHubSpec& spec) {
+  std::lock_guard lock(state_->mutex);
+  State::Hub hub;
+  hub.spec = spec;
+  const int id = static_cast<int>(state_->hubs.size());
+  if (hub.spec.name.empty()) hub.spec.name = "hub" + std::to_string(id);
+  const bool root = spec.parent < 0 || spec.parent >= id;
+  if (root) hub.spec.parent = -1;
+  hub.depth = root ? 0 : state_->hubs[static_cast<std::size_t>(spec.parent)].depth + 1;
+  if (!spec.noPrefix) {
+    hub.prefix =
+        spec.prefix.empty() ? Hashed(5 + hub.depth, "prefix:" + hub.spec.name) : spec.prefix;
+  }
+  std::string enumName;
+  if (root) {
+    hub.instanceId = Hashed(4, "root:" + hub.spec.name);
+    enumName = spec.usb30 ? "ROOT_HUB30" : "ROOT_HUB20";
+  } else {
+    const auto& parent = state_->hubs[static_cast<std::size_t>(spec.parent)];
+    hub.instanceId =
+        Lower(parent.prefix.value_or("NoPointNextId") + "&" + std::to_string(spec.parentPort));
+    enumName = VidPidKey(kHubVid, kHubPid);
+  }
+  hub.path = "\\\\?\\usb#" + Lower(enumName) + "#" + hub.instanceId + kHubClassSuffix;
+  hub.address = state_->nextAddress++;
+  char driver[64];
+  std::snprintf(driver, sizeof driver, "%s\\%04d", kUsbClassGuid, state_->nextDriverIndex++);
+  hub.driverKey = driver;
+
+  const std::string key = kEnumUsb + enumName + "\\" + hub.instanceId;
+  if (hub.prefix) registry_.SetString(key, "ParentIdPrefix", *hub.prefix);
+  registry_.SetString(key, "Service", root ? (spec.usb30 ? "USBHUB3" : "usbhub") : "usbhub");
+  const char* desc =
+      root ? (spec.usb30 ? "USB Root Hub (USB 3.0)" : "USB Root Hub") : "Generic USB Hub";
+  registry_.SetString(key, "DeviceDesc", std::string("@usb.inf,%hub.devicedesc%;") + desc);
+  registry_.SetString(key, "Driver", hub.driverKey);
+  registry_.SetString(kClassKey + hub.driverKey, "DriverDesc", desc);
+  state_->hubs.push_back(std::move(hub));
+  return id;
+}
+
+namespace {
+
+// The registry keys a device's driver leaves, by kind. `prefix` is the device key's
+// ParentIdPrefix when its kind has one.
+struct DeviceKeys {
+  SimRegistry& registry;
+  const UsbDeviceSpec& spec;
+  const std::string& enumKey;
+  const std::string& instanceId;
+  const std::optional<std::string>& prefix;
+  int depth;
+
+  void Autoloader() {
+    registry.SetString(enumKey, "Service", "VltUsb");
+    if (spec.hasDescription) {
+      registry.SetString(enumKey, "DeviceDesc",
+                         "@oem7.inf,%autoloader.devicedesc%;" + spec.description);
+    }
+  }
+
+  void Other() {
+    registry.SetString(enumKey, "Service", "HidUsb");
+    if (spec.hasDescription) {
+      registry.SetString(enumKey, "DeviceDesc", "@input.inf,%hid.devicedesc%;" + spec.description);
+    }
+  }
+
+  void Printer() {
+    registry.SetString(enumKey, "Service", "usbprint");
+    registry.SetString(enumKey, "DeviceDesc",
+                       "@usbprint.inf,%usbprint.devicedesc%;USB Printing Support");
+    registry.SetString(enumKey, "ParentIdPrefix", *prefix);
+    if (!spec.hasQueue) return;
+    std::string queue = spec.description.empty() ? std::string("USB Printer") : spec.description;
+    for (int copy = 1; registry.KeyExists(kPrinters + queue); ++copy) {
+      queue = spec.description + " (Copy " + std::to_string(copy) + ")";
+    }
+    const std::string queueKey = kPrinters + queue;
+    registry.SetString(queueKey, "Name", queue);
+    registry.SetString(queueKey, "Port", "USB001");
+    registry.SetString(
+        queueKey + "\\PnPData", "DeviceInstanceId",
+        "USBPRINT\\" + Upper(Token(spec.description, 24)) + "\\" + Upper(*prefix) + "&0&USB001");
+  }
+
+  void Storage(bool cdrom) {
+    registry.SetString(enumKey, "Service", "USBSTOR");
+    registry.SetString(enumKey, "DeviceDesc",
+                       "@usbstor.inf,%usbstor.devicedesc%;USB Mass Storage Device");
+    if (prefix) registry.SetString(enumKey, "ParentIdPrefix", *prefix);
+    // Below it, the storage node: "<serial>&0" with a serial, else "<ParentIdPrefix>&0".
+    const std::string node =
+        (prefix ? *prefix : SerialKeyName(spec.serial.value_or(instanceId))) + "&0";
+    const std::string product = Token(spec.description, 16);
+    const std::string deviceName =
+        std::string(cdrom ? "CdRom" : "Disk") + "&Ven_Sim&Prod_" + product + "&Rev_1.00";
+    const std::string storKey = kEnumUsbStor + deviceName + "\\" + node;
+    if (spec.hasDescription) registry.SetString(storKey, "FriendlyName", spec.description);
+    registry.SetString(storKey, "Service", cdrom ? "cdrom" : "disk");
+    std::string mounted;
+    if (cdrom) {
+      mounted = "\\??\\USBSTOR#" + deviceName + "#" + node + kVolumeClass;
+    } else {
+      // A disk's volume hangs below the storage node, which therefore has a prefix of its own.
+      const std::string volumePrefix = Hashed(7 + depth, "volume:" + enumKey);
+      registry.SetString(storKey, "ParentIdPrefix", volumePrefix);
+      mounted = "\\??\\STORAGE#RemovableMedia#" + volumePrefix + "&RM" + kVolumeClass;
+    }
+    if (spec.letter == 0) return;
+    const std::string value = std::string("\\DosDevices\\") + spec.letter + ":";
+    registry.SetBinary(kMountedDevices, value, Utf16LeBytes(mounted));
+  }
+};
+
+}  // namespace
+
+int SimUsb::AddDevice(const UsbDeviceSpec& spec) {
+  std::lock_guard lock(state_->mutex);
+  const int id = static_cast<int>(state_->devices.size());
+  State::Device device;
+  device.spec = spec;
+  device.spec.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(spec.letter)));
+  const bool hubKnown = spec.hub >= 0 && spec.hub < static_cast<int>(state_->hubs.size());
+  if (!hubKnown) device.spec.hub = 0;
+  const State::Hub* hub =
+      state_->hubs.empty() ? nullptr : &state_->hubs[static_cast<std::size_t>(device.spec.hub)];
+  const std::string hubPrefix = hub && hub->prefix ? *hub->prefix : "NoPointNextId";
+
+  bool duplicate = false;
+  for (const State::Device& other : state_->devices) {
+    duplicate |= spec.serial && other.spec.serial && other.spec.vid == spec.vid &&
+                 other.spec.pid == spec.pid &&
+                 Lower(SerialKeyName(*other.spec.serial)) == Lower(SerialKeyName(*spec.serial));
+  }
+  const bool bySerial = spec.serial && !duplicate;
+  device.instanceId =
+      Lower(bySerial ? SerialKeyName(*spec.serial) : hubPrefix + "&" + std::to_string(spec.port));
+  device.path = "\\\\?\\usb#" + Lower(VidPidKey(spec.vid, spec.pid)) + "#" + device.instanceId +
+                kDeviceClassSuffix;
+  device.address = state_->nextAddress++;
+  char driver[64];
+  std::snprintf(driver, sizeof driver, "%s\\%04d", kUsbClassGuid, state_->nextDriverIndex++);
+  device.driverKey = driver;
+  device.plugCount = spec.present ? 1 : 0;
+
+  const int depth = hub ? hub->depth : 0;
+  const std::string enumKey = kEnumUsb + VidPidKey(spec.vid, spec.pid) + "\\" + device.instanceId;
+  std::optional<std::string> prefix;
+  const bool storage = spec.kind == UsbDeviceKind::kCdRom || spec.kind == UsbDeviceKind::kDisk;
+  if (spec.kind == UsbDeviceKind::kPrinter || (storage && !bySerial)) {
+    prefix = Hashed(6 + depth, "device:" + enumKey);
+  }
+  DeviceKeys keys{registry_, device.spec, enumKey, device.instanceId, prefix, depth};
+  std::string driverDesc = spec.description;
+  switch (spec.kind) {
+    case UsbDeviceKind::kAutoloader:
+      keys.Autoloader();
+      break;
+    case UsbDeviceKind::kPrinter:
+      keys.Printer();
+      driverDesc = "USB Printing Support";
+      break;
+    case UsbDeviceKind::kCdRom:
+    case UsbDeviceKind::kDisk:
+      keys.Storage(spec.kind == UsbDeviceKind::kCdRom);
+      driverDesc = "USB Mass Storage Device";
+      break;
+    case UsbDeviceKind::kOther:
+      keys.Other();
+      break;
+  }
+  registry_.SetString(enumKey, "Driver", device.driverKey);
+  registry_.SetString(kClassKey + device.driverKey, "DriverDesc", driverDesc);
+
+  const char letter = device.spec.letter;
+  if (storage && letter >= 'A' && letter <= 'Z') {
+    State::Drive drive;
+    drive.device = id;
+    drive.type = spec.kind == UsbDeviceKind::kCdRom ? kDriveCdrom : kDriveRemovable;
+    state_->drives[static_cast<std::size_t>(letter - 'A')] = std::move(drive);
+  }
+  state_->devices.push_back(std::move(device));
+  return id;
+}
+
+std::string SimUsb::HubInstanceId(int hub) const {
+  std::lock_guard lock(state_->mutex);
+  return state_->hubs.at(static_cast<std::size_t>(hub)).instanceId;
+}
+
+std::optional<std::string> SimUsb::HubPrefix(int hub) const {
+  std::lock_guard lock(state_->mutex);
+  return state_->hubs.at(static_cast<std::size_t>(hub)).prefix;
+}
+
+std::string SimUsb::HubInterfacePath(int hub) const {
+  std::lock_guard lock(state_->mutex);
+  return state_->hubs.at(static_cast<std::size_t>(hub)).path;
+}
+
+std::string SimUsb::DeviceInstanceId(int device) const {
+  std::lock_guard lock(state_->mutex);
+  return state_->devices.at(static_cast<std::size_t>(device)).instanceId;
+}
+
+std::string SimUsb::DeviceInterfacePath(int device) const {
+  std::lock_guard lock(state_->mutex);
+  return state_->devices.at(static_cast<std::size_t>(device)).path;
+}
+
+int SimUsb::HubCount() const {
+  std::lock_guard lock(state_->mutex);
+  return static_cast<int>(state_->hubs.size());
+}
+
+int SimUsb::DeviceCount() const {
+  std::lock_guard lock(state_->mutex);
+  return static_cast<int>(state_->devices.size());
+}
+
+// --- Plugging ------------------------------------------------------------------------------------
+
+void SimUsb::Unplug(int device) {
+  SetPresence(device, false);
+}
+
+void SimUsb::Plug(int device) {
+  SetPresence(device, true);
+}
+
+void SimUsb::SetPresence(int device, bool present) {
+  std::shared_ptr<UsbFunction> function;
+  std::function<void(unsigned long)> sink;
+  {
+    std::lock_guard lock(state_->mutex);
+    if (device < 0 || device >= static_cast<int>(state_->devices.size())) return;
+    State::Device& d = state_->devices[static_cast<std::size_t>(device)];
+    if (d.spec.present == present) return;
+    d.spec.present = present;
+    if (present) ++d.plugCount;
+    function = d.function;
+    if (!state_->notifications.empty()) sink = state_->sink;
+  }
+  // Outside the lock: both may call back into the bus (a sink may dispatch the message at once).
+  if (function) function->Plugged(present);
+  if (sink) sink(present ? kDeviceArrival : kDeviceRemoveComplete);
+}
+
+bool SimUsb::IsPresent(int device) const {
+  std::lock_guard lock(state_->mutex);
+  return state_->DevicePresentLocked(device);
+}
+
+void SimUsb::SetDeviceChangeSink(std::function<void(unsigned long eventCode)> sink) {
+  std::lock_guard lock(state_->mutex);
+  state_->sink = std::move(sink);
+}
+
+bool SimUsb::NotificationRegistered() const {
+  std::lock_guard lock(state_->mutex);
+  return !state_->notifications.empty();
+}
+
+// --- Units and drives
+// ------------------------------------------------------------------------------
+
+void SimUsb::AttachFunction(int device, std::shared_ptr<UsbFunction> function) {
+  std::lock_guard lock(state_->mutex);
+  if (device < 0 || device >= static_cast<int>(state_->devices.size())) return;
+  state_->devices[static_cast<std::size_t>(device)].function = std::move(function);
+}
+
+namespace {
+int LetterIndex(char letter) {
+  const int upper = std::toupper(static_cast<unsigned char>(letter));
+  return upper >= 'A' && upper <= 'Z' ? upper - 'A' : -1;
+}
+}  // namespace
+
+void SimUsb::SetTrayMover(char letter, TrayMover mover) {
+  std::lock_guard lock(state_->mutex);
+  const int index = LetterIndex(letter);
+  if (index < 0) return;
+  auto& drive = state_->drives[static_cast<std::size_t>(index)];
+  if (drive) drive->mover = std::move(mover);
+}
+
+bool SimUsb::TrayOpen(char letter) const {
+  std::lock_guard lock(state_->mutex);
+  const int index = LetterIndex(letter);
+  if (index < 0) return false;
+  const auto& drive = state_->drives[static_cast<std::size_t>(index)];
+  return drive && drive->trayOpen;
+}
+
+std::vector<ScsiRecord> SimUsb::ScsiRequests(char letter) const {
+  std::lock_guard lock(state_->mutex);
+  const int index = LetterIndex(letter);
+  if (index < 0) return {};
+  const auto& drive = state_->drives[static_cast<std::size_t>(index)];
+  return drive ? drive->requests : std::vector<ScsiRecord>{};
+}
+
+std::shared_ptr<DeviceFileProvider> SimUsb::FileProvider() const {
+  return MakeBusFileProvider(state_);
+}
+
+// --- SetupDi
+// ---------------------------------------------------------------------------------------
+
+Handle SimUsb::SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t flags) {
+  std::lock_guard lock(state_->mutex);
+  State::InterfaceSet set;
+  set.interfaceClass = interfaceClass;
+  // Without DIGCF_DEVICEINTERFACE the GUID names a setup class, which has no interfaces here.
+  if ((flags & kDigcfDeviceInterface) != 0) {
+    const bool presentOnly = (flags & kDigcfPresent) != 0;
+    if (interfaceClass == kUsbHubInterfaceClass) {
+      for (const auto& hub : state_->hubs) set.paths.push_back(hub.path);
+    } else if (interfaceClass == kUsbDeviceInterfaceClass) {
+      // External hubs are USB devices too; root hubs are not.
+      for (const auto& hub : state_->hubs) {
+        if (hub.spec.parent < 0) continue;
+        const std::size_t stem = hub.path.size() - std::strlen(kHubClassSuffix);
+        set.paths.push_back(hub.path.substr(0, stem) + kDeviceClassSuffix);
+      }
+      for (const auto& device : state_->devices) {
+        if (device.spec.present || !presentOnly) set.paths.push_back(device.path);
+      }
+    }
+  }
+  const Handle handle = state_->nextSet;
+  state_->nextSet += 4;
+  state_->sets.emplace(handle, std::move(set));
+  return handle;
+}
+
+bool SimUsb::SetupDiEnumDeviceInterfaces(Handle set, const Guid& interfaceClass,
+                                         std::uint32_t index, DeviceInterfaceData* data) {
+  std::lock_guard lock(state_->mutex);
+  const auto it = state_->sets.find(set);
+  if (it == state_->sets.end() || data == nullptr) return false;
+  if (!(it->second.interfaceClass == interfaceClass) || index >= it->second.paths.size())
+    return false;
+  data->interfaceClass = interfaceClass;
+  data->flags = 1;  // SPINT_ACTIVE
+  data->index = index;
+  return true;
+}
+
+bool SimUsb::SetupDiGetDeviceInterfaceDetailA(Handle set, const DeviceInterfaceData& data,
+                                              char* path, std::uint32_t size,
+                                              std::uint32_t* required) {
+  std::lock_guard lock(state_->mutex);
+  const auto it = state_->sets.find(set);
+  if (it == state_->sets.end() || data.index >= it->second.paths.size()) return false;
+  const std::string& found = it->second.paths[data.index];
+  const auto needed = static_cast<std::uint32_t>(found.size() + 1);
+  if (required != nullptr) *required = needed;
+  if (path == nullptr || size < needed) return false;
+  std::memcpy(path, found.c_str(), needed);
+  return true;
+}
+
+bool SimUsb::SetupDiDestroyDeviceInfoList(Handle set) {
+  std::lock_guard lock(state_->mutex);
+  return state_->sets.erase(set) == 1;
+}
+
+// --- Logical drives
+// --------------------------------------------------------------------------------
+
+std::uint32_t SimUsb::GetLogicalDrives() const {
+  std::lock_guard lock(state_->mutex);
+  std::uint32_t mask = 0;
+  for (int i = 0; i < 26; ++i) {
+    if (state_->MountedDriveLocked(i) != nullptr) mask |= 1u << i;
+  }
+  return mask;
+}
+
+std::uint32_t SimUsb::GetLogicalDriveStringsA(std::uint32_t size, char* buffer) const {
+  const std::uint32_t mask = GetLogicalDrives();
+  std::string roots;
+  for (int i = 0; i < 26; ++i) {
+    if ((mask & (1u << i)) == 0) continue;
+    roots += static_cast<char>('A' + i);
+    roots += ":\\";
+    roots += '\0';
+  }
+  const auto length = static_cast<std::uint32_t>(roots.size());
+  if (buffer == nullptr || size < length + 1) return length + 1;
+  std::memcpy(buffer, roots.data(), length);
+  buffer[length] = '\0';
+  return length;
+}
+
+std::uint32_t SimUsb::GetDriveTypeA(const char* root) const {
+  if (root == nullptr || root[0] == '\0' || root[1] != ':') return kDriveNoRootDir;
+  std::lock_guard lock(state_->mutex);
+  const State::Drive* drive = state_->MountedDriveLocked(LetterIndex(root[0]));
+  return drive ? drive->type : kDriveNoRootDir;
+}
+
+// --- Device notification
+// ---------------------------------------------------------------------------
+
+Handle SimUsb::RegisterDeviceNotificationA(Handle recipient,
+                                           const DevBroadcastDeviceInterface& filter,
+                                           std::uint32_t flags) {
+  if (filter.size != sizeof(DevBroadcastDeviceInterface) ||
+      filter.deviceType != kDbtDevtypDeviceInterface || flags != kDeviceNotifyWindowHandle ||
+      recipient == 0) {
+    return 0;
+  }
+  std::lock_guard lock(state_->mutex);
+  const Handle handle = state_->nextNotification;
+  state_->nextNotification += 4;
+  state_->notifications.emplace(handle, recipient);
+  return handle;
+}
+
+bool SimUsb::UnregisterDeviceNotification(Handle notification) {
+  std::lock_guard lock(state_->mutex);
+  return state_->notifications.erase(notification) == 1;
+}
+
+std::size_t SimUsb::OpenSetCount() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->sets.size() + state_->notifications.size();
+}
+
+}  // namespace platform::sim

@@ -1,0 +1,91 @@
+// Inside the simulated USB bus: the state SimUsb shares with the files opened on it (hubs,
+// drives, pipes). Only SimUsb*.cpp include this; the lock guards every field.
+#pragma once
+
+#include <array>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/sim/SimUsb.h"
+
+namespace platform::sim {
+
+struct SimUsb::State {
+  struct Hub {
+    UsbHubSpec spec;
+    int depth = 0;
+    std::string instanceId;
+    std::optional<std::string> prefix;
+    std::string path;  // hub interface path, lower case
+    std::string driverKey;
+    int address = 0;
+  };
+  struct Device {
+    UsbDeviceSpec spec;
+    std::string instanceId;  // lower case
+    std::string path;        // USB device interface path, lower case
+    std::string driverKey;
+    int address = 0;
+    unsigned plugCount = 0;  // grows at every plug-in: handles from before are dead
+    std::shared_ptr<UsbFunction> function;
+  };
+  struct Drive {
+    int device = -1;  // -1: the host's own fixed disk
+    std::uint32_t type = kDriveFixed;
+    bool trayOpen = false;
+    bool locked = false;  // PREVENT ALLOW MEDIUM REMOVAL with the prevent bit
+    TrayMover mover;
+    std::vector<ScsiRecord> requests;
+  };
+  struct InterfaceSet {
+    Guid interfaceClass;
+    std::vector<std::string> paths;
+  };
+
+  mutable std::mutex mutex;
+  std::vector<Hub> hubs;
+  std::vector<Device> devices;
+  std::array<std::optional<Drive>, 26> drives;
+  std::map<Handle, InterfaceSet> sets;
+  Handle nextSet = 0x50000000;
+  std::map<Handle, Handle> notifications;  // handle -> recipient
+  Handle nextNotification = 0x60000000;
+  std::function<void(unsigned long)> sink;
+  int nextAddress = 1;
+  int nextDriverIndex = 0;
+
+  bool DevicePresentLocked(int device) const {
+    return device >= 0 && device < static_cast<int>(devices.size()) &&
+           devices[static_cast<std::size_t>(device)].spec.present;
+  }
+  // The drive at letter index 0..25 while it is mounted.
+  Drive* MountedDriveLocked(int letterIndex) {
+    if (letterIndex < 0 || letterIndex >= 26) return nullptr;
+    auto& drive = drives[static_cast<std::size_t>(letterIndex)];
+    if (!drive) return nullptr;
+    if (drive->device >= 0 && !DevicePresentLocked(drive->device)) return nullptr;
+    return &*drive;
+  }
+  // What is plugged into a hub's port now: a present device, or a hub.
+  const Device* DeviceAtLocked(int hub, int port) const {
+    for (const Device& d : devices) {
+      if (d.spec.hub == hub && d.spec.port == port && d.spec.present) return &d;
+    }
+    return nullptr;
+  }
+  const Hub* HubAtLocked(int hub, int port) const {
+    for (const Hub& h : hubs) {
+      if (h.spec.parent == hub && h.spec.parentPort == port) return &h;
+    }
+    return nullptr;
+  }
+};
+
+// Opens the files of the bus (SimUsbFiles.cpp).
+std::shared_ptr<DeviceFileProvider> MakeBusFileProvider(std::shared_ptr<SimUsb::State> state);
+
+}  // namespace platform::sim
