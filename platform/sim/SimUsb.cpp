@@ -114,7 +114,7 @@ int SimUsb::AddHub(const UsbHubSpec& spec) {
   } else {
     const auto& parent = state_->hubs[static_cast<std::size_t>(spec.parent)];
     hub.instanceId =
-        Lower(parent.prefix.value_or("NoPointNextId") + "&" + std::to_string(spec.parentPort));
+        parent.prefix.value_or("NoPointNextId") + "&" + std::to_string(spec.parentPort);
     enumName = VidPidKey(kHubVid, kHubPid);
   }
   hub.path = "\\\\?\\usb#" + Lower(enumName) + "#" + hub.instanceId + kHubClassSuffix;

@@ -1,0 +1,117 @@
+// The bench's topology as the sim's USB bus.
+#include "platform/sim/SimUsbBench.h"
+
+#include <vector>
+
+#include "platform/sim/bench/BenchTopology.h"
+
+namespace platform::sim {
+namespace {
+
+UsbDeviceKind KindOf(DeviceKind kind) {
+  switch (kind) {
+    case DeviceKind::kAutoloader:
+      return UsbDeviceKind::kAutoloader;
+    case DeviceKind::kPrinter:
+      return UsbDeviceKind::kPrinter;
+    case DeviceKind::kCdRom:
+      return UsbDeviceKind::kCdRom;
+    case DeviceKind::kDisk:
+      return UsbDeviceKind::kDisk;
+    case DeviceKind::kOther:
+      break;
+  }
+  return UsbDeviceKind::kOther;
+}
+
+// True when the hub hangs, directly or further down, on a USB 3.0 root hub.
+bool BelowUsb3Root(const BenchModel& bench, int hub) {
+  for (int depth = 0; hub >= 0 && depth < 64; ++depth) {
+    const BenchHub& h = bench.hubs[static_cast<std::size_t>(hub)];
+    if (h.parent.empty()) return h.kind == HubKind::kRootHub30;
+    hub = HubIndex(bench, h.parent);
+  }
+  return false;
+}
+
+// Bench hub indices, parents before their children (the bench order where it allows).
+std::vector<int> HubOrder(const BenchModel& bench) {
+  std::vector<int> order;
+  std::vector<bool> placed(bench.hubs.size(), false);
+  while (order.size() < bench.hubs.size()) {
+    const std::size_t before = order.size();
+    for (std::size_t i = 0; i < bench.hubs.size(); ++i) {
+      if (placed[i]) continue;
+      const int parent = HubIndex(bench, bench.hubs[i].parent);
+      if (parent >= 0 && !placed[static_cast<std::size_t>(parent)]) continue;
+      placed[i] = true;
+      order.push_back(static_cast<int>(i));
+    }
+    if (order.size() == before) break;  // a loop: the loader rejects such benches
+  }
+  return order;
+}
+
+std::vector<int> AddHubs(SimUsb& usb, const BenchModel& bench) {
+  std::vector<int> busHub(bench.hubs.size(), -1);
+  for (int i : HubOrder(bench)) {
+    const BenchHub& h = bench.hubs[static_cast<std::size_t>(i)];
+    UsbHubSpec spec;
+    const int parent = HubIndex(bench, h.parent);
+    spec.parent = parent >= 0 ? busHub[static_cast<std::size_t>(parent)] : -1;
+    spec.parentPort = h.parentPort;
+    spec.ports = h.ports;
+    spec.usb30 = BelowUsb3Root(bench, i);
+    spec.name = h.id;
+    if (h.prefixMode == PrefixMode::kGiven) spec.prefix = h.prefix;
+    spec.noPrefix = h.prefixMode == PrefixMode::kMissing;
+    busHub[static_cast<std::size_t>(i)] = usb.AddHub(spec);
+  }
+  return busHub;
+}
+
+void AddDevices(SimUsb& usb, const BenchModel& bench, const std::vector<int>& busHub) {
+  for (const BenchDevice& d : bench.devices) {
+    UsbDeviceSpec spec;
+    spec.kind = KindOf(d.kind);
+    const int hub = HubIndex(bench, d.hub);
+    spec.hub = hub >= 0 ? busHub[static_cast<std::size_t>(hub)] : 0;
+    spec.port = d.port;
+    spec.vid = d.vid;
+    spec.pid = d.pid;
+    const bool storage = spec.kind == UsbDeviceKind::kCdRom || spec.kind == UsbDeviceKind::kDisk;
+    spec.bcdUsb = storage && BelowUsb3Root(bench, hub) ? 0x0300 : 0x0200;
+    spec.serial = d.serial;
+    spec.description = d.description;
+    spec.hasQueue = d.hasQueue;
+    spec.letter = d.letter;
+    spec.present = d.present;
+    usb.AddDevice(spec);
+  }
+}
+
+}  // namespace
+
+void AttachBenchUsb(SimPlatform& platform, std::shared_ptr<SimBench> bench) {
+  SimUsb& usb = platform.Usb();
+  const BenchModel& model = bench->Model();
+  AddDevices(usb, model, AddHubs(usb, model));
+  for (const BenchDevice& d : model.devices) {
+    if (d.letter == 0) continue;
+    const char letter = d.letter;
+    usb.SetTrayMover(letter, [bench, letter](bool open) {
+      SimDrive* drive = bench->Drive(letter);
+      return drive != nullptr && drive->SetTray(open);
+    });
+  }
+  SimUsb* bus = &usb;
+  bench->SetOnDeviceChange([bus](const SimDeviceChange& change) {
+    if (change.arrived) {
+      bus->Plug(change.device);
+    } else {
+      bus->Unplug(change.device);
+    }
+  });
+}
+
+}  // namespace platform::sim
