@@ -9,6 +9,13 @@ namespace {
 
 using DiscoveryTest = DiscoveryFixture;
 
+// A bench with a PC root hub of 8 ports and the hubs, units and other devices given (JSON).
+std::string Bench(const std::string& hubs, const std::string& units,
+                  const std::string& devices = "") {
+  return R"({"hubs": [{"id": "pc", "ports": 8})" + (hubs.empty() ? "" : ", " + hubs) +
+         R"(], "units": [)" + units + R"(], "devices": [)" + devices + "]}";
+}
+
 TEST_F(DiscoveryTest, DemoBenchListsEveryUnitWithItsPartsInDiscoveryOrder) {
   UseBench(platform::sim::DemoBenchText());
   StartProgram();
@@ -38,6 +45,258 @@ TEST_F(DiscoveryTest, DemoBenchListsEveryUnitWithItsPartsInDiscoveryOrder) {
   }
   EXPECT_EQ(SelectedDevice, &Entry(0));
   EXPECT_TRUE(form().Button1.Enabled());
+}
+
+// --- Naming --------------------------------------------------------------------------------------
+
+struct NamingCase {
+  const char* unit;
+  bool withoutDeviceDesc;
+  const char* shown;
+};
+
+class NamingTest : public DiscoveryFixture, public ::testing::WithParamInterface<NamingCase> {};
+
+TEST_P(NamingTest, ComboShowsTheModelNameAndTheThirdIdentificationField) {
+  const NamingCase& c = GetParam();
+  UseBench(Bench(R"({"id": "box", "parent": "pc", "port": 1})",
+                 std::string(R"({"hub": "box", "port": 1, )") + c.unit + "}"));
+  if (c.withoutDeviceDesc) {
+    const std::string key = "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1723&PID_0903\\" +
+                            sim_.Usb().DeviceInstanceId(LinkDevice(0));
+    ASSERT_TRUE(sim_.Registry().DeleteValue(key, "DeviceDesc"));
+  }
+  StartProgram();
+  EXPECT_EQ(ComboItems(), std::vector<std::string>{c.shown});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Identification, NamingTest,
+    ::testing::Values(
+        NamingCase{R"("model": "TM36K", "firmware": "RM82C V9", "serial": "K7")", false,
+                   "[0] TM36K (K7)"},
+        NamingCase{R"("model": "TM36K", "serial": "K7", "faults": [{"kind": "reply",
+                       "command": "AT+?", "chunks": ["RM83P V1", "S0", "P7", "OK AT+O"]}])",
+                   false, "[0] TM36P (P7)"},  // the identification decides, not the model
+        NamingCase{R"("model": "TM36K", "serial": null)", false, "[0] TM36K"},
+        NamingCase{R"("model": "ZP61", "description": "Disc Robot", "serial": "Z1")", false,
+                   "[0] Disc Robot (Z1)"},
+        NamingCase{R"("model": "ZP61", "serial": "Z1")", true, "[0] NoDeviceDesc (Z1)"}));
+
+// --- Relations ----------------------------------------------------------------------------------
+
+TEST_F(DiscoveryTest, TwoPrintersOnATm36HubLeaveItWithoutAPrinter) {
+  UseBench(Bench(R"({"id": "box", "parent": "pc", "port": 1})",
+                 R"({"model": "TM36K", "hub": "box", "port": 1,
+                     "printer": {"port": 3, "queue": "Disc Printer"}})",
+                 R"({"kind": "printer", "hub": "box", "port": 4, "queue": "Office",
+                     "present": false})"));
+  StartProgram();
+  EXPECT_EQ(Entry(0).GetPrinterName(), "Disc Printer");
+  EXPECT_EQ(Entry(0).Claim1Flag.load(), kFlagOpen);
+
+  bench->Plug(static_cast<int>(bench->Model().devices.size()) - 1);  // the office printer
+  DeliverMessages();
+  EXPECT_EQ(Entry(0).PrinterCount.load(), 2);
+  EXPECT_EQ(Entry(0).GetPrinterName(), "");
+  EXPECT_EQ(Entry(0).PrinterPort.load(), 0);
+  EXPECT_EQ(Entry(0).Claim1Flag.load(), kFlagClosed);
+  EXPECT_EQ(Entry(0).Link1Flag.load(), kFlagOpen);
+}
+
+TEST_F(DiscoveryTest, AutoloaderOnAHigherPortStillLeadsItsHubNodeAndGetsThePrinter) {
+  UseBench(Bench(R"({"id": "box", "parent": "pc", "port": 1})",
+                 R"({"model": "TM36K", "hub": "box", "port": 4,
+                     "printer": {"port": 1, "queue": "Disc Printer"}})"));
+  StartProgram();
+  ASSERT_EQ(HubNodeCount(), 1);
+  ASSERT_TRUE(SelectHubNode(0));
+  PortInfo first, second;
+  ASSERT_TRUE(GetPortEntry(0, first));
+  ASSERT_TRUE(GetPortEntry(1, second));
+  EXPECT_EQ(first.PortKind, 'A');
+  EXPECT_EQ(first.PortNumber, 4);
+  EXPECT_EQ(second.PortKind, 'P');
+  EXPECT_EQ(Entry(0).GetPrinterName(), "Disc Printer");
+  EXPECT_EQ(Entry(0).PrinterPort.load(), 1);
+}
+
+TEST_F(DiscoveryTest, FirstTwoDrivesMetOnAZpHubAreItsDrivesAndAThirdIsIgnored) {
+  UseBench(Bench(R"({"id": "box", "parent": "pc", "port": 1})",
+                 R"({"model": "ZP61", "hub": "box", "port": 1,
+                     "drives": [{"letter": "I", "port": 3}, {"letter": "J", "port": 4}]})",
+                 R"({"kind": "cdrom", "hub": "box", "port": 2, "letter": "Q"})"));
+  StartProgram();
+  EXPECT_EQ(Entry(0).DriveCount.load(), 2);
+  EXPECT_EQ(Entry(0).DriveLetter1.load(), 'Q');
+  EXPECT_EQ(Entry(0).DriveLetter2.load(), 'I');
+  ASSERT_TRUE(SelectHubNode(0));
+  PortInfo j;
+  ASSERT_TRUE(GetPortEntry(3, j));
+  EXPECT_EQ(j.PortLetter, 'J');
+  EXPECT_FALSE(j.PortOpen);
+}
+
+TEST_F(DiscoveryTest, ArrivalWithoutANewAutoloaderClaimsButLeavesTheListUnchanged) {
+  UseBench(Bench(
+      R"({"id": "box", "parent": "pc", "port": 1}, {"id": "box2", "parent": "pc", "port": 2})",
+      R"({"model": "ZP61", "hub": "box", "port": 1, "serial": "Z1",
+                     "drives": [{"letter": "I", "port": 2}, {"letter": "J", "port": 3, "present": false}]},
+                    {"model": "HV22", "hub": "box2", "port": 1, "serial": "H1", "present": false})"));
+  StartProgram();
+  EXPECT_EQ(Entry(0).DriveCount.load(), 1);
+
+  bench->Plug(DeviceAt('J'));
+  DeliverMessages();
+  EXPECT_FALSE(ListChanged);
+  EXPECT_EQ(Entry(0).DriveLetter2.load(), 'J');
+  EXPECT_EQ(ComboItems(), std::vector<std::string>{"[0] ZP61 (Z1)"});
+
+  bench->Plug(LinkDevice(1));
+  DeliverMessages();
+  EXPECT_TRUE(ListChanged);
+  EXPECT_EQ(ComboItems(), (std::vector<std::string>{"[0] ZP61 (Z1)", "[1] HV22 (H1)"}));
+}
+
+constexpr const char* kTm36pHubs =
+    R"({"id": "tp-box", "parent": "pc", "port": 1}, {"id": "tp-hv", "parent": "tp-box", "port": 2},
+       {"id": "tp-extra", "parent": "tp-box", "port": 4})";
+constexpr const char* kTm36p =
+    R"({"model": "TM36P", "serial": "P1", "hub": "tp-box", "port": 1,
+        "printer": {"port": 3, "queue": "Disc Printer"},
+        "hv22": {"hub": "tp-hv", "port": 1}, "drives": [{"letter": "E", "port": 2}]})";
+
+TEST_F(DiscoveryTest, SecondHv22BelowATm36pClosesItsLink2AndDrive) {
+  UseBench(Bench(kTm36pHubs, std::string(kTm36p) + R"(,
+      {"model": "HV22", "serial": "H2", "hub": "tp-extra", "port": 1, "present": false})"));
+  StartProgram();
+  EXPECT_EQ(Entry(0).Link2Flag.load(), kFlagOpen);
+  EXPECT_EQ(Entry(0).DriveLetter1.load(), 'E');
+
+  bench->Plug(LinkDevice(1));
+  DeliverMessages();
+  ASSERT_EQ(DeviceList.size(), 1u);  // the second HV22 is no autoloader of its own
+  EXPECT_EQ(Entry(0).HvCount.load(), 2);
+  EXPECT_EQ(Entry(0).Link2Flag.load(), kFlagClosed);
+  EXPECT_EQ(Entry(0).Link2Read.load(), platform::kInvalidHandle);
+  EXPECT_EQ(Entry(0).HvPort.load(), 0);
+  EXPECT_EQ(Entry(0).DriveCount.load(), 0);
+  EXPECT_EQ(Entry(0).DriveLetter1.load(), 0);
+
+  // The released HV22 part leaves: nothing is marked departed any more.
+  bench->Unplug(LinkDevice(0, 2));
+  DeliverMessages();
+  EXPECT_EQ(Entry(0).Link2Flag.load(), kFlagClosed);
+  EXPECT_EQ(Entry(0).Link1Flag.load(), kFlagOpen);
+}
+
+TEST_F(DiscoveryTest, Hv22BelowATm36kIsAnAutoloaderOfItsOwn) {
+  UseBench(Bench(R"({"id": "tk-box", "parent": "pc", "port": 1},
+                    {"id": "tk-sub", "parent": "tk-box", "port": 2})",
+                 R"({"model": "TM36K", "serial": "K1", "hub": "tk-box", "port": 1},
+                    {"model": "HV22", "serial": "H1", "hub": "tk-sub", "port": 1})"));
+  StartProgram();
+  EXPECT_EQ(ComboItems(), (std::vector<std::string>{"[0] TM36K (K1)", "[1] HV22 (H1)"}));
+  EXPECT_EQ(Entry(0).Link2Flag.load(), kFlagClosed);
+}
+
+TEST_F(DiscoveryTest, AutoloaderOnAHubBelowAZpsHubGetsNoEntry) {
+  UseBench(Bench(R"({"id": "zp-box", "parent": "pc", "port": 1},
+                    {"id": "zp-sub", "parent": "zp-box", "port": 4})",
+                 R"({"model": "ZP61", "serial": "Z1", "hub": "zp-box", "port": 1},
+                    {"model": "HV22", "serial": "H1", "hub": "zp-sub", "port": 1})"));
+  StartProgram();
+  EXPECT_EQ(ComboItems(), std::vector<std::string>{"[0] ZP61 (Z1)"});
+}
+
+TEST_F(DiscoveryTest, Lq40ThatNeverIdentifiesGetsNoEntryAndIsAskedAgainLater) {
+  UseBench(
+      Bench(R"({"id": "lq", "parent": "pc", "port": 1}, {"id": "zp", "parent": "pc", "port": 2})",
+            R"({"model": "LQ40", "serial": "L1", "hub": "lq", "port": 1,
+                     "faults": [{"kind": "reply", "command": "LQ40_CMD[1]", "times": 0,
+                                 "chunks": ["LQ40", "V1", "OK AT+O"]}]},
+                    {"model": "ZP61", "serial": "Z1", "hub": "zp", "port": 1},
+                    {"model": "HV22", "serial": "H1", "hub": "zp", "port": 3, "present": false})"));
+  StartProgram();
+  EXPECT_EQ(ComboItems(), std::vector<std::string>{"[0] ZP61 (Z1)"});
+  const std::size_t asked = bench->CommandLog(0).size();
+  EXPECT_GT(asked, 0u);
+
+  bench->Plug(LinkDevice(2));  // any arrival
+  DeliverMessages();
+  EXPECT_GT(bench->CommandLog(0).size(), asked);
+  EXPECT_EQ(DeviceList.size(), 1u);
+}
+
+// --- Removals ----------------------------------------------------------------------------------
+
+constexpr const char* kTwoUnits =
+    R"({"model": "ZP61", "serial": "Z1", "hub": "box", "port": 1,
+        "drives": [{"letter": "I", "port": 2}, {"letter": "J", "port": 3}]},
+       {"model": "TM36K", "serial": "K1", "hub": "box2", "port": 1,
+        "printer": {"port": 2, "queue": "Disc Printer"}})";
+constexpr const char* kTwoBoxes =
+    R"({"id": "box", "parent": "pc", "port": 1}, {"id": "box2", "parent": "pc", "port": 2})";
+
+TEST_F(DiscoveryTest, RemovedPrinterIsClearedAndClaimedAgainWhenBack) {
+  UseBench(Bench(kTwoBoxes, kTwoUnits));
+  StartProgram();
+  const int printer = bench->Model().units[1].printer;
+  bench->Unplug(printer);
+  DeliverMessages();
+  EXPECT_EQ(Entry(1).GetPrinterName(), "");
+  EXPECT_EQ(Entry(1).PrinterPort.load(), 0);
+  EXPECT_EQ(Entry(1).Claim1Flag.load(), kFlagClosed);
+  EXPECT_EQ(Entry(1).Link1Flag.load(), kFlagOpen);
+  EXPECT_EQ(ComboItems().size(), 2u);
+
+  bench->Plug(printer);
+  DeliverMessages();
+  EXPECT_EQ(Entry(1).GetPrinterName(), "Disc Printer");
+}
+
+TEST_F(DiscoveryTest, RemovedDriveLeavesTheUnitWithOneDriveAndNoTrayHandle) {
+  UseBench(Bench(kTwoBoxes, kTwoUnits));
+  StartProgram();
+  EXPECT_TRUE(MoveDriveTray('J', true));
+  bench->Unplug(DeviceAt('J'));
+  DeliverMessages();
+  EXPECT_EQ(Entry(0).DriveCount.load(), 1);
+  EXPECT_EQ(Entry(0).DriveLetter1.load(), 'I');
+  EXPECT_EQ(Entry(0).DriveLetter2.load(), 0);
+  EXPECT_EQ(DriveHandles['J' - 'A'].load(), platform::kInvalidHandle);
+  EXPECT_FALSE(MoveDriveTray('J', false));
+}
+
+TEST_F(DiscoveryTest, UnitRemovedWhileIdleLeavesTheList) {
+  UseBench(Bench(kTwoBoxes, kTwoUnits));
+  StartProgram();
+  for (int d : {LinkDevice(0), DeviceAt('I'), DeviceAt('J')}) bench->Unplug(d);
+  DeliverMessages();
+  EXPECT_EQ(ComboItems(), std::vector<std::string>{"[0] TM36K (K1)"});
+  EXPECT_EQ(SelectedDevice, &Entry(0));
+  EXPECT_EQ(HubNodeCount(), 1);
+}
+
+TEST_F(DiscoveryTest, UnitRemovedDuringItsRunLeavesTheListButNotTheWorker) {
+  UseBench(Bench(kTwoBoxes, kTwoUnits));
+  StartProgram();
+  std::string seenModel;
+  handlers[0] = [&](ScriptedWorker& w) {
+    bench->UnplugUnit(0);  // from the worker's thread, as a scripted unplug fires
+    // The removal reaches the window as a message; the worker goes on until the link closes.
+    for (int i = 0; i < 1000 && w.Device()->Link1Flag.load() == kFlagOpen; ++i) {
+      platform::PauseOn(PauseEvent, 10);
+    }
+    seenModel = w.Device()->ModelName;
+    RunActive = false;
+  };
+  for (int d : {DeviceAt('I'), DeviceAt('J')}) bench->Unplug(d);
+  DeliverMessages();
+  RunToEnd();
+  EXPECT_EQ(seenModel, "ZP61 (Z1)");
+  EXPECT_EQ(ComboItems(), std::vector<std::string>{"[0] TM36K (K1)"});
+  EXPECT_EQ(SelectedDevice, &Entry(0));
 }
 
 }  // namespace
