@@ -16,7 +16,9 @@ WorkerFactory& Factory() {
 
 }  // namespace
 
-TSequenceThread::TSequenceThread(DeviceEntry* device) : TestedDevice(device) { RunActive = true; }
+TSequenceThread::TSequenceThread(DeviceEntry* device) : TestedDevice(device) {
+  RunActive = true;
+}
 
 TSequenceThread::~TSequenceThread() {
   terminated_ = true;
@@ -56,4 +58,6 @@ std::unique_ptr<SequenceWorker> CreateSequenceWorker(WorkerClass kind, DeviceEnt
   return CreateFamilyWorker(kind, entry);
 }
 
-void SetWorkerFactory(WorkerFactory factory) { Factory() = std::move(factory); }
+void SetWorkerFactory(WorkerFactory factory) {
+  Factory() = std::move(factory);
+}

@@ -47,6 +47,9 @@ class TSequenceThread : public SequenceWorker {
 
   // A prompt owned by the main window, caption "Error"; blocks this thread until answered.
   int Prompt(const std::string& text, unsigned flags);
+  // True once shut-down has asked the worker to stop: a handler that polls within one cycle
+  // checks it between its polls.
+  bool Terminated() const { return terminated_; }
 
   DeviceEntry* TestedDevice;
   int PromptAnswer = 0;

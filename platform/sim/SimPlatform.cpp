@@ -307,6 +307,22 @@ std::span<const std::uint8_t> SimPlatform::LoadItemResource(const char* name) {
   return FindItemResource(name);
 }
 
+void SimPlatform::SetPrintSink(std::function<bool(const std::string& queue)> sink) {
+  std::lock_guard lock(mutex_);
+  printSink_ = std::move(sink);
+}
+
+bool SimPlatform::PrintEmptyDocument(const char* queueName) {
+  if (queueName == nullptr) return false;
+  std::function<bool(const std::string&)> sink;
+  {
+    std::lock_guard lock(mutex_);
+    sink = printSink_;
+  }
+  // Outside the lock: the bench takes its own lock and may call back into the platform's clock.
+  return sink ? sink(queueName) : false;
+}
+
 Handle SimPlatform::SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t flags) {
   return usb_.SetupDiGetClassDevsA(interfaceClass, flags);
 }

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <variant>
 #include <vector>
 
@@ -47,6 +49,10 @@ class SimPlatform : public Platform {
                        void* out, std::uint32_t outSize, std::uint32_t* returned) override;
   // Events and files open now (leak checks in tests).
   std::size_t OpenHandleCount() const;
+  // Where PrintEmptyDocument sends its job: the bench's printers (the one with that queue takes
+  // the job and ejects its unit's tray) answer whether the queue exists. Without a sink every
+  // job fails, as on a machine without that queue. Called on the printing thread. Any thread.
+  void SetPrintSink(std::function<bool(const std::string& queue)> sink);
 
   // --- Platform ----------------------------------------------------------------------------
   LocalTime GetLocalTime() override;
@@ -64,6 +70,7 @@ class SimPlatform : public Platform {
   bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) override;
   bool WriteFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) override;
   std::span<const std::uint8_t> LoadItemResource(const char* name) override;
+  bool PrintEmptyDocument(const char* queueName) override;
   // USB interfaces, logical drives and notifications: answered by Usb().
   Handle SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t flags) override;
   bool SetupDiEnumDeviceInterfaces(Handle set, const Guid& interfaceClass, std::uint32_t index,
@@ -97,6 +104,7 @@ class SimPlatform : public Platform {
   Handle nextHandle_;
   std::vector<std::shared_ptr<DeviceFileProvider>> providers_;
   std::optional<MemoryStatus> memoryOverride_;
+  std::function<bool(const std::string&)> printSink_;
 };
 
 }  // namespace platform::sim

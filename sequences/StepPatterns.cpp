@@ -1,0 +1,125 @@
+// The step conventions shared by the families' handlers.
+#include "sequences/StepPatterns.h"
+
+#include "console/StepList.h"
+#include "console/TestLog.h"
+#include "console/Unit1.h"
+#include "ui/Toolkit.h"
+
+bool SensorReads(const std::string& reply, std::size_t index, char wanted, std::size_t closeIndex) {
+  if (reply.size() <= closeIndex || index >= reply.size()) return false;
+  return reply[kSensorOpenIndex] == '{' && reply[closeIndex] == '}' && reply[index] == wanted;
+}
+
+bool ReplyHas(const char* token) {
+  return LastReply.find(token) != std::string::npos;
+}
+
+void TStepThread::EndRun() {
+  RunActive = false;
+}
+
+bool TStepThread::Send(const CommandBlock& command, int link) {
+  if (SendCommand(command, link)) return true;
+  EndRun();
+  return false;
+}
+
+int TStepThread::Ask(const std::string& text, unsigned flags) {
+  const int answer = Prompt(text, flags);
+  if (answer == ui::kIdCancel) EndRun();
+  return answer;
+}
+
+int TStepThread::FailAndAsk(int row, const std::string& message, unsigned flags) {
+  StepFailed(row, message);
+  return Ask(message, flags);
+}
+
+StepResult TStepThread::AttemptMove(const MoveStep& step) {
+  if (step.begin) StepBegin(step.row);
+  bool sent = false;
+  if (!RetryPending) {
+    sent = Send(step.command, step.link);
+  } else {
+    // The operator is expected to have cleared the error: ask how the device stands first.
+    sent = Send(StatusQuery, step.link);
+    if (sent && step.commandAfterStatus && ReplyHas("AT+O")) sent = Send(step.command, step.link);
+  }
+  if (!sent) return StepResult::kEnded;
+  if (ReplyHas("AT+O") || (step.alsoPasses != nullptr && ReplyHas(step.alsoPasses))) {
+    return StepResult::kDone;
+  }
+  const bool deviceError = ReplyHas("AT+E");
+  StepFailed(step.row, step.message);
+  if (deviceError) RetryPending = true;
+  switch (Ask(step.message, ui::kMbIconError | ui::kMbRetryCancel)) {
+    case ui::kIdRetry:
+      return StepResult::kStay;
+    case ui::kIdCancel:
+      return StepResult::kEnded;
+    default:  // only a box that could not be shown answers otherwise
+      return StepResult::kDone;
+  }
+}
+
+void TStepThread::MoveStepTo(const MoveStep& step, int nextState) {
+  if (AttemptMove(step) != StepResult::kDone) return;
+  StepPassed(step.row, nullptr);
+  StepState = nextState;
+}
+
+PollResult TStepThread::PollSensor(const SensorWait& wait, int limit) {
+  StepBegin(wait.row);
+  if (!Send(AtC00, wait.link)) return PollResult::kEnded;
+  if (SensorReads(LastReply, wait.index, wait.wanted, wait.closeIndex)) return PollResult::kSeen;
+  if (limit == 0) return PollResult::kWaiting;
+  return ++RetryCount >= limit ? PollResult::kTimedOut : PollResult::kWaiting;
+}
+
+void TStepThread::AwaitOperatorStep(const SensorWait& wait, const char* message, int nextState) {
+  switch (PollSensor(wait, 0)) {
+    case PollResult::kSeen:
+      StepPassed(wait.row, nullptr);
+      StepState = nextState;
+      return;
+    case PollResult::kEnded:
+      return;
+    default:
+      break;
+  }
+  // After a prompt the operator gets a few cycles to act before being asked again.
+  if (RetryPending && RetryCount < kSilentPolls) {
+    ++RetryCount;
+    return;
+  }
+  StepFailed(wait.row, message);
+  RetryPending = true;
+  Ask(message, ui::kMbIconWarning | ui::kMbRetryCancel);
+}
+
+bool TStepThread::CheckDeviceStatus(const char* message, int row, int link) {
+  if (!Send(StatusQuery, link)) return false;
+  if (!ReplyHas("AT+E")) return true;
+  // Only a box that could not be shown answers other than OK; the step then goes on.
+  const int answer = FailAndAsk(row, message, ui::kMbIconError);
+  if (answer != ui::kIdOk && answer != ui::kIdCancel) return true;
+  EndRun();
+  return false;
+}
+
+bool TStepThread::ReadDeviceInformation(int link) {
+  if (!Send(AtI00, link) || !Send(AtC00, link)) return false;
+  WriteLogText(kEepromAnnouncement);
+  for (int i = 0; i < kEepromReadCount; ++i) {
+    if (!Send(MakeEepromRead(static_cast<std::uint8_t>(i * kEepromReadBytes)), link)) return false;
+  }
+  return true;
+}
+
+void TStepThread::DeviceInformationStep(const char* errorMessage, int nextState) {
+  StepBegin(0);
+  if (!CheckDeviceStatus(errorMessage) || !ReadDeviceInformation()) return;
+  StepPassed(0, nullptr);
+  StepState = nextState;
+}

@@ -1,0 +1,108 @@
+// The step conventions every family's handlers are built from: sending with the lost-link rule,
+// prompts, the move step, the sensor polls and the device information step. TStepThread owns
+// nothing beyond the runner frame; the run-state variables belong to the console.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "device/CommandLink.h"
+#include "sequences/Runner.h"
+
+// The sensor field of an AT+C00 reply: "{" at index 3, "}" at index 13 (TM36 and HV22, nine
+// sensor characters) or at index 20 (ZP family, sixteen).
+inline constexpr std::size_t kSensorOpenIndex = 3;
+inline constexpr std::size_t kSensorCloseIndex = 13;
+inline constexpr std::size_t kZpSensorCloseIndex = 20;
+
+// True when the reply has the braces of a sensor field closed at `closeIndex` and `wanted` at
+// `index`. A reply too short for the field fails the test.
+bool SensorReads(const std::string& reply, std::size_t index, char wanted,
+                 std::size_t closeIndex = kSensorCloseIndex);
+// True when LastReply contains the token.
+bool ReplyHas(const char* token);
+
+// After an operator prompt for missing discs or a full output, this many polls are silent.
+inline constexpr int kSilentPolls = 10;
+inline constexpr const char* kSupplyDiscsMessage = "Supply the loader mechanism with discs.";
+inline constexpr const char* kEepromAnnouncement = "Read EEPROM from 0 to 7F as total 128 bytes";
+
+// How one attempt of a step ended.
+enum class StepResult {
+  kDone,   // the step's test passed, or the operator let a failure go: mark it and move on
+  kStay,   // act again next cycle (Retry, or still waiting for a sensor)
+  kEnded,  // the run ends after this cycle (Cancel, or the link was lost)
+};
+
+// A step that sends one motion command and expects "AT+O".
+struct MoveStep {
+  int row = 0;  // the step-list row it reports on
+  CommandBlock command{};
+  const char* message = "";  // the failure's words, in the memo, log and box alike
+  int link = 1;
+  bool begin = true;                 // false: a hidden state, no heading of its own
+  const char* alsoPasses = nullptr;  // a reply token accepted like "AT+O" ("AT+S07")
+  bool commandAfterStatus = false;   // a retry after "AT+E" queries AT+? and, if that holds
+                                     // "AT+O", sends the command too (else only AT+?)
+};
+
+// A sensor to wait for: character `index` of the AT+C00 reply equal to `wanted`.
+struct SensorWait {
+  int row = 0;
+  std::size_t index = 0;
+  char wanted = '1';
+  int link = 1;
+  std::size_t closeIndex = kSensorCloseIndex;
+};
+
+enum class PollResult {
+  kSeen,      // the sensor shows the wanted state (nothing marked yet)
+  kWaiting,   // not yet; poll again next cycle
+  kTimedOut,  // the limit is reached: the caller fails the row and prompts
+  kEnded,     // the link was lost
+};
+
+// The runner frame with the step conventions. Handlers act only when StepState equals their
+// number; each method below works on the current attempt of the calling handler's step.
+class TStepThread : public TSequenceThread {
+ protected:
+  using TSequenceThread::TSequenceThread;
+
+  // Clears RunActive: the runner leaves its loop after this cycle.
+  void EndRun();
+  // SendCommand; when it fails (no device, link closed, no accepted reply) the run ends
+  // silently: no prompt, and the current row keeps whatever mark it had. False then.
+  bool Send(const CommandBlock& command, int link = 1);
+  // A prompt owned by the main window with caption "Error"; a Cancel answer ends the run.
+  // Returns the answer.
+  int Ask(const std::string& text, unsigned flags);
+  // StepFailed(row, message), then Ask with the same words.
+  int FailAndAsk(int row, const std::string& message, unsigned flags);
+
+  // One attempt of a move step: StepBegin (unless hidden); the command, or AT+? while
+  // RetryPending is set; "AT+O" (or alsoPasses) gives kDone. Otherwise the row fails, "AT+E"
+  // sets RetryPending, and a Retry/Cancel box decides: Retry kStay, Cancel kEnded, any other
+  // answer kDone. Marks nothing on kDone: the caller does.
+  StepResult AttemptMove(const MoveStep& step);
+  // The plain move step: on kDone StepPassed(row) and StepState = nextState.
+  void MoveStepTo(const MoveStep& step, int nextState);
+
+  // One poll of a sensor: StepBegin(row), AT+C00 on the link, and the sensor test. With a
+  // limit, RetryCount counts the misses and the limit-th gives kTimedOut (the caller's
+  // StepFailed restarts the count); a limit of 0 leaves RetryCount alone and never times out.
+  PollResult PollSensor(const SensorWait& wait, int limit);
+  // A step that waits for the operator (discs in the input bin): passes as soon as the sensor
+  // shows the wanted state; the first miss fails the row and asks with a warning Retry/Cancel
+  // box; after that box kSilentPolls misses pass without a prompt before it asks again.
+  void AwaitOperatorStep(const SensorWait& wait, const char* message, int nextState);
+
+  // The status query of a device information step: on "AT+E" StepFailed(row, message) and an
+  // OK-only error box, whose OK ends the run. False when the handler must stop (run ended).
+  bool CheckDeviceStatus(const char* message, int row = 0, int link = 1);
+  // AT+I00, AT+C00, the EEPROM announcement and the 16 reads of 8 bytes (the link layer logs
+  // each data chunk). False when the link was lost (the run ends).
+  bool ReadDeviceInformation(int link = 1);
+  // The whole "Get device information" step of the TM36 form on row 0: heading, status query
+  // (failing with errorMessage), information and EEPROM, passed, StepState = nextState.
+  void DeviceInformationStep(const char* errorMessage, int nextState);
+};
