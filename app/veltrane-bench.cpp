@@ -10,6 +10,7 @@
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "platform/sim/SimPlatform.h"
+#include "platform/sim/SimUsbBench.h"
 #include "platform/sim/bench/BenchLoader.h"
 #include "platform/sim/bench/BenchPipes.h"
 #include "platform/sim/bench/DemoBench.h"
@@ -85,9 +86,16 @@ static int Main(int argc, char** argv) {
   auto bench =
       std::make_shared<platform::sim::SimBench>(std::move(model), platform::sim::BenchClock(sim));
   platform::sim::AttachBench(sim, bench);
+  platform::sim::AttachBenchUsb(sim, bench);
   ui::headless::HeadlessToolkit toolkit(options.realTime ? ui::headless::TimerMode::kRealTime
                                                          : ui::headless::TimerMode::kImmediate);
   ui::SetToolkit(&toolkit);
+  // Plug and unplug on the bench reach the main window as WM_DEVICECHANGE, on the GUI thread.
+  sim.Usb().SetDeviceChangeSink([](unsigned long code) {
+    ui::TheToolkit().Post([code] {
+      if (Form1 != nullptr) Form1->Dispatch(ui::kWmDeviceChange, code, 0);
+    });
+  });
   toolkit.SetAnswers(answers);
 
   int status = 0;
@@ -119,6 +127,7 @@ static int Main(int argc, char** argv) {
     }
     form1->FormClose();
   }
+  sim.Usb().SetDeviceChangeSink(nullptr);
   ui::SetToolkit(nullptr);
   platform::SetPlatform(nullptr);
   return status;
