@@ -1,0 +1,154 @@
+// Drive trays and the drive-letter association: the SCSI requests a tray move sends, and how an
+// HV22 of product 0945 whose drive hangs elsewhere finds it by letter count or tray sensor.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "DiscoveryFixture.h"
+#include "device/CommandLink.h"
+#include "platform/DeviceControl.h"
+
+namespace {
+
+using DrivesTest = DiscoveryFixture;
+using Cdb = std::array<std::uint8_t, 6>;
+
+std::vector<Cdb> Cdbs(const std::vector<platform::sim::ScsiRecord>& requests) {
+  std::vector<Cdb> cdbs;
+  for (const auto& r : requests) {
+    Cdb cdb;
+    std::copy_n(r.header.begin() + platform::ScsiPassThroughLayout::kCdb, 6, cdb.begin());
+    cdbs.push_back(cdb);
+  }
+  return cdbs;
+}
+
+constexpr Cdb kAllowRemoval{0x1E, 0, 0, 0, 0, 0};
+constexpr Cdb kEject{0x1B, 1, 0, 0, 2, 0};
+constexpr Cdb kLoad{0x1B, 1, 0, 0, 3, 0};
+
+constexpr const char* kHv22WithDrive =
+    R"({"hubs": [{"id": "pc"}, {"id": "box", "parent": "pc", "port": 1}],
+  "units": [{"model": "HV22", "hub": "box", "port": 1, "drives": [{"letter": "E", "port": 2}]}]})";
+
+TEST_F(DrivesTest, OpeningATraySendsAllowRemovalThenEjectAndClosingSendsLoad) {
+  using S = platform::ScsiPassThroughLayout;
+  UseBench(kHv22WithDrive);
+  StartProgram();
+  EXPECT_TRUE(MoveDriveTray('E', true));
+  EXPECT_TRUE(bench->Drive('E')->TrayOpen());
+  EXPECT_TRUE(MoveDriveTray('e', false));  // either case, the same drive
+  EXPECT_FALSE(bench->Drive('E')->TrayOpen());
+  const auto requests = sim_.Usb().ScsiRequests('E');
+  EXPECT_EQ(Cdbs(requests), (std::vector<Cdb>{kAllowRemoval, kEject, kLoad}));
+  for (const auto& r : requests) {
+    const std::span<const std::uint8_t> h(r.header);
+    EXPECT_EQ(platform::GetU16(h, S::kLength), 44);
+    EXPECT_EQ(h[S::kPathId] | h[S::kTargetId] | h[S::kLun], 0);
+    EXPECT_EQ(h[S::kCdbLength], 6);
+    EXPECT_EQ(h[S::kSenseInfoLength], 32);
+    EXPECT_EQ(h[S::kDataIn], 1);
+    EXPECT_EQ(platform::GetU32(h, S::kDataTransferLength), 0u);
+    EXPECT_EQ(platform::GetU32(h, S::kTimeOutValue), 2u);
+    EXPECT_EQ(platform::GetU32(h, S::kDataBufferOffset), 0u);
+    EXPECT_EQ(platform::GetU32(h, S::kSenseInfoOffset), 44u);
+    EXPECT_EQ(r.inSize, 44u);
+    EXPECT_EQ(r.outSize, 76u);
+  }
+}
+
+TEST_F(DrivesTest, NoLetterOrNoHandleMovesNothing) {
+  UseBench(kHv22WithDrive);
+  StartProgram();
+  EXPECT_FALSE(MoveDriveTray('1', true));
+  EXPECT_FALSE(MoveDriveTray('Z', true));  // no drive there
+  EXPECT_FALSE(MoveDriveTray('C', true));  // the host's disk: no optical drive handle
+  EXPECT_TRUE(sim_.Usb().ScsiRequests('E').empty());
+}
+
+// An HV22 (0945) in a box on the USB 3.0 root hub, its drive G on that root hub itself, and a
+// free CD-ROM drive F on the PC: two candidates for one unit, so the trays must tell.
+std::string SensorBench(const std::string& faults) {
+  return R"({"hubs": [{"id": "pc"}, {"id": "pc3", "kind": "root_hub30"},
+                      {"id": "box", "parent": "pc3", "port": 1}],
+             "units": [{"model": "HV22", "product": "0x0945", "serial": "H5", "hub": "box",
+                        "port": 1, "drives": [{"letter": "G", "hub": "pc3", "port": 2}],
+                        "faults": [)" +
+         faults + R"(]}],
+             "devices": [{"kind": "cdrom", "hub": "pc", "port": 1, "letter": "F"}]})";
+}
+
+TEST_F(DrivesTest, TraySensorTellsWhichFreeDriveIsTheUnitsAndAllTraysEndClosed) {
+  UseBench(SensorBench(""));
+  StartProgram();
+  ASSERT_EQ(DeviceList.size(), 1u);
+  EXPECT_EQ(Entry(0).DriveLetter1.load(), 'G');
+  EXPECT_EQ(Entry(0).DriveCount.load(), 1);
+  EXPECT_EQ(Entry(0).Usb3Connection.load(), 1);
+  EXPECT_EQ(Cdbs(sim_.Usb().ScsiRequests('F')), (std::vector<Cdb>{kAllowRemoval, kEject, kLoad}));
+  EXPECT_EQ(Cdbs(sim_.Usb().ScsiRequests('G')), (std::vector<Cdb>{kAllowRemoval, kEject, kLoad}));
+  EXPECT_FALSE(bench->Drive('F')->TrayOpen());
+  EXPECT_FALSE(bench->Drive('G')->TrayOpen());
+
+  // The association polls through its own target and leaves the operator's choice alone.
+  Entry(0).DriveCount = 0;
+  Entry(0).DriveLetter1 = 0;
+  SelectedDevice = nullptr;
+  AssociateDriveLetters();
+  EXPECT_EQ(SelectedDevice, nullptr);
+  EXPECT_EQ(Entry(0).DriveLetter1.load(), 'G');
+}
+
+struct SensorFault {
+  const char* fault;
+  int commandsPerWait;  // at most this many AT+C00 per wait on the sensor
+};
+
+class SensorFaultTest : public DiscoveryFixture,
+                        public ::testing::WithParamInterface<SensorFault> {};
+
+TEST_P(SensorFaultTest, UnitWhoseSensorNeverAnswersGetsNoDriveAndDiscoveryEnds) {
+  UseBench(SensorBench(GetParam().fault));
+  StartProgram();
+  ASSERT_EQ(DeviceList.size(), 1u);
+  EXPECT_EQ(Entry(0).DriveCount.load(), 0);
+  EXPECT_FALSE(bench->Drive('F')->TrayOpen());
+  EXPECT_FALSE(bench->Drive('G')->TrayOpen());
+  const auto log = bench->CommandLog(0);
+  const auto polls = std::count(log.begin(), log.end(), "AT+C00");
+  // Two associations (second pass, then the end of the first), two letters, one wait each.
+  EXPECT_GT(polls, 0);
+  EXPECT_LE(polls, 2 * 2 * GetParam().commandsPerWait);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SensorFaultTest,
+    ::testing::Values(
+        // well-formed replies without a sensor block: the wait gives up after its polls
+        SensorFault{
+            R"({"kind": "reply", "command": "AT+C00", "times": 0, "chunks": ["C00 OK AT+O"]})",
+            kMaxTraySensorPolls},
+        // no reply at all: the first poll's command fails, and with it the wait
+        SensorFault{R"({"kind": "silent"})", kMaxSendRepetitions}));
+
+TEST_F(DrivesTest, TwoUnitsAndTwoFreeLettersAreMatchedByCountWithoutMovingATray) {
+  UseBench(R"({"hubs": [{"id": "pc3", "kind": "root_hub30", "ports": 6},
+                        {"id": "a", "parent": "pc3", "port": 1}, {"id": "b", "parent": "pc3", "port": 2}],
+    "units": [
+      {"model": "HV22", "product": "0x0945", "serial": "A", "hub": "a", "port": 1,
+       "drives": [{"letter": "H", "hub": "pc3", "port": 3}]},
+      {"model": "HV22", "product": "0x0945", "serial": "B", "hub": "b", "port": 1,
+       "drives": [{"letter": "G", "hub": "pc3", "port": 4}]}]})");
+  StartProgram();
+  // The first association gives the first unit the first letter; the second, run when the
+  // first pass resumes, finds one unit and one letter left.
+  EXPECT_EQ(Entry(0).DriveLetter1.load(), 'G');
+  EXPECT_EQ(Entry(1).DriveLetter1.load(), 'H');
+  EXPECT_TRUE(sim_.Usb().ScsiRequests('G').empty());
+  EXPECT_TRUE(sim_.Usb().ScsiRequests('H').empty());
+}
+
+}  // namespace
