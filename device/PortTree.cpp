@@ -1,6 +1,7 @@
 // The port tree's model, the port-entry operations of the device list and the hub controls.
 #include "device/PortTree.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +14,7 @@ std::unique_ptr<PortTree> tree;
 // The current node by serial: a node that left the tree is never found again, even if a new
 // one were made at its address.
 std::uint64_t currentNode = 0;
+std::size_t currentHint = 0;  // where the current node was last seen: checked first
 
 constexpr char kFree = '0';
 constexpr char kTaken = '1';
@@ -24,10 +26,15 @@ PortEntry* CurrentEntry(int index);
 
 HubNode* CurrentNode() {
   if (!tree || currentNode == 0) return nullptr;
-  for (const auto& node : tree->nodes) {
-    if (node->serial == currentNode) return node->Valid() ? node.get() : nullptr;
+  auto& nodes = tree->nodes;
+  if (currentHint >= nodes.size() || nodes[currentHint]->serial != currentNode) {
+    const auto it = std::find_if(nodes.begin(), nodes.end(),
+                                 [](const auto& node) { return node->serial == currentNode; });
+    if (it == nodes.end()) return nullptr;
+    currentHint = static_cast<std::size_t>(it - nodes.begin());
   }
-  return nullptr;
+  HubNode* node = nodes[currentHint].get();
+  return node->Valid() ? node : nullptr;
 }
 
 PortEntry* CurrentEntry(int index) {
@@ -110,7 +117,8 @@ int HubNodeCount() {
 bool SelectHubNode(int index) {
   currentNode = 0;
   if (!tree || index < 0 || index >= static_cast<int>(tree->nodes.size())) return false;
-  currentNode = tree->nodes[static_cast<std::size_t>(index)]->serial;
+  currentHint = static_cast<std::size_t>(index);
+  currentNode = tree->nodes[currentHint]->serial;
   return true;
 }
 
