@@ -120,10 +120,11 @@ int main() {
   for (int boxes : {16, 64, 256}) {
     const Timing t = Best(boxes);
     const bool first = previous.entries == 0;
-    std::printf(
-        "%6d %8d %8d %8zu %12.2f %8s %12.2f %8s\n", boxes, boxes * 4, t.nodes, t.entries, t.startUp,
-        first ? "-" : std::to_string(t.startUp / previous.startUp).substr(0, 5).c_str(), t.rescan,
-        first ? "-" : std::to_string(t.rescan / previous.rescan).substr(0, 5).c_str());
+    std::printf("%6d %8d %8d %8lu %12.2f %8s %12.2f %8s\n", boxes, boxes * 4, t.nodes,
+                static_cast<unsigned long>(t.entries), t.startUp,
+                first ? "-" : std::to_string(t.startUp / previous.startUp).substr(0, 5).c_str(),
+                t.rescan,
+                first ? "-" : std::to_string(t.rescan / previous.rescan).substr(0, 5).c_str());
     previous = t;
   }
   std::printf(
