@@ -7,6 +7,13 @@
 #include <fstream>
 #include <string>
 
+#ifdef _WIN32
+#define popen _popen
+#define pclose _pclose
+#else
+#include <sys/wait.h>
+#endif
+
 namespace {
 
 struct Outcome {
@@ -15,14 +22,21 @@ struct Outcome {
 };
 
 Outcome RunBench(const std::string& args) {
-  const std::string command = std::string(VELTRANE_BENCH_TOOL) + " " + args + " 2>&1";
+  std::string command = std::string("\"") + VELTRANE_BENCH_TOOL + "\" " + args + " 2>&1";
+#ifdef _WIN32
+  command = "\"" + command + "\"";  // cmd /c strips one pair of outer quotes
+#endif
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return {-1, {}};
   std::string output;
   std::array<char, 512> buffer{};
   while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) output += buffer.data();
   const int status = pclose(pipe);
+#ifdef _WIN32
+  return {status, output};
+#else
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+#endif
 }
 
 }  // namespace
