@@ -33,7 +33,7 @@ std::string GeneratedBench(int boxes) {
   std::string units;
   std::string devices;
   for (int i = 0; i < boxes; ++i) {
-    const std::string box = "b" + std::to_string(i);
+    const std::string box = std::string("b").append(std::to_string(i));
     hubs += "{\"id\": \"" + box + "\", \"parent\": \"r" + std::to_string(i / kRootPorts) +
             "\", \"port\": " + std::to_string(i % kRootPorts + 1) + "},";
     const bool tm36 = i % 2 == 0;

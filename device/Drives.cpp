@@ -137,8 +137,8 @@ StorageNode FindStorageNode(const std::string& storagePrefix) {
       if (key == platform::kInvalidHandle) return false;
       node.description = ReadRegText(key, "FriendlyName", kFriendlyNameBytes, kNoDeviceDesc);
       node.storageClass = LowerText(ReadRegText(key, "Service", kStorageClassBytes, "NoService"));
-      node.volumeTag =
-          "#" + LowerText(ReadRegText(key, "ParentIdPrefix", kPrefixBytes).value_or(lower));
+      const std::string id = ReadRegText(key, "ParentIdPrefix", kPrefixBytes).value_or(lower);
+      node.volumeTag.assign(1, '#').append(LowerText(id));
       CloseRegKey(key);
       return true;
     });
