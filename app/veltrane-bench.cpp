@@ -87,6 +87,8 @@ static int Main(int argc, char** argv) {
       std::make_shared<platform::sim::SimBench>(std::move(model), platform::sim::BenchClock(sim));
   platform::sim::AttachBench(sim, bench);
   platform::sim::AttachBenchUsb(sim, bench);
+  // A print job to a bench printer's queue ejects the tray of the unit it belongs to.
+  sim.SetPrintSink([bench](const std::string& queue) { return bench->SubmitPrintJob(queue); });
   ui::headless::HeadlessToolkit toolkit(options.realTime ? ui::headless::TimerMode::kRealTime
                                                          : ui::headless::TimerMode::kImmediate);
   ui::SetToolkit(&toolkit);

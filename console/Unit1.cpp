@@ -52,6 +52,12 @@ const char* ResultWord(const ui::ListView& list) {
 
 }  // namespace
 
+bool CanStart(const DeviceEntry* entry) {
+  if (entry == nullptr) return false;
+  const ModelRow* row = MatchModelRow(*entry);
+  return row != nullptr && WorkerAvailable(row->worker);
+}
+
 const ModelRow* MatchModelRow(const DeviceEntry& entry) {
   for (const ModelRow& row : kModelTable) {
     const bool match = row.testsModelName ? entry.ModelName.find(row.text) != std::string::npos
@@ -165,7 +171,7 @@ void TForm1::RefreshDeviceCombo() {
             newPicture = row->picture;
           }
         }
-        Button1.SetEnabled(newPicture != -1);
+        Button1.SetEnabled(newPicture != -1 && CanStart(SelectedDevice));
       } else if (isSelected && RequestedIndex == -1) {
         ComboBox1.SetItemIndex(i);
         newPicture = ShownPicture;
@@ -182,8 +188,9 @@ void TForm1::RefreshDeviceCombo() {
 
 void TForm1::Button1Click() {
   if (SelectedDevice == nullptr || running_) return;
+  // Start is disabled for an entry no worker can test; a stray click does nothing.
+  if (!CanStart(SelectedDevice)) return;
   const ModelRow* row = MatchModelRow(*SelectedDevice);
-  if (row == nullptr) return;  // Start is disabled for such an entry; a stray click does nothing
   running_ = true;
   Button1.SetCaption("Testing...");
   Button1.SetEnabled(false);
@@ -241,7 +248,7 @@ void TForm1::FinishRun() {
   Timer1.SetEnabled(false);
   EndWorker();
   Button1.SetCaption("Start");
-  Button1.SetEnabled(SelectedDevice != nullptr && MatchModelRow(*SelectedDevice) != nullptr);
+  Button1.SetEnabled(CanStart(SelectedDevice));
   Button2.SetEnabled(true);
   ComboBox1.SetEnabled(true);
   if (Form2 == nullptr) return;

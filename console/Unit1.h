@@ -17,14 +17,16 @@ enum class WorkerClass { kTM36K, kTM36P, kLQ40, kHV, kZP };
 
 // One row of the model table: tried in order, the first match wins.
 struct ModelRow {
-  bool testsModelName;       // true: ModelName contains `text`; false: VidPidText contains it
+  bool testsModelName;  // true: ModelName contains `text`; false: VidPidText contains it
   const char* text;
-  const char* stepList;      // "ITEM" resource name
-  int picture;               // 0..4 = Image1..Image5
+  const char* stepList;  // "ITEM" resource name
+  int picture;           // 0..4 = Image1..Image5
   WorkerClass worker;
 };
 // The first matching row for an entry, or null.
 const ModelRow* MatchModelRow(const DeviceEntry& entry);
+// True when the entry matches a row whose worker this program has: Start is enabled for it.
+bool CanStart(const DeviceEntry* entry);
 
 // Run state shared with the worker. The GUI thread writes them only at Start, before the worker
 // exists; atomics keep the worker's writes and the GUI thread's reads race-free.
@@ -85,7 +87,7 @@ class TForm1 : public ui::Form {
   std::unique_ptr<DeviceEntry> droppedEntry_;  // it left DeviceList during the run
   bool running_ = false;                       // from Start until FinishRun
   bool created_ = false;
-  bool closing_ = false;                       // FormClose is stopping the worker
+  bool closing_ = false;  // FormClose is stopping the worker
 };
 
 extern TForm1* Form1;

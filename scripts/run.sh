@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds the programs and runs the main job: the console, headless, on the built-in demo bench.
+# Builds the programs and runs the main job: the console, headless, on the built-in demo bench,
+# testing each unit in turn. Arguments, when given, go to veltrane-bench instead (see --help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake --preset linux-debug >/dev/null
 cmake --build --preset linux-debug -j "$(nproc)" --target veltrane-bench veltrane-log
+# Without arguments: every unit of the demo bench, one run each.
+if [ $# -eq 0 ]; then set -- --device all; fi
 exec ./build/linux-debug/veltrane-bench "$@"

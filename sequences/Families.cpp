@@ -2,8 +2,11 @@
 #include "sequences/Runner.h"
 #include "sequences/Tm36kthread.h"
 
-// Families are added here as their sequences are built; until then Start of such a model ends
-// the run at once with every step unmarked.
+// Families are added here as their sequences are built; Start stays disabled for the others.
+bool FamilyWorkerAvailable(WorkerClass kind) {
+  return kind == WorkerClass::kTM36K;
+}
+
 std::unique_ptr<SequenceWorker> CreateFamilyWorker(WorkerClass kind, DeviceEntry* entry) {
   switch (kind) {
     case WorkerClass::kTM36K:

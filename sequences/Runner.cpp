@@ -58,6 +58,10 @@ std::unique_ptr<SequenceWorker> CreateSequenceWorker(WorkerClass kind, DeviceEnt
   return CreateFamilyWorker(kind, entry);
 }
 
+bool WorkerAvailable(WorkerClass kind) {
+  return Factory() ? true : FamilyWorkerAvailable(kind);
+}
+
 void SetWorkerFactory(WorkerFactory factory) {
   Factory() = std::move(factory);
 }

@@ -77,3 +77,6 @@ std::unique_ptr<SequenceWorker> LaunchWorker(DeviceEntry* device) {
 
 // The built-in families; null for a family this program does not run yet.
 std::unique_ptr<SequenceWorker> CreateFamilyWorker(WorkerClass kind, DeviceEntry* entry);
+bool FamilyWorkerAvailable(WorkerClass kind);
+// Whether Start can run a worker of this class (always, with a replaced factory).
+bool WorkerAvailable(WorkerClass kind);
