@@ -120,7 +120,7 @@ std::string AnswerText(int answer) {
 }
 
 RunRecord RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& toolkit, int index,
-                  const std::function<std::int64_t()>& virtualNowMs, std::ostream& out) {
+                  const RunClocks& clocks, std::ostream& out) {
   RunRecord run;
   form.ComboBox1.PickItem(index);
   run.item = form.ComboBox1.Text();
@@ -140,7 +140,8 @@ RunRecord RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& t
         << "): " << p.text << " -> " << AnswerText(p.answer) << "\n";
   });
   const auto wallStart = std::chrono::steady_clock::now();
-  const std::int64_t virtualStart = virtualNowMs();
+  const std::int64_t virtualStart = clocks.nowMs();
+  const std::int64_t waitedStart = clocks.waitedMs();
 
   run.started = true;
   form.Button1.Click();
@@ -148,7 +149,8 @@ RunRecord RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& t
 
   run.wallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-  run.virtualSeconds = static_cast<double>(virtualNowMs() - virtualStart) / 1000.0;
+  run.virtualSeconds = static_cast<double>(clocks.nowMs() - virtualStart) / 1000.0;
+  run.pauseSeconds = static_cast<double>(clocks.waitedMs() - waitedStart) / 1000.0;
   dialog.Memo1.AttachPeer(nullptr);
   toolkit.SetPromptObserver(nullptr);
 
@@ -197,5 +199,6 @@ nlohmann::json RunRecordJson(const RunRecord& run) {
           {"prompts", prompts},
           {"log", run.log},
           {"virtual_seconds", run.virtualSeconds},
-          {"wall_seconds", run.wallSeconds}};
+          {"wall_seconds", run.wallSeconds},
+          {"pause_seconds", run.pauseSeconds}};
 }

@@ -40,6 +40,7 @@ struct RunRecord {
   std::vector<std::string> log;  // the run's log lines, messages in clear
   double virtualSeconds = 0;
   double wallSeconds = 0;
+  double pauseSeconds = 0;  // the pauses the run made: the floor under its wall time
 };
 
 // Texts of a message box's buttons and icon, and of an answer ("Retry/Cancel", "error", "Retry").
@@ -48,8 +49,13 @@ std::string IconText(unsigned flags);
 std::string AnswerText(int answer);
 
 // Picks combo item `index`, presses Start and runs the GUI loop until the run has been handled.
-// virtualNowMs reads the platform clock's milliseconds. Prints progress to `out`.
+// The clock readers give the platform clock's milliseconds and the ms waited so far. Prints
+// progress to `out`.
+struct RunClocks {
+  std::function<std::int64_t()> nowMs;
+  std::function<std::int64_t()> waitedMs;
+};
 RunRecord RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& toolkit, int index,
-                  const std::function<std::int64_t()>& virtualNowMs, std::ostream& out);
+                  const RunClocks& clocks, std::ostream& out);
 
 nlohmann::json RunRecordJson(const RunRecord& run);

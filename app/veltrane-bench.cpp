@@ -115,10 +115,10 @@ static int Main(int argc, char** argv) {
       PrintMainWindow(std::cout, *form1);
     }
     nlohmann::json records = nlohmann::json::array();
+    const RunClocks clocks{[&sim] { return static_cast<std::int64_t>(sim.Clock().NowMs()); },
+                           [&sim] { return static_cast<std::int64_t>(sim.Clock().WaitedMs()); }};
     for (int item : items) {
-      const RunRecord run = RunItem(
-          *form1, *form2, toolkit, item,
-          [&sim] { return static_cast<std::int64_t>(sim.Clock().NowMs()); }, std::cout);
+      const RunRecord run = RunItem(*form1, *form2, toolkit, item, clocks, std::cout);
       if (run.result != "Success" && run.result != "Warning") status = 1;
       nlohmann::json record = RunRecordJson(run);
       record["bench"] = options.bench;

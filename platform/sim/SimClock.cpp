@@ -88,6 +88,7 @@ LocalTime SimClock::GetLocalTime() {
 }
 
 void SimClock::Wait(std::uint32_t ms) {
+  waitedMs_.fetch_add(ms, std::memory_order_relaxed);
   if (mode_ == Mode::kVirtual) {
     virtualMs_.fetch_add(ms, std::memory_order_relaxed);
     return;

@@ -47,10 +47,16 @@ class SimClock {
   // Moves virtual time on without a wait (bench scripting). No effect in real time.
   void Advance(std::uint64_t ms);
 
+  // The sum of every Wait's ms so far, in either mode: the floor under a run's wall time.
+  std::uint64_t WaitedMs() const { return waitedMs_.load(std::memory_order_relaxed); }
+  // Counts a wait that ran its full time outside Wait (a real-time event wait).
+  void AddWaited(std::uint32_t ms) { waitedMs_.fetch_add(ms, std::memory_order_relaxed); }
+
  private:
   const Mode mode_;
   const LocalTime start_;
   std::atomic<std::uint64_t> virtualMs_{0};
+  std::atomic<std::uint64_t> waitedMs_{0};
   const std::chrono::steady_clock::time_point realStart_;
 };
 

@@ -40,7 +40,9 @@ class SimPlatform::SimEvent {
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     changed_.wait_until(lock, deadline, [this] { return signalled_; });
-    return TakeLocked() ? kWaitObject0 : kWaitTimeout;
+    if (TakeLocked()) return kWaitObject0;
+    clock.AddWaited(ms);
+    return kWaitTimeout;
   }
 
  private:
