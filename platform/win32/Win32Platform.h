@@ -1,0 +1,60 @@
+// The product's platform backend: each operation is the Win32 call it is named after (kernel32,
+// advapi32, setupapi, user32 notifications, winspool). Holds no state of its own beyond the
+// window resolver; every handle it returns is the system's own and is closed by its caller.
+#pragma once
+
+#include <functional>
+
+#include "platform/Platform.h"
+
+namespace platform::win32 {
+
+class Win32Platform : public Platform {
+ public:
+  // Maps the recipient the system passes to RegisterDeviceNotificationA (the main window as the
+  // toolkit identifies it) to its HWND. Without a resolver the recipient is taken as an HWND.
+  using WindowResolver = std::function<void*(Handle recipient)>;
+  void SetWindowResolver(WindowResolver resolver) { resolver_ = std::move(resolver); }
+
+  LocalTime GetLocalTime() override;
+  Handle CreateEventA(bool manualReset, bool initialState) override;
+  std::uint32_t WaitForSingleObject(Handle event, std::uint32_t timeoutMs) override;
+  bool CloseHandle(Handle handle) override;
+
+  long RegOpenKeyExA(const char* subKey, Handle* key) override;
+  long RegQueryValueExA(Handle key, const char* valueName, std::uint32_t* type, std::uint8_t* data,
+                        std::uint32_t* size) override;
+  long RegEnumKeyA(Handle key, std::uint32_t index, char* name, std::uint32_t size) override;
+  long RegCloseKey(Handle key) override;
+  MemoryStatus GlobalMemoryStatus() override;
+
+  Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                     std::uint32_t creation) override;
+  bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) override;
+  bool WriteFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) override;
+  bool DeviceIoControl(Handle file, std::uint32_t code, const void* in, std::uint32_t inSize,
+                       void* out, std::uint32_t outSize, std::uint32_t* returned) override;
+
+  Handle SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t flags) override;
+  bool SetupDiEnumDeviceInterfaces(Handle set, const Guid& interfaceClass, std::uint32_t index,
+                                   DeviceInterfaceData* data) override;
+  bool SetupDiGetDeviceInterfaceDetailA(Handle set, const DeviceInterfaceData& data, char* path,
+                                        std::uint32_t size, std::uint32_t* required) override;
+  bool SetupDiDestroyDeviceInfoList(Handle set) override;
+
+  std::uint32_t GetLogicalDrives() override;
+  std::uint32_t GetLogicalDriveStringsA(std::uint32_t size, char* buffer) override;
+  std::uint32_t GetDriveTypeA(const char* root) override;
+
+  Handle RegisterDeviceNotificationA(Handle recipient, const DevBroadcastDeviceInterface& filter,
+                                     std::uint32_t flags) override;
+  bool UnregisterDeviceNotification(Handle notification) override;
+
+  std::span<const std::uint8_t> LoadItemResource(const char* name) override;
+  bool PrintEmptyDocument(const char* queueName) override;
+
+ private:
+  WindowResolver resolver_;
+};
+
+}  // namespace platform::win32

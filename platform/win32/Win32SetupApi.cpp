@@ -1,0 +1,105 @@
+// setupapi enumeration of device interfaces and user32 device notifications of the Win32
+// backend.
+#include <windows.h>
+// windows.h first: the headers below rely on its types.
+#include <dbt.h>
+#include <setupapi.h>
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+#include "platform/win32/Win32Handles.h"
+#include "platform/win32/Win32Platform.h"
+
+namespace platform::win32 {
+
+Handle Win32Platform::SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t flags) {
+  const GUID guid = ToNativeGuid(interfaceClass);
+  HDEVINFO set = ::SetupDiGetClassDevsA(&guid, nullptr, nullptr, flags);
+  return set == INVALID_HANDLE_VALUE ? kInvalidHandle : FromNative(set);
+}
+
+// The seam's `index` keeps the enumeration index: the detail call enumerates the interface again
+// rather than carrying the system's Reserved pointer through the core.
+bool Win32Platform::SetupDiEnumDeviceInterfaces(Handle set, const Guid& interfaceClass,
+                                                std::uint32_t index, DeviceInterfaceData* data) {
+  const GUID guid = ToNativeGuid(interfaceClass);
+  SP_DEVICE_INTERFACE_DATA native{};
+  native.cbSize = sizeof native;
+  if (!::SetupDiEnumDeviceInterfaces(ToNative<HDEVINFO>(set), nullptr, &guid, index, &native)) {
+    return false;
+  }
+  if (data != nullptr) {
+    data->interfaceClass = FromNativeGuid(native.InterfaceClassGuid);
+    data->flags = native.Flags;
+    data->index = index;
+  }
+  return true;
+}
+
+namespace {
+
+constexpr DWORD kDetailHeader = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+
+// The whole SP_DEVICE_INTERFACE_DETAIL_DATA_A of one interface, in DWORD-aligned storage.
+bool ReadDetail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& native, DWORD needed,
+                std::vector<DWORD>& storage) {
+  storage.assign(needed / sizeof(DWORD) + 2, 0);
+  auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+  return ::SetupDiGetDeviceInterfaceDetailA(set, &native, detail, needed, nullptr, nullptr);
+}
+
+}  // namespace
+
+// https://learn.microsoft.com/windows/win32/api/setupapi/nf-setupapi-setupdigetdeviceinterfacedetaila
+// cbSize is the fixed part's size, not the buffer's; the path follows the header.
+bool Win32Platform::SetupDiGetDeviceInterfaceDetailA(Handle set, const DeviceInterfaceData& data,
+                                                     char* path, std::uint32_t size,
+                                                     std::uint32_t* required) {
+  if (required != nullptr) *required = 0;
+  HDEVINFO devices = ToNative<HDEVINFO>(set);
+  const GUID guid = ToNativeGuid(data.interfaceClass);
+  SP_DEVICE_INTERFACE_DATA native{};
+  native.cbSize = sizeof native;
+  if (!::SetupDiEnumDeviceInterfaces(devices, nullptr, &guid, data.index, &native)) return false;
+  DWORD needed = 0;
+  ::SetupDiGetDeviceInterfaceDetailA(devices, &native, nullptr, 0, &needed, nullptr);
+  if (needed <= kDetailHeader) return false;
+  const std::uint32_t pathBytes = needed - kDetailHeader;
+  if (required != nullptr) *required = pathBytes;
+  if (path == nullptr || size < pathBytes) return false;
+  std::vector<DWORD> storage;
+  if (!ReadDetail(devices, native, needed, storage)) return false;
+  const char* devicePath = reinterpret_cast<const char*>(storage.data()) + kDetailHeader;
+  const std::size_t length = strnlen(devicePath, pathBytes);  // never trusted to end in a zero
+  const std::size_t copied = length < size ? length : size - 1;
+  std::memcpy(path, devicePath, copied);
+  path[copied] = '\0';
+  return true;
+}
+
+bool Win32Platform::SetupDiDestroyDeviceInfoList(Handle set) {
+  if (set == kInvalidHandle || set == 0) return false;
+  return ::SetupDiDestroyDeviceInfoList(ToNative<HDEVINFO>(set)) != FALSE;
+}
+
+Handle Win32Platform::RegisterDeviceNotificationA(Handle recipient,
+                                                  const DevBroadcastDeviceInterface& filter,
+                                                  std::uint32_t flags) {
+  HWND window = resolver_ ? static_cast<HWND>(resolver_(recipient)) : ToNative<HWND>(recipient);
+  if (window == nullptr || !::IsWindow(window)) return 0;
+  DEV_BROADCAST_DEVICEINTERFACE_A native{};
+  native.dbcc_size = sizeof native;
+  native.dbcc_devicetype = filter.deviceType;
+  native.dbcc_classguid = ToNativeGuid(filter.classGuid);
+  return FromNative(::RegisterDeviceNotificationA(window, &native, flags));
+}
+
+bool Win32Platform::UnregisterDeviceNotification(Handle notification) {
+  if (notification == 0) return false;
+  return ::UnregisterDeviceNotification(ToNative<HDEVNOTIFY>(notification)) != FALSE;
+}
+
+}  // namespace platform::win32
