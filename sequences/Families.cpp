@@ -1,16 +1,24 @@
 // The model families' workers, by the model table's worker class.
+#include "sequences/Hvthread.h"
+#include "sequences/Lq40thread.h"
 #include "sequences/Runner.h"
 #include "sequences/Tm36kthread.h"
 
 // Families are added here as their sequences are built; Start stays disabled for the others.
 bool FamilyWorkerAvailable(WorkerClass kind) {
-  return kind == WorkerClass::kTM36K;
+  return kind == WorkerClass::kTM36K ||  //
+         kind == WorkerClass::kHV ||     //
+         kind == WorkerClass::kLQ40;
 }
 
 std::unique_ptr<SequenceWorker> CreateFamilyWorker(WorkerClass kind, DeviceEntry* entry) {
   switch (kind) {
     case WorkerClass::kTM36K:
       return LaunchWorker<TTM36KThread>(entry);
+    case WorkerClass::kHV:
+      return LaunchWorker<THVThread>(entry);
+    case WorkerClass::kLQ40:
+      return LaunchWorker<TLQ40Thread>(entry);
     default:
       return nullptr;
   }

@@ -48,8 +48,8 @@ void TSequenceThread::Execute() {
   }
 }
 
-int TSequenceThread::Prompt(const std::string& text, unsigned flags) {
-  PromptAnswer = ui::TheToolkit().MessageBox(Form1, text, "Error", flags);
+int TSequenceThread::Prompt(const std::string& text, unsigned flags, const char* caption) {
+  PromptAnswer = ui::TheToolkit().MessageBox(Form1, text, caption, flags);
   return PromptAnswer;
 }
 

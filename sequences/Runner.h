@@ -13,6 +13,9 @@
 
 struct DeviceEntry;
 
+// The caption of every failure prompt.
+inline constexpr const char* kErrorCaption = "Error";
+
 class SequenceWorker {
  public:
   virtual ~SequenceWorker() = default;
@@ -45,8 +48,9 @@ class TSequenceThread : public SequenceWorker {
   // Runs the handler of `state`; it acts only when StepState equals its number.
   virtual void RunHandler(int state) = 0;
 
-  // A prompt owned by the main window, caption "Error"; blocks this thread until answered.
-  int Prompt(const std::string& text, unsigned flags);
+  // A prompt owned by the main window, caption "Error" unless given; blocks this thread until
+  // answered.
+  int Prompt(const std::string& text, unsigned flags, const char* caption = kErrorCaption);
   // True once shut-down has asked the worker to stop: a handler that polls within one cycle
   // checks it between its polls.
   bool Terminated() const { return terminated_; }

@@ -25,8 +25,8 @@ bool TStepThread::Send(const CommandBlock& command, int link) {
   return false;
 }
 
-int TStepThread::Ask(const std::string& text, unsigned flags) {
-  const int answer = Prompt(text, flags);
+int TStepThread::Ask(const std::string& text, unsigned flags, const char* caption) {
+  const int answer = Prompt(text, flags, caption);
   if (answer == ui::kIdCancel) EndRun();
   return answer;
 }
@@ -37,19 +37,25 @@ int TStepThread::FailAndAsk(int row, const std::string& message, unsigned flags)
 }
 
 StepResult TStepThread::AttemptMove(const MoveStep& step) {
+  if (!SendMoveCommand(step)) return StepResult::kEnded;
+  if (MoveReplyPasses(step)) return StepResult::kDone;
+  return FailMoveStep(step);
+}
+
+bool TStepThread::SendMoveCommand(const MoveStep& step) {
   if (step.begin) StepBegin(step.row);
-  bool sent = false;
-  if (!RetryPending) {
-    sent = Send(step.command, step.link);
-  } else {
-    // The operator is expected to have cleared the error: ask how the device stands first.
-    sent = Send(StatusQuery, step.link);
-    if (sent && step.commandAfterStatus && ReplyHas("AT+O")) sent = Send(step.command, step.link);
-  }
-  if (!sent) return StepResult::kEnded;
-  if (ReplyHas("AT+O") || (step.alsoPasses != nullptr && ReplyHas(step.alsoPasses))) {
-    return StepResult::kDone;
-  }
+  if (!RetryPending) return Send(step.command, step.link);
+  // The operator is expected to have cleared the error: ask how the device stands first.
+  if (!Send(StatusQuery, step.link)) return false;
+  if (step.commandAfterStatus && ReplyHas("AT+O")) return Send(step.command, step.link);
+  return true;
+}
+
+bool TStepThread::MoveReplyPasses(const MoveStep& step) {
+  return ReplyHas("AT+O") || (step.alsoPasses != nullptr && ReplyHas(step.alsoPasses));
+}
+
+StepResult TStepThread::FailMoveStep(const MoveStep& step) {
   const bool deviceError = ReplyHas("AT+E");
   StepFailed(step.row, step.message);
   if (deviceError) RetryPending = true;

@@ -73,9 +73,9 @@ class TStepThread : public TSequenceThread {
   // SendCommand; when it fails (no device, link closed, no accepted reply) the run ends
   // silently: no prompt, and the current row keeps whatever mark it had. False then.
   bool Send(const CommandBlock& command, int link = 1);
-  // A prompt owned by the main window with caption "Error"; a Cancel answer ends the run.
-  // Returns the answer.
-  int Ask(const std::string& text, unsigned flags);
+  // A prompt owned by the main window (caption "Error" unless given); a Cancel answer ends the
+  // run. Returns the answer.
+  int Ask(const std::string& text, unsigned flags, const char* caption = kErrorCaption);
   // StepFailed(row, message), then Ask with the same words.
   int FailAndAsk(int row, const std::string& message, unsigned flags);
 
@@ -84,6 +84,12 @@ class TStepThread : public TSequenceThread {
   // sets RetryPending, and a Retry/Cancel box decides: Retry kStay, Cancel kEnded, any other
   // answer kDone. Marks nothing on kDone: the caller does.
   StepResult AttemptMove(const MoveStep& step);
+  // The halves of AttemptMove, for steps that answer some replies in their own way: the heading
+  // and the send (false: the run ends), the pass test on LastReply, and the failure (StepFailed,
+  // "AT+E" sets RetryPending, the Retry/Cancel box) with AttemptMove's results.
+  bool SendMoveCommand(const MoveStep& step);
+  static bool MoveReplyPasses(const MoveStep& step);
+  StepResult FailMoveStep(const MoveStep& step);
   // The plain move step: on kDone StepPassed(row) and StepState = nextState.
   void MoveStepTo(const MoveStep& step, int nextState);
 

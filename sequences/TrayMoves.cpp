@@ -1,0 +1,65 @@
+// Drive check, drive tray tidy-up and loading onto the drive tray.
+#include "sequences/TrayMoves.h"
+
+#include <cstdio>
+
+#include "console/StepList.h"
+#include "console/Unit1.h"
+#include "device/Device.h"
+#include "device/Drives.h"
+#include "platform/Platform.h"
+#include "ui/Toolkit.h"
+
+using namespace drivetray;
+
+char TDriveTrayThread::DriveLetter() const {
+  return TestedDevice->DriveLetter1.load();
+}
+
+void TDriveTrayThread::DriveOnlineStep(const DriveCheck& check, int nextState) {
+  StepBegin(check.row);
+  if (TestedDevice->DriveCount.load() == 0) {
+    const int answer = FailAndAsk(check.row, check.offline, ui::kMbIconError | ui::kMbRetryCancel);
+    if (answer != ui::kIdRetry && answer != ui::kIdCancel) StepState = nextState;
+    return;
+  }
+  const char letter = DriveLetter();
+  if (check.closeTray) MoveDriveTray(letter, false);
+  char text[64];
+  std::snprintf(text, sizeof text, check.onlineFormat, letter);
+  StepPassed(check.row, text);
+  StepState = nextState;
+}
+
+bool TDriveTrayThread::CloseDriveTrayIfOut(int link) {
+  // The sensor read is housekeeping, not part of the unit's record.
+  CommandLogging = false;
+  const bool sent = Send(AtC00, link);
+  CommandLogging = true;
+  if (!sent) return false;
+  if (!SensorReads(LastReply, kTraySensor, '1')) return true;
+  const char letter = DriveLetter();
+  if (letter != 0) MoveDriveTray(letter, false);
+  platform::PauseOn(PauseEvent, kTidyPauseMs);
+  return true;
+}
+
+void TDriveTrayThread::LoadOntoDriveTrayStep(int row, int link, int nextState) {
+  const MoveStep load{
+      .row = row, .command = AtR01, .message = kLoadError, .link = link, .alsoPasses = "AT+S07"};
+  if (!SendMoveCommand(load)) return;
+  if (MoveReplyPasses(load)) {
+    StepPassed(row, nullptr);
+    StepState = nextState;
+    return;
+  }
+  if (ReplyHas("AT+S12")) {
+    const int answer =
+        FailAndAsk(row, kOccupiedTrayError, ui::kMbIconError | ui::kMbCancelTryContinue);
+    if (answer == ui::kIdTryAgain || answer == ui::kIdCancel) return;
+    if (answer == ui::kIdContinue) HeadingLogged = false;
+    StepState = nextState;
+    return;
+  }
+  if (FailMoveStep(load) == StepResult::kDone) StepState = nextState;
+}
