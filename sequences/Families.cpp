@@ -3,12 +3,14 @@
 #include "sequences/Lq40thread.h"
 #include "sequences/Runner.h"
 #include "sequences/Tm36kthread.h"
+#include "sequences/Zpthread.h"
 
 // Families are added here as their sequences are built; Start stays disabled for the others.
 bool FamilyWorkerAvailable(WorkerClass kind) {
   return kind == WorkerClass::kTM36K ||  //
          kind == WorkerClass::kHV ||     //
-         kind == WorkerClass::kLQ40;
+         kind == WorkerClass::kLQ40 ||   //
+         kind == WorkerClass::kZP;
 }
 
 std::unique_ptr<SequenceWorker> CreateFamilyWorker(WorkerClass kind, DeviceEntry* entry) {
@@ -19,6 +21,8 @@ std::unique_ptr<SequenceWorker> CreateFamilyWorker(WorkerClass kind, DeviceEntry
       return LaunchWorker<THVThread>(entry);
     case WorkerClass::kLQ40:
       return LaunchWorker<TLQ40Thread>(entry);
+    case WorkerClass::kZP:
+      return LaunchWorker<TZPThread>(entry);
     default:
       return nullptr;
   }
