@@ -36,6 +36,24 @@ int TStepThread::FailAndAsk(int row, const std::string& message, unsigned flags)
   return Ask(message, flags);
 }
 
+bool TStepThread::FailFatal(int row, const std::string& message) {
+  const int answer = FailAndAsk(row, message, ui::kMbIconError);
+  if (answer != ui::kIdOk && answer != ui::kIdCancel) return true;
+  EndRun();
+  return false;
+}
+
+int TStepThread::AskAfterSilentChecks(int row, const std::string& message, unsigned flags) {
+  // After a prompt the operator gets a few cycles to act before being asked again.
+  if (RetryPending && RetryCount < kSilentPolls) {
+    ++RetryCount;
+    return kCheckedSilently;
+  }
+  StepFailed(row, message);
+  RetryPending = true;
+  return Ask(message, flags);
+}
+
 StepResult TStepThread::AttemptMove(const MoveStep& step) {
   if (!SendMoveCommand(step)) return StepResult::kEnded;
   if (MoveReplyPasses(step)) return StepResult::kDone;
@@ -75,6 +93,28 @@ void TStepThread::MoveStepTo(const MoveStep& step, int nextState) {
   StepState = nextState;
 }
 
+void TStepThread::LoadOntoTrayStep(int row, int link, const char* occupied, int nextState) {
+  const MoveStep load{.row = row,
+                      .command = AtR01,
+                      .message = kLoadDiscMessage,
+                      .link = link,
+                      .alsoPasses = "AT+S07"};
+  if (!SendMoveCommand(load)) return;
+  if (MoveReplyPasses(load)) {
+    StepPassed(row, nullptr);
+    StepState = nextState;
+    return;
+  }
+  if (ReplyHas("AT+S12")) {
+    const int answer = FailAndAsk(row, occupied, ui::kMbIconError | ui::kMbCancelTryContinue);
+    if (answer == ui::kIdTryAgain || answer == ui::kIdCancel) return;
+    if (answer == ui::kIdContinue) HeadingLogged = false;
+    StepState = nextState;
+    return;
+  }
+  if (FailMoveStep(load) == StepResult::kDone) StepState = nextState;
+}
+
 PollResult TStepThread::PollSensor(const SensorWait& wait, int limit) {
   StepBegin(wait.row);
   if (!Send(AtC00, wait.link)) return PollResult::kEnded;
@@ -94,24 +134,12 @@ void TStepThread::AwaitOperatorStep(const SensorWait& wait, const char* message,
     default:
       break;
   }
-  // After a prompt the operator gets a few cycles to act before being asked again.
-  if (RetryPending && RetryCount < kSilentPolls) {
-    ++RetryCount;
-    return;
-  }
-  StepFailed(wait.row, message);
-  RetryPending = true;
-  Ask(message, ui::kMbIconWarning | ui::kMbRetryCancel);
+  AskAfterSilentChecks(wait.row, message, ui::kMbIconWarning | ui::kMbRetryCancel);
 }
 
 bool TStepThread::CheckDeviceStatus(const char* message, int row, int link) {
   if (!Send(StatusQuery, link)) return false;
-  if (!ReplyHas("AT+E")) return true;
-  // Only a box that could not be shown answers other than OK; the step then goes on.
-  const int answer = FailAndAsk(row, message, ui::kMbIconError);
-  if (answer != ui::kIdOk && answer != ui::kIdCancel) return true;
-  EndRun();
-  return false;
+  return !ReplyHas("AT+E") || FailFatal(row, message);
 }
 
 bool TStepThread::ReadDeviceInformation(int link) {

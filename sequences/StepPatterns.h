@@ -25,6 +25,7 @@ bool ReplyHas(const char* token);
 // After an operator prompt for missing discs or a full output, this many polls are silent.
 inline constexpr int kSilentPolls = 10;
 inline constexpr const char* kSupplyDiscsMessage = "Supply the loader mechanism with discs.";
+inline constexpr const char* kLoadDiscMessage = "An error occurs while loading a disc.";
 inline constexpr const char* kEepromAnnouncement = "Read EEPROM from 0 to 7F as total 128 bytes";
 
 // How one attempt of a step ended.
@@ -78,6 +79,14 @@ class TStepThread : public TSequenceThread {
   int Ask(const std::string& text, unsigned flags, const char* caption = kErrorCaption);
   // StepFailed(row, message), then Ask with the same words.
   int FailAndAsk(int row, const std::string& message, unsigned flags);
+  // StepFailed(row, message) and an OK-only error box whose OK ends the run. True when the step
+  // goes on: only a box that could not be shown answers otherwise.
+  bool FailFatal(int row, const std::string& message);
+  // A fault the operator must clear (no discs, a full output): the row fails and the box asks;
+  // after that box the next kSilentPolls checks that still find the fault pass without a prompt
+  // before it asks again. Returns the answer, or kCheckedSilently for a silent check.
+  static constexpr int kCheckedSilently = -1;
+  int AskAfterSilentChecks(int row, const std::string& message, unsigned flags);
 
   // One attempt of a move step: StepBegin (unless hidden); the command, or AT+? while
   // RetryPending is set; "AT+O" (or alsoPasses) gives kDone. Otherwise the row fails, "AT+E"
@@ -92,6 +101,12 @@ class TStepThread : public TSequenceThread {
   StepResult FailMoveStep(const MoveStep& step);
   // The plain move step: on kDone StepPassed(row) and StepState = nextState.
   void MoveStepTo(const MoveStep& step, int nextState);
+  // Loading a disc onto a drive tray: AT+R01 (AT+? while RetryPending); "AT+O" or "AT+S07"
+  // passes. "AT+S12" (a disc already lies there) fails the row with the occupied words in a Try
+  // Again/Continue/Cancel box: Try Again loads again next cycle, Continue goes on to nextState
+  // without a mark (its step logs its own heading). Other replies fail as a move step does; an
+  // answer that lets the failure go also goes on without a mark.
+  void LoadOntoTrayStep(int row, int link, const char* occupied, int nextState);
 
   // One poll of a sensor: StepBegin(row), AT+C00 on the link, and the sensor test. With a
   // limit, RetryCount counts the misses and the limit-th gives kTimedOut (the caller's

@@ -45,21 +45,5 @@ bool TDriveTrayThread::CloseDriveTrayIfOut(int link) {
 }
 
 void TDriveTrayThread::LoadOntoDriveTrayStep(int row, int link, int nextState) {
-  const MoveStep load{
-      .row = row, .command = AtR01, .message = kLoadError, .link = link, .alsoPasses = "AT+S07"};
-  if (!SendMoveCommand(load)) return;
-  if (MoveReplyPasses(load)) {
-    StepPassed(row, nullptr);
-    StepState = nextState;
-    return;
-  }
-  if (ReplyHas("AT+S12")) {
-    const int answer =
-        FailAndAsk(row, kOccupiedTrayError, ui::kMbIconError | ui::kMbCancelTryContinue);
-    if (answer == ui::kIdTryAgain || answer == ui::kIdCancel) return;
-    if (answer == ui::kIdContinue) HeadingLogged = false;
-    StepState = nextState;
-    return;
-  }
-  if (FailMoveStep(load) == StepResult::kDone) StepState = nextState;
+  LoadOntoTrayStep(row, link, kOccupiedTrayError, nextState);
 }

@@ -137,14 +137,6 @@ bool TZPThread::TrayStatusPasses(const std::string& status) {
   return open == 0 || FailFatal(0, TrayMessage(open, false));
 }
 
-bool TZPThread::FailFatal(int row, const char* message) {
-  const int answer = FailAndAsk(row, message, ui::kMbIconError);
-  // Only a box that could not be shown answers otherwise; the step then goes on.
-  if (answer != ui::kIdOk && answer != ui::kIdCancel) return true;
-  EndRun();
-  return false;
-}
-
 void TZPThread::FailAndEnd(int row, const char* message) {
   FailAndAsk(row, message, ui::kMbIconError);
   EndRun();
@@ -175,17 +167,6 @@ void TZPThread::OutputCheck() {
   }
   HeadingLogged = false;  // Continue: the row stays failed, the next step logs its own heading
   StepState = 2;
-}
-
-int TZPThread::AskAfterSilentChecks(int row, const char* message, unsigned flags) {
-  // After a prompt the operator gets a few cycles to clear the fault before being asked again.
-  if (RetryPending && RetryCount < kSilentPolls) {
-    ++RetryCount;
-    return kCheckedSilently;
-  }
-  const int answer = FailAndAsk(row, message, flags);
-  RetryPending = true;
-  return answer;
 }
 
 void TZPThread::DrivesOnline() {
@@ -345,24 +326,6 @@ void TZPThread::BothTraysSeen() {
 }
 
 // --- States 11 to 28 -------------------------------------------------------------------------
-
-void TZPThread::LoadStep(int row, const char* occupied, int nextState) {
-  const MoveStep load{.row = row, .command = AtR01, .message = kLoadError, .alsoPasses = "AT+S07"};
-  if (!SendMoveCommand(load)) return;
-  if (MoveReplyPasses(load)) {
-    StepPassed(row, nullptr);
-    StepState = nextState;
-    return;
-  }
-  if (ReplyHas("AT+S12")) {
-    const int answer = FailAndAsk(row, occupied, kErrorTryContinue);
-    if (answer == ui::kIdTryAgain || answer == ui::kIdCancel) return;
-    HeadingLogged = false;  // Continue: the row stays failed
-    StepState = nextState;
-    return;
-  }
-  if (FailMoveStep(load) == StepResult::kDone) StepState = nextState;
-}
 
 std::uint8_t TZPThread::SetTrays(bool upperOpen, bool lowerOpen) {
   const bool firstCounts = !FirstTrayUnseen;
@@ -524,7 +487,7 @@ void TZPThread::RunHandler(int state) {
     case 10:
       return EvaluateTrays();
     case 11:
-      return LoadStep(6, kUpperOccupied, 12);
+      return LoadOntoTrayStep(6, 1, kUpperOccupied, 12);
     case 12:
       return RunTrayStep({.row = 7, .lowerOpen = true, .handled = kUpperFails}, AfterUpperClose());
     case 13:
@@ -548,7 +511,7 @@ void TZPThread::RunHandler(int state) {
     case 21:
       return UnloadStep(16, kUnloadLowerError);
     case 22:
-      return LoadStep(8, kLowerOccupied, 23);
+      return LoadOntoTrayStep(8, 1, kLowerOccupied, 23);
     case 23:
       return RunTrayStep({.row = 9, .handled = kLowerFails}, 24);
     case 24:

@@ -36,7 +36,6 @@ inline constexpr int kMotorRecoveryState = 28;
 inline constexpr const char* kMotorError = "An error with the motor.";
 inline constexpr const char* kMotorPickError = "An error ocurrs with motor.";
 inline constexpr const char* kEjectRampError = "An error with the eject ramp";
-inline constexpr const char* kLoadError = "An error occurs while loading a disc.";
 inline constexpr const char* kUpperOccupied =
     "An error occurs when the upper tray already has disc on it.";
 inline constexpr const char* kLowerOccupied =
@@ -114,14 +113,8 @@ class TZPThread : public TStepThread {
   void DeviceInformation();
   bool TidyUpTrays();
   bool TrayStatusPasses(const std::string& status);
-  bool FailFatal(int row, const char* message);
   void FailAndEnd(int row, const char* message);
   void OutputCheck();
-  // A fault the operator must clear: the first time, and after kSilentPolls silent re-checks
-  // following each prompt, the row fails and the box asks; returns its answer, or
-  // kCheckedSilently when this check passed without a prompt.
-  static constexpr int kCheckedSilently = -1;
-  int AskAfterSilentChecks(int row, const char* message, unsigned flags);
   void DrivesOnline();
   void EjectRampOut();
   void StartTraysOpen();
@@ -133,8 +126,7 @@ class TZPThread : public TStepThread {
   void MissingDrive(const char* message, int pairState);
   void BothTraysSeen();
 
-  // States 11 to 28: loading, tray moves, picking, unloading, motor recovery.
-  void LoadStep(int row, const char* occupied, int nextState);
+  // States 11 to 28: tray moves, picking, unloading, motor recovery.
   void RunTrayStep(const TrayStep& step, int nextState);
   int AfterUpperClose() const;
   bool PickFailed(int row, int state, const char* message);
