@@ -618,6 +618,8 @@ class Loader {
          [](Model m) { return IsZp(m) && !HasOutputBin(m); }, "ZP71, ZP75"},
         {"motor", ConditionKind::kMotor, IsZp, "ZP models"},
         {"recovery_request", ConditionKind::kRecoveryRequest, IsZp, "ZP models"},
+        {"pick_blocked", ConditionKind::kPickBlocked, [](Model m) { return m == Model::kHV22; },
+         "HV22"},
         {"silent", ConditionKind::kSilent, [](Model) { return true; }, ""},
         {"babble", ConditionKind::kBabble, [](Model) { return true; }, ""},
     };

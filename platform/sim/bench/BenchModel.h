@@ -102,6 +102,7 @@ enum class ConditionKind {
   kRampClosed,       // ZP output ramp
   kMotor,            // ZP motor code "E1000", "E2000", "E3000"
   kRecoveryRequest,  // ZP asks for AT+R99
+  kPickBlocked,      // HV22 pick-ups answer "AT+S12" until AT+R99
   kSilent,           // reads give nothing
   kBabble,           // reads give chunks without "AT+"
 };

@@ -51,6 +51,7 @@ SimBench::SimBench(BenchModel model, Clock nowMs)
     }
     fired_.emplace_back(unit.events.size(), false);
     commandLog_.emplace_back();
+    commandTimes_.emplace_back();
   }
   supplied_ = TotalDiscs();
 }
@@ -116,6 +117,7 @@ void SimBench::TakeBlock(int device, const std::uint8_t* block) {
   const int link = d.role == DeviceRole::kLink2 ? 2 : 1;
   const std::string name = FormatCommand(KeyOfBlock(block));
   commandLog_[d.unit].push_back(link == 2 ? "2:" + name : name);
+  commandTimes_[d.unit].push_back(now_());
   for (std::string& chunk : units_[d.unit]->Command(link, block)) {
     devices_[device].chunks.push_back(std::move(chunk));
   }
@@ -318,6 +320,11 @@ UnitSnapshot SimBench::Snapshot(int unit) const {
 std::vector<std::string> SimBench::CommandLog(int unit) const {
   std::lock_guard lock(mutex_);
   return commandLog_.at(unit);
+}
+
+std::vector<std::int64_t> SimBench::CommandTimesMs(int unit) const {
+  std::lock_guard lock(mutex_);
+  return commandTimes_.at(unit);
 }
 
 }  // namespace platform::sim

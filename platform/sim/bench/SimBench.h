@@ -91,6 +91,8 @@ class SimBench {
   UnitSnapshot Snapshot(int unit) const;
   // Commands the unit took in, as the log writes them ("AT+R01"; "2:AT+G01" on link 2).
   std::vector<std::string> CommandLog(int unit) const;
+  // When the unit took each of those commands in, in bench milliseconds.
+  std::vector<std::int64_t> CommandTimesMs(int unit) const;
 
  private:
   struct DeviceState {
@@ -116,6 +118,7 @@ class SimBench {
   std::vector<std::unique_ptr<SimUnit>> units_;
   std::vector<std::vector<bool>> fired_;  // per unit, per event
   std::vector<std::vector<std::string>> commandLog_;
+  std::vector<std::vector<std::int64_t>> commandTimes_;
   int supplied_ = 0;
   std::vector<SimDeviceChange> pending_;  // changes not yet reported to the hooks
   std::function<void(const SimDeviceChange&)> onDeviceChange_;

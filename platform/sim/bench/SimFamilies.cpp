@@ -1,7 +1,7 @@
 // The model families' motions and sensors. Status replies: "O" done, "E" device error, "S07"
 // loaded the input bin's last disc, "S12" the tray to load already holds a disc (or, on the
-// HV22, the arm is blocked by a closed tray), "S01" a pick-up found no disc, "S08" the output
-// bin is not attached.
+// HV22, the arm is blocked by a closed tray or jammed), "S01" a pick-up found no disc, "S08" the
+// output bin is not attached.
 #include "platform/sim/bench/SimUnit.h"
 
 namespace platform::sim {
@@ -29,7 +29,11 @@ class Hv22Unit : public SimUnit {
     if (Is(key, 'G', 0x01)) return PickFromTray();
     if (Is(key, 'R', 0x02)) return UnloadArm();
     if (Is(key, 'R', 0x90)) return LoadPast();
-    if (Is(key, 'R', 0x99) || Idle(key)) return "O";
+    if (Is(key, 'R', 0x99)) {
+      recovered_ = true;  // frees a jammed arm
+      return "O";
+    }
+    if (Idle(key)) return "O";
     return "E";
   }
 
@@ -72,11 +76,14 @@ class Hv22Unit : public SimUnit {
   std::string PickFromTray() {
     SimDrive* drive = DriveIn(DriveSlot::kOnly);
     if (!drive || arm_ > 0) return "E";
-    if (!drive->TrayOpen()) return "S12";
+    if (!drive->TrayOpen() || PickBlocked()) return "S12";
     if (!drive->TakeDisc()) return "S01";
     ++arm_;
     return "O";
   }
+
+  // A jammed arm stays blocked until a motor recovery (AT+R99).
+  bool PickBlocked() const { return Active(ConditionKind::kPickBlocked) && !recovered_; }
 };
 
 // --- TM36K and TM36P: printer tray between loading, printing and reject areas -------------
