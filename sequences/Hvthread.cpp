@@ -102,7 +102,7 @@ void THVThread::RunHandler(int state) {
     case 3:
       return TrayStep(3, true, kTrayOpenError, 4);
     case 4:
-      return LoadOntoDriveTrayStep(4, 1, 5);
+      return LoadOntoTrayStep(4, 1, drivetray::kOccupiedTrayError, 5);
     case 5:
       return TrayStep(5, false, kTrayCloseError, 6);
     case 6:

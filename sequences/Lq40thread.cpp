@@ -12,24 +12,16 @@ using namespace lq40;
 void TLQ40Thread::CommandStep(int state, const CommandBlock& command, const char* message) {
   StepBegin(state);
   if (!Send(command)) return;
-  if (ReplyHas("AT+O")) {
-    StepPassed(state, nullptr);
-    StepState = state + 1;
-    return;
-  }
-  // There is no retry of a device command: whatever the answer, the run ends.
-  FailAndAsk(state, message, ui::kMbIconError);
-  EndRun();
+  // There is no retry of a device command: the box's OK ends the run.
+  if (!ReplyHas("AT+O") && !FailFatal(state, message)) return;
+  StepPassed(state, nullptr);
+  StepState = state + 1;
 }
 
 void TLQ40Thread::ReadyAreaStep() {
   StepBegin(2);
   if (!Send(Lq40Cmd12)) return;
-  if (!ReplyHas("AT+O")) {
-    FailAndAsk(2, kReadyAreaError, ui::kMbIconError);
-    EndRun();
-    return;
-  }
+  if (!ReplyHas("AT+O") && !FailFatal(2, kReadyAreaError)) return;
   StepPassed(2, nullptr);
   const int answer =
       Ask(kSupplyLoadingArea, ui::kMbIconInformation | ui::kMbOkCancel, kInformationCaption);

@@ -40,7 +40,7 @@ class TLQ40Thread : public TDriveTrayThread {
 
  private:
   // One numbered command on row `state`: "AT+O" passes; anything else fails the row with an
-  // OK-only box and the run ends.
+  // OK-only box whose OK ends the run (a box that could not be shown lets the step pass).
   void CommandStep(int state, const CommandBlock& command, const char* message);
   // The arm to the ready area, then the operator confirms discs in the loading area (OK goes
   // on, Cancel ends the run with the row passed).

@@ -1,4 +1,4 @@
-// Drive check, drive tray tidy-up and loading onto the drive tray.
+// Drive check and drive tray tidy-up.
 #include "sequences/TrayMoves.h"
 
 #include <cstdio>
@@ -42,8 +42,4 @@ bool TDriveTrayThread::CloseDriveTrayIfOut(int link) {
   if (letter != 0) MoveDriveTray(letter, false);
   platform::PauseOn(PauseEvent, kTidyPauseMs);
   return true;
-}
-
-void TDriveTrayThread::LoadOntoDriveTrayStep(int row, int link, int nextState) {
-  LoadOntoTrayStep(row, link, kOccupiedTrayError, nextState);
 }

@@ -1,6 +1,6 @@
 // Steps around the optical drive of a single-drive autoloader part (HV22, LQ40, and the HV22
-// part of a TM36P): the drive check, the tidy-up of a tray left out, and loading onto the
-// drive tray. TDriveTrayThread owns nothing; it reads the tested entry's drive fields.
+// part of a TM36P): the drive check and the tidy-up of a tray left out (loading onto the tray
+// is a step pattern). TDriveTrayThread owns nothing; it reads the tested entry's drive fields.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,6 @@ inline constexpr std::uint32_t kTidyPauseMs = 1500;
 inline constexpr const char* kDriveOffline = "RW drive is not online.";
 inline constexpr const char* kOccupiedTrayError =
     "An error occurs when the tray already has disc on it.";
-inline constexpr const char* kLoadError = "An error occurs while loading a disc.";
 }  // namespace drivetray
 
 // What the drive check says: the failure's words and the pass line (a format for the letter).
@@ -43,11 +42,4 @@ class TDriveTrayThread : public TStepThread {
   // drive tray out, the tray is closed (if the entry has a drive letter) and the unit gets 1.5 s.
   // False when the link was lost (the run ends).
   bool CloseDriveTrayIfOut(int link);
-
-  // "Load disc to the tray": AT+R01 (AT+? while RetryPending); "AT+O" or "AT+S07" passes.
-  // "AT+S12" (a disc already lies there) fails the row with a Try Again/Continue/Cancel box:
-  // Try Again loads again next cycle, Continue goes on to nextState without a mark (its step
-  // logs its own heading). Other replies fail as a move step does; an answer that lets the
-  // failure go also goes on without a mark.
-  void LoadOntoDriveTrayStep(int row, int link, int nextState);
 };
