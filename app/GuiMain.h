@@ -1,0 +1,15 @@
+// The windowed console shared by Veltrane.exe and veltrane-sim.exe: the two forms on the native
+// toolkit, from start-up to the operator closing the main window. The caller installs the
+// platform and the toolkit first and owns both.
+#pragma once
+
+namespace ui::win32 {
+class Win32Toolkit;
+}
+
+// Creates TForm1 (FormCreate runs) and the hidden TForm2, shows the main window and runs the
+// message loop until it is closed; then FormClose and the windows go. Returns the exit status.
+int RunConsoleWindows(ui::win32::Win32Toolkit& toolkit);
+
+// An unexpected error in the standard error box (no owner: the windows may be gone).
+void ShowFatalError(const char* what);

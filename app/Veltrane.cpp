@@ -1,0 +1,26 @@
+// Veltrane.exe: the product. The console on the Win32 platform and the native toolkit; no
+// options, no settings.
+#include <exception>
+
+#include "app/GuiMain.h"
+#include "platform/win32/Win32Platform.h"
+#include "ui/win32/Win32Toolkit.h"
+
+int main() {
+  try {
+    platform::win32::Win32Platform os;
+    platform::SetPlatform(&os);
+    ui::win32::Win32Toolkit toolkit;
+    ui::SetToolkit(&toolkit);
+    os.SetWindowResolver([&toolkit](platform::Handle recipient) -> void* {
+      return toolkit.WindowOf(reinterpret_cast<const ui::Control*>(recipient));
+    });
+    const int status = RunConsoleWindows(toolkit);
+    ui::SetToolkit(nullptr);
+    platform::SetPlatform(nullptr);
+    return status;
+  } catch (const std::exception& e) {
+    ShowFatalError(e.what());
+    return 1;
+  }
+}

@@ -1,0 +1,57 @@
+// A form's top-level window.
+#include "ui/win32/FormWindow.h"
+
+#include "ui/Toolkit.h"
+#include "ui/win32/Win32Toolkit.h"
+
+namespace ui::win32 {
+
+FormWindow::FormWindow(Win32Toolkit& toolkit, ui::Form& form, HWND owner)
+    : NativeControl(toolkit, form), form_(form), owner_(owner) {}
+
+// No WS_THICKFRAME: a single fixed border that cannot be dragged to another size.
+DWORD FormWindow::Style() const {
+  DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_CLIPCHILDREN;
+  if (form_.systemMenu) style |= WS_SYSMENU;
+  if (form_.minimizeBox) style |= WS_MINIMIZEBOX;
+  if (form_.maximizeBox) style |= WS_MAXIMIZEBOX;
+  if (!form_.fixedSingleBorder) style |= WS_THICKFRAME;
+  return style;
+}
+
+// Placed in the middle of the screen, sized so that the client area is the form's.
+void FormWindow::Create() {
+  RECT frame{0, 0, form_.ClientWidth(), form_.ClientHeight()};
+  ::AdjustWindowRectEx(&frame, Style(), FALSE, 0);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  HWND window = ::CreateWindowExA(0, Win32Toolkit::kFormClass, form_.Caption().c_str(), Style(),
+                                  left > 0 ? left : 0, top > 0 ? top : 0, width, height, owner_,
+                                  nullptr, ::GetModuleHandleA(nullptr), nullptr);
+  Attach(window);
+  Sync();
+}
+
+bool FormWindow::ShouldBeVisible() const {
+  return (toolkit_.Shown(form_) && form_.Visible()) || form_.modalOpen;
+}
+
+// https://learn.microsoft.com/windows/win32/devio/wm-devicechange
+// Arrival and removal are the form's; any other event gets the default answer (TRUE: granted).
+bool FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  if (message == WM_CLOSE) {
+    toolkit_.RequestClose(form_);
+    result = 0;
+    return true;
+  }
+  if (message == WM_DEVICECHANGE &&
+      (wParam == ui::kDbtDeviceArrival || wParam == ui::kDbtDeviceRemoveComplete)) {
+    result = form_.Dispatch(message, static_cast<unsigned long>(wParam), static_cast<long>(lParam));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace ui::win32

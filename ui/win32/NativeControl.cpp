@@ -1,0 +1,119 @@
+// The common part of the native peers and the container window procedure.
+#include "ui/win32/NativeControl.h"
+
+#include <string>
+
+#include "ui/win32/Win32Toolkit.h"
+
+namespace ui::win32 {
+
+namespace {
+constexpr const char* kPeerProperty = "VeltranePeer";
+}  // namespace
+
+NativeControl::NativeControl(Win32Toolkit& toolkit, ui::Control& control)
+    : toolkit_(toolkit), control_(control) {}
+
+NativeControl::~NativeControl() {
+  if (window_ != nullptr && ::IsWindow(window_)) {
+    ::RemovePropA(window_, kPeerProperty);
+    ::DestroyWindow(window_);
+  }
+}
+
+NativeControl* NativeControl::Of(HWND window) {
+  return window != nullptr ? static_cast<NativeControl*>(::GetPropA(window, kPeerProperty))
+                           : nullptr;
+}
+
+void NativeControl::Attach(HWND window) {
+  window_ = window;
+  if (window_ != nullptr) ::SetPropA(window_, kPeerProperty, this);
+}
+
+void NativeControl::CreateChild(const char* className, DWORD style, DWORD exStyle, int height) {
+  const ui::Rect& b = control_.Bounds();
+  HWND parent = toolkit_.WindowOf(control_.Parent());
+  HWND window = ::CreateWindowExA(exStyle, className, "", style | WS_CHILD, b.left, b.top, b.width,
+                                  height != 0 ? height : b.height, parent, nullptr,
+                                  ::GetModuleHandleA(nullptr), nullptr);
+  Attach(window);
+  Sync();
+}
+
+void NativeControl::Changed(ui::Control&) {
+  if (window_ == nullptr) return;
+  Sync();
+  toolkit_.MarkChanged();
+}
+
+void NativeControl::Sync() {
+  ApplyCommon();
+}
+
+void NativeControl::ApplyCommon() {
+  syncing_ = true;
+  ::SendMessageA(window_, WM_SETFONT,
+                 reinterpret_cast<WPARAM>(toolkit_.FontFor(control_.GetFont())), FALSE);
+  if (ShowsCaption() && WindowText() != control_.Caption()) {
+    ::SetWindowTextA(window_, control_.Caption().c_str());
+  }
+  if ((::IsWindowEnabled(window_) != FALSE) != control_.Enabled()) {
+    ::EnableWindow(window_, control_.Enabled());
+  }
+  const bool visible = ShouldBeVisible();
+  if (((::GetWindowLongA(window_, GWL_STYLE) & WS_VISIBLE) != 0) != visible) {
+    ::ShowWindow(window_, visible ? SW_SHOWNA : SW_HIDE);
+  }
+  syncing_ = false;
+}
+
+std::string NativeControl::WindowText() const {
+  const int length = ::GetWindowTextLengthA(window_);
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  const int copied = ::GetWindowTextA(window_, text.data(), length + 1);
+  text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+  return text;
+}
+
+namespace {
+
+LRESULT ColourFor(HWND child, HDC dc) {
+  if (NativeControl* peer = NativeControl::Of(child)) {
+    if (HBRUSH brush = peer->ControlColour(dc)) return reinterpret_cast<LRESULT>(brush);
+  }
+  ::SetBkMode(dc, TRANSPARENT);
+  return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+}
+
+}  // namespace
+
+LRESULT CALLBACK NativeControl::ContainerProc(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
+  if (NativeControl* self = Of(window)) {
+    LRESULT result = 0;
+    if (self->HandleMessage(message, wParam, lParam, result)) return result;
+  }
+  switch (message) {
+    case WM_COMMAND:
+      if (NativeControl* child = Of(reinterpret_cast<HWND>(lParam))) {
+        child->OnCommand(HIWORD(wParam));
+        return 0;
+      }
+      break;
+    case WM_NOTIFY: {
+      const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+      if (NativeControl* child = Of(header->hwndFrom)) return child->OnNotify(*header);
+      break;
+    }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+      return ColourFor(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));
+    default:
+      break;
+  }
+  return ::DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace ui::win32

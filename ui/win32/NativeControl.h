@@ -1,0 +1,66 @@
+// The common part of every native peer: one child window mirroring one ui::Control (position,
+// font, enabled, visible, caption). The toolkit owns the peers; a peer owns its window.
+#pragma once
+
+#include <windows.h>
+
+#include "ui/Controls.h"
+
+namespace ui::win32 {
+
+class Win32Toolkit;
+
+class NativeControl : public ui::Peer {
+ public:
+  NativeControl(Win32Toolkit& toolkit, ui::Control& control);
+  // Destroys the window; never touches the control (it may be gone at program end).
+  ~NativeControl() override;
+  NativeControl(const NativeControl&) = delete;
+  NativeControl& operator=(const NativeControl&) = delete;
+
+  // Creates the window under the parent control's window. GUI thread.
+  virtual void Create() = 0;
+  HWND Window() const { return window_; }
+  ui::Control& Model() const { return control_; }
+  void Changed(ui::Control& control) override;
+
+  // Notifications from the parent window, routed by ContainerProc.
+  virtual void OnCommand(int code) { (void)code; }
+  virtual LRESULT OnNotify(const NMHDR& header) {
+    (void)header;
+    return 0;
+  }
+  // Background brush for WM_CTLCOLOR*; null for the parent's (transparent on button face).
+  virtual HBRUSH ControlColour(HDC dc) {
+    (void)dc;
+    return nullptr;
+  }
+  // Messages of windows whose procedure is ContainerProc; true when handled.
+  virtual bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    (void)message, (void)wParam, (void)lParam, (void)result;
+    return false;
+  }
+  // The text the window shows (GetWindowText), for the state dump.
+  std::string WindowText() const;
+
+  // The peer of one of our windows, or null for any other window.
+  static NativeControl* Of(HWND window);
+  // Window procedure of forms and panels: routes the children's notifications to their peers.
+  static LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+ protected:
+  void CreateChild(const char* className, DWORD style, DWORD exStyle, int height = 0);
+  void Attach(HWND window);
+  // Mirrors the control's state into the window; kind-specific peers add their own.
+  virtual void Sync();
+  virtual bool ShowsCaption() const { return true; }
+  virtual bool ShouldBeVisible() const { return control_.Visible(); }
+  void ApplyCommon();
+
+  Win32Toolkit& toolkit_;
+  ui::Control& control_;
+  HWND window_ = nullptr;
+  bool syncing_ = false;  // set while the model is written into the window
+};
+
+}  // namespace ui::win32

@@ -1,0 +1,349 @@
+// The native toolkit's loop, invokes, posts, timers, message boxes and modal forms.
+#include "ui/win32/Win32Toolkit.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "ui/win32/FormWindow.h"
+#include "ui/win32/ImagePeer.h"
+#include "ui/win32/NativeControl.h"
+#include "ui/win32/PeerFactory.h"
+#include "ui/win32/TimerPeer.h"
+
+namespace ui::win32 {
+
+namespace {
+
+constexpr UINT kInvokeMessage = WM_APP + 1;
+constexpr UINT kPostMessage = WM_APP + 2;
+constexpr UINT_PTR kDumpTimer = 0x7FFF0000;
+constexpr UINT kDumpIntervalMs = 100;
+constexpr DWORD kIdleWaitMs = 10;  // the loop looks at done() at least this often
+
+Win32Toolkit* hiddenOwner = nullptr;  // the toolkit whose hidden window exists (one per program)
+
+}  // namespace
+
+Win32Toolkit::Win32Toolkit() : guiThread_(::GetCurrentThreadId()) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  RegisterClasses();
+  hiddenOwner = this;
+  hidden_ = ::CreateWindowExA(0, "VeltraneHidden", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              ::GetModuleHandleA(nullptr), nullptr);
+}
+
+Win32Toolkit::~Win32Toolkit() {
+  timers_.clear();
+  while (!forms_.empty()) {
+    peers_.erase(forms_.back());
+    forms_.pop_back();
+  }
+  peers_.clear();
+  for (auto& [key, font] : fonts_) ::DeleteObject(font);
+  if (statusImages_ != nullptr) ImageList_Destroy(statusImages_);
+  ::DestroyWindow(hidden_);
+  hiddenOwner = nullptr;
+  if (InstalledToolkit() == this) SetToolkit(nullptr);
+}
+
+void Win32Toolkit::RegisterClasses() {
+  HINSTANCE instance = ::GetModuleHandleA(nullptr);
+  WNDCLASSA hidden{};
+  hidden.lpfnWndProc = HiddenProc;
+  hidden.hInstance = instance;
+  hidden.lpszClassName = "VeltraneHidden";
+  ::RegisterClassA(&hidden);
+  WNDCLASSA container{};
+  container.lpfnWndProc = NativeControl::ContainerProc;
+  container.hInstance = instance;
+  container.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+  container.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  container.lpszClassName = kFormClass;
+  ::RegisterClassA(&container);
+  container.lpszClassName = kPanelClass;
+  ::RegisterClassA(&container);
+  container.lpfnWndProc = ImagePeer::PictureProc;
+  container.lpszClassName = kPictureClass;
+  ::RegisterClassA(&container);
+}
+
+bool Win32Toolkit::IsGuiThread() const {
+  return ::GetCurrentThreadId() == guiThread_;
+}
+
+// --- invokes and posts --------------------------------------------------------------------------
+
+LRESULT CALLBACK Win32Toolkit::HiddenProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  Win32Toolkit* self = hiddenOwner;
+  if (self == nullptr) return ::DefWindowProcA(window, message, wParam, lParam);
+  switch (message) {
+    case kInvokeMessage: {
+      auto* invocation = reinterpret_cast<Invocation*>(lParam);
+      try {
+        (*invocation->fn)();
+      } catch (...) {
+        invocation->error = std::current_exception();
+      }
+      return 0;
+    }
+    case kPostMessage:
+      self->RunPosted();
+      return 0;
+    case WM_TIMER:
+      if (wParam == kDumpTimer) {
+        if (self->changed_) self->WriteStateDump();
+      } else {
+        self->FireTimer(wParam);
+      }
+      return 0;
+    default:
+      return ::DefWindowProcA(window, message, wParam, lParam);
+  }
+}
+
+// https://learn.microsoft.com/windows/win32/api/winuser/nf-winuser-sendmessagea
+// A message sent from another thread is handled only when the GUI thread retrieves messages,
+// so it runs between pieces of GUI work, in the order sent, and the sender waits for it.
+void Win32Toolkit::Invoke(const std::function<void()>& fn) {
+  if (IsGuiThread()) {
+    fn();
+    return;
+  }
+  Invocation invocation{&fn, nullptr};
+  ::SendMessageA(hidden_, kInvokeMessage, 0, reinterpret_cast<LPARAM>(&invocation));
+  if (invocation.error) std::rethrow_exception(invocation.error);
+}
+
+void Win32Toolkit::Post(std::function<void()> fn) {
+  {
+    std::lock_guard lock(postMutex_);
+    posted_.push_back(std::move(fn));
+  }
+  ::PostMessageA(hidden_, kPostMessage, 0, 0);
+}
+
+// One piece per message, so that posted work interleaves with invokes and input as queued.
+void Win32Toolkit::RunPosted() {
+  std::function<void()> work;
+  {
+    std::lock_guard lock(postMutex_);
+    if (posted_.empty()) return;
+    work = std::move(posted_.front());
+    posted_.pop_front();
+  }
+  work();
+}
+
+// --- message boxes and modal forms --------------------------------------------------------------
+
+int Win32Toolkit::MessageBox(Form* owner, const std::string& text, const std::string& caption,
+                             unsigned flags) {
+  HWND ownerWindow = nullptr;
+  {
+    std::lock_guard lock(formMutex_);
+    if (auto found = formWindows_.find(owner); found != formWindows_.end()) {
+      ownerWindow = found->second;
+    }
+  }
+  return ::MessageBoxA(ownerWindow, text.c_str(), caption.c_str(), flags);
+}
+
+void Win32Toolkit::EnableOtherForms(const Form& except, bool enable) {
+  for (Form* form : forms_) {
+    if (form == &except) continue;
+    if (HWND window = WindowOf(form)) ::EnableWindow(window, enable);
+  }
+}
+
+void Win32Toolkit::ShowModal(Form& form) {
+  if (!IsGuiThread()) {
+    std::fputs("veltrane: ShowModal called off the GUI thread\n", stderr);
+    std::abort();
+  }
+  if (WindowOf(&form) == nullptr) Realize(form);
+  form.modalOpen = true;
+  EnableOtherForms(form, false);
+  peers_.at(&form)->Changed(form);
+  ::SetForegroundWindow(WindowOf(&form));
+  MarkChanged();
+  RunUntil([&form] { return !form.modalOpen; });
+  EnableOtherForms(form, true);
+  if (auto found = peers_.find(&form); found != peers_.end()) found->second->Changed(form);
+  if (!forms_.empty() && forms_.front() != &form) ::SetForegroundWindow(WindowOf(forms_.front()));
+  MarkChanged();
+}
+
+void Win32Toolkit::CloseModal(Form& form) {
+  form.modalOpen = false;
+  ::PostMessageA(hidden_, WM_NULL, 0, 0);  // wakes the modal loop
+}
+
+// --- timers -------------------------------------------------------------------------------------
+
+void Win32Toolkit::RegisterTimer(Timer* timer) {
+  for (const auto& [id, peer] : timers_) {
+    if (&peer->Model() == timer) return;
+  }
+  const UINT_PTR id = nextTimerId_++;
+  timers_.emplace(id, std::make_unique<TimerPeer>(*timer, hidden_, id));
+}
+
+void Win32Toolkit::UnregisterTimer(Timer* timer) {
+  std::erase_if(timers_, [timer](const auto& slot) { return &slot.second->Model() == timer; });
+}
+
+void Win32Toolkit::FireTimer(UINT_PTR id) {
+  if (auto found = timers_.find(id); found != timers_.end()) found->second->Fire();
+}
+
+// --- the loop -----------------------------------------------------------------------------------
+
+// Dispatches what is queued; false when done() became true on the way.
+bool Win32Toolkit::PumpMessages(const std::function<bool()>& done) {
+  MSG message;
+  while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    HWND root = message.hwnd != nullptr ? ::GetAncestor(message.hwnd, GA_ROOT) : nullptr;
+    const bool ours = root != nullptr && NativeControl::Of(root) != nullptr;
+    if (!ours || !::IsDialogMessageA(root, &message)) {
+      ::TranslateMessage(&message);
+      ::DispatchMessageA(&message);
+    }
+    if (done()) return false;
+  }
+  return true;
+}
+
+void Win32Toolkit::RunUntil(const std::function<bool()>& done) {
+  while (!done()) {
+    if (!PumpMessages(done)) return;
+    if (done()) return;
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, kIdleWaitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  }
+}
+
+// --- forms --------------------------------------------------------------------------------------
+
+HWND Win32Toolkit::WindowOf(const Control* control) const {
+  if (control == nullptr) return nullptr;
+  if (control->Parent() == nullptr) {
+    std::lock_guard lock(formMutex_);
+    auto found = formWindows_.find(static_cast<const Form*>(control));
+    if (found != formWindows_.end()) return found->second;
+  }
+  if (!IsGuiThread()) return nullptr;
+  auto found = peers_.find(control);
+  return found != peers_.end() ? found->second->Window() : nullptr;
+}
+
+void Win32Toolkit::Realize(Form& form) {
+  if (peers_.contains(&form)) return;
+  HWND owner = forms_.empty() ? nullptr : WindowOf(forms_.front());
+  auto window = std::make_unique<FormWindow>(*this, form, owner);
+  FormWindow* created = window.get();
+  peers_.emplace(&form, std::move(window));
+  created->Create();
+  form.AttachPeer(created);
+  forms_.push_back(&form);
+  {
+    std::lock_guard lock(formMutex_);
+    formWindows_[&form] = created->Window();
+  }
+  RealizeChildren(form);
+  MarkChanged();
+}
+
+void Win32Toolkit::RealizeChildren(Control& parent) {
+  for (Control* child : parent.Children()) {
+    std::unique_ptr<NativeControl> peer = MakePeer(*this, *child);
+    if (!peer) continue;
+    NativeControl* created = peer.get();
+    peers_.emplace(child, std::move(peer));
+    created->Create();
+    child->AttachPeer(created);
+    RealizeChildren(*child);
+  }
+}
+
+void Win32Toolkit::Show(Form& form) {
+  shown_.insert(&form);
+  if (auto found = peers_.find(&form); found != peers_.end()) found->second->Changed(form);
+}
+
+bool Win32Toolkit::Shown(const Form& form) const {
+  return shown_.contains(&form);
+}
+
+void Win32Toolkit::UnrealizeTree(Control& control) {
+  for (Control* child : control.Children()) UnrealizeTree(*child);
+  if (control.GetPeer() != nullptr && dynamic_cast<TimerPeer*>(control.GetPeer()) == nullptr) {
+    control.AttachPeer(nullptr);
+  }
+  peers_.erase(&control);
+}
+
+void Win32Toolkit::Unrealize(Form& form) {
+  {
+    std::lock_guard lock(formMutex_);
+    formWindows_.erase(&form);
+  }
+  UnrealizeTree(form);
+  std::erase(forms_, &form);
+  shown_.erase(&form);
+  closeRequested_.erase(&form);
+}
+
+bool Win32Toolkit::CloseRequested(const Form& form) const {
+  return closeRequested_.contains(&form);
+}
+
+void Win32Toolkit::RequestClose(Form& form) {
+  if (form.modalOpen) {
+    CloseModal(form);
+    return;
+  }
+  closeRequested_.insert(&form);
+  ::PostMessageA(hidden_, WM_NULL, 0, 0);
+}
+
+// --- shared resources ---------------------------------------------------------------------------
+
+// The font's height is its character height in pixels (a negative LOGFONT height).
+HFONT Win32Toolkit::FontFor(const Font& font) {
+  const auto key = std::make_pair(font.name, font.height);
+  if (auto found = fonts_.find(key); found != fonts_.end()) return found->second;
+  HFONT created = ::CreateFontA(-font.height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, font.name.c_str());
+  fonts_.emplace(key, created);
+  return created;
+}
+
+HIMAGELIST Win32Toolkit::StatusImages() {
+  if (statusImages_ != nullptr) return statusImages_;
+  statusImages_ = ImageList_Create(ImageList::kSize, ImageList::kSize, ILC_COLOR32 | ILC_MASK,
+                                   ImageList::kImageCount, 0);
+  for (int i = 0; i < ImageList::kImageCount; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "STATUS%d", i);
+    HICON icon = static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), name, IMAGE_ICON,
+                                                 ImageList::kSize, ImageList::kSize, 0));
+    ImageList_AddIcon(statusImages_, icon);  // a missing icon leaves its slot out: nothing drawn
+    if (icon != nullptr) ::DestroyIcon(icon);
+  }
+  return statusImages_;
+}
+
+void Win32Toolkit::EnableStateDump(std::string path) {
+  dumpPath_ = std::move(path);
+  if (dumpPath_.empty()) {
+    ::KillTimer(hidden_, kDumpTimer);
+  } else {
+    ::SetTimer(hidden_, kDumpTimer, kDumpIntervalMs, nullptr);
+  }
+}
+
+}  // namespace ui::win32

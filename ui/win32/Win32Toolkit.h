@@ -1,0 +1,116 @@
+// The native window-toolkit backend: mirrors forms into Win32 windows (one peer per control),
+// runs the GUI thread's message loop, marshals invokes and posts through a hidden window, drives
+// timers with SetTimer and shows MessageBoxA and modal forms. Owns every peer and window it made.
+#pragma once
+
+#include <windows.h>
+// windows.h first: commctrl.h relies on its types.
+#include <commctrl.h>
+
+#include <deque>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "ui/Toolkit.h"
+
+namespace ui::win32 {
+
+class NativeControl;
+class TimerPeer;
+
+class Win32Toolkit : public Toolkit {
+ public:
+  // The calling thread becomes the GUI thread. Registers the window classes and creates the
+  // hidden message window.
+  Win32Toolkit();
+  // Destroys the remaining windows; uninstalls itself when installed.
+  ~Win32Toolkit() override;
+  Win32Toolkit(const Win32Toolkit&) = delete;
+  Win32Toolkit& operator=(const Win32Toolkit&) = delete;
+
+  bool IsGuiThread() const override;
+  // From another thread: SendMessage to the hidden window, so calls run in order and the caller
+  // waits; what fn throws is rethrown to the caller.
+  void Invoke(const std::function<void()>& fn) override;
+  void Post(std::function<void()> fn) override;
+  // MessageBoxA with the owner form's window as owner, on the calling thread.
+  int MessageBox(Form* owner, const std::string& text, const std::string& caption,
+                 unsigned flags) override;
+  void ShowModal(Form& form) override;
+  void CloseModal(Form& form) override;
+  void RegisterTimer(Timer* timer) override;
+  void UnregisterTimer(Timer* timer) override;
+  void RunUntil(const std::function<bool()>& done) override;
+
+  // --- Windows of forms (GUI thread unless said otherwise) -----------------------------------
+  // Creates the form's window and one native control per child, hidden. The first form realized
+  // is the main window and owns the later ones.
+  void Realize(Form& form);
+  // Shows a realized form (while its Visible() is true).
+  void Show(Form& form);
+  // Destroys the form's windows and detaches its peers; call before the form is destroyed.
+  void Unrealize(Form& form);
+  // True once the operator has asked to close the form (system menu, close box, Alt+F4).
+  bool CloseRequested(const Form& form) const;
+  void RequestClose(Form& form);
+  // The window of a realized control, or null. Any thread for forms; GUI thread otherwise.
+  HWND WindowOf(const Control* control) const;
+  bool Shown(const Form& form) const;
+
+  // --- Shared resources of the peers --------------------------------------------------------
+  HFONT FontFor(const Font& font);
+  // The 16x16 image list of the four step icons (ICON resources STATUS0..STATUS3).
+  HIMAGELIST StatusImages();
+  // Called by peers after a change: the state dump (if on) is rewritten soon.
+  void MarkChanged() { changed_ = true; }
+  // Test hook: writes every realized window's native texts and places to the file whenever they
+  // change (checked every 100 ms), replacing it whole. Empty path: off.
+  void EnableStateDump(std::string path);
+  // Writes the state dump now (when enabled).
+  void WriteStateDump();
+
+  static constexpr const char* kFormClass = "VeltraneForm";
+  static constexpr const char* kPanelClass = "VeltranePanel";
+  static constexpr const char* kPictureClass = "VeltranePicture";
+
+ private:
+  struct Invocation {
+    const std::function<void()>* fn;
+    std::exception_ptr error;
+  };
+  static LRESULT CALLBACK HiddenProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void RegisterClasses();
+  void RunPosted();
+  void FireTimer(UINT_PTR id);
+  void RealizeChildren(Control& parent);
+  void UnrealizeTree(Control& control);
+  bool PumpMessages(const std::function<bool()>& done);
+  void EnableOtherForms(const Form& except, bool enable);
+
+  const DWORD guiThread_;
+  HWND hidden_ = nullptr;
+  std::map<const Control*, std::unique_ptr<NativeControl>> peers_;  // GUI thread
+  std::vector<Form*> forms_;                                        // in order of realizing
+  std::set<const Form*> closeRequested_;
+  std::set<const Form*> shown_;
+  mutable std::mutex formMutex_;  // guards formWindows_: read by MessageBox on any thread
+  std::map<const Form*, HWND> formWindows_;
+
+  std::mutex postMutex_;
+  std::deque<std::function<void()>> posted_;
+
+  std::map<UINT_PTR, std::unique_ptr<TimerPeer>> timers_;
+  UINT_PTR nextTimerId_ = 1;
+
+  std::map<std::pair<std::string, int>, HFONT> fonts_;
+  HIMAGELIST statusImages_ = nullptr;
+  std::string dumpPath_;
+  bool changed_ = true;
+};
+
+}  // namespace ui::win32
