@@ -417,7 +417,8 @@ void TZPThread::ReportedPickStep(const PickUp& pick, int nextState) {
   } else if (ReplyHas("AT+S01")) {
     const char* message = NothingPickedMessage(pick);
     if (message == nullptr || !PickFailed(pick.row, pick.state, message)) return;
-  } else if (ReplyHas("AT+E")) {
+  } else if (ReplyHas("AT+E") || ++RetryCount >= kUnexpectedPickReplies) {
+    // An error, or a unit that keeps answering neither done nor refused: the operator decides.
     if (FailMoveStep(motion) != StepResult::kDone) return;
   } else {
     return;  // neither done nor refused: the command goes again next cycle, without a mark

@@ -26,6 +26,10 @@ inline constexpr int kTrayOpenPolls = 20;
 inline constexpr int kSetTraysPolls = 21;
 inline constexpr std::uint32_t kTrayPollMs = 500;
 
+// A pick-up answered neither done nor refused is sent again each cycle, this many times at most
+// before the row fails.
+inline constexpr int kUnexpectedPickReplies = 20;
+
 // SetTrays result bits: this tray did not reach its wanted state.
 inline constexpr std::uint8_t kUpperStuck = 1;
 inline constexpr std::uint8_t kLowerStuck = 2;

@@ -528,6 +528,11 @@ INSTANTIATE_TEST_SUITE_P(Zp, ZpPickFailure, ::testing::Values(
     PickCase{"LowerPickS01", {.model = "ZP65", .faults = {ReplyFault("AT+G04", 1, "S01")}},
              "AT+G04", {kRetry}, {"An error occurs when the lower drive picks up a disc."},
              {"AT+R99", "AT+G04", "AT+C00"}, 14},
+    // A unit that keeps answering neither done nor refused is asked twenty times, then the row
+    // fails.
+    PickCase{"NeverDoneNorRefused",
+             {.faults = {R"({"kind": "reply", "command": "AT+G01", "times": 0, "answer": "S07"})"}},
+             "AT+G01", {kCancel}, {kMotorPick}, std::vector<std::string>(19, "AT+G01"), 11},
     // A recovery whose reply is not done fails on the pick-up's row; Retry sends it again.
     PickCase{"RecoveryNotDone",
              {.model = "ZP65", .faults = {ReplyFault("AT+G99", 1, "ok"), ReplyFault("AT+R99", 1, "S01")}},
