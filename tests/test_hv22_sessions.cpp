@@ -2,7 +2,6 @@
 // answers, then the icons, the memo, the result word, the log in clear, the commands the unit
 // received and where its discs and drive tray ended up.
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -10,8 +9,6 @@
 
 #include "BenchSessionFixture.h"
 #include "SessionLog.h"
-#include "device/CommandLink.h"
-#include "platform/sim/bench/BenchLoader.h"
 
 using namespace session;
 
@@ -81,7 +78,7 @@ std::vector<std::string> HealthyCommands() {
 
 class Hv22Session : public BenchSessionFixture {
  protected:
-  void Start(const Hv22Bench& spec) { StartOnBench(spec.Json()); }
+  void Start(const Hv22Bench& layout) { StartOnBench(layout.Json()); }
   platform::sim::SimDrive& Drive() { return *bench->Drive(kDrive); }
   // Bench milliseconds between the run's commands at the two indexes.
   std::int64_t MsBetween(std::size_t from, std::size_t to) const {
@@ -434,54 +431,5 @@ INSTANTIATE_TEST_SUITE_P(Hv22, Hv22CancelAtPrompt, ::testing::Values(
                "AT+R02"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
-
-}  // namespace
-
-// --- The simulated unit's jammed arm ---------------------------------------------------------
-
-namespace {
-
-// One command on the unit's link 1 and its reply, chunks joined by ";".
-std::string Exchange(platform::sim::SimBench& sim, const CommandBlock& command) {
-  const auto pipe = sim.OpenLink(0, 1);
-  std::uint32_t done = 0;
-  if (!pipe || !sim.WritePipe(*pipe, command, &done)) return "";
-  std::string reply;
-  std::array<std::uint8_t, 64> chunk{};
-  for (int read = 0; read < 16 && reply.find("AT+") == std::string::npos; ++read) {
-    chunk.fill(0);
-    if (!sim.ReadPipe(*pipe, chunk, &done) || done == 0) continue;
-    reply += (reply.empty() ? "" : ";") + std::string(chunk.begin(), chunk.begin() + done);
-  }
-  return reply;
-}
-
-TEST(BenchHv22, JammedArmAnswersS12WithTheTrayOpenUntilAMotorRecovery) {
-  platform::sim::SimPlatform platform;
-  platform::sim::SimBench sim(
-      platform::sim::ParseBench(R"({"hubs": [{"id": "h"}], "units": [{"model": "HV22", "hub": "h",
-          "drives": [{"letter": "E", "tray": "open", "disc": true}],
-          "faults": [{"kind": "pick_blocked"}]}]})",
-                                "test"),
-      platform::sim::BenchClock(platform));
-  EXPECT_EQ(Exchange(sim, AtG01), "OK AT+S12");
-  EXPECT_EQ(Exchange(sim, AtG01), "OK AT+S12") << "still jammed";
-  EXPECT_EQ(Exchange(sim, AtR99), "OK AT+O");
-  EXPECT_EQ(Exchange(sim, AtG01), "OK AT+O");
-  EXPECT_EQ(sim.Snapshot(0).arm, 1);
-}
-
-TEST(BenchHv22, AJammedArmIsAnHv22Fault) {
-  try {
-    platform::sim::ParseBench(R"({"hubs": [{"id": "h"}], "units": [{"model": "LQ40", "hub": "h",
-        "faults": [{"kind": "pick_blocked"}]}]})",
-                              "lab.json");
-    FAIL() << "accepted";
-  } catch (const platform::sim::BenchError& e) {
-    EXPECT_EQ(
-        std::string(e.what()),
-        "lab.json: units[0].faults[0].kind: pick_blocked applies to HV22 only, not to a LQ40");
-  }
-}
 
 }  // namespace

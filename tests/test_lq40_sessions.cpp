@@ -49,7 +49,7 @@ std::string FailedCommand(int number, int occurrence = 1) {
 
 class Lq40Session : public BenchSessionFixture {
  protected:
-  void Start(const Lq40Bench& spec) { StartOnBench(spec.Json()); }
+  void Start(const Lq40Bench& layout) { StartOnBench(layout.Json()); }
   platform::sim::SimDrive& Drive() { return *bench->Drive(kDrive); }
 
   // The run's log from its first heading on, each message with its time of day in seconds.
