@@ -6,6 +6,7 @@ cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 cmake --preset linux-debug >/dev/null
 cmake --build --preset linux-debug -j "$(nproc)" --target veltrane-bench veltrane-log
-# Without arguments: every unit of the demo bench, one run each.
-if [ $# -eq 0 ]; then set -- --device all; fi
+# Without arguments: every unit of the demo bench, one run each. The LQ40 asks the operator to
+# supply its loading area with discs; the demo operator answers OK to that first prompt.
+if [ $# -eq 0 ]; then set -- --device all --answers ok; fi
 exec ./build/linux-debug/veltrane-bench "$@"
