@@ -3,7 +3,7 @@
 // recovery, paper mode. The threads hold the tested entry without owning it.
 #pragma once
 
-#include "sequences/StepPatterns.h"
+#include "sequences/TrayMoves.h"
 
 namespace tm36 {
 // Failure words of the printer-side steps (the TM36P reuses them).
@@ -31,10 +31,11 @@ inline constexpr std::size_t kPrinterTraySensor = 12;
 }  // namespace tm36
 
 // The printer side of a TM36. Each step takes the row it reports on and the states it leads
-// to, so that the TM36K and the TM36P place them in their own state maps. All on link 1.
-class TTM36Thread : public TStepThread {
+// to, so that the TM36K and the TM36P place them in their own state maps. All on link 1. The
+// drive steps come along for the TM36P, whose HV22 part has a drive; the TM36K has none.
+class TTM36Thread : public TDriveTrayThread {
  protected:
-  using TStepThread::TStepThread;
+  using TDriveTrayThread::TDriveTrayThread;
 
   // "Check if printer is online": one printer on port 3 passes, another port warns, none or
   // several fail with a Retry/Cancel box (Retry checks the entry again as it then stands).
