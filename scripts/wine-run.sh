@@ -8,6 +8,10 @@ export WINEARCH=win32
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko download prompts: the programs need neither.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+# --wait: only wait until the prefix's wineserver (and the programs it serves) has ended.
+if [ "${1:-}" = "--wait" ]; then
+  exec wineserver --wait
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot --init >/dev/null 2>&1 || true
   wineserver --wait || true
