@@ -77,7 +77,9 @@ bool HeadlessToolkit::RunOneQueued() {
     error = std::current_exception();
   }
   std::lock_guard lock(queueMutex_);
-  work.invocation->error = error;
+  // Hand the exception over whole: the GUI thread keeps no reference that it would drop after
+  // the worker has already been woken (the count's atomics are invisible to race checkers).
+  work.invocation->error = std::move(error);
   work.invocation->done = true;
   invocationDone_.notify_all();
   return true;
