@@ -144,6 +144,9 @@ bool LinkOpen(const DeviceEntry& entry, int link) {
 
 void ExchangeOnLink(const DeviceEntry& entry, const CommandBlock& command, int link) {
   if (link == 1 && entry.VidPidContains("PID_0101")) {
+    // A failed write leaves the timed exchange's reply untouched: without this, the previous
+    // command's accepted reply would pass for this command's.
+    LastReply.clear();
     PipeExchangeTimed(entry.Link1Read.load(), entry.Link1Write.load(), command, LastReply);
   } else if (link == 1) {
     PipeExchange(entry.Link1Read.load(), entry.Link1Write.load(), command, LastReply);
@@ -152,6 +155,18 @@ void ExchangeOnLink(const DeviceEntry& entry, const CommandBlock& command, int l
   } else {
     LastReply.clear();
   }
+}
+
+// Hundredths of a second since midnight on the local clock.
+int DayHundredths() {
+  const platform::LocalTime t = platform::ThePlatform().GetLocalTime();
+  return ((t.hour * 60 + t.minute) * 60 + t.second) * 100 + t.hundredths;
+}
+
+// Hundredths from `since` (a DayHundredths value) to now, across midnight too.
+int HundredthsSince(int since) {
+  constexpr int kDay = 24 * 60 * 60 * 100;
+  return ((DayHundredths() - since) % kDay + kDay) % kDay;
 }
 
 bool Accepted(const std::string& reply) {
@@ -239,13 +254,18 @@ void LogReply(const DeviceEntry& entry, const CommandBlock& command, int link) {
 bool SendCommand(const CommandBlock& command, int link) {
   DeviceEntry* entry = CommandTarget();
   if (entry == nullptr) return false;
+  int repeatingSince = -1;  // the clock is read only once a command has to be repeated
   for (int repetition = 1; true; ++repetition) {
     ExchangeOnLink(*entry, command, link);
     if (Accepted(LastReply)) break;
+    if (repeatingSince < 0) repeatingSince = DayHundredths();
     platform::PauseOn(PauseEvent, kResendPauseMs);
     // A link that departed (or was never open) ends the command; so does a device that never
     // answers in the accepted form.
-    if (!LinkOpen(*entry, link) || repetition >= kMaxSendRepetitions) return false;
+    if (!LinkOpen(*entry, link) || repetition >= kMaxSendRepetitions ||
+        HundredthsSince(repeatingSince) >= kMaxRepeatingHundredths) {
+      return false;
+    }
   }
   if (!LinkOpen(*entry, link)) return false;
   if (CommandLogging.load()) LogReply(*entry, command, link);

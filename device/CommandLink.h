@@ -98,6 +98,11 @@ inline constexpr int kMaxReadFailures = 31;
 inline constexpr int kMaxSendRepetitions = 300;
 // The pause between repetitions of a command.
 inline constexpr std::uint32_t kResendPauseMs = 100;
+// SendCommand also gives up once its repetitions have taken this long on the local clock
+// (hundredths of a second, counted from the first repetition). On the timed link one exchange may
+// wait about 30 s for its reply, so kMaxSendRepetitions of them would hold the worker for hours;
+// on the other links the repetition bound ends it long before this.
+inline constexpr int kMaxRepeatingHundredths = 60 * 100;
 // PipeExchangeTimed: 31 changes of the clock's seconds value end it; unless the command is the
 // LQ40 identification, reads are paced by 30 observed changes of the hundredths value.
 inline constexpr int kTimedExchangeSecondChanges = 31;
@@ -145,6 +150,7 @@ void SetCommandTarget(DeviceEntry* entry);
 // Sends the block on link 1 or 2 of CommandTarget(), repeating it every 100 ms until a reply
 // holds both "OK" and "AT+", and leaves the reply in LastReply; then logs it (unless
 // CommandLogging is false). False, without logging, when there is no target, the link value is
-// neither 1 nor 2, the link's flag left '1', or kMaxSendRepetitions passed without an accepted
-// reply: the callers treat all of these as a lost link. Runs on the calling thread; blocks.
+// neither 1 nor 2, the link's flag left '1', or kMaxSendRepetitions or kMaxRepeatingHundredths
+// passed without an accepted reply: the callers treat all of these as a lost link. Runs on the
+// calling thread; blocks.
 bool SendCommand(const CommandBlock& command, int link);

@@ -40,7 +40,8 @@ class Cursor {
 
   void ExpectObject(std::initializer_list<const char*> allowed) const {
     if (!value_.is_object()) Fail("must be an object");
-    for (const auto& [key, item] : value_.items()) {
+    for (const auto& field : value_.items()) {
+      const std::string& key = field.key();  // a named copy: clang 14 cannot capture a binding
       if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return key == a; })) {
         At(key.c_str()).Fail("unknown field");
       }
@@ -542,11 +543,30 @@ class Loader {
     if (!c.Value().is_array()) c.Fail("must be a list of texts");
     std::vector<std::string> chunks;
     for (std::size_t i = 0; i < c.Value().size(); ++i) {
-      const std::string chunk = c.At(i).AsText(kMaxChunk);
-      if (chunk.empty()) c.At(i).Fail("an empty chunk cannot be read from a pipe");
+      const Cursor item = c.At(i);
+      const std::string chunk =
+          item.Value().is_object() ? ChunkBytes(item) : item.AsText(kMaxChunk);
+      if (chunk.empty()) item.Fail("an empty chunk cannot be read from a pipe");
       chunks.push_back(chunk);
     }
     return chunks;
+  }
+
+  // {"hex": "8F00C3"}: a chunk of any bytes (line noise, 8-bit text, zeros), two digits a byte.
+  static std::string ChunkBytes(const Cursor& c) {
+    c.ExpectObject({"hex", "comment"});
+    if (!c.Has("hex")) c.Fail("a byte chunk needs its \"hex\" digits");
+    const Cursor hex = c.At("hex");
+    const std::string digits = hex.AsText(2 * kMaxChunk);
+    if (digits.size() % 2 != 0 ||
+        !std::all_of(digits.begin(), digits.end(), [](char d) { return std::isxdigit(d) != 0; })) {
+      hex.Fail("must be pairs of hexadecimal digits, like \"8F00C3\"");
+    }
+    std::string bytes;
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+      bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+    }
+    return bytes;
   }
 
   Trigger ReadTrigger(const Cursor& c, const char* timeKey) {
@@ -666,7 +686,8 @@ BenchModel ParseBench(const std::string& text, const std::string& source) {
   Json root;
   try {
     root = Json::parse(text);
-  } catch (const Json::parse_error& e) {
+  } catch (const Json::exception& e) {
+    // Syntax errors, and numbers the parser cannot hold ("1e400" overflows a double).
     throw BenchError(source + ": not valid JSON: " + e.what());
   }
   return Loader(source).Load(root);
