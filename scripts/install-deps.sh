@@ -2,7 +2,9 @@
 # Installs the Debian packages the build and the tests need, when they are missing.
 set -euo pipefail
 need=()
-for pkg in cmake ninja-build g++ libgtest-dev googletest nlohmann-json3-dev; do
+# clang and its runtime libraries (libFuzzer, sanitizers) build the fuzz targets.
+for pkg in cmake ninja-build g++ libgtest-dev googletest nlohmann-json3-dev clang \
+  libclang-rt-14-dev; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

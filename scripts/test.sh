@@ -25,4 +25,30 @@ for preset in $presets; do
   fi
   echo "=== $preset took $(($(date +%s) - started))s ==="
 done
+
+# A short run of every fuzz target (fuzz/), for VELTRANE_FUZZ_SECONDS each (0 skips it), when
+# clang can link libFuzzer with the sanitizers.
+have_libfuzzer() {
+  local probe ok=1
+  probe=$(mktemp -d)
+  printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' \
+    >"$probe/probe.cpp"
+  if clang++ -fsanitize=fuzzer,address,undefined "$probe/probe.cpp" -o "$probe/probe" \
+    >/dev/null 2>&1; then
+    ok=0
+  fi
+  rm -rf "$probe"
+  return $ok
+}
+fuzz_seconds=${VELTRANE_FUZZ_SECONDS:-20}
+if [ "$fuzz_seconds" -gt 0 ] && have_libfuzzer; then
+  echo "=== linux-fuzz (${fuzz_seconds}s per target) ==="
+  started=$(date +%s)
+  cmake --preset linux-fuzz -DVELTRANE_FUZZ_SECONDS="$fuzz_seconds" >/dev/null
+  cmake --build --preset linux-fuzz -j "$(nproc)"
+  ctest --preset linux-fuzz -j "$(nproc)"
+  echo "=== linux-fuzz took $(($(date +%s) - started))s ==="
+elif [ "$fuzz_seconds" -gt 0 ]; then
+  echo "=== linux-fuzz skipped: clang++ cannot link libFuzzer (packages clang, libclang-rt-14-dev) ==="
+fi
 echo "All presets passed: $presets"
