@@ -4,6 +4,7 @@
 // unit answer garbage.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>

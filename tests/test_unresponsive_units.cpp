@@ -201,8 +201,9 @@ TEST_P(UnresponsiveUnit, RunEndsWithinTheLinkBoundsAndTheConsoleRecovers) {
   const std::uint64_t startMs = sim_.Clock().NowMs();
   Run();
   const std::uint64_t runMs = sim_.Clock().NowMs() - startMs;
-  std::printf("[ virtual  ] %s %s: run ended after %.1f s virtual time, %zu commands\n", m.model,
-              Name(behaviour), static_cast<double>(runMs) / 1000.0, Commands().size());
+  std::printf("[ virtual  ] %s %s: run ended after %.1f s virtual time, %lu commands\n", m.model,
+              Name(behaviour), static_cast<double>(runMs) / 1000.0,
+              static_cast<unsigned long>(Commands().size()));
   RecordProperty("virtual_ms", static_cast<int>(runMs));
 
   // Whatever the unit did, the link gives up on it once: the run holds no longer than one
