@@ -1,0 +1,90 @@
+// One program session on a simulated bench in virtual time, made and ended within a caller (a soak,
+// a test) that runs many sessions in a row: it owns its platform, headless toolkit, bench and
+// both windows. Its runs save "Test.log" in the current directory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console/Unit1.h"
+#include "console/Unit2.h"
+#include "device/Discovery.h"
+#include "platform/sim/SimPlatform.h"
+#include "platform/sim/SimUsbBench.h"
+#include "platform/sim/bench/BenchLoader.h"
+#include "platform/sim/bench/BenchPipes.h"
+#include "platform/sim/bench/SimBench.h"
+#include "sequences/Runner.h"
+#include "ui/headless/HeadlessToolkit.h"
+
+class SimSession {
+ public:
+  // Program start on the bench of this bench-file text: the windows exist, discovery has run.
+  explicit SimSession(const std::string& benchJson) {
+    platform::SetPlatform(&sim_);
+    ui::SetToolkit(&toolkit_);
+    SetWorkerFactory(nullptr);  // the program's own family workers
+    bench_ = std::make_shared<platform::sim::SimBench>(platform::sim::ParseBench(benchJson, "test"),
+                                                       platform::sim::BenchClock(sim_));
+    platform::sim::AttachBench(sim_, bench_);
+    platform::sim::AttachBenchUsb(sim_, bench_);
+    sim_.SetPrintSink(
+        [bench = bench_](const std::string& queue) { return bench->SubmitPrintJob(queue); });
+    sim_.Usb().SetDeviceChangeSink([](unsigned long code) {
+      ui::TheToolkit().Post([code] {
+        if (Form1 != nullptr) Form1->Dispatch(ui::kWmDeviceChange, code, 0);
+      });
+    });
+    form1_ = std::make_unique<TForm1>();
+    form1_->FormCreate();
+    form2_ = std::make_unique<TForm2>();
+  }
+
+  // Program end: FormClose, then the seams are uninstalled.
+  ~SimSession() {
+    form1_.reset();
+    form2_.reset();
+    sim_.Usb().SetDeviceChangeSink(nullptr);
+    ui::SetToolkit(nullptr);
+    platform::SetPlatform(nullptr);
+    SecondPass = false;
+    ListChanged = false;
+  }
+
+  SimSession(const SimSession&) = delete;
+  SimSession& operator=(const SimSession&) = delete;
+
+  // Picks combo item `item`, presses Start with these prompt answers and runs the GUI loop until
+  // the run has been handled ("Start" back, Timer1 off) or the bench clock has gone
+  // `virtualLimitMs` past the press. Device changes posted meanwhile are delivered too. False
+  // when the limit was reached first: the run hangs.
+  bool Run(int item, std::vector<int> answers, std::int64_t virtualLimitMs) {
+    form1_->ComboBox1.PickItem(item);
+    toolkit_.SetAnswers(std::move(answers));
+    const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
+    form1_->Button1.Click();
+    bool ended = false;
+    toolkit_.RunUntil([&] {
+      ended = form1_->Button1.Caption() == "Start" && !form1_->Timer1.Enabled();
+      return ended || sim_.Clock().NowMs() > limit;
+    });
+    while (toolkit_.RunPending()) {
+    }
+    return ended;
+  }
+
+  TForm1& Form() { return *form1_; }
+  TForm2& Dialog() { return *form2_; }
+  platform::sim::SimBench& Bench() { return *bench_; }
+  platform::sim::SimPlatform& Sim() { return sim_; }
+  ui::headless::HeadlessToolkit& Toolkit() { return toolkit_; }
+
+ private:
+  platform::sim::SimPlatform sim_;
+  ui::headless::HeadlessToolkit toolkit_;
+  std::shared_ptr<platform::sim::SimBench> bench_;
+  std::unique_ptr<TForm1> form1_;
+  std::unique_ptr<TForm2> form2_;
+};

@@ -1,0 +1,85 @@
+// Benches with drawn faults, as the soak uses them: every draw is a bench the loader takes, a seed
+// draws the same bench every time, and a few soak iterations on such benches run every demo unit
+// to a clean end with every disc still on the bench.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/SoakRun.h"
+#include "platform/sim/bench/BenchLoader.h"
+#include "platform/sim/bench/DemoBench.h"
+#include "platform/sim/bench/RandomFaults.h"
+
+namespace {
+
+class RandomFaults : public ::testing::Test {
+ protected:
+  // One healthy demo session aims the faults of every test here.
+  static void SetUpTestSuite() {
+    const ScratchFolder folder;
+    std::string failed;
+    targets_ = soak::HealthyTargets(soak::DemoSerials(), failed);
+    ASSERT_FALSE(targets_.empty()) << "the healthy run of " << failed;
+  }
+
+  static std::string Draw(std::uint64_t seed, std::uint64_t iteration) {
+    return platform::sim::RandomFaultBench(platform::sim::DemoBenchText(), targets_,
+                                           platform::sim::IterationSeed(seed, iteration));
+  }
+
+  // Runs save "Test.log" in the current folder: a folder of their own.
+  struct ScratchFolder {
+    ScratchFolder() : old(std::filesystem::current_path()) {
+      std::filesystem::create_directories(path);
+      std::filesystem::current_path(path);
+    }
+    ~ScratchFolder() {
+      std::filesystem::current_path(old);
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+    std::filesystem::path old;
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("veltrane-random-faults-" +
+         std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  };
+
+  static inline std::vector<platform::sim::FaultTargets> targets_;
+};
+
+TEST_F(RandomFaults, EveryDrawIsABenchTheLoaderTakes) {
+  for (std::uint64_t i = 1; i <= 300; ++i) {
+    const std::string text = Draw(11, i);
+    EXPECT_NO_THROW(platform::sim::ParseBench(text, "draw")) << "iteration " << i << ":\n" << text;
+    if (HasFailure()) break;
+  }
+}
+
+TEST_F(RandomFaults, ASeedDrawsTheSameBenchEveryTimeAndIterationsDiffer) {
+  EXPECT_EQ(Draw(3, 7), Draw(3, 7));
+  EXPECT_NE(Draw(3, 7), Draw(3, 8));
+  EXPECT_NE(Draw(3, 7), Draw(4, 7));
+  EXPECT_NE(platform::sim::IterationSeed(3, 7), platform::sim::IterationSeed(7, 3));
+}
+
+// A few iterations of the soak: the faults strike during the runs (each unit is still listed
+// at its turn), every run ends and is handled, and no disc is made or lost.
+TEST_F(RandomFaults, SoakIterationsRunEveryUnitToACleanEnd) {
+  const ScratchFolder folder;
+  const auto serials = soak::DemoSerials();
+  soak::Tally tally;
+  for (std::uint64_t i = 1; i <= 3; ++i) {
+    const std::uint64_t seed = platform::sim::IterationSeed(1, i);
+    const std::string bench =
+        platform::sim::RandomFaultBench(platform::sim::DemoBenchText(), targets_, seed);
+    EXPECT_EQ(soak::RunIteration(bench, serials, ~seed, tally), std::vector<std::string>{})
+        << "iteration " << i;
+  }
+  EXPECT_EQ(tally.notListed, 0);
+  EXPECT_EQ(tally.runs, static_cast<int>(3 * serials.size()));
+}
+
+}  // namespace

@@ -1,0 +1,159 @@
+// The unit's cable pulled at every point of a run: for each unit of the demo bench, one run per
+// command its healthy run exchanges, the unit (its links, printer and drives) leaving right after
+// that command. Whatever the point, the run ends, "Start" comes back, "Test.log" is saved, the
+// result dialog is shown and the device combo lists the other units.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "app/SimSession.h"
+#include "app/SoakRun.h"
+#include "console/TestLog.h"
+#include "platform/sim/bench/DemoBench.h"
+
+namespace {
+
+struct DemoUnit {
+  int index = 0;
+  std::string model;
+  std::string serial;
+  bool printer = false;
+  std::vector<std::string> drives;  // letters
+};
+
+std::vector<DemoUnit> DemoUnits() {
+  const auto bench = nlohmann::json::parse(platform::sim::DemoBenchText());
+  std::vector<DemoUnit> units;
+  for (const auto& u : bench.at("units")) {
+    DemoUnit unit{
+        static_cast<int>(units.size()), u.at("model"), u.at("serial"), u.contains("printer"), {}};
+    for (const auto& d : u.value("drives", nlohmann::json::array())) {
+      unit.drives.push_back(d.at("letter"));
+    }
+    units.push_back(unit);
+  }
+  return units;
+}
+
+// The demo bench with every device of the unit unplugged right after its n-th command (counted
+// from power-on, discovery's included): the links, the printer and the drives, all at once.
+std::string CablePulledAfter(const DemoUnit& unit, std::size_t n) {
+  auto bench = nlohmann::json::parse(platform::sim::DemoBenchText());
+  auto faults = nlohmann::json::array();
+  faults.push_back({{"kind", "unplug"}, {"after_command", n}});
+  if (unit.printer) {
+    faults.push_back({{"kind", "unplug"}, {"target", "printer"}, {"after_command", n}});
+  }
+  for (const std::string& letter : unit.drives) {
+    faults.push_back(
+        {{"kind", "unplug"}, {"target", "drive"}, {"drive", letter}, {"after_command", n}});
+  }
+  bench.at("units").at(static_cast<std::size_t>(unit.index))["faults"] = faults;
+  return bench.dump();
+}
+
+// The combo items once item `gone` has left: the others, numbered again from 0.
+std::vector<std::string> ItemsWithout(const std::vector<std::string>& items, int gone) {
+  std::vector<std::string> out;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (static_cast<int>(i) == gone) continue;
+    const std::string name = items[i].substr(items[i].find("] ") + 2);
+    out.push_back("[" + std::to_string(out.size()) + "] " + name);
+  }
+  return out;
+}
+
+// The healthy run of a unit: the combo items, the unit's item and the commands it exchanged.
+struct HealthyRun {
+  std::vector<std::string> items;
+  int item = -1;
+  std::size_t commandsBefore = 0;  // discovery's
+  std::vector<std::string> commands;
+  std::string result;
+};
+
+HealthyRun RunHealthy(const DemoUnit& unit) {
+  HealthyRun healthy;
+  SimSession session(platform::sim::DemoBenchText());
+  healthy.items = session.Form().ComboBox1.Items();
+  healthy.item = soak::ItemOf(healthy.items, unit.serial);
+  if (healthy.item < 0) return healthy;
+  healthy.commandsBefore = session.Bench().CommandLog(unit.index).size();
+  // The LQ40 asks for discs in its loading area; the operator answers OK.
+  if (!session.Run(healthy.item, {ui::kIdOk}, soak::kVirtualLimitMs)) return healthy;
+  const auto log = session.Bench().CommandLog(unit.index);
+  healthy.commands.assign(log.begin() + static_cast<std::ptrdiff_t>(healthy.commandsBefore),
+                          log.end());
+  healthy.result = session.Dialog().Label2.Caption();
+  return healthy;
+}
+
+class UnplugSweep : public ::testing::TestWithParam<DemoUnit> {
+ protected:
+  void SetUp() override {
+    workDir_ =
+        std::filesystem::temp_directory_path() /
+        ("veltrane-unplug-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + GetParam().serial);
+    std::filesystem::create_directories(workDir_);
+    oldDir_ = std::filesystem::current_path();
+    std::filesystem::current_path(workDir_);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(oldDir_);
+    std::error_code ignored;
+    std::filesystem::remove_all(workDir_, ignored);
+  }
+
+  // One run with the cable pulled after the run's n-th command, and what the operator sees.
+  void RunPulledAfter(const HealthyRun& healthy, std::size_t n) {
+    const DemoUnit& unit = GetParam();
+    std::filesystem::remove(kLogFileName);
+    SimSession session(CablePulledAfter(unit, healthy.commandsBefore + n));
+    ASSERT_EQ(session.Form().ComboBox1.Items(), healthy.items);
+    const int shown = session.Toolkit().ModalShowings();
+
+    ASSERT_TRUE(session.Run(healthy.item, {ui::kIdOk}, soak::kVirtualLimitMs)) << "the run hangs";
+    EXPECT_EQ(soak::CheckRunEnd(session, shown), std::vector<std::string>{});
+    EXPECT_TRUE(session.Form().ComboBox1.Enabled());
+    const std::string word = session.Dialog().Label2.Caption();
+    EXPECT_TRUE(word == "Error" || word == "Warning" || word == "Success") << word;
+    EXPECT_FALSE(session.Dialog().Label6.Caption().empty()) << "the end time";
+    EXPECT_EQ(session.Form().ComboBox1.Items(), ItemsWithout(healthy.items, healthy.item));
+  }
+
+ private:
+  std::filesystem::path workDir_;
+  std::filesystem::path oldDir_;
+};
+
+TEST_P(UnplugSweep, EveryRunEndsCleanlyWhicheverCommandTheUnitLeftAfter) {
+  const HealthyRun healthy = RunHealthy(GetParam());
+  ASSERT_GE(healthy.item, 0) << "the unit is not in the combo";
+  ASSERT_EQ(healthy.result, "Success") << "the healthy run";
+  ASSERT_FALSE(healthy.commands.empty());
+
+  const auto started = std::chrono::steady_clock::now();
+  for (std::size_t n = 1; n <= healthy.commands.size(); ++n) {
+    SCOPED_TRACE("unplugged after the run's command " + std::to_string(n) + " of " +
+                 std::to_string(healthy.commands.size()) + ": " + healthy.commands[n - 1]);
+    RunPulledAfter(healthy, n);
+    if (HasFailure()) break;  // one faulty point tells enough
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("[  SWEEP   ] %s: %zu runs in %.2f s\n", GetParam().model.c_str(),
+              healthy.commands.size(), seconds);
+}
+
+INSTANTIATE_TEST_SUITE_P(DemoBench, UnplugSweep, ::testing::ValuesIn(DemoUnits()),
+                         [](const auto& info) {
+                           return info.param.model + "_" + info.param.serial;
+                         });
+
+}  // namespace
