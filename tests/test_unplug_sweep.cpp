@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ struct DemoUnit {
   bool printer = false;
   std::vector<std::string> drives;  // letters
 };
+
+// Names the case in test listings and failures.
+void PrintTo(const DemoUnit& unit, std::ostream* out) {
+  *out << unit.model << " " << unit.serial;
+}
 
 std::vector<DemoUnit> DemoUnits() {
   const auto bench = nlohmann::json::parse(platform::sim::DemoBenchText());
