@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DeviceChanges.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "device/Discovery.h"
@@ -32,21 +33,7 @@ class SimSession {
     platform::sim::AttachBenchUsb(sim_, bench_);
     sim_.SetPrintSink(
         [bench = bench_](const std::string& queue) { return bench->SubmitPrintJob(queue); });
-    sim_.Usb().SetDeviceChangeSink([](unsigned long code) {
-      auto deliver = [code] {
-        if (Form1 != nullptr) Form1->Dispatch(ui::kWmDeviceChange, code, 0);
-      };
-      // A device that leaves while the worker talks to it: Windows has the window handle the
-      // message within moments, long before the worker's next 100 ms pause ends. In virtual time
-      // that pause ends at once, so the worker waits for the window, and a run goes the same way
-      // every time. The GUI thread's own exchanges (discovery) post it: handling it at once would
-      // re-enter discovery.
-      if (ui::TheToolkit().IsGuiThread()) {
-        ui::TheToolkit().Post(deliver);
-      } else {
-        ui::TheToolkit().Invoke(deliver);
-      }
-    });
+    sim_.Usb().SetDeviceChangeSink(DeliverDeviceChange);
     form1_ = std::make_unique<TForm1>();
     form1_->FormCreate();
     form2_ = std::make_unique<TForm2>();

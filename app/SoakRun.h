@@ -19,12 +19,48 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "app/SimSession.h"
 #include "console/TestLog.h"
 #include "platform/sim/bench/DemoBench.h"
 #include "platform/sim/bench/RandomFaults.h"
 
 namespace soak {
+
+// A fresh folder made the current one for the runs' "Test.log" files, named by `what`, the
+// process and a count so that concurrent processes never share one; on leaving, the old current
+// folder comes back and the folder goes.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::string& what) : old_(std::filesystem::current_path()) {
+    static int count = 0;
+#ifdef _WIN32
+    const int pid = _getpid();
+#else
+    const int pid = static_cast<int>(getpid());
+#endif
+    path_ = std::filesystem::temp_directory_path() /
+            ("veltrane-" + what + "-" + std::to_string(pid) + "-" + std::to_string(++count));
+    std::filesystem::create_directories(path_);
+    std::filesystem::current_path(path_);
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::current_path(old_, ignored);
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+ private:
+  std::filesystem::path old_;
+  std::filesystem::path path_;
+};
 
 // Far beyond any run, faults and retries included: a run still going after an hour of virtual
 // time never ends.

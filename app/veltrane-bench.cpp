@@ -7,6 +7,7 @@
 
 #include "app/BenchCli.h"
 #include "app/BenchRun.h"
+#include "app/DeviceChanges.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "platform/sim/SimPlatform.h"
@@ -93,11 +94,7 @@ static int Main(int argc, char** argv) {
                                                          : ui::headless::TimerMode::kImmediate);
   ui::SetToolkit(&toolkit);
   // Plug and unplug on the bench reach the main window as WM_DEVICECHANGE, on the GUI thread.
-  sim.Usb().SetDeviceChangeSink([](unsigned long code) {
-    ui::TheToolkit().Post([code] {
-      if (Form1 != nullptr) Form1->Dispatch(ui::kWmDeviceChange, code, 0);
-    });
-  });
+  sim.Usb().SetDeviceChangeSink(DeliverDeviceChange);
   toolkit.SetAnswers(answers);
 
   int status = 0;

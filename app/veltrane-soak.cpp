@@ -13,13 +13,6 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
-
 #include "app/BenchCli.h"
 #include "app/SoakRun.h"
 #include "platform/sim/bench/DemoBench.h"
@@ -229,21 +222,14 @@ int main(int argc, char** argv) {
     PrintUsage(std::cout);
     return 0;
   }
-  // Each run saves "Test.log": in a folder of the soak's own, removed at the end.
-  const auto oldDir = std::filesystem::current_path();
-  const auto workDir =
-      std::filesystem::temp_directory_path() / ("veltrane-soak-" + std::to_string(getpid()));
-  std::filesystem::create_directories(workDir);
   if (!options.keepDir.empty()) options.keepDir = std::filesystem::absolute(options.keepDir);
-  std::filesystem::current_path(workDir);
+  // Each run saves "Test.log": in a folder of the soak's own, removed at the end.
+  const soak::ScratchFolder folder("soak");
   int status = kUsageError;
   try {
     status = Soak(options);
   } catch (const std::exception& e) {
     std::cerr << "veltrane-soak: " << e.what() << "\n";
   }
-  std::filesystem::current_path(oldDir);
-  std::error_code ignored;
-  std::filesystem::remove_all(workDir, ignored);
   return status;
 }

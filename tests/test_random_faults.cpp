@@ -3,7 +3,6 @@
 // to a clean end with every disc still on the bench.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,7 +17,7 @@ class RandomFaults : public ::testing::Test {
  protected:
   // One healthy demo session aims the faults of every test here.
   static void SetUpTestSuite() {
-    const ScratchFolder folder;
+    const soak::ScratchFolder folder("random-faults");
     std::string failed;
     targets_ = soak::HealthyTargets(soak::DemoSerials(), failed);
     ASSERT_FALSE(targets_.empty()) << "the healthy run of " << failed;
@@ -28,24 +27,6 @@ class RandomFaults : public ::testing::Test {
     return platform::sim::RandomFaultBench(platform::sim::DemoBenchText(), targets_,
                                            platform::sim::IterationSeed(seed, iteration));
   }
-
-  // Runs save "Test.log" in the current folder: a folder of their own.
-  struct ScratchFolder {
-    ScratchFolder() : old(std::filesystem::current_path()) {
-      std::filesystem::create_directories(path);
-      std::filesystem::current_path(path);
-    }
-    ~ScratchFolder() {
-      std::filesystem::current_path(old);
-      std::error_code ignored;
-      std::filesystem::remove_all(path, ignored);
-    }
-    std::filesystem::path old;
-    std::filesystem::path path =
-        std::filesystem::temp_directory_path() /
-        ("veltrane-random-faults-" +
-         std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-  };
 
   static inline std::vector<platform::sim::FaultTargets> targets_;
 };
@@ -68,7 +49,7 @@ TEST_F(RandomFaults, ASeedDrawsTheSameBenchEveryTimeAndIterationsDiffer) {
 // A few iterations of the soak: the faults strike during the runs (each unit is still listed
 // at its turn), every run ends and is handled, and no disc is made or lost.
 TEST_F(RandomFaults, SoakIterationsRunEveryUnitToACleanEnd) {
-  const ScratchFolder folder;
+  const soak::ScratchFolder folder("random-faults");
   const auto serials = soak::DemoSerials();
   soak::Tally tally;
   for (std::uint64_t i = 1; i <= 3; ++i) {

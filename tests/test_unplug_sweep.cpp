@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
@@ -103,26 +106,11 @@ HealthyRun RunHealthy(const DemoUnit& unit) {
 // Runs save "Test.log" in the current folder: each test has a folder of its own.
 class UnplugSession : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(test->test_suite_name()) + "-" + test->name();
-    std::replace(name.begin(), name.end(), '/', '-');
-    workDir_ = std::filesystem::temp_directory_path() /
-               ("veltrane-" + name + "-" +
-                std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-    std::filesystem::create_directories(workDir_);
-    oldDir_ = std::filesystem::current_path();
-    std::filesystem::current_path(workDir_);
-  }
-  void TearDown() override {
-    std::filesystem::current_path(oldDir_);
-    std::error_code ignored;
-    std::filesystem::remove_all(workDir_, ignored);
-  }
+  void SetUp() override { folder_ = std::make_unique<soak::ScratchFolder>("unplug"); }
+  void TearDown() override { folder_.reset(); }
 
  private:
-  std::filesystem::path workDir_;
-  std::filesystem::path oldDir_;
+  std::unique_ptr<soak::ScratchFolder> folder_;
 };
 
 class UnplugSweep : public UnplugSession, public ::testing::WithParamInterface<DemoUnit> {
@@ -198,6 +186,38 @@ TEST_F(UnplugSession, ARunCutByADepartingUnitPlaysOutTheSameEveryTime) {
   for (std::size_t i = 1; i < outcomes.size(); ++i) {
     EXPECT_EQ(outcomes[i].virtualMs, outcomes[0].virtualMs) << "session " << i;
     EXPECT_EQ(outcomes[i].log, outcomes[0].log) << "session " << i;
+  }
+}
+
+// veltrane-bench likewise: the same bench file gives the same record every time.
+TEST_F(UnplugSession, VeltraneBenchRunsACutRunTheSameEveryTime) {
+  const auto units = DemoUnits();
+  const auto unit =
+      std::find_if(units.begin(), units.end(), [](const DemoUnit& u) { return u.model == "ZP71"; });
+  ASSERT_NE(unit, units.end());
+  const HealthyRun healthy = RunHealthy(*unit);
+  ASSERT_GT(healthy.commands.size(), 10u);
+  std::ofstream("cut.json", std::ios::binary)
+      << CablePulledAfter(*unit, healthy.commandsBefore + 10);
+  std::vector<nlohmann::json> records;
+  for (int i = 0; i < 5; ++i) {
+    std::string command = std::string("\"") + VELTRANE_BENCH_TOOL +
+                          "\" --bench cut.json --device " + std::to_string(healthy.item) +
+                          " --json run.json";
+#ifdef _WIN32
+    command = "\"" + command + " >NUL\"";  // cmd /c strips one pair of outer quotes
+#else
+    command += " >/dev/null";
+#endif
+    std::system(command.c_str());
+    auto record = nlohmann::json::parse(soak::FileText("run.json")).at(0);
+    ASSERT_TRUE(record.at("started").get<bool>());
+    record.erase("wall_seconds");
+    records.push_back(record);
+  }
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    EXPECT_EQ(records[i].at("virtual_seconds"), records[0].at("virtual_seconds")) << "run " << i;
+    EXPECT_EQ(records[i], records[0]) << "run " << i;
   }
 }
 
