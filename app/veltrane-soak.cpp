@@ -222,7 +222,8 @@ int main(int argc, char** argv) {
     PrintUsage(std::cout);
     return 0;
   }
-  if (!options.keepDir.empty()) options.keepDir = std::filesystem::absolute(options.keepDir);
+  if (!options.keepDir.empty())
+    options.keepDir = std::filesystem::absolute(options.keepDir).string();
   // Each run saves "Test.log": in a folder of the soak's own, removed at the end.
   const soak::ScratchFolder folder("soak");
   int status = kUsageError;
