@@ -209,6 +209,7 @@ TEST_F(UnplugSession, VeltraneBenchRunsACutRunTheSameEveryTime) {
 #else
     command += " >/dev/null";
 #endif
+    std::filesystem::remove("run.json");
     std::system(command.c_str());
     auto record = nlohmann::json::parse(soak::FileText("run.json")).at(0);
     ASSERT_TRUE(record.at("started").get<bool>());
