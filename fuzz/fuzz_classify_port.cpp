@@ -74,15 +74,15 @@ void FillRegistry(platform::sim::SimPlatform& sim, fuzz::ByteStream& input) {
     const char letter = static_cast<char>('D' + input.Byte() % 23);
     if (letters.find(letter) != std::string::npos) continue;  // one drive per letter
     letters += letter;
-    platform::sim::UsbDeviceSpec spec;
-    spec.kind = platform::sim::UsbDeviceKind::kCdRom;
-    spec.hub = hub;
-    spec.port = port;
-    spec.letter = letter;
-    spec.vid = 0x0E8D;
-    spec.pid = static_cast<std::uint16_t>(0x1800 + port);
-    spec.serial = std::string("SN") + letter + std::to_string(port);
-    sim.Usb().AddDevice(spec);
+    platform::sim::UsbDeviceSpec layout;
+    layout.kind = platform::sim::UsbDeviceKind::kCdRom;
+    layout.hub = hub;
+    layout.port = port;
+    layout.letter = letter;
+    layout.vid = 0x0E8D;
+    layout.pid = static_cast<std::uint16_t>(0x1800 + port);
+    layout.serial = std::string("SN") + letter + std::to_string(port);
+    sim.Usb().AddDevice(layout);
     const std::string name = std::string("\\DosDevices\\") + letter + ":";
     SetFuzzValue(registry, kMounted, name.c_str(), input);
   }

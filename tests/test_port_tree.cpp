@@ -45,14 +45,14 @@ class PortTreeTest : public ::testing::Test {
   }
   static UsbDeviceSpec Device(UsbDeviceKind kind, int hub, int port, std::uint16_t vid = 0x1723,
                               std::uint16_t pid = 0x0903) {
-    UsbDeviceSpec spec;
-    spec.kind = kind;
-    spec.hub = hub;
-    spec.port = port;
-    spec.vid = vid;
-    spec.pid = pid;
-    spec.description = "Disc Robot";
-    return spec;
+    UsbDeviceSpec layout;
+    layout.kind = kind;
+    layout.hub = hub;
+    layout.port = port;
+    layout.vid = vid;
+    layout.pid = pid;
+    layout.description = "Disc Robot";
+    return layout;
   }
   void Scan() { ScanUsbDevices(window); }
   // The port entries of every node.
@@ -142,9 +142,9 @@ class SerialStringTest : public PortTreeTest, public ::testing::WithParamInterfa
 
 TEST_P(SerialStringTest, IsReadAsAsciiWithBlanksAsUnderscoresWithinTheDescriptorBuffer) {
   const int box = RootWithBox();
-  UsbDeviceSpec spec = Device(UsbDeviceKind::kOther, box, 1, 0x1234, 0x0001);
-  spec.serial = GetParam().serial;
-  Bus().AddDevice(spec);
+  UsbDeviceSpec layout = Device(UsbDeviceKind::kOther, box, 1, 0x1234, 0x0001);
+  layout.serial = GetParam().serial;
+  Bus().AddDevice(layout);
   const platform::Handle hub = OpenHub(Bus().HubInterfacePath(box));
   std::string text;
   ASSERT_TRUE(ReadUsbStringDescriptor(hub, 1, 3, text));
@@ -243,10 +243,10 @@ const auto kNoEdit = [](platform::sim::SimRegistry&, const std::string&) {};
 TEST_P(ClassifyTest, DeviceIsKnownByItsRegistryKeys) {
   const ClassCase& c = GetParam();
   const int box = RootWithBox();
-  UsbDeviceSpec spec = Device(c.kind, box, 1, c.vid, 0x0777);
-  spec.description = "Thing";
-  c.shape(spec);
-  const int id = Bus().AddDevice(spec);
+  UsbDeviceSpec layout = Device(c.kind, box, 1, c.vid, 0x0777);
+  layout.description = "Thing";
+  c.shape(layout);
+  const int id = Bus().AddDevice(layout);
   char vidPid[32];
   std::snprintf(vidPid, sizeof vidPid, "VID_%04X&PID_0777", c.vid);
   c.edit(sim.Registry(), std::string("SYSTEM\\CurrentControlSet\\Enum\\USB\\") + vidPid + "\\" +

@@ -140,7 +140,7 @@ std::vector<std::string> MemoOfRow(const std::vector<std::string>& memo, int row
 
 class Tm36kSession : public BenchSessionFixture {
  protected:
-  void Start(const Tm36kBench& spec) { StartOnBench(spec.Json()); }
+  void Start(const Tm36kBench& layout) { StartOnBench(layout.Json()); }
   // The bench's printer that belongs to no unit.
   int OtherPrinter() const {
     const auto& devices = bench->Model().devices;

@@ -118,7 +118,7 @@ std::vector<int> IconsWith(std::vector<std::pair<int, int>> changes) {
 
 class Tm36pSession : public BenchSessionFixture {
  protected:
-  void Start(const Tm36pBench& spec) { StartOnBench(spec.Json()); }
+  void Start(const Tm36pBench& layout) { StartOnBench(layout.Json()); }
   platform::sim::SimDrive& Drive() { return *bench->Drive(kDrive); }
   // Bench milliseconds between the run's commands at the two indexes.
   std::int64_t MsBetween(std::size_t from, std::size_t to) const {

@@ -72,9 +72,9 @@ bool PairModel(const std::string& model) {
 
 class ZpSession : public BenchSessionFixture {
  protected:
-  void Start(const ZpBench& spec) {
-    StartOnBench(spec.Json());
-    for (const ZpDrive& d : spec.drives) slotLetter_[d.slot[0] == 'u' ? 0 : 1] = d.letter;
+  void Start(const ZpBench& layout) {
+    StartOnBench(layout.Json());
+    for (const ZpDrive& d : layout.drives) slotLetter_[d.slot[0] == 'u' ? 0 : 1] = d.letter;
   }
   StepRows Rows() const { return {Captions()}; }
   char Upper() const { return slotLetter_[0]; }

@@ -94,27 +94,27 @@ SimUsb::SimUsb(SimRegistry& registry) : registry_(registry), state_(std::make_sh
 
 SimUsb::~SimUsb() = default;
 
-int SimUsb::AddHub(const UsbHubSpec& spec) {
+int SimUsb::AddHub(const UsbHubSpec& layout) {
   std::lock_guard lock(state_->mutex);
   State::Hub hub;
-  hub.spec = spec;
+  hub.layout = layout;
   const int id = static_cast<int>(state_->hubs.size());
-  if (hub.spec.name.empty()) hub.spec.name = "hub" + std::to_string(id);
-  const bool root = spec.parent < 0 || spec.parent >= id;
-  if (root) hub.spec.parent = -1;
-  hub.depth = root ? 0 : state_->hubs[static_cast<std::size_t>(spec.parent)].depth + 1;
-  if (!spec.noPrefix) {
+  if (hub.layout.name.empty()) hub.layout.name = "hub" + std::to_string(id);
+  const bool root = layout.parent < 0 || layout.parent >= id;
+  if (root) hub.layout.parent = -1;
+  hub.depth = root ? 0 : state_->hubs[static_cast<std::size_t>(layout.parent)].depth + 1;
+  if (!layout.noPrefix) {
     hub.prefix =
-        spec.prefix.empty() ? Hashed(5 + hub.depth, "prefix:" + hub.spec.name) : spec.prefix;
+        layout.prefix.empty() ? Hashed(5 + hub.depth, "prefix:" + hub.layout.name) : layout.prefix;
   }
   std::string enumName;
   if (root) {
-    hub.instanceId = Hashed(4, "root:" + hub.spec.name);
-    enumName = spec.usb30 ? "ROOT_HUB30" : "ROOT_HUB20";
+    hub.instanceId = Hashed(4, "root:" + hub.layout.name);
+    enumName = layout.usb30 ? "ROOT_HUB30" : "ROOT_HUB20";
   } else {
-    const auto& parent = state_->hubs[static_cast<std::size_t>(spec.parent)];
+    const auto& parent = state_->hubs[static_cast<std::size_t>(layout.parent)];
     hub.instanceId =
-        parent.prefix.value_or("NoPointNextId") + "&" + std::to_string(spec.parentPort);
+        parent.prefix.value_or("NoPointNextId") + "&" + std::to_string(layout.parentPort);
     enumName = VidPidKey(kHubVid, kHubPid);
   }
   hub.path = "\\\\?\\usb#" + Lower(enumName) + "#" + hub.instanceId + kHubClassSuffix;
@@ -125,9 +125,9 @@ int SimUsb::AddHub(const UsbHubSpec& spec) {
 
   const std::string key = kEnumUsb + enumName + "\\" + hub.instanceId;
   if (hub.prefix) registry_.SetString(key, "ParentIdPrefix", *hub.prefix);
-  registry_.SetString(key, "Service", root ? (spec.usb30 ? "USBHUB3" : "usbhub") : "usbhub");
+  registry_.SetString(key, "Service", root ? (layout.usb30 ? "USBHUB3" : "usbhub") : "usbhub");
   const char* desc =
-      root ? (spec.usb30 ? "USB Root Hub (USB 3.0)" : "USB Root Hub") : "Generic USB Hub";
+      root ? (layout.usb30 ? "USB Root Hub (USB 3.0)" : "USB Root Hub") : "Generic USB Hub";
   registry_.SetString(key, "DeviceDesc", std::string("@usb.inf,%hub.devicedesc%;") + desc);
   registry_.SetString(key, "Driver", hub.driverKey);
   registry_.SetString(kClassKey + hub.driverKey, "DriverDesc", desc);
@@ -141,7 +141,7 @@ namespace {
 // ParentIdPrefix when its kind has one.
 struct DeviceKeys {
   SimRegistry& registry;
-  const UsbDeviceSpec& spec;
+  const UsbDeviceSpec& layout;
   const std::string& enumKey;
   const std::string& instanceId;
   const std::optional<std::string>& prefix;
@@ -149,16 +149,16 @@ struct DeviceKeys {
 
   void Autoloader() {
     registry.SetString(enumKey, "Service", "VltUsb");
-    if (spec.hasDescription) {
+    if (layout.hasDescription) {
       registry.SetString(enumKey, "DeviceDesc",
-                         "@oem7.inf,%autoloader.devicedesc%;" + spec.description);
+                         "@oem7.inf,%autoloader.devicedesc%;" + layout.description);
     }
   }
 
   void Other() {
     registry.SetString(enumKey, "Service", "HidUsb");
-    if (spec.hasDescription) {
-      registry.SetString(enumKey, "DeviceDesc", "@input.inf,%hid.devicedesc%;" + spec.description);
+    if (layout.hasDescription) {
+      registry.SetString(enumKey, "DeviceDesc", "@input.inf,%hid.devicedesc%;" + layout.description);
     }
   }
 
@@ -167,17 +167,17 @@ struct DeviceKeys {
     registry.SetString(enumKey, "DeviceDesc",
                        "@usbprint.inf,%usbprint.devicedesc%;USB Printing Support");
     registry.SetString(enumKey, "ParentIdPrefix", *prefix);
-    if (!spec.hasQueue) return;
-    std::string queue = spec.description.empty() ? std::string("USB Printer") : spec.description;
+    if (!layout.hasQueue) return;
+    std::string queue = layout.description.empty() ? std::string("USB Printer") : layout.description;
     for (int copy = 1; registry.KeyExists(kPrinters + queue); ++copy) {
-      queue = spec.description + " (Copy " + std::to_string(copy) + ")";
+      queue = layout.description + " (Copy " + std::to_string(copy) + ")";
     }
     const std::string queueKey = kPrinters + queue;
     registry.SetString(queueKey, "Name", queue);
     registry.SetString(queueKey, "Port", "USB001");
     registry.SetString(
         queueKey + "\\PnPData", "DeviceInstanceId",
-        "USBPRINT\\" + Upper(Token(spec.description, 24)) + "\\" + Upper(*prefix) + "&0&USB001");
+        "USBPRINT\\" + Upper(Token(layout.description, 24)) + "\\" + Upper(*prefix) + "&0&USB001");
   }
 
   void Storage(bool cdrom) {
@@ -187,12 +187,12 @@ struct DeviceKeys {
     if (prefix) registry.SetString(enumKey, "ParentIdPrefix", *prefix);
     // Below it, the storage node: "<serial>&0" with a serial, else "<ParentIdPrefix>&0".
     const std::string node =
-        (prefix ? *prefix : SerialKeyName(spec.serial.value_or(instanceId))) + "&0";
-    const std::string product = Token(spec.description, 16);
+        (prefix ? *prefix : SerialKeyName(layout.serial.value_or(instanceId))) + "&0";
+    const std::string product = Token(layout.description, 16);
     const std::string deviceName =
         std::string(cdrom ? "CdRom" : "Disk") + "&Ven_Sim&Prod_" + product + "&Rev_1.00";
     const std::string storKey = kEnumUsbStor + deviceName + "\\" + node;
-    if (spec.hasDescription) registry.SetString(storKey, "FriendlyName", spec.description);
+    if (layout.hasDescription) registry.SetString(storKey, "FriendlyName", layout.description);
     registry.SetString(storKey, "Service", cdrom ? "cdrom" : "disk");
     std::string mounted;
     if (cdrom) {
@@ -203,53 +203,53 @@ struct DeviceKeys {
       registry.SetString(storKey, "ParentIdPrefix", volumePrefix);
       mounted = "\\??\\STORAGE#RemovableMedia#" + volumePrefix + "&RM" + kVolumeClass;
     }
-    if (spec.letter == 0) return;
-    const std::string value = std::string("\\DosDevices\\") + spec.letter + ":";
+    if (layout.letter == 0) return;
+    const std::string value = std::string("\\DosDevices\\") + layout.letter + ":";
     registry.SetBinary(kMountedDevices, value, Utf16LeBytes(mounted));
   }
 };
 
 }  // namespace
 
-int SimUsb::AddDevice(const UsbDeviceSpec& spec) {
+int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
   std::lock_guard lock(state_->mutex);
   const int id = static_cast<int>(state_->devices.size());
   State::Device device;
-  device.spec = spec;
-  device.spec.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(spec.letter)));
-  const bool hubKnown = spec.hub >= 0 && spec.hub < static_cast<int>(state_->hubs.size());
-  if (!hubKnown) device.spec.hub = 0;
+  device.layout = layout;
+  device.layout.letter = static_cast<char>(std::toupper(static_cast<unsigned char>(layout.letter)));
+  const bool hubKnown = layout.hub >= 0 && layout.hub < static_cast<int>(state_->hubs.size());
+  if (!hubKnown) device.layout.hub = 0;
   const State::Hub* hub =
-      state_->hubs.empty() ? nullptr : &state_->hubs[static_cast<std::size_t>(device.spec.hub)];
+      state_->hubs.empty() ? nullptr : &state_->hubs[static_cast<std::size_t>(device.layout.hub)];
   const std::string hubPrefix = hub && hub->prefix ? *hub->prefix : "NoPointNextId";
 
   bool duplicate = false;
   for (const State::Device& other : state_->devices) {
-    duplicate |= spec.serial && other.spec.serial && other.spec.vid == spec.vid &&
-                 other.spec.pid == spec.pid &&
-                 Lower(SerialKeyName(*other.spec.serial)) == Lower(SerialKeyName(*spec.serial));
+    duplicate |= layout.serial && other.layout.serial && other.layout.vid == layout.vid &&
+                 other.layout.pid == layout.pid &&
+                 Lower(SerialKeyName(*other.layout.serial)) == Lower(SerialKeyName(*layout.serial));
   }
-  const bool bySerial = spec.serial && !duplicate;
+  const bool bySerial = layout.serial && !duplicate;
   device.instanceId =
-      Lower(bySerial ? SerialKeyName(*spec.serial) : hubPrefix + "&" + std::to_string(spec.port));
-  device.path = "\\\\?\\usb#" + Lower(VidPidKey(spec.vid, spec.pid)) + "#" + device.instanceId +
+      Lower(bySerial ? SerialKeyName(*layout.serial) : hubPrefix + "&" + std::to_string(layout.port));
+  device.path = "\\\\?\\usb#" + Lower(VidPidKey(layout.vid, layout.pid)) + "#" + device.instanceId +
                 kDeviceClassSuffix;
   device.address = state_->nextAddress++;
   char driver[64];
   std::snprintf(driver, sizeof driver, "%s\\%04d", kUsbClassGuid, state_->nextDriverIndex++);
   device.driverKey = driver;
-  device.plugCount = spec.present ? 1 : 0;
+  device.plugCount = layout.present ? 1 : 0;
 
   const int depth = hub ? hub->depth : 0;
-  const std::string enumKey = kEnumUsb + VidPidKey(spec.vid, spec.pid) + "\\" + device.instanceId;
+  const std::string enumKey = kEnumUsb + VidPidKey(layout.vid, layout.pid) + "\\" + device.instanceId;
   std::optional<std::string> prefix;
-  const bool storage = spec.kind == UsbDeviceKind::kCdRom || spec.kind == UsbDeviceKind::kDisk;
-  if (spec.kind == UsbDeviceKind::kPrinter || (storage && !bySerial)) {
+  const bool storage = layout.kind == UsbDeviceKind::kCdRom || layout.kind == UsbDeviceKind::kDisk;
+  if (layout.kind == UsbDeviceKind::kPrinter || (storage && !bySerial)) {
     prefix = Hashed(6 + depth, "device:" + enumKey);
   }
-  DeviceKeys keys{registry_, device.spec, enumKey, device.instanceId, prefix, depth};
-  std::string driverDesc = spec.description;
-  switch (spec.kind) {
+  DeviceKeys keys{registry_, device.layout, enumKey, device.instanceId, prefix, depth};
+  std::string driverDesc = layout.description;
+  switch (layout.kind) {
     case UsbDeviceKind::kAutoloader:
       keys.Autoloader();
       break;
@@ -259,7 +259,7 @@ int SimUsb::AddDevice(const UsbDeviceSpec& spec) {
       break;
     case UsbDeviceKind::kCdRom:
     case UsbDeviceKind::kDisk:
-      keys.Storage(spec.kind == UsbDeviceKind::kCdRom);
+      keys.Storage(layout.kind == UsbDeviceKind::kCdRom);
       driverDesc = "USB Mass Storage Device";
       break;
     case UsbDeviceKind::kOther:
@@ -269,11 +269,11 @@ int SimUsb::AddDevice(const UsbDeviceSpec& spec) {
   registry_.SetString(enumKey, "Driver", device.driverKey);
   registry_.SetString(kClassKey + device.driverKey, "DriverDesc", driverDesc);
 
-  const char letter = device.spec.letter;
+  const char letter = device.layout.letter;
   if (storage && letter >= 'A' && letter <= 'Z') {
     State::Drive drive;
     drive.device = id;
-    drive.type = spec.kind == UsbDeviceKind::kCdRom ? kDriveCdrom : kDriveRemovable;
+    drive.type = layout.kind == UsbDeviceKind::kCdRom ? kDriveCdrom : kDriveRemovable;
     state_->drives[static_cast<std::size_t>(letter - 'A')] = std::move(drive);
   }
   state_->devices.push_back(std::move(device));
@@ -332,8 +332,8 @@ void SimUsb::SetPresence(int device, bool present) {
     std::lock_guard lock(state_->mutex);
     if (device < 0 || device >= static_cast<int>(state_->devices.size())) return;
     State::Device& d = state_->devices[static_cast<std::size_t>(device)];
-    if (d.spec.present == present) return;
-    d.spec.present = present;
+    if (d.layout.present == present) return;
+    d.layout.present = present;
     if (present) ++d.plugCount;
     function = d.function;
     if (!state_->notifications.empty()) sink = state_->sink;
@@ -417,12 +417,12 @@ Handle SimUsb::SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t fl
     } else if (interfaceClass == kUsbDeviceInterfaceClass) {
       // External hubs are USB devices too; root hubs are not.
       for (const auto& hub : state_->hubs) {
-        if (hub.spec.parent < 0) continue;
+        if (hub.layout.parent < 0) continue;
         const std::size_t stem = hub.path.size() - std::strlen(kHubClassSuffix);
         set.paths.push_back(hub.path.substr(0, stem) + kDeviceClassSuffix);
       }
       for (const auto& device : state_->devices) {
-        if (device.spec.present || !presentOnly) set.paths.push_back(device.path);
+        if (device.layout.present || !presentOnly) set.paths.push_back(device.path);
       }
     }
   }

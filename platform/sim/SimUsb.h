@@ -94,10 +94,10 @@ class SimUsb {
 
   // --- Building the bus (bench loader, tests). Ids count from 0 in the order added. ------------
   // A hub's parent must exist already. Writes the hub's Enum key.
-  int AddHub(const UsbHubSpec& spec);
+  int AddHub(const UsbHubSpec& layout);
   // Writes the device's Enum\USB key, and what its kind leaves elsewhere (print queue,
   // Enum\USBSTOR, MountedDevices, the driver's class key). Keys stay when it is unplugged.
-  int AddDevice(const UsbDeviceSpec& spec);
+  int AddDevice(const UsbDeviceSpec& layout);
   // The ids Windows would show (see SimUsb.cpp for the rules).
   std::string HubInstanceId(int hub) const;
   std::optional<std::string> HubPrefix(int hub) const;

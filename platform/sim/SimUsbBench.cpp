@@ -56,37 +56,37 @@ std::vector<int> AddHubs(SimUsb& usb, const BenchModel& bench) {
   std::vector<int> busHub(bench.hubs.size(), -1);
   for (int i : HubOrder(bench)) {
     const BenchHub& h = bench.hubs[static_cast<std::size_t>(i)];
-    UsbHubSpec spec;
+    UsbHubSpec layout;
     const int parent = HubIndex(bench, h.parent);
-    spec.parent = parent >= 0 ? busHub[static_cast<std::size_t>(parent)] : -1;
-    spec.parentPort = h.parentPort;
-    spec.ports = h.ports;
-    spec.usb30 = BelowUsb3Root(bench, i);
-    spec.name = h.id;
-    if (h.prefixMode == PrefixMode::kGiven) spec.prefix = h.prefix;
-    spec.noPrefix = h.prefixMode == PrefixMode::kMissing;
-    busHub[static_cast<std::size_t>(i)] = usb.AddHub(spec);
+    layout.parent = parent >= 0 ? busHub[static_cast<std::size_t>(parent)] : -1;
+    layout.parentPort = h.parentPort;
+    layout.ports = h.ports;
+    layout.usb30 = BelowUsb3Root(bench, i);
+    layout.name = h.id;
+    if (h.prefixMode == PrefixMode::kGiven) layout.prefix = h.prefix;
+    layout.noPrefix = h.prefixMode == PrefixMode::kMissing;
+    busHub[static_cast<std::size_t>(i)] = usb.AddHub(layout);
   }
   return busHub;
 }
 
 void AddDevices(SimUsb& usb, const BenchModel& bench, const std::vector<int>& busHub) {
   for (const BenchDevice& d : bench.devices) {
-    UsbDeviceSpec spec;
-    spec.kind = KindOf(d.kind);
+    UsbDeviceSpec layout;
+    layout.kind = KindOf(d.kind);
     const int hub = HubIndex(bench, d.hub);
-    spec.hub = hub >= 0 ? busHub[static_cast<std::size_t>(hub)] : 0;
-    spec.port = d.port;
-    spec.vid = d.vid;
-    spec.pid = d.pid;
-    const bool storage = spec.kind == UsbDeviceKind::kCdRom || spec.kind == UsbDeviceKind::kDisk;
-    spec.bcdUsb = storage && BelowUsb3Root(bench, hub) ? 0x0300 : 0x0200;
-    spec.serial = d.serial;
-    spec.description = d.description;
-    spec.hasQueue = d.hasQueue;
-    spec.letter = d.letter;
-    spec.present = d.present;
-    usb.AddDevice(spec);
+    layout.hub = hub >= 0 ? busHub[static_cast<std::size_t>(hub)] : 0;
+    layout.port = d.port;
+    layout.vid = d.vid;
+    layout.pid = d.pid;
+    const bool storage = layout.kind == UsbDeviceKind::kCdRom || layout.kind == UsbDeviceKind::kDisk;
+    layout.bcdUsb = storage && BelowUsb3Root(bench, hub) ? 0x0300 : 0x0200;
+    layout.serial = d.serial;
+    layout.description = d.description;
+    layout.hasQueue = d.hasQueue;
+    layout.letter = d.letter;
+    layout.present = d.present;
+    usb.AddDevice(layout);
   }
 }
 

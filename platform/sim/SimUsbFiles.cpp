@@ -71,7 +71,7 @@ class HubFile : public SimFile {
   static int PortOf(const SimUsb::State::Hub& hub, std::span<const std::uint8_t> input) {
     if (input.size() < 4) return -1;
     const std::uint32_t port = GetU32(input, 0);
-    return port >= 1 && port <= static_cast<std::uint32_t>(hub.spec.ports) ? static_cast<int>(port)
+    return port >= 1 && port <= static_cast<std::uint32_t>(hub.layout.ports) ? static_cast<int>(port)
                                                                            : -1;
   }
 
@@ -83,11 +83,11 @@ class HubFile : public SimFile {
     PutU32(out, N::kNodeType, 0);
     PutU8(out, N::kDescriptorLength, 9);
     PutU8(out, N::kDescriptorType, N::kHubDescriptorType);
-    PutU8(out, N::kNumberOfPorts, static_cast<std::uint32_t>(hub.spec.ports));
+    PutU8(out, N::kNumberOfPorts, static_cast<std::uint32_t>(hub.layout.ports));
     PutU16(out, N::kHubCharacteristics, 0x0009);  // per-port power switching and overcurrent
     PutU8(out, N::kPowerOnToPowerGood, 50);
     PutU8(out, N::kHubControlCurrent, 100);
-    PutU8(out, N::kHubIsBusPowered, hub.spec.parent >= 0 ? 1 : 0);
+    PutU8(out, N::kHubIsBusPowered, hub.layout.parent >= 0 ? 1 : 0);
     *returned = N::kSize;
     return true;
   }
@@ -106,18 +106,18 @@ class HubFile : public SimFile {
     PutU8(out, Layout::kNumConfigurations, 1);
     int pipes = 0;
     if (device != nullptr) {
-      const UsbDeviceSpec& spec = device->spec;
-      PutU16(out, Layout::kBcdUsb, spec.bcdUsb);
-      PutU16(out, Layout::kIdVendor, spec.vid);
-      PutU16(out, Layout::kIdProduct, spec.pid);
+      const UsbDeviceSpec& layout = device->layout;
+      PutU16(out, Layout::kBcdUsb, layout.bcdUsb);
+      PutU16(out, Layout::kIdVendor, layout.vid);
+      PutU16(out, Layout::kIdProduct, layout.pid);
       PutU16(out, Layout::kBcdDevice, 0x0100);
       PutU8(out, Layout::kIManufacturer, 1);
       PutU8(out, Layout::kIProduct, 2);
-      PutU8(out, Layout::kISerialNumber, spec.serial ? 3 : 0);
+      PutU8(out, Layout::kISerialNumber, layout.serial ? 3 : 0);
       PutU16(out, Layout::kDeviceAddress, static_cast<std::uint32_t>(device->address));
-      pipes = spec.kind == UsbDeviceKind::kOther ? 1 : 2;
+      pipes = layout.kind == UsbDeviceKind::kOther ? 1 : 2;
     } else if (child != nullptr) {
-      PutU16(out, Layout::kBcdUsb, child->spec.usb30 ? 0x0300 : 0x0200);
+      PutU16(out, Layout::kBcdUsb, child->layout.usb30 ? 0x0300 : 0x0200);
       PutU8(out, Layout::kDeviceClass, 9);
       PutU16(out, Layout::kIdVendor, 0xFFFE);
       PutU16(out, Layout::kIdProduct, 0x0001);
@@ -139,7 +139,7 @@ class HubFile : public SimFile {
       PutU8(out, at, 7);                         // bLength
       PutU8(out, at + 1, 5);                     // ENDPOINT
       PutU8(out, at + 2, i == 0 ? 0x81 : 0x02);  // IN 1, OUT 2
-      PutU8(out, at + 3, device != nullptr && device->spec.kind != UsbDeviceKind::kOther ? 2 : 3);
+      PutU8(out, at + 3, device != nullptr && device->layout.kind != UsbDeviceKind::kOther ? 2 : 3);
       PutU16(out, at + 4, 64);  // wMaxPacketSize
     }
     *returned = static_cast<std::uint32_t>(Layout::kBaseSize + shown * Layout::kPipeInfoSize);
@@ -161,7 +161,7 @@ class HubFile : public SimFile {
       return false;  // the device stalls the request
     }
     std::vector<std::uint8_t> descriptor;
-    if (!StringDescriptor(device->spec, value & 0xFF, language, descriptor)) return false;
+    if (!StringDescriptor(device->layout, value & 0xFF, language, descriptor)) return false;
     const std::size_t n =
         std::min({descriptor.size(), static_cast<std::size_t>(wanted), out.size() - D::kData});
     std::copy(setup.begin(), setup.end(), out.begin());
@@ -170,7 +170,7 @@ class HubFile : public SimFile {
     return true;
   }
 
-  static bool StringDescriptor(const UsbDeviceSpec& spec, int index, std::uint16_t language,
+  static bool StringDescriptor(const UsbDeviceSpec& layout, int index, std::uint16_t language,
                                std::vector<std::uint8_t>& descriptor) {
     if (index == 0) {
       descriptor = {4, DescriptorRequestLayout::kStringDescriptor, 0x09, 0x04};
@@ -181,9 +181,9 @@ class HubFile : public SimFile {
     if (index == 1) {
       text = "Sim Devices";
     } else if (index == 2) {
-      text = spec.description;
-    } else if (index == 3 && spec.serial && spec.serialReadable) {
-      text = *spec.serial;
+      text = layout.description;
+    } else if (index == 3 && layout.serial && layout.serialReadable) {
+      text = *layout.serial;
     } else {
       return false;
     }
@@ -352,7 +352,7 @@ class PipeFile : public SimFile {
   bool Connected() const {
     std::lock_guard lock(state_->mutex);
     const auto& device = state_->devices[static_cast<std::size_t>(device_)];
-    return device.spec.present && device.plugCount == plugCount_;
+    return device.layout.present && device.plugCount == plugCount_;
   }
 
   std::shared_ptr<SimUsb::State> state_;

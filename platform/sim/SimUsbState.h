@@ -16,7 +16,7 @@ namespace platform::sim {
 
 struct SimUsb::State {
   struct Hub {
-    UsbHubSpec spec;
+    UsbHubSpec layout;
     int depth = 0;
     std::string instanceId;
     std::optional<std::string> prefix;
@@ -25,7 +25,7 @@ struct SimUsb::State {
     int address = 0;
   };
   struct Device {
-    UsbDeviceSpec spec;
+    UsbDeviceSpec layout;
     std::string instanceId;  // lower case
     std::string path;        // USB device interface path, lower case
     std::string driverKey;
@@ -60,7 +60,7 @@ struct SimUsb::State {
 
   bool DevicePresentLocked(int device) const {
     return device >= 0 && device < static_cast<int>(devices.size()) &&
-           devices[static_cast<std::size_t>(device)].spec.present;
+           devices[static_cast<std::size_t>(device)].layout.present;
   }
   // The drive at letter index 0..25 while it is mounted.
   Drive* MountedDriveLocked(int letterIndex) {
@@ -73,13 +73,13 @@ struct SimUsb::State {
   // What is plugged into a hub's port now: a present device, or a hub.
   const Device* DeviceAtLocked(int hub, int port) const {
     for (const Device& d : devices) {
-      if (d.spec.hub == hub && d.spec.port == port && d.spec.present) return &d;
+      if (d.layout.hub == hub && d.layout.port == port && d.layout.present) return &d;
     }
     return nullptr;
   }
   const Hub* HubAtLocked(int hub, int port) const {
     for (const Hub& h : hubs) {
-      if (h.spec.parent == hub && h.spec.parentPort == port) return &h;
+      if (h.layout.parent == hub && h.layout.parentPort == port) return &h;
     }
     return nullptr;
   }
