@@ -158,7 +158,8 @@ struct DeviceKeys {
   void Other() {
     registry.SetString(enumKey, "Service", "HidUsb");
     if (layout.hasDescription) {
-      registry.SetString(enumKey, "DeviceDesc", "@input.inf,%hid.devicedesc%;" + layout.description);
+      registry.SetString(enumKey, "DeviceDesc",
+                         "@input.inf,%hid.devicedesc%;" + layout.description);
     }
   }
 
@@ -168,7 +169,8 @@ struct DeviceKeys {
                        "@usbprint.inf,%usbprint.devicedesc%;USB Printing Support");
     registry.SetString(enumKey, "ParentIdPrefix", *prefix);
     if (!layout.hasQueue) return;
-    std::string queue = layout.description.empty() ? std::string("USB Printer") : layout.description;
+    std::string queue =
+        layout.description.empty() ? std::string("USB Printer") : layout.description;
     for (int copy = 1; registry.KeyExists(kPrinters + queue); ++copy) {
       queue = layout.description + " (Copy " + std::to_string(copy) + ")";
     }
@@ -230,8 +232,8 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
                  Lower(SerialKeyName(*other.layout.serial)) == Lower(SerialKeyName(*layout.serial));
   }
   const bool bySerial = layout.serial && !duplicate;
-  device.instanceId =
-      Lower(bySerial ? SerialKeyName(*layout.serial) : hubPrefix + "&" + std::to_string(layout.port));
+  device.instanceId = Lower(bySerial ? SerialKeyName(*layout.serial)
+                                     : hubPrefix + "&" + std::to_string(layout.port));
   device.path = "\\\\?\\usb#" + Lower(VidPidKey(layout.vid, layout.pid)) + "#" + device.instanceId +
                 kDeviceClassSuffix;
   device.address = state_->nextAddress++;
@@ -241,7 +243,8 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
   device.plugCount = layout.present ? 1 : 0;
 
   const int depth = hub ? hub->depth : 0;
-  const std::string enumKey = kEnumUsb + VidPidKey(layout.vid, layout.pid) + "\\" + device.instanceId;
+  const std::string enumKey =
+      kEnumUsb + VidPidKey(layout.vid, layout.pid) + "\\" + device.instanceId;
   std::optional<std::string> prefix;
   const bool storage = layout.kind == UsbDeviceKind::kCdRom || layout.kind == UsbDeviceKind::kDisk;
   if (layout.kind == UsbDeviceKind::kPrinter || (storage && !bySerial)) {

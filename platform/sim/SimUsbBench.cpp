@@ -79,7 +79,8 @@ void AddDevices(SimUsb& usb, const BenchModel& bench, const std::vector<int>& bu
     layout.port = d.port;
     layout.vid = d.vid;
     layout.pid = d.pid;
-    const bool storage = layout.kind == UsbDeviceKind::kCdRom || layout.kind == UsbDeviceKind::kDisk;
+    const bool storage =
+        layout.kind == UsbDeviceKind::kCdRom || layout.kind == UsbDeviceKind::kDisk;
     layout.bcdUsb = storage && BelowUsb3Root(bench, hub) ? 0x0300 : 0x0200;
     layout.serial = d.serial;
     layout.description = d.description;

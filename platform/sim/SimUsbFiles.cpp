@@ -71,8 +71,9 @@ class HubFile : public SimFile {
   static int PortOf(const SimUsb::State::Hub& hub, std::span<const std::uint8_t> input) {
     if (input.size() < 4) return -1;
     const std::uint32_t port = GetU32(input, 0);
-    return port >= 1 && port <= static_cast<std::uint32_t>(hub.layout.ports) ? static_cast<int>(port)
-                                                                           : -1;
+    return port >= 1 && port <= static_cast<std::uint32_t>(hub.layout.ports)
+               ? static_cast<int>(port)
+               : -1;
   }
 
   bool NodeInformation(const SimUsb::State::Hub& hub, std::span<std::uint8_t> out,
