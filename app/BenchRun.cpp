@@ -21,7 +21,11 @@ namespace {
 // it. This prints each step's outcome the moment the worker reports it.
 class ProgressPrinter : public ui::Peer {
  public:
-  ProgressPrinter(const TForm1& form, std::ostream& out) : form_(form), out_(out) {}
+  // Takes the run's rows as Start finds them: a unit that leaves during the run takes its list
+  // with it, and the combo may then show another unit's.
+  ProgressPrinter(const TForm1& form, std::ostream& out) : form_(form), out_(out) {
+    for (const auto& item : form.ListView1.Items()) captions_.push_back(item.caption);
+  }
   void Changed(ui::Control& control) override {
     const auto& lines = static_cast<ui::Memo&>(control).Lines();
     if (lines.size() < seen_) seen_ = 0;  // cleared at Start
@@ -40,19 +44,21 @@ class ProgressPrinter : public ui::Peer {
     for (const auto& [prefix, word] : kOutcomes) {
       const std::string p = prefix;
       if (line.compare(0, p.size(), p) != 0) continue;
-      const int rows = form_.ListView1.Count();
+      const int rows = static_cast<int>(captions_.size());
       std::string caption;
-      if (row_ >= 1 && row_ <= rows) caption = form_.ListView1.Items()[row_ - 1].caption;
+      if (row_ >= 1 && row_ <= rows) caption = captions_[static_cast<std::size_t>(row_ - 1)];
       char head[32];
       std::snprintf(head, sizeof head, "[%2d/%d] ", row_, rows);
       out_ << head << caption << " ... " << word;
       if (std::string(word) != "passed") out_ << ": " << line.substr(p.size());
+      if (form_.RunEntryLeft()) out_ << " (the unit has left; its list was emptied)";
       out_ << "\n";
     }
   }
 
   const TForm1& form_;
   std::ostream& out_;
+  std::vector<std::string> captions_;
   std::size_t seen_ = 0;
   int row_ = 0;
 };
@@ -157,8 +163,11 @@ RunRecord RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& t
   if (toolkit.ModalShowings() > showings) run.result = dialog.Label2.Caption();
   run.start = dialog.Label4.Caption();
   run.end = dialog.Label6.Caption();
-  for (const auto& item : form.ListView1.Items()) {
-    run.rows.push_back({item.caption, IconWord(item.imageIndex)});
+  // A unit that left took its list with it: the list view may show another unit's rows now.
+  if (!form.RunEntryLeft()) {
+    for (const auto& item : form.ListView1.Items()) {
+      run.rows.push_back({item.caption, IconWord(item.imageIndex)});
+    }
   }
   run.memo = dialog.Memo1.Lines();
   const auto prompts = toolkit.Prompts();

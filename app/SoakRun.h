@@ -26,6 +26,7 @@
 #endif
 
 #include "app/SimSession.h"
+#include "console/StepList.h"
 #include "console/TestLog.h"
 #include "platform/sim/bench/DemoBench.h"
 #include "platform/sim/bench/RandomFaults.h"
@@ -144,6 +145,15 @@ inline std::vector<std::string> CheckRunEnd(SimSession& session, int dialogsBefo
   }
   if (!std::filesystem::exists(kLogFileName) || FileText(kLogFileName) != SavedLog()) {
     wrong.push_back("Test.log not saved whole");
+  }
+  // A run that did not reach its last step never reads as passed; one whose unit left reads
+  // "None", whatever unit the combo shows afterwards.
+  const std::string word = session.Dialog().Label2.Caption();
+  if (LastRunEnding() != RunEnding::kCompleted && (word == "Success" || word == "Warning")) {
+    wrong.push_back("a run that did not finish says " + word);
+  }
+  if (session.Form().RunEntryLeft() && word != "None") {
+    wrong.push_back("the unit left during the run, yet the result is " + word);
   }
   return wrong;
 }

@@ -20,14 +20,40 @@ namespace {
 // Touched on the GUI thread only: every status operation reads them inside its invoke.
 ui::ListView* stepView = nullptr;
 ui::Memo* resultMemo = nullptr;
+std::vector<RunRow> runRows;  // the run under way (or the last one)
+bool viewShowsRun = true;     // false once the tested unit left during the run
+
+// The worker's own: the row of the step it is on, and whether its unit stopped answering.
+std::atomic<int> currentRow{-1};
+std::atomic<bool> linkLost{false};
+std::atomic<RunEnding> lastEnding{RunEnding::kCompleted};
+
+bool InRunRows(int index) {
+  return index >= 0 && static_cast<std::size_t>(index) < runRows.size();
+}
 
 std::string RowCaption(int index) {
-  if (stepView == nullptr || index < 0 || index >= stepView->Count()) return {};
+  if (InRunRows(index)) return runRows[static_cast<std::size_t>(index)].caption;
+  if (!viewShowsRun || stepView == nullptr || index < 0 || index >= stepView->Count()) return {};
   return stepView->Items()[static_cast<std::size_t>(index)].caption;
 }
 
+int RowIcon(int index) {
+  if (InRunRows(index)) return runRows[static_cast<std::size_t>(index)].icon;
+  if (!viewShowsRun || stepView == nullptr || index < 0 || index >= stepView->Count()) {
+    return kIconNone;
+  }
+  return stepView->Items()[static_cast<std::size_t>(index)].imageIndex;
+}
+
+int RowCount() {
+  if (!runRows.empty()) return static_cast<int>(runRows.size());
+  return viewShowsRun && stepView != nullptr ? stepView->Count() : 0;
+}
+
 void SetRowImage(int index, int image) {
-  if (stepView != nullptr) stepView->SetImageIndex(index, image);
+  if (InRunRows(index)) runRows[static_cast<std::size_t>(index)].icon = image;
+  if (viewShowsRun && stepView != nullptr) stepView->SetImageIndex(index, image);
 }
 
 void AppendResultLine(const std::string& line) {
@@ -94,7 +120,69 @@ void AttachResultLines(ui::Memo* resultLines) {
   resultMemo = resultLines;
 }
 
+void BeginRunRows() {
+  runRows.clear();
+  viewShowsRun = true;
+  currentRow = -1;
+  linkLost = false;
+  lastEnding = RunEnding::kCompleted;
+  if (stepView == nullptr) return;
+  for (const auto& item : stepView->Items()) runRows.push_back({item.caption, kIconNone});
+}
+
+void SeparateRunFromView() {
+  viewShowsRun = false;
+}
+
+std::vector<RunRow> RunRows() {
+  return runRows;
+}
+
+const char* ResultWordOf(const std::vector<RunRow>& rows) {
+  if (rows.empty()) return "None";
+  bool warned = false;
+  for (const RunRow& row : rows) {
+    if (row.icon == kIconFailed) return "Error";
+    if (row.icon == kIconWarned) warned = true;
+  }
+  return warned ? "Warning" : "Success";
+}
+
+void NoteLinkLost() {
+  linkLost = true;
+}
+
+void NoteCurrentRow(int index) {
+  currentRow = index;
+}
+
+RunEnding LastRunEnding() {
+  return lastEnding;
+}
+
+void MarkRunEnding(RunEnding ending) {
+  lastEnding = ending;
+  if (ending == RunEnding::kCompleted) return;
+  const int row = currentRow;
+  if (row < 0) return;
+  int icon = kIconNone;
+  int count = 0;
+  RunOnGui([&] {
+    icon = RowIcon(row);
+    count = RowCount();
+  });
+  // A failure mark on the step already says the run did not pass.
+  if (icon == kIconFailed) return;
+  int target = row;
+  if (ending == RunEnding::kCancelled && icon != kIconNone && row + 1 < count) target = row + 1;
+  // A row that has been closed (passed or warned) gets a heading of its own again.
+  if (target != row || icon != kIconNone) HeadingLogged = false;
+  StepBegin(target);
+  StepFailed(target, ending == RunEnding::kLinkLost ? kStoppedAnswering : kTestCancelled);
+}
+
 void StepBegin(int index) {
+  currentRow = index;
   if (HeadingLogged) return;
   std::string heading;
   RunOnGui([&] {
@@ -110,6 +198,11 @@ void StepBegin(int index) {
 }
 
 void StepPassed(int index, const char* text) {
+  if (linkLost) {
+    // The unit stopped answering inside this step: it never finished it.
+    StepFailed(index, kStoppedAnswering);
+    return;
+  }
   const bool noLine =
       text != nullptr && std::string_view(text).find("NOLINE") != std::string_view::npos;
   const std::string okLine = std::string("    [OK] ") + kTaskFulfilled;
@@ -126,6 +219,7 @@ void StepPassed(int index, const char* text) {
 }
 
 void StepFailed(int index, const std::string& message) {
+  currentRow = index;
   const std::string line = "    [ERROR] " + message;
   RunOnGui([&] {
     SetRowImage(index, kIconFailed);
@@ -137,6 +231,7 @@ void StepFailed(int index, const std::string& message) {
 }
 
 void StepWarned(int index, const std::string& message) {
+  currentRow = index;
   const std::string line = "    [WARNING] " + message;
   RunOnGui([&] {
     SetRowImage(index, kIconWarned);

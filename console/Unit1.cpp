@@ -40,16 +40,6 @@ constexpr int kControlFont = 13;
 constexpr int kWindowFont = 11;
 constexpr const char* kNoDevices = "[No devices found]";
 
-const char* ResultWord(const ui::ListView& list) {
-  if (list.Count() == 0) return "None";
-  bool warned = false;
-  for (const auto& item : list.Items()) {
-    if (item.imageIndex == kIconFailed) return "Error";
-    if (item.imageIndex == kIconWarned) warned = true;
-  }
-  return warned ? "Warning" : "Success";
-}
-
 }  // namespace
 
 bool CanStart(const DeviceEntry* entry) {
@@ -200,6 +190,8 @@ void TForm1::Button1Click() {
   WriteHostReport();
   LogUsb3Topology();
   for (int i = 0; i < ListView1.Count(); ++i) ListView1.SetImageIndex(i, kIconNone);
+  BeginRunRows();
+  runEntryLeft_ = false;
   if (Form2 != nullptr) Form2->Memo1.Clear();
   StepState = 0;
   RetryPending = false;
@@ -208,6 +200,12 @@ void TForm1::Button1Click() {
   runEntry_ = SelectedDevice;
   worker_ = CreateSequenceWorker(row->worker, runEntry_);
   if (!worker_) Timer1.SetEnabled(true);  // no worker for this family: the run ends at once
+}
+
+const char* TForm1::RunResultWord() const {
+  // A unit that left took its list with it: whatever the combo shows now is not this run's.
+  if (runEntryLeft_) return "None";
+  return ResultWordOf(RunRows());
 }
 
 void TForm1::Button2Click() {
@@ -253,7 +251,7 @@ void TForm1::FinishRun() {
   ComboBox1.SetEnabled(true);
   if (Form2 == nullptr) return;
   Form2->SetCaption("Test Report");
-  Form2->Label2.SetCaption(ResultWord(ListView1));
+  Form2->Label2.SetCaption(RunResultWord());
   RunEndTime = platform::ThePlatform().GetLocalTime();
   Form2->Label4.SetCaption(FormatDateTime(RunStartTime));
   Form2->Label6.SetCaption(FormatDateTime(RunEndTime));
@@ -347,7 +345,11 @@ bool TForm1::PruneDepartedDevices() {
     }
     std::unique_ptr<DeviceEntry> owned = std::move(DeviceList[i]);
     DeviceList.erase(DeviceList.begin() + static_cast<std::ptrdiff_t>(i));
-    if (inUse) droppedEntry_ = std::move(owned);  // freed when the run has ended
+    if (inUse) {
+      droppedEntry_ = std::move(owned);  // freed when the run has ended
+      runEntryLeft_ = true;
+      SeparateRunFromView();
+    }
     removed = true;
   }
   return removed;

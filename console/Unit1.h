@@ -55,6 +55,10 @@ class TForm1 : public ui::Form {
 
   void RefreshDeviceCombo();
   void FinishRun();
+  // The result word of the last run, from that run's own rows ("None" when its unit left).
+  const char* RunResultWord() const;
+  // True when the unit of the last (or running) run left during it.
+  bool RunEntryLeft() const { return runEntryLeft_; }
   long OnDeviceChange(unsigned long eventCode);
   bool PruneDepartedDevices();
   long Dispatch(unsigned message, unsigned long wParam, long lParam) override;
@@ -86,6 +90,7 @@ class TForm1 : public ui::Form {
   DeviceEntry* runEntry_ = nullptr;            // the entry the running worker tests
   std::unique_ptr<DeviceEntry> droppedEntry_;  // it left DeviceList during the run
   bool running_ = false;                       // from Start until FinishRun
+  bool runEntryLeft_ = false;                  // the run's entry left DeviceList during it
   bool created_ = false;
   bool closing_ = false;  // FormClose is stopping the worker
 };

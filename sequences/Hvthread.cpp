@@ -22,7 +22,7 @@ bool THVThread::MoveTrayAndConfirm(bool open) {
   for (int poll = 0; poll < kTrayConfirmPolls; ++poll) {
     platform::PauseOn(PauseEvent, kTrayConfirmPauseMs);
     if (!Send(AtC00) || Terminated()) {
-      EndRun();
+      EndRun(RunEnding::kLinkLost);
       return false;
     }
     if (SensorReads(LastReply, drivetray::kTraySensor, open ? '1' : '0')) return true;
@@ -87,7 +87,7 @@ void THVThread::UnloadStep() {
     return;
   }
   StepPassed(9, nullptr);
-  EndRun();
+  EndRun(RunEnding::kCompleted);
 }
 
 void THVThread::RunHandler(int state) {

@@ -44,7 +44,7 @@ void TLQ40Thread::OutputStep() {
   } else {
     FailAndAsk(10, kOutputError, ui::kMbIconError);
   }
-  EndRun();
+  EndRun(RunEnding::kCompleted);
 }
 
 void TLQ40Thread::RunHandler(int state) {

@@ -30,6 +30,8 @@ void TSequenceThread::Start() {
     // Commands of this run go to the entry it was started with, whatever the combo shows.
     SetCommandTarget(TestedDevice);
     Execute();
+    // A program that is closing abandons its run: nothing more is marked.
+    if (!terminated_) MarkRunEnding(ending_);
     RunActive = false;
     if (Form1 != nullptr) Form1->EnableTimer1();
     finished_ = true;
@@ -46,6 +48,15 @@ void TSequenceThread::Execute() {
     if (!RunActive) break;
     platform::PauseOn(PauseEvent, kCycleMs);
   }
+}
+
+void TSequenceThread::EndRun(RunEnding ending) {
+  if (!endingGiven_) {
+    endingGiven_ = true;
+    ending_ = ending;
+    if (ending == RunEnding::kLinkLost) NoteLinkLost();
+  }
+  RunActive = false;
 }
 
 int TSequenceThread::Prompt(const std::string& text, unsigned flags, const char* caption) {

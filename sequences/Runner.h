@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "console/StepList.h"
 #include "console/Unit1.h"
 
 struct DeviceEntry;
@@ -48,6 +49,9 @@ class TSequenceThread : public SequenceWorker {
   // Runs the handler of `state`; it acts only when StepState equals its number.
   virtual void RunHandler(int state) = 0;
 
+  // Clears RunActive: the runner leaves its loop after this cycle. The first ending given is the
+  // one the run keeps (a Cancel inside the last step stays a Cancel).
+  void EndRun(RunEnding ending);
   // A prompt owned by the main window, caption "Error" unless given; blocks this thread until
   // answered.
   int Prompt(const std::string& text, unsigned flags, const char* caption = kErrorCaption);
@@ -59,6 +63,8 @@ class TSequenceThread : public SequenceWorker {
   int PromptAnswer = 0;
 
  private:
+  RunEnding ending_ = RunEnding::kCompleted;  // the worker's own
+  bool endingGiven_ = false;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finished_{false};
   std::thread thread_;

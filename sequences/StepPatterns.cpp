@@ -15,19 +15,15 @@ bool ReplyHas(const char* token) {
   return LastReply.find(token) != std::string::npos;
 }
 
-void TStepThread::EndRun() {
-  RunActive = false;
-}
-
 bool TStepThread::Send(const CommandBlock& command, int link) {
   if (SendCommand(command, link)) return true;
-  EndRun();
+  EndRun(RunEnding::kLinkLost);
   return false;
 }
 
 int TStepThread::Ask(const std::string& text, unsigned flags, const char* caption) {
   const int answer = Prompt(text, flags, caption);
-  if (answer == ui::kIdCancel) EndRun();
+  if (answer == ui::kIdCancel) EndRun(RunEnding::kCancelled);
   return answer;
 }
 
@@ -39,7 +35,7 @@ int TStepThread::FailAndAsk(int row, const std::string& message, unsigned flags)
 bool TStepThread::FailFatal(int row, const std::string& message) {
   const int answer = FailAndAsk(row, message, ui::kMbIconError);
   if (answer != ui::kIdOk && answer != ui::kIdCancel) return true;
-  EndRun();
+  EndRun(RunEnding::kCancelled);
   return false;
 }
 
@@ -61,7 +57,11 @@ StepResult TStepThread::AttemptMove(const MoveStep& step) {
 }
 
 bool TStepThread::SendMoveCommand(const MoveStep& step) {
-  if (step.begin) StepBegin(step.row);
+  if (step.begin) {
+    StepBegin(step.row);
+  } else {
+    NoteCurrentRow(step.row);
+  }
   if (!RetryPending) return Send(step.command, step.link);
   // The operator is expected to have cleared the error: ask how the device stands first.
   if (!Send(StatusQuery, step.link)) return false;

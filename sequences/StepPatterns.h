@@ -69,8 +69,6 @@ class TStepThread : public TSequenceThread {
  protected:
   using TSequenceThread::TSequenceThread;
 
-  // Clears RunActive: the runner leaves its loop after this cycle.
-  void EndRun();
   // SendCommand; when it fails (no device, link closed, no accepted reply) the run ends
   // silently: no prompt, and the current row keeps whatever mark it had. False then.
   bool Send(const CommandBlock& command, int link = 1);

@@ -82,7 +82,7 @@ void TTM36Thread::PaperModeStep(int row) {
     return;
   }
   StepPassed(row, nullptr);
-  EndRun();
+  EndRun(RunEnding::kCompleted);
 }
 
 void TTM36KThread::RunHandler(int state) {

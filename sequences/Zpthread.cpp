@@ -139,7 +139,7 @@ bool TZPThread::TrayStatusPasses(const std::string& status) {
 
 void TZPThread::FailAndEnd(int row, const char* message) {
   FailAndAsk(row, message, ui::kMbIconError);
-  EndRun();
+  EndRun(RunEnding::kCancelled);
 }
 
 void TZPThread::OutputCheck() {
@@ -343,7 +343,7 @@ std::uint8_t TZPThread::SetTrays(bool upperOpen, bool lowerOpen) {
   for (int poll = 0; poll < kSetTraysPolls; ++poll) {
     platform::PauseOn(PauseEvent, kTrayPollMs);
     if (Terminated() || !Send(AtC00)) {
-      EndRun();
+      EndRun(RunEnding::kLinkLost);
       return 0;
     }
     const bool upperThere =
@@ -446,7 +446,8 @@ void TZPThread::UnloadStep(int row, const char* message) {
   } else if (FailMoveStep(unload) == StepResult::kStay) {
     return;
   }
-  EndRun();  // the last step: the run ends whatever its outcome, unless the operator retries
+  EndRun(RunEnding::kCompleted);  // the last step: the run ends whatever its outcome, unless the
+                                  // operator retries
 }
 
 void TZPThread::MotorRecovery() {

@@ -134,7 +134,9 @@ TEST_F(Lq40Session, TrayStepsLogTheirHeadingAfterTheMoveAndItsSettleTime) {
   }
 }
 
-TEST_F(Lq40Session, CancelOnTheSupplyPromptEndsTheRunWithTheFirstThreeRowsPassed) {
+// Nothing had failed when the operator cancelled: the row the run would have run next says why
+// the test stopped, so the run does not read as passed.
+TEST_F(Lq40Session, CancelOnTheSupplyPromptFailsTheNextRowAsCancelled) {
   Start({});
   Run({ui::kIdCancel});
 
@@ -142,9 +144,14 @@ TEST_F(Lq40Session, CancelOnTheSupplyPromptEndsTheRunWithTheFirstThreeRowsPassed
   EXPECT_EQ(Prompts()[0].text, kSupply);
   std::vector<int> icons(11, kIconNone);
   std::fill(icons.begin(), icons.begin() + 3, kIconPassed);
+  icons[3] = kIconFailed;
   EXPECT_EQ(Icons(), icons);
   EXPECT_EQ(Commands(), (std::vector<std::string>{"LQ40_CMD[1]", "LQ40_CMD[12]"}));
-  EXPECT_EQ(Memo().back(), kOkLine);
+  const auto memo = Memo();
+  ASSERT_GE(memo.size(), 2u);
+  EXPECT_EQ(memo[memo.size() - 2], " 4. " + form().ListView1.Items()[3].caption);
+  EXPECT_EQ(memo.back(), "    [ERROR] The test was cancelled.");
+  EXPECT_EQ(ResultWord(), "Error");
   EXPECT_EQ(toolkit_.ModalShowings(), 1);
   EXPECT_EQ(bench->Snapshot(0).input, 5);
 }

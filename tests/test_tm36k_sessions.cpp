@@ -525,7 +525,9 @@ struct UnplugCase {
 
 class UnitUnplugged : public Tm36kSession, public ::testing::WithParamInterface<UnplugCase> {};
 
-TEST_P(UnitUnplugged, EndsTheRunAtOnceWithoutPromptOrMarkForTheCurrentRow) {
+// The unit's link goes while its printer stays: the run ends at once, and the row it was on says
+// the unit stopped answering, so the run reads "Error".
+TEST_P(UnitUnplugged, EndsTheRunAtOnceFailingTheCurrentRowAsStoppedAnswering) {
   const UnplugCase& c = GetParam();
   Start({.faults = {AfterCommand("unplug", c.afterCommand)}});
   Run();
@@ -535,8 +537,13 @@ TEST_P(UnitUnplugged, EndsTheRunAtOnceWithoutPromptOrMarkForTheCurrentRow) {
       << "nothing is sent once the unit has gone";
   std::vector<int> icons(11, kIconNone);
   std::fill(icons.begin(), icons.begin() + c.passedRows, kIconPassed);
+  icons[static_cast<std::size_t>(c.passedRows)] = kIconFailed;
   EXPECT_EQ(Icons(), icons);
-  EXPECT_EQ(Memo().back(), MemoHeading(c.passedRows)) << "the current row has no outcome";
+  const auto memo = Memo();
+  ASSERT_GE(memo.size(), 2u);
+  EXPECT_EQ(memo[memo.size() - 2], MemoHeading(c.passedRows)) << "no second heading";
+  EXPECT_EQ(memo.back(), "    [ERROR] The autoloader stopped answering.");
+  EXPECT_EQ(ResultWord(), "Error");
   EXPECT_EQ(toolkit_.ModalShowings(), 1);
   EXPECT_EQ(form().Button1.Caption(), "Start");
 }
