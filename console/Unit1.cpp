@@ -271,20 +271,35 @@ long TForm1::Dispatch(unsigned message, unsigned long wParam, long lParam) {
 long TForm1::OnDeviceChange(unsigned long eventCode) {
   if (eventCode == ui::kDbtDeviceArrival) {
     ScanUsbDevices(*this);
-    SecondPass = false;
-    ListChanged = false;
-    DeviceEntry* chosen = SelectedDevice;  // discovery may poll through another entry
-    const bool changed = BuildDeviceList();
-    SelectedDevice = chosen;
-    if (changed) RefreshDeviceCombo();
+    RebuildDeviceList();
     return 1;
   }
   if (eventCode == ui::kDbtDeviceRemoveComplete) {
     DropDepartedPorts();
     if (PruneDepartedDevices()) RefreshDeviceCombo();
+    // A TM36 that counted more than one printer or HV22 gave up its claim on them; once the
+    // operator has unplugged the extra one, its own must be counted and claimed again, or
+    // Retry at "Support one printer only" would fail for ever.
+    if (CountsSeveralParts()) RebuildDeviceList();
     return 1;
   }
   return ui::Form::Dispatch(ui::kWmDeviceChange, eventCode, 0);
+}
+
+void TForm1::RebuildDeviceList() {
+  SecondPass = false;
+  ListChanged = false;
+  DeviceEntry* chosen = SelectedDevice;  // discovery may poll through another entry
+  const bool changed = BuildDeviceList();
+  SelectedDevice = chosen;
+  if (changed) RefreshDeviceCombo();
+}
+
+bool TForm1::CountsSeveralParts() const {
+  for (const auto& entry : DeviceList) {
+    if (entry->PrinterCount.load() > 1 || entry->HvCount.load() > 1) return true;
+  }
+  return false;
 }
 
 bool TForm1::PruneDepartedDevices() {

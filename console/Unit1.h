@@ -86,6 +86,11 @@ class TForm1 : public ui::Form {
  private:
   // Joins the ended worker and settles the entry it tested. GUI thread.
   void EndWorker();
+  // Both passes of the list build again (a device came, or a TM36's counts may have dropped);
+  // the combo is refilled when the list changed.
+  void RebuildDeviceList();
+  // True when a listed TM36 counts more than one printer or HV22 part.
+  bool CountsSeveralParts() const;
   std::unique_ptr<SequenceWorker> worker_;
   DeviceEntry* runEntry_ = nullptr;            // the entry the running worker tests
   std::unique_ptr<DeviceEntry> droppedEntry_;  // it left DeviceList during the run

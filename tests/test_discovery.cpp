@@ -183,10 +183,12 @@ TEST_F(DiscoveryTest, SecondHv22BelowATm36pClosesItsLink2AndDrive) {
   EXPECT_EQ(Entry(0).DriveCount.load(), 0);
   EXPECT_EQ(Entry(0).DriveLetter1.load(), 0);
 
-  // The released HV22 part leaves: nothing is marked departed any more.
+  // The released HV22 part leaves: the removal recounts, and the HV22 that stays is now the only
+  // one below the TM36P, so it becomes its part.
   bench->Unplug(LinkDevice(0, 2));
   DeliverMessages();
-  EXPECT_EQ(Entry(0).Link2Flag.load(), kFlagClosed);
+  EXPECT_EQ(Entry(0).HvCount.load(), 1);
+  EXPECT_EQ(Entry(0).Link2Flag.load(), kFlagOpen);
   EXPECT_EQ(Entry(0).Link1Flag.load(), kFlagOpen);
 }
 

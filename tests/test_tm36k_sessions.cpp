@@ -239,6 +239,24 @@ TEST_F(Tm36kSession, TwoPrintersFailUntilTheOperatorUnplugsOneThenRetryPasses) {
   EXPECT_EQ(ResultWord(), "Success");
 }
 
+// The operator only unplugs the other printer: the removal alone recounts, and the unit's own
+// printer is claimed again before Retry.
+TEST_F(Tm36kSession, TwoPrintersPassOnRetryOnceTheOtherIsUnplugged) {
+  Start({.extraPrinter = true});
+  OnPrompt([this](const ui::headless::PromptRecord&) {
+    bench->Unplug(OtherPrinter());
+    toolkit_.Invoke([] {});
+  });
+  Run({ui::kIdRetry, ui::kIdCancel});
+
+  ASSERT_EQ(Prompts().size(), 1u);
+  EXPECT_EQ(Prompts()[0].text, "Support one printer only, please unplug other printers.");
+  EXPECT_EQ(Entry(0).PrinterCount.load(), 1);
+  EXPECT_EQ(CountOf(RunLog(), "Printer On Line & Printer Port_[3] = OK"), 1u);
+  EXPECT_EQ(bench->Snapshot(0).printJobs, 1) << "the job went to the unit's own printer";
+  EXPECT_EQ(ResultWord(), "Success");
+}
+
 TEST_F(Tm36kSession, PrinterPluggedInAtThePromptPassesOnRetry) {
   Start({.printerPresent = false});
   // The operator plugs the printer in; the window handles the arrival before Retry is pressed.

@@ -334,6 +334,23 @@ TEST_F(Tm36pSession, SecondHv22UnpluggedAtThePromptPassesOnRetry) {
   EXPECT_EQ(ResultWord(), "Success");
 }
 
+// The operator only unplugs the other HV22: the removal alone recounts, and the unit's own HV22
+// part is opened again before Retry.
+TEST_F(Tm36pSession, SecondHv22PassesOnRetryOnceTheOtherIsUnplugged) {
+  Start({.secondHv22 = true});
+  OnPrompt([this](const ui::headless::PromptRecord&) {
+    bench->UnplugUnit(1);
+    toolkit_.Invoke([] {});
+  });
+  Run({ui::kIdRetry, ui::kIdCancel});
+
+  ASSERT_EQ(Prompts().size(), 1u);
+  EXPECT_EQ(Prompts()[0].text, "Support one HV22 only, please unplug other HV22 devices.");
+  EXPECT_EQ(Entry(0).HvCount.load(), 1);
+  EXPECT_EQ(CountOf(RunLog(), "HV22 On Line & HV22 Port_[2] = OK"), 1u);
+  EXPECT_EQ(ResultWord(), "Success");
+}
+
 // --- Association checks answered Cancel ------------------------------------------------------
 
 struct Tm36pCheckCase {
