@@ -316,7 +316,9 @@ void AssociateDriveLetters() {
   if (mounted == platform::kInvalidHandle) return;
   const std::vector<char> candidates = CandidateLetters(roots, mounted);
   CloseRegKey(mounted);
-  if (static_cast<int>(candidates.size()) == waiting) {
+  // One unit and one free letter can only belong together. With two or more units the count
+  // says nothing about which letter is whose (crossed cables): the tray sensors decide.
+  if (waiting == 1 && candidates.size() == 1) {
     for (const auto& entry : DeviceList) {
       if (!WaitsForDrive(*entry)) continue;
       AssignDrive(*entry, candidates.front());

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "DiscoveryFixture.h"
+#include "BenchSessionFixture.h"
 #include "device/CommandLink.h"
 #include "platform/DeviceControl.h"
 
 namespace {
 
-using DrivesTest = DiscoveryFixture;
+using DrivesTest = BenchSessionFixture;
 using Cdb = std::array<std::uint8_t, 6>;
 
 std::vector<Cdb> Cdbs(const std::vector<platform::sim::ScsiRecord>& requests) {
@@ -134,21 +134,25 @@ INSTANTIATE_TEST_SUITE_P(
         // no reply at all: the first poll's command fails, and with it the wait
         SensorFault{R"({"kind": "silent"})", kMaxSendRepetitions}));
 
-TEST_F(DrivesTest, TwoUnitsAndTwoFreeLettersAreMatchedByCountWithoutMovingATray) {
+// Two units and two free letters, the cables crossed (the first unit's drive has the later
+// letter): only the tray sensors tell which drive is whose, so both runs pass.
+TEST_F(DrivesTest, TwoUnitsAndTwoFreeLettersAreMatchedByTheirTraySensors) {
   UseBench(R"({"hubs": [{"id": "pc3", "kind": "root_hub30", "ports": 6},
                         {"id": "a", "parent": "pc3", "port": 1}, {"id": "b", "parent": "pc3", "port": 2}],
     "units": [
       {"model": "HV22", "product": "0x0945", "serial": "A", "hub": "a", "port": 1,
-       "drives": [{"letter": "H", "hub": "pc3", "port": 3}]},
+       "drives": [{"letter": "H", "hub": "pc3", "port": 3}], "discs": {"input": 5}},
       {"model": "HV22", "product": "0x0945", "serial": "B", "hub": "b", "port": 1,
-       "drives": [{"letter": "G", "hub": "pc3", "port": 4}]}]})");
+       "drives": [{"letter": "G", "hub": "pc3", "port": 4}], "discs": {"input": 5}}]})");
   StartProgram();
-  // The first association gives the first unit the first letter; the second, run when the
-  // first pass resumes, finds one unit and one letter left.
-  EXPECT_EQ(Entry(0).DriveLetter1.load(), 'G');
-  EXPECT_EQ(Entry(1).DriveLetter1.load(), 'H');
-  EXPECT_TRUE(sim_.Usb().ScsiRequests('G').empty());
-  EXPECT_TRUE(sim_.Usb().ScsiRequests('H').empty());
+  EXPECT_EQ(Entry(0).DriveLetter1.load(), 'H');
+  EXPECT_EQ(Entry(1).DriveLetter1.load(), 'G');
+  EXPECT_FALSE(sim_.Usb().ScsiRequests('G').empty()) << "the trays told the drives apart";
+  for (int item = 0; item < 2; ++item) {
+    form().ComboBox1.PickItem(item);
+    Run();
+    EXPECT_EQ(ResultWord(), "Success") << "unit " << item;
+  }
 }
 
 }  // namespace
