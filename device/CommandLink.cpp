@@ -15,6 +15,19 @@ std::atomic<bool> CommandLogging{true};
 namespace {
 
 thread_local DeviceEntry* commandTarget = nullptr;
+thread_local const LinkTimeBound* timeBound = nullptr;
+
+// Hundredths of a second since midnight on the local clock.
+int DayHundredths() {
+  const platform::LocalTime t = platform::ThePlatform().GetLocalTime();
+  return ((t.hour * 60 + t.minute) * 60 + t.second) * 100 + t.hundredths;
+}
+
+// Hundredths from `since` (a DayHundredths value) to now, across midnight too.
+int HundredthsSince(int since) {
+  constexpr int kDay = 24 * 60 * 60 * 100;
+  return ((DayHundredths() - since) % kDay + kDay) % kDay;
+}
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
@@ -54,6 +67,23 @@ void PaceOnClock(int changes) {
 
 }  // namespace
 
+LinkTimeBound::LinkTimeBound(int hundredths)
+    : start_(DayHundredths()), limit_(hundredths), outer_(timeBound) {
+  timeBound = this;
+}
+
+LinkTimeBound::~LinkTimeBound() {
+  timeBound = outer_;
+}
+
+int LinkTimeBound::Elapsed() const {
+  return HundredthsSince(start_);
+}
+
+bool LinkTimeBound::Passed() {
+  return timeBound != nullptr && timeBound->Elapsed() >= timeBound->limit_;
+}
+
 std::string ChunkText(const ReplyChunk& chunk) {
   const char* text = reinterpret_cast<const char*>(chunk.data());
   return std::string(text, strnlen(text, chunk.size()));
@@ -79,7 +109,7 @@ bool PipeExchange(platform::Handle readPipe, platform::Handle writePipe,
   int failures = 0;
   int chunks = 0;
   ReplyChunk chunk;
-  while (failures < kMaxReadFailures && chunks < kMaxChunksPerReply) {
+  while (failures < kMaxReadFailures && chunks < kMaxChunksPerReply && !LinkTimeBound::Passed()) {
     std::uint32_t received = 0;
     if (!ReadChunk(readPipe, chunk, &received) || received == 0) {
       ++failures;
@@ -110,6 +140,7 @@ int PipeExchangeTimed(platform::Handle readPipe, platform::Handle writePipe,
     }
     // The identification (command 1) is answered at once and needs no pacing.
     if (command[1] != 1) PaceOnClock(kTimedPaceHundredthsChanges);
+    if (LinkTimeBound::Passed()) return kTimedOut;
     const int second = platform::ThePlatform().GetLocalTime().second;
     if (second != rememberedSecond) {
       rememberedSecond = second;
@@ -155,18 +186,6 @@ void ExchangeOnLink(const DeviceEntry& entry, const CommandBlock& command, int l
   } else {
     LastReply.clear();
   }
-}
-
-// Hundredths of a second since midnight on the local clock.
-int DayHundredths() {
-  const platform::LocalTime t = platform::ThePlatform().GetLocalTime();
-  return ((t.hour * 60 + t.minute) * 60 + t.second) * 100 + t.hundredths;
-}
-
-// Hundredths from `since` (a DayHundredths value) to now, across midnight too.
-int HundredthsSince(int since) {
-  constexpr int kDay = 24 * 60 * 60 * 100;
-  return ((DayHundredths() - since) % kDay + kDay) % kDay;
 }
 
 bool Accepted(const std::string& reply) {
@@ -263,7 +282,7 @@ bool SendCommand(const CommandBlock& command, int link) {
     // A link that departed (or was never open) ends the command; so does a device that never
     // answers in the accepted form.
     if (!LinkOpen(*entry, link) || repetition >= kMaxSendRepetitions ||
-        HundredthsSince(repeatingSince) >= kMaxRepeatingHundredths) {
+        HundredthsSince(repeatingSince) >= kMaxRepeatingHundredths || LinkTimeBound::Passed()) {
       return false;
     }
   }

@@ -108,6 +108,28 @@ inline constexpr int kMaxRepeatingHundredths = 60 * 100;
 inline constexpr int kTimedExchangeSecondChanges = 31;
 inline constexpr int kTimedPaceHundredthsChanges = 30;
 
+// A bound on the time the command link may take on this thread while the object lives
+// (hundredths of a second on the local clock, from its creation). Exchanges, repetitions and the
+// tray-sensor wait give up once it has passed, as for a lost link. Discovery sets one for each
+// unit it talks to, so that one unit that answers nothing (or nonsense) cannot hold the window.
+// Bounds nest: the innermost one counts. Create and destroy on the same thread.
+class LinkTimeBound {
+ public:
+  explicit LinkTimeBound(int hundredths);
+  ~LinkTimeBound();
+  LinkTimeBound(const LinkTimeBound&) = delete;
+  LinkTimeBound& operator=(const LinkTimeBound&) = delete;
+  // Hundredths since the bound was set.
+  int Elapsed() const;
+  // True when a bound is set on this thread and its time has passed.
+  static bool Passed();
+
+ private:
+  int start_;
+  int limit_;
+  const LinkTimeBound* outer_;
+};
+
 // PipeExchangeTimed results besides the chunk count.
 inline constexpr int kTimedWriteFailed = -1;
 inline constexpr int kTimedReadFailed = -2;

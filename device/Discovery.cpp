@@ -122,7 +122,13 @@ void CreateEntry(int index, const PortInfo& p) {
   std::memcpy(entry->VidPidText, p.VidPidText, sizeof entry->VidPidText);
   entry->Description = p.Description;
   std::string identification;
-  if (!Identify(*entry, identification)) {
+  bool identified = false;
+  {
+    const LinkTimeBound bound(DiscoveryTimeLeft(*entry));
+    identified = Identify(*entry, identification);
+    ChargeDiscoveryTime(*entry, bound.Elapsed());
+  }
+  if (!identified) {
     ReleasePortEntry(entry->Link1PortRef);
     return;  // the entry closes its pipes as it goes
   }
@@ -252,6 +258,7 @@ void WalkPortTree() {
 }  // namespace
 
 bool BuildDeviceList() {
+  if (!SecondPass) ResetDiscoveryTime();
   WalkPortTree();
   if (!SecondPass) {
     SecondPass = true;

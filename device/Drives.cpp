@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -229,6 +230,30 @@ std::vector<char> CandidateLetters(const std::vector<std::string>& roots,
   return letters;
 }
 
+// What each unit has taken of the current rebuild, in hundredths, by the unit's hub and ids (a
+// unit that failed its identification is tried again, as a new entry, in the second pass).
+// GUI thread only.
+std::map<std::string, int>& DiscoveryTimes() {
+  static std::map<std::string, int> times;
+  return times;
+}
+
+std::string UnitKey(const DeviceEntry& entry) {
+  return entry.HubPrefix + '|' +
+         std::string(entry.VidPidText, strnlen(entry.VidPidText, sizeof entry.VidPidText));
+}
+
+// Asks the entry's tray sensor within what is left of its share of the rebuild; a unit whose
+// share is spent is not asked (as "not seen").
+bool UnitSeesTray(const DeviceEntry& entry) {
+  const int left = DiscoveryTimeLeft(entry);
+  if (left <= 0) return false;
+  const LinkTimeBound bound(left);
+  const bool seen = WaitTraySensor();
+  ChargeDiscoveryTime(entry, bound.Elapsed());
+  return seen;
+}
+
 // Opens the letter's tray and asks each waiting unit's sensor; true when one claimed it.
 bool AskUnitsAbout(char letter) {
   MoveDriveTray(letter, true);
@@ -236,10 +261,10 @@ bool AskUnitsAbout(char letter) {
   for (const auto& entry : DeviceList) {
     if (!WaitsForDrive(*entry)) continue;
     SetCommandTarget(entry.get());
-    if (!WaitTraySensor()) continue;
+    if (!UnitSeesTray(*entry)) continue;
     seenOut = true;
     MoveDriveTray(letter, false);
-    if (!WaitTraySensor()) {
+    if (DiscoveryTimeLeft(*entry) > 0 && !UnitSeesTray(*entry)) {
       AssignDrive(*entry, letter);
       return true;
     }
@@ -304,6 +329,20 @@ bool WaitTraySensor() {
     }
   }
   return out >= kTraySensorRuns;
+}
+
+void ResetDiscoveryTime() {
+  DiscoveryTimes().clear();
+}
+
+int DiscoveryTimeLeft(const DeviceEntry& entry) {
+  const auto found = DiscoveryTimes().find(UnitKey(entry));
+  const int spent = found == DiscoveryTimes().end() ? 0 : found->second;
+  return spent >= kUnitDiscoveryHundredths ? 0 : kUnitDiscoveryHundredths - spent;
+}
+
+void ChargeDiscoveryTime(const DeviceEntry& entry, int hundredths) {
+  DiscoveryTimes()[UnitKey(entry)] += hundredths;
 }
 
 void AssociateDriveLetters() {

@@ -39,8 +39,21 @@ bool MoveDriveTray(char letter, bool open);
 inline constexpr int kMaxTraySensorPolls = 50;
 bool WaitTraySensor();
 
+struct DeviceEntry;
+
+// The time one unit may add to one rebuild of the device list, its identification and every
+// tray it is asked about together: a unit that answers nothing, or nonsense, costs the window at
+// most this much (hundredths of a second on the local clock).
+inline constexpr int kUnitDiscoveryHundredths = 450;
+// Forgets what the units have taken (a rebuild starts). GUI thread.
+void ResetDiscoveryTime();
+// The hundredths the entry may still take in this rebuild (0 once spent), and the booking of
+// what it took. GUI thread.
+int DiscoveryTimeLeft(const DeviceEntry& entry);
+void ChargeDiscoveryTime(const DeviceEntry& entry, int hundredths);
+
 // The drive-letter association: gives "PID_0945" entries without a drive a free USB CD-ROM
-// letter, directly when the counts match, else by opening each candidate's tray and asking each
-// unit's sensor. Polls through the GUI thread's command target, so SelectedDevice is left as it
-// was. GUI thread (BuildDeviceList).
+// letter, directly when one unit waits and one letter is free, else by opening each candidate's
+// tray and asking each unit's sensor. Polls through the GUI thread's command target, so
+// SelectedDevice is left as it was. GUI thread (BuildDeviceList).
 void AssociateDriveLetters();

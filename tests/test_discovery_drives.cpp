@@ -112,7 +112,11 @@ class SensorFaultTest : public DiscoveryFixture,
 
 TEST_P(SensorFaultTest, UnitWhoseSensorNeverAnswersGetsNoDriveAndDiscoveryEnds) {
   UseBench(SensorBench(GetParam().fault));
+  const std::uint64_t startMs = sim_.Clock().NowMs();
   StartProgram();
+  // However the sensor misbehaves, the unit holds the window at most its share of the rebuild
+  // (the clock's own reads add a few milliseconds).
+  EXPECT_LE(sim_.Clock().NowMs() - startMs, 5000u);
   ASSERT_EQ(DeviceList.size(), 1u);
   EXPECT_EQ(Entry(0).DriveCount.load(), 0);
   EXPECT_FALSE(bench->Drive('F')->TrayOpen());
@@ -132,7 +136,12 @@ INSTANTIATE_TEST_SUITE_P(
             R"({"kind": "reply", "command": "AT+C00", "times": 0, "chunks": ["C00 OK AT+O"]})",
             kMaxTraySensorPolls},
         // no reply at all: the first poll's command fails, and with it the wait
-        SensorFault{R"({"kind": "silent"})", kMaxSendRepetitions}));
+        SensorFault{R"({"kind": "silent"})", kMaxSendRepetitions},
+        // garbled replies that are never accepted: every poll repeats its command until the
+        // unit's share of the rebuild is spent
+        SensorFault{R"({"kind": "reply", "command": "AT+C00", "times": 0,
+                        "chunks": [{"hex": "C3A9FF00"}, {"hex": "787B41542BFE"}]})",
+                    kMaxSendRepetitions}));
 
 // Two units and two free letters, the cables crossed (the first unit's drive has the later
 // letter): only the tray sensors tell which drive is whose, so both runs pass.

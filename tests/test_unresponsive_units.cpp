@@ -234,4 +234,39 @@ TEST_P(UnresponsiveUnit, RunEndsWithinTheLinkBoundsAndTheConsoleRecovers) {
 
 INSTANTIATE_TEST_SUITE_P(EveryFamily, UnresponsiveUnit, ::testing::ValuesIn(AllCases()), CaseName);
 
+// A unit that answers nothing from power-on holds the window at program start no longer than its
+// share of a rebuild: the other unit is listed and its run starts within 5 virtual seconds.
+class UnresponsiveAtStart : public BenchSessionFixture,
+                            public ::testing::WithParamInterface<Misbehaviour> {};
+
+TEST_P(UnresponsiveAtStart, TheOtherUnitIsListedAndItsRunStartsWithinFiveSeconds) {
+  const ModelCase& lq40 = Models()[3];
+  ASSERT_STREQ(lq40.model, "LQ40");
+  std::vector<std::string> faults;
+  if (GetParam() == Misbehaviour::kSilent) {
+    faults = {R"({"kind": "silent"})"};
+  } else {
+    faults = {R"({"kind": "reply", "command": "LQ40_CMD[1]", "times": 0, "chunks": [)" +
+              JoinedList(GarbageChunks(7)) + "]}"};
+  }
+  StartOnBench(R"({"hubs": [{"id": "pc", "kind": "root_hub", "ports": 4},
+                            {"id": "lq", "parent": "pc", "port": 1, "ports": 6},
+                            {"id": "tk", "parent": "pc", "port": 2, "ports": 6}],
+                   "units": [{"model": "LQ40", "hub": "lq", "port": 1, )" +
+               lq40.unit + R"(, "faults": [)" + JoinedList(faults) + R"(]},
+                             {"model": "TM36K", "hub": "tk", "port": 1, )" +
+               Models()[0].unit + "}]}");
+  EXPECT_EQ(ComboItems().size(), 1u) << "the LQ40 never identified itself";
+  const std::uint64_t startedMs = sim_.Clock().NowMs();
+  std::printf("[ virtual  ] LQ40 %s at start: program ready after %.2f s\n", Name(GetParam()),
+              static_cast<double>(startedMs) / 1000.0);
+  EXPECT_LE(startedMs, 5000u);
+  Run();
+  EXPECT_EQ(ResultWord(), "Success");
+}
+
+INSTANTIATE_TEST_SUITE_P(Lq40, UnresponsiveAtStart,
+                         ::testing::Values(Misbehaviour::kSilent, Misbehaviour::kGarbage),
+                         [](const auto& info) { return std::string(Name(info.param)); });
+
 }  // namespace
