@@ -1,6 +1,7 @@
 // veltrane-bench's options and printing.
 #include "app/BenchCli.h"
 
+#include "console/RunRecord.h"
 #include "console/StepList.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
@@ -63,19 +64,6 @@ void PrintBenchUsage(std::ostream& out) {
          "\n"
          "Exit status: 0 when every run gave Success or Warning, 1 otherwise, 2 on a usage or\n"
          "bench error.\n";
-}
-
-const char* IconWord(int imageIndex) {
-  switch (imageIndex) {
-    case kIconPassed:
-      return "passed";
-    case kIconFailed:
-      return "failed";
-    case kIconWarned:
-      return "warned";
-    default:
-      return "";
-  }
 }
 
 void PrintMainWindow(std::ostream& out, const TForm1& form) {

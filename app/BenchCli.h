@@ -28,5 +28,3 @@ void PrintBenchUsage(std::ostream& out);
 void PrintMainWindow(std::ostream& out, const TForm1& form);
 // The result dialog: result word, times and the memo.
 void PrintResultDialog(std::ostream& out, const TForm2& dialog);
-// A step icon as a word.
-const char* IconWord(int imageIndex);

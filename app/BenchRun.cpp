@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "app/BenchCli.h"
+#include "console/RecordReport.h"
 #include "console/StepList.h"
 #include "console/TestLog.h"
 #include "console/Unit1.h"
@@ -63,81 +64,19 @@ class ProgressPrinter : public ui::Peer {
   int row_ = 0;
 };
 
-std::vector<std::string> ClearLog(const std::vector<std::string>& lines, std::size_t from) {
-  std::vector<std::string> out;
-  for (std::size_t i = from; i < lines.size(); ++i) {
-    const std::string& line = lines[i];
-    if (line.size() < kLogPrefixLength) {
-      out.push_back(line);
-      continue;
-    }
-    const std::string prefix = line.substr(0, kLogPrefixLength);
-    out.push_back(prefix +
-                  UnscrambleLogText(line.substr(kLogPrefixLength), LogOffsetForPrefix(prefix)));
-  }
-  return out;
-}
-
 }  // namespace
 
-std::string ButtonsText(unsigned flags) {
-  switch (flags & ui::kMbTypeMask) {
-    case ui::kMbOk:
-      return "OK";
-    case ui::kMbOkCancel:
-      return "OK/Cancel";
-    case ui::kMbRetryCancel:
-      return "Retry/Cancel";
-    case ui::kMbCancelTryContinue:
-      return "Cancel/Try Again/Continue";
-    default:
-      return "?";
-  }
-}
-
-std::string IconText(unsigned flags) {
-  switch (flags & ui::kMbIconMask) {
-    case ui::kMbIconError:
-      return "error";
-    case ui::kMbIconWarning:
-      return "warning";
-    case ui::kMbIconInformation:
-      return "information";
-    default:
-      return "none";
-  }
-}
-
-std::string AnswerText(int answer) {
-  switch (answer) {
-    case ui::kIdOk:
-      return "OK";
-    case ui::kIdCancel:
-      return "Cancel";
-    case ui::kIdRetry:
-      return "Retry";
-    case ui::kIdTryAgain:
-      return "Try Again";
-    case ui::kIdContinue:
-      return "Continue";
-    default:
-      return std::to_string(answer);
-  }
-}
-
-RunRecord RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& toolkit, int index,
-                  const RunClocks& clocks, std::ostream& out) {
-  RunRecord run;
+BenchRun RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& toolkit, int index,
+                 const RunClocks& clocks, std::ostream& out) {
+  BenchRun run;
   form.ComboBox1.PickItem(index);
-  run.item = form.ComboBox1.Text();
-  if (SelectedDevice != nullptr) run.model = SelectedDevice->ModelName;
-  out << "=== " << run.item << " ===\n";
+  run.record.item = form.ComboBox1.Text();
+  if (SelectedDevice != nullptr) run.record.unit.model = SelectedDevice->ModelName;
+  out << "=== " << run.record.item << " ===\n";
   if (!form.Button1.Enabled()) {
     out << "Start is disabled for this device.\n";
     return run;
   }
-  const std::size_t logStart = LogLineCount();
-  const std::size_t promptStart = toolkit.Prompts().size();
   const int showings = toolkit.ModalShowings();
   ProgressPrinter progress(form, out);
   dialog.Memo1.AttachPeer(&progress);
@@ -160,54 +99,21 @@ RunRecord RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& t
   dialog.Memo1.AttachPeer(nullptr);
   toolkit.SetPromptObserver(nullptr);
 
-  if (toolkit.ModalShowings() > showings) run.result = dialog.Label2.Caption();
-  run.start = dialog.Label4.Caption();
-  run.end = dialog.Label6.Caption();
-  // A unit that left took its list with it: the list view may show another unit's rows now.
-  if (!form.RunEntryLeft()) {
-    for (const auto& item : form.ListView1.Items()) {
-      run.rows.push_back({item.caption, IconWord(item.imageIndex)});
-    }
-  }
-  run.memo = dialog.Memo1.Lines();
-  const auto prompts = toolkit.Prompts();
-  for (std::size_t i = promptStart; i < prompts.size(); ++i) {
-    const auto& p = prompts[i];
-    run.prompts.push_back(
-        {p.text, p.caption, ButtonsText(p.flags), IconText(p.flags), AnswerText(p.answer)});
-  }
-  run.log = ClearLog(LogLinesSnapshot(), logStart);
-  if (run.result.empty()) {
+  const bool dialogShown = toolkit.ModalShowings() > showings;
+  if (!dialogShown) {
     out << "The run ended without a result dialog.\n";
   } else {
+    run.record = LastRunRecord();
     PrintResultDialog(out, dialog);
   }
   return run;
 }
 
-nlohmann::json RunRecordJson(const RunRecord& run) {
-  nlohmann::json rows = nlohmann::json::array();
-  for (const auto& r : run.rows) rows.push_back({{"text", r.text}, {"icon", r.icon}});
-  nlohmann::json prompts = nlohmann::json::array();
-  for (const auto& p : run.prompts) {
-    prompts.push_back({{"text", p.text},
-                       {"caption", p.caption},
-                       {"buttons", p.buttons},
-                       {"icon", p.icon},
-                       {"answer", p.answer}});
-  }
-  // Texts from devices may hold any byte: replace what is not UTF-8 rather than fail.
-  return {{"item", run.item},
-          {"model", run.model},
-          {"started", run.started},
-          {"result", run.result},
-          {"start", run.start},
-          {"end", run.end},
-          {"rows", rows},
-          {"memo", run.memo},
-          {"prompts", prompts},
-          {"log", run.log},
-          {"virtual_seconds", run.virtualSeconds},
-          {"wall_seconds", run.wallSeconds},
-          {"pause_seconds", run.pauseSeconds}};
+nlohmann::json BenchRunJson(const BenchRun& run) {
+  nlohmann::json json = RecordJson(run.record);
+  json["started"] = run.started;
+  json["virtual_seconds"] = run.virtualSeconds;
+  json["wall_seconds"] = run.wallSeconds;
+  json["pause_seconds"] = run.pauseSeconds;
+  return json;
 }

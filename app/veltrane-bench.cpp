@@ -115,9 +115,10 @@ static int Main(int argc, char** argv) {
     const RunClocks clocks{[&sim] { return static_cast<std::int64_t>(sim.Clock().NowMs()); },
                            [&sim] { return static_cast<std::int64_t>(sim.Clock().WaitedMs()); }};
     for (int item : items) {
-      const RunRecord run = RunItem(*form1, *form2, toolkit, item, clocks, std::cout);
-      if (run.result != "Success" && run.result != "Warning") status = 1;
-      nlohmann::json record = RunRecordJson(run);
+      const BenchRun run = RunItem(*form1, *form2, toolkit, item, clocks, std::cout);
+      const std::string& result = run.record.result;
+      if (result != "Success" && result != "Warning") status = 1;
+      nlohmann::json record = BenchRunJson(run);
       record["bench"] = options.bench;
       records.push_back(std::move(record));
     }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "console/RunRecord.h"
 #include "console/TestLog.h"
 #include "device/CommandLink.h"
 #include "platform/Platform.h"
@@ -183,6 +184,7 @@ void MarkRunEnding(RunEnding ending) {
 
 void StepBegin(int index) {
   currentRow = index;
+  NoteStep(index, -1, {});
   if (HeadingLogged) return;
   std::string heading;
   RunOnGui([&] {
@@ -212,6 +214,7 @@ void StepPassed(int index, const char* text) {
     if (!noLine) WriteLogText(kLogSeparator);
     AppendResultLine(okLine);
   });
+  NoteStep(index, kIconPassed, okLine);
   LastReply = okLine;
   RetryPending = false;
   RetryCount = 0;
@@ -226,6 +229,7 @@ void StepFailed(int index, const std::string& message) {
     AppendResultLine(line);
     WriteLogText(line);
   });
+  NoteStep(index, kIconFailed, line);
   RetryPending = false;
   RetryCount = 0;
 }
@@ -237,6 +241,7 @@ void StepWarned(int index, const std::string& message) {
     SetRowImage(index, kIconWarned);
     AppendResultLine(line);
   });
+  NoteStep(index, kIconWarned, line);
   LastReply = line;
   RetryPending = false;
   RetryCount = 0;

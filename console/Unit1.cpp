@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/RunRecord.h"
 #include "console/StepList.h"
 #include "console/TestLog.h"
 #include "console/Unit2.h"
@@ -187,6 +188,7 @@ void TForm1::Button1Click() {
   Button2.SetEnabled(false);
   ComboBox1.SetEnabled(false);
   RunStartTime = platform::ThePlatform().GetLocalTime();
+  BeginRunRecord(*SelectedDevice, ComboBox1.Text(), ListView1);
   WriteHostReport();
   LogUsb3Topology();
   for (int i = 0; i < ListView1.Count(); ++i) ListView1.SetImageIndex(i, kIconNone);
@@ -255,6 +257,7 @@ void TForm1::FinishRun() {
   RunEndTime = platform::ThePlatform().GetLocalTime();
   Form2->Label4.SetCaption(FormatDateTime(RunStartTime));
   Form2->Label6.SetCaption(FormatDateTime(RunEndTime));
+  KeepRunRecord(*Form2, RunStartTime, RunEndTime);
   if (!SaveLogLines(kLogFileName)) {
     const std::string message = std::string("Cannot create file ") + kLogFileName;
     ui::TheToolkit().MessageBox(this, message, ApplicationTitle, ui::kMbOk | ui::kMbIconError);

@@ -57,6 +57,9 @@ struct DeviceEntry {
   std::atomic<std::uint8_t> Usb3Connection{0};
 
   std::string ModelName;
+  // The identification reply discovery read ("RM82C V1.20;{S0000};TK36K0001;OK AT+O"). Set
+  // when the entry is made, never changed: the run's record reads it.
+  std::string Identification;
 
   // The claimed printer's queue name (or "No Install Software"); empty when none. Read by the
   // worker while the GUI thread may clear it on removal, hence the lock.

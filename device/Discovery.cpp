@@ -133,6 +133,7 @@ void CreateEntry(int index, const PortInfo& p) {
     return;  // the entry closes its pipes as it goes
   }
   entry->ModelName = ModelNameOf(*entry, identification);
+  entry->Identification = identification;
   DeviceList.push_back(std::move(entry));
   ListChanged = true;
 }

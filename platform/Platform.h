@@ -114,6 +114,13 @@ class Platform {
   // --- Synchronisation and time -------------------------------------------------------------
   // Local date and time. Non-blocking; any thread.
   virtual LocalTime GetLocalTime() = 0;
+  // The local time for noting when something happened (a record's step times): as GetLocalTime,
+  // but a backend whose clock moves on with every read leaves it where it is, so that noting a
+  // time never changes a run's timing. Non-blocking; any thread.
+  virtual LocalTime PeekLocalTime() { return GetLocalTime(); }
+  // GetComputerNameA: the station's NetBIOS name; empty when it cannot be read. Non-blocking;
+  // any thread.
+  virtual std::string GetComputerNameA() { return {}; }
   // CreateEventA(NULL, manualReset, initialState, NULL). Non-blocking; any thread.
   virtual Handle CreateEventA(bool manualReset, bool initialState) = 0;
   // WaitForSingleObject on an event: blocks the caller until signalled or timeoutMs passed.

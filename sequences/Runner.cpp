@@ -1,6 +1,7 @@
 // The runner frame shared by every family.
 #include "sequences/Runner.h"
 
+#include "console/RunRecord.h"
 #include "device/CommandLink.h"
 #include "platform/Platform.h"
 #include "ui/Toolkit.h"
@@ -61,6 +62,7 @@ void TSequenceThread::EndRun(RunEnding ending) {
 
 int TSequenceThread::Prompt(const std::string& text, unsigned flags, const char* caption) {
   PromptAnswer = ui::TheToolkit().MessageBox(Form1, text, caption, flags);
+  NotePrompt(text, caption, flags, PromptAnswer);
   return PromptAnswer;
 }
 

@@ -2,6 +2,8 @@
 #include "platform/sim/HostFacts.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <thread>
@@ -110,6 +112,20 @@ Uname ReadUname() {
 }
 
 }  // namespace
+
+std::string ReadHostName() {
+  std::string name;
+#if defined(__unix__)
+  utsname raw{};
+  if (uname(&raw) == 0)
+    name.assign(raw.nodename, std::find(raw.nodename, raw.nodename + sizeof raw.nodename, '\0'));
+#else
+  if (const char* env = std::getenv("COMPUTERNAME")) name = env;
+#endif
+  name = CleanText(name.substr(0, name.find('.')));
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name.empty() ? "SIMULATED" : name;
+}
 
 std::vector<std::string> ParseProcessorNames(std::string_view cpuinfo,
                                              std::string_view fallbackName) {

@@ -36,6 +36,9 @@ struct HostFacts {
 // fallbackName. No block at all gives an empty list.
 std::vector<std::string> ParseProcessorNames(std::string_view cpuinfo,
                                              std::string_view fallbackName);
+// The host's name in capitals, as Windows gives a computer name; "SIMULATED" when it has none.
+std::string ReadHostName();
+
 // PRETTY_NAME of /etc/os-release text, unquoted; else NAME; else empty.
 std::string ParseOsReleaseName(std::string_view osRelease);
 // "6.1.0-18-amd64" -> "6.1"; whatever leads up to the second dot or the first non-digit.

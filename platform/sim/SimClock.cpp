@@ -87,6 +87,11 @@ LocalTime SimClock::GetLocalTime() {
   return AddMilliseconds(start_, now);
 }
 
+LocalTime SimClock::PeekLocalTime() const {
+  if (mode_ == Mode::kReal) return RealLocalTime();
+  return AddMilliseconds(start_, virtualMs_.load(std::memory_order_relaxed));
+}
+
 void SimClock::Wait(std::uint32_t ms) {
   waitedMs_.fetch_add(ms, std::memory_order_relaxed);
   if (mode_ == Mode::kVirtual) {

@@ -35,6 +35,8 @@ class SimClock {
   // Local date and time. Virtual: the virtual time, then the clock moves on by kReadStepMs.
   // Real: the host's local time. Non-blocking; any thread.
   LocalTime GetLocalTime();
+  // The same time without moving the clock on. Non-blocking; any thread.
+  LocalTime PeekLocalTime() const;
 
   // A timed pause. Virtual: moves the clock on by ms and returns at once. Real: sleeps ms on
   // the steady clock. Any thread; concurrent virtual waits add up.

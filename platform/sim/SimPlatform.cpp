@@ -176,6 +176,21 @@ LocalTime SimPlatform::GetLocalTime() {
   return clock_.GetLocalTime();
 }
 
+LocalTime SimPlatform::PeekLocalTime() {
+  return clock_.PeekLocalTime();
+}
+
+std::string SimPlatform::GetComputerNameA() {
+  std::lock_guard lock(mutex_);
+  if (computerName_.empty()) computerName_ = ReadHostName();
+  return computerName_;
+}
+
+void SimPlatform::SetComputerName(std::string name) {
+  std::lock_guard lock(mutex_);
+  computerName_ = std::move(name);
+}
+
 Handle SimPlatform::CreateEventA(bool manualReset, bool initialState) {
   return AddObject(std::make_shared<SimEvent>(manualReset, initialState));
 }

@@ -56,6 +56,10 @@ class SimPlatform : public Platform {
 
   // --- Platform ----------------------------------------------------------------------------
   LocalTime GetLocalTime() override;
+  LocalTime PeekLocalTime() override;
+  // The host's name (or the one SetComputerName gave).
+  std::string GetComputerNameA() override;
+  void SetComputerName(std::string name);
   Handle CreateEventA(bool manualReset, bool initialState) override;
   std::uint32_t WaitForSingleObject(Handle event, std::uint32_t timeoutMs) override;
   bool CloseHandle(Handle handle) override;
@@ -105,6 +109,7 @@ class SimPlatform : public Platform {
   std::vector<std::shared_ptr<DeviceFileProvider>> providers_;
   std::optional<MemoryStatus> memoryOverride_;
   std::function<bool(const std::string&)> printSink_;
+  std::string computerName_;
 };
 
 }  // namespace platform::sim

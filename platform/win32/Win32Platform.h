@@ -17,6 +17,7 @@ class Win32Platform : public Platform {
   void SetWindowResolver(WindowResolver resolver) { resolver_ = std::move(resolver); }
 
   LocalTime GetLocalTime() override;
+  std::string GetComputerNameA() override;
   Handle CreateEventA(bool manualReset, bool initialState) override;
   std::uint32_t WaitForSingleObject(Handle event, std::uint32_t timeoutMs) override;
   bool CloseHandle(Handle handle) override;

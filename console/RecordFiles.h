@@ -1,0 +1,43 @@
+// Keeping records as files in "TestRecords" next to "Test.log": each written whole (a temporary
+// file, then a rename that never replaces an existing file), history.csv replaced whole with one
+// more line. What could not be written stays pending and is tried again at the next run.
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "console/RunRecord.h"
+
+inline constexpr const char* kRecordFolder = "TestRecords";
+inline constexpr const char* kHistoryFile = "history.csv";
+// Records kept in memory while their folder cannot be written; the oldest goes first.
+inline constexpr std::size_t kMaxPendingRecords = 20;
+
+// Writes the whole text as `folder/name`, never replacing a file: false (and `error` says why)
+// when the name is taken or the file cannot be written.
+bool WriteNewFile(const std::string& folder, const std::string& name, const std::string& text,
+                  std::string& error);
+// Replaces `folder/name` with the text, whole.
+bool ReplaceFile(const std::string& folder, const std::string& name, const std::string& text,
+                 std::string& error);
+
+// Not thread-safe: the recorder calls it under its lock.
+class RecordKeeper {
+ public:
+  // Writes this record's files and every pending one's, in order.
+  void Keep(const RunRecord& record);
+  // The log lines of what could not be written since the last call, and forgets them.
+  std::vector<std::string> TakeFailureLines();
+  std::size_t PendingCount() const { return pending_.size(); }
+
+ private:
+  struct Pending {
+    RunRecord record;
+    std::string baseName;  // set once the report files are written
+    bool historyWritten = false;
+  };
+  bool TryWrite(Pending& p, std::string& failure);
+  std::deque<Pending> pending_;
+  std::vector<std::string> failureLines_;
+};

@@ -1,0 +1,493 @@
+// The record's JSON, HTML report, history line and file name, and records read back from a log.
+#include "console/RecordReport.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "console/LogReader.h"
+#include "console/TestLog.h"
+
+namespace {
+
+nlohmann::json Text(std::string_view text) {
+  return Latin1ToUtf8(text);
+}
+
+nlohmann::json Texts(const std::vector<std::string>& texts) {
+  nlohmann::json out = nlohmann::json::array();
+  for (const auto& t : texts) out.push_back(Text(t));
+  return out;
+}
+
+nlohmann::json TimeOrNull(bool set, const platform::LocalTime& t) {
+  return set ? nlohmann::json(IsoTime(t)) : nlohmann::json(nullptr);
+}
+
+nlohmann::json PromptsJson(const std::vector<RecordPrompt>& prompts) {
+  nlohmann::json out = nlohmann::json::array();
+  for (const auto& p : prompts) {
+    out.push_back({{"text", Text(p.text)},
+                   {"caption", Text(p.caption)},
+                   {"buttons", p.buttons},
+                   {"icon", p.icon},
+                   {"answer", p.answer}});
+  }
+  return out;
+}
+
+std::string DurationText(long long seconds) {
+  if (seconds < 60) return std::to_string(seconds) + " s";
+  char text[48];
+  std::snprintf(text, sizeof text, "%lld min %02lld s", seconds / 60, seconds % 60);
+  return text;
+}
+
+std::string DateTimeText(const platform::LocalTime& t) {
+  return t.year == 0 ? std::string("-") : FormatDateTime(t);
+}
+
+// The status icons, drawn inline so that the page needs no other file.
+std::string IconSvg(const std::string& icon) {
+  const char* shape = nullptr;
+  if (icon == "passed") {
+    shape =
+        "<circle cx='8' cy='8' r='7' fill='#1a7f37'/>"
+        "<path d='M4.5 8.5l2.3 2.3 4.7-5' stroke='#fff' stroke-width='2' fill='none'/>";
+  } else if (icon == "failed") {
+    shape =
+        "<circle cx='8' cy='8' r='7' fill='#cf222e'/>"
+        "<path d='M5 5l6 6M11 5l-6 6' stroke='#fff' stroke-width='2'/>";
+  } else if (icon == "warned") {
+    shape =
+        "<path d='M8 1l7 13H1z' fill='#d4a72c'/>"
+        "<path d='M8 5.5v4.5M8 11.5v1.5' stroke='#000' stroke-width='1.6'/>";
+  } else {
+    shape = "<circle cx='8' cy='8' r='6.5' fill='none' stroke='#8c959f' stroke-width='1.2'/>";
+  }
+  return std::string(
+             "<svg class='icon' width='16' height='16' viewBox='0 0 16 16' role='img' "
+             "aria-label='") +
+         (icon.empty() ? "not run" : icon) + "'>" + shape + "</svg>";
+}
+
+const char* ResultClass(const std::string& word) {
+  if (word == "Success") return "success";
+  if (word == "Warning") return "warning";
+  if (word == "Error") return "error";
+  return "other";
+}
+
+constexpr const char* kStyle = R"(
+@page { size: A4; margin: 14mm 12mm; }
+body { font: 10.5pt/1.4 "DejaVu Sans", Arial, sans-serif; color: #1f2328; margin: 0 auto;
+       max-width: 186mm; padding: 8px; }
+h1 { font-size: 15pt; margin: 0 0 4px; }
+h2 { font-size: 12pt; margin: 18px 0 6px; border-bottom: 1px solid #d0d7de; }
+.result { font-size: 34pt; font-weight: bold; padding: 4px 14px; border-radius: 6px;
+          display: inline-block; margin: 6px 0 10px; border: 3px solid; }
+.result.success { color: #1a7f37; background: #dafbe1; }
+.result.warning { color: #7d4e00; background: #fff8c5; }
+.result.error { color: #cf222e; background: #ffebe9; }
+.result.other { color: #57606a; background: #f6f8fa; }
+table { border-collapse: collapse; width: 100%; }
+th, td { text-align: left; vertical-align: top; padding: 3px 6px; border-bottom: 1px solid #d0d7de; }
+th { background: #f6f8fa; }
+table.unit th { width: 32%; font-weight: normal; color: #57606a; background: none; }
+tr.step { break-inside: avoid; }
+td.status { white-space: nowrap; }
+.icon { vertical-align: -3px; margin-right: 4px; }
+td.messages div { margin: 0; }
+.prompt { color: #57606a; }
+pre { font: 8pt/1.3 "DejaVu Sans Mono", monospace; white-space: pre-wrap; word-break: break-all; }
+details summary { cursor: pointer; font-weight: bold; margin-top: 16px; }
+.note { color: #57606a; font-size: 9pt; }
+@media print { details { display: none; } }
+)";
+
+void UnitRow(std::string& html, const char* label, const std::string& value) {
+  html += "<tr><th>";
+  html += label;
+  html += "</th><td>" + HtmlText(value.empty() ? std::string("-") : value) + "</td></tr>\n";
+}
+
+std::string Join(const std::vector<std::string>& parts, const char* separator) {
+  std::string out;
+  for (const auto& p : parts) out += (out.empty() ? "" : separator) + p;
+  return out;
+}
+
+std::string PromptLine(const RecordPrompt& p) {
+  return "Prompt \"" + p.text + "\" (" + p.buttons + ") answered " + p.answer;
+}
+
+}  // namespace
+
+std::string Latin1ToUtf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out.push_back(c);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+      out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+  }
+  return out;
+}
+
+nlohmann::json RecordJson(const RunRecord& record) {
+  nlohmann::json rows = nlohmann::json::array();
+  for (const RecordRow& row : record.rows) {
+    rows.push_back({{"number", row.number},
+                    {"caption", Text(row.caption)},
+                    {"icon", row.icon},
+                    {"first_start", TimeOrNull(row.begun, row.firstStart)},
+                    {"last_end", TimeOrNull(row.ended, row.lastEnd)},
+                    {"seconds", row.begun && row.ended
+                                    ? nlohmann::json(SecondsBetween(row.firstStart, row.lastEnd))
+                                    : nlohmann::json(nullptr)},
+                    {"attempts", row.attempts},
+                    {"memo", Texts(row.memo)},
+                    {"prompts", PromptsJson(row.prompts)}});
+  }
+  const auto& u = record.unit;
+  return {{"schema", kRunRecordSchema},
+          {"version", kRunRecordVersion},
+          {"source", record.fromLog ? "log" : "console"},
+          {"program", Text(record.program)},
+          {"computer", Text(record.computer)},
+          {"item", Text(record.item)},
+          {"unit",
+           {{"model", Text(u.model)},
+            {"serial", Text(u.serial)},
+            {"firmware", Text(u.firmware)},
+            {"usb_ids", Text(u.usbIds)},
+            {"description", Text(u.description)},
+            {"identification", Texts(u.identification)},
+            {"drives", Texts(u.drives)},
+            {"printer_queue", Text(u.printerQueue)}}},
+          {"start", IsoTime(record.start)},
+          {"end", IsoTime(record.end)},
+          {"seconds", SecondsBetween(record.start, record.end)},
+          {"result", Text(record.result)},
+          {"rows", rows},
+          {"prompts_outside_rows", PromptsJson(record.promptsOutsideRows)},
+          {"memo", Texts(record.memo)},
+          {"log", Texts(record.log)}};
+}
+
+std::string HtmlText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        continue;
+      case '<':
+        out += "&lt;";
+        continue;
+      case '>':
+        out += "&gt;";
+        continue;
+      case '"':
+        out += "&quot;";
+        continue;
+      case '\'':
+        out += "&#39;";
+        continue;
+      default:
+        break;
+    }
+    if (byte >= 0x80 && byte < 0xA0) {
+      out += "&#xFFFD;";  // C1 controls: no character to show
+    } else if (byte >= 0xA0) {
+      char ref[16];
+      std::snprintf(ref, sizeof ref, "&#x%02X;", byte);
+      out += ref;
+    } else if ((byte < 0x20 && c != '\n' && c != '\t') || byte == 0x7F) {
+      out += "&#xFFFD;";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string RecordHtml(const RunRecord& record) {
+  const auto& u = record.unit;
+  std::string html;
+  html.reserve(8192 + 100 * record.log.size());
+  html +=
+      "<!DOCTYPE html>\n<html lang='en'>\n<head>\n<meta charset='utf-8'>\n"
+      "<meta http-equiv='Content-Security-Policy' content=\"default-src 'none'; "
+      "style-src 'unsafe-inline'; img-src data:\">\n<title>";
+  html += HtmlText(record.result + " - " + u.model + " " + u.serial + " - " + IsoTime(record.end));
+  html += "</title>\n<style>";
+  html += kStyle;
+  html += "</style>\n</head>\n<body>\n<h1>Test report: " + HtmlText(u.model) + " " +
+          HtmlText(u.serial) + "</h1>\n";
+  html += "<div class='result " + std::string(ResultClass(record.result)) + "' id='result'>" +
+          HtmlText(record.result.empty() ? std::string("No result") : record.result) + "</div>\n";
+  if (record.fromLog) {
+    html +=
+        "<p class='note'>Read from a saved Test.log: a log keeps no prompts and no warnings.</p>\n";
+  }
+  html += "<table class='unit'>\n";
+  UnitRow(html, "Start", DateTimeText(record.start));
+  UnitRow(html, "End", DateTimeText(record.end));
+  UnitRow(html, "Duration", DurationText(SecondsBetween(record.start, record.end)));
+  UnitRow(html, "Model", u.model);
+  UnitRow(html, "Serial", u.serial);
+  UnitRow(html, "Firmware", u.firmware);
+  UnitRow(html, "USB ids", u.usbIds);
+  UnitRow(html, "Description", u.description);
+  UnitRow(html, "Identification", Join(u.identification, "; "));
+  UnitRow(html, "Drives", Join(u.drives, ", "));
+  UnitRow(html, "Printer queue", u.printerQueue);
+  UnitRow(html, "Computer", record.computer);
+  UnitRow(html, "Program", record.program);
+  html +=
+      "</table>\n<h2>Steps</h2>\n<table class='steps'>\n"
+      "<tr><th>#</th><th>Status</th><th>Step</th><th>Tries</th><th>Time</th>"
+      "<th>Messages</th></tr>\n";
+  for (const RecordRow& row : record.rows) {
+    const std::string icon = row.icon.empty() ? "" : row.icon;
+    html += "<tr class='step' data-icon='" + HtmlText(icon) + "'><td class='number'>" +
+            std::to_string(row.number) + "</td><td class='status'>" + IconSvg(icon) +
+            HtmlText(icon.empty() ? (row.begun ? "cut" : "not run") : icon) +
+            "</td><td class='caption'>" + HtmlText(row.caption) + "</td><td class='attempts'>" +
+            std::to_string(row.attempts) + "</td><td class='time'>";
+    if (row.begun && row.ended) html += DurationText(SecondsBetween(row.firstStart, row.lastEnd));
+    html += "</td><td class='messages'>";
+    for (const auto& line : row.memo) html += "<div>" + HtmlText(line) + "</div>";
+    for (const auto& p : row.prompts) {
+      html += "<div class='prompt'>" + HtmlText(PromptLine(p)) + "</div>";
+    }
+    html += "</td></tr>\n";
+  }
+  html += "</table>\n";
+  std::size_t promptCount = record.promptsOutsideRows.size();
+  for (const auto& row : record.rows) promptCount += row.prompts.size();
+  if (promptCount != 0) {
+    html +=
+        "<h2>Prompts and answers</h2>\n<table class='prompts'>\n"
+        "<tr><th>Step</th><th>Prompt</th><th>Buttons</th><th>Answer</th></tr>\n";
+    auto addPrompt = [&html](const std::string& step, const RecordPrompt& p) {
+      html += "<tr><td>" + HtmlText(step) + "</td><td>" + HtmlText(p.text) + "<br><span " +
+              "class='note'>" + HtmlText(p.caption) + ", " + HtmlText(p.icon) + "</span></td><td>" +
+              HtmlText(p.buttons) + "</td><td class='answer'>" + HtmlText(p.answer) +
+              "</td></tr>\n";
+    };
+    for (const auto& p : record.promptsOutsideRows) addPrompt("-", p);
+    for (const auto& row : record.rows) {
+      for (const auto& p : row.prompts) addPrompt(std::to_string(row.number), p);
+    }
+    html += "</table>\n";
+  }
+  html += "<details><summary>Log in clear (" + std::to_string(record.log.size()) +
+          " lines)</summary>\n<pre>";
+  for (const auto& line : record.log) html += HtmlText(line) + "\n";
+  html += "</pre></details>\n</body>\n</html>\n";
+  return html;
+}
+
+std::string CsvField(std::string_view text) {
+  std::string field = Latin1ToUtf8(text);
+  // A spreadsheet runs a cell that starts with one of these as a formula: an apostrophe makes
+  // it text.
+  if (!field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos) {
+    field.insert(0, 1, '\'');
+  }
+  const bool quote = field.find_first_of(",\"\r\n") != std::string::npos ||
+                     (!field.empty() && (field.front() == ' ' || field.back() == ' '));
+  if (!quote) return field;
+  std::string out = "\"";
+  for (const char c : field) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + '"';
+}
+
+std::string HistoryHeader() {
+  return "End,Model,Serial,Firmware,Result,Seconds,Row,Step,Record\r\n";
+}
+
+std::string HistoryLine(const RunRecord& record, const std::string& recordFile) {
+  const RecordRow* problem = nullptr;
+  for (const auto& row : record.rows) {
+    if (row.icon == "failed" || row.icon == "warned") {
+      problem = &row;
+      break;
+    }
+  }
+  const auto& u = record.unit;
+  const auto& t = record.end;
+  char end[64];
+  std::snprintf(end, sizeof end, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  std::string line = CsvField(end) + ',' + CsvField(u.model) + ',' + CsvField(u.serial) + ',' +
+                     CsvField(u.firmware) + ',' + CsvField(record.result) + ',' +
+                     std::to_string(SecondsBetween(record.start, record.end)) + ',';
+  if (problem != nullptr) {
+    line += std::to_string(problem->number) + ',' + CsvField(problem->caption);
+  } else {
+    line += ',';
+  }
+  return line + ',' + CsvField(recordFile) + "\r\n";
+}
+
+std::string SafeNamePart(std::string_view text, const char* empty) {
+  std::string out;
+  bool kept = false;
+  for (const char c : text) {
+    if (out.size() == 40) break;
+    const bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                      c == '_' || c == '-' || (c == '.' && !out.empty());
+    out.push_back(safe ? c : '_');
+    kept = kept || safe;
+  }
+  return kept ? out : std::string(empty);
+}
+
+std::string RecordBaseName(const RunRecord& record) {
+  const auto& t = record.end;
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return std::string(stamp) + '-' + SafeNamePart(record.unit.model, "UNKNOWN") + '-' +
+         SafeNamePart(record.unit.serial, "NOSERIAL");
+}
+
+namespace {
+
+platform::LocalTime PrefixTime(std::string_view line) {
+  // "YYYY-MM-DD HH:MM:SS" with blanks allowed where IsLogPrefix allows them.
+  auto number = [&](std::size_t at, std::size_t size) {
+    return std::atoi(std::string(line.substr(at, size)).c_str());
+  };
+  platform::LocalTime t;
+  t.year = number(0, 4);
+  t.month = number(5, 2);
+  t.day = number(8, 2);
+  t.hour = number(11, 2);
+  t.minute = number(14, 2);
+  t.second = number(17, 2);
+  return t;
+}
+
+// "[n] caption": a step heading; n is returned, 0 when the message is none.
+int HeadingNumber(std::string_view message, std::string* caption) {
+  if (message.size() < 4 || message[0] != '[') return 0;
+  const std::size_t close = message.find("] ");
+  if (close == std::string_view::npos || close < 2 || close > 4) return 0;
+  int n = 0;
+  for (std::size_t i = 1; i < close; ++i) {
+    if (message[i] < '0' || message[i] > '9') return 0;
+    n = n * 10 + (message[i] - '0');
+  }
+  *caption = std::string(message.substr(close + 2));
+  return n;
+}
+
+void IdentifyFromLog(RunRecord::Unit& unit, std::string_view message) {
+  std::size_t at = message.find("AT+? = ");
+  std::size_t skip = 7;
+  if (at == std::string_view::npos) {
+    at = message.find("LQ40_CMD[1] = ");
+    skip = 14;
+  }
+  if (at == std::string_view::npos || !unit.identification.empty()) return;
+  std::string reply(message.substr(at + skip));
+  std::size_t start = 0;
+  while (start <= reply.size()) {
+    std::size_t end = reply.find(';', start);
+    if (end == std::string::npos) end = reply.size();
+    if (end > start) unit.identification.push_back(reply.substr(start, end - start));
+    start = end + 1;
+  }
+  const auto& f = unit.identification;
+  if (f.size() < 3) return;
+  unit.serial = f[2];
+  const bool lq40 = skip == 14;
+  unit.firmware = lq40 ? f[1] : f[0];
+  if (lq40) {
+    unit.model = f[0];
+  } else if (f[0].starts_with("RM82C")) {
+    unit.model = "TM36K";
+  } else if (f[0].starts_with("RM83P")) {
+    unit.model = "TM36P";
+  } else {
+    unit.model = f[0].substr(0, f[0].find(' '));
+  }
+}
+
+void CloseLogRun(std::vector<RunRecord>& runs) {
+  if (runs.empty()) return;
+  RunRecord& run = runs.back();
+  bool failed = false;
+  for (const auto& row : run.rows) failed = failed || row.icon == "failed";
+  run.result = failed ? "Error" : run.rows.empty() ? "None" : "Success";
+}
+
+}  // namespace
+
+std::vector<RunRecord> RecordsFromLog(std::istream& in) {
+  std::vector<RunRecord> runs;
+  std::vector<std::string> between;  // lines before a run's host report
+  RecordRow* row = nullptr;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!IsLogPrefix(line)) continue;
+    const std::string clear = ClearLogText(line);
+    const std::string_view message = std::string_view(clear).substr(kLogPrefixLength);
+    const platform::LocalTime time = PrefixTime(line);
+    if (message == "=======Get CPU Information==============") {
+      CloseLogRun(runs);
+      runs.emplace_back();
+      runs.back().fromLog = true;
+      runs.back().start = time;
+      runs.back().log = std::move(between);
+      between.clear();
+      row = nullptr;
+    }
+    if (runs.empty()) {
+      between.push_back(clear);
+      continue;
+    }
+    RunRecord& run = runs.back();
+    run.log.push_back(clear);
+    run.end = time;
+    std::string caption;
+    if (const int n = HeadingNumber(message, &caption); n != 0) {
+      run.rows.emplace_back();
+      row = &run.rows.back();
+      row->number = n;
+      row->caption = caption;
+      row->begun = true;
+      row->attempts = 1;
+      row->firstStart = time;
+      continue;
+    }
+    if (row == nullptr) continue;
+    IdentifyFromLog(run.unit, message);
+    if (message.starts_with("    [ERROR] ")) {
+      row->icon = "failed";
+      row->memo.emplace_back(message.substr(4));
+    } else if (message == kLogSeparator && row->icon.empty()) {
+      row->icon = "passed";
+      row->memo.emplace_back(std::string("[OK] ") + "The task has been fulfilled.");
+    }
+    if (!row->icon.empty()) {
+      row->ended = true;
+      row->lastEnd = time;
+    }
+  }
+  CloseLogRun(runs);
+  return runs;
+}

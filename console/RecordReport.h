@@ -1,0 +1,43 @@
+// What a run's record becomes: its JSON, its self-contained HTML report, its history.csv line and
+// its file name; and records rebuilt from a saved "Test.log". Pure functions, no state.
+#pragma once
+
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "console/RunRecord.h"
+
+// Texts of the program are its ANSI bytes; records read them as Latin-1, so every byte shows as a
+// character and the JSON, the report and the history are valid UTF-8 whatever a unit replied.
+std::string Latin1ToUtf8(std::string_view text);
+
+nlohmann::json RecordJson(const RunRecord& record);
+
+// The report: one HTML page with its style and icons inside, no script, no outside file. Every
+// text from the record is escaped.
+std::string RecordHtml(const RunRecord& record);
+// The text as HTML character data or attribute value: markup characters as entities, bytes above
+// 127 as Latin-1 character references, control characters as U+FFFD.
+std::string HtmlText(std::string_view text);
+
+// history.csv: its header line and a record's line (CR LF ended, RFC 4180 quoting; a field that a
+// spreadsheet would run as a formula starts with an apostrophe).
+std::string HistoryHeader();
+std::string HistoryLine(const RunRecord& record, const std::string& recordFile);
+std::string CsvField(std::string_view text);
+
+// "YYYYMMDD-HHMMSS-MODEL-SERIAL" of the end time, model and serial, each name part in a form
+// every file system takes ("NOSERIAL" when the unit gave none).
+std::string RecordBaseName(const RunRecord& record);
+// Letters, digits, '.', '_' and '-' kept, every other byte as '_', at most 40 characters; `empty`
+// for a text with no character to keep.
+std::string SafeNamePart(std::string_view text, const char* empty);
+
+// Every run of a saved "Test.log" (CR LF or LF lines) as a record: the host report opens a run;
+// rows come from the step headings, an "[ERROR]" line marks a row failed. A log keeps no prompt
+// and no warning, so these records have none; their result word is "Error" or "Success".
+std::vector<RunRecord> RecordsFromLog(std::istream& in);
