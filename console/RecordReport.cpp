@@ -101,6 +101,7 @@ td.messages div { margin: 0; }
 pre { font: 8pt/1.3 "DejaVu Sans Mono", monospace; white-space: pre-wrap; word-break: break-all; }
 details summary { cursor: pointer; font-weight: bold; margin-top: 16px; }
 .note { color: #57606a; font-size: 9pt; }
+section.run + section.run { break-before: page; margin-top: 24px; border-top: 2px solid #57606a; }
 @media print { details { display: none; } }
 )";
 
@@ -217,18 +218,12 @@ std::string HtmlText(std::string_view text) {
   return out;
 }
 
-std::string RecordHtml(const RunRecord& record) {
+// One run's part of a report page.
+static std::string RecordSection(const RunRecord& record) {
   const auto& u = record.unit;
   std::string html;
   html.reserve(8192 + 100 * record.log.size());
-  html +=
-      "<!DOCTYPE html>\n<html lang='en'>\n<head>\n<meta charset='utf-8'>\n"
-      "<meta http-equiv='Content-Security-Policy' content=\"default-src 'none'; "
-      "style-src 'unsafe-inline'; img-src data:\">\n<title>";
-  html += HtmlText(record.result + " - " + u.model + " " + u.serial + " - " + IsoTime(record.end));
-  html += "</title>\n<style>";
-  html += kStyle;
-  html += "</style>\n</head>\n<body>\n<h1>Test report: " + HtmlText(u.model) + " " +
+  html += "<section class='run'>\n<h1>Test report: " + HtmlText(u.model) + " " +
           HtmlText(u.serial) + "</h1>\n";
   html += "<div class='result " + std::string(ResultClass(record.result)) + "' id='result'>" +
           HtmlText(record.result.empty() ? std::string("No result") : record.result) + "</div>\n";
@@ -291,8 +286,27 @@ std::string RecordHtml(const RunRecord& record) {
   html += "<details><summary>Log in clear (" + std::to_string(record.log.size()) +
           " lines)</summary>\n<pre>";
   for (const auto& line : record.log) html += HtmlText(line) + "\n";
-  html += "</pre></details>\n</body>\n</html>\n";
+  html += "</pre></details>\n</section>\n";
   return html;
+}
+
+std::string RecordsHtml(const std::vector<RunRecord>& records) {
+  std::string title = "Test report";
+  if (records.size() == 1) {
+    const auto& r = records.front();
+    title = r.result + " - " + r.unit.model + " " + r.unit.serial + " - " + IsoTime(r.end);
+  }
+  std::string html =
+      "<!DOCTYPE html>\n<html lang='en'>\n<head>\n<meta charset='utf-8'>\n"
+      "<meta http-equiv='Content-Security-Policy' content=\"default-src 'none'; "
+      "style-src 'unsafe-inline'; img-src data:\">\n<title>" +
+      HtmlText(title) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
+  for (const RunRecord& record : records) html += RecordSection(record);
+  return html + "</body>\n</html>\n";
+}
+
+std::string RecordHtml(const RunRecord& record) {
+  return RecordsHtml({record});
 }
 
 std::string CsvField(std::string_view text) {

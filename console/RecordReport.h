@@ -20,6 +20,8 @@ nlohmann::json RecordJson(const RunRecord& record);
 // The report: one HTML page with its style and icons inside, no script, no outside file. Every
 // text from the record is escaped.
 std::string RecordHtml(const RunRecord& record);
+// Several runs on one page, each starting a printed page (veltrane-log --html).
+std::string RecordsHtml(const std::vector<RunRecord>& records);
 // The text as HTML character data or attribute value: markup characters as entities, bytes above
 // 127 as Latin-1 character references, control characters as U+FFFD.
 std::string HtmlText(std::string_view text);

@@ -2,8 +2,9 @@
 # Installs the Debian packages the build and the tests need, when they are missing.
 set -euo pipefail
 need=()
-# clang and its runtime libraries (libFuzzer, sanitizers) build the fuzz targets.
-for pkg in cmake ninja-build g++ libgtest-dev googletest nlohmann-json3-dev clang \
+# clang and its runtime libraries (libFuzzer, sanitizers) build the fuzz targets; chromium and
+# imagemagick render a run report to a picture (the report check of scripts/test.sh).
+for pkg in cmake ninja-build g++ libgtest-dev googletest nlohmann-json3-dev clang chromium imagemagick \
   libclang-rt-14-dev; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "console/RunRecord.h"
 #include "console/StepList.h"
 #include "console/TestLog.h"
 #include "console/Unit1.h"
@@ -63,6 +64,7 @@ class ConsoleFixture : public ::testing::Test {
     std::filesystem::current_path(workDir_);
     platform::SetPlatform(&sim_);
     ui::SetToolkit(&toolkit_);
+    ResetRunRecords();  // no record left pending by an earlier test
     SetWorkerFactory(
         [this](WorkerClass kind, DeviceEntry* entry) -> std::unique_ptr<SequenceWorker> {
           startedClasses.push_back(kind);

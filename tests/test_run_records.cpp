@@ -1,0 +1,402 @@
+// Run records: what TestRecords holds after runs that pass, warn, fail, are cancelled or cut; the
+// history across a restart; a folder that cannot be written; clashing names and odd serials; and
+// veltrane-log's records of a saved log.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "BenchSessionFixture.h"
+#include "SessionLog.h"
+#include "console/RecordFiles.h"
+#include "console/RecordReport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using session::AfterCommand;
+using session::JoinedList;
+
+std::string FileText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The subset of JSON Schema docs/run-record.schema.json uses: type, enum, required, properties,
+// items and local $ref. Returns the first violation's path, or empty.
+std::string Violation(const nlohmann::json& value, const nlohmann::json& schema,
+                      const nlohmann::json& root, const std::string& at = "$") {
+  if (schema.contains("$ref")) {
+    const std::string ref = schema["$ref"];  // "#/$defs/name"
+    return Violation(value, root.at("$defs").at(ref.substr(ref.rfind('/') + 1)), root, at);
+  }
+  if (schema.contains("enum")) {
+    for (const auto& allowed : schema["enum"]) {
+      if (allowed == value) return {};
+    }
+    return at + ": not one of " + schema["enum"].dump();
+  }
+  if (schema.contains("type")) {
+    const auto types = schema["type"].is_array() ? schema["type"] : nlohmann::json{schema["type"]};
+    bool ok = false;
+    for (const std::string type : types) {
+      ok = ok || (type == "object" && value.is_object()) || (type == "array" && value.is_array()) ||
+           (type == "string" && value.is_string()) || (type == "null" && value.is_null()) ||
+           (type == "boolean" && value.is_boolean()) ||
+           (type == "integer" && value.is_number_integer()) ||
+           (type == "number" && value.is_number());
+    }
+    if (!ok) return at + ": not " + schema["type"].dump();
+  }
+  for (const std::string key : schema.value("required", nlohmann::json::array())) {
+    if (!value.contains(key)) return at + ": no " + key;
+  }
+  if (value.is_object() && schema.contains("properties")) {
+    for (const auto& [key, sub] : schema["properties"].items()) {
+      if (!value.contains(key)) continue;
+      if (auto v = Violation(value[key], sub, root, at + "." + key); !v.empty()) return v;
+    }
+    for (const auto& [key, sub] : value.items()) {
+      if (!schema["properties"].contains(key)) return at + ": undocumented " + key;
+    }
+  }
+  if (value.is_array() && schema.contains("items")) {
+    for (std::size_t i = 0; i < value.size(); ++i) {
+      auto v = Violation(value[i], schema["items"], root, at + "[" + std::to_string(i) + "]");
+      if (!v.empty()) return v;
+    }
+  }
+  return {};
+}
+
+const nlohmann::json& Schema() {
+  static const nlohmann::json schema =
+      nlohmann::json::parse(FileText(VELTRANE_SOURCE_DIR "/docs/run-record.schema.json"));
+  return schema;
+}
+
+std::string Unescaped(std::string text) {
+  static const std::pair<const char*, const char*> kEntities[] = {
+      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#39;", "'"}, {"&amp;", "&"}};
+  for (const auto& [entity, c] : kEntities) {
+    for (std::size_t at; (at = text.find(entity)) != std::string::npos;) {
+      text.replace(at, std::strlen(entity), c);
+    }
+  }
+  return text;
+}
+
+// The step rows of a report page as (icon, caption, attempts).
+struct ReportRow {
+  std::string icon, caption, attempts;
+  bool operator==(const ReportRow&) const = default;
+};
+std::vector<ReportRow> ReportRows(const std::string& html) {
+  static const std::regex row(
+      "<tr class='step' data-icon='([a-z]*)'>.*?<td class='caption'>([^<]*)</td>"
+      "<td class='attempts'>([0-9]+)</td>");
+  std::vector<ReportRow> rows;
+  for (std::sregex_iterator it(html.begin(), html.end(), row), end; it != end; ++it) {
+    rows.push_back({(*it)[1], Unescaped((*it)[2]), (*it)[3]});
+  }
+  return rows;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// One TM36K on the PC's root hub.
+std::string Tm36kBench(const std::string& serial = "TK36K0042", int printerPort = 3, int input = 5,
+                       const std::vector<std::string>& faults = {}) {
+  return R"({"hubs": [{"id": "pc", "kind": "root_hub", "ports": 4},
+                      {"id": "box", "parent": "pc", "port": 1}],
+             "units": [{"model": "TM36K", "serial": ")" +
+         serial + R"(", "firmware": "RM82C V1.20", "hub": "box", "port": 1,
+                        "printer": {"port": )" +
+         std::to_string(printerPort) + R"(, "queue": "TM36K <Disc> \"Printer\""},
+                        "discs": {"input": )" +
+         std::to_string(input) + R"(}, "faults": [)" + JoinedList(faults) + "]}]}";
+}
+
+class RunRecords : public BenchSessionFixture {
+ protected:
+  std::vector<fs::path> Files(const std::string& extension) const {
+    std::vector<fs::path> files;
+    if (!fs::is_directory(kRecordFolder)) return files;
+    for (const auto& e : fs::directory_iterator(kRecordFolder)) {
+      if (e.path().extension() == extension) files.push_back(e.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+  std::vector<std::string> History() const {
+    return Lines(FileText(fs::path(kRecordFolder) / kHistoryFile));
+  }
+};
+
+// --- One record per kind of run ----------------------------------------------------------------
+
+struct RunCase {
+  const char* name;
+  std::string bench;
+  std::vector<int> answers;
+  const char* result;  // null: whatever verdict the result dialog shows
+  bool prompted;
+};
+
+class RecordOfARun : public RunRecords, public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(RecordOfARun, HoldsWhatTheWindowsShowedAndItsReportShowsTheSameRows) {
+  const RunCase& c = GetParam();
+  StartOnBench(c.bench);
+  Run(c.answers);
+  const std::string result = c.result != nullptr ? c.result : ResultWord();
+  EXPECT_EQ(ResultWord(), result);
+  if (c.result == nullptr) {
+    EXPECT_EQ(Icons().back(), kIconNone);
+  }
+
+  const auto jsons = Files(".json");
+  const auto htmls = Files(".html");
+  ASSERT_EQ(jsons.size(), 1u);
+  ASSERT_EQ(htmls.size(), 1u);
+  EXPECT_EQ(jsons[0].stem(), htmls[0].stem());
+  EXPECT_TRUE(jsons[0].filename().string().ends_with("-TM36K-TK36K0042.json"));
+  const auto record = nlohmann::json::parse(FileText(jsons[0]));
+  EXPECT_EQ(Violation(record, Schema(), Schema()), "");
+
+  EXPECT_EQ(record["result"], result);
+  EXPECT_EQ(record["unit"]["serial"], "TK36K0042");
+  EXPECT_EQ(record["unit"]["firmware"], "RM82C V1.20");
+  EXPECT_EQ(record["unit"]["usb_ids"], "VID_1723&PID_0935");
+  EXPECT_EQ(record["start"].get<std::string>().substr(0, 19), "2026-12-07T09:05:00");
+  EXPECT_EQ(record["memo"], Memo());
+  std::vector<ReportRow> expectedRows;
+  std::size_t prompts = 0;
+  const auto& items = form().ListView1.Items();
+  ASSERT_EQ(record["rows"].size(), items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const auto& row = record["rows"][i];
+    EXPECT_EQ(row["caption"], items[i].caption);
+    EXPECT_EQ(row["icon"], IconWord(items[i].imageIndex)) << items[i].caption;
+    // A row with an outcome has its times in order; one never reached has none.
+    if (items[i].imageIndex != kIconNone) {
+      EXPECT_GE(row["attempts"].get<int>(), 1);
+      EXPECT_LE(row["first_start"].get<std::string>(), row["last_end"].get<std::string>());
+    }
+    for (const auto& p : row["prompts"]) {
+      const auto shown = Prompts().at(prompts++);
+      EXPECT_EQ(p["text"], shown.text);
+      EXPECT_EQ(p["answer"], AnswerText(shown.answer));
+      EXPECT_EQ(p["buttons"], ButtonsText(shown.flags));
+    }
+    expectedRows.push_back(
+        {row["icon"], items[i].caption, std::to_string(row["attempts"].get<int>())});
+  }
+  EXPECT_EQ(prompts + record["prompts_outside_rows"].size(), Prompts().size());
+  EXPECT_EQ(!Prompts().empty(), c.prompted);
+  // The log in clear is the run's own: host report first, every step heading in it.
+  const auto log = record["log"];
+  ASSERT_FALSE(log.empty());
+  EXPECT_TRUE(log[0].get<std::string>().ends_with("=======Get CPU Information=============="));
+  EXPECT_EQ(log.back().get<std::string>().substr(26), LogMessages().back());
+
+  const std::string html = FileText(htmls[0]);
+  EXPECT_EQ(ReportRows(html), expectedRows);
+  EXPECT_NE(html.find("id='result'>" + result + "</div>"), std::string::npos);
+  EXPECT_EQ(html.find("<script"), std::string::npos);
+  // The printer queue is the bench's text: escaped, never markup.
+  EXPECT_NE(html.find("TM36K &lt;Disc&gt; &quot;Printer&quot;"), std::string::npos);
+
+  const auto history = History();
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_NE(history[1].find(",TM36K,TK36K0042,RM82C V1.20," + result + ","), std::string::npos)
+      << history[1];
+  EXPECT_TRUE(history[1].ends_with(jsons[0].filename().string() + "\r"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, RecordOfARun,
+    ::testing::Values(
+        RunCase{"Passed", Tm36kBench(), {}, "Success", false},
+        RunCase{"Warned", Tm36kBench("TK36K0042", 2), {}, "Warning", false},
+        // The tray never gets there: tried twice, then the operator gives up.
+        RunCase{"Failed",
+                Tm36kBench("TK36K0042", 3, 5,
+                           {R"({"kind": "reply", "command": "AT+T00", "occurrence": 1, "times": 0,
+                                            "answer": "error"})"}),
+                {ui::kIdRetry, ui::kIdCancel},
+                "Error",
+                true},
+        RunCase{"Cancelled", Tm36kBench("TK36K0042", 3, 0), {ui::kIdCancel}, "Error", true},
+        // The cable pulled mid-run: the rows after it keep no icon.
+        RunCase{"Cut",
+                Tm36kBench("TK36K0042", 3, 5, {AfterCommand("unplug", 12)}),
+                {},
+                nullptr,
+                false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- History, names, unwritable folders ---------------------------------------------------------
+
+TEST_F(RunRecords, HistoryKeepsEveryRunAcrossARestart) {
+  StartOnBench(Tm36kBench("TK36K0042", 3, 10));
+  for (int i = 0; i < 3; ++i) Run();
+  StartProgram();  // the operator closes the program and starts it again
+  for (int i = 0; i < 3; ++i) Run();
+  const auto history = History();
+  ASSERT_EQ(history.size(), 7u);
+  EXPECT_EQ(history[0],
+            "\xEF\xBB\xBF"
+            "End,Model,Serial,Firmware,Result,Seconds,Row,Step,Record\r");
+  EXPECT_EQ(Files(".json").size(), 6u);
+  EXPECT_EQ(Files(".html").size(), 6u);
+  for (std::size_t i = 1; i < history.size(); ++i) {
+    EXPECT_NE(history[i].find(",Success,"), std::string::npos) << history[i];
+    if (i > 1) {
+      EXPECT_LT(history[i - 1], history[i]) << "in the order of the runs";
+    }
+  }
+}
+
+TEST_F(RunRecords, AnUnwritableFolderChangesNeitherTheRunNorTestLogAndTheNextRunCatchesUp) {
+  StartOnBench(Tm36kBench());
+  std::ofstream(kRecordFolder) << "a file where the folder should be";
+  Run();
+  EXPECT_EQ(ResultWord(), "Success");
+  const auto lines = LogLinesSnapshot();
+  std::string expected;
+  for (const auto& l : lines) expected += l + "\r\n";
+  EXPECT_EQ(FileText(kLogFileName), expected);
+  for (const auto& message : LogMessages())
+    EXPECT_EQ(message.find("Could not write"), std::string::npos);
+
+  fs::remove(kRecordFolder);
+  Run();
+  const auto messages = LogMessages();
+  EXPECT_EQ(std::count_if(
+                messages.begin(), messages.end(),
+                [](const std::string& m) { return m.starts_with("Could not write TestRecords/"); }),
+            1);
+  EXPECT_EQ(Files(".json").size(), 2u) << "the first run's record was kept and written now";
+  EXPECT_EQ(History().size(), 3u);
+}
+
+TEST_F(RunRecords, RunsEndingInTheSameSecondGetTheirOwnNames) {
+  RunRecord record;
+  record.unit.model = "TM36K";
+  record.unit.serial = "TK36K0042";
+  record.end = {2026, 12, 7, 9, 5, 5, 0};
+  RecordKeeper keeper;
+  keeper.Keep(record);
+  keeper.Keep(record);
+  EXPECT_EQ(keeper.PendingCount(), 0u);
+  const auto files = Files(".json");
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].filename(), "20261207-090505-TM36K-TK36K0042-2.json");
+  EXPECT_EQ(files[1].filename(), "20261207-090505-TM36K-TK36K0042.json");
+  EXPECT_EQ(History().size(), 3u);
+}
+
+TEST(RecordNames, SerialsAFileNameCannotHoldGetASafeForm) {
+  struct Case {
+    const char* model;
+    const char* serial;
+    const char* name;
+  } cases[] = {
+      {"TM36K", "TK36K0042", "20261207-090505-TM36K-TK36K0042"},
+      {"TM36K", "TK 36K 0042", "20261207-090505-TM36K-TK_36K_0042"},
+      {"TM36K", "", "20261207-090505-TM36K-NOSERIAL"},
+      {"TM36K", "   ", "20261207-090505-TM36K-NOSERIAL"},
+      {"HV22", "..\\..\\CON:*?", "20261207-090505-HV22-_._.._CON___"},
+      {"", "\xE9\x01/", "20261207-090505-UNKNOWN-NOSERIAL"},
+  };
+  for (const Case& c : cases) {
+    RunRecord record;
+    record.unit.model = c.model;
+    record.unit.serial = c.serial;
+    record.end = {2026, 12, 7, 9, 5, 5, 0};
+    EXPECT_EQ(RecordBaseName(record), c.name) << c.serial;
+  }
+}
+
+TEST_F(RunRecords, ASerialWithBlanksNamesItsRecordInASafeForm) {
+  StartOnBench(Tm36kBench("TK 36K 0042"));
+  Run();
+  const auto files = Files(".json");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(files[0].filename().string().ends_with("-TM36K-TK_36K_0042.json")) << files[0];
+  EXPECT_EQ(nlohmann::json::parse(FileText(files[0]))["unit"]["serial"], "TK 36K 0042");
+}
+
+TEST(RecordTexts, CsvFieldsQuoteAndDisarmFormulas) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"plain", "plain"},   {"a,b", "\"a,b\""},        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"=1+2", "'=1+2"},    {"+SUM(A1)", "'+SUM(A1)"}, {"-2", "'-2"},
+      {"@cmd", "'@cmd"},    {"=a,b", "\"'=a,b\""},     {"two\nlines", "\"two\nlines\""},
+      {"\xE9", "\xC3\xA9"},
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(CsvField(in), out) << in;
+}
+
+TEST(RecordTexts, HtmlShowsUnitTextsAsTextNeverAsMarkup) {
+  EXPECT_EQ(HtmlText("<script>alert(\"x\")</script>"),
+            "&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt;");
+  EXPECT_EQ(HtmlText("a'b&c"), "a&#39;b&amp;c");
+  EXPECT_EQ(HtmlText("\xE9\x85\x01"), "&#xE9;&#xFFFD;&#xFFFD;");
+  RunRecord record;
+  record.unit.serial = "<img src=x onerror=alert(1)>";
+  record.unit.firmware = "\"><script>";
+  record.rows.emplace_back();
+  record.rows.back().number = 1;
+  record.rows.back().caption = "<b>bold</b>";
+  const std::string html = RecordHtml(record);
+  EXPECT_EQ(html.find("<script"), std::string::npos);
+  EXPECT_EQ(html.find("<img"), std::string::npos);
+  EXPECT_EQ(html.find("<b>"), std::string::npos);
+  EXPECT_EQ(ReportRows(html), (std::vector<ReportRow>{{"", "<b>bold</b>", "0"}}));
+}
+
+// --- veltrane-log --json and --html
+// ---------------------------------------------------------------
+
+TEST_F(RunRecords, ASavedLogReadsBackAsTheRunsItHolds) {
+  StartOnBench(Tm36kBench());
+  Run();
+  Run({});
+  std::ifstream log(kLogFileName, std::ios::binary);
+  const auto runs = RecordsFromLog(log);
+  ASSERT_EQ(runs.size(), 2u);
+  const auto kept = nlohmann::json::parse(FileText(Files(".json").at(0)));
+  for (const RunRecord& run : runs) {
+    const auto json = RecordJson(run);
+    EXPECT_EQ(Violation(json, Schema(), Schema()), "");
+    EXPECT_EQ(json["source"], "log");
+    EXPECT_EQ(json["result"], "Success");
+    EXPECT_EQ(json["unit"]["serial"], "TK36K0042");
+    EXPECT_EQ(json["unit"]["model"], "TM36K");
+    ASSERT_EQ(json["rows"].size(), kept["rows"].size());
+    for (std::size_t i = 0; i < kept["rows"].size(); ++i) {
+      EXPECT_EQ(json["rows"][i]["caption"], kept["rows"][i]["caption"]);
+      EXPECT_EQ(json["rows"][i]["icon"], "passed");
+    }
+  }
+  EXPECT_EQ(RecordJson(runs[0])["log"], kept["log"]);
+
+  const std::string command =
+      std::string("\"") + VELTRANE_LOG_TOOL + "\" --html Test.log > all.html";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string html = FileText("all.html");
+  EXPECT_EQ(ReportRows(html).size(), 2 * kept["rows"].size());
+  EXPECT_EQ(std::count(html.begin(), html.end(), '\n') > 100, true);
+}
+
+}  // namespace
