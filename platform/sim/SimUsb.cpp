@@ -131,6 +131,8 @@ int SimUsb::AddHub(const UsbHubSpec& layout) {
   registry_.SetString(key, "DeviceDesc", std::string("@usb.inf,%hub.devicedesc%;") + desc);
   registry_.SetString(key, "Driver", hub.driverKey);
   registry_.SetString(kClassKey + hub.driverKey, "DriverDesc", desc);
+  state_->hubAtPort.emplace(std::pair(hub.layout.parent, hub.layout.parentPort), id);
+  state_->hubByPath.emplace(Lower(hub.path), id);
   state_->hubs.push_back(std::move(hub));
   return id;
 }
@@ -225,11 +227,12 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
       state_->hubs.empty() ? nullptr : &state_->hubs[static_cast<std::size_t>(device.layout.hub)];
   const std::string hubPrefix = hub && hub->prefix ? *hub->prefix : "NoPointNextId";
 
+  // Named by its serial unless an earlier device of the same vendor and product has it.
   bool duplicate = false;
-  for (const State::Device& other : state_->devices) {
-    duplicate |= layout.serial && other.layout.serial && other.layout.vid == layout.vid &&
-                 other.layout.pid == layout.pid &&
-                 Lower(SerialKeyName(*other.layout.serial)) == Lower(SerialKeyName(*layout.serial));
+  if (layout.serial) {
+    const std::string serialName =
+        Lower(VidPidKey(layout.vid, layout.pid) + "#" + SerialKeyName(*layout.serial));
+    duplicate = !state_->serialNames.insert(serialName).second;
   }
   const bool bySerial = layout.serial && !duplicate;
   device.instanceId = Lower(bySerial ? SerialKeyName(*layout.serial)
@@ -279,6 +282,8 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
     drive.type = layout.kind == UsbDeviceKind::kCdRom ? kDriveCdrom : kDriveRemovable;
     state_->drives[static_cast<std::size_t>(letter - 'A')] = std::move(drive);
   }
+  state_->devicesAtPort[{device.layout.hub, device.layout.port}].push_back(id);
+  state_->devicesByPath[Lower(device.path)].push_back(id);
   state_->devices.push_back(std::move(device));
   return id;
 }

@@ -22,6 +22,12 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
          });
 }
 
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
 // Writes text as UTF-16LE at offset, as far as the buffer holds, zero-terminated when it fits.
 void PutUtf16(std::span<std::uint8_t> out, std::size_t offset, std::string_view text) {
   for (std::size_t i = 0; i <= text.size(); ++i) {
@@ -412,10 +418,8 @@ class BusFileProvider : public DeviceFileProvider {
   }
 
   int HubOfLocked(std::string_view path) const {
-    for (std::size_t i = 0; i < state_->hubs.size(); ++i) {
-      if (EqualsNoCase(path, state_->hubs[i].path)) return static_cast<int>(i);
-    }
-    return -1;
+    const auto it = state_->hubByPath.find(Lower(path));
+    return it == state_->hubByPath.end() ? -1 : it->second;
   }
 
   PipeRef PipeOfLocked(std::string_view path) const {
@@ -427,11 +431,10 @@ class BusFileProvider : public DeviceFileProvider {
       return {};
     }
     const std::string_view stem = path.substr(0, path.size() - tail.size());
-    for (std::size_t i = 0; i < state_->devices.size(); ++i) {
-      const auto& device = state_->devices[i];
-      if (device.function && EqualsNoCase(stem, device.path)) {
-        return {static_cast<int>(i), number - '0'};
-      }
+    const auto it = state_->devicesByPath.find(Lower(stem));
+    if (it == state_->devicesByPath.end()) return {};
+    for (int id : it->second) {
+      if (state_->devices[static_cast<std::size_t>(id)].function) return {id, number - '0'};
     }
     return {};
   }

@@ -7,7 +7,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/sim/SimUsb.h"
@@ -49,6 +52,15 @@ struct SimUsb::State {
   mutable std::mutex mutex;
   std::vector<Hub> hubs;
   std::vector<Device> devices;
+  // What the hub controls and the file opens look up, so that a scan of n ports costs n steps,
+  // not n times the size of the bus. Filled as hubs and devices are added; never emptied (a
+  // device's presence is in its layout). Paths in lower case; device ids in the order added.
+  std::map<std::pair<int, int>, std::vector<int>> devicesAtPort;  // (hub, port) -> devices
+  std::map<std::pair<int, int>, int> hubAtPort;                   // (hub, port) -> first hub
+  std::unordered_map<std::string, int> hubByPath;                 // -> first hub
+  std::unordered_map<std::string, std::vector<int>> devicesByPath;
+  // "vid_xxxx&pid_yyyy#<serial as a key name>", lower case, of every device added with a serial.
+  std::set<std::string> serialNames;
   std::array<std::optional<Drive>, 26> drives;
   std::map<Handle, InterfaceSet> sets;
   Handle nextSet = 0x50000000;
@@ -72,16 +84,17 @@ struct SimUsb::State {
   }
   // What is plugged into a hub's port now: a present device, or a hub.
   const Device* DeviceAtLocked(int hub, int port) const {
-    for (const Device& d : devices) {
-      if (d.layout.hub == hub && d.layout.port == port && d.layout.present) return &d;
+    const auto it = devicesAtPort.find({hub, port});
+    if (it == devicesAtPort.end()) return nullptr;
+    for (int id : it->second) {
+      const Device& d = devices[static_cast<std::size_t>(id)];
+      if (d.layout.present) return &d;
     }
     return nullptr;
   }
   const Hub* HubAtLocked(int hub, int port) const {
-    for (const Hub& h : hubs) {
-      if (h.layout.parent == hub && h.layout.parentPort == port) return &h;
-    }
-    return nullptr;
+    const auto it = hubAtPort.find({hub, port});
+    return it == hubAtPort.end() ? nullptr : &hubs[static_cast<std::size_t>(it->second)];
   }
 };
 

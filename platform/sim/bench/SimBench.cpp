@@ -50,6 +50,7 @@ SimBench::SimBench(BenchModel model, Clock nowMs)
       drive->SetTrayGuard([live, letter](bool open) { return live->TrayHeld(letter, open); });
     }
     fired_.emplace_back(unit.events.size(), false);
+    if (!unit.events.empty()) unfired_.push_back(u);
     commandLog_.emplace_back();
     commandTimes_.emplace_back();
   }
@@ -259,7 +260,8 @@ void SimBench::Poll() {
 
 void SimBench::FireDue() {
   const std::int64_t now = now_();
-  for (std::size_t u = 0; u < units_.size(); ++u) {
+  bool firedAny = false;
+  for (std::size_t u : unfired_) {
     const auto& events = model_.units[u].events;
     for (std::size_t e = 0; e < events.size(); ++e) {
       const Trigger& when = events[e].when;
@@ -267,10 +269,15 @@ void SimBench::FireDue() {
           when.afterCommand > 0 ? units_[u]->CommandCount() >= when.afterCommand : now >= when.atMs;
       if (due && !fired_[u][e]) {
         fired_[u][e] = true;
+        firedAny = true;
         FireEvent(static_cast<int>(u), events[e]);
       }
     }
   }
+  if (!firedAny) return;
+  std::erase_if(unfired_, [this](std::size_t u) {
+    return std::find(fired_[u].begin(), fired_[u].end(), false) == fired_[u].end();
+  });
 }
 
 void SimBench::FireEvent(int unit, const BenchEvent& event) {

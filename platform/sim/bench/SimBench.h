@@ -117,6 +117,9 @@ class SimBench {
   std::map<char, std::unique_ptr<SimDrive>> drives_;
   std::vector<std::unique_ptr<SimUnit>> units_;
   std::vector<std::vector<bool>> fired_;  // per unit, per event
+  // The units with an event not yet fired, in unit order: each pipe call looks only at these,
+  // so a bench of many units without faults costs nothing per call.
+  std::vector<std::size_t> unfired_;
   std::vector<std::vector<std::string>> commandLog_;
   std::vector<std::vector<std::int64_t>> commandTimes_;
   int supplied_ = 0;
