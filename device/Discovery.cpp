@@ -3,8 +3,13 @@
 // HV22 part and their drives; then the drive-letter association places what topology could not.
 #include "device/Discovery.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "device/CommandLink.h"
@@ -50,10 +55,74 @@ int HubPort(const PortInfo& p) {
   return p.HubInstance.empty() ? 0 : p.HubInstance.back() - '0';
 }
 
+// The listed autoloaders by the prefix of their hub, for the relation search: which entries
+// have P's hub prefix, and which have a prefix that occurs in P's hub instance id. A prefix of
+// length n can occur only as one of the instance id's texts of that length, and the listed
+// prefixes come in a few lengths, so a port costs a few look-ups instead of a walk of the whole
+// list. Made at the start of each walk and kept up to date as the walk lists new autoloaders
+// (the list does not otherwise change during a walk).
+class ListIndex {
+ public:
+  void Reset() {
+    byPrefix_.clear();
+    lengths_.clear();
+    for (std::size_t at = 0; at < DeviceList.size(); ++at) Add(at);
+  }
+
+  void Add(std::size_t at) {
+    const std::string& prefix = DeviceList[at]->HubPrefix;
+    byPrefix_[prefix].push_back(at);
+    if (std::find(lengths_.begin(), lengths_.end(), prefix.size()) == lengths_.end()) {
+      lengths_.push_back(prefix.size());
+    }
+  }
+
+  // The list positions of the entries with this prefix, in list order.
+  const std::vector<std::size_t>& WithPrefix(const std::string& prefix) const {
+    static const std::vector<std::size_t> none;
+    const auto it = byPrefix_.find(prefix);
+    return it == byPrefix_.end() ? none : it->second;
+  }
+
+  // The list positions of the entries whose prefix occurs in the text, in list order.
+  std::vector<std::size_t> PrefixesIn(std::string_view text) const {
+    std::vector<std::size_t> found;
+    for (std::size_t length : lengths_) {
+      for (std::size_t at = 0; at + length <= text.size(); ++at) {
+        const auto it = byPrefix_.find(text.substr(at, length));
+        if (it != byPrefix_.end()) found.insert(found.end(), it->second.begin(), it->second.end());
+        if (length == 0) break;  // the empty text occurs once is enough
+      }
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+  }
+
+ private:
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>()(text);
+    }
+  };
+  std::unordered_map<std::string, std::vector<std::size_t>, TextHash, std::equal_to<>> byPrefix_;
+  std::vector<std::size_t> lengths_;
+};
+
+ListIndex listIndex;
+
+// The walk over the listed autoloaders goes, in list order, only through those whose hub prefix
+// is P's or occurs in P's hub instance id: the others are passed over without effect.
 Relation FindRelation(const PortInfo& p) {
   Relation r;
-  for (const auto& owned : DeviceList) {
-    DeviceEntry& entry = *owned;
+  const std::vector<std::size_t>& same = listIndex.WithPrefix(p.HubPrefix);
+  const std::vector<std::size_t> above = listIndex.PrefixesIn(p.HubInstance);
+  std::vector<std::size_t> candidates;
+  std::merge(same.begin(), same.end(), above.begin(), above.end(), std::back_inserter(candidates));
+  candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+  for (std::size_t at : candidates) {
+    DeviceEntry& entry = *DeviceList[at];
     const bool tm36 = entry.VidPidContains("PID_0935");
     if (entry.HubPrefix == p.HubPrefix) {
       r.h = VidPidHas(p, "PID_0935") ? 1 : tm36 ? 4 : 5;
@@ -135,6 +204,7 @@ void CreateEntry(int index, const PortInfo& p) {
   entry->ModelName = ModelNameOf(*entry, identification);
   entry->Identification = identification;
   DeviceList.push_back(std::move(entry));
+  listIndex.Add(DeviceList.size() - 1);
   ListChanged = true;
 }
 
@@ -245,6 +315,7 @@ void VisitPort(int index, const PortInfo& p) {
 }
 
 void WalkPortTree() {
+  listIndex.Reset();
   const int nodes = HubNodeCount();
   for (int n = 0; n < nodes; ++n) {
     if (!SelectHubNode(n)) continue;

@@ -2,9 +2,13 @@
 // the drive-letter association.
 #include "device/Drives.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -88,72 +92,160 @@ std::optional<std::string> MountedText(platform::Handle mounted, char letter, st
   return Utf16Text(*value);
 }
 
-// --- Printers
-// --------------------------------------------------------------------------------------
-
-void ClassifyPrinter(platform::Handle deviceKey, PortClass& found) {
-  const std::string prefix =
-      UpperText(ReadRegText(deviceKey, "ParentIdPrefix", kPrefixBytes, "NoParentIdPrefix"));
-  const platform::Handle printers = OpenRegKey(kPrintersKey);
-  bool matched = false;
-  if (printers != platform::kInvalidHandle) {
-    ForEachSubkey(printers, kQueueNameBytes, [&](const std::string& queue) {
-      const platform::Handle pnp =
-          OpenRegKey(std::string(kPrintersKey) + "\\" + queue + "\\PnPData");
-      const std::string instance =
-          UpperText(ReadRegText(pnp, "DeviceInstanceId", kInstanceIdBytes, ""));
-      CloseRegKey(pnp);
-      if (!Contains(instance, prefix)) return false;
-      found = {"P000", queue};
-      matched = true;
-      return true;
-    });
-    CloseRegKey(printers);
-  }
-  if (!matched) found = {"PN00", "No Install Software"};
-}
-
-// --- Storage
-// -----------------------------------------------------------------------------------------
-
+// The storage node found for a USB storage device.
 struct StorageNode {
   std::string description = kNoDeviceDesc;
   std::string storageClass;  // "cdrom", "disk", ...; empty when no node was found
   std::string volumeTag;     // "#<prefix or instance name>", lower case
 };
 
-// The instance below Enum\USBSTOR whose lower-case name begins with the storage prefix.
-StorageNode FindStorageNode(const std::string& storagePrefix) {
-  StorageNode node;
-  const platform::Handle stor = OpenRegKey(kUsbStorKey);
-  if (stor == platform::kInvalidHandle) return node;
-  ForEachSubkey(stor, kStorDeviceNameBytes, [&](const std::string& device) {
-    const std::string deviceKey = std::string(kUsbStorKey) + "\\" + device;
-    const platform::Handle devices = OpenRegKey(deviceKey);
-    if (devices == platform::kInvalidHandle) return false;
-    ForEachSubkey(devices, kStorInstanceNameBytes, [&](const std::string& instance) {
-      const std::string lower = LowerText(instance);
-      if (lower.rfind(storagePrefix, 0) != 0) return false;
-      const platform::Handle key = OpenRegKey(deviceKey + "\\" + instance);
-      if (key == platform::kInvalidHandle) return false;
-      node.description = ReadRegText(key, "FriendlyName", kFriendlyNameBytes, kNoDeviceDesc);
-      node.storageClass = LowerText(ReadRegText(key, "Service", kStorageClassBytes, "NoService"));
-      const std::string id = ReadRegText(key, "ParentIdPrefix", kPrefixBytes).value_or(lower);
-      node.volumeTag.assign(1, '#').append(LowerText(id));
-      CloseRegKey(key);
-      return true;
+// --- What a scan reads once
+// -------------------------------------------------------------------------
+
+}  // namespace
+
+struct ClassifyIndex::Queues {
+  std::vector<std::string> names;      // in enumeration order
+  std::vector<std::string> instances;  // the DeviceInstanceId each names, upper case
+  // Per length of text asked for so far: every text of that length within an instance id, with
+  // the first queue whose id holds it. Views into `instances`, which no longer change.
+  std::unordered_map<std::size_t, std::unordered_map<std::string_view, std::size_t>> byPart;
+
+  Queues() {
+    const platform::Handle printers = OpenRegKey(kPrintersKey);
+    if (printers == platform::kInvalidHandle) return;
+    ForEachSubkey(printers, kQueueNameBytes, [&](const std::string& queue) {
+      const platform::Handle pnp =
+          OpenRegKey(std::string(kPrintersKey) + "\\" + queue + "\\PnPData");
+      instances.push_back(UpperText(ReadRegText(pnp, "DeviceInstanceId", kInstanceIdBytes, "")));
+      names.push_back(queue);
+      CloseRegKey(pnp);
+      return false;
     });
-    CloseRegKey(devices);
-    return !node.storageClass.empty();
-  });
-  CloseRegKey(stor);
-  return node;
+    CloseRegKey(printers);
+  }
+
+  // The first queue, in enumeration order, whose instance id holds `part`.
+  std::optional<std::size_t> FirstHolding(std::string_view part) {
+    auto found = byPart.find(part.size());
+    if (found == byPart.end()) {
+      found =
+          byPart.emplace(part.size(), std::unordered_map<std::string_view, std::size_t>()).first;
+      for (std::size_t q = 0; q < instances.size(); ++q) {
+        const std::string_view id = instances[q];
+        for (std::size_t at = 0; at + part.size() <= id.size(); ++at) {
+          found->second.emplace(id.substr(at, part.size()), q);
+        }
+      }
+    }
+    const auto it = found->second.find(part);
+    if (it == found->second.end()) return std::nullopt;
+    return it->second;
+  }
+};
+
+struct ClassifyIndex::StorageNodes {
+  struct Instance {
+    std::size_t device = 0;  // which device key below Enum\USBSTOR it is under
+    StorageNode node;
+  };
+  std::vector<Instance> instances;  // those whose key opens, in enumeration order
+  std::vector<std::pair<std::string, std::size_t>> byName;  // lower-case names, sorted
+
+  StorageNodes() {
+    const platform::Handle stor = OpenRegKey(kUsbStorKey);
+    if (stor == platform::kInvalidHandle) return;
+    std::size_t ordinal = 0;
+    ForEachSubkey(stor, kStorDeviceNameBytes, [&](const std::string& device) {
+      const std::string deviceKey = std::string(kUsbStorKey) + "\\" + device;
+      const platform::Handle devices = OpenRegKey(deviceKey);
+      if (devices == platform::kInvalidHandle) return false;
+      ForEachSubkey(devices, kStorInstanceNameBytes, [&](const std::string& instance) {
+        const platform::Handle key = OpenRegKey(deviceKey + "\\" + instance);
+        if (key == platform::kInvalidHandle) return false;
+        const std::string lower = LowerText(instance);
+        Instance found;
+        found.device = ordinal;
+        found.node.description =
+            ReadRegText(key, "FriendlyName", kFriendlyNameBytes, kNoDeviceDesc);
+        found.node.storageClass =
+            LowerText(ReadRegText(key, "Service", kStorageClassBytes, "NoService"));
+        const std::string id = ReadRegText(key, "ParentIdPrefix", kPrefixBytes).value_or(lower);
+        found.node.volumeTag.assign(1, '#').append(LowerText(id));
+        CloseRegKey(key);
+        byName.emplace_back(lower, instances.size());
+        instances.push_back(std::move(found));
+        return false;
+      });
+      CloseRegKey(devices);
+      ++ordinal;
+      return false;
+    });
+    CloseRegKey(stor);
+    std::sort(byName.begin(), byName.end());
+  }
+
+  // The node of the first instance, in enumeration order, whose lower-case name begins with
+  // the storage prefix; within one device key only its first such instance counts, and a node
+  // without a storage class lets the search go on to the next device key.
+  StorageNode Find(const std::string& storagePrefix) const {
+    std::vector<std::size_t> matches;
+    for (auto it = std::lower_bound(byName.begin(), byName.end(),
+                                    std::pair<std::string, std::size_t>(storagePrefix, 0));
+         it != byName.end() && it->first.compare(0, storagePrefix.size(), storagePrefix) == 0;
+         ++it) {
+      matches.push_back(it->second);
+    }
+    std::sort(matches.begin(), matches.end());
+    StorageNode node;
+    bool anyDevice = false;
+    std::size_t lastDevice = 0;
+    for (std::size_t i : matches) {
+      const Instance& instance = instances[i];
+      if (anyDevice && instance.device == lastDevice) continue;
+      anyDevice = true;
+      lastDevice = instance.device;
+      node = instance.node;
+      if (!node.storageClass.empty()) break;
+    }
+    return node;
+  }
+};
+
+ClassifyIndex::ClassifyIndex() = default;
+ClassifyIndex::~ClassifyIndex() = default;
+
+ClassifyIndex::Queues& ClassifyIndex::PrintQueues() {
+  if (!queues_) queues_ = std::make_unique<Queues>();
+  return *queues_;
 }
 
-void ClassifyStorage(platform::Handle deviceKey, const std::string& instanceId, PortClass& found) {
+ClassifyIndex::StorageNodes& ClassifyIndex::Storage() {
+  if (!storage_) storage_ = std::make_unique<StorageNodes>();
+  return *storage_;
+}
+
+namespace {
+
+// --- Printers
+// --------------------------------------------------------------------------------------
+
+void ClassifyPrinter(platform::Handle deviceKey, PortClass& found, ClassifyIndex::Queues& queues) {
+  const std::string prefix =
+      UpperText(ReadRegText(deviceKey, "ParentIdPrefix", kPrefixBytes, "NoParentIdPrefix"));
+  const std::optional<std::size_t> queue = queues.FirstHolding(prefix);
+  found =
+      queue ? PortClass{"P000", queues.names[*queue]} : PortClass{"PN00", "No Install Software"};
+}
+
+// --- Storage
+// -----------------------------------------------------------------------------------------
+
+void ClassifyStorage(platform::Handle deviceKey, const std::string& instanceId, PortClass& found,
+                     const ClassifyIndex::StorageNodes& storage) {
   const std::string storagePrefix =
       LowerText(ReadRegText(deviceKey, "ParentIdPrefix", kPrefixBytes).value_or(instanceId + "&0"));
-  const StorageNode node = FindStorageNode(storagePrefix);
+  const StorageNode node = storage.Find(storagePrefix);
   found.description = node.description;
   const platform::Handle mounted = OpenRegKey(kMountedDevicesKey);
   if (mounted != platform::kInvalidHandle && !node.storageClass.empty()) {
@@ -202,13 +294,16 @@ bool WaitsForDrive(const DeviceEntry& entry) {
   return entry.VidPidContains("PID_0945") && entry.DriveCount.load() == 0;
 }
 
-bool LetterAssigned(char letter) {
+// The drive letters the listed entries have, marked by character: one pass over the list
+// serves every candidate letter.
+std::array<bool, 256> AssignedLetters() {
+  std::array<bool, 256> assigned{};
   for (const auto& entry : DeviceList) {
     const int count = entry->DriveCount.load();
-    if (count >= 1 && entry->DriveLetter1.load() == letter) return true;
-    if (count >= 2 && entry->DriveLetter2.load() == letter) return true;
+    if (count >= 1) assigned[static_cast<unsigned char>(entry->DriveLetter1.load())] = true;
+    if (count >= 2) assigned[static_cast<unsigned char>(entry->DriveLetter2.load())] = true;
   }
-  return false;
+  return assigned;
 }
 
 void AssignDrive(DeviceEntry& entry, char letter) {
@@ -221,10 +316,11 @@ void AssignDrive(DeviceEntry& entry, char letter) {
 std::vector<char> CandidateLetters(const std::vector<std::string>& roots,
                                    platform::Handle mounted) {
   std::vector<char> letters;
+  const std::array<bool, 256> assigned = AssignedLetters();
   for (const std::string& root : roots) {
     const char letter = UpperText(root.substr(0, 1))[0];
     const auto text = MountedText(mounted, letter, kAssociationValueBytes);
-    if (text && Contains(*text, "USBSTOR#CdRom") && !LetterAssigned(letter))
+    if (text && Contains(*text, "USBSTOR#CdRom") && !assigned[static_cast<unsigned char>(letter)])
       letters.push_back(letter);
   }
   return letters;
@@ -277,6 +373,12 @@ bool AskUnitsAbout(char letter) {
 
 PortClass ClassifyPort(platform::Handle deviceKey, const std::string& vidPid,
                        const std::string& instanceId) {
+  ClassifyIndex index;
+  return ClassifyPort(deviceKey, vidPid, instanceId, index);
+}
+
+PortClass ClassifyPort(platform::Handle deviceKey, const std::string& vidPid,
+                       const std::string& instanceId, ClassifyIndex& index) {
   PortClass found;
   found.code = Contains(vidPid, "vid_1723")   ? "A000"
                : Contains(vidPid, "vid_1717") ? "M000"
@@ -284,9 +386,9 @@ PortClass ClassifyPort(platform::Handle deviceKey, const std::string& vidPid,
   const std::string service =
       UpperText(ReadRegText(deviceKey, "Service", kServiceBytes, "NoService"));
   if (service == "USBPRINT") {
-    ClassifyPrinter(deviceKey, found);
+    ClassifyPrinter(deviceKey, found, index.PrintQueues());
   } else if (service == "USBSTOR") {
-    ClassifyStorage(deviceKey, instanceId, found);
+    ClassifyStorage(deviceKey, instanceId, found, index.Storage());
   } else {
     const std::string desc = ReadRegText(deviceKey, "DeviceDesc", kDeviceDescBytes, kNoDeviceDesc);
     const std::size_t cut = desc.rfind(';');

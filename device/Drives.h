@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "platform/Platform.h"
@@ -21,9 +22,34 @@ struct PortClass {
   std::string description;
 };
 
+// What classification looks up in the registry beyond the device's own key: the print queues
+// with the device instance ids they name, and the storage nodes below Enum\USBSTOR. Each is
+// read at the first port that needs it and then looked up by text, so that a scan classifying
+// n ports reads them once rather than n times. Lives for one scan of the port tree (the
+// registry is taken as it was then). GUI thread.
+class ClassifyIndex {
+ public:
+  ClassifyIndex();
+  ~ClassifyIndex();
+  ClassifyIndex(const ClassifyIndex&) = delete;
+  ClassifyIndex& operator=(const ClassifyIndex&) = delete;
+
+  struct Queues;
+  struct StorageNodes;
+  Queues& PrintQueues();
+  StorageNodes& Storage();
+
+ private:
+  std::unique_ptr<Queues> queues_;
+  std::unique_ptr<StorageNodes> storage_;
+};
+
 // Classifies the device whose Enum\USB key is open as deviceKey (kInvalidHandle: a key that
 // does not exist; every read then gives its default). vidPid is "vid_xxxx&pid_yyyy", instanceId
-// the lower-case instance id. GUI thread (the port-tree scan).
+// the lower-case instance id. GUI thread (the port-tree scan). Without an index, the queues and
+// storage nodes are read afresh.
+PortClass ClassifyPort(platform::Handle deviceKey, const std::string& vidPid,
+                       const std::string& instanceId, ClassifyIndex& index);
 PortClass ClassifyPort(platform::Handle deviceKey, const std::string& vidPid,
                        const std::string& instanceId);
 

@@ -1,7 +1,12 @@
 // Building and pruning the port tree: ScanUsbDevices walks every present hub and port,
 // DropDepartedPorts removes what has left, CloseAllDevices frees it all at exit.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "device/Discovery.h"
 #include "device/Drives.h"
@@ -37,12 +42,79 @@ void RegisterNotification(ui::Form& mainWindow) {
   for (auto& slot : DriveHandles) CloseDeviceHandle(slot);
 }
 
+// Whether a port entry's key "vid_xxxx&pid_yyyy#<instance id>#" has more than its two "#": an
+// instance id (a serial) may hold "#" itself. Such a key may hold another key's text without
+// being equal to it, so it is searched the long way.
+bool OddKey(const std::string& key) {
+  return std::count(key.begin(), key.end(), '#') != 2;
+}
+
+// The tree as one scan looks things up in it: nodes by hub, entries by key. Keys of two "#" are
+// found by equality, since one such key holds another's text only when the two are equal; the
+// odd ones are few and searched in full. Made at the start of a scan and kept up to date as the
+// scan adds nodes and entries, so that the scan costs time linear in ports and hubs.
+struct ScanIndex {
+  struct HubName {
+    std::string instanceId;
+    std::string prefix;
+    bool operator==(const HubName&) const = default;
+  };
+  struct HubNameHash {
+    std::size_t operator()(const HubName& name) const {
+      return std::hash<std::string>()(name.instanceId) * 31 + std::hash<std::string>()(name.prefix);
+    }
+  };
+  struct Place {
+    const HubNode* node;
+    const PortEntry* entry;
+  };
+
+  std::unordered_map<HubName, HubNode*, HubNameHash> nodes;  // the first node of each hub
+  std::unordered_map<std::string, std::vector<Place>> keys;
+  std::vector<Place> oddKeys;
+  ClassifyIndex classify;
+
+  ScanIndex() {
+    for (const auto& node : Tree().nodes) {
+      AddNode(*node);
+      for (const auto& entry : node->ports) AddEntry(*node, *entry);
+    }
+  }
+
+  void AddNode(HubNode& node) { nodes.emplace(HubName{node.instanceId, node.prefix}, &node); }
+
+  void AddEntry(const HubNode& node, const PortEntry& entry) {
+    const Place place{&node, &entry};
+    if (OddKey(entry.status.key)) {
+      oddKeys.push_back(place);
+    } else {
+      keys[entry.status.key].push_back(place);
+    }
+  }
+
+  // Before a node without entries leaves the tree: the next node of its hub, if any, stands in.
+  void DropNode(const HubNode& node) {
+    const HubName name{node.instanceId, node.prefix};
+    const auto it = nodes.find(name);
+    if (it == nodes.end() || it->second != &node) return;
+    nodes.erase(it);
+    for (const auto& other : Tree().nodes) {
+      if (other.get() != &node && other->instanceId == name.instanceId &&
+          other->prefix == name.prefix) {
+        nodes.emplace(name, other.get());
+        return;
+      }
+    }
+  }
+};
+
 // One hub while its ports are scanned.
 struct HubScan {
   std::string instanceId;
   std::string prefix;
   platform::Handle handle = platform::kInvalidHandle;
   HubNode* node = nullptr;  // found or made at the first port that needs it
+  ScanIndex* index = nullptr;
 };
 
 // The first three "#"-separated parts of a path after "\\?\", or fewer when it has fewer.
@@ -62,12 +134,17 @@ std::vector<std::string> PathParts(const std::string& path) {
 // port's own entry on this hub does not count, so a device keeps its status across scans.
 bool SerialTaken(const std::string& text, const HubScan& hub, int port) {
   const std::string wanted = LowerText(text);
-  for (const auto& node : Tree().nodes) {
-    for (const auto& entry : node->ports) {
-      const bool own =
-          node.get() == hub.node && entry->status.port == static_cast<char>('0' + port);
-      if (!own && Contains(entry->status.key, wanted)) return true;
+  const auto own = [&](const ScanIndex::Place& place) {
+    return place.node == hub.node && place.entry->status.port == static_cast<char>('0' + port);
+  };
+  const auto equal = hub.index->keys.find(wanted);
+  if (equal != hub.index->keys.end()) {
+    for (const ScanIndex::Place& place : equal->second) {
+      if (!own(place)) return true;
     }
+  }
+  for (const ScanIndex::Place& place : hub.index->oddKeys) {
+    if (!own(place) && Contains(place.entry->status.key, wanted)) return true;
   }
   return false;
 }
@@ -75,13 +152,9 @@ bool SerialTaken(const std::string& text, const HubScan& hub, int port) {
 // The hub's node, looked for only until it is found.
 HubNode* FindNode(HubScan& hub) {
   if (hub.node != nullptr) return hub.node;
-  for (const auto& node : Tree().nodes) {
-    if (node->instanceId == hub.instanceId && node->prefix == hub.prefix) {
-      hub.node = node.get();
-      return hub.node;
-    }
-  }
-  return nullptr;
+  const auto it = hub.index->nodes.find({hub.instanceId, hub.prefix});
+  if (it != hub.index->nodes.end()) hub.node = it->second;
+  return hub.node;
 }
 
 // The device's instance id and its registry key: kInvalidHandle when the key is missing (the
@@ -154,7 +227,9 @@ void EnterPort(HubScan& hub, PortStatus&& status, const PortClass& found) {
     hub.node = fresh.get();
     Tree().nodes.push_back(std::move(fresh));
     node = hub.node;
+    hub.index->AddNode(*node);
   }
+  hub.index->AddEntry(*node, *entry);
   const bool first = IsAutoloaderVendor(entry->status.key);
   node->ports.insert(first ? node->ports.begin() : node->ports.end(), std::move(entry));
 }
@@ -181,15 +256,16 @@ void ScanPort(HubScan& hub, int port) {
   PortStatus status;
   status.port = static_cast<char>('0' + port);
   status.key = std::string(vidPid) + "#" + device.instanceId + "#";
-  const PortClass found = ClassifyPort(device.key, vidPid, device.instanceId);
+  const PortClass found = ClassifyPort(device.key, vidPid, device.instanceId, hub.index->classify);
   EnterPort(hub, std::move(status), found);
   CloseRegKey(device.key);
 }
 
-void ScanHub(const std::string& path) {
+void ScanHub(const std::string& path, ScanIndex& index) {
   const std::vector<std::string> parts = PathParts(path);
   if (parts.size() < 3) return;
   HubScan hub;
+  hub.index = &index;
   hub.instanceId = parts[2];
   const platform::Handle key =
       OpenRegKey(std::string(kEnumKey) + "\\" + parts[0] + "\\" + parts[1] + "\\" + parts[2]);
@@ -203,6 +279,7 @@ void ScanHub(const std::string& path) {
     platform::ThePlatform().CloseHandle(hub.handle);
     auto& nodes = Tree().nodes;
     if (hub.node != nullptr && !hub.node->Valid()) {
+      index.DropNode(*hub.node);
       std::erase_if(nodes, [&](const auto& node) { return node.get() == hub.node; });
     }
   }
@@ -224,16 +301,63 @@ void OpenDriveHandles() {
   }
 }
 
-// The first port entry, over all nodes, whose key occurs in the path.
-PortEntry* EntryInPath(const std::string& path) {
-  const std::string lower = LowerText(path);
-  for (const auto& node : Tree().nodes) {
-    for (const auto& entry : node->ports) {
-      if (Contains(lower, entry->status.key)) return entry.get();
+// The port entries by key, for the removal scan: which entry, over all nodes, is the first
+// whose key occurs in a path. A key of two "#" occurs in a path only as the text from 17
+// characters before one of the path's "#" to the next "#", so a path has only a few places to
+// look up; odd keys are searched in full.
+class KeyIndex {
+ public:
+  KeyIndex() {
+    std::size_t order = 0;
+    for (const auto& node : Tree().nodes) {
+      for (const auto& entry : node->ports) {
+        const Place place{order++, entry.get()};
+        if (OddKey(entry->status.key)) {
+          odd_.push_back(place);
+        } else {
+          keys_.emplace(entry->status.key, place);  // the first of equal keys
+        }
+      }
     }
   }
-  return nullptr;
-}
+
+  PortEntry* EntryInPath(const std::string& path) const {
+    const std::string lower = LowerText(path);
+    const Place* first = nullptr;
+    const auto consider = [&first](const Place& place) {
+      if (first == nullptr || place.order < first->order) first = &place;
+    };
+    constexpr std::size_t kVidPidLength = 17;  // "vid_xxxx&pid_yyyy"
+    for (std::size_t hash = lower.find('#'); hash != std::string::npos;) {
+      const std::size_t next = lower.find('#', hash + 1);
+      if (next == std::string::npos) break;
+      if (hash >= kVidPidLength) {
+        const std::size_t start = hash - kVidPidLength;
+        const auto it = keys_.find(std::string_view(lower).substr(start, next + 1 - start));
+        if (it != keys_.end()) consider(it->second);
+      }
+      hash = next;
+    }
+    for (const Place& place : odd_) {
+      if (Contains(lower, place.entry->status.key)) consider(place);
+    }
+    return first == nullptr ? nullptr : first->entry;
+  }
+
+ private:
+  struct Place {
+    std::size_t order;  // in the tree: node by node, entry by entry
+    PortEntry* entry;
+  };
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>()(text);
+    }
+  };
+  std::unordered_map<std::string, Place, TextHash, std::equal_to<>> keys_;
+  std::vector<Place> odd_;
+};
 
 // A departed entry: the DeviceEntry flag that holds it is marked departed.
 void Depart(PortEntry& entry) {
@@ -247,8 +371,9 @@ void Depart(PortEntry& entry) {
 void ScanUsbDevices(ui::Form& mainWindow) {
   Tree();
   if (notification == 0) RegisterNotification(mainWindow);
+  ScanIndex index;
   for (const std::string& path : port_tree::InterfacePaths(platform::kUsbHubInterfaceClass)) {
-    ScanHub(path);
+    ScanHub(path, index);
   }
   OpenDriveHandles();
 }
@@ -256,8 +381,9 @@ void ScanUsbDevices(ui::Form& mainWindow) {
 void DropDepartedPorts() {
   const PortTree* tree = CurrentPortTree();
   if (tree == nullptr || tree->nodes.empty()) return;
+  const KeyIndex index;
   for (const std::string& path : port_tree::InterfacePaths(platform::kUsbDeviceInterfaceClass)) {
-    PortEntry* entry = EntryInPath(path);
+    PortEntry* entry = index.EntryInPath(path);
     if (entry != nullptr && entry->status.seen == '0') entry->status.seen = '1';
   }
   auto& nodes = Tree().nodes;

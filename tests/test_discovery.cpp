@@ -230,6 +230,92 @@ TEST_F(DiscoveryTest, Lq40ThatNeverIdentifiesGetsNoEntryAndIsAskedAgainLater) {
   EXPECT_EQ(DeviceList.size(), 1u);
 }
 
+// --- Many hubs
+// ------------------------------------------------------------------------------------
+
+// 24 boxes on two root hubs of 15 ports, each a hub with a unit on port 1 and its part on port
+// 2: even boxes a TM36K with its printer (queue "Q<box>", box 4's installed without a queue),
+// odd ones a ZP61 with a drive (letters from D up). Box 5's serial holds a "#"; boxes 7 and 9
+// share theirs.
+constexpr int kBoxes = 24;
+
+std::string BoxSerial(int box) {
+  return box == 5 ? "U#5" : box == 7 || box == 9 ? "TWIN" : "U" + std::to_string(box);
+}
+
+std::string ManyHubsBench() {
+  std::string hubs = R"({"id": "r0", "ports": 15}, {"id": "r1", "ports": 15})";
+  std::string units;
+  for (int box = 0; box < kBoxes; ++box) {
+    const std::string id = "b" + std::to_string(box);
+    hubs += R"(, {"id": ")" + id + R"(", "parent": "r)" + std::to_string(box / 15) +
+            R"(", "port": )" + std::to_string(box % 15 + 1) + "}";
+    std::string part;
+    if (box % 2 == 0) {
+      const std::string queue = box == 4 ? "null" : "\"Q" + std::to_string(box) + "\"";
+      part = R"("model": "TM36K", "printer": {"port": 2, "queue": )" + queue + "}";
+    } else {
+      part = R"("model": "ZP61", "drives": [{"port": 2, "letter": ")" +
+             std::string(1, static_cast<char>('D' + box / 2)) + "\"}]";
+    }
+    units += std::string(box == 0 ? "" : ", ") + "{" + part + R"(, "serial": ")" + BoxSerial(box) +
+             R"(", "hub": ")" + id + R"(", "port": 1})";
+  }
+  return R"({"hubs": [)" + hubs + R"(], "units": [)" + units + "]}";
+}
+
+// What box `box`'s entry shows in the combo at `index`.
+std::string BoxItem(int index, int box) {
+  return "[" + std::to_string(index) + "] " + (box % 2 == 0 ? "TM36K" : "ZP61") + " (" +
+         BoxSerial(box) + ")";
+}
+
+// The entry of box `box` has its link open and its own printer or drive.
+void ExpectBoxParts(const DeviceEntry& entry, int box) {
+  SCOPED_TRACE("box " + std::to_string(box));
+  EXPECT_EQ(entry.Link1Flag.load(), kFlagOpen);
+  if (box % 2 == 0) {
+    EXPECT_EQ(entry.GetPrinterName(), box == 4 ? "No Install Software" : "Q" + std::to_string(box));
+    EXPECT_EQ(entry.PrinterPort.load(), 2);
+  } else {
+    EXPECT_EQ(entry.DriveCount.load(), 1);
+    EXPECT_EQ(entry.DriveLetter1.load(), static_cast<char>('D' + box / 2));
+  }
+}
+
+TEST_F(DiscoveryTest, ManyHubsListEveryUnitInHubOrderWithItsOwnPrinterOrDrive) {
+  UseBench(ManyHubsBench());
+  StartProgram();
+  std::vector<std::string> items;
+  for (int box = 0; box < kBoxes; ++box) items.push_back(BoxItem(box, box));
+  ASSERT_EQ(ComboItems(), items);
+  for (int box = 0; box < kBoxes; ++box) ExpectBoxParts(Entry(box), box);
+
+  // The second "TWIN" leaves: only its entry goes, the "#" serial's unit among those staying.
+  const char letter = static_cast<char>('D' + 9 / 2);
+  bench->UnplugUnit(9);
+  bench->Unplug(DeviceAt(letter));
+  DeliverMessages();
+  std::vector<int> boxes;
+  for (int box = 0; box < kBoxes; ++box) {
+    if (box != 9) boxes.push_back(box);
+  }
+  items.clear();
+  for (std::size_t i = 0; i < boxes.size(); ++i)
+    items.push_back(BoxItem(static_cast<int>(i), boxes[i]));
+  EXPECT_EQ(ComboItems(), items);
+  for (std::size_t i = 0; i < boxes.size(); ++i) ExpectBoxParts(Entry(i), boxes[i]);
+
+  // Back again, it comes last, with its drive.
+  bench->Plug(DeviceAt(letter));
+  bench->Plug(LinkDevice(9));
+  DeliverMessages();
+  boxes.push_back(9);
+  items.push_back(BoxItem(kBoxes - 1, 9));
+  EXPECT_EQ(ComboItems(), items);
+  for (std::size_t i = 0; i < boxes.size(); ++i) ExpectBoxParts(Entry(i), boxes[i]);
+}
+
 // --- Removals ----------------------------------------------------------------------------------
 
 constexpr const char* kTwoUnits =

@@ -418,7 +418,8 @@ TEST_P(SerialKeyTest, DeviceKeepsItsStatusWhenTheTreeIsScannedAgain) {
 
 INSTANTIATE_TEST_SUITE_P(Serials, SerialKeyTest,
                          ::testing::Values(std::make_pair("Ab 12CD", "ab_12cd"),
-                                           std::make_pair("zp61a0001", "zp61a0001")));
+                                           std::make_pair("zp61a0001", "zp61a0001"),
+                                           std::make_pair("Z#1", "z#1")));
 
 TEST_F(PortTreeBenchTest, SecondDeviceWithTheSameSerialIsNamedByItsHubAndPort) {
   UseBench(TwoBoxBench(R"({"model": "ZP61", "hub": "a", "port": 1, "serial": "DUP"},
