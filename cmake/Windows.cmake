@@ -17,14 +17,24 @@ set(VELTRANE_RESOURCE_SCRIPT ${CMAKE_SOURCE_DIR}/resources/veltrane.rc)
 set(VELTRANE_ITEM_SCRIPT ${CMAKE_SOURCE_DIR}/resources/items.rc)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${CMAKE_SOURCE_DIR}/resources")
 
-# Prints a program's size after each link: the product is one static .exe.
+# After each link: the debug sections and symbols move to "<program>.exe.debug" beside the
+# program, which keeps only a link to that file (gdb and crash-report tools find them there), and
+# the program's size is printed: the product is one static .exe.
+if(NOT CMAKE_OBJCOPY)
+  message(FATAL_ERROR "objcopy of the cross toolchain not found (CMAKE_OBJCOPY)")
+endif()
 function(veltrane_print_size target)
+  set(program $<TARGET_FILE:${target}>)
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE:${target}> -P ${CMAKE_SOURCE_DIR}/cmake/PrintSize.cmake
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${program} ${program}.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${program}.debug ${program}
+    COMMAND ${CMAKE_COMMAND} -DFILE=${program} -P ${CMAKE_SOURCE_DIR}/cmake/PrintSize.cmake
     VERBATIM)
 endfunction()
 veltrane_print_size(veltrane-bench)
 veltrane_print_size(veltrane-log)
+veltrane_print_size(veltrane-discovery-bench)
+veltrane_print_size(veltrane-soak)
 
 if(TARGET veltrane_win32_ui AND EXISTS ${CMAKE_SOURCE_DIR}/app/Veltrane.cpp)
   add_executable(Veltrane WIN32 app/Veltrane.cpp app/GuiMain.cpp ${VELTRANE_RESOURCE_SCRIPT})
