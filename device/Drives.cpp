@@ -299,7 +299,7 @@ bool WaitsForDrive(const DeviceEntry& entry) {
 std::array<bool, 256> AssignedLetters() {
   std::array<bool, 256> assigned{};
   for (const auto& entry : DeviceList) {
-    const int count = entry->DriveCount.load();
+    const std::int8_t count = entry->DriveCount.load();
     if (count >= 1) assigned[static_cast<unsigned char>(entry->DriveLetter1.load())] = true;
     if (count >= 2) assigned[static_cast<unsigned char>(entry->DriveLetter2.load())] = true;
   }

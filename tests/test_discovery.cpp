@@ -258,8 +258,9 @@ std::string ManyHubsBench() {
       part = R"("model": "ZP61", "drives": [{"port": 2, "letter": ")" +
              std::string(1, static_cast<char>('D' + box / 2)) + "\"}]";
     }
-    units += std::string(box == 0 ? "" : ", ") + "{" + part + R"(, "serial": ")" + BoxSerial(box) +
-             R"(", "hub": ")" + id + R"(", "port": 1})";
+    units.append(box == 0 ? "" : ", ").append("{").append(part);
+    units.append(R"(, "serial": ")").append(BoxSerial(box));
+    units.append(R"(", "hub": ")").append(id).append(R"(", "port": 1})");
   }
   return R"({"hubs": [)" + hubs + R"(], "units": [)" + units + "]}";
 }
@@ -286,8 +287,8 @@ void ExpectBoxParts(const DeviceEntry& entry, int box) {
 TEST_F(DiscoveryTest, ManyHubsListEveryUnitInHubOrderWithItsOwnPrinterOrDrive) {
   UseBench(ManyHubsBench());
   StartProgram();
-  std::vector<std::string> items;
-  for (int box = 0; box < kBoxes; ++box) items.push_back(BoxItem(box, box));
+  std::vector<std::string> items(kBoxes);
+  for (int box = 0; box < kBoxes; ++box) items[static_cast<std::size_t>(box)] = BoxItem(box, box);
   ASSERT_EQ(ComboItems(), items);
   for (int box = 0; box < kBoxes; ++box) ExpectBoxParts(Entry(box), box);
 
