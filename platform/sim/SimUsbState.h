@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,9 +56,15 @@ struct SimUsb::State {
   // What the hub controls and the file opens look up, so that a scan of n ports costs n steps,
   // not n times the size of the bus. Filled as hubs and devices are added; never emptied (a
   // device's presence is in its layout). Paths in lower case; device ids in the order added.
-  std::map<std::pair<int, int>, std::vector<int>> devicesAtPort;  // (hub, port) -> devices
-  std::map<std::pair<int, int>, int> hubAtPort;                   // (hub, port) -> first hub
-  std::unordered_map<std::string, int> hubByPath;                 // -> first hub
+  struct PortHash {
+    std::size_t operator()(const std::pair<int, int>& at) const {
+      return std::hash<long long>()((static_cast<long long>(at.first) << 32) ^
+                                    static_cast<unsigned>(at.second));
+    }
+  };
+  std::unordered_map<std::pair<int, int>, std::vector<int>, PortHash> devicesAtPort;  // (hub, port)
+  std::unordered_map<std::pair<int, int>, int, PortHash> hubAtPort;  // (hub, port) -> first hub
+  std::unordered_map<std::string, int> hubByPath;                    // -> first hub
   std::unordered_map<std::string, std::vector<int>> devicesByPath;
   // "vid_xxxx&pid_yyyy#<serial as a key name>", lower case, of every device added with a serial.
   std::set<std::string> serialNames;
