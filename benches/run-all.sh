@@ -5,7 +5,9 @@
 #   benches/run-all.sh [SECTION...]
 #
 # Sections, in this order by default (all of them take about five minutes on two cores):
-#   discovery  discovery time on generated benches of 16, 64 and 256 hubs
+#   discovery  discovery time on generated benches of 16, 64, 256 and 1,024 hubs: start-up,
+#              a rescan with nothing changed, a rebuild after a removal and an arrival
+#              (a Release build of its own in build/linux-release)
 #   realtime   each demo unit's real-time run against the floor of its pauses (benches/realtime.sh)
 #   virtual    the wall time of a whole demo-bench session (every unit once) in virtual time
 #   memory     peak memory (maximum resident set) of veltrane-bench, from /usr/bin/time -v
@@ -60,8 +62,15 @@ status=0
 heading() { printf '\n== %s ==\n' "$1"; }
 
 discovery() {
-  heading "Discovery scaling (start-up scan and device list, and a rescan)"
-  "$build/veltrane-discovery-bench"
+  heading "Discovery scaling (start-up, rescan, rebuild after a removal and an arrival)"
+  local timed=$build
+  # Times mean something only optimised: a Release folder of its own unless VELTRANE_BUILD names one.
+  if [[ -z ${VELTRANE_BUILD:-} ]]; then
+    timed=$PWD/build/linux-release
+    cmake -S . -B "$timed" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELTRANE_TESTS=OFF >/dev/null
+    cmake --build "$timed" -j "$(nproc)" --target veltrane-discovery-bench >/dev/null
+  fi
+  "$timed/veltrane-discovery-bench"
 }
 
 realtime() {
