@@ -34,6 +34,7 @@ class SimSession {
     sim_.SetPrintSink(
         [bench = bench_](const std::string& queue) { return bench->SubmitPrintJob(queue); });
     sim_.Usb().SetDeviceChangeSink(DeliverDeviceChange);
+    toolkit_.SetPromptHook([bench = bench_](const std::string& text) { bench->NotePrompt(text); });
     form1_ = std::make_unique<TForm1>();
     form1_->FormCreate();
     form2_ = std::make_unique<TForm2>();
@@ -61,6 +62,7 @@ class SimSession {
     form1_->ComboBox1.PickItem(item);
     toolkit_.SetAnswers(std::move(answers));
     const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
+    bench_->BeginRun();
     form1_->Button1.Click();
     bool ended = false;
     toolkit_.RunUntil([&] {

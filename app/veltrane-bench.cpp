@@ -95,6 +95,8 @@ static int Main(int argc, char** argv) {
   ui::SetToolkit(&toolkit);
   // Plug and unplug on the bench reach the main window as WM_DEVICECHANGE, on the GUI thread.
   sim.Usb().SetDeviceChangeSink(DeliverDeviceChange);
+  // The bench's operator acts at the prompts the bench file names.
+  toolkit.SetPromptHook([bench](const std::string& text) { bench->NotePrompt(text); });
   toolkit.SetAnswers(answers);
 
   int status = 0;
@@ -115,6 +117,7 @@ static int Main(int argc, char** argv) {
     const RunClocks clocks{[&sim] { return static_cast<std::int64_t>(sim.Clock().NowMs()); },
                            [&sim] { return static_cast<std::int64_t>(sim.Clock().WaitedMs()); }};
     for (int item : items) {
+      bench->BeginRun();
       const BenchRun run = RunItem(*form1, *form2, toolkit, item, clocks, std::cout);
       const std::string& result = run.record.result;
       if (result != "Success" && result != "Warning") status = 1;

@@ -33,6 +33,7 @@ class BenchSessionFixture : public DiscoveryFixture {
     toolkit_.SetAnswers(std::move(answers));
     commandsBeforeRun_ = bench->CommandLog(0).size();
     const int shown = toolkit_.ModalShowings();
+    bench->BeginRun();
     form().Button1.Click();
     toolkit_.RunUntil([&] {
       return !RunActive && toolkit_.ModalShowings() > shown && form().Button1.Caption() == "Start";

@@ -30,6 +30,7 @@ class DiscoveryFixture : public ConsoleFixture {
                                                       platform::sim::BenchClock(sim_));
     platform::sim::AttachBench(sim_, bench);
     platform::sim::AttachBenchUsb(sim_, bench);
+    toolkit_.SetPromptHook([b = bench](const std::string& text) { b->NotePrompt(text); });
     sim_.Usb().SetDeviceChangeSink([](unsigned long code) {
       ui::TheToolkit().Post([code] {
         if (Form1 != nullptr) Form1->Dispatch(ui::kWmDeviceChange, code, 0);

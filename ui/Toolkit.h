@@ -61,6 +61,20 @@ class Toolkit {
   // Runs the GUI loop (posted work, invokes, timers) until done() is true; returns at once when it
   // is true on entry. done() is checked on the GUI thread between pieces of work. GUI thread only.
   virtual void RunUntil(const std::function<bool()>& done) = 0;
+
+  // Called with a message box's text on the prompting thread when the box is shown, before it is
+  // answered: a simulated bench lets its operator act there. Set before any box is shown.
+  void SetPromptHook(std::function<void(const std::string& text)> hook) {
+    promptHook_ = std::move(hook);
+  }
+
+ protected:
+  void NotePromptShown(const std::string& text) const {
+    if (promptHook_) promptHook_(text);
+  }
+
+ private:
+  std::function<void(const std::string& text)> promptHook_;
 };
 
 // The installed backend; set by main() or a test fixture before any window is created, and left

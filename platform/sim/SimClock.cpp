@@ -92,13 +92,44 @@ LocalTime SimClock::PeekLocalTime() const {
   return AddMilliseconds(start_, virtualMs_.load(std::memory_order_relaxed));
 }
 
+void SimClock::SetTimeSource(TimeSource source) {
+  source_ = std::move(source);
+}
+
 void SimClock::Wait(std::uint32_t ms) {
   waitedMs_.fetch_add(ms, std::memory_order_relaxed);
+  const bool scheduled = source_.nextMs && source_.reach;
   if (mode_ == Mode::kVirtual) {
-    virtualMs_.fetch_add(ms, std::memory_order_relaxed);
+    std::uint64_t left = ms;
+    // Each moment inside the pause is reached at its time: the clock stops there, the bench
+    // acts, and the rest of the pause goes on from there. A moment that reaching does not
+    // clear is not reached twice.
+    std::optional<std::uint64_t> reached;
+    while (scheduled) {
+      const std::uint64_t now = NowMs();
+      const std::optional<std::uint64_t> next = source_.nextMs(now);
+      if (!next || *next > now + left || (reached && *next <= *reached)) break;
+      reached = next;
+      const std::uint64_t step = *next > now ? *next - now : 0;
+      virtualMs_.fetch_add(step, std::memory_order_relaxed);
+      left -= step;
+      source_.reach();
+    }
+    virtualMs_.fetch_add(left, std::memory_order_relaxed);
     return;
   }
-  std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  std::optional<std::uint64_t> reached;
+  while (scheduled) {
+    const std::optional<std::uint64_t> next = source_.nextMs(NowMs());
+    if (!next || (reached && *next <= *reached)) break;
+    reached = next;
+    const auto at = realStart_ + std::chrono::milliseconds(*next);
+    if (at > end) break;
+    std::this_thread::sleep_until(at);
+    source_.reach();
+  }
+  std::this_thread::sleep_until(end);
 }
 
 std::uint64_t SimClock::NowMs() const {

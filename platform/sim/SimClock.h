@@ -5,6 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 
 #include "platform/Platform.h"
 
@@ -39,8 +41,18 @@ class SimClock {
   LocalTime PeekLocalTime() const;
 
   // A timed pause. Virtual: moves the clock on by ms and returns at once. Real: sleeps ms on
-  // the steady clock. Any thread; concurrent virtual waits add up.
+  // the steady clock. Either way a time source's moments that fall inside the pause are reached
+  // in order, at their time, on the waiting thread. Any thread; concurrent virtual waits add up.
   void Wait(std::uint32_t ms);
+
+  // What happens on the bench at times of its own (timed plugs and unplugs, discs added): the
+  // next such moment after `afterMs` (none: nothing is scheduled), and what to do once the clock
+  // has reached it. Set before the clock is shared; null functions remove it.
+  struct TimeSource {
+    std::function<std::optional<std::uint64_t>(std::uint64_t afterMs)> nextMs;
+    std::function<void()> reach;
+  };
+  void SetTimeSource(TimeSource source);
 
   // Milliseconds since the clock was made (virtual: virtual ms, reads and waits included).
   // Non-blocking; any thread.
@@ -60,6 +72,7 @@ class SimClock {
   std::atomic<std::uint64_t> virtualMs_{0};
   std::atomic<std::uint64_t> waitedMs_{0};
   const std::chrono::steady_clock::time_point realStart_;
+  TimeSource source_;
 };
 
 }  // namespace platform::sim

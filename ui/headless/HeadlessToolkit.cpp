@@ -216,6 +216,7 @@ int HeadlessToolkit::NextAnswer(unsigned flags, bool& defaulted) {
 
 int HeadlessToolkit::MessageBox(Form* owner, const std::string& text, const std::string& caption,
                                 unsigned flags) {
+  NotePromptShown(text);
   std::lock_guard serial(observerMutex_);
   PromptRecord record;
   record.owner = owner != nullptr ? owner->Name() : std::string();

@@ -149,6 +149,7 @@ int Win32Toolkit::MessageBox(Form* owner, const std::string& text, const std::st
       ownerWindow = found->second;
     }
   }
+  NotePromptShown(text);
   return ::MessageBoxA(ownerWindow, text.c_str(), caption.c_str(), flags);
 }
 

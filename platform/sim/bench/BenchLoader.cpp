@@ -580,9 +580,17 @@ class Loader {
   }
 
   void ReadEvent(const Cursor& c, BenchUnit& unit, const std::string& kind) {
-    c.ExpectObject({"kind", "at_ms", "after_command", "count", "target", "drive", "comment"});
+    c.ExpectObject({"kind", "at_ms", "after_command", "at_prompt", "prompt_text", "count",
+                    "target", "drive", "comment"});
     BenchEvent event;
+    if ((c.Has("at_prompt") || c.Has("prompt_text")) && (c.Has("at_ms") || c.Has("after_command"))) {
+      c.Fail("give one of \"at_ms\", \"after_command\" or \"at_prompt\"/\"prompt_text\"");
+    }
     event.when = ReadTrigger(c, "at_ms");
+    if (c.Has("at_prompt") || c.Has("prompt_text")) {
+      event.when.atPrompt = static_cast<int>(c.Int("at_prompt", 1, 1, 100000));
+      event.when.promptText = c.Text("prompt_text", "", 300);
+    }
     if (kind == "add_discs") {
       event.kind = EventKind::kAddDiscs;
       if (!c.Has("count")) c.Fail("add_discs needs a \"count\"");

@@ -80,7 +80,14 @@ struct CommandKey {
 // n-th command (counted over all its links).
 struct Trigger {
   std::int64_t atMs = 0;
-  int afterCommand = 0;  // 0: by time
+  int afterCommand = 0;  // 0: by time (or by prompt)
+  // By prompt: while the atPrompt-th message box of the run is shown (counting only boxes with
+  // promptText, when given), before it is answered.
+  int atPrompt = 0;
+  std::string promptText;
+
+  bool ByPrompt() const { return atPrompt > 0; }
+  bool ByTime() const { return afterCommand == 0 && !ByPrompt(); }
 };
 
 // Replaces the reply of a command's occurrences `occurrence` .. occurrence + times - 1

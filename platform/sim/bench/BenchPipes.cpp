@@ -1,7 +1,9 @@
 // Bench pipes behind CreateFileA, ReadFile and WriteFile.
 #include "platform/sim/bench/BenchPipes.h"
 
+#include <algorithm>
 #include <atomic>
+#include <optional>
 #include <cctype>
 
 #include "platform/sim/bench/BenchTopology.h"
@@ -82,6 +84,20 @@ std::unique_ptr<SimFile> BenchPipeProvider::Open(std::string_view path, std::uin
 }
 
 void AttachBench(SimPlatform& platform, std::shared_ptr<SimBench> bench) {
+  // Every wait of the platform's clock reaches the bench's timed events at their time, whether
+  // or not anything talks to the bench meanwhile.
+  SimClock::TimeSource source;
+  source.nextMs = [weak = std::weak_ptr<SimBench>(bench)](std::uint64_t) {
+    std::optional<std::uint64_t> next;
+    if (auto b = weak.lock()) {
+      if (const auto ms = b->NextEventMs()) next = static_cast<std::uint64_t>(std::max<std::int64_t>(0, *ms));
+    }
+    return next;
+  };
+  source.reach = [weak = std::weak_ptr<SimBench>(bench)] {
+    if (auto b = weak.lock()) b->Poll();
+  };
+  platform.Clock().SetTimeSource(std::move(source));
   platform.AddDeviceFileProvider(std::make_shared<BenchPipeProvider>(std::move(bench)));
 }
 

@@ -258,6 +258,56 @@ void SimBench::Poll() {
   Notify();
 }
 
+std::optional<std::int64_t> SimBench::NextEventMs() const {
+  std::lock_guard lock(mutex_);
+  std::optional<std::int64_t> next;
+  for (std::size_t u : unfired_) {
+    const auto& events = model_.units[u].events;
+    for (std::size_t e = 0; e < events.size(); ++e) {
+      const Trigger& when = events[e].when;
+      if (fired_[u][e] || !when.ByTime()) continue;
+      if (!next || when.atMs < *next) next = when.atMs;
+    }
+  }
+  return next;
+}
+
+void SimBench::BeginRun() {
+  std::lock_guard lock(mutex_);
+  promptsShown_ = 0;
+  promptsWithText_.clear();
+}
+
+void SimBench::NotePrompt(const std::string& text) {
+  {
+    std::lock_guard lock(mutex_);
+    FireDue();
+    ++promptsShown_;
+    const int withText = ++promptsWithText_[text];
+    bool firedAny = false;
+    for (std::size_t u : unfired_) {
+      const auto& events = model_.units[u].events;
+      for (std::size_t e = 0; e < events.size(); ++e) {
+        const Trigger& when = events[e].when;
+        if (fired_[u][e] || !when.ByPrompt()) continue;
+        const bool matches = when.promptText.empty()
+                                 ? promptsShown_ == when.atPrompt
+                                 : text == when.promptText && withText == when.atPrompt;
+        if (!matches) continue;
+        fired_[u][e] = true;
+        firedAny = true;
+        FireEvent(static_cast<int>(u), events[e]);
+      }
+    }
+    if (firedAny) {
+      std::erase_if(unfired_, [this](std::size_t u) {
+        return std::find(fired_[u].begin(), fired_[u].end(), false) == fired_[u].end();
+      });
+    }
+  }
+  Notify();
+}
+
 void SimBench::FireDue() {
   const std::int64_t now = now_();
   bool firedAny = false;
@@ -265,6 +315,7 @@ void SimBench::FireDue() {
     const auto& events = model_.units[u].events;
     for (std::size_t e = 0; e < events.size(); ++e) {
       const Trigger& when = events[e].when;
+      if (when.ByPrompt()) continue;  // NotePrompt fires these
       const bool due =
           when.afterCommand > 0 ? units_[u]->CommandCount() >= when.afterCommand : now >= when.atMs;
       if (due && !fired_[u][e]) {

@@ -84,6 +84,14 @@ class SimBench {
   // Fires the events that are due. Pipe, presence and print calls do this too; a platform
   // that must report a timed unplug while nothing talks to the bench calls it from its waits.
   void Poll();
+  // The time of the earliest timed event not yet fired (it may be past), or none: the clock
+  // stops there during a wait and calls Poll.
+  std::optional<std::int64_t> NextEventMs() const;
+  // A run starts: prompts count from 1 again.
+  void BeginRun();
+  // A message box with this text is shown and not yet answered: the events tied to it fire, and
+  // their device changes are reported before this returns. The prompting thread.
+  void NotePrompt(const std::string& text);
   // Discs anywhere on the bench: units, arms, output and reject areas, drive trays.
   int TotalDiscs() const;
   // Discs the bench started with plus those added since: always equal to TotalDiscs().
@@ -123,6 +131,8 @@ class SimBench {
   std::vector<std::vector<std::string>> commandLog_;
   std::vector<std::vector<std::int64_t>> commandTimes_;
   int supplied_ = 0;
+  int promptsShown_ = 0;                         // in this run
+  std::map<std::string, int> promptsWithText_;  // in this run, by text
   std::vector<SimDeviceChange> pending_;  // changes not yet reported to the hooks
   std::function<void(const SimDeviceChange&)> onDeviceChange_;
   std::function<void(int)> onUnplug_;
