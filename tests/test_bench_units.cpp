@@ -502,7 +502,11 @@ TEST(BenchDiscs, RandomCommandStreamsNeitherMakeNorLoseDiscs) {
   for (unsigned seed = 1; seed <= 5; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     BenchModel model = DemoBench();
-    model.units[2].events.push_back({EventKind::kAddDiscs, {.atMs = 300}, 4});
+    BenchEvent supply;
+    supply.kind = EventKind::kAddDiscs;
+    supply.when.atMs = 300;
+    supply.count = 4;
+    model.units[2].events.push_back(supply);
     Bench b(std::move(model));
     std::mt19937 random(seed);
     const int units = static_cast<int>(b.sim.Model().units.size());
