@@ -1,6 +1,6 @@
 // The console on a simulated bench whose USB topology the real discovery walks: the bench's
 // hubs and devices on the sim's USB bus, its pipes behind CreateFileA, and its plug and unplug
-// events delivered to the main window as WM_DEVICECHANGE on the GUI thread.
+// events delivered to the main window as WM_DEVICECHANGE, as Windows delivers them.
 #pragma once
 
 #include <memory>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ConsoleFixture.h"
+#include "app/DeviceChanges.h"
 #include "device/Discovery.h"
 #include "device/Drives.h"
 #include "device/PortTree.h"
@@ -31,11 +32,9 @@ class DiscoveryFixture : public ConsoleFixture {
     platform::sim::AttachBench(sim_, bench);
     platform::sim::AttachBenchUsb(sim_, bench);
     toolkit_.SetPromptHook([b = bench](const std::string& text) { b->NotePrompt(text); });
-    sim_.Usb().SetDeviceChangeSink([](unsigned long code) {
-      ui::TheToolkit().Post([code] {
-        if (Form1 != nullptr) Form1->Dispatch(ui::kWmDeviceChange, code, 0);
-      });
-    });
+    // As Windows delivers them: a change caused by the worker is handled by the window before
+    // the worker goes on; one caused on the GUI thread is posted.
+    sim_.Usb().SetDeviceChangeSink(DeliverDeviceChange);
   }
 
   // Runs the window messages posted so far (device changes).

@@ -156,6 +156,18 @@ TEST_F(Lq40Session, CancelOnTheSupplyPromptFailsTheNextRowAsCancelled) {
   EXPECT_EQ(bench->Snapshot(0).input, 5);
 }
 
+// The bench file's operator plugs the drive in while the first box is shown; Retry passes.
+TEST_F(Lq40Session, DrivePluggedInAtThePromptByTheBenchPassesOnRetry) {
+  Start({.drivePresent = false,
+         .faults = {R"({"kind": "plug", "target": "drive", "drive": "H", "at_prompt": 1})"}});
+  Run({ui::kIdRetry, ui::kIdOk});
+
+  ASSERT_EQ(Prompts().size(), 2u);
+  EXPECT_EQ(Prompts()[0].text, kOffline);
+  EXPECT_EQ(Prompts()[1].text, kSupply);
+  EXPECT_EQ(ResultWord(), "Success");
+}
+
 TEST_F(Lq40Session, DriveMissingFailsUntilItIsPluggedInThenRetryClosesItsTrayAndPasses) {
   Start({.drivePresent = false});
   // The operator plugs the drive in at the second prompt; the window handles the arrival

@@ -257,6 +257,66 @@ TEST_F(Tm36kSession, TwoPrintersPassOnRetryOnceTheOtherIsUnplugged) {
   EXPECT_EQ(ResultWord(), "Success");
 }
 
+// The bench's world keeps its own time and its operator acts at prompts, as scripted in the bench
+// file: what the run shows follows from when things happen, not from when the run next talks to
+// the unit.
+struct ScriptedWorldCase {
+  const char* name;
+  Tm36kBench bench;
+  std::vector<int> answers;
+  std::vector<std::string> promptTexts;  // the run's prompts, in order
+  std::string result;
+};
+
+class ScriptedWorld : public Tm36kSession,
+                      public ::testing::WithParamInterface<ScriptedWorldCase> {};
+
+TEST_P(ScriptedWorld, TheRunSeesEachChangeAtItsTime) {
+  const ScriptedWorldCase& c = GetParam();
+  Start(c.bench);
+  Run(c.answers);
+  std::vector<std::string> texts;
+  for (const auto& prompt : Prompts()) texts.push_back(prompt.text);
+  EXPECT_EQ(texts, c.promptTexts);
+  EXPECT_EQ(ResultWord(), c.result);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tm36k, ScriptedWorld,
+    ::testing::Values(
+        // Unplugged at 250 ms, during the first cycle's pause: the printer check at 500 ms sends
+        // no command, yet finds it gone.
+        ScriptedWorldCase{"PrinterUnpluggedAt250ms",
+                          {.faults = {R"({"kind": "unplug", "target": "printer", "at_ms": 250})"}},
+                          {ui::kIdCancel},
+                          {"Printer is not connected."},
+                          "Error"},
+        // The operator unplugs the other printer while the box asks for it, then Retry.
+        ScriptedWorldCase{
+            "ExtraPrinterUnpluggedAtItsPrompt",
+            {.extraPrinter = true,
+             .faults = {R"({"kind": "unplug", "target": "device", "hub": "box", "port": 4,
+                            "prompt_text": "Support one printer only, please unplug other printers."})"}},
+            {ui::kIdRetry},
+            {"Support one printer only, please unplug other printers."},
+            "Success"},
+        // The operator fills the empty input bin at the first prompt, then Retry.
+        ScriptedWorldCase{
+            "InputBinFilledAtThePrompt",
+            {.input = 0, .faults = {R"({"kind": "add_discs", "count": 3, "at_prompt": 1})"}},
+            {ui::kIdRetry},
+            {"Supply the loader mechanism with discs."},
+            "Success"},
+        // The unit is silent from the run's second command until 5 s: the silence ends during a
+        // pause between repetitions, and the command is answered.
+        ScriptedWorldCase{
+            "SilenceEndsDuringAPause",
+            {.faults = {R"({"kind": "silent", "after_command": 3, "until_ms": 5000})"}},
+            {},
+            {},
+            "Success"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(Tm36kSession, PrinterPluggedInAtThePromptPassesOnRetry) {
   Start({.printerPresent = false});
   // The operator plugs the printer in; the window handles the arrival before Retry is pressed.

@@ -580,10 +580,11 @@ class Loader {
   }
 
   void ReadEvent(const Cursor& c, BenchUnit& unit, const std::string& kind) {
-    c.ExpectObject({"kind", "at_ms", "after_command", "at_prompt", "prompt_text", "count",
-                    "target", "drive", "comment"});
+    c.ExpectObject({"kind", "at_ms", "after_command", "at_prompt", "prompt_text", "count", "target",
+                    "drive", "hub", "port", "comment"});
     BenchEvent event;
-    if ((c.Has("at_prompt") || c.Has("prompt_text")) && (c.Has("at_ms") || c.Has("after_command"))) {
+    if ((c.Has("at_prompt") || c.Has("prompt_text")) &&
+        (c.Has("at_ms") || c.Has("after_command"))) {
       c.Fail("give one of \"at_ms\", \"after_command\" or \"at_prompt\"/\"prompt_text\"");
     }
     event.when = ReadTrigger(c, "at_ms");
@@ -605,10 +606,19 @@ class Loader {
     static const std::map<std::string, EventTarget> kTargets = {{"unit", EventTarget::kUnit},
                                                                 {"hv22", EventTarget::kHv22},
                                                                 {"printer", EventTarget::kPrinter},
-                                                                {"drive", EventTarget::kDrive}};
+                                                                {"drive", EventTarget::kDrive},
+                                                                {"device", EventTarget::kDevice}};
     const auto it = kTargets.find(target);
-    if (it == kTargets.end()) c.At("target").Fail("must be unit, hv22, printer or drive");
+    if (it == kTargets.end()) c.At("target").Fail("must be unit, hv22, printer, drive or device");
     event.target = it->second;
+    if (event.target == EventTarget::kDevice) {
+      // Any device of the bench, by where it sits: an extra printer the operator unplugs.
+      if (!c.Has("hub") || !c.Has("port")) c.Fail("a device target needs \"hub\" and \"port\"");
+      event.hub = c.Text("hub", "", 64);
+      event.port = static_cast<int>(c.Int("port", 0, 1, 127));
+    } else if (c.Has("hub") || c.Has("port")) {
+      c.Fail("\"hub\" and \"port\" name a device target only");
+    }
     if (event.target == EventTarget::kHv22 && unit.links.size() < 2) {
       c.At("target").Fail("this unit has no HV22 part");
     }

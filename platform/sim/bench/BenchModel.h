@@ -125,14 +125,16 @@ struct Condition {
 enum class EventKind { kAddDiscs, kUnplug, kPlug };
 
 // Whom a plug or unplug event concerns.
-enum class EventTarget { kUnit, kHv22, kPrinter, kDrive };
+enum class EventTarget { kUnit, kHv22, kPrinter, kDrive, kDevice };
 
 struct BenchEvent {
   EventKind kind = EventKind::kAddDiscs;
   Trigger when;
   int count = 0;  // kAddDiscs
   EventTarget target = EventTarget::kUnit;
-  char drive = 0;  // kDrive
+  char drive = 0;   // kDrive
+  std::string hub;  // kDevice: the device on this hub and port (any device of the bench)
+  int port = 0;
 };
 
 struct DiscSupply {

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <optional>
 #include <cctype>
+#include <optional>
 
 #include "platform/sim/bench/BenchTopology.h"
 
@@ -90,7 +90,8 @@ void AttachBench(SimPlatform& platform, std::shared_ptr<SimBench> bench) {
   source.nextMs = [weak = std::weak_ptr<SimBench>(bench)](std::uint64_t) {
     std::optional<std::uint64_t> next;
     if (auto b = weak.lock()) {
-      if (const auto ms = b->NextEventMs()) next = static_cast<std::uint64_t>(std::max<std::int64_t>(0, *ms));
+      if (const auto ms = b->NextEventMs())
+        next = static_cast<std::uint64_t>(std::max<std::int64_t>(0, *ms));
     }
     return next;
   };

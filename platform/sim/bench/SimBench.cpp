@@ -353,6 +353,14 @@ std::vector<int> SimBench::Targets(int unit, const BenchEvent& event) const {
       for (const BenchDrive& d : u.drives) {
         if (model_.devices[d.device].letter == event.drive) return {d.device};
       }
+      break;
+    case EventTarget::kDevice:
+      for (std::size_t d = 0; d < model_.devices.size(); ++d) {
+        if (model_.devices[d].hub == event.hub && model_.devices[d].port == event.port) {
+          return {static_cast<int>(d)};
+        }
+      }
+      break;
   }
   return {};
 }

@@ -131,9 +131,9 @@ class SimBench {
   std::vector<std::vector<std::string>> commandLog_;
   std::vector<std::vector<std::int64_t>> commandTimes_;
   int supplied_ = 0;
-  int promptsShown_ = 0;                         // in this run
+  int promptsShown_ = 0;                        // in this run
   std::map<std::string, int> promptsWithText_;  // in this run, by text
-  std::vector<SimDeviceChange> pending_;  // changes not yet reported to the hooks
+  std::vector<SimDeviceChange> pending_;        // changes not yet reported to the hooks
   std::function<void(const SimDeviceChange&)> onDeviceChange_;
   std::function<void(int)> onUnplug_;
 };
