@@ -1,14 +1,28 @@
 #!/usr/bin/env bash
 # Renders a run report in a real browser (headless Chromium) and fails when the page is blank or
-# its result word is missing. Usage: report-check.sh BUILD_DIR [PNG]  (PNG: where the picture goes)
+# its result word (from the record beside it) is missing.
+# Usage: report-check.sh BUILD_DIR [PNG]         a fresh report of veltrane-bench's first unit
+#        report-check.sh --report NAME.html PNG  a report a run already left (NAME.json beside it)
+# PNG is where the picture goes (default: a temporary file).
 set -euo pipefail
-build=${1:?usage: report-check.sh BUILD_DIR [PNG]}
+usage="usage: report-check.sh BUILD_DIR [PNG] | --report NAME.html PNG"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-png=${2:-$work/report.png}
-"$build/veltrane-bench" --device 0 --out "$work" >/dev/null
-report=$(ls "$work"/TestRecords/*.html | head -n 1)
-word=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["result"])' "${report%.html}.json")
+if [ "${1:-}" = "--report" ]; then
+  report=$(realpath "${2:?$usage}")
+  png=${3:?$usage}
+else
+  build=${1:?$usage}
+  png=${2:-$work/report.png}
+  "$build/veltrane-bench" --device 0 --out "$work" >/dev/null
+  report=$(ls "$work"/TestRecords/*.html | head -n 1)
+fi
+[ -f "${report%.html}.json" ] || {
+  echo "report-check: no record ${report%.html}.json beside the report" >&2
+  exit 1
+}
+word=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["result"])' \
+  "${report%.html}.json")
 browser=(chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run
   --disable-background-networking --disable-component-update --disable-sync
   --user-data-dir="$work/profile" --window-size=900,1400 --hide-scrollbars)
