@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# GUI check of the Windows build: veltrane-sim.exe under Xvfb + Wine on the demo bench. Waits for
-# the main window, clicks Start with xdotool, waits for the result dialog and requires that it
-# says "Success" and that every step shows the check mark, reading both from the windows' own
-# texts (the program's VELTRANE_UI_DUMP file). Screenshots of the main window before the run, the
-# result dialog and the main window after it are kept in BUILD/gui-check/, with Test.log.
+# GUI check of the Windows build: veltrane-sim.exe on the demo bench, inside a Wine virtual
+# desktop on a display of its own (Xvfb), so that the windows have the frame and caption an
+# operator sees. Waits for the main window, clicks Start with xdotool, waits for the result dialog
+# and requires that it says "Success" and that every step shows the check mark, reading both from
+# the windows' own texts (the program's VELTRANE_UI_DUMP file). It also requires the captions
+# "Veltrane" and "Test Report": in the windows' texts, as the names of visible X windows, and drawn
+# in a caption bar of the screenshot. Screenshots of the main window before the run, of the result
+# dialog and of the main window after it, each with its frame, are kept in BUILD/gui-check/ with
+# Test.log and TestRecords/, and so is a picture of the run's report rendered by headless Chromium
+# (scripts/report-check.sh).
 # Usage: scripts/gui-check.sh [BUILD_DIR]   (default build/windows-i686)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,14 +17,43 @@ build=$(realpath "${1:-build/windows-i686}")
 out=$build/gui-check
 exe=$build/veltrane-sim.exe
 [ -f "$exe" ] || { echo "gui-check: $exe not built" >&2; exit 1; }
+command -v chromium >/dev/null || {
+  echo "gui-check: chromium is missing (scripts/install-deps.sh installs it)" >&2
+  exit 1
+}
 rm -rf "$out"
 mkdir -p "$out"
 state=$out/ui-state.txt
+# The desktop is named per run: the Wine prefix (and its server) is shared with other runs, and a
+# desktop of the same name would show this run's windows on their display.
+desktop=veltrane-gui-check-$$
+desktop_x=0
+desktop_y=0
 
 xvfb_pid=""
 app_pid=""
+# This run's Wine processes (the desktop's explorer and the program), found by the dump path in
+# their environment, which no other run shares; never the prefix's shared server.
+our_processes() {
+  local proc
+  for proc in /proc/[0-9]*; do
+    [ "${proc#/proc/}" = "$$" ] && continue
+    { tr '\0' '\n' <"$proc/cmdline"; } 2>/dev/null |
+      grep -qiE 'veltrane-sim\.exe|explorer\.exe' || continue
+    { tr '\0' '\n' <"$proc/environ"; } 2>/dev/null |
+      grep -qxF "VELTRANE_UI_DUMP=$state_windows" || continue
+    echo "${proc#/proc/}"
+  done
+}
+stop_program() {
+  local pid
+  for pid in $(our_processes); do kill "$pid" 2>/dev/null || true; done
+}
 cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  if [ -n "$app_pid" ]; then
+    stop_program
+    kill "$app_pid" 2>/dev/null || true
+  fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -42,12 +76,59 @@ wait_for() {
   fail "no '$pattern' within ${seconds}s"
 }
 
-# Clicks the middle of a control, from its screen rectangle in the state dump.
+# The window rectangle (left top right bottom, desktop coordinates) of a control or form.
+rect_of() {
+  grep -E "^$1	" "$state" | head -n1 | sed -E 's/.*screen=([-0-9,]+).*/\1/' | tr , ' '
+}
+
+# Clicks the middle of a control.
 click() {
-  local rect left top right bottom
-  rect=$(grep -E "^$1	" "$state" | sed -E 's/.*screen=([-0-9,]+).*/\1/')
-  IFS=, read -r left top right bottom <<<"$rect"
-  xdotool mousemove $(((left + right) / 2)) $(((top + bottom) / 2)) click 1
+  local left top right bottom
+  read -r left top right bottom <<<"$(rect_of "$1")"
+  xdotool mousemove $((desktop_x + (left + right) / 2)) $((desktop_y + (top + bottom) / 2)) click 1
+}
+
+# A visible X window of that exact name: Wine names each window's X window after its caption.
+require_x_window() {
+  xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 ||
+    fail "no visible window named \"$1\" on the display"
+}
+
+# Screenshot of the desktop around the visible forms (frames included, with a margin of desktop),
+# taken once the caption bar of every form named in $2.. is drawn: more than two colours (bar,
+# text, icon) in a strip across it, where an undecorated window would leave one. Up to 5 tries.
+shoot() {
+  local png=$1 form left top right bottom x0=100000 y0=100000 x1=0 y1=0 try ok colours
+  shift
+  for form in Form1 Form2; do
+    grep -Eq "^$form	.*	visible=1	" "$state" || continue
+    read -r left top right bottom <<<"$(rect_of "$form")"
+    ((left < x0)) && x0=$left
+    ((top < y0)) && y0=$top
+    ((right > x1)) && x1=$right
+    ((bottom > y1)) && y1=$bottom
+  done
+  ((x1 > x0)) || fail "no visible window to take a picture of"
+  for ((try = 0; try < 5; try++)); do
+    sleep 1  # let the windows paint
+    import -window root "$out/screen.png"
+    ok=1
+    for form in "$@"; do
+      read -r left top right bottom <<<"$(rect_of "$form")"
+      colours=$(convert "$out/screen.png" \
+        -crop "$((right - left - 80))x8+$((desktop_x + left + 4))+$((desktop_y + top + 6))" \
+        +repage -format %k info:)
+      ((colours > 2)) || ok=0
+    done
+    ((ok)) && break
+  done
+  ((ok)) || fail "$png: no caption bar drawn on $*"
+  x0=$((desktop_x + (x0 > 12 ? x0 - 12 : 0)))
+  y0=$((desktop_y + (y0 > 12 ? y0 - 12 : 0)))
+  x1=$((desktop_x + x1 + 12))
+  y1=$((desktop_y + y1 + 12))
+  convert "$out/screen.png" -crop "$((x1 - x0))x$((y1 - y0))+$x0+$y0" +repage "$out/$png"
+  rm -f "$out/screen.png"
 }
 
 # A display of our own: Xvfb picks a free number and tells it on fd 3.
@@ -57,23 +138,45 @@ for ((i = 0; i < 50; i++)); do [ -s "$out/display" ] && break; sleep 0.2; done
 [ -s "$out/display" ] || fail "Xvfb did not start"
 export DISPLAY=:$(head -n1 "$out/display")
 
-cd "$out"  # Test.log is written into the current directory
+# Windows paths through the prefix's own drive mapping (Z: is the Unix root by default).
+paths=$("$root/scripts/wine-run.sh" winepath -w "$state" "$exe" 2>/dev/null | tr -d '\r') || true
+state_windows=$(sed -n 1p <<<"$paths")
+exe_windows=$(sed -n 2p <<<"$paths")
+if [ -z "$exe_windows" ]; then
+  state_windows="Z:${state//\//\\}"
+  exe_windows="Z:${exe//\//\\}"
+fi
+
+cd "$out"  # Test.log and TestRecords/ are written into the current directory
 started=$(date +%s)
-VELTRANE_UI_DUMP="$(winepath -w "$state" 2>/dev/null || echo "$state")" \
-  "$root/scripts/wine-run.sh" "$exe" >"$out/program.log" 2>&1 &
+VELTRANE_UI_DUMP="$state_windows" "$root/scripts/wine-run.sh" \
+  explorer "/desktop=$desktop,1024x768" "$exe_windows" >"$out/program.log" 2>&1 &
 app_pid=$!
 
 wait_for $'^Form1\\.Button1\ttext=Start\tvisible=1\tenabled=1' 90
 wait_for $'^Form1\\.ListView1\\.item\\[0\\]' 10
-sleep 1  # let the window paint before the picture is taken
-import -window root "$out/1-main-window-before.png"
+grep -Eq $'^Form1\ttext=Veltrane\tvisible=1' "$state" ||
+  fail "the main window's caption is not \"Veltrane\": $(grep -E '^Form1	' "$state")"
+# The desktop's own X window: where desktop coordinates start on the display.
+for ((i = 0; i < 25; i++)); do
+  desktop_window=$(xdotool search --onlyvisible --name "^$desktop - Wine desktop\$" 2>/dev/null |
+    head -n1) && [ -n "$desktop_window" ] && break
+  sleep 0.2
+done
+[ -n "$desktop_window" ] || fail "no Wine desktop \"$desktop\" on the display"
+eval "$(xdotool getwindowgeometry --shell "$desktop_window" | grep -E '^[XY]=')"
+desktop_x=$X
+desktop_y=$Y
+require_x_window Veltrane
+click 'Form1\.Label1'  # an operator's first click on the window makes it the active one
+shoot 1-main-window-before.png Form1
 
 click 'Form1\.Button1'
 wait_for $'^Form2\ttext=Test Report\tvisible=1.*modal=1' 120
-sleep 1
-import -window root "$out/2-result-dialog.png"
-grep -Eq $'^Form2\\.Label2\ttext=Success\t' "$state" ||
-  fail "the result dialog does not say Success: $(grep -E '^Form2\.Label2' "$state")"
+require_x_window 'Test Report'
+shoot 2-result-dialog.png Form1 Form2
+result=$(grep -E $'^Form2\\.Label2\t' "$state" | cut -f2)
+[ "$result" = "text=Success" ] || fail "the result dialog does not say Success: $result"
 if grep -E $'^Form1\\.ListView1\\.item' "$state" | grep -vq $'\timage=1\t'; then
   fail "not every step shows the check mark"
 fi
@@ -82,20 +185,31 @@ steps=$(grep -cE $'^Form1\\.ListView1\\.item' "$state")
 click 'Form2\.Button1'  # Close
 wait_for $'^Form2\t.*modal=0' 20
 wait_for $'^Form1\\.Button1\ttext=Start\tvisible=1\tenabled=1' 20
-sleep 1
-import -window root "$out/3-main-window-after.png"
+require_x_window Veltrane
+shoot 3-main-window-after.png Form1
 [ -f "$out/Test.log" ] || fail "no Test.log written"
 
-# Alt+F4 on the main window; the program must end by itself.
-for window in $(xdotool search --name '^Veltrane$' 2>/dev/null); do
-  xdotool windowfocus "$window" key alt+F4 2>/dev/null || true
+# The report the run left, as a browser shows it; its result word must be the dialog's.
+reports=("$out"/TestRecords/*.html)
+report=${reports[0]}
+[ -f "$report" ] || fail "no report in $out/TestRecords"
+grep -q '"result": "Success"' "${report%.html}.json" ||
+  fail "the run's record does not say \"Success\" as the dialog did"
+"$root/scripts/report-check.sh" --report "$report" "$out/4-report.png" || fail "report check"
+
+# Alt+F4 on the main window; the program, and with it the desktop, must end by itself. A second
+# press if the first went astray, then 10s at most.
+for press in 1 2; do
+  for window in $(xdotool search --onlyvisible --name '^Veltrane$' 2>/dev/null); do
+    xdotool windowfocus "$window" 2>/dev/null || true
+  done
+  xdotool key alt+F4
+  for ((i = 0; i < 25 * press; i++)); do kill -0 "$app_pid" 2>/dev/null || break 2; sleep 0.2; done
 done
-for ((i = 0; i < 50; i++)); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.2; done
-if kill -0 "$app_pid" 2>/dev/null; then
-  echo "gui-check: note: the program did not end on Alt+F4 (no window manager); stopped it"
-else
-  wait "$app_pid" || true
-fi
+kill -0 "$app_pid" 2>/dev/null && fail "the desktop did not end on Alt+F4"
+for ((i = 0; i < 25; i++)); do [ -z "$(our_processes)" ] && break; sleep 0.2; done
+[ -z "$(our_processes)" ] || fail "the program still runs after its window closed"
+wait "$app_pid" || true
 app_pid=""
 echo "gui-check: Success shown for $steps steps in $(($(date +%s) - started))s;" \
   "screenshots in $out"
