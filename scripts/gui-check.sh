@@ -89,9 +89,14 @@ click() {
 }
 
 # A visible X window of that exact name: Wine names each window's X window after its caption.
+# The X server may map it a moment after the dump shows it: 2s at most.
 require_x_window() {
-  xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 ||
-    fail "no visible window named \"$1\" on the display"
+  local i
+  for ((i = 0; i < 10; i++)); do
+    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 && return 0
+    sleep 0.2
+  done
+  fail "no visible window named \"$1\" on the display"
 }
 
 # Screenshot of the desktop around the visible forms (frames included, with a margin of desktop),
