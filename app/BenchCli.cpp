@@ -24,6 +24,8 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
       options.list = true;
     } else if (a == "--real-time") {
       options.realTime = true;
+    } else if (a == "--strict-answers") {
+      options.strictAnswers = true;
     } else if (a == "--answers") {
       if (!value(options.answers)) return false;
     } else if (a == "--out") {
@@ -57,13 +59,16 @@ void PrintBenchUsage(std::ostream& out) {
          "                     without it the main window is printed and nothing runs\n"
          "  --json FILE        write one record per run (rows, memo, prompts, log) to FILE\n"
          "  --answers A,B,...  answers to the message boxes, in order: retry, cancel, ok,\n"
-         "                     tryagain, continue (unanswered boxes get Cancel, or OK)\n"
+         "                     tryagain, continue (unanswered boxes get Cancel, or OK); an\n"
+         "                     answer that is no button of its box is reported on stderr and\n"
+         "                     the box gets Cancel (or OK)\n"
+         "  --strict-answers   such an answer ends veltrane-bench with status 2 instead\n"
          "  --real-time        pauses take real time (default: virtual time, instant)\n"
          "  --out DIR          write Test.log into DIR (default: the current directory)\n"
          "  --help             this text\n"
          "\n"
          "Exit status: 0 when every run gave Success or Warning, 1 otherwise, 2 on a usage or\n"
-         "bench error.\n";
+         "bench error (or, with --strict-answers, an answer that fits no button).\n";
 }
 
 void PrintMainWindow(std::ostream& out, const TForm1& form) {

@@ -12,6 +12,7 @@ struct BenchOptions {
   bool help = false;
   bool list = false;
   bool realTime = false;
+  bool strictAnswers = false;  // an answer that fits no button of its box is an error
   std::string answers;         // comma-separated message-box answers
   std::string outDir;          // where "Test.log" goes; the current directory when empty
   std::string bench = "demo";  // a bench file, or "demo" for the built-in one

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 
 #include "app/BenchCli.h"
 #include "console/RecordReport.h"
@@ -80,9 +81,17 @@ BenchRun RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& to
   const int showings = toolkit.ModalShowings();
   ProgressPrinter progress(form, out);
   dialog.Memo1.AttachPeer(&progress);
-  toolkit.SetPromptObserver([&out](const ui::headless::PromptRecord& p) {
+  const std::string item = form.ComboBox1.Text();
+  toolkit.SetPromptObserver([&out, &run, item](const ui::headless::PromptRecord& p) {
     out << "  Prompt (" << p.caption << ", " << ButtonsText(p.flags) << ", " << IconText(p.flags)
         << "): " << p.text << " -> " << AnswerText(p.answer) << "\n";
+    run.answers.push_back({!p.defaulted, p.unfitting});
+    if (p.unfitting == 0) return;
+    // A mistyped script would otherwise end the run early without a word.
+    ++run.unfittingAnswers;
+    std::cerr << "veltrane-bench: run " << item << ": the answer " << AnswerText(p.unfitting)
+              << " is no button of the box \"" << p.text << "\" (" << ButtonsText(p.flags)
+              << "); it got " << AnswerText(p.answer) << "\n";
   });
   const auto wallStart = std::chrono::steady_clock::now();
   const std::int64_t virtualStart = clocks.nowMs();
@@ -115,5 +124,12 @@ nlohmann::json BenchRunJson(const BenchRun& run) {
   json["virtual_seconds"] = run.virtualSeconds;
   json["wall_seconds"] = run.wallSeconds;
   json["pause_seconds"] = run.pauseSeconds;
+  nlohmann::json answers = nlohmann::json::array();
+  for (const BenchRun::Answer& a : run.answers) {
+    nlohmann::json answer = {{"scripted", a.scripted}};
+    if (a.unfitting != 0) answer["unfitting"] = AnswerText(a.unfitting);
+    answers.push_back(std::move(answer));
+  }
+  json["answers"] = std::move(answers);
   return json;
 }

@@ -26,6 +26,14 @@ struct BenchRun {
   double virtualSeconds = 0;
   double wallSeconds = 0;
   double pauseSeconds = 0;  // the pauses the run made: the floor under its wall time
+  // Per prompt of the run, in order: whether its answer came from --answers, and the scripted
+  // answer that fit none of its buttons (0 if none).
+  struct Answer {
+    bool scripted = false;
+    int unfitting = 0;
+  };
+  std::vector<Answer> answers;
+  int unfittingAnswers = 0;
 };
 
 // Picks combo item `index`, presses Start and runs the GUI loop until the run has been handled.

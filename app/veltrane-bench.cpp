@@ -121,9 +121,16 @@ static int Main(int argc, char** argv) {
       const BenchRun run = RunItem(*form1, *form2, toolkit, item, clocks, std::cout);
       const std::string& result = run.record.result;
       if (result != "Success" && result != "Warning") status = 1;
+
       nlohmann::json record = BenchRunJson(run);
       record["bench"] = options.bench;
       records.push_back(std::move(record));
+      if (options.strictAnswers && run.unfittingAnswers > 0) {
+        std::cerr
+            << "veltrane-bench: --strict-answers: stopped at the answer that fits no button\n";
+        status = kUsageError;
+        break;
+      }
     }
     if (json.is_open()) {
       json << records.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";

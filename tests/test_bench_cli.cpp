@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #ifdef _WIN32
@@ -77,4 +78,63 @@ TEST(BenchCli, HelpListsTheOptions) {
        {"--bench", "--list", "--device", "--answers", "--real-time", "--out", "--json"}) {
     EXPECT_NE(o.output.find(option), std::string::npos) << option;
   }
+}
+
+// A scripted answer that is no button of its box is used up and the box gets its safe default;
+// the operator of the script is told, and --strict-answers makes it an error.
+TEST(BenchCli, AnAnswerThatFitsNoButtonIsReportedAndStrictAnswersMakeItAnError) {
+  const auto folder = std::filesystem::temp_directory_path() / "veltrane-unfit-answer";
+  std::filesystem::create_directories(folder);
+  struct Case {
+    const char* extra;
+    int status;
+  };
+  for (const Case c : {Case{"", 1}, Case{" --strict-answers", 2}}) {
+    const std::string json = (folder / "runs.json").string();
+    // The LQ40's first box is OK/Cancel: "retry" fits none of its buttons.
+    const Outcome o = RunBench("--device 4 --answers retry --out " + folder.string() + " --json " +
+                               json + c.extra);
+    EXPECT_EQ(o.status, c.status) << c.extra << "\n" << o.output;
+    EXPECT_NE(o.output.find("the answer Retry is no button of the box \"Supply the loading area "
+                            "with discs.\" (OK/Cancel); it got Cancel"),
+              std::string::npos)
+        << o.output;
+    const auto records = nlohmann::json::parse(std::ifstream(json));
+    ASSERT_EQ(records.size(), 1u);
+    const auto answers = records[0].at("answers");
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_FALSE(answers[0].at("scripted").get<bool>());
+    EXPECT_EQ(answers[0].at("unfitting"), "Retry");
+  }
+  std::filesystem::remove_all(folder);
+}
+
+// The first run of --device all and a lone --device 0 on the same bench are the same run, event
+// for event: one clock rule for every way of running.
+TEST(BenchCli, TheFirstRunOfAllAndALoneRunOfItemZeroAreTheSame) {
+  const auto folder = std::filesystem::temp_directory_path() / "veltrane-one-clock";
+  std::filesystem::create_directories(folder);
+  const std::string bench = (folder / "bench.json").string();
+  std::ofstream(bench) << R"({"hubs": [{"id": "pc", "kind": "root_hub", "ports": 4},
+      {"id": "a", "parent": "pc", "port": 1}, {"id": "b", "parent": "pc", "port": 2}],
+    "units": [
+      {"model": "TM36K", "serial": "K1", "hub": "a", "port": 1,
+       "printer": {"port": 3, "queue": "K1 Printer"}, "discs": {"input": 5},
+       "faults": [{"kind": "unplug", "target": "printer", "at_ms": 1700},
+                  {"kind": "plug", "target": "printer", "at_ms": 2600}]},
+      {"model": "HV22", "serial": "H1", "hub": "b", "port": 1,
+       "drives": [{"letter": "E", "port": 2}], "discs": {"input": 5}}]})";
+  nlohmann::json first[2];
+  const char* devices[] = {"0", "all"};
+  for (int i = 0; i < 2; ++i) {
+    const std::string json = (folder / ("runs" + std::to_string(i) + ".json")).string();
+    RunBench(std::string("--bench ") + bench + " --device " + devices[i] +
+             " --answers retry,retry --out " + folder.string() + " --json " + json);
+    const auto records = nlohmann::json::parse(std::ifstream(json));
+    ASSERT_FALSE(records.empty()) << devices[i];
+    first[i] = records[0];
+    first[i].erase("wall_seconds");
+  }
+  EXPECT_EQ(first[0], first[1]);
+  std::filesystem::remove_all(folder);
 }

@@ -199,7 +199,7 @@ void HeadlessToolkit::SetPromptObserver(std::function<void(const PromptRecord&)>
 }
 
 // Called with promptMutex_ held.
-int HeadlessToolkit::NextAnswer(unsigned flags, bool& defaulted) {
+int HeadlessToolkit::NextAnswer(unsigned flags, bool& defaulted, int& unfitting) {
   const std::vector<int> buttons = ButtonsOf(flags);
   defaulted = true;
   if (buttons.empty()) return 0;
@@ -210,6 +210,7 @@ int HeadlessToolkit::NextAnswer(unsigned flags, bool& defaulted) {
       defaulted = false;
       return scripted;
     }
+    unfitting = scripted;
   }
   return SafeDefaultAnswer(flags);
 }
@@ -227,7 +228,7 @@ int HeadlessToolkit::MessageBox(Form* owner, const std::string& text, const std:
   record.thread = std::this_thread::get_id();
   {
     std::lock_guard lock(promptMutex_);
-    record.answer = NextAnswer(flags, record.defaulted);
+    record.answer = NextAnswer(flags, record.defaulted, record.unfitting);
     prompts_.push_back(record);
   }
   if (promptObserver_) promptObserver_(record);

@@ -31,6 +31,7 @@ struct PromptRecord {
   unsigned flags = 0;
   int answer = 0;
   bool defaulted = false;  // not answered from the script: the box's safe default (or 0) was given
+  int unfitting = 0;       // a scripted answer that is none of the box's buttons (used up), or 0
   bool onGuiThread = false;
   std::thread::id thread;
 };
@@ -113,7 +114,7 @@ class HeadlessToolkit : public Toolkit {
   std::vector<Timer*> TakeDueTimers();
   bool IsRegistered(Timer* timer) const;
   void WaitForWork();
-  int NextAnswer(unsigned flags, bool& defaulted);
+  int NextAnswer(unsigned flags, bool& defaulted, int& unfitting);
 
   const std::thread::id guiThread_;
   const TimerMode timerMode_;
