@@ -9,9 +9,15 @@
 #include "console/Unit2.h"
 #include "ui/win32/Win32Toolkit.h"
 
-int RunConsoleWindows(ui::win32::Win32Toolkit& toolkit) {
+int RunConsoleWindows(ui::win32::Win32Toolkit& toolkit, const std::function<void()>& onStart) {
   ApplicationTitle.clear();  // the application object starts with an empty title
   auto form1 = std::make_unique<TForm1>();
+  if (onStart) {
+    form1->Button1.onClick = [form = form1.get(), onStart] {
+      onStart();
+      form->Button1Click();
+    };
+  }
   // The window exists before FormCreate: the first scan registers it for device notifications.
   toolkit.Realize(*form1);
   form1->FormCreate();

@@ -2,11 +2,14 @@
 // Usage: veltrane-sim [--virtual-time] [BENCH.json]   (default: the built-in demo bench)
 // Pauses take real time unless --virtual-time. VELTRANE_UI_DUMP=FILE makes the windows write
 // what they show to FILE whenever it changes (for checks that drive the GUI from outside).
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "app/GuiMain.h"
 #include "console/Unit1.h"
@@ -19,6 +22,8 @@
 #include "ui/win32/Win32Toolkit.h"
 
 namespace {
+
+constexpr int kBenchPollMs = 50;
 
 struct SimGuiOptions {
   bool virtualTime = false;
@@ -65,7 +70,23 @@ int RunOnBench(const SimGuiOptions& options) {
       if (Form1 != nullptr) Form1->Dispatch(ui::kWmDeviceChange, code, 0);
     });
   });
-  const int status = RunConsoleWindows(toolkit);
+  // The bench's operator acts at the prompts its file names, counted from each Start.
+  toolkit.SetPromptHook([bench](const std::string& text) { bench->NotePrompt(text); });
+  // In real time the bench's timed events also happen while nothing waits (the operator looking
+  // at the window): a poller reaches them on the wall clock.
+  std::atomic<bool> polling{!options.virtualTime};
+  std::thread poller;
+  if (polling) {
+    poller = std::thread([&polling, bench] {
+      while (polling) {
+        bench->Poll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kBenchPollMs));
+      }
+    });
+  }
+  const int status = RunConsoleWindows(toolkit, [bench] { bench->BeginRun(); });
+  polling = false;
+  if (poller.joinable()) poller.join();
   sim.Usb().SetDeviceChangeSink(nullptr);
   sim.SetPrintSink(nullptr);
   ui::SetToolkit(nullptr);
