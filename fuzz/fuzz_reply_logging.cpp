@@ -37,7 +37,7 @@ constexpr Model kModels[] = {{"HV22", "VID_1723&PID_0923"},
 
 enum class Call { kSendCommand, kPipeExchange, kPipeExchangeTimed };
 
-class PipeFake : public fuzz::ClockPlatform {
+class PipeFake : public platform::NullPlatform {
  public:
   PipeFake(fuzz::ByteStream& input, DeviceEntry& entry) : input_(input), entry_(entry) {}
 

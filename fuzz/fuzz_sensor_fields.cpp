@@ -60,7 +60,7 @@ void FuzzSensorReads(fuzz::ByteStream& input) {
 }
 
 // A unit whose every read comes from the input; used up, it departs.
-class SensorUnit : public fuzz::ClockPlatform {
+class SensorUnit : public platform::NullPlatform {
  public:
   SensorUnit(fuzz::ByteStream& input, DeviceEntry& entry) : input_(input), entry_(entry) {}
 

@@ -12,6 +12,7 @@
 #include "console/TestLog.h"
 #include "device/CommandLink.h"
 #include "device/Device.h"
+#include "platform/NullPlatform.h"
 #include "platform/sim/bench/BenchLoader.h"
 
 namespace {
@@ -21,40 +22,17 @@ constexpr platform::Handle kWrite = 12;
 
 // An LQ40 on link 1 that answers its first command and is then unplugged: every later write
 // fails. The first pause after that is when the removal reaches the entry's link flag.
-class UnpluggedAfterOneCommand : public platform::Platform {
+class UnpluggedAfterOneCommand : public platform::NullPlatform {
  public:
   explicit UnpluggedAfterOneCommand(DeviceEntry& entry) : entry_(entry) {}
 
   int writes = 0;
   int pauses = 0;
 
-  platform::LocalTime GetLocalTime() override {
-    const int t = ticks_++;
-    return {2016, 11, 10, 9, t / 6000 % 60, t / 100 % 60, t % 100};
-  }
-  platform::Handle CreateEventA(bool, bool) override { return 1; }
   std::uint32_t WaitForSingleObject(platform::Handle, std::uint32_t) override {
     if (++pauses == 1) entry_.Link1Flag = kFlagDeparted;
     return platform::kWaitTimeout;
   }
-  bool CloseHandle(platform::Handle) override { return true; }
-  long RegOpenKeyExA(const char*, platform::Handle*) override {
-    return platform::kErrorFileNotFound;
-  }
-  long RegQueryValueExA(platform::Handle, const char*, std::uint32_t*, std::uint8_t*,
-                        std::uint32_t*) override {
-    return platform::kErrorFileNotFound;
-  }
-  long RegEnumKeyA(platform::Handle, std::uint32_t, char*, std::uint32_t) override {
-    return platform::kErrorNoMoreItems;
-  }
-  long RegCloseKey(platform::Handle) override { return platform::kErrorSuccess; }
-  platform::MemoryStatus GlobalMemoryStatus() override { return {}; }
-  platform::Handle CreateFileA(const char*, std::uint32_t, std::uint32_t, std::uint32_t) override {
-    return platform::kInvalidHandle;
-  }
-  std::span<const std::uint8_t> LoadItemResource(const char*) override { return {}; }
-
   bool WriteFile(platform::Handle, const void*, std::uint32_t size, std::uint32_t* done) override {
     *done = ++writes == 1 ? size : 0;
     pending_ = writes == 1;
@@ -72,7 +50,6 @@ class UnpluggedAfterOneCommand : public platform::Platform {
 
  private:
   DeviceEntry& entry_;
-  int ticks_ = 0;
   bool pending_ = false;
 };
 

@@ -17,6 +17,7 @@
 #include "console/TestLog.h"
 #include "device/CommandLink.h"
 #include "device/Device.h"
+#include "platform/NullPlatform.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ constexpr platform::Handle kLink2Write = 22;
 // scripted answer on the paired read pipe; once that is used up, a read gets `whenQuiet` (by
 // default 0 bytes). The clock advances one hundredth per reading; waits return at once and only
 // count their milliseconds.
-class FakeAutoloader : public platform::Platform {
+class FakeAutoloader : public platform::NullPlatform {
  public:
   using Answer = std::function<std::vector<Read>(const CommandBlock& block, int writeIndex)>;
 
@@ -84,20 +85,7 @@ class FakeAutoloader : public platform::Platform {
     std::lock_guard lock(mutex_);
     return pausedMs_;
   }
-  std::int64_t Ticks() const { return ticks_.load(); }
 
-  platform::LocalTime GetLocalTime() override {
-    const std::int64_t t = ticks_.fetch_add(1);
-    const std::int64_t seconds = t / 100;
-    return {2016,
-            11,
-            10,
-            static_cast<int>(9 + seconds / 3600 % 12),
-            static_cast<int>(seconds / 60 % 60),
-            static_cast<int>(seconds % 60),
-            static_cast<int>(t % 100)};
-  }
-  platform::Handle CreateEventA(bool, bool) override { return 1; }
   std::uint32_t WaitForSingleObject(platform::Handle, std::uint32_t timeoutMs) override {
     int pause = 0;
     {
@@ -108,24 +96,6 @@ class FakeAutoloader : public platform::Platform {
     if (onPause) onPause(pause);
     return platform::kWaitTimeout;
   }
-  bool CloseHandle(platform::Handle) override { return true; }
-  long RegOpenKeyExA(const char*, platform::Handle*) override {
-    return platform::kErrorFileNotFound;
-  }
-  long RegQueryValueExA(platform::Handle, const char*, std::uint32_t*, std::uint8_t*,
-                        std::uint32_t*) override {
-    return platform::kErrorFileNotFound;
-  }
-  long RegEnumKeyA(platform::Handle, std::uint32_t, char*, std::uint32_t) override {
-    return platform::kErrorNoMoreItems;
-  }
-  long RegCloseKey(platform::Handle) override { return platform::kErrorSuccess; }
-  platform::MemoryStatus GlobalMemoryStatus() override { return {}; }
-  platform::Handle CreateFileA(const char*, std::uint32_t, std::uint32_t, std::uint32_t) override {
-    return platform::kInvalidHandle;
-  }
-  std::span<const std::uint8_t> LoadItemResource(const char*) override { return {}; }
-
   bool WriteFile(platform::Handle file, const void* buffer, std::uint32_t size,
                  std::uint32_t* done) override {
     CommandBlock block{};
@@ -142,7 +112,7 @@ class FakeAutoloader : public platform::Platform {
   bool ReadFile(platform::Handle file, void* buffer, std::uint32_t size,
                 std::uint32_t* done) override {
     std::lock_guard lock(mutex_);
-    readTicks_.push_back(ticks_.load());
+    readTicks_.push_back(Ticks());
     *done = 0;
     std::vector<Read>& queue = pending_[file];
     Read read = whenQuiet.value_or(EmptyRead());
@@ -158,7 +128,6 @@ class FakeAutoloader : public platform::Platform {
 
  private:
   std::mutex mutex_;
-  std::atomic<std::int64_t> ticks_{0};
   std::vector<Write> writes_;
   std::map<platform::Handle, std::vector<Read>> pending_;
   std::vector<std::int64_t> readTicks_;

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "console/TestLog.h"
+#include "platform/NullPlatform.h"
 
 #ifdef _WIN32
 #define popen _popen
@@ -20,37 +21,12 @@
 
 namespace {
 
-// Only the clock matters here; everything else is refused.
-class ClockOnlyPlatform : public platform::Platform {
+// Only the clock matters here, and it stands still; everything else is refused.
+class ClockOnlyPlatform : public platform::NullPlatform {
  public:
   platform::LocalTime now{2016, 11, 10, 9, 5, 0, 0};
 
   platform::LocalTime GetLocalTime() override { return now; }
-  platform::Handle CreateEventA(bool, bool) override { return platform::kInvalidHandle; }
-  std::uint32_t WaitForSingleObject(platform::Handle, std::uint32_t) override {
-    return platform::kWaitTimeout;
-  }
-  bool CloseHandle(platform::Handle) override { return false; }
-  long RegOpenKeyExA(const char*, platform::Handle*) override {
-    return platform::kErrorFileNotFound;
-  }
-  long RegQueryValueExA(platform::Handle, const char*, std::uint32_t*, std::uint8_t*,
-                        std::uint32_t*) override {
-    return platform::kErrorFileNotFound;
-  }
-  long RegEnumKeyA(platform::Handle, std::uint32_t, char*, std::uint32_t) override {
-    return platform::kErrorNoMoreItems;
-  }
-  long RegCloseKey(platform::Handle) override { return platform::kErrorFileNotFound; }
-  platform::MemoryStatus GlobalMemoryStatus() override { return {}; }
-  platform::Handle CreateFileA(const char*, std::uint32_t, std::uint32_t, std::uint32_t) override {
-    return platform::kInvalidHandle;
-  }
-  bool ReadFile(platform::Handle, void*, std::uint32_t, std::uint32_t*) override { return false; }
-  bool WriteFile(platform::Handle, const void*, std::uint32_t, std::uint32_t*) override {
-    return false;
-  }
-  std::span<const std::uint8_t> LoadItemResource(const char*) override { return {}; }
 };
 
 struct ToolResult {
