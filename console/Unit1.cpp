@@ -312,48 +312,7 @@ bool TForm1::PruneDepartedDevices() {
     // The running worker may be inside a read on these pipes: its flag stops it within one
     // pause, and its handles are closed when the run ends.
     const bool inUse = running_ && &entry == runEntry_;
-    const bool tm36 = entry.VidPidContains("PID_0935");
-    if (entry.Link1Flag.load() == kFlagDeparted) {
-      if (!inUse) {
-        CloseDeviceHandle(entry.Link1Read);
-        CloseDeviceHandle(entry.Link1Write);
-      }
-      entry.Link1Flag = kFlagClosed;
-    }
-    if (entry.Claim1Flag.load() == kFlagDeparted) {
-      if (tm36) {
-        entry.PrinterPort = 0;
-        entry.SetPrinterName({});
-      } else if (entry.DriveLetter1.load() != 0) {
-        entry.DriveLetter1 = 0;
-        if (entry.DriveCount.load() != 0) entry.DriveCount.fetch_sub(1);
-      }
-      entry.Claim1Flag = kFlagClosed;
-    }
-    if (entry.Link2Flag.load() == kFlagDeparted) {
-      if (!inUse) {
-        CloseDeviceHandle(entry.Link2Read);
-        CloseDeviceHandle(entry.Link2Write);
-      }
-      entry.HvPort = 0;
-      entry.Link2Flag = kFlagClosed;
-    }
-    if (entry.Claim2Flag.load() == kFlagDeparted) {
-      if (tm36) {
-        if (entry.DriveCount.load() != 0) {
-          entry.DriveCount = 0;
-          entry.DriveLetter1 = 0;
-        }
-      } else if (entry.DriveLetter2.load() != 0) {
-        entry.DriveLetter2 = 0;
-        if (entry.DriveCount.load() != 0) entry.DriveCount.fetch_sub(1);
-      }
-      entry.Claim2Flag = kFlagClosed;
-    }
-    const bool allClosed =
-        entry.Link1Flag.load() == kFlagClosed && entry.Claim1Flag.load() == kFlagClosed &&
-        entry.Link2Flag.load() == kFlagClosed && entry.Claim2Flag.load() == kFlagClosed;
-    if (!allClosed) {
+    if (!entry.ApplyDepartures(inUse)) {
       ++i;
       continue;
     }

@@ -33,6 +33,49 @@ bool DeviceEntry::VidPidContains(const char* text) const {
   return vidPid.find(text) != std::string_view::npos;
 }
 
+bool DeviceEntry::ApplyDepartures(bool inUse) {
+  const bool tm36 = VidPidContains("PID_0935");
+  if (Link1Flag.load() == kFlagDeparted) {
+    if (!inUse) {
+      CloseDeviceHandle(Link1Read);
+      CloseDeviceHandle(Link1Write);
+    }
+    Link1Flag = kFlagClosed;
+  }
+  if (Claim1Flag.load() == kFlagDeparted) {
+    if (tm36) {
+      PrinterPort = 0;
+      SetPrinterName({});
+    } else if (DriveLetter1.load() != 0) {
+      DriveLetter1 = 0;
+      if (DriveCount.load() != 0) DriveCount.fetch_sub(1);
+    }
+    Claim1Flag = kFlagClosed;
+  }
+  if (Link2Flag.load() == kFlagDeparted) {
+    if (!inUse) {
+      CloseDeviceHandle(Link2Read);
+      CloseDeviceHandle(Link2Write);
+    }
+    HvPort = 0;
+    Link2Flag = kFlagClosed;
+  }
+  if (Claim2Flag.load() == kFlagDeparted) {
+    if (tm36) {
+      if (DriveCount.load() != 0) {
+        DriveCount = 0;
+        DriveLetter1 = 0;
+      }
+    } else if (DriveLetter2.load() != 0) {
+      DriveLetter2 = 0;
+      if (DriveCount.load() != 0) DriveCount.fetch_sub(1);
+    }
+    Claim2Flag = kFlagClosed;
+  }
+  return Link1Flag.load() == kFlagClosed && Claim1Flag.load() == kFlagClosed &&
+         Link2Flag.load() == kFlagClosed && Claim2Flag.load() == kFlagClosed;
+}
+
 void CloseDeviceHandle(std::atomic<platform::Handle>& handle) {
   const platform::Handle h = handle.exchange(platform::kInvalidHandle);
   if (h != platform::kInvalidHandle) platform::ThePlatform().CloseHandle(h);

@@ -69,6 +69,13 @@ struct DeviceEntry {
   // True when VidPidText contains the given text (the models are told apart this way).
   bool VidPidContains(const char* text) const;
 
+  // Takes note of the links and claims whose parts have left (flag byte 0) and marks them
+  // closed: a link's pipes are closed (unless inUse: the running worker may be inside a read on
+  // them, and they are closed when its run ends), link 2 frees HvPort; claim 1 frees a TM36's
+  // printer, another model's first drive; claim 2 frees a TM36's drive, another model's second.
+  // GUI thread. Returns true when all four are closed: the entry stands for nothing any more.
+  bool ApplyDepartures(bool inUse);
+
  private:
   mutable std::mutex textLock_;
   std::string printerName_;

@@ -1,10 +1,13 @@
 // The operator's view of the console: the device combo, the model table, runs and their end,
 // device removal, the result dialog and the log file.
+#include <array>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
 #include "ConsoleFixture.h"
+#include "platform/NullPlatform.h"
 
 namespace {
 
@@ -243,6 +246,157 @@ INSTANTIATE_TEST_SUITE_P(
         // Link 1 and every claim gone in one pass: the entry goes.
         PruneCase{"VID_1723&PID_0903", 0b1111, true, 0, 0, 0, 0},
         PruneCase{"VID_1723&PID_0935", 0b1111, true, 0, 0, 0, 0}));
+
+// --- What a departure frees: the entry's own rule, over every combination of its four parts ----
+
+enum class Part { kOpen, kClosed, kDeparted };
+
+// A platform that only notes which handles were closed.
+class ClosingPlatform : public platform::NullPlatform {
+ public:
+  bool CloseHandle(platform::Handle handle) override {
+    closed.push_back(handle);
+    return true;
+  }
+  std::vector<platform::Handle> closed;
+};
+
+struct DepartureCase {
+  const char* name;
+  const char* vidPid;
+  bool inUse;  // the running worker tests this entry
+};
+
+void PrintTo(const DepartureCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DepartureTest : public ::testing::TestWithParam<DepartureCase> {
+ protected:
+  void SetUp() override { platform::SetPlatform(&platform_); }
+  void TearDown() override { platform::SetPlatform(nullptr); }
+
+  // An entry as discovery leaves a unit with pipes on both links, printer queue "Queue" on port
+  // 3, its HV22 on port 2 and its drives (a TM36: E; others: E and F); then the parts' flags.
+  std::unique_ptr<DeviceEntry> Entry(bool tm36, const std::array<Part, 4>& parts) {
+    auto e = MakeEntry("unit", GetParam().vidPid);
+    e->Link1Read = 11;
+    e->Link1Write = 12;
+    e->Link2Read = 21;
+    e->Link2Write = 22;
+    e->PrinterPort = 3;
+    e->SetPrinterName("Queue");
+    e->HvPort = 2;
+    e->DriveCount = tm36 ? 1 : 2;
+    e->DriveLetter1 = 'E';
+    e->DriveLetter2 = tm36 ? 0 : 'F';
+    DeviceFlag* flags[] = {&e->Link1Flag, &e->Claim1Flag, &e->Link2Flag, &e->Claim2Flag};
+    for (std::size_t i = 0; i < 4; ++i) {
+      *flags[i] = parts[i] == Part::kOpen     ? kFlagOpen
+                  : parts[i] == Part::kClosed ? kFlagClosed
+                                              : kFlagDeparted;
+    }
+    return e;
+  }
+
+  ClosingPlatform platform_;
+};
+
+TEST_P(DepartureTest, FreesWhatEachDepartedPartHeldAndIsEmptyOnlyWhenAllFourAreClosed) {
+  const DepartureCase& c = GetParam();
+  const bool tm36 = std::strstr(c.vidPid, "PID_0935") != nullptr;
+  const char names[] = {'O', 'C', 'D'};
+  for (int n = 0; n < 81; ++n) {
+    std::array<Part, 4> parts{};  // link 1, claim 1, link 2, claim 2
+    for (int i = 0, rest = n; i < 4; ++i, rest /= 3) parts[i] = static_cast<Part>(rest % 3);
+    std::string trace = "link 1, claim 1, link 2, claim 2: ";
+    for (Part p : parts) trace += names[static_cast<int>(p)];
+    SCOPED_TRACE(trace);
+    auto e = Entry(tm36, parts);
+    platform_.closed.clear();
+    bool gone[4];
+    bool allClosed = true;
+    for (std::size_t i = 0; i < 4; ++i) {
+      gone[i] = parts[i] == Part::kDeparted;
+      allClosed = allClosed && parts[i] != Part::kOpen;
+    }
+
+    EXPECT_EQ(e->ApplyDepartures(c.inUse), allClosed);
+
+    const DeviceFlag* flags[] = {&e->Link1Flag, &e->Claim1Flag, &e->Link2Flag, &e->Claim2Flag};
+    for (std::size_t i = 0; i < 4; ++i) {
+      EXPECT_EQ(flags[i]->load(), parts[i] == Part::kOpen ? kFlagOpen : kFlagClosed) << i;
+    }
+    // A departed link's pipes are closed, unless the running worker may be reading them.
+    std::vector<platform::Handle> closed;
+    if (gone[0] && !c.inUse) closed.insert(closed.end(), {11, 12});
+    if (gone[2] && !c.inUse) closed.insert(closed.end(), {21, 22});
+    EXPECT_EQ(platform_.closed, closed);
+    EXPECT_EQ(e->Link1Read.load() == platform::kInvalidHandle, gone[0] && !c.inUse);
+    EXPECT_EQ(e->Link2Write.load() == platform::kInvalidHandle, gone[2] && !c.inUse);
+    EXPECT_EQ(e->HvPort.load(), gone[2] ? 0 : 2);
+    if (tm36) {  // claim 1 is the printer, claim 2 the drive
+      EXPECT_EQ(e->PrinterPort.load(), gone[1] ? 0 : 3);
+      EXPECT_EQ(e->GetPrinterName(), gone[1] ? "" : "Queue");
+      EXPECT_EQ(e->DriveCount.load(), gone[3] ? 0 : 1);
+      EXPECT_EQ(e->DriveLetter1.load(), gone[3] ? 0 : 'E');
+      EXPECT_EQ(e->DriveLetter2.load(), 0);
+    } else {  // each claim is a drive
+      EXPECT_EQ(e->PrinterPort.load(), 3);
+      EXPECT_EQ(e->GetPrinterName(), "Queue");
+      EXPECT_EQ(e->DriveCount.load(), 2 - int{gone[1]} - int{gone[3]});
+      EXPECT_EQ(e->DriveLetter1.load(), gone[1] ? 0 : 'E');
+      EXPECT_EQ(e->DriveLetter2.load(), gone[3] ? 0 : 'F');
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFlagCombination, DepartureTest,
+                         ::testing::Values(DepartureCase{"Tm36", "VID_1723&PID_0935", false},
+                                           DepartureCase{"Tm36InUse", "VID_1723&PID_0935", true},
+                                           DepartureCase{"Other", "VID_1723&PID_0903", false},
+                                           DepartureCase{"OtherInUse", "VID_1723&PID_0903", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Drive counts that disagree with the letters: a departure never counts below zero, and a TM36
+// whose drive was not counted keeps its letter.
+struct DriveCountCase {
+  const char* vidPid;
+  int count;
+  char letter1;
+  char letter2;
+  bool claim1Gone;
+  bool claim2Gone;
+  int countAfter;
+  char letter1After;
+  char letter2After;
+};
+
+class DriveCountTest : public ::testing::TestWithParam<DriveCountCase> {};
+
+TEST_P(DriveCountTest, DepartedClaimsNeverCountBelowZero) {
+  const DriveCountCase& c = GetParam();
+  auto e = MakeEntry("unit", c.vidPid);
+  e->Link1Flag = kFlagClosed;
+  e->DriveCount = static_cast<std::int8_t>(c.count);
+  e->DriveLetter1 = c.letter1;
+  e->DriveLetter2 = c.letter2;
+  if (c.claim1Gone) e->Claim1Flag = kFlagDeparted;
+  if (c.claim2Gone) e->Claim2Flag = kFlagDeparted;
+  EXPECT_TRUE(e->ApplyDepartures(false));
+  EXPECT_EQ(e->DriveCount.load(), c.countAfter);
+  EXPECT_EQ(e->DriveLetter1.load(), c.letter1After);
+  EXPECT_EQ(e->DriveLetter2.load(), c.letter2After);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Claims, DriveCountTest,
+    ::testing::Values(DriveCountCase{"VID_1723&PID_0903", 0, 'E', 'F', true, true, 0, 0, 0},
+                      DriveCountCase{"VID_1723&PID_0903", 1, 'E', 'F', true, true, 0, 0, 0},
+                      // A claim whose letter is already gone leaves the count alone.
+                      DriveCountCase{"VID_1723&PID_0903", 1, 0, 'F', true, false, 1, 0, 'F'},
+                      DriveCountCase{"VID_1723&PID_0935", 0, 'E', 0, false, true, 0, 'E', 0},
+                      DriveCountCase{"VID_1723&PID_0935", 1, 'E', 0, true, true, 0, 0, 0}));
 
 struct ResultCase {
   const char* name;
