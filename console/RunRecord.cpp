@@ -11,6 +11,7 @@
 #include "console/TestLog.h"
 #include "console/Unit2.h"
 #include "device/Device.h"
+#include "device/RegistryText.h"
 #include "ui/Controls.h"
 #include "ui/Toolkit.h"
 
@@ -30,18 +31,6 @@ struct Recorder {
 Recorder& TheRecorder() {
   static Recorder recorder;
   return recorder;
-}
-
-std::vector<std::string> SplitFields(const std::string& text) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find(';', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) fields.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return fields;
 }
 
 void Identify(RunRecord::Unit& unit, const DeviceEntry& entry) {

@@ -8,6 +8,7 @@
 #include "console/TestLog.h"
 #include "console/Unit1.h"
 #include "device/Device.h"
+#include "device/RegistryText.h"
 
 thread_local std::string LastReply;
 std::atomic<bool> CommandLogging{true};
@@ -27,10 +28,6 @@ int DayHundredths() {
 int HundredthsSince(int since) {
   constexpr int kDay = 24 * 60 * 60 * 100;
   return ((DayHundredths() - since) % kDay + kDay) % kDay;
-}
-
-bool Contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
 }
 
 // Appends a chunk's text: the first text is taken as it is, every further one behind ";".
@@ -200,19 +197,6 @@ bool IsTm36p(const DeviceEntry& entry) {
 std::string ModelMark(const DeviceEntry& entry, int link) {
   if (!IsTm36p(entry)) return "";
   return link == 1 ? "(TM36P-TM36) " : "(TM36P-HV22) ";
-}
-
-// The non-empty pieces of the text between ";" separators.
-std::vector<std::string> SplitFields(const std::string& text) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find(';', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) fields.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return fields;
 }
 
 // Right-aligned to end in kInfoColumn; a longer field is shown whole.

@@ -142,18 +142,6 @@ Relation FindRelation(const PortInfo& p) {
 
 // --- Entries -------------------------------------------------------------------------------------
 
-std::vector<std::string> Fields(const std::string& text) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find(';', start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start) fields.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return fields;
-}
-
 // The identification reply; false when an LQ40 never gave its four chunks.
 bool Identify(DeviceEntry& entry, std::string& reply) {
   const platform::Handle read = entry.Link1Read.load();
@@ -172,7 +160,7 @@ std::string ModelNameOf(const DeviceEntry& entry, const std::string& identificat
   std::string name = entry.Description;
   if (entry.VidPidContains("PID_0935"))
     name = Contains(identification, "RM82C") ? "TM36K" : "TM36P";
-  const std::vector<std::string> fields = Fields(identification);
+  const std::vector<std::string> fields = SplitFields(identification);
   if (fields.size() >= 3) name += " (" + fields[2] + ")";
   return name;
 }

@@ -63,6 +63,18 @@ std::string Utf16Text(const std::vector<std::uint8_t>& bytes) {
   return text;
 }
 
+std::vector<std::string> SplitFields(const std::string& text) {
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) fields.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return fields;
+}
+
 std::string LowerText(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;

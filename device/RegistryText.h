@@ -1,5 +1,6 @@
 // Reading registry values the way discovery does: into fixed buffers, trusting nothing about
-// their content. Used by the port tree and the drive and printer classification; no state.
+// their content; and the few text helpers the port tree, discovery, the drive and printer
+// classification, the command link and the run record share. No state.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +33,10 @@ void CloseRegKey(platform::Handle key);
 // UTF-16LE bytes as 8-bit text: up to the first zero unit; a unit beyond 8 bits becomes '?'.
 // An odd last byte is ignored.
 std::string Utf16Text(const std::vector<std::uint8_t>& bytes);
+
+// The non-empty pieces of the text between ";" separators ("HV22 V3.02;{S0000};HV22T0007;OK AT+O"
+// gives four; ";;" and a trailing ";" give none).
+std::vector<std::string> SplitFields(const std::string& text);
 
 std::string LowerText(std::string text);
 std::string UpperText(std::string text);
