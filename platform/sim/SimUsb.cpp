@@ -1,11 +1,6 @@
 // The simulated USB bus: topology, the registry keys Windows keeps for it, SetupDi snapshots,
 // logical drives and device notifications. Hub controls, drives and pipes: SimUsbFiles.cpp.
-//
-// Ids follow Windows' rules: a root hub is "4&<hash>&0"; a hub's ParentIdPrefix is
-// "<5 + depth>&<hash>&0"; a hub on a port of another is "<parent prefix>&<port>". A device
-// with a serial number that no earlier device of the same vendor and product uses is named by
-// that serial (blanks as "_"); any other by its hub's prefix, "&" and the port. A hub whose key
-// has no ParentIdPrefix lends "NoPointNextId" instead, which is what discovery assumes too.
+// The ids follow Windows' rules, derived in SimIds.cpp.
 #include "platform/sim/SimUsb.h"
 
 #include <algorithm>
@@ -13,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/sim/SimIds.h"
 #include "platform/sim/SimUsbState.h"
 
 namespace platform::sim {
@@ -25,23 +21,10 @@ constexpr const char* kMountedDevices = "SYSTEM\\MountedDevices";
 constexpr const char* kClassKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
 constexpr const char* kUsbClassGuid = "{36fc9e60-c465-11cf-8056-444553540000}";
 constexpr const char* kHubClassSuffix = "#{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
-constexpr const char* kDeviceClassSuffix = "#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 constexpr const char* kVolumeClass = "#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
 // External hubs need some vendor and product; these name no real product.
 constexpr std::uint16_t kHubVid = 0xFFFE;
 constexpr std::uint16_t kHubPid = 0x0001;
-
-std::uint32_t Fnv(const std::string& text) {
-  std::uint32_t h = 2166136261u;
-  for (unsigned char c : text) h = (h ^ c) * 16777619u;
-  return h;
-}
-
-std::string Hashed(int level, const std::string& what) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%d&%08x&0", level, Fnv(what));
-  return text;
-}
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -50,23 +33,6 @@ std::string Lower(std::string text) {
 
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// A serial as a key name: blanks become "_" (as the system reads them), and characters no key
-// name may hold become "_" too.
-std::string SerialKeyName(const std::string& serial) {
-  std::string text = serial;
-  for (char& c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == ' ' || c == '\\' || c == ',' || u < 0x20 || u > 0x7E) c = '_';
-  }
-  return text;
-}
-
-std::string VidPidKey(std::uint16_t vid, std::uint16_t pid) {
-  char text[24];
-  std::snprintf(text, sizeof text, "VID_%04X&PID_%04X", vid, pid);
   return text;
 }
 
@@ -104,17 +70,15 @@ int SimUsb::AddHub(const UsbHubSpec& layout) {
   if (root) hub.layout.parent = -1;
   hub.depth = root ? 0 : state_->hubs[static_cast<std::size_t>(layout.parent)].depth + 1;
   if (!layout.noPrefix) {
-    hub.prefix =
-        layout.prefix.empty() ? Hashed(5 + hub.depth, "prefix:" + hub.layout.name) : layout.prefix;
+    hub.prefix = layout.prefix.empty() ? HubIdPrefix(hub.depth, hub.layout.name) : layout.prefix;
   }
   std::string enumName;
   if (root) {
-    hub.instanceId = Hashed(4, "root:" + hub.layout.name);
+    hub.instanceId = RootHubInstanceId(hub.layout.name);
     enumName = layout.usb30 ? "ROOT_HUB30" : "ROOT_HUB20";
   } else {
     const auto& parent = state_->hubs[static_cast<std::size_t>(layout.parent)];
-    hub.instanceId =
-        parent.prefix.value_or("NoPointNextId") + "&" + std::to_string(layout.parentPort);
+    hub.instanceId = PortInstanceId(parent.prefix, layout.parentPort);
     enumName = VidPidKey(kHubVid, kHubPid);
   }
   hub.path = "\\\\?\\usb#" + Lower(enumName) + "#" + hub.instanceId + kHubClassSuffix;
@@ -203,7 +167,7 @@ struct DeviceKeys {
       mounted = "\\??\\USBSTOR#" + deviceName + "#" + node + kVolumeClass;
     } else {
       // A disk's volume hangs below the storage node, which therefore has a prefix of its own.
-      const std::string volumePrefix = Hashed(7 + depth, "volume:" + enumKey);
+      const std::string volumePrefix = HashedId(7 + depth, "volume:" + enumKey);
       registry.SetString(storKey, "ParentIdPrefix", volumePrefix);
       mounted = "\\??\\STORAGE#RemovableMedia#" + volumePrefix + "&RM" + kVolumeClass;
     }
@@ -225,20 +189,18 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
   if (!hubKnown) device.layout.hub = 0;
   const State::Hub* hub =
       state_->hubs.empty() ? nullptr : &state_->hubs[static_cast<std::size_t>(device.layout.hub)];
-  const std::string hubPrefix = hub && hub->prefix ? *hub->prefix : "NoPointNextId";
+  const std::optional<std::string> hubPrefix = hub ? hub->prefix : std::nullopt;
 
   // Named by its serial unless an earlier device of the same vendor and product has it.
   bool duplicate = false;
   if (layout.serial) {
-    const std::string serialName =
-        Lower(VidPidKey(layout.vid, layout.pid) + "#" + SerialKeyName(*layout.serial));
-    duplicate = !state_->serialNames.insert(serialName).second;
+    duplicate =
+        !state_->serialNames.insert(SerialIdentity(layout.vid, layout.pid, *layout.serial)).second;
   }
   const bool bySerial = layout.serial && !duplicate;
-  device.instanceId = Lower(bySerial ? SerialKeyName(*layout.serial)
-                                     : hubPrefix + "&" + std::to_string(layout.port));
-  device.path = "\\\\?\\usb#" + Lower(VidPidKey(layout.vid, layout.pid)) + "#" + device.instanceId +
-                kDeviceClassSuffix;
+  device.instanceId =
+      sim::DeviceInstanceId(bySerial ? layout.serial : std::nullopt, hubPrefix, layout.port);
+  device.path = sim::DeviceInterfacePath(layout.vid, layout.pid, device.instanceId);
   device.address = state_->nextAddress++;
   char driver[64];
   std::snprintf(driver, sizeof driver, "%s\\%04d", kUsbClassGuid, state_->nextDriverIndex++);
@@ -251,7 +213,7 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
   std::optional<std::string> prefix;
   const bool storage = layout.kind == UsbDeviceKind::kCdRom || layout.kind == UsbDeviceKind::kDisk;
   if (layout.kind == UsbDeviceKind::kPrinter || (storage && !bySerial)) {
-    prefix = Hashed(6 + depth, "device:" + enumKey);
+    prefix = HashedId(6 + depth, "device:" + enumKey);
   }
   DeviceKeys keys{registry_, device.layout, enumKey, device.instanceId, prefix, depth};
   std::string driverDesc = layout.description;
@@ -427,7 +389,7 @@ Handle SimUsb::SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t fl
       for (const auto& hub : state_->hubs) {
         if (hub.layout.parent < 0) continue;
         const std::size_t stem = hub.path.size() - std::strlen(kHubClassSuffix);
-        set.paths.push_back(hub.path.substr(0, stem) + kDeviceClassSuffix);
+        set.paths.push_back(hub.path.substr(0, stem) + "#" + kUsbDeviceClass);
       }
       for (const auto& device : state_->devices) {
         if (device.layout.present || !presentOnly) set.paths.push_back(device.path);
