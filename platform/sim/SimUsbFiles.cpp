@@ -36,12 +36,9 @@ void PutUtf16(std::span<std::uint8_t> out, std::size_t offset, std::string_view 
   }
 }
 
-// --- Hubs ----------------------------------------------------------------------------------------
-
-class HubFile : public SimFile {
+// A device opened for its I/O controls only (a hub, a drive): reads and writes fail.
+class ControlFile : public SimFile {
  public:
-  HubFile(std::shared_ptr<SimUsb::State> state, int hub) : state_(std::move(state)), hub_(hub) {}
-
   bool Read(std::span<std::uint8_t>, std::uint32_t* done) override {
     *done = 0;
     return false;
@@ -50,6 +47,13 @@ class HubFile : public SimFile {
     *done = 0;
     return false;
   }
+};
+
+// --- Hubs ----------------------------------------------------------------------------------------
+
+class HubFile : public ControlFile {
+ public:
+  HubFile(std::shared_ptr<SimUsb::State> state, int hub) : state_(std::move(state)), hub_(hub) {}
 
   // METHOD_BUFFERED: input and output may be the same bytes, so every input field is read
   // before the answer is written.
@@ -237,20 +241,11 @@ class HubFile : public SimFile {
 
 // --- Drives --------------------------------------------------------------------------------------
 
-class DriveFile : public SimFile {
+class DriveFile : public ControlFile {
  public:
   DriveFile(std::shared_ptr<SimUsb::State> state, int letter, std::uint32_t access,
             unsigned plugCount)
       : state_(std::move(state)), letter_(letter), access_(access), plugCount_(plugCount) {}
-
-  bool Read(std::span<std::uint8_t>, std::uint32_t* done) override {
-    *done = 0;
-    return false;
-  }
-  bool Write(std::span<const std::uint8_t>, std::uint32_t* done) override {
-    *done = 0;
-    return false;
-  }
 
   bool DeviceIoControl(std::uint32_t code, std::span<const std::uint8_t> input,
                        std::span<std::uint8_t> output, std::uint32_t* returned) override {
