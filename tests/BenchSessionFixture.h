@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "DiscoveryFixture.h"
+#include "SessionLog.h"
 
 class BenchSessionFixture : public DiscoveryFixture {
  protected:
@@ -56,6 +58,43 @@ class BenchSessionFixture : public DiscoveryFixture {
   }
   // Commands unit 0 took in before Start (discovery's identification).
   std::size_t CommandsBeforeRun() const { return commandsBeforeRun_; }
+  // Bench milliseconds between the run's commands at the two indexes.
+  std::int64_t MsBetween(std::size_t from, std::size_t to) const {
+    const auto times = bench->CommandTimesMs(0);
+    return times.at(commandsBeforeRun_ + to) - times.at(commandsBeforeRun_ + from);
+  }
+
+  // Log lines against expectations, line by line (an expectation ending in "*" matches any line
+  // beginning with the rest).
+  static void ExpectLinesMatch(const std::vector<std::string>& expected,
+                               const std::vector<std::string>& actual) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_TRUE(session::LineMatches(expected[i], actual[i]))
+          << "line " << i << ": " << actual[i];
+    }
+  }
+
+  // A run ended by the answer to its last prompt: `prompts` prompts, the last asking `message`
+  // with `flags` under "Error", no command after it, the row failed and no later row started,
+  // the memo ending in the error line, "Error", and the run ended once.
+  void ExpectEndedAtPrompt(std::size_t prompts, int row, const std::string& message, unsigned flags,
+                           const std::string& lastCommand) {
+    ASSERT_EQ(Prompts().size(), prompts);
+    EXPECT_EQ(Prompts().back().text, message);
+    EXPECT_EQ(Prompts().back().caption, "Error");
+    EXPECT_EQ(Prompts().back().flags, flags);
+    EXPECT_EQ(Commands().back(), lastCommand) << "no command after the answer";
+    const auto icons = Icons();
+    EXPECT_EQ(icons.at(static_cast<std::size_t>(row)), kIconFailed);
+    for (std::size_t r = static_cast<std::size_t>(row) + 1; r < icons.size(); ++r) {
+      EXPECT_EQ(icons[r], kIconNone) << "row " << r << " was not started";
+    }
+    EXPECT_EQ(Memo().back(), session::ErrorLine(message));
+    EXPECT_EQ(ResultWord(), "Error");
+    EXPECT_EQ(toolkit_.ModalShowings(), 1) << "the run ended once";
+    EXPECT_EQ(form().Button1.Caption(), "Start");
+  }
 
   // The log's messages in clear from the run's first step heading on (the host report and the
   // USB topology before it are not the sequence's).

@@ -40,6 +40,16 @@ struct StepRows {
   }
 };
 
+// A healthy log's steps: each behind a separator line, and one more separator at the end.
+inline void AppendSteps(std::vector<std::string>& log,
+                        const std::vector<std::vector<std::string>>& steps) {
+  for (const auto& step : steps) {
+    log.push_back(kSeparator);
+    log.insert(log.end(), step.begin(), step.end());
+  }
+  log.push_back(kSeparator);
+}
+
 // An expectation ending in "*" matches any line that begins with the rest (replies whose
 // sensor characters are the bench's business).
 inline bool LineMatches(const std::string& expected, const std::string& actual) {

@@ -80,11 +80,6 @@ class Hv22Session : public BenchSessionFixture {
  protected:
   void Start(const Hv22Bench& layout) { StartOnBench(layout.Json()); }
   platform::sim::SimDrive& Drive() { return *bench->Drive(kDrive); }
-  // Bench milliseconds between the run's commands at the two indexes.
-  std::int64_t MsBetween(std::size_t from, std::size_t to) const {
-    const auto times = bench->CommandTimesMs(0);
-    return times.at(CommandsBeforeRun() + to) - times.at(CommandsBeforeRun() + from);
-  }
   std::size_t CommandAfterInputBinCheck() const {
     return NthOf(Commands(), "AT+C00", 3);  // tidy-up, information, input bin
   }
@@ -123,16 +118,8 @@ TEST_P(Hv22Healthy, PassesEveryRowLoggingEachStepAndCarriesTheDiscToTheOutputBin
       {kHv22.Heading(5), "AT+C00 = C00{*"},         {kHv22.Heading(6), "AT+C00 = C00{*"},
       {kHv22.Heading(7), "AT+G01 = OK AT+O"},       {kHv22.Heading(8), "AT+C00 = C00{*"},
       {kHv22.Heading(9), "AT+R02 = OK AT+O"}};
-  for (const auto& step : steps) {
-    log.push_back(kSeparator);
-    log.insert(log.end(), step.begin(), step.end());
-  }
-  log.push_back(kSeparator);
-  const std::vector<std::string> actual = WithoutListing(RunLog());
-  ASSERT_EQ(actual.size(), log.size());
-  for (std::size_t i = 0; i < log.size(); ++i) {
-    EXPECT_TRUE(LineMatches(log[i], actual[i])) << "line " << i << ": " << actual[i];
-  }
+  AppendSteps(log, steps);
+  ExpectLinesMatch(log, WithoutListing(RunLog()));
 
   ASSERT_EQ(CommandsBeforeRun(), static_cast<std::size_t>(kIdentifyQueries));
   EXPECT_EQ(Commands(), HealthyCommands());
@@ -386,20 +373,7 @@ TEST_P(Hv22CancelAtPrompt, EndsTheRunWithTheRowFailedAndNothingAfterIt) {
   const CancelCase& c = GetParam();
   Start(c.bench);
   Run(c.answers);
-
-  ASSERT_EQ(Prompts().size(), c.answers.size());
-  EXPECT_EQ(Prompts().back().text, c.message);
-  EXPECT_EQ(Prompts().back().caption, "Error");
-  EXPECT_EQ(Prompts().back().flags, c.flags);
-  EXPECT_EQ(Commands().back(), c.lastCommand) << "no command after the answer";
-  const auto icons = Icons();
-  EXPECT_EQ(icons[static_cast<std::size_t>(c.row)], kIconFailed);
-  for (std::size_t row = static_cast<std::size_t>(c.row) + 1; row < icons.size(); ++row) {
-    EXPECT_EQ(icons[row], kIconNone) << "row " << row << " was not started";
-  }
-  EXPECT_EQ(Memo().back(), ErrorLine(c.message));
-  EXPECT_EQ(ResultWord(), "Error");
-  EXPECT_EQ(toolkit_.ModalShowings(), 1) << "the run ended once";
+  ExpectEndedAtPrompt(c.answers.size(), c.row, c.message, c.flags, c.lastCommand);
 }
 
 constexpr int kCancel = ui::kIdCancel;

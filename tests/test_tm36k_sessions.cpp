@@ -8,18 +8,17 @@
 #include <vector>
 
 #include "BenchSessionFixture.h"
+#include "SessionLog.h"
+
+using namespace session;
 
 namespace {
 
-const std::vector<std::string> kRows = {
-    "Get device information",         "Check if printer is online",  "Switch to CD/DVD mode",
-    "Tray moves to the loading area", "Check disc in the input bin", "Load disc to the tray",
-    "Tray moves to printing area",    "Check if tray opens",         "Tray moves to reject area",
-    "Tray moves to loading area",     "Switch to paper mode"};
-
-const std::string kSeparator = "----------------------------------------";
-const std::string kMemoSeparator = "---------------------------------------------";
-const std::string kOkLine = "    [OK] The task has been fulfilled.";
+const StepRows kTm36k{
+    {"Get device information", "Check if printer is online", "Switch to CD/DVD mode",
+     "Tray moves to the loading area", "Check disc in the input bin", "Load disc to the tray",
+     "Tray moves to printing area", "Check if tray opens", "Tray moves to reject area",
+     "Tray moves to loading area", "Switch to paper mode"}};
 
 constexpr unsigned kErrorRetryCancel = ui::kMbIconError | ui::kMbRetryCancel;
 
@@ -33,14 +32,6 @@ struct Tm36kBench {
   std::vector<std::string> faults = {};
 
   std::string Json() const {
-    std::string eeprom;
-    for (int i = 0; i < 128; ++i) {
-      char hex[3];
-      std::snprintf(hex, sizeof hex, "%02X", i);
-      eeprom += hex;
-    }
-    std::string faultList;
-    for (const std::string& f : faults) faultList += (faultList.empty() ? "" : ",") + f;
     const std::string extra =
         extraPrinter ? R"({"kind": "printer", "hub": "box", "port": 4, "queue": "Office"})" : "";
     return R"({"hubs": [{"id": "pc", "kind": "root_hub", "ports": 4},
@@ -49,10 +40,10 @@ struct Tm36kBench {
            extra + R"(],
                "units": [{"model": "TM36K", "serial": "TK36K0042", "firmware": "RM82C V1.20",
                           "hub": "box", "port": 1, "eeprom": ")" +
-           eeprom + R"(", "printer": {"port": )" + std::to_string(printerPort) + R"(, "queue": )" +
-           (queue ? R"("TM36K Disc Printer")" : "null") + R"(, "present": )" +
+           CountingEeprom() + R"(", "printer": {"port": )" + std::to_string(printerPort) +
+           R"(, "queue": )" + (queue ? R"("TM36K Disc Printer")" : "null") + R"(, "present": )" +
            (printerPresent ? "true" : "false") + R"(}, "discs": {"input": )" +
-           std::to_string(input) + R"(}, "faults": [)" + faultList + "]}]}";
+           std::to_string(input) + R"(}, "faults": [)" + JoinedList(faults) + "]}]}";
   }
 };
 
@@ -60,83 +51,15 @@ struct Tm36kBench {
 // commands are placed behind it.
 constexpr int kIdentifyQueries = 1;
 
-std::string ReplyFault(const std::string& command, int occurrence, const std::string& answer) {
-  return R"({"kind": "reply", "command": ")" + command + R"(", "occurrence": )" +
-         std::to_string(occurrence) + R"(, "answer": ")" + answer + R"("})";
-}
 // An event once the run has sent its n-th command.
-std::string AfterCommand(const std::string& kind, int n, const std::string& extra = "") {
-  return R"({"kind": ")" + kind + R"(", "after_command": )" + std::to_string(kIdentifyQueries + n) +
-         extra + "}";
+std::string RunAfterCommand(const std::string& kind, int n, const std::string& extra = "") {
+  return AfterCommand(kind, kIdentifyQueries + n, extra);
 }
 // The run's n-th status query.
 std::string StatusQueryFault(int n) {
   return ReplyFault("AT+?", kIdentifyQueries + n, "error");
 }
 const std::string kNeverEjects = R"({"kind": "printer_never_ejects"})";
-
-// The 16 dump lines of an EEPROM holding 00..7F.
-std::vector<std::string> EepromLines() {
-  std::vector<std::string> lines;
-  for (int start = 0; start < 128; start += 8) {
-    char line[64];
-    std::snprintf(line, sizeof line, "%02X:%02X  %02X %02X %02X %02X %02X %02X %02X %02X", start,
-                  start + 7, start, start + 1, start + 2, start + 3, start + 4, start + 5,
-                  start + 6, start + 7);
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-// Log lines compared with expectations; an expectation ending in "*" matches any line that
-// begins with the rest (replies whose sensor characters are the bench's business).
-bool LineMatches(const std::string& expected, const std::string& actual) {
-  if (!expected.empty() && expected.back() == '*') {
-    return actual.starts_with(std::string_view(expected).substr(0, expected.size() - 1));
-  }
-  return expected == actual;
-}
-
-// The device information listing's field lines (behind the nine-space margin) belong to the
-// command link's format, not to the sequence.
-std::vector<std::string> WithoutListing(const std::vector<std::string>& log) {
-  std::vector<std::string> out;
-  for (const std::string& line : log) {
-    if (!line.starts_with("         ")) out.push_back(line);
-  }
-  return out;
-}
-
-std::size_t CountOf(const std::vector<std::string>& lines, const std::string& line) {
-  return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
-}
-
-// Index of the n-th (from 1) occurrence of a command, or npos.
-std::size_t NthCommand(const std::vector<std::string>& commands, const std::string& command,
-                       int n) {
-  for (std::size_t i = 0; i < commands.size(); ++i) {
-    if (commands[i] == command && --n == 0) return i;
-  }
-  return std::string::npos;
-}
-
-std::string Heading(int row) {
-  return "[" + std::to_string(row + 1) + "] " + kRows[row];
-}
-std::string MemoHeading(int row) {
-  char line[80];
-  std::snprintf(line, sizeof line, "%2d. %s", row + 1,
-                kRows[static_cast<std::size_t>(row)].c_str());
-  return line;
-}
-
-// The memo lines of one row: heading, then the given outcome lines.
-std::vector<std::string> MemoOfRow(const std::vector<std::string>& memo, int row) {
-  const auto begin = std::find(memo.begin(), memo.end(), MemoHeading(row));
-  if (begin == memo.end()) return {};
-  auto end = std::find(begin, memo.end(), kMemoSeparator);
-  return {begin, end};
-}
 
 class Tm36kSession : public BenchSessionFixture {
  protected:
@@ -166,36 +89,28 @@ TEST_F(Tm36kSession, HealthyRunPassesEveryRowAndLogsEachStepInOrder) {
   std::vector<std::string> memo;
   for (int row = 0; row < 11; ++row) {
     if (row != 0) memo.push_back(kMemoSeparator);
-    memo.push_back(MemoHeading(row));
+    memo.push_back(kTm36k.MemoHeading(row));
     memo.push_back(kOkLine);
   }
   EXPECT_EQ(Memo(), memo);
 
-  std::vector<std::string> log = {Heading(0), "AT+? = RM82C V1.20;{S0000};TK36K0042;OK AT+O",
+  std::vector<std::string> log = {kTm36k.Heading(0), "AT+? = RM82C V1.20;{S0000};TK36K0042;OK AT+O",
                                   "AT+I00 = OK AT+O", "AT+C00 = C00{*",
                                   "Read EEPROM from 0 to 7F as total 128 bytes"};
-  for (const std::string& line : EepromLines()) log.push_back(line);
+  for (const std::string& line : CountingEepromLines()) log.push_back(line);
   const std::vector<std::vector<std::string>> steps = {
-      {Heading(1), "Printer On Line & Printer Port_[3] = OK"},
-      {Heading(2), "AT+P01 = OK AT+O"},
-      {Heading(3), "AT+T00 = OK AT+O"},
-      {Heading(4), "AT+C00 = C00{*"},
-      {Heading(5), "AT+R01 = OK AT+O"},
-      {Heading(6), "AT+T02 = OK AT+O"},
-      {Heading(7), "AT+C00 = C00{*"},
-      {Heading(8), "AT+T01 = OK AT+O"},
-      {Heading(9), "AT+T00 = OK AT+O"},
-      {Heading(10), "AT+P00 = OK AT+O"}};
-  for (const auto& step : steps) {
-    log.push_back(kSeparator);
-    log.insert(log.end(), step.begin(), step.end());
-  }
-  log.push_back(kSeparator);
-  const std::vector<std::string> actual = WithoutListing(RunLog());
-  ASSERT_EQ(actual.size(), log.size());
-  for (std::size_t i = 0; i < log.size(); ++i) {
-    EXPECT_TRUE(LineMatches(log[i], actual[i])) << "line " << i << ": " << actual[i];
-  }
+      {kTm36k.Heading(1), "Printer On Line & Printer Port_[3] = OK"},
+      {kTm36k.Heading(2), "AT+P01 = OK AT+O"},
+      {kTm36k.Heading(3), "AT+T00 = OK AT+O"},
+      {kTm36k.Heading(4), "AT+C00 = C00{*"},
+      {kTm36k.Heading(5), "AT+R01 = OK AT+O"},
+      {kTm36k.Heading(6), "AT+T02 = OK AT+O"},
+      {kTm36k.Heading(7), "AT+C00 = C00{*"},
+      {kTm36k.Heading(8), "AT+T01 = OK AT+O"},
+      {kTm36k.Heading(9), "AT+T00 = OK AT+O"},
+      {kTm36k.Heading(10), "AT+P00 = OK AT+O"}};
+  AppendSteps(log, steps);
+  ExpectLinesMatch(log, WithoutListing(RunLog()));
 
   std::vector<std::string> commands = {"AT+?", "AT+I00", "AT+C00"};
   commands.insert(commands.end(), 16, "AT+I01");
@@ -231,10 +146,10 @@ TEST_F(Tm36kSession, TwoPrintersFailUntilTheOperatorUnplugsOneThenRetryPasses) {
   EXPECT_EQ(Prompts()[0].caption, "Error");
   EXPECT_EQ(Prompts()[0].flags, kErrorRetryCancel);
   EXPECT_EQ(Prompts()[0].owner, "Form1");
-  EXPECT_EQ(MemoOfRow(Memo(), 1),
-            (std::vector<std::string>{MemoHeading(1), "    [ERROR] " + message, kOkLine}));
+  EXPECT_EQ(kTm36k.MemoOfRow(Memo(), 1),
+            (std::vector<std::string>{kTm36k.MemoHeading(1), ErrorLine(message), kOkLine}));
   const auto log = RunLog();
-  EXPECT_EQ(CountOf(log, Heading(1)), 1u);
+  EXPECT_EQ(CountOf(log, kTm36k.Heading(1)), 1u);
   EXPECT_EQ(CountOf(log, "Printer On Line & Printer Port_[3] = OK"), 1u);
   EXPECT_EQ(ResultWord(), "Success");
 }
@@ -329,9 +244,9 @@ TEST_F(Tm36kSession, PrinterPluggedInAtThePromptPassesOnRetry) {
   ASSERT_EQ(Prompts().size(), 1u);
   EXPECT_EQ(Prompts()[0].text, "Printer is not connected.");
   EXPECT_EQ(Prompts()[0].flags, kErrorRetryCancel);
-  EXPECT_EQ(
-      MemoOfRow(Memo(), 1),
-      (std::vector<std::string>{MemoHeading(1), "    [ERROR] Printer is not connected.", kOkLine}));
+  EXPECT_EQ(kTm36k.MemoOfRow(Memo(), 1),
+            (std::vector<std::string>{kTm36k.MemoHeading(1),
+                                      "    [ERROR] Printer is not connected.", kOkLine}));
   EXPECT_EQ(CountOf(RunLog(), "Printer On Line & Printer Port_[3] = OK"), 1u);
   EXPECT_EQ(bench->Snapshot(0).printJobs, 1) << "the job went to the printer plugged in";
   EXPECT_EQ(ResultWord(), "Success");
@@ -346,21 +261,22 @@ TEST_F(Tm36kSession, PrinterOnAnotherPortWarnsAndTheRunGoesOn) {
   icons[1] = kIconWarned;
   EXPECT_EQ(Icons(), icons);
   EXPECT_EQ(ResultWord(), "Warning");
-  EXPECT_EQ(
-      MemoOfRow(Memo(), 1),
-      (std::vector<std::string>{MemoHeading(1), "    [WARNING] An error with the printer port."}));
+  EXPECT_EQ(kTm36k.MemoOfRow(Memo(), 1),
+            (std::vector<std::string>{kTm36k.MemoHeading(1),
+                                      "    [WARNING] An error with the printer port."}));
   const auto log = RunLog();
-  const auto at = std::find(log.begin(), log.end(), Heading(1));
+  const auto at = std::find(log.begin(), log.end(), kTm36k.Heading(1));
   ASSERT_LE(at + 4, log.end());
-  EXPECT_EQ(std::vector<std::string>(at, at + 4),
-            (std::vector<std::string>{Heading(1), "Printer On Line & Printer Port_[2] = Warning",
-                                      kSeparator, Heading(2)}));
+  EXPECT_EQ(
+      std::vector<std::string>(at, at + 4),
+      (std::vector<std::string>{kTm36k.Heading(1), "Printer On Line & Printer Port_[2] = Warning",
+                                kSeparator, kTm36k.Heading(2)}));
 }
 
 TEST_F(Tm36kSession, EmptyInputBinPromptsAtOnceThenPollsTenTimesSilentlyAfterRetry) {
   // 21 commands bring the run to its first poll (22): it prompts; after Retry ten silent polls
   // (23 to 32), the eleventh failing poll (33) prompts again; discs arrive after it.
-  Start({.input = 0, .faults = {AfterCommand("add_discs", 33, R"(, "count": 3)")}});
+  Start({.input = 0, .faults = {RunAfterCommand("add_discs", 33, R"(, "count": 3)")}});
   std::vector<std::size_t> commandsAtPrompt;
   OnPrompt(
       [&](const ui::headless::PromptRecord&) { commandsAtPrompt.push_back(Commands().size()); });
@@ -381,9 +297,9 @@ TEST_F(Tm36kSession, EmptyInputBinPromptsAtOnceThenPollsTenTimesSilentlyAfterRet
   EXPECT_EQ(polls, std::vector<std::string>(11, "AT+C00"));
 
   const std::string error = "    [ERROR] Supply the loader mechanism with discs.";
-  EXPECT_EQ(MemoOfRow(Memo(), 4),
-            (std::vector<std::string>{MemoHeading(4), error, error, kOkLine}));
-  EXPECT_EQ(CountOf(RunLog(), Heading(4)), 1u) << "a polling step logs its heading once";
+  EXPECT_EQ(kTm36k.MemoOfRow(Memo(), 4),
+            (std::vector<std::string>{kTm36k.MemoHeading(4), error, error, kOkLine}));
+  EXPECT_EQ(CountOf(RunLog(), kTm36k.Heading(4)), 1u) << "a polling step logs its heading once";
   EXPECT_EQ(Icons(), std::vector<int>(11, kIconPassed));
   EXPECT_EQ(ResultWord(), "Success");
 }
@@ -418,7 +334,7 @@ TEST_P(TrayNeverOut, SixtyPollsThenOkOnlyBoxThenRecoveryAndTheLastRowsStillRun) 
   EXPECT_EQ(Prompts()[0].answer, ui::kIdOk);
 
   const auto commands = Commands();
-  const std::size_t printing = NthCommand(commands, "AT+T02", 1);
+  const std::size_t printing = NthOf(commands, "AT+T02", 1);
   ASSERT_NE(printing, std::string::npos);
   std::vector<std::string> after(commands.begin() + static_cast<long>(printing) + 1,
                                  commands.end());
@@ -432,16 +348,17 @@ TEST_P(TrayNeverOut, SixtyPollsThenOkOnlyBoxThenRecoveryAndTheLastRowsStillRun) 
   icons[7] = kIconFailed;
   EXPECT_EQ(Icons(), icons);
   EXPECT_EQ(ResultWord(), "Error");
-  EXPECT_EQ(MemoOfRow(Memo(), 7),
-            (std::vector<std::string>{
-                MemoHeading(7), "    [ERROR] An error occurs when the printer ejects the tray."}));
-  const auto log = RunLog();
-  EXPECT_EQ(CountOf(log, Heading(7)), 1u);
-  const auto reject = std::find(log.begin(), log.end(), Heading(8));
-  ASSERT_GE(reject - log.begin(), 3);
   EXPECT_EQ(
-      std::vector<std::string>(reject - 3, reject + 1),
-      (std::vector<std::string>{"AT+M02 = OK AT+O", "AT+T00 = OK AT+O", kSeparator, Heading(8)}));
+      kTm36k.MemoOfRow(Memo(), 7),
+      (std::vector<std::string>{kTm36k.MemoHeading(7),
+                                "    [ERROR] An error occurs when the printer ejects the tray."}));
+  const auto log = RunLog();
+  EXPECT_EQ(CountOf(log, kTm36k.Heading(7)), 1u);
+  const auto reject = std::find(log.begin(), log.end(), kTm36k.Heading(8));
+  ASSERT_GE(reject - log.begin(), 3);
+  EXPECT_EQ(std::vector<std::string>(reject - 3, reject + 1),
+            (std::vector<std::string>{"AT+M02 = OK AT+O", "AT+T00 = OK AT+O", kSeparator,
+                                      kTm36k.Heading(8)}));
   EXPECT_EQ(bench->Snapshot(0).printJobs, c.jobsTaken);
 }
 
@@ -476,19 +393,18 @@ TEST_P(RetryAfterFailure, RetrySendsWhatTheReplyCallsForAndTheRowPasses) {
     EXPECT_EQ(prompt.flags, kErrorRetryCancel);
   }
   const auto commands = Commands();
-  const std::size_t at = NthCommand(commands, c.command, c.occurrence);
+  const std::size_t at = NthOf(commands, c.command, c.occurrence);
   ASSERT_NE(at, std::string::npos);
   ASSERT_LE(at + 1 + c.next.size(), commands.size());
   EXPECT_EQ(std::vector<std::string>(commands.begin() + static_cast<long>(at) + 1,
                                      commands.begin() + static_cast<long>(at + 1 + c.next.size())),
             c.next);
 
-  std::vector<std::string> rowMemo = {MemoHeading(c.row)};
-  rowMemo.insert(rowMemo.end(), static_cast<std::size_t>(c.answers),
-                 std::string("    [ERROR] ") + c.message);
+  std::vector<std::string> rowMemo = {kTm36k.MemoHeading(c.row)};
+  rowMemo.insert(rowMemo.end(), static_cast<std::size_t>(c.answers), ErrorLine(c.message));
   rowMemo.push_back(kOkLine);
-  EXPECT_EQ(MemoOfRow(Memo(), c.row), rowMemo);
-  EXPECT_EQ(CountOf(RunLog(), Heading(c.row)), 1u) << "a retried step logs its heading once";
+  EXPECT_EQ(kTm36k.MemoOfRow(Memo(), c.row), rowMemo);
+  EXPECT_EQ(CountOf(RunLog(), kTm36k.Heading(c.row)), 1u) << "a retried step logs its heading once";
   EXPECT_EQ(Icons(), std::vector<int>(11, kIconPassed));
   EXPECT_EQ(ResultWord(), "Success");
 }
@@ -533,21 +449,7 @@ TEST_P(CancelAtPrompt, EndsTheRunWithTheRowFailedAndNothingAfterIt) {
   const CancelCase& c = GetParam();
   Start(c.bench);
   Run(c.answers);
-
-  ASSERT_EQ(Prompts().size(), c.answers.size());
-  EXPECT_EQ(Prompts().back().text, c.message);
-  EXPECT_EQ(Prompts().back().flags, c.flags);
-  EXPECT_EQ(Prompts().back().caption, "Error");
-  EXPECT_EQ(Commands().back(), c.lastCommand) << "no command after the answer";
-  const auto icons = Icons();
-  EXPECT_EQ(icons[static_cast<std::size_t>(c.row)], kIconFailed);
-  for (std::size_t row = static_cast<std::size_t>(c.row) + 1; row < icons.size(); ++row) {
-    EXPECT_EQ(icons[row], kIconNone) << "row " << row << " was not started";
-  }
-  EXPECT_EQ(Memo().back(), std::string("    [ERROR] ") + c.message);
-  EXPECT_EQ(ResultWord(), "Error");
-  EXPECT_EQ(toolkit_.ModalShowings(), 1) << "the run ended once";
-  EXPECT_EQ(form().Button1.Caption(), "Start");
+  ExpectEndedAtPrompt(c.answers.size(), c.row, c.message, c.flags, c.lastCommand);
 }
 
 constexpr int kCancel = ui::kIdCancel;
@@ -591,7 +493,7 @@ TEST_F(Tm36kSession, DeviceErrorAtStartWritesNoEepromLines) {
   Start({.faults = {StatusQueryFault(1)}});
   Run();
   const auto log = RunLog();
-  EXPECT_EQ(log, (std::vector<std::string>{Heading(0), "AT+? = OK AT+E",
+  EXPECT_EQ(log, (std::vector<std::string>{kTm36k.Heading(0), "AT+? = OK AT+E",
                                            "    [ERROR] An error occurs with TM36K."}));
 }
 
@@ -607,7 +509,7 @@ class UnitUnplugged : public Tm36kSession, public ::testing::WithParamInterface<
 // the unit stopped answering, so the run reads "Error".
 TEST_P(UnitUnplugged, EndsTheRunAtOnceFailingTheCurrentRowAsStoppedAnswering) {
   const UnplugCase& c = GetParam();
-  Start({.faults = {AfterCommand("unplug", c.afterCommand)}});
+  Start({.faults = {RunAfterCommand("unplug", c.afterCommand)}});
   Run();
 
   EXPECT_TRUE(Prompts().empty());
@@ -619,7 +521,7 @@ TEST_P(UnitUnplugged, EndsTheRunAtOnceFailingTheCurrentRowAsStoppedAnswering) {
   EXPECT_EQ(Icons(), icons);
   const auto memo = Memo();
   ASSERT_GE(memo.size(), 2u);
-  EXPECT_EQ(memo[memo.size() - 2], MemoHeading(c.passedRows)) << "no second heading";
+  EXPECT_EQ(memo[memo.size() - 2], kTm36k.MemoHeading(c.passedRows)) << "no second heading";
   EXPECT_EQ(memo.back(), "    [ERROR] The autoloader stopped answering.");
   EXPECT_EQ(ResultWord(), "Error");
   EXPECT_EQ(toolkit_.ModalShowings(), 1);

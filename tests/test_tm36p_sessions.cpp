@@ -120,11 +120,6 @@ class Tm36pSession : public BenchSessionFixture {
  protected:
   void Start(const Tm36pBench& layout) { StartOnBench(layout.Json()); }
   platform::sim::SimDrive& Drive() { return *bench->Drive(kDrive); }
-  // Bench milliseconds between the run's commands at the two indexes.
-  std::int64_t MsBetween(std::size_t from, std::size_t to) const {
-    const auto times = bench->CommandTimesMs(0);
-    return times.at(CommandsBeforeRun() + to) - times.at(CommandsBeforeRun() + from);
-  }
   // The input bin check: the HV22 part's third sensor read (tidy-up, information, bin).
   std::size_t InputBinCheck() const { return NthOf(Commands(), Hv("AT+C00"), 3); }
 };
@@ -167,16 +162,8 @@ TEST_F(Tm36pSession, HealthyRunPassesEveryRowWithBothPartsMarkedInTheLog) {
       {kTm36p.Heading(14), "(TM36P-TM36) AT+T01 = OK AT+O"},
       {kTm36p.Heading(15), "(TM36P-TM36) AT+T00 = OK AT+O"},
       {kTm36p.Heading(16), "(TM36P-TM36) AT+P00 = OK AT+O"}};
-  for (const auto& step : steps) {
-    log.push_back(kSeparator);
-    log.insert(log.end(), step.begin(), step.end());
-  }
-  log.push_back(kSeparator);
-  const std::vector<std::string> actual = WithoutListing(RunLog());
-  ASSERT_EQ(actual.size(), log.size());
-  for (std::size_t i = 0; i < log.size(); ++i) {
-    EXPECT_TRUE(LineMatches(log[i], actual[i])) << "line " << i << ": " << actual[i];
-  }
+  AppendSteps(log, steps);
+  ExpectLinesMatch(log, WithoutListing(RunLog()));
 
   ASSERT_EQ(CommandsBeforeRun(), 1u) << "discovery asks the TM36 part only";
   const auto commands = Commands();
@@ -368,18 +355,11 @@ TEST_P(Tm36pCheckCancelled, FailsTheRowAsksRetryOrCancelAndCancelEndsTheRun) {
   const Tm36pCheckCase& c = GetParam();
   Start(c.bench);
   Run({ui::kIdCancel});
-
-  ASSERT_EQ(Prompts().size(), 1u);
-  EXPECT_EQ(Prompts()[0].text, c.message);
-  EXPECT_EQ(Prompts()[0].caption, "Error");
-  EXPECT_EQ(Prompts()[0].flags, kErrorRetryCancel);
-  EXPECT_EQ(Commands().back(), c.lastCommand) << "no command after the answer";
+  ExpectEndedAtPrompt(1, c.row, c.message, kErrorRetryCancel, c.lastCommand);
   std::vector<int> icons(kRowCount, kIconNone);
   std::fill(icons.begin(), icons.begin() + c.row, kIconPassed);
   icons[static_cast<std::size_t>(c.row)] = kIconFailed;
   EXPECT_EQ(Icons(), icons);
-  EXPECT_EQ(Memo().back(), ErrorLine(c.message));
-  EXPECT_EQ(ResultWord(), "Error");
 }
 
 // clang-format off

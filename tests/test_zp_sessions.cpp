@@ -97,10 +97,6 @@ class ZpSession : public BenchSessionFixture {
     }
     return out;
   }
-  std::int64_t MsBetween(std::size_t from, std::size_t to) const {
-    const auto times = bench->CommandTimesMs(0);
-    return times.at(CommandsBeforeRun() + to) - times.at(CommandsBeforeRun() + from);
-  }
   std::vector<int> IconsUpTo(int failedRow, int rows) const {
     std::vector<int> icons(static_cast<std::size_t>(rows), kIconNone);
     std::fill(icons.begin(), icons.begin() + failedRow, kIconPassed);
