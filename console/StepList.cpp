@@ -115,6 +115,9 @@ bool LoadStepList(ui::ListView& listView, const char* resourceName) {
 
 void AttachStepList(ui::ListView* listView) {
   stepView = listView;
+  // A new window (or none) shows no run yet: the last run's rows must not lend it captions.
+  runRows.clear();
+  viewShowsRun = true;
 }
 
 void AttachResultLines(ui::Memo* resultLines) {
