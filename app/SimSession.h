@@ -23,7 +23,8 @@
 class SimSession {
  public:
   // Program start on the bench of this bench-file text: the windows exist, discovery has run.
-  explicit SimSession(const std::string& benchJson) {
+  explicit SimSession(const std::string& benchJson, const platform::sim::SimOptions& options = {})
+      : sim_(options) {
     platform::SetPlatform(&sim_);
     ui::SetToolkit(&toolkit_);
     SetWorkerFactory(nullptr);  // the program's own family workers

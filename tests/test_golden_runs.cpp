@@ -1,0 +1,142 @@
+// Golden runs: whole sessions on fixed benches, every run's record (as veltrane-bench --json
+// writes it) and the saved "Test.log" in clear, compared with files kept in tests/golden/.
+// A change of structure must not change a single log line, memo line or prompt: this is the
+// test that says so. A change of behaviour that is meant shows here as a diff of the golden
+// file; rewrite the files with VELTRANE_UPDATE_GOLDEN=1 (e.g.
+// `VELTRANE_UPDATE_GOLDEN=1 ctest --preset linux-debug -R Golden`) and commit them with it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/SimSession.h"
+#include "app/SoakRun.h"
+#include "console/LogReader.h"
+#include "console/RecordReport.h"
+#include "console/RunRecord.h"
+#include "platform/sim/HostFacts.h"
+#include "platform/sim/bench/DemoBench.h"
+
+namespace {
+
+// One golden session: a bench and, per combo item tested in turn, the answers its prompts get.
+struct GoldenCase {
+  const char* name;  // tests/golden/<name>.txt
+  std::string bench;
+  std::map<std::string, std::vector<int>> answers;  // by the serial of the unit run
+};
+
+// The demo bench with these faults on its unit of this serial.
+std::string DemoWithFaults(const std::string& serial, const nlohmann::json& faults) {
+  auto bench = nlohmann::json::parse(platform::sim::DemoBenchText());
+  for (auto& unit : bench.at("units")) {
+    if (unit.at("serial") == serial) unit["faults"] = faults;
+  }
+  return bench.dump();
+}
+
+// The host as the golden files know it (set below): its live name, processors, system and
+// memory would differ from one machine to the next.
+platform::sim::SimOptions FixedHost() {
+  platform::sim::SimOptions options;
+  options.hostFacts = false;
+  return options;
+}
+
+// Runs every combo item of the case's bench in one session and writes down what an operator
+// and a reader of the files would see: each run's record (wall-clock time left out: it is the
+// only field the host's speed changes) and, last, "Test.log" in clear.
+std::string RunGoldenSession(const GoldenCase& c) {
+  soak::ScratchFolder folder("golden");
+  SimSession session(c.bench, FixedHost());
+  session.Sim().SetComputerName("BENCH-PC");
+  session.Sim().SetMemoryStatus(platform::MemoryStatus{0x20000000u, 0x10000000u});
+  platform::sim::HostFacts host;
+  host.processorNames = {"Bench CPU @ 2.40GHz", "Bench CPU @ 2.40GHz"};
+  host.productName = "Bench OS";
+  host.currentVersion = "6.1";
+  host.currentBuild = "6.1.0-bench";
+  host.currentBuildNumber = "#1 SMP";
+  platform::sim::AddHostKeys(session.Sim().Registry(), host);
+  std::ostringstream out;
+  const std::size_t items = session.Form().ComboBox1.Items().size();
+  for (std::size_t i = 0; i < items; ++i) {
+    const std::string item = session.Form().ComboBox1.Items()[i];
+    std::vector<int> answers;
+    for (const auto& [serial, given] : c.answers) {
+      if (item.find("(" + serial + ")") != std::string::npos) answers = given;
+    }
+    const auto virtualStart = session.Sim().Clock().NowMs();
+    const auto waitedStart = session.Sim().Clock().WaitedMs();
+    const bool ended = session.Run(static_cast<int>(i), answers, soak::kVirtualLimitMs);
+    nlohmann::json record = RecordJson(LastRunRecord());
+    record["ended"] = ended;
+    record["virtual_ms"] = session.Sim().Clock().NowMs() - virtualStart;
+    record["pause_ms"] = session.Sim().Clock().WaitedMs() - waitedStart;
+    out << "=== " << item << " ===\n" << record.dump(1) << "\n";
+  }
+  std::ifstream log("Test.log", std::ios::binary);
+  std::ostringstream errors;
+  out << "=== Test.log ===\n";
+  const int status = ReadLogStream(log, out, errors);
+  out << "=== veltrane-log: " << status << " ===\n" << errors.str();
+  return out.str();
+}
+
+std::filesystem::path GoldenPath(const char* name) {
+  return std::filesystem::path(VELTRANE_SOURCE_DIR) / "tests" / "golden" /
+         (std::string(name) + ".txt");
+}
+
+std::vector<GoldenCase> GoldenCases() {
+  // The demo as scripts/run.sh runs it: every unit; the LQ40 is the first to ask anything, and
+  // its operator answers OK.
+  std::vector<GoldenCase> cases;
+  cases.push_back({"demo", platform::sim::DemoBenchText(), {{"LQ40A0001", {ui::kIdOk}}}});
+  // The TM36K's second sensor query answers "error": the operator retries.
+  cases.push_back({"tm36k_retry",
+                   DemoWithFaults("TK36K0001", nlohmann::json::array({{{"kind", "reply"},
+                                                                       {"command", "AT+C00"},
+                                                                       {"occurrence", 2},
+                                                                       {"answer", "error"}}})),
+                   {{"TK36K0001", {ui::kIdRetry}}, {"LQ40A0001", {ui::kIdOk}}}});
+  // The LQ40's operator cancels at the supply prompt.
+  cases.push_back(
+      {"lq40_cancel", platform::sim::DemoBenchText(), {{"LQ40A0001", {ui::kIdCancel}}}});
+  return cases;
+}
+
+class GoldenRun : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(GoldenRun, RecordsAndLogAreAsKept) {
+  const GoldenCase& c = GetParam();
+  const std::string actual = RunGoldenSession(c);
+  const auto path = GoldenPath(c.name);
+  if (std::getenv("VELTRANE_UPDATE_GOLDEN") != nullptr) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << actual;
+    GTEST_SKIP() << "rewrote " << path;
+  }
+  const std::string expected = soak::FileText(path);
+  ASSERT_FALSE(expected.empty()) << path << " is missing: run with VELTRANE_UPDATE_GOLDEN=1";
+  // Line by line, so that a failure names the first line that differs.
+  std::istringstream a(actual), e(expected);
+  std::string al, el;
+  for (int line = 1;; ++line) {
+    const bool moreA = static_cast<bool>(std::getline(a, al));
+    const bool moreE = static_cast<bool>(std::getline(e, el));
+    if (!moreA && !moreE) break;
+    ASSERT_EQ(moreA ? al : "<end>", moreE ? el : "<end>") << path << ":" << line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Benches, GoldenRun, ::testing::ValuesIn(GoldenCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
