@@ -76,7 +76,7 @@ double Milliseconds(std::chrono::steady_clock::duration d) {
 
 // What the main window does at start-up and at each device arrival.
 void Discover(ui::Form& window) {
-  ScanUsbDevices(window);
+  ScanUsbDevices(ui::WindowHandle(window));
   SecondPass = false;
   ListChanged = false;
   BuildDeviceList();

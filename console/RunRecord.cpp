@@ -9,7 +9,6 @@
 #include "console/RecordFiles.h"
 #include "console/StepList.h"
 #include "console/TestLog.h"
-#include "console/Unit2.h"
 #include "device/Device.h"
 #include "device/RegistryText.h"
 #include "ui/Controls.h"
@@ -196,16 +195,16 @@ void NotePrompt(const std::string& text, const char* caption, unsigned flags, in
   }
 }
 
-void KeepRunRecord(const TForm2& dialog, const platform::LocalTime& start,
-                   const platform::LocalTime& end) {
+void KeepRunRecord(const std::string& result, const std::vector<std::string>& memo,
+                   const platform::LocalTime& start, const platform::LocalTime& end) {
   Recorder& r = TheRecorder();
   std::lock_guard guard(r.lock);
   if (!r.active) return;
   r.active = false;
-  r.current.result = dialog.Label2.Caption();
+  r.current.result = result;
   r.current.start = start;
   r.current.end = end;
-  r.current.memo = dialog.Memo1.Lines();
+  r.current.memo = memo;
   r.current.log = LogInClear(r.logStart);
   r.last = r.current;
   r.keeper.Keep(r.current);

@@ -9,7 +9,6 @@
 
 #include "platform/Platform.h"
 
-class TForm2;
 namespace ui {
 class ListView;
 }
@@ -83,11 +82,11 @@ void BeginRunRecord(const DeviceEntry& entry, const std::string& item, const ui:
 void NoteStep(int index, int icon, const std::string& memoLine);
 // A prompt and the answer it got: it belongs to the row begun last. Any thread.
 void NotePrompt(const std::string& text, const char* caption, unsigned flags, int answer);
-// The end of the run: takes the result word, times and memo from the result dialog as FinishRun
-// filled it, and keeps the record in "TestRecords". A record that cannot be written changes
-// nothing else: the next run logs one line saying so and tries again. GUI thread.
-void KeepRunRecord(const TForm2& dialog, const platform::LocalTime& start,
-                   const platform::LocalTime& end);
+// The end of the run: takes the result word and memo from the result dialog as FinishRun filled
+// it (Label2, Memo1), and the times, and keeps the record in "TestRecords". A record that cannot be
+// written changes nothing else: the next run logs one line saying so and tries again. GUI thread.
+void KeepRunRecord(const std::string& result, const std::vector<std::string>& memo,
+                   const platform::LocalTime& start, const platform::LocalTime& end);
 // The record of the last run that ended (veltrane-bench writes it with --json).
 RunRecord LastRunRecord();
 // Forgets pending records and lines (program start in tests).

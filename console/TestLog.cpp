@@ -114,6 +114,7 @@ bool WriteAll(platform::Handle file, const std::string& bytes) {
 }  // namespace
 
 void CreateLogLines() {
+  SetDeviceLogSink(&WriteLogText);
   std::lock_guard lock(logMutex);
   if (!logLines) logLines.emplace();
 }

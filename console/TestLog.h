@@ -7,16 +7,14 @@
 #include <string_view>
 #include <vector>
 
+#include "device/DeviceHost.h"  // kMaxLogMessage, kLogSeparator: device/ logs through WriteLogText
 #include "platform/Platform.h"
 
-// At most this many characters of a formatted message are kept, so that a whole line
-// (26-character prefix, message, terminator) fits in 300 bytes.
-inline constexpr std::size_t kMaxLogMessage = 273;
 inline constexpr std::size_t kLogPrefixLength = 26;
 inline constexpr const char* kLogFileName = "Test.log";
-inline constexpr const char* kLogSeparator = "----------------------------------------";
 
-// The in-memory log. Created by CreateLogLines (FormCreate, or earlier), released by
+// The in-memory log. Created by CreateLogLines (FormCreate, or earlier), which also makes
+// WriteLogText device/'s log sink (lines before it had nowhere to go anyway); released by
 // ReleaseLogLines (FormClose). Every access goes through the functions below, which serialise.
 void CreateLogLines();
 void ReleaseLogLines();

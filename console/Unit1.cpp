@@ -13,11 +13,8 @@
 #include "sequences/Runner.h"
 #include "ui/Toolkit.h"
 
-std::atomic<bool> RunActive{false};
-std::atomic<int> StepState{0};
 int RequestedIndex = 0;
 int ShownPicture = -1;
-platform::Handle PauseEvent = platform::kInvalidHandle;
 platform::LocalTime RunStartTime;
 platform::LocalTime RunEndTime;
 std::string ApplicationTitle;
@@ -95,11 +92,13 @@ TForm1::TForm1()
   RunActive = false;
   StepState = 0;
   Form1 = this;
+  SetRunHost(this);
 }
 
 TForm1::~TForm1() {
   if (created_) FormClose();
   if (Form1 == this) Form1 = nullptr;
+  if (TheRunHost() == this) SetRunHost(nullptr);
 }
 
 ui::Image* TForm1::Picture(int index) {
@@ -118,7 +117,7 @@ void TForm1::FormCreate() {
   if (!LogLinesExist()) CreateLogLines();
   AttachStepList(&ListView1);
   created_ = true;
-  ScanUsbDevices(*this);
+  ScanUsbDevices(ui::WindowHandle(*this));
   SecondPass = false;
   DeviceEntry* chosen = SelectedDevice;
   BuildDeviceList();
@@ -257,7 +256,7 @@ void TForm1::FinishRun() {
   RunEndTime = platform::ThePlatform().GetLocalTime();
   Form2->Label4.SetCaption(FormatDateTime(RunStartTime));
   Form2->Label6.SetCaption(FormatDateTime(RunEndTime));
-  KeepRunRecord(*Form2, RunStartTime, RunEndTime);
+  KeepRunRecord(Form2->Label2.Caption(), Form2->Memo1.Lines(), RunStartTime, RunEndTime);
   if (!SaveLogLines(kLogFileName)) {
     const std::string message = std::string("Cannot create file ") + kLogFileName;
     ui::TheToolkit().MessageBox(this, message, ApplicationTitle, ui::kMbOk | ui::kMbIconError);
@@ -273,7 +272,7 @@ long TForm1::Dispatch(unsigned message, unsigned long wParam, long lParam) {
 
 long TForm1::OnDeviceChange(unsigned long eventCode) {
   if (eventCode == ui::kDbtDeviceArrival) {
-    ScanUsbDevices(*this);
+    ScanUsbDevices(ui::WindowHandle(*this));
     RebuildDeviceList();
     return 1;
   }

@@ -6,14 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "console/RunState.h"
 #include "platform/Platform.h"
+#include "sequences/Runner.h"
 #include "ui/Controls.h"
 
 struct DeviceEntry;
 class SequenceWorker;
-
-// Worker class of a model-table row.
-enum class WorkerClass { kTM36K, kTM36P, kLQ40, kHV, kZP };
 
 // One row of the model table: tried in order, the first match wins.
 struct ModelRow {
@@ -28,19 +27,16 @@ const ModelRow* MatchModelRow(const DeviceEntry& entry);
 // True when the entry matches a row whose worker this program has: Start is enabled for it.
 bool CanStart(const DeviceEntry* entry);
 
-// Run state shared with the worker. The GUI thread writes them only at Start, before the worker
-// exists; atomics keep the worker's writes and the GUI thread's reads race-free.
-extern std::atomic<bool> RunActive;
-extern std::atomic<int> StepState;
+// RunActive, StepState (console/RunState.h) and PauseEvent (device/DeviceHost.h) live below.
 extern int RequestedIndex;
 extern int ShownPicture;
-extern platform::Handle PauseEvent;
 extern platform::LocalTime RunStartTime;
 extern platform::LocalTime RunEndTime;
 // The application object's title; FormCreate copies the window caption into it.
 extern std::string ApplicationTitle;
 
-class TForm1 : public ui::Form {
+// The main window is the run host of every run: it owns the prompts and hears of the run's end.
+class TForm1 : public ui::Form, public RunHost {
  public:
   TForm1();
   ~TForm1() override;
@@ -65,6 +61,9 @@ class TForm1 : public ui::Form {
 
   // Called by the worker as its last act: enables Timer1 on the GUI thread.
   void EnableTimer1();
+  // RunHost.
+  ui::Form* PromptOwner() override { return this; }
+  void RunEnded() override { EnableTimer1(); }
 
   ui::Panel Panel1;
   ui::Label Label1;

@@ -5,9 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "console/TestLog.h"
-#include "console/Unit1.h"
 #include "device/Device.h"
+#include "device/DeviceHost.h"
 #include "device/RegistryText.h"
 
 thread_local std::string LastReply;
@@ -90,8 +89,8 @@ bool IsFinalChunk(const CommandBlock& command, const ReplyChunk& chunk) {
   const std::string text = ChunkText(chunk);
   const bool final = Contains(text, "AT+");
   if (command[2] == 'I' && command[3] == 1 && !final && !Contains(text, "OK")) {
-    WriteLog("%02X:%02X  %02X %02X %02X %02X %02X %02X %02X %02X", command[4], command[5], chunk[0],
-             chunk[1], chunk[2], chunk[3], chunk[4], chunk[5], chunk[6], chunk[7]);
+    DeviceLog("%02X:%02X  %02X %02X %02X %02X %02X %02X %02X %02X", command[4], command[5],
+              chunk[0], chunk[1], chunk[2], chunk[3], chunk[4], chunk[5], chunk[6], chunk[7]);
   }
   return final;
 }
@@ -227,9 +226,9 @@ void LogDeviceInformation(const DeviceEntry& entry, const CommandBlock& command,
     const std::string line = InfoLine(i99, i, fields[i]);
     if (!InfoLineShown(i99, i, line)) continue;
     if (Contains(line, "OK")) {
-      WriteLog("%s = %s", label.c_str(), line.c_str());
+      DeviceLog("%s = %s", label.c_str(), line.c_str());
     } else {
-      WriteLog("%s%s", margin, line.c_str());
+      DeviceLog("%s%s", margin, line.c_str());
     }
   }
 }
@@ -239,16 +238,17 @@ void LogReply(const DeviceEntry& entry, const CommandBlock& command, int link) {
   const std::uint8_t number = command[3];
   if (command[0] != 0 || command[1] != 0) {
     if (entry.VidPidContains("PID_0101") && command[0] == 0) {
-      WriteLog("LQ40_CMD[%d] = %s", command[1], LastReply.c_str());
+      DeviceLog("LQ40_CMD[%d] = %s", command[1], LastReply.c_str());
     }
   } else if (letter == '?') {
-    WriteLog("%sAT+? = %s", ModelMark(entry, link).c_str(), LastReply.c_str());
+    DeviceLog("%sAT+? = %s", ModelMark(entry, link).c_str(), LastReply.c_str());
   } else if (letter == 'I' && (number == 0x00 || number == 0x99)) {
     LogDeviceInformation(entry, command, link);
   } else if (letter == 'I' && number == 0x01) {
     // EEPROM data: IsFinalChunk has logged every data chunk already.
   } else {
-    WriteLog("%sAT+%c%02X = %s", ModelMark(entry, link).c_str(), letter, number, LastReply.c_str());
+    DeviceLog("%sAT+%c%02X = %s", ModelMark(entry, link).c_str(), letter, number,
+              LastReply.c_str());
   }
 }
 

@@ -2,14 +2,14 @@
 // removal scan, shut-down and the USB 3.0 topology log section. GUI thread only.
 #pragma once
 
-namespace ui {
-class Form;
-}
+#include "platform/Platform.h"
 
 extern bool SecondPass;
 extern bool ListChanged;
 
-void ScanUsbDevices(ui::Form& mainWindow);
+// `mainWindow` receives the device notifications: the main window as the platform knows it
+// (ui::WindowHandle of the form).
+void ScanUsbDevices(platform::Handle mainWindow);
 bool BuildDeviceList();
 void DropDepartedPorts();
 void CloseAllDevices();

@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "console/Unit1.h"
 #include "device/CommandLink.h"
 #include "device/Device.h"
+#include "device/DeviceHost.h"
 #include "device/RegistryText.h"
 #include "platform/DeviceControl.h"
 

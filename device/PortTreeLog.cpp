@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "console/TestLog.h"
+#include "device/DeviceHost.h"
 #include "device/Discovery.h"
 #include "device/PortTree.h"
 #include "device/RegistryText.h"
@@ -22,9 +22,9 @@ void LogPortTree() {
     const int count = PortEntryCount();
     for (int i = 0; i < count; ++i) {
       PortInfo info;
-      if (GetPortEntry(i, info)) WriteLog("%s : %s", info.VidPidText, info.Description.c_str());
+      if (GetPortEntry(i, info)) DeviceLog("%s : %s", info.VidPidText, info.Description.c_str());
     }
-    if (count > 0) WriteLogText(kLogSeparator);
+    if (count > 0) DeviceLogText(kLogSeparator);
   }
 }
 
@@ -57,7 +57,7 @@ void LogDevice(platform::Handle hub, int port, std::uint16_t vid, std::uint16_t 
   const platform::Handle key = OpenRegKey(kClassKey + driverKey);
   const std::string description = ReadRegText(key, "DriverDesc", kDriverDescBytes, "");
   CloseRegKey(key);
-  WriteLog("Device : USB#VID_%04X&PID_%04X#%d  %s", vid, pid, port, description.c_str());
+  DeviceLog("Device : USB#VID_%04X&PID_%04X#%d  %s", vid, pid, port, description.c_str());
 }
 
 void LogHubPorts(platform::Handle hub, int ports) {
@@ -79,7 +79,7 @@ void LogHubPorts(platform::Handle hub, int ports) {
     if (info[L::kDeviceIsHub] != 0) {
       std::string name;
       if (ConnectionName(hub, platform::kIoctlUsbGetNodeConnectionName, port, name)) {
-        WriteLog("HUB : %s", name.c_str());
+        DeviceLog("HUB : %s", name.c_str());
       }
     } else {
       LogDevice(hub, port, vid, pid);
@@ -106,9 +106,9 @@ void LogUsb3Topology() {
   for (const std::string& original : port_tree::InterfacePaths(platform::kUsbHubInterfaceClass)) {
     const std::string path = LowerText(original);
     if (Contains(path, "root_hub30")) {
-      if (!usb3Root) WriteLogText("---------- Find USB 3.0 HUB / Device ----------");
+      if (!usb3Root) DeviceLogText("---------- Find USB 3.0 HUB / Device ----------");
       usb3Root = true;
-      WriteLog("HUB : %s", path.size() > 4 ? path.c_str() + 4 : "");
+      DeviceLog("HUB : %s", path.size() > 4 ? path.c_str() + 4 : "");
     }
     const platform::Handle hub =
         platform::ThePlatform().CreateFileA(original.c_str(), platform::kGenericWrite,
@@ -118,5 +118,5 @@ void LogUsb3Topology() {
     if (usb3Root) LogHubPorts(hub, RawPortCount(hub));
     platform::ThePlatform().CloseHandle(hub);
   }
-  if (usb3Root) WriteLogText("---------- End Find USB 3.0 HUB / Device ----------");
+  if (usb3Root) DeviceLogText("---------- End Find USB 3.0 HUB / Device ----------");
 }

@@ -13,7 +13,6 @@
 #include "device/PortTree.h"
 #include "device/RegistryText.h"
 #include "platform/DeviceControl.h"
-#include "ui/Controls.h"
 
 namespace {
 
@@ -32,11 +31,11 @@ bool IsAutoloaderVendor(const std::string& vidPid) {
   return Contains(vidPid, "vid_1723") || Contains(vidPid, "vid_1717");
 }
 
-void RegisterNotification(ui::Form& mainWindow) {
+void RegisterNotification(platform::Handle mainWindow) {
   platform::DevBroadcastDeviceInterface filter;
   filter.classGuid = platform::kUsbDeviceInterfaceClass;
   notification = platform::ThePlatform().RegisterDeviceNotificationA(
-      reinterpret_cast<platform::Handle>(&mainWindow), filter, platform::kDeviceNotifyWindowHandle);
+      mainWindow, filter, platform::kDeviceNotifyWindowHandle);
   // The drive slots start out empty with the first registration (a slot left open by an earlier
   // session of the tree is closed rather than lost).
   for (auto& slot : DriveHandles) CloseDeviceHandle(slot);
@@ -368,7 +367,7 @@ void Depart(PortEntry& entry) {
 
 }  // namespace
 
-void ScanUsbDevices(ui::Form& mainWindow) {
+void ScanUsbDevices(platform::Handle mainWindow) {
   Tree();
   if (notification == 0) RegisterNotification(mainWindow);
   ScanIndex index;

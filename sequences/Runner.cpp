@@ -10,6 +10,8 @@ namespace {
 
 constexpr unsigned kCycleMs = 500;
 
+std::atomic<RunHost*> runHost{nullptr};
+
 WorkerFactory& Factory() {
   static WorkerFactory factory;
   return factory;
@@ -34,7 +36,7 @@ void TSequenceThread::Start() {
     // A program that is closing abandons its run: nothing more is marked.
     if (!terminated_) MarkRunEnding(ending_);
     RunActive = false;
-    if (Form1 != nullptr) Form1->EnableTimer1();
+    if (RunHost* host = TheRunHost()) host->RunEnded();
     finished_ = true;
   });
 }
@@ -61,7 +63,9 @@ void TSequenceThread::EndRun(RunEnding ending) {
 }
 
 int TSequenceThread::Prompt(const std::string& text, unsigned flags, const char* caption) {
-  PromptAnswer = ui::TheToolkit().MessageBox(Form1, text, caption, flags);
+  RunHost* host = TheRunHost();
+  PromptAnswer = ui::TheToolkit().MessageBox(host != nullptr ? host->PromptOwner() : nullptr, text,
+                                             caption, flags);
   NotePrompt(text, caption, flags, PromptAnswer);
   return PromptAnswer;
 }
@@ -73,6 +77,14 @@ std::unique_ptr<SequenceWorker> CreateSequenceWorker(WorkerClass kind, DeviceEnt
 
 bool WorkerAvailable(WorkerClass kind) {
   return Factory() ? true : FamilyWorkerAvailable(kind);
+}
+
+void SetRunHost(RunHost* host) {
+  runHost = host;
+}
+
+RunHost* TheRunHost() {
+  return runHost.load();
 }
 
 void SetWorkerFactory(WorkerFactory factory) {

@@ -9,10 +9,27 @@
 #include <string>
 #include <thread>
 
+#include "console/RunState.h"
 #include "console/StepList.h"
-#include "console/Unit1.h"
 
 struct DeviceEntry;
+namespace ui {
+class Form;
+}
+
+// What the runner needs from the window that started the run: the owner of its prompts and the
+// note that the run has ended. The main window installs itself when created and removes itself
+// when freed; the worker reads it.
+class RunHost {
+ public:
+  virtual ~RunHost() = default;
+  // The window that owns the run's prompts. Any thread; does not block.
+  virtual ui::Form* PromptOwner() = 0;
+  // The worker's last act: the console takes the run's end on the GUI thread. Worker thread.
+  virtual void RunEnded() = 0;
+};
+void SetRunHost(RunHost* host);
+RunHost* TheRunHost();
 
 // The caption of every failure prompt.
 inline constexpr const char* kErrorCaption = "Error";

@@ -3,9 +3,9 @@
 
 #include <cstdio>
 
+#include "console/RunState.h"
 #include "console/StepList.h"
 #include "console/TestLog.h"
-#include "console/Unit1.h"
 #include "device/Device.h"
 #include "platform/Platform.h"
 #include "ui/Toolkit.h"

@@ -1,9 +1,9 @@
 // The TM36P test sequence.
 #include "sequences/Tm36pthread.h"
 
+#include "console/RunState.h"
 #include "console/StepList.h"
 #include "console/TestLog.h"
-#include "console/Unit1.h"
 #include "device/Device.h"
 #include "device/Drives.h"
 #include "platform/Platform.h"

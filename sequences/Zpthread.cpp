@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string>
 
+#include "console/RunState.h"
 #include "console/StepList.h"
 #include "console/TestLog.h"
-#include "console/Unit1.h"
 #include "device/Device.h"
 #include "device/Drives.h"
 #include "platform/Platform.h"

@@ -54,7 +54,7 @@ class PortTreeTest : public ::testing::Test {
     layout.description = "Disc Robot";
     return layout;
   }
-  void Scan() { ScanUsbDevices(window); }
+  void Scan() { ScanUsbDevices(ui::WindowHandle(window)); }
   // The port entries of every node.
   std::vector<PortInfo> Ports() {
     std::vector<PortInfo> all;

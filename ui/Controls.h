@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
+
 namespace ui {
 
 struct Rect {
@@ -88,6 +90,11 @@ class Form : public Control {
   bool maximizeBox = false;
   bool modalOpen = false;  // set by the toolkit while ShowModal runs
 };
+
+// The form as the platform knows a window (device notifications are addressed to it).
+inline platform::Handle WindowHandle(const Form& form) {
+  return reinterpret_cast<platform::Handle>(&form);
+}
 
 class Panel : public Control {
  public:
