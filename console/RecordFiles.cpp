@@ -40,6 +40,12 @@ bool EnsureFolder(const fs::path& folder, std::string& error) {
   return false;
 }
 
+fs::path AsidePath(const fs::path& target) {
+  fs::path aside = target;
+  aside += ".old";
+  return aside;
+}
+
 }  // namespace
 
 bool WriteNewFile(const std::string& folder, const std::string& name, const std::string& text,
@@ -68,11 +74,28 @@ bool ReplaceFile(const std::string& folder, const std::string& name, const std::
   if (!EnsureFolder(folder, error)) return false;
   const fs::path temp = TempPath(folder);
   if (!WriteTemp(temp, text, error)) return false;
+  const fs::path target = fs::path(folder) / name;
   std::error_code ec;
-  fs::rename(temp, fs::path(folder) / name, ec);
+  std::error_code ignored;
+  fs::rename(temp, target, ec);
+  if (ec && fs::exists(target, ignored)) {
+    // Windows' rename does not replace a file: the old one steps aside first, so a crash in
+    // between leaves both the old text (".old") and the new one on disk.
+    const fs::path aside = AsidePath(target);
+    fs::remove(aside, ignored);
+    ec.clear();
+    fs::rename(target, aside, ec);
+    if (!ec) {
+      fs::rename(temp, target, ec);
+      if (ec) {
+        fs::rename(aside, target, ignored);
+      } else {
+        fs::remove(aside, ignored);
+      }
+    }
+  }
   if (!ec) return true;
   error = ec.message();
-  std::error_code ignored;
   fs::remove(temp, ignored);
   return false;
 }
@@ -110,7 +133,12 @@ bool RecordKeeper::TryWrite(Pending& p, std::string& failure) {
   }
   if (!p.historyWritten) {
     std::string history;
-    std::ifstream in(fs::path(kRecordFolder) / kHistoryFile, std::ios::binary);
+    const fs::path historyPath = fs::path(kRecordFolder) / kHistoryFile;
+    std::error_code ignored;
+    // A replacement cut short on Windows left the old history aside: it is still the history.
+    const bool cut =
+        !fs::exists(historyPath, ignored) && fs::exists(AsidePath(historyPath), ignored);
+    std::ifstream in(cut ? AsidePath(historyPath) : historyPath, std::ios::binary);
     if (in) {
       std::ostringstream text;
       text << in.rdbuf();
