@@ -17,11 +17,13 @@ inline constexpr Handle kInvalidHandle = -1;
 // Win32 result codes the callers test.
 inline constexpr long kErrorSuccess = 0;
 inline constexpr long kErrorFileNotFound = 2;
+inline constexpr long kErrorAccessDenied = 5;
 inline constexpr long kErrorInvalidHandle = 6;
 inline constexpr long kErrorInvalidParameter = 87;
 inline constexpr long kErrorBadPathname = 161;
 inline constexpr long kErrorMoreData = 234;
 inline constexpr long kErrorNoMoreItems = 259;
+inline constexpr long kErrorOperationAborted = 995;
 inline constexpr long kErrorKeyDeleted = 1018;
 inline constexpr std::uint32_t kWaitObject0 = 0;
 inline constexpr std::uint32_t kWaitTimeout = 0x102;
@@ -39,6 +41,15 @@ inline constexpr std::uint32_t kFileShareRead = 1;
 inline constexpr std::uint32_t kFileShareWrite = 2;
 inline constexpr std::uint32_t kCreateAlways = 2;
 inline constexpr std::uint32_t kOpenExisting = 3;
+
+// The longest a read, write or control on a device interface (a command pipe, a hub) may take
+// before the backend cancels it and fails it. The command link polls its read pipe: an exchange
+// reads again at once after an empty read, and the timed link paces its reads about 0.3 s apart
+// within a 31 s wait for the whole reply, so a unit that is alive has answered a read long before
+// a second; a read still pending after one has no reply coming. Bounded this way, a silent driver
+// costs an exchange at most kMaxReadFailures seconds, and the link's own give-up bounds still end
+// the command as for a lost link.
+inline constexpr std::uint32_t kDeviceIoTimeoutMs = 1000;
 
 // A GUID in its Windows layout (16 bytes).
 struct Guid {
@@ -148,18 +159,24 @@ class Platform {
 
   // --- Files ----------------------------------------------------------------------------------
   // CreateFileA(path, access, share, NULL, creation, 0, NULL): plain files in the current
-  // directory, and (later) pipes and drives. kInvalidHandle on failure.
+  // directory, device interfaces ("\\?\..."; hubs and command pipes) and drives ("\\.\E:").
+  // kInvalidHandle on failure, with the reason in GetLastError.
   virtual Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
                              std::uint32_t creation) = 0;
-  // ReadFile/WriteFile, blocking and not overlapped. *done receives the bytes moved.
+  // ReadFile/WriteFile: block the caller until done. On a device interface neither takes longer
+  // than kDeviceIoTimeoutMs (and as long again for the cancel to take): a transfer the driver
+  // has not completed by then is cancelled and fails as any failed read or write, with
+  // kErrorOperationAborted. *done receives the bytes moved.
   virtual bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) = 0;
   virtual bool WriteFile(Handle file, const void* buffer, std::uint32_t size,
                          std::uint32_t* done) = 0;
 
-  // DeviceIoControl(file, code, in, inSize, out, outSize, returned, NULL), not overlapped:
-  // blocks until the device has answered (hub controls and SCSI requests return promptly; a
-  // tray request carries its own time-out). Any thread. The buffers hold the Windows byte
-  // layouts of platform/DeviceControl.h. False when the handle or the request is refused.
+  // DeviceIoControl(file, code, in, inSize, out, outSize, returned, NULL): blocks until the
+  // device has answered; on a device interface (hub controls) within kDeviceIoTimeoutMs as for
+  // ReadFile, on a drive as its driver decides (a tray request carries its own time-out). Any
+  // thread. The buffers hold the Windows byte layouts of platform/DeviceControl.h. False when
+  // the handle or the request is refused; with kErrorMoreData (GetLastError) the output holds
+  // the *returned bytes that fitted.
   virtual bool DeviceIoControl(Handle file, std::uint32_t code, const void* in,
                                std::uint32_t inSize, void* out, std::uint32_t outSize,
                                std::uint32_t* returned) {
@@ -236,6 +253,22 @@ class Platform {
     (void)notification;
     return false;
   }
+  // RegisterDeviceNotificationA(recipient, DEV_BROADCAST_HANDLE of file, window handle): the
+  // recipient is asked (the toolkit's query-remove of a handle) before the device behind an open
+  // file handle may be removed, so that it can close the handle and let the removal go on. The
+  // notification belongs to the file handle: CloseHandle of the file ends it. Non-blocking; GUI
+  // thread. False when it cannot be registered (the default: nothing ever asks).
+  virtual bool RegisterHandleNotification(Handle recipient, Handle file) {
+    (void)recipient, (void)file;
+    return false;
+  }
+
+  // --- Errors ---------------------------------------------------------------------------------
+  // GetLastError of the calling thread: why its last failed call failed. Non-blocking.
+  virtual std::uint32_t GetLastError() { return 0; }
+  // The system's text for an error code (FormatMessage), without its line break; "error <code>"
+  // when the system has none. Non-blocking; any thread.
+  virtual std::string ErrorText(std::uint32_t code) { return "error " + std::to_string(code); }
 
   // --- Program resources ----------------------------------------------------------------------
   // FindResource + LoadResource + LockResource + SizeofResource for the custom type "ITEM".
@@ -248,7 +281,9 @@ class Platform {
   // document on it. Blocks until the spooler has taken or refused the job, never longer than
   // the spooler's own calls take (it does not wait for the printer). Worker thread. True when
   // the job was started and ended; false when the queue cannot be selected or the job cannot
-  // start. The default has no spooler.
+  // start; false too, the document abandoned, when its page does not start or end. The queue
+  // name is the system's ANSI text; the Win32 backend hands it to the spooler's wide calls. The
+  // default has no spooler.
   virtual bool PrintEmptyDocument(const char* queueName) {
     (void)queueName;
     return false;

@@ -1,9 +1,15 @@
 // The product's platform backend: each operation is the Win32 call it is named after (kernel32,
-// advapi32, setupapi, user32 notifications, winspool). Holds no state of its own beyond the
-// window resolver; every handle it returns is the system's own and is closed by its caller.
+// advapi32, setupapi, user32 notifications, winspool), through the table of Win32Calls.h where a
+// device or the spooler can refuse. Holds the window resolver and, per open device interface,
+// its handle notification; every handle it returns is the system's own and is closed by its
+// caller. Device interfaces are opened for overlapped I/O, so that no transfer on them outlasts
+// kDeviceIoTimeoutMs.
 #pragma once
 
 #include <functional>
+#include <map>
+#include <mutex>
+#include <string>
 
 #include "platform/Platform.h"
 
@@ -51,11 +57,27 @@ class Win32Platform : public Platform {
                                      std::uint32_t flags) override;
   bool UnregisterDeviceNotification(Handle notification) override;
 
+  bool RegisterHandleNotification(Handle recipient, Handle file) override;
+
+  std::uint32_t GetLastError() override;
+  std::string ErrorText(std::uint32_t code) override;
+
   std::span<const std::uint8_t> LoadItemResource(const char* name) override;
   bool PrintEmptyDocument(const char* queueName) override;
 
  private:
+  // An open device: overlapped (a device interface: its transfers are bounded) and its handle
+  // notification (an HDEVNOTIFY), or null.
+  struct DeviceFile {
+    bool overlapped = false;
+    void* notification = nullptr;
+  };
+  bool IsOverlapped(Handle file) const;
+  void* Window(Handle recipient) const;
+
   WindowResolver resolver_;
+  mutable std::mutex devicesLock_;  // guards devices_: any thread opens, reads and closes
+  std::map<Handle, DeviceFile> devices_;
 };
 
 }  // namespace platform::win32

@@ -1,15 +1,21 @@
-// advapi32 registry reads of the Win32 backend: the ANSI interface under HKEY_LOCAL_MACHINE,
-// with the caller's fixed buffers and the system's own error codes.
+// advapi32 registry reads of the Win32 backend: the ANSI interface under HKEY_LOCAL_MACHINE in
+// the machine's own (64-bit) view, with the caller's fixed buffers and the system's error codes.
 #include <windows.h>
 
+#include "platform/win32/Win32Calls.h"
 #include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Platform.h"
 
 namespace platform::win32 {
 
+// https://learn.microsoft.com/windows/win32/winprog64/accessing-an-alternate-registry-view
+// The product is a 32-bit program: on 64-bit Windows its HKLM\SOFTWARE reads would land in
+// WOW6432Node, whose processor and Windows version texts are not the ones the host report wants.
+// KEY_WOW64_64KEY reads the machine's own view; 32-bit Windows ignores it.
 long Win32Platform::RegOpenKeyExA(const char* subKey, Handle* key) {
   HKEY opened = nullptr;
-  const LONG rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, &opened);
+  const LONG rc =
+      Calls().RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ | KEY_WOW64_64KEY, &opened);
   if (key != nullptr) *key = rc == ERROR_SUCCESS ? FromNative(opened) : kInvalidHandle;
   return rc;
 }

@@ -1,5 +1,5 @@
-// setupapi enumeration of device interfaces and user32 device notifications of the Win32
-// backend.
+// setupapi enumeration of device interfaces and user32 device notifications (of an interface
+// class, and of one open handle) of the Win32 backend.
 #include <windows.h>
 // windows.h first: the headers below rely on its types.
 #include <dbt.h>
@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/win32/Win32Calls.h"
 #include "platform/win32/Win32Handles.h"
 #include "platform/win32/Win32Platform.h"
 
@@ -85,21 +86,47 @@ bool Win32Platform::SetupDiDestroyDeviceInfoList(Handle set) {
   return ::SetupDiDestroyDeviceInfoList(ToNative<HDEVINFO>(set)) != FALSE;
 }
 
+void* Win32Platform::Window(Handle recipient) const {
+  HWND window = resolver_ ? static_cast<HWND>(resolver_(recipient)) : ToNative<HWND>(recipient);
+  return window != nullptr && ::IsWindow(window) ? window : nullptr;
+}
+
 Handle Win32Platform::RegisterDeviceNotificationA(Handle recipient,
                                                   const DevBroadcastDeviceInterface& filter,
                                                   std::uint32_t flags) {
-  HWND window = resolver_ ? static_cast<HWND>(resolver_(recipient)) : ToNative<HWND>(recipient);
-  if (window == nullptr || !::IsWindow(window)) return 0;
+  HWND window = static_cast<HWND>(Window(recipient));
+  if (window == nullptr) return 0;
   DEV_BROADCAST_DEVICEINTERFACE_A native{};
   native.dbcc_size = sizeof native;
   native.dbcc_devicetype = filter.deviceType;
   native.dbcc_classguid = ToNativeGuid(filter.classGuid);
-  return FromNative(::RegisterDeviceNotificationA(window, &native, flags));
+  return FromNative(Calls().RegisterDeviceNotificationA(window, &native, flags));
+}
+
+// https://learn.microsoft.com/windows/win32/devio/processing-a-request-to-remove-a-device
+// The notification is kept with the handle, so that CloseHandle ends it first.
+bool Win32Platform::RegisterHandleNotification(Handle recipient, Handle file) {
+  HWND window = static_cast<HWND>(Window(recipient));
+  if (window == nullptr || file == kInvalidHandle || file == 0) return false;
+  DEV_BROADCAST_HANDLE filter{};
+  filter.dbch_size = sizeof filter;
+  filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+  filter.dbch_handle = ToNative<HANDLE>(file);
+  HDEVNOTIFY notification =
+      Calls().RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  if (notification == nullptr) return false;
+  std::lock_guard lock(devicesLock_);
+  DeviceFile& device = devices_[file];
+  if (device.notification != nullptr) {
+    Calls().UnregisterDeviceNotification(static_cast<HDEVNOTIFY>(device.notification));
+  }
+  device.notification = notification;
+  return true;
 }
 
 bool Win32Platform::UnregisterDeviceNotification(Handle notification) {
   if (notification == 0) return false;
-  return ::UnregisterDeviceNotification(ToNative<HDEVNOTIFY>(notification)) != FALSE;
+  return Calls().UnregisterDeviceNotification(ToNative<HDEVNOTIFY>(notification)) != FALSE;
 }
 
 }  // namespace platform::win32
