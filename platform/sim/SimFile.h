@@ -9,6 +9,11 @@
 
 namespace platform::sim {
 
+// GetLastError of the calling thread as the sim platform answers it: set by the sim's failing
+// calls (SimFile implementations included) with the code Windows would give.
+void SetSimLastError(std::uint32_t code);
+std::uint32_t SimLastError();
+
 // One open file or device. SimPlatform calls these from whichever thread made the Win32-shaped
 // call, without holding any lock of its own, so an implementation guards its own state.
 // Close may come from one thread while another is inside Read or Write (a device removed
@@ -19,6 +24,10 @@ class SimFile {
 
   // ReadFile: blocking, but bounded; true with *done = 0 at the end of a file.
   virtual bool Read(std::span<std::uint8_t> buffer, std::uint32_t* done) = 0;
+  // True when a read issued now would never complete (the device holds it): SimPlatform then
+  // waits out kDeviceIoTimeoutMs on its clock and fails the read as a cancelled one, as the
+  // Win32 backend does, without calling Read.
+  virtual bool ReadPending() { return false; }
   // WriteFile: blocking, but bounded.
   virtual bool Write(std::span<const std::uint8_t> data, std::uint32_t* done) = 0;
   // DeviceIoControl with its input and output buffers; *returned gets the bytes written to

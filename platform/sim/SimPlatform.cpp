@@ -61,6 +61,20 @@ class SimPlatform::SimEvent {
 
 namespace {
 
+thread_local std::uint32_t lastError = 0;
+
+}  // namespace
+
+void SetSimLastError(std::uint32_t code) {
+  lastError = code;
+}
+
+std::uint32_t SimLastError() {
+  return lastError;
+}
+
+namespace {
+
 // A file of the host's file system, for "Test.log". Share modes are not enforced.
 class RealFile : public SimFile {
  public:
@@ -276,6 +290,7 @@ Handle SimPlatform::CreateFileA(const char* path, std::uint32_t access, std::uin
   if (path == nullptr || *path == '\0') return kInvalidHandle;
   bool matched = false;
   std::unique_ptr<SimFile> device = OpenDeviceFile(path, access, share, creation, &matched);
+  SetSimLastError(kErrorFileNotFound);
   if (matched)
     return device ? AddObject(std::shared_ptr<SimFile>(std::move(device))) : kInvalidHandle;
   // "\\.\" and "\\?\" name devices; without a provider there is no such device, and the host's
@@ -294,6 +309,12 @@ bool SimPlatform::ReadFile(Handle file, void* buffer, std::uint32_t size, std::u
   *done = 0;
   const std::shared_ptr<SimFile> target = FileOf(file);
   if (!target || (buffer == nullptr && size != 0)) return false;
+  if (target->ReadPending()) {
+    // The Win32 backend's bound: the read is waited for, cancelled, and fails.
+    clock_.Wait(kDeviceIoTimeoutMs);
+    SetSimLastError(kErrorOperationAborted);
+    return false;
+  }
   return target->Read({static_cast<std::uint8_t*>(buffer), size}, done);
 }
 
@@ -314,9 +335,33 @@ bool SimPlatform::DeviceIoControl(Handle file, std::uint32_t code, const void* i
   if (returned == nullptr) returned = &moved;
   *returned = 0;
   const std::shared_ptr<SimFile> target = FileOf(file);
+  SetSimLastError(kErrorInvalidParameter);  // unless the device says otherwise
   if (!target || (in == nullptr && inSize != 0) || (out == nullptr && outSize != 0)) return false;
   return target->DeviceIoControl(code, {static_cast<const std::uint8_t*>(in), inSize},
                                  {static_cast<std::uint8_t*>(out), outSize}, returned);
+}
+
+std::uint32_t SimPlatform::GetLastError() {
+  return SimLastError();
+}
+
+// The system's texts of the codes the sim gives.
+std::string SimPlatform::ErrorText(std::uint32_t code) {
+  switch (code) {
+    case kErrorFileNotFound:
+      return "The system cannot find the file specified.";
+    case kErrorAccessDenied:
+      return "Access is denied.";
+    case kErrorInvalidParameter:
+      return "The parameter is incorrect.";
+    case kErrorMoreData:
+      return "More data is available.";
+    case kErrorOperationAborted:
+      return "The I/O operation has been aborted because of either a thread exit or an "
+             "application request.";
+    default:
+      return Platform::ErrorText(code);
+  }
 }
 
 std::span<const std::uint8_t> SimPlatform::LoadItemResource(const char* name) {

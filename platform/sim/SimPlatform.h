@@ -75,6 +75,10 @@ class SimPlatform : public Platform {
   bool WriteFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) override;
   std::span<const std::uint8_t> LoadItemResource(const char* name) override;
   bool PrintEmptyDocument(const char* queueName) override;
+  // The calling thread's last error as the sim's calls set it (SetSimLastError), and the texts
+  // Windows gives for those codes.
+  std::uint32_t GetLastError() override;
+  std::string ErrorText(std::uint32_t code) override;
   // USB interfaces, logical drives and notifications: answered by Usb().
   Handle SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t flags) override;
   bool SetupDiEnumDeviceInterfaces(Handle set, const Guid& interfaceClass, std::uint32_t index,

@@ -50,6 +50,7 @@ struct UsbDeviceSpec {
   std::string description;
   bool hasDescription = true;  // false: that value is missing from the registry
   bool hasQueue = true;        // printers: a print queue is installed for it
+  int pipes = 0;               // open pipes the hub lists; 0: 1 for kOther, 2 for the rest
   char letter = 0;             // drives and disks: the drive letter, 'D' to 'Z'
   bool present = true;         // plugged in from the start
 };

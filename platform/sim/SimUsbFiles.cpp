@@ -126,7 +126,7 @@ class HubFile : public ControlFile {
       PutU8(out, Layout::kIProduct, 2);
       PutU8(out, Layout::kISerialNumber, layout.serial ? 3 : 0);
       PutU16(out, Layout::kDeviceAddress, static_cast<std::uint32_t>(device->address));
-      pipes = layout.kind == UsbDeviceKind::kOther ? 1 : 2;
+      pipes = layout.pipes > 0 ? layout.pipes : layout.kind == UsbDeviceKind::kOther ? 1 : 2;
     } else if (child != nullptr) {
       PutU16(out, Layout::kBcdUsb, child->layout.usb30 ? 0x0300 : 0x0200);
       PutU8(out, Layout::kDeviceClass, 9);
@@ -154,6 +154,11 @@ class HubFile : public ControlFile {
       PutU16(out, at + 4, 64);  // wMaxPacketSize
     }
     *returned = static_cast<std::uint32_t>(Layout::kBaseSize + shown * Layout::kPipeInfoSize);
+    if (shown < pipes) {
+      // As the hub driver: the fixed part and the pipes that fitted, with ERROR_MORE_DATA.
+      SetSimLastError(kErrorMoreData);
+      return false;
+    }
     return true;
   }
 

@@ -660,6 +660,7 @@ class Loader {
          "HV22"},
         {"silent", ConditionKind::kSilent, [](Model) { return true; }, ""},
         {"babble", ConditionKind::kBabble, [](Model) { return true; }, ""},
+        {"reads_hang", ConditionKind::kReadsHang, [](Model) { return true; }, ""},
     };
     const Row* row = nullptr;
     for (const Row& r : kRows) {

@@ -112,6 +112,7 @@ enum class ConditionKind {
   kPickBlocked,      // HV22 pick-ups answer "AT+S12" until AT+R99
   kSilent,           // reads give nothing
   kBabble,           // reads give chunks without "AT+"
+  kReadsHang,        // reads never complete (the platform gives up on each)
 };
 
 struct Condition {

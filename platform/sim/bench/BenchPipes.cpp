@@ -28,6 +28,8 @@ class BenchPipeFile : public SimFile {
     return readPipe_ && !closed_ && bench_->ReadPipe(pipe_, buffer, done);
   }
 
+  bool ReadPending() override { return readPipe_ && !closed_ && bench_->ReadHangs(pipe_); }
+
   bool Write(std::span<const std::uint8_t> data, std::uint32_t* done) override {
     *done = 0;
     return !readPipe_ && !closed_ && bench_->WritePipe(pipe_, data, done);

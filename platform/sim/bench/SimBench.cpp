@@ -124,6 +124,12 @@ void SimBench::TakeBlock(int device, const std::uint8_t* block) {
   }
 }
 
+bool SimBench::ReadHangs(const PipeRef& pipe) {
+  std::lock_guard lock(mutex_);
+  FireDue();
+  return Valid(pipe) && units_[model_.devices[pipe.device].unit]->ReadsHang();
+}
+
 bool SimBench::ReadPipe(const PipeRef& pipe, std::span<std::uint8_t> buffer, std::uint32_t* done) {
   *done = 0;
   bool ok = false;

@@ -60,6 +60,8 @@ class SimBench {
   // ReadFile on PIPE00: the next chunk (up to buffer.size() bytes of it), or 0 bytes when
   // nothing is queued. False once the device has left.
   bool ReadPipe(const PipeRef& pipe, std::span<std::uint8_t> buffer, std::uint32_t* done);
+  // True when a read on PIPE00 issued now would never complete (a `reads_hang` condition).
+  bool ReadHangs(const PipeRef& pipe);
 
   // --- Presence. Any thread. ----------------------------------------------------------------
   bool Present(int device) const;

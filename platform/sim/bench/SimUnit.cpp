@@ -19,7 +19,7 @@ Reply SimUnit::Command(int link, const std::uint8_t* block) {
   // with what the host sent.
   const ReplyFault* scripted = ScriptedReply(link, KeyOfBlock(block));
   Reply reply;
-  if (!Active(ConditionKind::kSilent) && !Active(ConditionKind::kBabble)) {
+  if (!Active(ConditionKind::kSilent) && !Active(ConditionKind::kBabble) && !ReadsHang()) {
     reply = scripted ? scripted->chunks : Answer(link, block);
   }
   ++commands_;  // conditions "after the n-th command" hold from here on
@@ -28,6 +28,10 @@ Reply SimUnit::Command(int link, const std::uint8_t* block) {
 
 bool SimUnit::Babbling() const {
   return Active(ConditionKind::kBabble);
+}
+
+bool SimUnit::ReadsHang() const {
+  return Active(ConditionKind::kReadsHang);
 }
 
 const ReplyFault* SimUnit::ScriptedReply(int link, const CommandKey& key) {

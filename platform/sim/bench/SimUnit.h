@@ -48,6 +48,8 @@ class SimUnit {
   Reply Command(int link, const std::uint8_t* block);
   // True while the unit babbles: every read gives a chunk without "AT+".
   bool Babbling() const;
+  // True while no read of the unit's pipes completes (its commands get no reply).
+  bool ReadsHang() const;
   int CommandCount() const { return commands_; }
 
   // A print job reached the unit's printer: the printer draws the tray in and ejects it.
