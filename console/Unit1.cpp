@@ -86,6 +86,7 @@ TForm1::TForm1()
   Button2.onClick = [this] { Button2Click(); };
   Timer1.SetEnabled(false);
   Timer1.onTimer = [this] { Timer1Timer(); };
+  onHandleQueryRemove = [](std::intptr_t handle) { ReleaseDeviceHandle(handle); };
   // One main window per program: its creation is the program's start.
   RequestedIndex = 0;
   ShownPicture = -1;

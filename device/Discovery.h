@@ -10,6 +10,11 @@ extern bool ListChanged;
 // `mainWindow` receives the device notifications: the main window as the platform knows it
 // (ui::WindowHandle of the form).
 void ScanUsbDevices(platform::Handle mainWindow);
+// Windows asks whether the device behind an open drive or pipe handle may be removed: the handle
+// is closed so that the removal can go on. A drive's slot becomes empty; a command link is marked
+// departed and both its pipes are closed, so that a run using it fails its step as for a device
+// that has left. Unknown handles are ignored.
+void ReleaseDeviceHandle(platform::Handle handle);
 bool BuildDeviceList();
 void DropDepartedPorts();
 void CloseAllDevices();

@@ -167,6 +167,8 @@ bool OpenCommandPipes(int index, std::atomic<platform::Handle>& readPipe,
     if (write != platform::kInvalidHandle) platform::ThePlatform().CloseHandle(write);
     return false;
   }
+  port_tree::WatchDeviceHandle(read);
+  port_tree::WatchDeviceHandle(write);
   // Handles before the flag: a worker that sees the flag '1' finds the pipes in place.
   readPipe.store(read);
   writePipe.store(write);
@@ -197,6 +199,19 @@ int GetHubPortCount(platform::Handle hub) {
     return 4;
   }
   return buffer[N::kNumberOfPorts];
+}
+
+bool ReadConnectionInformation(platform::Handle hub, int port, std::span<std::uint8_t> info) {
+  using L = platform::NodeConnectionInformationLayout;
+  platform::PutU32(info, L::kConnectionIndex, static_cast<std::uint32_t>(port));
+  const auto size = static_cast<std::uint32_t>(info.size());
+  std::uint32_t returned = 0;
+  if (platform::ThePlatform().DeviceIoControl(hub, platform::kIoctlUsbGetNodeConnectionInformation,
+                                              info.data(), size, info.data(), size, &returned)) {
+    return true;
+  }
+  return platform::ThePlatform().GetLastError() == platform::kErrorMoreData &&
+         returned >= L::kBaseSize;
 }
 
 bool ReadUsbStringDescriptor(platform::Handle hub, int port, int index, std::string& text) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,10 @@ int GetHubPortCount(platform::Handle hub);
 // The string descriptor `index` of the device on `port`, in ASCII, blanks as "_". False when the
 // control fails.
 bool ReadUsbStringDescriptor(platform::Handle hub, int port, int index, std::string& text);
+// The node connection information of `port` into info (its port number put in first). True
+// when the hub gave at least the fixed part: a device with more open pipes than info holds is
+// answered with ERROR_MORE_DATA, and the fixed part is all the system reads.
+bool ReadConnectionInformation(platform::Handle hub, int port, std::span<std::uint8_t> info);
 
 // ScanUsbDevices, DropDepartedPorts, CloseAllDevices and LogUsb3Topology: device/Discovery.h.
 
@@ -113,4 +118,8 @@ PortTree& Tree();
 void FreeTree();
 // The interface paths of the present interfaces of a class, in enumeration order.
 std::vector<std::string> InterfacePaths(const platform::Guid& interfaceClass);
+// Asks for a handle notification on a drive or pipe handle the system keeps open, so that a
+// query to remove its device reaches ReleaseDeviceHandle. Nothing before the first scan has
+// registered the main window.
+void WatchDeviceHandle(platform::Handle handle);
 }  // namespace port_tree

@@ -64,11 +64,7 @@ void LogHubPorts(platform::Handle hub, int ports) {
   using L = platform::NodeConnectionInformationLayout;
   for (int port = 1; port <= ports; ++port) {
     std::uint8_t info[L::kLogBufferSize] = {};
-    platform::PutU32(info, L::kConnectionIndex, static_cast<std::uint32_t>(port));
-    std::uint32_t returned = 0;
-    if (!platform::ThePlatform().DeviceIoControl(hub,
-                                                 platform::kIoctlUsbGetNodeConnectionInformation,
-                                                 info, sizeof info, info, sizeof info, &returned) ||
+    if (!ReadConnectionInformation(hub, port, info) ||
         platform::GetU32(info, L::kConnectionStatus) != L::kDeviceConnected) {
       continue;
     }

@@ -1,13 +1,17 @@
 // Building and pruning the port tree: ScanUsbDevices walks every present hub and port,
-// DropDepartedPorts removes what has left, CloseAllDevices frees it all at exit.
+// DropDepartedPorts removes what has left, ReleaseDeviceHandle lets a device go that Windows is
+// asked to remove, CloseAllDevices frees it all at exit.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "device/DeviceHost.h"
+#include "device/Device.h"
 #include "device/Discovery.h"
 #include "device/Drives.h"
 #include "device/PortTree.h"
@@ -23,19 +27,45 @@ constexpr const char* kEnumUsbKey = "SYSTEM\\CurrentControlSet\\Enum\\USB\\";
 constexpr const char* kNoPrefix = "NoPointNextId";
 constexpr std::size_t kHubPrefixBytes = 24;
 
-// The device-interface notification of the main window; 0 until the first scan registers it.
+// The device-interface notification of the main window: asked for once, at the first scan; a
+// refusal is logged and not asked again (each try would empty the drive slots anew).
+enum class Registration { kNotAsked, kRegistered, kRefused };
+Registration registration = Registration::kNotAsked;
 platform::Handle notification = 0;
+// The main window once the first scan has asked: handle notifications go to it too.
+platform::Handle recipient = 0;
 std::uint64_t nextNodeSerial = 1;
+// Drives ("E:") and hubs (their paths) that did not open, each logged once until it opens again.
+std::set<std::string> unopened;
 
 bool IsAutoloaderVendor(const std::string& vidPid) {
   return Contains(vidPid, "vid_1723") || Contains(vidPid, "vid_1717");
 }
 
+// The system's text of why `what` just did not open; empty when that was said before (a device
+// that stays refused is logged once, not at every scan).
+std::string FirstRefusal(const std::string& what) {
+  const std::uint32_t error = platform::ThePlatform().GetLastError();
+  if (!unopened.insert(what).second) return {};
+  return platform::ThePlatform().ErrorText(error);
+}
+
+void NoteOpened(const std::string& what) {
+  unopened.erase(what);
+}
+
 void RegisterNotification(platform::Handle mainWindow) {
   platform::DevBroadcastDeviceInterface filter;
   filter.classGuid = platform::kUsbDeviceInterfaceClass;
+  recipient = mainWindow;
   notification = platform::ThePlatform().RegisterDeviceNotificationA(
-      mainWindow, filter, platform::kDeviceNotifyWindowHandle);
+      recipient, filter, platform::kDeviceNotifyWindowHandle);
+  registration = notification != 0 ? Registration::kRegistered : Registration::kRefused;
+  if (registration == Registration::kRefused) {
+    const std::string reason =
+        platform::ThePlatform().ErrorText(platform::ThePlatform().GetLastError());
+    DeviceLog("Cannot register for device changes: %s", reason.c_str());
+  }
   // The drive slots start out empty with the first registration (a slot left open by an earlier
   // session of the tree is closed rather than lost).
   for (auto& slot : DriveHandles) CloseDeviceHandle(slot);
@@ -236,11 +266,7 @@ void EnterPort(HubScan& hub, PortStatus&& status, const PortClass& found) {
 void ScanPort(HubScan& hub, int port) {
   using L = platform::NodeConnectionInformationLayout;
   std::uint8_t info[L::kScanBufferSize] = {};
-  platform::PutU32(info, L::kConnectionIndex, static_cast<std::uint32_t>(port));
-  std::uint32_t returned = 0;
-  if (!platform::ThePlatform().DeviceIoControl(hub.handle,
-                                               platform::kIoctlUsbGetNodeConnectionInformation,
-                                               info, sizeof info, info, sizeof info, &returned) ||
+  if (!ReadConnectionInformation(hub.handle, port, info) ||
       platform::GetU32(info, L::kConnectionStatus) != L::kDeviceConnected ||
       info[L::kDeviceIsHub] != 0) {
     return;
@@ -272,7 +298,11 @@ void ScanHub(const std::string& path, ScanIndex& index) {
   hub.prefix = ReadRegText(key, "ParentIdPrefix", kHubPrefixBytes, kNoPrefix);
   hub.handle = platform::ThePlatform().CreateFileA(
       path.c_str(), platform::kGenericWrite, platform::kFileShareWrite, platform::kOpenExisting);
-  if (hub.handle != platform::kInvalidHandle) {
+  if (hub.handle == platform::kInvalidHandle) {
+    const std::string reason = FirstRefusal(path);
+    if (!reason.empty()) DeviceLog("Hub %s cannot be opened: %s", path.c_str(), reason.c_str());
+  } else {
+    NoteOpened(path);
     const int ports = GetHubPortCount(hub.handle);
     for (int port = 1; port <= ports; ++port) ScanPort(hub, port);
     platform::ThePlatform().CloseHandle(hub.handle);
@@ -296,8 +326,26 @@ void OpenDriveHandles() {
     const platform::Handle handle = platform::ThePlatform().CreateFileA(
         device, platform::kGenericRead | platform::kGenericWrite,
         platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenExisting);
-    if (handle != platform::kInvalidHandle) slot.store(handle);
+    if (handle == platform::kInvalidHandle) {
+      const std::string reason = FirstRefusal(device + 4);
+      if (!reason.empty()) DeviceLog("Drive %c: cannot be opened: %s", 'A' + i, reason.c_str());
+      continue;
+    }
+    NoteOpened(device + 4);
+    port_tree::WatchDeviceHandle(handle);
+    slot.store(handle);
   }
+}
+
+// A link one of whose pipes is `handle`: marked departed (if open) and both pipes closed.
+bool ReleaseLink(std::atomic<platform::Handle>& read, std::atomic<platform::Handle>& write,
+                 DeviceFlag& flag, platform::Handle handle) {
+  if (read.load() != handle && write.load() != handle) return false;
+  char open = kFlagOpen;
+  flag.compare_exchange_strong(open, kFlagDeparted);
+  CloseDeviceHandle(read);
+  CloseDeviceHandle(write);
+  return true;
 }
 
 // The port entries by key, for the removal scan: which entry, over all nodes, is the first
@@ -367,9 +415,34 @@ void Depart(PortEntry& entry) {
 
 }  // namespace
 
+namespace port_tree {
+
+void WatchDeviceHandle(platform::Handle handle) {
+  if (recipient != 0) platform::ThePlatform().RegisterHandleNotification(recipient, handle);
+}
+
+}  // namespace port_tree
+
+void ReleaseDeviceHandle(platform::Handle handle) {
+  if (handle == platform::kInvalidHandle || handle == 0) return;
+  for (auto& slot : DriveHandles) {
+    platform::Handle expected = handle;
+    if (slot.compare_exchange_strong(expected, platform::kInvalidHandle)) {
+      platform::ThePlatform().CloseHandle(handle);
+      return;
+    }
+  }
+  for (const auto& entry : DeviceList) {
+    if (ReleaseLink(entry->Link1Read, entry->Link1Write, entry->Link1Flag, handle) ||
+        ReleaseLink(entry->Link2Read, entry->Link2Write, entry->Link2Flag, handle)) {
+      return;
+    }
+  }
+}
+
 void ScanUsbDevices(platform::Handle mainWindow) {
   Tree();
-  if (notification == 0) RegisterNotification(mainWindow);
+  if (registration == Registration::kNotAsked) RegisterNotification(mainWindow);
   ScanIndex index;
   for (const std::string& path : port_tree::InterfacePaths(platform::kUsbHubInterfaceClass)) {
     ScanHub(path, index);
@@ -409,6 +482,9 @@ void CloseAllDevices() {
     platform::ThePlatform().UnregisterDeviceNotification(notification);
     notification = 0;
   }
+  registration = Registration::kNotAsked;
+  recipient = 0;
+  unopened.clear();
   port_tree::FreeTree();
   for (auto& slot : DriveHandles) CloseDeviceHandle(slot);
 }

@@ -96,8 +96,9 @@ struct NodeConnectionInformationLayout {
   static constexpr std::size_t kPipeList = 35;
   static constexpr std::size_t kPipeInfoSize = 11;  // 7-byte endpoint descriptor + ULONG
   static constexpr std::size_t kBaseSize = 35;
-  // The buffers the system passes: the port scan, and the USB 3.0 log section.
-  static constexpr std::size_t kScanBufferSize = 87;
+  // The buffers the system passes: the port scan (room for 30 pipes, more than any device
+  // opens), and the USB 3.0 log section.
+  static constexpr std::size_t kScanBufferSize = kBaseSize + 30 * kPipeInfoSize;
   static constexpr std::size_t kLogBufferSize = 362;
   static constexpr std::uint32_t kNoDeviceConnected = 0;
   static constexpr std::uint32_t kDeviceConnected = 1;

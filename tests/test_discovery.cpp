@@ -2,7 +2,12 @@
 // are listed, under which names, with which printer, HV22 part and drives.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "DiscoveryFixture.h"
+#include "device/CommandLink.h"
+#include "device/Discovery.h"
+#include "device/Drives.h"
 #include "platform/sim/bench/DemoBench.h"
 
 namespace {
@@ -387,5 +392,74 @@ TEST_F(DiscoveryTest, UnitRemovedDuringItsRunLeavesTheListButNotTheWorker) {
   EXPECT_EQ(ComboItems(), std::vector<std::string>{"[0] TM36K (K1)"});
   EXPECT_EQ(SelectedDevice, &Entry(0));
 }
+
+// Windows asks before it removes a device the program holds open ("Safely remove", Eject): the
+// window's handler closes the handle so that the removal can go on. The drive's tray then moves
+// no more; the unit under test fails its next command as a departed one and leaves the list when
+// the removal completes, while the other unit is untouched.
+TEST_F(DiscoveryTest, QueryToRemoveReleasesTheHandleAndTheRunMeetsADepartedUnit) {
+  UseBench(Bench(kTwoBoxes, kTwoUnits));
+  StartProgram();
+  const std::size_t openAtStart = sim_.OpenHandleCount();
+  const platform::Handle drive = DriveHandles['J' - 'A'].load();
+  ASSERT_NE(drive, platform::kInvalidHandle);
+  form().onHandleQueryRemove(drive);
+  EXPECT_EQ(DriveHandles['J' - 'A'].load(), platform::kInvalidHandle);
+  EXPECT_EQ(sim_.OpenHandleCount(), openAtStart - 1);
+  EXPECT_FALSE(MoveDriveTray('J', true));
+  form().onHandleQueryRemove(drive);  // asked again (or for a handle it never had): nothing
+  EXPECT_EQ(sim_.OpenHandleCount(), openAtStart - 1);
+
+  bool answeredBefore = false;
+  bool answeredAfter = true;
+  handlers[0] = [&](ScriptedWorker& w) {
+    answeredBefore = SendCommand(StatusQuery, 1);
+    const platform::Handle pipe = w.Device()->Link1Read.load();
+    ui::TheToolkit().Invoke([&] { form().onHandleQueryRemove(pipe); });  // as the window gets it
+    answeredAfter = SendCommand(StatusQuery, 1);
+    RunActive = false;
+  };
+  RunToEnd();
+  EXPECT_TRUE(answeredBefore);
+  EXPECT_FALSE(answeredAfter);
+  EXPECT_EQ(Entry(0).Link1Read.load(), platform::kInvalidHandle);
+  EXPECT_EQ(Entry(0).Link1Write.load(), platform::kInvalidHandle);
+  EXPECT_EQ(Entry(1).Link1Flag.load(), kFlagOpen);
+  EXPECT_EQ(sim_.OpenHandleCount(), openAtStart - 3);
+  for (int d : {LinkDevice(0), DeviceAt('I'), DeviceAt('J')}) bench->Unplug(d);
+  DeliverMessages();
+  EXPECT_EQ(ComboItems(), std::vector<std::string>{"[0] TM36K (K1)"});
+}
+
+// A unit whose pipe reads never complete costs discovery one bounded wait per read, as the
+// platform cancels each: discovery ends, and the unit is listed as a silent one is (a ZP61 under
+// its description; an LQ40, never identified, not at all).
+struct HungReadsCase {
+  const char* model;
+  const char* listed;  // the combo's one item
+};
+
+class HungReadsAtDiscovery : public DiscoveryFixture,
+                             public ::testing::WithParamInterface<HungReadsCase> {};
+
+TEST_P(HungReadsAtDiscovery, EndsWithinTheReadBoundsAndListsTheUnitAsASilentOne) {
+  UseBench(Bench(kTwoBoxes, std::string(R"({"model": ")") + GetParam().model +
+                                R"(", "serial": "U1", "hub": "box", "port": 1,
+                                     "faults": [{"kind": "reads_hang"}]})"));
+  const std::uint64_t startMs = sim_.Clock().NowMs();
+  StartProgram();
+  const std::uint64_t discoveryMs = sim_.Clock().NowMs() - startMs;
+  std::printf("[ virtual  ] %s with hung reads: discovery took %.1f s virtual time\n",
+              GetParam().model, static_cast<double>(discoveryMs) / 1000.0);
+  EXPECT_EQ(ComboItems(), std::vector<std::string>{GetParam().listed});
+  // At least one read waited out its bound; at most the LQ40's five identification attempts of
+  // kMaxReadFailures reads each did.
+  EXPECT_GE(discoveryMs, platform::kDeviceIoTimeoutMs);
+  EXPECT_LE(discoveryMs, 5u * kMaxReadFailures * (platform::kDeviceIoTimeoutMs + 100));
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndTimedLinks, HungReadsAtDiscovery,
+                         ::testing::Values(HungReadsCase{"ZP61", "[0] ZP61"},
+                                           HungReadsCase{"LQ40", "[No devices found]"}));
 
 }  // namespace

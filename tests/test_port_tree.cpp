@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,33 @@
 #include "ui/Controls.h"
 
 namespace {
+
+// The sim as a PC where the program lacks rights: the paths in `refused` do not open (access
+// denied), and the main window's notification is refused while refuseRegistration holds.
+class RefusingPlatform : public platform::sim::SimPlatform {
+ public:
+  platform::Handle CreateFileA(const char* path, std::uint32_t access, std::uint32_t share,
+                               std::uint32_t creation) override {
+    if (path != nullptr && refused.contains(path)) {
+      platform::sim::SetSimLastError(platform::kErrorAccessDenied);
+      return platform::kInvalidHandle;
+    }
+    return SimPlatform::CreateFileA(path, access, share, creation);
+  }
+  platform::Handle RegisterDeviceNotificationA(platform::Handle recipient,
+                                               const platform::DevBroadcastDeviceInterface& filter,
+                                               std::uint32_t flags) override {
+    ++registrations;
+    if (!refuseRegistration)
+      return SimPlatform::RegisterDeviceNotificationA(recipient, filter, flags);
+    platform::sim::SetSimLastError(platform::kErrorAccessDenied);
+    return 0;
+  }
+
+  std::set<std::string> refused;
+  bool refuseRegistration = false;
+  int registrations = 0;
+};
 
 using platform::sim::UsbDeviceKind;
 using platform::sim::UsbDeviceSpec;
@@ -68,7 +96,17 @@ class PortTreeTest : public ::testing::Test {
     return all;
   }
 
-  platform::sim::SimPlatform sim;
+  // The log's messages in clear.
+  static std::vector<std::string> Messages() {
+    std::vector<std::string> out;
+    for (const std::string& line : LogLinesSnapshot()) {
+      out.push_back(UnscrambleLogText(line.substr(kLogPrefixLength),
+                                      LogOffsetForPrefix(line.substr(0, kLogPrefixLength))));
+    }
+    return out;
+  }
+
+  RefusingPlatform sim;
   ui::Form window{"Form1", 100, 100};
 };
 
@@ -102,7 +140,7 @@ TEST_F(PortTreeTest, HubControlsAnswerInTheLayoutsOfAWindowsHubDriver) {
   std::uint8_t info[L::kScanBufferSize] = {};
   std::uint32_t returned = 0;
   ASSERT_TRUE(connection(3, info, &returned));
-  EXPECT_EQ(returned, L::kBaseSize + 2 * L::kPipeInfoSize);  // two bulk pipes fit in 87 bytes
+  EXPECT_EQ(returned, L::kBaseSize + 2 * L::kPipeInfoSize);  // two bulk pipes
   EXPECT_EQ(platform::GetU32(info, L::kConnectionStatus), L::kDeviceConnected);
   EXPECT_EQ(platform::GetU16(info, L::kIdVendor), 0x1723);
   EXPECT_EQ(platform::GetU16(info, L::kIdProduct), 0x0945);
@@ -373,6 +411,93 @@ TEST_F(PortTreeTest, DeviceNotificationsFlowOnlyWhileRegistered) {
   Bus().Plug(robot);
   EXPECT_EQ(events, (std::vector<unsigned long>{0x8000, 0x8004}));
   EXPECT_EQ(Bus().OpenSetCount(), 0u);
+}
+
+// A hub answers a buffer too small for the device's pipes with ERROR_MORE_DATA and the fixed
+// part; the scan's buffer holds 30 pipes, and a device with more is still listed.
+TEST_F(PortTreeTest, DeviceWithManyOpenPipesIsListedFromTheFixedPartOfItsConnection) {
+  using L = platform::NodeConnectionInformationLayout;
+  const int box = RootWithBox();
+  for (int pipes : {2, 30, 31}) {
+    UsbDeviceSpec robot = Device(UsbDeviceKind::kAutoloader, box, pipes == 2 ? 1 : pipes - 28);
+    robot.pipes = pipes;
+    Bus().AddDevice(robot);
+  }
+  const platform::Handle hub = OpenHub(Bus().HubInterfacePath(box));
+  std::uint8_t info[L::kBaseSize + L::kPipeInfoSize] = {};
+  platform::PutU32(info, L::kConnectionIndex, 1);
+  std::uint32_t returned = 0;
+  EXPECT_FALSE(
+      platform::ThePlatform().DeviceIoControl(hub, platform::kIoctlUsbGetNodeConnectionInformation,
+                                              info, sizeof info, info, sizeof info, &returned));
+  EXPECT_EQ(platform::ThePlatform().GetLastError(),
+            static_cast<std::uint32_t>(platform::kErrorMoreData));
+  EXPECT_EQ(returned, sizeof info);
+  EXPECT_EQ(platform::GetU32(info, L::kNumberOfOpenPipes), 2u);
+  EXPECT_TRUE(ReadConnectionInformation(hub, 1, info));
+  EXPECT_FALSE(ReadConnectionInformation(hub, 9, info));  // no such port: refused outright
+  platform::ThePlatform().CloseHandle(hub);
+
+  Scan();
+  std::vector<int> ports;
+  for (const PortInfo& p : Ports()) ports.push_back(p.PortNumber);
+  std::sort(ports.begin(), ports.end());
+  EXPECT_EQ(ports, (std::vector<int>{1, 2, 3}));
+}
+
+// A drive or hub that does not open is logged once with the system's text, not at every scan;
+// once it has opened, a later refusal is logged again.
+TEST_F(PortTreeTest, RefusedDriveAndHubAreLoggedOnceWithTheSystemsText) {
+  CreateLogLines();
+  const int box = RootWithBox();
+  Bus().AddDevice(Device(UsbDeviceKind::kAutoloader, box, 1));
+  UsbDeviceSpec drive = Device(UsbDeviceKind::kCdRom, box, 2, 0x0E8D, 0x1887);
+  drive.letter = 'E';
+  Bus().AddDevice(drive);
+  const std::string hubPath = Bus().HubInterfacePath(box);
+  sim.refused = {R"(\\.\E:)", hubPath};
+  Scan();
+  Scan();
+  const std::vector<std::string> refusals = {
+      "Hub " + hubPath + " cannot be opened: Access is denied.",
+      "Drive E: cannot be opened: Access is denied."};
+  EXPECT_EQ(Messages(), refusals);
+  EXPECT_EQ(DriveHandles['E' - 'A'].load(), platform::kInvalidHandle);
+  EXPECT_EQ(HubNodeCount(), 0);
+
+  sim.refused.clear();
+  Scan();  // both open now
+  EXPECT_EQ(HubNodeCount(), 1);
+  EXPECT_NE(DriveHandles['E' - 'A'].load(), platform::kInvalidHandle);
+  sim.refused = {hubPath};
+  Scan();
+  std::vector<std::string> expected = refusals;
+  expected.push_back("Hub " + hubPath + " cannot be opened: Access is denied.");
+  EXPECT_EQ(Messages(), expected);
+  ReleaseLogLines();
+}
+
+// A refused registration is logged once and not asked again: asking again would empty every
+// drive slot at each scan, under a running worker too.
+TEST_F(PortTreeTest, RefusedRegistrationIsLoggedOnceAndLeavesTheDriveSlotsAlone) {
+  CreateLogLines();
+  RootWithBox();
+  sim.refuseRegistration = true;
+  Scan();
+  const platform::Handle held = sim.CreateEventA(true, false);  // stands for an open drive
+  DriveHandles['E' - 'A'].store(held);
+  Scan();
+  Scan();
+  EXPECT_EQ(sim.registrations, 1);
+  EXPECT_EQ(DriveHandles['E' - 'A'].load(), held);
+  EXPECT_EQ(Messages(),
+            std::vector<std::string>{"Cannot register for device changes: Access is denied."});
+  CloseAllDevices();  // closes the slot
+  EXPECT_EQ(DriveHandles['E' - 'A'].load(), platform::kInvalidHandle);
+  sim.refuseRegistration = false;
+  Scan();  // a new session of the tree asks again
+  EXPECT_EQ(sim.registrations, 2);
+  ReleaseLogLines();
 }
 
 // --- Instance ids across scans (the console on a bench) -----------------------------------------

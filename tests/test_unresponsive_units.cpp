@@ -120,6 +120,7 @@ enum class Misbehaviour {
   kBabble,           // answers every read with a chunk without "AT+"
   kGarbage,          // random and 8-bit chunks, ended by "AT+" without "OK": never accepted
   kAcceptedGarbage,  // the same, ended by a chunk with "OK" and "AT+": accepted nonsense
+  kReadsHang,        // takes every command; no read ever completes (the platform cancels each)
 };
 
 const char* Name(Misbehaviour b) {
@@ -130,6 +131,8 @@ const char* Name(Misbehaviour b) {
       return "babble";
     case Misbehaviour::kGarbage:
       return "garbage";
+    case Misbehaviour::kReadsHang:
+      return "reads hang";
     default:
       return "accepted garbage";
   }
@@ -142,6 +145,8 @@ std::vector<std::string> Faults(const ModelCase& m, Misbehaviour b) {
       return {FromRunStart("silent")};
     case Misbehaviour::kBabble:
       return {FromRunStart("babble")};
+    case Misbehaviour::kReadsHang:
+      return {FromRunStart("reads_hang")};
     case Misbehaviour::kGarbage:
       chunks.push_back(Hex("AT+\x8F\xFE"));
       return AnswerEverythingWith(m, chunks);
@@ -154,11 +159,17 @@ std::vector<std::string> Faults(const ModelCase& m, Misbehaviour b) {
 }
 
 // The longest one command can hold the worker before SendCommand gives up. Plain links: the
-// repetitions' pauses (the bench's pipes answer at once). The timed link: its first exchange,
-// the repetitions' time limit, and the exchange under way when that limit passed.
-std::uint64_t GiveUpMs(bool timedLink) {
-  if (!timedLink) return kMaxSendRepetitions * kResendPauseMs;
-  const std::uint64_t exchangeMs = (kTimedExchangeSecondChanges + 1) * 1000;
+// repetitions' pauses (the bench's pipes answer at once). The timed link, and any link whose
+// reads hang: the first exchange, the repetitions' time limit, and the exchange under way when
+// that limit passed; an exchange of hung reads waits out the platform's bound on each read it
+// makes (the timed exchange ends at its first failed read).
+std::uint64_t GiveUpMs(bool timedLink, Misbehaviour b) {
+  std::uint64_t exchangeMs = (kTimedExchangeSecondChanges + 1) * 1000;
+  if (b == Misbehaviour::kReadsHang) {
+    exchangeMs = std::uint64_t{kMaxReadFailures} * (platform::kDeviceIoTimeoutMs + 100);
+  } else if (!timedLink) {
+    return kMaxSendRepetitions * kResendPauseMs;
+  }
   return 2 * exchangeMs + kMaxRepeatingHundredths * 10 + kResendPauseMs;
 }
 // Around the give-up: the host report and topology, the runner's 500 ms cycle pauses and the end
@@ -182,7 +193,7 @@ std::vector<Case> AllCases() {
   std::vector<Case> cases;
   for (const ModelCase& m : Models()) {
     for (Misbehaviour b : {Misbehaviour::kSilent, Misbehaviour::kBabble, Misbehaviour::kGarbage,
-                           Misbehaviour::kAcceptedGarbage}) {
+                           Misbehaviour::kAcceptedGarbage, Misbehaviour::kReadsHang}) {
       cases.push_back({&m, b});
     }
   }
@@ -209,7 +220,7 @@ TEST_P(UnresponsiveUnit, RunEndsWithinTheLinkBoundsAndTheConsoleRecovers) {
 
   // Whatever the unit did, the link gives up on it once: the run holds no longer than one
   // give-up, plus the host report, the cycles' pauses and the end of the run around it.
-  EXPECT_LE(runMs, GiveUpMs(m.timedLink) + kRunOverheadMs);
+  EXPECT_LE(runMs, GiveUpMs(m.timedLink, behaviour) + kRunOverheadMs);
   EXPECT_FALSE(RunActive);
   EXPECT_TRUE(form().Button1.Enabled());
   EXPECT_EQ(form().Button1.Caption(), "Start");

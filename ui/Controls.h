@@ -4,6 +4,7 @@
 // A child registers itself with its parent; either may be destroyed first.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -84,6 +85,9 @@ class Form : public Control {
   // Window messages the form handles itself (WM_DEVICECHANGE); returns the message result.
   // The default handling ignores the message and returns 0.
   virtual long Dispatch(unsigned message, unsigned long wParam, long lParam);
+  // Windows asks whether the device behind an open handle that has a handle notification may be
+  // removed (DBT_DEVICEQUERYREMOVE): the handler closes the handle; the answer is always yes.
+  std::function<void(std::intptr_t handle)> onHandleQueryRemove;
   bool fixedSingleBorder = true;
   bool systemMenu = true;
   bool minimizeBox = true;

@@ -7,6 +7,7 @@
 #include <windows.h>
 // windows.h first: commctrl.h relies on its types.
 #include <commctrl.h>
+#include <dbt.h>
 
 #include <atomic>
 #include <memory>
@@ -213,6 +214,32 @@ TEST_F(Win32ToolkitTest, DeviceChangesArrivalAndRemovalGoToTheFormsDispatch) {
   ::SendMessageA(window, WM_DEVICECHANGE, 0x0007, 0);  // DBT_DEVNODES_CHANGED: not the form's
   EXPECT_EQ(form.dispatched,
             (std::vector<unsigned long>{ui::kDbtDeviceArrival, ui::kDbtDeviceRemoveComplete}));
+  toolkit_.Unrealize(form);
+}
+
+// A query to remove the device behind a watched handle goes to the form's handler with that
+// handle and is granted; one about a volume or a device interface is granted without it.
+TEST_F(Win32ToolkitTest, QueryToRemoveAWatchedHandleReachesTheFormsHandlerAndIsGranted) {
+  TestForm form;
+  std::vector<std::intptr_t> released;
+  form.onHandleQueryRemove = [&](std::intptr_t handle) { released.push_back(handle); };
+  toolkit_.Realize(form);
+  HWND window = toolkit_.WindowOf(&form);
+  DEV_BROADCAST_HANDLE watched{};
+  watched.dbch_size = sizeof watched;
+  watched.dbch_devicetype = DBT_DEVTYP_HANDLE;
+  watched.dbch_handle = reinterpret_cast<HANDLE>(0x1234);
+  EXPECT_EQ(::SendMessageA(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
+                           reinterpret_cast<LPARAM>(&watched)),
+            TRUE);
+  DEV_BROADCAST_VOLUME volume{};
+  volume.dbcv_size = sizeof volume;
+  volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+  EXPECT_EQ(::SendMessageA(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
+                           reinterpret_cast<LPARAM>(&volume)),
+            TRUE);
+  EXPECT_EQ(released, std::vector<std::intptr_t>{0x1234});
+  EXPECT_TRUE(form.dispatched.empty());  // not an arrival or a removal for the console
   toolkit_.Unrealize(form);
 }
 

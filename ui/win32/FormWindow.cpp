@@ -1,6 +1,10 @@
 // A form's top-level window.
 #include "ui/win32/FormWindow.h"
 
+#include <dbt.h>
+
+#include <cstddef>
+
 #include "ui/Toolkit.h"
 #include "ui/win32/Win32Toolkit.h"
 
@@ -39,11 +43,24 @@ bool FormWindow::ShouldBeVisible() const {
 }
 
 // https://learn.microsoft.com/windows/win32/devio/wm-devicechange
-// Arrival and removal are the form's; any other event gets the default answer (TRUE: granted).
+// Arrival and removal are the form's; so is a query to remove the device behind a handle it
+// watches, which is always granted once the form has let the handle go. Any other event gets
+// the default answer (TRUE: granted).
 bool FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   if (message == WM_CLOSE) {
     toolkit_.RequestClose(form_);
     result = 0;
+    return true;
+  }
+  if (message == WM_DEVICECHANGE && wParam == DBT_DEVICEQUERYREMOVE) {
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    if (header != nullptr && header->dbch_devicetype == DBT_DEVTYP_HANDLE &&
+        header->dbch_size >= offsetof(DEV_BROADCAST_HANDLE, dbch_handle) + sizeof(HANDLE) &&
+        form_.onHandleQueryRemove) {
+      const auto* watched = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam);
+      form_.onHandleQueryRemove(reinterpret_cast<std::intptr_t>(watched->dbch_handle));
+    }
+    result = TRUE;
     return true;
   }
   if (message == WM_DEVICECHANGE &&
