@@ -252,10 +252,10 @@ TEST_F(Win32RefusalTest, RegistrationsRefusedOrKeptWithTheirHandle) {
   EXPECT_FALSE(os_.RegisterHandleNotification(0, pipe));  // no window
   ASSERT_TRUE(os_.RegisterHandleNotification(recipient, pipe));
   EXPECT_EQ(registeredType, static_cast<DWORD>(DBT_DEVTYP_HANDLE));
-  EXPECT_EQ(registeredHandle, reinterpret_cast<HANDLE>(pipe));
+  EXPECT_EQ(reinterpret_cast<platform::Handle>(registeredHandle), pipe);
   EXPECT_EQ(unregistered, 0);
   ClosePipe(pipe);
-  EXPECT_EQ(unregistered, 1);  // before the handle itself
+  EXPECT_EQ(unregistered, 1);  // ended with its handle
   ::DestroyWindow(window);
 }
 

@@ -53,11 +53,12 @@ bool FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
     return true;
   }
   if (message == WM_DEVICECHANGE && wParam == DBT_DEVICEQUERYREMOVE) {
-    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
-    if (header != nullptr && header->dbch_devicetype == DBT_DEVTYP_HANDLE &&
-        header->dbch_size >= offsetof(DEV_BROADCAST_HANDLE, dbch_handle) + sizeof(HANDLE) &&
+    // lParam is the address of the broadcast; its header says which kind it is.
+    const auto* watched =
+        reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam);  // NOLINT(performance-no-int-to-ptr)
+    if (watched != nullptr && watched->dbch_devicetype == DBT_DEVTYP_HANDLE &&
+        watched->dbch_size >= offsetof(DEV_BROADCAST_HANDLE, dbch_handle) + sizeof(HANDLE) &&
         form_.onHandleQueryRemove) {
-      const auto* watched = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam);
       form_.onHandleQueryRemove(reinterpret_cast<std::intptr_t>(watched->dbch_handle));
     }
     result = TRUE;
