@@ -44,5 +44,6 @@ if(TARGET veltrane_win32_ui AND EXISTS ${CMAKE_SOURCE_DIR}/app/Veltrane.cpp)
   add_executable(veltrane-sim WIN32 app/veltrane-sim.cpp app/GuiMain.cpp ${VELTRANE_RESOURCE_SCRIPT})
   target_link_libraries(veltrane-sim PRIVATE veltrane_core veltrane_sim veltrane_win32
                                              veltrane_win32_ui)
+  target_compile_definitions(veltrane-sim PRIVATE VELTRANE_SIMULATOR_MANIFEST)
   veltrane_print_size(veltrane-sim)
 endif()
