@@ -138,11 +138,14 @@ bool RecordKeeper::TryWrite(Pending& p, std::string& failure) {
     // A replacement cut short on Windows left the old history aside: it is still the history.
     const bool cut =
         !fs::exists(historyPath, ignored) && fs::exists(AsidePath(historyPath), ignored);
-    std::ifstream in(cut ? AsidePath(historyPath) : historyPath, std::ios::binary);
-    if (in) {
-      std::ostringstream text;
-      text << in.rdbuf();
-      history = text.str();
+    {
+      // Closed before the replacement: Windows renames no file that is open.
+      std::ifstream in(cut ? AsidePath(historyPath) : historyPath, std::ios::binary);
+      if (in) {
+        std::ostringstream text;
+        text << in.rdbuf();
+        history = text.str();
+      }
     }
     // The header once, with a byte order mark so that a spreadsheet reads the file as UTF-8.
     if (history.empty()) history = "\xEF\xBB\xBF" + HistoryHeader();
