@@ -10,6 +10,7 @@
 #include <dbt.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -205,15 +206,47 @@ TEST_F(Win32ToolkitTest, OperatorActionsOnTheWindowsReachTheHandlers) {
   toolkit_.Unrealize(form);
 }
 
-TEST_F(Win32ToolkitTest, DeviceChangesArrivalAndRemovalGoToTheFormsDispatch) {
+// A removal reaches the form at once; the arrivals of one plug-in (interface, storage child,
+// volume with its letter) reach it once, after the burst has settled; a disc going into a drive
+// (a volume broadcast with the media flag) does not reach it at all.
+TEST_F(Win32ToolkitTest, DeviceChangesRemovalAtOnceArrivalsOnceABurstHasSettled) {
   TestForm form;
   toolkit_.Realize(form);
   HWND window = toolkit_.WindowOf(&form);
-  EXPECT_EQ(::SendMessageA(window, WM_DEVICECHANGE, ui::kDbtDeviceArrival, 0), 7);
-  EXPECT_EQ(::SendMessageA(window, WM_DEVICECHANGE, ui::kDbtDeviceRemoveComplete, 0), 7);
-  ::SendMessageA(window, WM_DEVICECHANGE, 0x0007, 0);  // DBT_DEVNODES_CHANGED: not the form's
+  DEV_BROADCAST_DEVICEINTERFACE_A device{};
+  device.dbcc_size = sizeof device;
+  device.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  DEV_BROADCAST_VOLUME volume{};
+  volume.dbcv_size = sizeof volume;
+  volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+  volume.dbcv_unitmask = 1u << 4;  // E:
+  DEV_BROADCAST_VOLUME media = volume;
+  media.dbcv_flags = DBTF_MEDIA;
+  auto send = [&](WPARAM event, const void* broadcast) {
+    return ::SendMessageA(
+        window, WM_DEVICECHANGE, event,
+        reinterpret_cast<LPARAM>(broadcast));  // NOLINT(performance-no-int-to-ptr)
+  };
+  auto pumpFor = [&](int ms, std::size_t until) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    toolkit_.RunUntil(
+        [&] { return form.dispatched.size() >= until || std::chrono::steady_clock::now() > end; });
+  };
+
+  EXPECT_EQ(send(ui::kDbtDeviceArrival, &device), TRUE);
+  EXPECT_EQ(send(ui::kDbtDeviceArrival, &device), TRUE);
+  EXPECT_EQ(send(ui::kDbtDeviceArrival, &volume), TRUE);
+  EXPECT_TRUE(form.dispatched.empty()) << "an arrival waits for the burst to settle";
+  EXPECT_EQ(send(ui::kDbtDeviceRemoveComplete, &device), 7);
+  EXPECT_EQ(form.dispatched, std::vector<unsigned long>{ui::kDbtDeviceRemoveComplete});
+  pumpFor(5000, 2);
   EXPECT_EQ(form.dispatched,
-            (std::vector<unsigned long>{ui::kDbtDeviceArrival, ui::kDbtDeviceRemoveComplete}));
+            (std::vector<unsigned long>{ui::kDbtDeviceRemoveComplete, ui::kDbtDeviceArrival}));
+
+  send(ui::kDbtDeviceArrival, &media);
+  ::SendMessageA(window, WM_DEVICECHANGE, 0x0007, 0);  // DBT_DEVNODES_CHANGED: not the form's
+  pumpFor(1500, 3);
+  EXPECT_EQ(form.dispatched.size(), 2u) << "a disc loaded into a drive starts no rebuild";
   toolkit_.Unrealize(form);
 }
 

@@ -10,6 +10,31 @@
 
 namespace ui::win32 {
 
+namespace {
+
+// One plug-in brings a burst of arrival broadcasts (the interface, its storage child, the volume
+// with its letter), and a printer's queue may appear only after the first of them: each would
+// be a whole rescan on the GUI thread. The arrivals of a burst start one rebuild, this long
+// after the last of them.
+constexpr UINT_PTR kArrivalTimer = 0x5641;
+constexpr UINT kArrivalSettleMs = 1000;
+
+// https://learn.microsoft.com/windows/win32/api/dbt/ns-dbt-dev_broadcast_volume
+// A volume broadcast with the media flag: a disc went into or out of a drive (every disc the
+// autoloader loads during a run). No device came: it starts no rebuild.
+bool IsMediaChange(LPARAM lParam) {
+  const auto* header =
+      reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);  // NOLINT(performance-no-int-to-ptr)
+  if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_VOLUME ||
+      header->dbch_size < sizeof(DEV_BROADCAST_VOLUME)) {
+    return false;
+  }
+  const auto* volume = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(header);
+  return (volume->dbcv_flags & DBTF_MEDIA) != 0;
+}
+
+}  // namespace
+
 FormWindow::FormWindow(Win32Toolkit& toolkit, ui::Form& form, HWND owner)
     : NativeControl(toolkit, form), form_(form), owner_(owner) {}
 
@@ -64,8 +89,20 @@ bool FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
     result = TRUE;
     return true;
   }
-  if (message == WM_DEVICECHANGE &&
-      (wParam == ui::kDbtDeviceArrival || wParam == ui::kDbtDeviceRemoveComplete)) {
+  if (message == WM_DEVICECHANGE && wParam == ui::kDbtDeviceArrival) {
+    // The timer restarts with every arrival of a burst; the form hears of it once it settles.
+    if (!IsMediaChange(lParam)) ::SetTimer(Window(), kArrivalTimer, kArrivalSettleMs, nullptr);
+    result = TRUE;
+    return true;
+  }
+  if (message == WM_TIMER && wParam == kArrivalTimer) {
+    ::KillTimer(Window(), kArrivalTimer);
+    form_.Dispatch(WM_DEVICECHANGE, ui::kDbtDeviceArrival, 0);
+    result = 0;
+    return true;
+  }
+  // A departed device must stop being used at once: a removal is the form's without delay.
+  if (message == WM_DEVICECHANGE && wParam == ui::kDbtDeviceRemoveComplete) {
     result = form_.Dispatch(message, static_cast<unsigned long>(wParam), static_cast<long>(lParam));
     return true;
   }
