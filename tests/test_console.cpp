@@ -329,8 +329,12 @@ TEST_P(DepartureTest, FreesWhatEachDepartedPartHeldAndIsEmptyOnlyWhenAllFourAreC
     }
     // A departed link's pipes are closed, unless the running worker may be reading them.
     std::vector<platform::Handle> closed;
-    if (gone[0] && !c.inUse) closed.insert(closed.end(), {11, 12});
-    if (gone[2] && !c.inUse) closed.insert(closed.end(), {21, 22});
+    for (std::size_t link : {0u, 2u}) {
+      if (!gone[link] || c.inUse) continue;
+      const platform::Handle read = link == 0 ? 11 : 21;
+      closed.push_back(read);
+      closed.push_back(read + 1);
+    }
     EXPECT_EQ(platform_.closed, closed);
     EXPECT_EQ(e->Link1Read.load() == platform::kInvalidHandle, gone[0] && !c.inUse);
     EXPECT_EQ(e->Link2Write.load() == platform::kInvalidHandle, gone[2] && !c.inUse);
