@@ -256,6 +256,12 @@ void VisitPrinter(int index, const PortInfo& p, DeviceEntry& entry) {
              ClaimPortEntry(index, entry.Claim1Flag, entry.Claim1PortRef)) {
     entry.PrinterPort = p.PortNumber;
     entry.SetPrinterName(p.Description);
+  } else if (entry.Claim1Flag.load() == kFlagOpen && entry.PrinterPort.load() == p.PortNumber &&
+             entry.GetPrinterName() != p.Description) {
+    // Claimed while its queue was not installed yet (the first broadcast of a plug-in comes
+    // before the spooler has made it): each scan classifies the port again, and the queue found
+    // since names the printer now.
+    entry.SetPrinterName(p.Description);
   }
 }
 

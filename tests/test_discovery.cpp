@@ -109,6 +109,60 @@ TEST_F(DiscoveryTest, TwoPrintersOnATm36HubLeaveItWithoutAPrinter) {
   EXPECT_EQ(Entry(0).Link1Flag.load(), kFlagOpen);
 }
 
+// The printer was claimed before its queue existed: once the queue is installed, the next
+// rebuild names it, so the print job of the run reaches it.
+TEST_F(DiscoveryTest, PrinterClaimedWithoutAQueueIsNamedByItsQueueAtTheNextRebuild) {
+  UseBench(Bench(R"({"id": "box", "parent": "pc", "port": 1})",
+                 R"({"model": "TM36K", "hub": "box", "port": 1,
+                     "printer": {"port": 3, "queue": null}})"));
+  StartProgram();
+  ASSERT_EQ(Entry(0).GetPrinterName(), "No Install Software");
+  // The spooler installs the queue: its PnPData names the printer's device by its prefix.
+  std::string prefix;
+  const std::string usb = "SYSTEM\\CurrentControlSet\\Enum\\USB";
+  platform::Handle root = platform::kInvalidHandle;
+  ASSERT_EQ(sim_.Registry().OpenKey(usb.c_str(), &root), 0);
+  char device[200];
+  for (std::uint32_t d = 0;
+       prefix.empty() && sim_.Registry().EnumKey(root, d, device, sizeof device) == 0; ++d) {
+    platform::Handle devKey = platform::kInvalidHandle;
+    ASSERT_EQ(sim_.Registry().OpenKey((usb + "\\" + device).c_str(), &devKey), 0);
+    char instance[200];
+    for (std::uint32_t i = 0; sim_.Registry().EnumKey(devKey, i, instance, sizeof instance) == 0;
+         ++i) {
+      const std::string key = usb + "\\" + device + "\\" + instance;
+      platform::Handle k = platform::kInvalidHandle;
+      ASSERT_EQ(sim_.Registry().OpenKey(key.c_str(), &k), 0);
+      char text[100] = {};
+      std::uint32_t size = sizeof text - 1;
+      std::uint32_t type = 0;
+      const bool printer =
+          sim_.Registry().QueryValue(k, "Service", &type, reinterpret_cast<std::uint8_t*>(text),
+                                     &size) == 0 &&
+          std::string(text) == "usbprint";
+      size = sizeof text - 1;
+      std::fill(std::begin(text), std::end(text), '\0');
+      if (printer &&
+          sim_.Registry().QueryValue(k, "ParentIdPrefix", &type,
+                                     reinterpret_cast<std::uint8_t*>(text), &size) == 0) {
+        prefix = text;
+      }
+      sim_.Registry().CloseKey(k);
+    }
+    sim_.Registry().CloseKey(devKey);
+  }
+  sim_.Registry().CloseKey(root);
+  ASSERT_FALSE(prefix.empty());
+  const std::string queue = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Disc Printer";
+  sim_.Registry().SetString(queue, "Name", "Disc Printer");
+  sim_.Registry().SetString(queue + "\\PnPData", "DeviceInstanceId",
+                            "USBPRINT\\DISC\\" + prefix + "&0&USB001");
+
+  form().OnDeviceChange(ui::kDbtDeviceArrival);  // any arrival: the next rebuild
+  EXPECT_EQ(Entry(0).GetPrinterName(), "Disc Printer");
+  EXPECT_EQ(Entry(0).PrinterPort.load(), 3);
+}
+
 TEST_F(DiscoveryTest, AutoloaderOnAHigherPortStillLeadsItsHubNodeAndGetsThePrinter) {
   UseBench(Bench(R"({"id": "box", "parent": "pc", "port": 1})",
                  R"({"model": "TM36K", "hub": "box", "port": 4,
