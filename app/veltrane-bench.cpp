@@ -84,12 +84,7 @@ static int Main(int argc, char** argv) {
                                           : platform::sim::SimClock::Mode::kVirtual;
   platform::sim::SimPlatform sim(simOptions);
   platform::SetPlatform(&sim);
-  auto bench =
-      std::make_shared<platform::sim::SimBench>(std::move(model), platform::sim::BenchClock(sim));
-  platform::sim::AttachBench(sim, bench);
-  platform::sim::AttachBenchUsb(sim, bench);
-  // A print job to a bench printer's queue ejects the tray of the unit it belongs to.
-  sim.SetPrintSink([bench](const std::string& queue) { return bench->SubmitPrintJob(queue); });
+  auto bench = platform::sim::WireBench(sim, std::move(model));
   ui::headless::HeadlessToolkit toolkit(options.realTime ? ui::headless::TimerMode::kRealTime
                                                          : ui::headless::TimerMode::kImmediate);
   ui::SetToolkit(&toolkit);

@@ -55,12 +55,7 @@ int RunOnBench(const SimGuiOptions& options) {
                                              : platform::sim::SimClock::Mode::kReal;
   platform::sim::SimPlatform sim(simOptions);
   platform::SetPlatform(&sim);
-  auto bench =
-      std::make_shared<platform::sim::SimBench>(std::move(model), platform::sim::BenchClock(sim));
-  platform::sim::AttachBench(sim, bench);
-  platform::sim::AttachBenchUsb(sim, bench);
-  // Print jobs go to the bench's printers: the one with that queue ejects its unit's tray.
-  sim.SetPrintSink([bench](const std::string& queue) { return bench->SubmitPrintJob(queue); });
+  auto bench = platform::sim::WireBench(sim, std::move(model));
   ui::win32::Win32Toolkit toolkit;
   ui::SetToolkit(&toolkit);
   if (const char* dump = std::getenv("VELTRANE_UI_DUMP")) toolkit.EnableStateDump(dump);

@@ -46,13 +46,20 @@ fs::path AsidePath(const fs::path& target) {
   return aside;
 }
 
+// The text whole in a temporary file of the folder (made if need be); its path in `temp`.
+bool WriteBeside(const fs::path& folder, const std::string& text, fs::path& temp,
+                 std::string& error) {
+  if (!EnsureFolder(folder, error)) return false;
+  temp = TempPath(folder);
+  return WriteTemp(temp, text, error);
+}
+
 }  // namespace
 
 bool WriteNewFile(const std::string& folder, const std::string& name, const std::string& text,
                   std::string& error) {
-  if (!EnsureFolder(folder, error)) return false;
-  const fs::path temp = TempPath(folder);
-  if (!WriteTemp(temp, text, error)) return false;
+  fs::path temp;
+  if (!WriteBeside(folder, text, temp, error)) return false;
   const fs::path target = fs::path(folder) / name;
   std::error_code ec;
   // A hard link fails when the name exists: nothing is ever replaced. File systems without
@@ -71,9 +78,8 @@ bool WriteNewFile(const std::string& folder, const std::string& name, const std:
 
 bool ReplaceFile(const std::string& folder, const std::string& name, const std::string& text,
                  std::string& error) {
-  if (!EnsureFolder(folder, error)) return false;
-  const fs::path temp = TempPath(folder);
-  if (!WriteTemp(temp, text, error)) return false;
+  fs::path temp;
+  if (!WriteBeside(folder, text, temp, error)) return false;
   const fs::path target = fs::path(folder) / name;
   std::error_code ec;
   std::error_code ignored;

@@ -145,12 +145,10 @@ std::string LastLogLine() {
 }
 
 void WriteLog(const char* format, ...) {
-  char message[kMaxLogMessage + 1];
   va_list args;
   va_start(args, format);
-  const int length = std::vsnprintf(message, sizeof message, format, args);
+  const std::string message = FormatLogMessage(format, args);
   va_end(args);
-  if (length < 0) message[0] = '\0';  // an encoding error logs an empty message
   AppendLogLine(message);
 }
 

@@ -17,13 +17,18 @@ void SetDeviceLogSink(DeviceLogSink sink) {
   logSink = sink;
 }
 
-void DeviceLog(const char* format, ...) {
+std::string FormatLogMessage(const char* format, va_list args) {
   char message[kMaxLogMessage + 1];
+  const int length = std::vsnprintf(message, sizeof message, format, args);
+  if (length < 0) message[0] = '\0';  // an encoding error logs an empty message
+  return message;
+}
+
+void DeviceLog(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const int length = std::vsnprintf(message, sizeof message, format, args);
+  const std::string message = FormatLogMessage(format, args);
   va_end(args);
-  if (length < 0) message[0] = '\0';  // an encoding error logs an empty message
   DeviceLogText(message);
 }
 

@@ -3,7 +3,9 @@
 // FormCreate creates the event); device/ knows neither the log nor the windows.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "platform/Platform.h"
@@ -28,3 +30,6 @@ void SetDeviceLogSink(DeviceLogSink sink);
 void DeviceLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Hands an already formatted message to the sink literally.
 void DeviceLogText(std::string_view message);
+// A log message from printf rules and their arguments, kMaxLogMessage characters at the most
+// (empty after an encoding error). Both logs format through it.
+std::string FormatLogMessage(const char* format, va_list args);

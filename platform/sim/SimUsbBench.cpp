@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "platform/sim/bench/BenchPipes.h"
 #include "platform/sim/bench/BenchTopology.h"
 
 namespace platform::sim {
@@ -113,6 +114,14 @@ void AttachBenchUsb(SimPlatform& platform, std::shared_ptr<SimBench> bench) {
       bus->Unplug(change.device);
     }
   });
+}
+
+std::shared_ptr<SimBench> WireBench(SimPlatform& platform, BenchModel model) {
+  auto bench = std::make_shared<SimBench>(std::move(model), BenchClock(platform));
+  AttachBench(platform, bench);
+  AttachBenchUsb(platform, bench);
+  platform.SetPrintSink([bench](const std::string& queue) { return bench->SubmitPrintJob(queue); });
+  return bench;
 }
 
 }  // namespace platform::sim

@@ -19,4 +19,9 @@ namespace platform::sim {
 // before anything talks to the bench; the platform must outlive the bench's events.
 void AttachBenchUsb(SimPlatform& platform, std::shared_ptr<SimBench> bench);
 
+// The bench of this model wired into the platform as the programs wire it: on the platform's
+// clock, its pipes (AttachBench), its USB bus (AttachBenchUsb) and its printers taking the print
+// jobs for their queues (the one with that queue ejects its unit's tray).
+std::shared_ptr<SimBench> WireBench(SimPlatform& platform, BenchModel model);
+
 }  // namespace platform::sim
