@@ -218,6 +218,52 @@ std::string HtmlText(std::string_view text) {
   return out;
 }
 
+// The table of the rows: status icon, caption, tries, time and the row's messages and prompts.
+static void AppendStepsTable(std::string& html, const RunRecord& record) {
+  html +=
+      "</table>\n<h2>Steps</h2>\n<table class='steps'>\n"
+      "<tr><th>#</th><th>Status</th><th>Step</th><th>Tries</th><th>Time</th>"
+      "<th>Messages</th></tr>\n";
+  for (const RecordRow& row : record.rows) {
+    const std::string icon = row.icon.empty() ? "" : row.icon;
+    html += "<tr class='step' data-icon='" + HtmlText(icon) + "'><td class='number'>" +
+            std::to_string(row.number) + "</td><td class='status'>" + IconSvg(icon) +
+            HtmlText(icon.empty() ? (row.begun ? "cut" : "not run") : icon) +
+            "</td><td class='caption'>" + HtmlText(row.caption) + "</td><td class='attempts'>" +
+            std::to_string(row.attempts) + "</td><td class='time'>";
+    if (row.begun && row.ended) html += DurationText(SecondsBetween(row.firstStart, row.lastEnd));
+    html += "</td><td class='messages'>";
+    for (const auto& line : row.memo) html += "<div>" + HtmlText(line) + "</div>";
+    for (const auto& p : row.prompts) {
+      html += "<div class='prompt'>" + HtmlText(PromptLine(p)) + "</div>";
+    }
+    html += "</td></tr>\n";
+  }
+  html += "</table>\n";
+}
+
+// Every prompt of the run with its buttons and the answer given, when there was any.
+static void AppendPromptsTable(std::string& html, const RunRecord& record) {
+  std::size_t promptCount = record.promptsOutsideRows.size();
+  for (const auto& row : record.rows) promptCount += row.prompts.size();
+  if (promptCount != 0) {
+    html +=
+        "<h2>Prompts and answers</h2>\n<table class='prompts'>\n"
+        "<tr><th>Step</th><th>Prompt</th><th>Buttons</th><th>Answer</th></tr>\n";
+    auto addPrompt = [&html](const std::string& step, const RecordPrompt& p) {
+      html += "<tr><td>" + HtmlText(step) + "</td><td>" + HtmlText(p.text) + "<br><span " +
+              "class='note'>" + HtmlText(p.caption) + ", " + HtmlText(p.icon) + "</span></td><td>" +
+              HtmlText(p.buttons) + "</td><td class='answer'>" + HtmlText(p.answer) +
+              "</td></tr>\n";
+    };
+    for (const auto& p : record.promptsOutsideRows) addPrompt("-", p);
+    for (const auto& row : record.rows) {
+      for (const auto& p : row.prompts) addPrompt(std::to_string(row.number), p);
+    }
+    html += "</table>\n";
+  }
+}
+
 // One run's part of a report page.
 static std::string RecordSection(const RunRecord& record) {
   const auto& u = record.unit;
@@ -245,44 +291,8 @@ static std::string RecordSection(const RunRecord& record) {
   UnitRow(html, "Printer queue", u.printerQueue);
   UnitRow(html, "Computer", record.computer);
   UnitRow(html, "Program", record.program);
-  html +=
-      "</table>\n<h2>Steps</h2>\n<table class='steps'>\n"
-      "<tr><th>#</th><th>Status</th><th>Step</th><th>Tries</th><th>Time</th>"
-      "<th>Messages</th></tr>\n";
-  for (const RecordRow& row : record.rows) {
-    const std::string icon = row.icon.empty() ? "" : row.icon;
-    html += "<tr class='step' data-icon='" + HtmlText(icon) + "'><td class='number'>" +
-            std::to_string(row.number) + "</td><td class='status'>" + IconSvg(icon) +
-            HtmlText(icon.empty() ? (row.begun ? "cut" : "not run") : icon) +
-            "</td><td class='caption'>" + HtmlText(row.caption) + "</td><td class='attempts'>" +
-            std::to_string(row.attempts) + "</td><td class='time'>";
-    if (row.begun && row.ended) html += DurationText(SecondsBetween(row.firstStart, row.lastEnd));
-    html += "</td><td class='messages'>";
-    for (const auto& line : row.memo) html += "<div>" + HtmlText(line) + "</div>";
-    for (const auto& p : row.prompts) {
-      html += "<div class='prompt'>" + HtmlText(PromptLine(p)) + "</div>";
-    }
-    html += "</td></tr>\n";
-  }
-  html += "</table>\n";
-  std::size_t promptCount = record.promptsOutsideRows.size();
-  for (const auto& row : record.rows) promptCount += row.prompts.size();
-  if (promptCount != 0) {
-    html +=
-        "<h2>Prompts and answers</h2>\n<table class='prompts'>\n"
-        "<tr><th>Step</th><th>Prompt</th><th>Buttons</th><th>Answer</th></tr>\n";
-    auto addPrompt = [&html](const std::string& step, const RecordPrompt& p) {
-      html += "<tr><td>" + HtmlText(step) + "</td><td>" + HtmlText(p.text) + "<br><span " +
-              "class='note'>" + HtmlText(p.caption) + ", " + HtmlText(p.icon) + "</span></td><td>" +
-              HtmlText(p.buttons) + "</td><td class='answer'>" + HtmlText(p.answer) +
-              "</td></tr>\n";
-    };
-    for (const auto& p : record.promptsOutsideRows) addPrompt("-", p);
-    for (const auto& row : record.rows) {
-      for (const auto& p : row.prompts) addPrompt(std::to_string(row.number), p);
-    }
-    html += "</table>\n";
-  }
+  AppendStepsTable(html, record);
+  AppendPromptsTable(html, record);
   html += "<details><summary>Log in clear (" + std::to_string(record.log.size()) +
           " lines)</summary>\n<pre>";
   for (const auto& line : record.log) html += HtmlText(line) + "\n";
