@@ -227,6 +227,9 @@ TEST_F(Win32ToolkitTest, DeviceChangesRemovalAtOnceArrivalsOnceABurstHasSettled)
         window, WM_DEVICECHANGE, event,
         reinterpret_cast<LPARAM>(broadcast));  // NOLINT(performance-no-int-to-ptr)
   };
+  // The loop checks its condition between messages: a ticking timer brings one every 20 ms.
+  ui::Timer tick(&form, "Tick", 20);
+  tick.onTimer = [] {};
   auto pumpFor = [&](int ms, std::size_t until) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     toolkit_.RunUntil(
@@ -247,6 +250,7 @@ TEST_F(Win32ToolkitTest, DeviceChangesRemovalAtOnceArrivalsOnceABurstHasSettled)
   ::SendMessageA(window, WM_DEVICECHANGE, 0x0007, 0);  // DBT_DEVNODES_CHANGED: not the form's
   pumpFor(1500, 3);
   EXPECT_EQ(form.dispatched.size(), 2u) << "a disc loaded into a drive starts no rebuild";
+  tick.SetEnabled(false);
   toolkit_.Unrealize(form);
 }
 
