@@ -67,7 +67,7 @@ std::string IconSvg(const std::string& icon) {
   return std::string(
              "<svg class='icon' width='16' height='16' viewBox='0 0 16 16' role='img' "
              "aria-label='") +
-         (icon.empty() ? "not run" : icon) + "'>" + shape + "</svg>";
+         HtmlText(icon.empty() ? "not run" : icon) + "'>" + shape + "</svg>";
 }
 
 const char* ResultClass(const std::string& word) {
