@@ -209,7 +209,9 @@ std::string HtmlText(std::string_view text) {
       char ref[16];
       std::snprintf(ref, sizeof ref, "&#x%02X;", byte);
       out += ref;
-    } else if ((byte < 0x20 && c != '\n' && c != '\t') || byte == 0x7F) {
+    } else if (c == '\t') {
+      out += "&#9;";  // shown as a tab; the page itself holds no control byte
+    } else if ((byte < 0x20 && c != '\n') || byte == 0x7F) {
       out += "&#xFFFD;";
     } else {
       out.push_back(c);
