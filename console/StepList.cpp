@@ -12,49 +12,41 @@
 #include "ui/Controls.h"
 #include "ui/Toolkit.h"
 
-std::atomic<bool> HeadingLogged{false};
-std::atomic<bool> RetryPending{false};
-std::atomic<int> RetryCount{0};
-
 namespace {
 
-// Touched on the GUI thread only: every status operation reads them inside its invoke.
+// Touched on the GUI thread only: every status operation reads them inside its invoke. They
+// belong to the main window, which outlives every run.
 ui::ListView* stepView = nullptr;
 ui::Memo* resultMemo = nullptr;
-std::vector<RunRow> runRows;  // the run under way (or the last one)
-bool viewShowsRun = true;     // false once the tested unit left during the run
 
-// The worker's own: the row of the step it is on, and whether its unit stopped answering.
-std::atomic<int> currentRow{-1};
-std::atomic<bool> linkLost{false};
-std::atomic<RunEnding> lastEnding{RunEnding::kCompleted};
-
-bool InRunRows(int index) {
-  return index >= 0 && static_cast<std::size_t>(index) < runRows.size();
+bool InRunRows(const RunContext& run, int index) {
+  return index >= 0 && static_cast<std::size_t>(index) < run.Rows.size();
 }
 
-std::string RowCaption(int index) {
-  if (InRunRows(index)) return runRows[static_cast<std::size_t>(index)].caption;
-  if (!viewShowsRun || stepView == nullptr || index < 0 || index >= stepView->Count()) return {};
+bool ViewHolds(const RunContext& run, int index) {
+  return run.ViewShowsRun && stepView != nullptr && index >= 0 && index < stepView->Count();
+}
+
+std::string RowCaption(const RunContext& run, int index) {
+  if (InRunRows(run, index)) return run.Rows[static_cast<std::size_t>(index)].caption;
+  if (!ViewHolds(run, index)) return {};
   return stepView->Items()[static_cast<std::size_t>(index)].caption;
 }
 
-int RowIcon(int index) {
-  if (InRunRows(index)) return runRows[static_cast<std::size_t>(index)].icon;
-  if (!viewShowsRun || stepView == nullptr || index < 0 || index >= stepView->Count()) {
-    return kIconNone;
-  }
+int RowIcon(const RunContext& run, int index) {
+  if (InRunRows(run, index)) return run.Rows[static_cast<std::size_t>(index)].icon;
+  if (!ViewHolds(run, index)) return kIconNone;
   return stepView->Items()[static_cast<std::size_t>(index)].imageIndex;
 }
 
-int RowCount() {
-  if (!runRows.empty()) return static_cast<int>(runRows.size());
-  return viewShowsRun && stepView != nullptr ? stepView->Count() : 0;
+int RowCount(const RunContext& run) {
+  if (!run.Rows.empty()) return static_cast<int>(run.Rows.size());
+  return run.ViewShowsRun && stepView != nullptr ? stepView->Count() : 0;
 }
 
-void SetRowImage(int index, int image) {
-  if (InRunRows(index)) runRows[static_cast<std::size_t>(index)].icon = image;
-  if (viewShowsRun && stepView != nullptr) stepView->SetImageIndex(index, image);
+void SetRowImage(RunContext& run, int index, int image) {
+  if (InRunRows(run, index)) run.Rows[static_cast<std::size_t>(index)].icon = image;
+  if (run.ViewShowsRun && stepView != nullptr) stepView->SetImageIndex(index, image);
 }
 
 void AppendResultLine(const std::string& line) {
@@ -115,31 +107,21 @@ bool LoadStepList(ui::ListView& listView, const char* resourceName) {
 
 void AttachStepList(ui::ListView* listView) {
   stepView = listView;
-  // A new window (or none) shows no run yet: the last run's rows must not lend it captions.
-  runRows.clear();
-  viewShowsRun = true;
 }
 
 void AttachResultLines(ui::Memo* resultLines) {
   resultMemo = resultLines;
 }
 
-void BeginRunRows() {
-  runRows.clear();
-  viewShowsRun = true;
-  currentRow = -1;
-  linkLost = false;
-  lastEnding = RunEnding::kCompleted;
+void BeginRunRows(RunContext& run) {
+  run.Rows.clear();
+  run.ViewShowsRun = true;
   if (stepView == nullptr) return;
-  for (const auto& item : stepView->Items()) runRows.push_back({item.caption, kIconNone});
+  for (const auto& item : stepView->Items()) run.Rows.push_back({item.caption, kIconNone});
 }
 
-void SeparateRunFromView() {
-  viewShowsRun = false;
-}
-
-std::vector<RunRow> RunRows() {
-  return runRows;
+void SeparateRunFromView(RunContext& run) {
+  run.ViewShowsRun = false;
 }
 
 const char* ResultWordOf(const std::vector<RunRow>& rows) {
@@ -152,101 +134,97 @@ const char* ResultWordOf(const std::vector<RunRow>& rows) {
   return warned ? "Warning" : "Success";
 }
 
-void NoteLinkLost() {
-  linkLost = true;
+void NoteLinkLost(RunContext& run) {
+  run.LinkLost = true;
 }
 
-void NoteCurrentRow(int index) {
-  currentRow = index;
+void NoteCurrentRow(RunContext& run, int index) {
+  run.CurrentRow = index;
 }
 
-RunEnding LastRunEnding() {
-  return lastEnding;
-}
-
-void MarkRunEnding(RunEnding ending) {
-  lastEnding = ending;
+void MarkRunEnding(RunContext& run, RunEnding ending) {
+  run.Ending = ending;
   if (ending == RunEnding::kCompleted) return;
-  const int row = currentRow;
+  const int row = run.CurrentRow;
   if (row < 0) return;
   int icon = kIconNone;
   int count = 0;
   RunOnGui([&] {
-    icon = RowIcon(row);
-    count = RowCount();
+    icon = RowIcon(run, row);
+    count = RowCount(run);
   });
   // A failure mark on the step already says the run did not pass.
   if (icon == kIconFailed) return;
   int target = row;
   if (ending == RunEnding::kCancelled && icon != kIconNone && row + 1 < count) target = row + 1;
   // A row that has been closed (passed or warned) gets a heading of its own again.
-  if (target != row || icon != kIconNone) HeadingLogged = false;
-  StepBegin(target);
-  StepFailed(target, ending == RunEnding::kLinkLost ? kStoppedAnswering : kTestCancelled);
+  if (target != row || icon != kIconNone) run.HeadingLogged = false;
+  StepBegin(run, target);
+  StepFailed(run, target, ending == RunEnding::kLinkLost ? kStoppedAnswering : kTestCancelled);
 }
 
-void StepBegin(int index) {
-  currentRow = index;
+void StepBegin(RunContext& run, int index) {
+  run.CurrentRow = index;
   NoteStep(index, -1, {});
-  if (HeadingLogged) return;
+  if (run.HeadingLogged) return;
   std::string heading;
   RunOnGui([&] {
     if (!LogEndsWithSeparator()) WriteLogText(kLogSeparator);
     if (index != 0) AppendResultLine(kResultSeparator);
-    const std::string caption = RowCaption(index);
+    const std::string caption = RowCaption(run, index);
     AppendResultLine(Format("%2d. %s", index + 1, caption));
     heading = Format("[%d] %s", index + 1, caption);
     WriteLogText(heading);
   });
   LastReply = heading;
-  HeadingLogged = true;
+  run.HeadingLogged = true;
 }
 
-void StepPassed(int index, const char* text) {
-  if (linkLost) {
+void StepPassed(RunContext& run, int index, const char* text) {
+  if (run.LinkLost) {
     // The unit stopped answering inside this step: it never finished it.
-    StepFailed(index, kStoppedAnswering);
+    StepFailed(run, index, kStoppedAnswering);
     return;
   }
   const bool noLine =
       text != nullptr && std::string_view(text).find("NOLINE") != std::string_view::npos;
   const std::string okLine = std::string("    [OK] ") + kTaskFulfilled;
   RunOnGui([&] {
-    SetRowImage(index, kIconPassed);
+    SetRowImage(run, index, kIconPassed);
     if (text != nullptr && !noLine) WriteLogText(text);
     if (!noLine) WriteLogText(kLogSeparator);
     AppendResultLine(okLine);
   });
   NoteStep(index, kIconPassed, okLine);
   LastReply = okLine;
-  RetryPending = false;
-  RetryCount = 0;
-  HeadingLogged = false;
+  run.RetryPending = false;
+  run.RetryCount = 0;
+  run.HeadingLogged = false;
 }
 
-void StepFailed(int index, const std::string& message) {
-  currentRow = index;
+void StepFailed(RunContext& run, int index, const std::string& message) {
+  run.CurrentRow = index;
   const std::string line = "    [ERROR] " + message;
   RunOnGui([&] {
-    SetRowImage(index, kIconFailed);
+    SetRowImage(run, index, kIconFailed);
     AppendResultLine(line);
     WriteLogText(line);
   });
   NoteStep(index, kIconFailed, line);
-  RetryPending = false;
-  RetryCount = 0;
+  run.RetryPending = false;
+  run.RetryCount = 0;
 }
 
-void StepWarned(int index, const std::string& message) {
-  currentRow = index;
+void StepWarned(RunContext& run, int index, const std::string& message) {
+  run.CurrentRow = index;
   const std::string line = "    [WARNING] " + message;
   RunOnGui([&] {
-    SetRowImage(index, kIconWarned);
+    SetRowImage(run, index, kIconWarned);
     AppendResultLine(line);
   });
   NoteStep(index, kIconWarned, line);
   LastReply = line;
-  RetryPending = false;
-  RetryCount = 0;
-  HeadingLogged = false;
+  run.RetryPending = false;
+  run.RetryCount = 0;
+  run.HeadingLogged = false;
 }

@@ -3,9 +3,10 @@
 // result memo run on the GUI thread, synchronously, in call order.
 #pragma once
 
-#include <atomic>
 #include <string>
 #include <vector>
+
+#include "console/RunState.h"
 
 namespace ui {
 class ListView;
@@ -21,29 +22,11 @@ inline constexpr int kIconPassed = 1;
 inline constexpr int kIconFailed = 2;
 inline constexpr int kIconWarned = 3;
 
-// Per-step state shared with the worker (reset at Start).
-extern std::atomic<bool> HeadingLogged;
-extern std::atomic<bool> RetryPending;
-extern std::atomic<int> RetryCount;
-
 // The words of a run that ended before its last step without a failure of its own: the unit
 // stopped answering (a lost link, a give-up bound), or the operator cancelled at a prompt that
 // followed no failure. Without them such a run would read as "Success".
 inline constexpr const char* kStoppedAnswering = "The autoloader stopped answering.";
 inline constexpr const char* kTestCancelled = "The test was cancelled.";
-
-// How a run ended, as the worker saw it.
-enum class RunEnding {
-  kCompleted,  // the sequence reached its last step
-  kLinkLost,   // the unit stopped answering or left
-  kCancelled,  // an operator's answer ended it
-};
-
-// One row of the run under way: its caption and its mark.
-struct RunRow {
-  std::string caption;
-  int icon = 0;
-};
 
 // The rows of an "ITEM" resource split at CR and LF, empty pieces dropped.
 std::vector<std::string> SplitStepList(const char* bytes, std::size_t size);
@@ -59,28 +42,26 @@ void AttachResultLines(ui::Memo* resultLines);
 
 // The run's own copy of its rows, taken from ListView1 at Start; the status operations mark both
 // while the list view shows the run. GUI thread.
-void BeginRunRows();
+void BeginRunRows(RunContext& run);
 // The tested unit left during the run: the list view may now show another unit's list, which
 // the rest of the run must not mark. GUI thread.
-void SeparateRunFromView();
-// The run's rows as marked so far. GUI thread.
-std::vector<RunRow> RunRows();
+void SeparateRunFromView(RunContext& run);
 // "Error", "Warning" or "Success" from the marks, "None" for no rows.
 const char* ResultWordOf(const std::vector<RunRow>& rows);
 
-// Worker: the run ends here. After a lost link or a Cancel that followed no failure mark, the
-// step the run was on (lost link) or the row it would have run next (Cancel) is failed with
-// kStoppedAnswering or kTestCancelled, so no unfinished run reads as passed.
-void MarkRunEnding(RunEnding ending);
-// How the last run ended (kCompleted until a worker says otherwise). Any thread.
-RunEnding LastRunEnding();
-// Worker: the unit stopped answering; a row reported as passed from now on is failed instead,
-// as the unit never finished it.
-void NoteLinkLost();
-// Worker: a hidden state acting for this row (it fails on it) without a heading of its own.
-void NoteCurrentRow(int index);
+// The status operations below are the worker's; each acts on the run it is given.
 
-void StepBegin(int index);
-void StepPassed(int index, const char* text);
-void StepFailed(int index, const std::string& message);
-void StepWarned(int index, const std::string& message);
+// The run ends here. After a lost link or a Cancel that followed no failure mark, the step the
+// run was on (lost link) or the row it would have run next (Cancel) is failed with
+// kStoppedAnswering or kTestCancelled, so no unfinished run reads as passed. Records the ending.
+void MarkRunEnding(RunContext& run, RunEnding ending);
+// The unit stopped answering; a row reported as passed from now on is failed instead, as the
+// unit never finished it.
+void NoteLinkLost(RunContext& run);
+// A hidden state acting for this row (it fails on it) without a heading of its own.
+void NoteCurrentRow(RunContext& run, int index);
+
+void StepBegin(RunContext& run, int index);
+void StepPassed(RunContext& run, int index, const char* text);
+void StepFailed(RunContext& run, int index, const std::string& message);
+void StepWarned(RunContext& run, int index, const std::string& message);

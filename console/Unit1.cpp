@@ -15,8 +15,6 @@
 
 int RequestedIndex = 0;
 int ShownPicture = -1;
-platform::LocalTime RunStartTime;
-platform::LocalTime RunEndTime;
 std::string ApplicationTitle;
 TForm1* Form1 = nullptr;
 
@@ -90,8 +88,6 @@ TForm1::TForm1()
   // One main window per program: its creation is the program's start.
   RequestedIndex = 0;
   ShownPicture = -1;
-  RunActive = false;
-  StepState = 0;
   Form1 = this;
   SetRunHost(this);
 }
@@ -187,27 +183,43 @@ void TForm1::Button1Click() {
   Button1.SetEnabled(false);
   Button2.SetEnabled(false);
   ComboBox1.SetEnabled(false);
-  RunStartTime = platform::ThePlatform().GetLocalTime();
+  // Every run starts from a state of its own: no flag of the last run reaches it.
+  const platform::LocalTime started = platform::ThePlatform().GetLocalTime();
   BeginRunRecord(*SelectedDevice, ComboBox1.Text(), ListView1);
   WriteHostReport();
   LogUsb3Topology();
   for (int i = 0; i < ListView1.Count(); ++i) ListView1.SetImageIndex(i, kIconNone);
-  BeginRunRows();
   runEntryLeft_ = false;
   if (Form2 != nullptr) Form2->Memo1.Clear();
-  StepState = 0;
-  RetryPending = false;
-  RetryCount = 0;
-  HeadingLogged = false;
   runEntry_ = SelectedDevice;
-  worker_ = CreateSequenceWorker(row->worker, runEntry_);
-  if (!worker_) Timer1.SetEnabled(true);  // no worker for this family: the run ends at once
+  auto newRun = [&] {
+    auto run = std::make_unique<RunContext>(runEntry_, PauseEvent);
+    run->RunStartTime = started;
+    BeginRunRows(*run);
+    return run;
+  };
+  lastRun_.reset();
+  worker_ = CreateSequenceWorker(row->worker, newRun());
+  if (!worker_) {
+    // No worker for this family: the run ends at once, with its rows unmarked.
+    lastRun_ = newRun();
+    Timer1.SetEnabled(true);
+  }
+}
+
+RunContext* TForm1::OwnRun() {
+  return worker_ ? &worker_->Run() : lastRun_.get();
+}
+
+const RunContext* TForm1::CurrentRun() const {
+  return worker_ ? &worker_->Run() : lastRun_.get();
 }
 
 const char* TForm1::RunResultWord() const {
   // A unit that left took its list with it: whatever the combo shows now is not this run's.
   if (runEntryLeft_) return "None";
-  return ResultWordOf(RunRows());
+  const RunContext* run = CurrentRun();
+  return run == nullptr ? "None" : ResultWordOf(run->Rows);
 }
 
 void TForm1::Button2Click() {
@@ -225,6 +237,7 @@ void TForm1::EnableTimer1() {
 void TForm1::EndWorker() {
   if (worker_) {
     worker_->Join();
+    lastRun_ = worker_->ReleaseRun();
     worker_.reset();
   }
   // Pipes of a departed link are closed only now: the worker may have been reading them.
@@ -254,10 +267,12 @@ void TForm1::FinishRun() {
   if (Form2 == nullptr) return;
   Form2->SetCaption("Test Report");
   Form2->Label2.SetCaption(RunResultWord());
-  RunEndTime = platform::ThePlatform().GetLocalTime();
-  Form2->Label4.SetCaption(FormatDateTime(RunStartTime));
-  Form2->Label6.SetCaption(FormatDateTime(RunEndTime));
-  KeepRunRecord(Form2->Label2.Caption(), Form2->Memo1.Lines(), RunStartTime, RunEndTime);
+  if (!lastRun_) lastRun_ = std::make_unique<RunContext>(runEntry_, PauseEvent);
+  RunContext& run = *lastRun_;
+  run.RunEndTime = platform::ThePlatform().GetLocalTime();
+  Form2->Label4.SetCaption(FormatDateTime(run.RunStartTime));
+  Form2->Label6.SetCaption(FormatDateTime(run.RunEndTime));
+  KeepRunRecord(Form2->Label2.Caption(), Form2->Memo1.Lines(), run.RunStartTime, run.RunEndTime);
   if (!SaveLogLines(kLogFileName)) {
     const std::string message = std::string("Cannot create file ") + kLogFileName;
     ui::TheToolkit().MessageBox(this, message, ApplicationTitle, ui::kMbOk | ui::kMbIconError);
@@ -325,7 +340,7 @@ bool TForm1::PruneDepartedDevices() {
     if (inUse) {
       droppedEntry_ = std::move(owned);  // freed when the run has ended
       runEntryLeft_ = true;
-      SeparateRunFromView();
+      if (RunContext* run = OwnRun()) SeparateRunFromView(*run);
     }
     removed = true;
   }

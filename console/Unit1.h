@@ -27,11 +27,10 @@ const ModelRow* MatchModelRow(const DeviceEntry& entry);
 // True when the entry matches a row whose worker this program has: Start is enabled for it.
 bool CanStart(const DeviceEntry* entry);
 
-// RunActive, StepState (console/RunState.h) and PauseEvent (device/DeviceHost.h) live below.
+// A run's state lives in its RunContext (console/RunState.h); what stays here belongs to the one
+// main window and outlives every run.
 extern int RequestedIndex;
 extern int ShownPicture;
-extern platform::LocalTime RunStartTime;
-extern platform::LocalTime RunEndTime;
 // The application object's title; FormCreate copies the window caption into it.
 extern std::string ApplicationTitle;
 
@@ -55,6 +54,8 @@ class TForm1 : public ui::Form, public RunHost {
   const char* RunResultWord() const;
   // True when the unit of the last (or running) run left during it.
   bool RunEntryLeft() const { return runEntryLeft_; }
+  // The run under way, else the last one (null before the first Start). GUI thread.
+  const RunContext* CurrentRun() const;
   long OnDeviceChange(unsigned long eventCode);
   bool PruneDepartedDevices();
   long Dispatch(unsigned message, unsigned long wParam, long lParam) override;
@@ -90,7 +91,9 @@ class TForm1 : public ui::Form, public RunHost {
   void RebuildDeviceList();
   // True when a listed TM36 counts more than one printer or HV22 part.
   bool CountsSeveralParts() const;
-  std::unique_ptr<SequenceWorker> worker_;
+  RunContext* OwnRun();
+  std::unique_ptr<SequenceWorker> worker_;     // owns the run under way
+  std::unique_ptr<RunContext> lastRun_;        // the ended run, handed back by its worker
   DeviceEntry* runEntry_ = nullptr;            // the entry the running worker tests
   std::unique_ptr<DeviceEntry> droppedEntry_;  // it left DeviceList during the run
   bool running_ = false;                       // from Start until FinishRun

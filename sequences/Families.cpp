@@ -15,18 +15,19 @@ bool FamilyWorkerAvailable(WorkerClass kind) {
          kind == WorkerClass::kZP;
 }
 
-std::unique_ptr<SequenceWorker> CreateFamilyWorker(WorkerClass kind, DeviceEntry* entry) {
+std::unique_ptr<SequenceWorker> CreateFamilyWorker(WorkerClass kind,
+                                                   std::unique_ptr<RunContext> run) {
   switch (kind) {
     case WorkerClass::kTM36K:
-      return LaunchWorker<TTM36KThread>(entry);
+      return LaunchWorker<TTM36KThread>(std::move(run));
     case WorkerClass::kTM36P:
-      return LaunchWorker<TTM36PThread>(entry);
+      return LaunchWorker<TTM36PThread>(std::move(run));
     case WorkerClass::kHV:
-      return LaunchWorker<THVThread>(entry);
+      return LaunchWorker<THVThread>(std::move(run));
     case WorkerClass::kLQ40:
-      return LaunchWorker<TLQ40Thread>(entry);
+      return LaunchWorker<TLQ40Thread>(std::move(run));
     case WorkerClass::kZP:
-      return LaunchWorker<TZPThread>(entry);
+      return LaunchWorker<TZPThread>(std::move(run));
     default:
       return nullptr;
   }

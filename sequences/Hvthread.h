@@ -25,7 +25,7 @@ inline constexpr int kPickRow = 7;
 
 class THVThread : public TDriveTrayThread {
  public:
-  explicit THVThread(DeviceEntry* device) : TDriveTrayThread(device) {}
+  using TDriveTrayThread::TDriveTrayThread;
 
  protected:
   int HighestState() const override { return 15; }

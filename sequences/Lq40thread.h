@@ -32,7 +32,7 @@ inline constexpr std::uint32_t kLastCloseSettleMs = 500;
 
 class TLQ40Thread : public TDriveTrayThread {
  public:
-  explicit TLQ40Thread(DeviceEntry* device) : TDriveTrayThread(device) {}
+  using TDriveTrayThread::TDriveTrayThread;
 
  protected:
   int HighestState() const override { return 10; }

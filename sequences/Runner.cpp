@@ -19,7 +19,15 @@ WorkerFactory& Factory() {
 
 }  // namespace
 
-TSequenceThread::TSequenceThread(DeviceEntry* device) : TestedDevice(device) {
+TSequenceThread::TSequenceThread(std::unique_ptr<RunContext> run)
+    : SequenceWorker(std::move(run)),
+      TestedDevice(Run().TestedDevice),
+      PauseEvent(Run().PauseEvent),
+      RunActive(Run().RunActive),
+      StepState(Run().StepState),
+      HeadingLogged(Run().HeadingLogged),
+      RetryPending(Run().RetryPending),
+      RetryCount(Run().RetryCount) {
   RunActive = true;
 }
 
@@ -34,7 +42,7 @@ void TSequenceThread::Start() {
     SetCommandTarget(TestedDevice);
     Execute();
     // A program that is closing abandons its run: nothing more is marked.
-    if (!terminated_) MarkRunEnding(ending_);
+    if (!terminated_) MarkRunEnding(Run(), ending_);
     RunActive = false;
     if (RunHost* host = TheRunHost()) host->RunEnded();
     finished_ = true;
@@ -57,7 +65,7 @@ void TSequenceThread::EndRun(RunEnding ending) {
   if (!endingGiven_) {
     endingGiven_ = true;
     ending_ = ending;
-    if (ending == RunEnding::kLinkLost) NoteLinkLost();
+    if (ending == RunEnding::kLinkLost) NoteLinkLost(Run());
   }
   RunActive = false;
 }
@@ -70,9 +78,10 @@ int TSequenceThread::Prompt(const std::string& text, unsigned flags, const char*
   return PromptAnswer;
 }
 
-std::unique_ptr<SequenceWorker> CreateSequenceWorker(WorkerClass kind, DeviceEntry* entry) {
-  if (Factory()) return Factory()(kind, entry);
-  return CreateFamilyWorker(kind, entry);
+std::unique_ptr<SequenceWorker> CreateSequenceWorker(WorkerClass kind,
+                                                     std::unique_ptr<RunContext> run) {
+  if (Factory()) return Factory()(kind, std::move(run));
+  return CreateFamilyWorker(kind, std::move(run));
 }
 
 bool WorkerAvailable(WorkerClass kind) {

@@ -12,7 +12,6 @@
 #include "console/RunState.h"
 #include "console/StepList.h"
 
-struct DeviceEntry;
 namespace ui {
 class Form;
 }
@@ -34,9 +33,22 @@ RunHost* TheRunHost();
 // The caption of every failure prompt.
 inline constexpr const char* kErrorCaption = "Error";
 
+// A running worker owns its run: the console gives it the run context at Start and takes it back
+// once the worker is joined.
 class SequenceWorker {
  public:
+  explicit SequenceWorker(std::unique_ptr<RunContext> run) : run_(std::move(run)) {}
   virtual ~SequenceWorker() = default;
+  SequenceWorker(const SequenceWorker&) = delete;
+  SequenceWorker& operator=(const SequenceWorker&) = delete;
+
+  // The run this worker tests. Its atomics may be read from any thread; its rows only on the
+  // GUI thread.
+  RunContext& Run() { return *run_; }
+  const RunContext& Run() const { return *run_; }
+  // After Join: the run goes back to the console, which reads its result.
+  std::unique_ptr<RunContext> ReleaseRun() { return std::move(run_); }
+
   // Asks the worker to end after its current cycle (shut-down); does not wait.
   virtual void RequestStop() = 0;
   // True once the thread has done its last act (RunActive cleared, Timer1 enabled).
@@ -44,13 +56,16 @@ class SequenceWorker {
   // Waits for the thread to end. Call it once Finished() is true, or keep the GUI loop running
   // while waiting: the worker's last act is an invoke on the GUI thread.
   virtual void Join() = 0;
+
+ private:
+  std::unique_ptr<RunContext> run_;
 };
 
 // The runner frame. A family derives from it, names its highest state and its handlers.
 class TSequenceThread : public SequenceWorker {
  public:
   // Sets RunActive; the thread starts with Start(), once the family object is complete.
-  explicit TSequenceThread(DeviceEntry* device);
+  explicit TSequenceThread(std::unique_ptr<RunContext> run);
   ~TSequenceThread() override;
   void Start();
 
@@ -76,7 +91,21 @@ class TSequenceThread : public SequenceWorker {
   // checks it between its polls.
   bool Terminated() const { return terminated_; }
 
-  DeviceEntry* TestedDevice;
+  // The status operations on this worker's run.
+  void StepBegin(int index) { ::StepBegin(Run(), index); }
+  void StepPassed(int index, const char* text) { ::StepPassed(Run(), index, text); }
+  void StepFailed(int index, const std::string& message) { ::StepFailed(Run(), index, message); }
+  void StepWarned(int index, const std::string& message) { ::StepWarned(Run(), index, message); }
+  void NoteCurrentRow(int index) { ::NoteCurrentRow(Run(), index); }
+
+  // The run's members under the names the handlers have always used.
+  DeviceEntry* const TestedDevice;
+  const platform::Handle PauseEvent;
+  std::atomic<bool>& RunActive;
+  std::atomic<int>& StepState;
+  std::atomic<bool>& HeadingLogged;
+  std::atomic<bool>& RetryPending;
+  std::atomic<int>& RetryCount;
   int PromptAnswer = 0;
 
  private:
@@ -87,23 +116,26 @@ class TSequenceThread : public SequenceWorker {
   std::thread thread_;
 };
 
-// Creates and starts the worker of a family for the entry (RunActive is set on return), or null
-// when the program has no worker for that family. The factory can be replaced (tests, tools);
-// an empty one restores the built-in families.
-using WorkerFactory = std::function<std::unique_ptr<SequenceWorker>(WorkerClass, DeviceEntry*)>;
-std::unique_ptr<SequenceWorker> CreateSequenceWorker(WorkerClass kind, DeviceEntry* entry);
+// Creates and starts the worker of a family for the run (RunActive is set on return), or null
+// when the program has no worker for that family (the run is then dropped). The factory can be
+// replaced (tests, tools); an empty one restores the built-in families.
+using WorkerFactory =
+    std::function<std::unique_ptr<SequenceWorker>(WorkerClass, std::unique_ptr<RunContext>)>;
+std::unique_ptr<SequenceWorker> CreateSequenceWorker(WorkerClass kind,
+                                                     std::unique_ptr<RunContext> run);
 void SetWorkerFactory(WorkerFactory factory);
 
 // Makes a family worker and starts it.
 template <class Family>
-std::unique_ptr<SequenceWorker> LaunchWorker(DeviceEntry* device) {
-  auto worker = std::make_unique<Family>(device);
+std::unique_ptr<SequenceWorker> LaunchWorker(std::unique_ptr<RunContext> run) {
+  auto worker = std::make_unique<Family>(std::move(run));
   worker->Start();
   return worker;
 }
 
 // The built-in families; null for a family this program does not run yet.
-std::unique_ptr<SequenceWorker> CreateFamilyWorker(WorkerClass kind, DeviceEntry* entry);
+std::unique_ptr<SequenceWorker> CreateFamilyWorker(WorkerClass kind,
+                                                   std::unique_ptr<RunContext> run);
 bool FamilyWorkerAvailable(WorkerClass kind);
 // Whether Start can run a worker of this class (always, with a replaced factory).
 bool WorkerAvailable(WorkerClass kind);

@@ -1,6 +1,6 @@
 // The step conventions every family's handlers are built from: sending with the lost-link rule,
 // prompts, the move step, the sensor polls and the device information step. TStepThread owns
-// nothing beyond the runner frame; the run-state variables belong to the console.
+// nothing beyond the runner frame; the run's state is the frame's RunContext.
 #pragma once
 
 #include <cstddef>

@@ -60,7 +60,7 @@ class TTM36Thread : public TDriveTrayThread {
 
 class TTM36KThread : public TTM36Thread {
  public:
-  explicit TTM36KThread(DeviceEntry* device) : TTM36Thread(device) {}
+  using TTM36Thread::TTM36Thread;
 
  protected:
   int HighestState() const override { return 15; }

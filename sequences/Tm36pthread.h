@@ -29,7 +29,7 @@ inline constexpr std::uint32_t kUnloadSettleMs = 700;
 
 class TTM36PThread : public TTM36Thread {
  public:
-  explicit TTM36PThread(DeviceEntry* device) : TTM36Thread(device) {}
+  using TTM36Thread::TTM36Thread;
 
  protected:
   int HighestState() const override { return 22; }

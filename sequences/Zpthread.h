@@ -68,7 +68,7 @@ inline constexpr const char* kUnloadDualError =
 
 class TZPThread : public TStepThread {
  public:
-  explicit TZPThread(DeviceEntry* device) : TStepThread(device) {}
+  using TStepThread::TStepThread;
 
  protected:
   int HighestState() const override { return zp::kMotorRecoveryState; }

@@ -27,9 +27,15 @@
 class ScriptedWorker : public TSequenceThread {
  public:
   using Handler = std::function<void(ScriptedWorker&)>;
-  ScriptedWorker(DeviceEntry* device, std::map<int, Handler> handlers)
-      : TSequenceThread(device), handlers_(std::move(handlers)) {}
+  ScriptedWorker(std::unique_ptr<RunContext> run, std::map<int, Handler> handlers)
+      : TSequenceThread(std::move(run)), handlers_(std::move(handlers)) {}
   using TSequenceThread::Prompt;
+  using TSequenceThread::RunActive;
+  using TSequenceThread::StepBegin;
+  using TSequenceThread::StepFailed;
+  using TSequenceThread::StepPassed;
+  using TSequenceThread::StepState;
+  using TSequenceThread::StepWarned;
   DeviceEntry* Device() const { return TestedDevice; }
 
  protected:
@@ -65,13 +71,13 @@ class ConsoleFixture : public ::testing::Test {
     platform::SetPlatform(&sim_);
     ui::SetToolkit(&toolkit_);
     ResetRunRecords();  // no record left pending by an earlier test
-    SetWorkerFactory(
-        [this](WorkerClass kind, DeviceEntry* entry) -> std::unique_ptr<SequenceWorker> {
-          startedClasses.push_back(kind);
-          auto worker = std::make_unique<ScriptedWorker>(entry, handlers);
-          worker->Start();
-          return worker;
-        });
+    SetWorkerFactory([this](WorkerClass kind,
+                            std::unique_ptr<RunContext> run) -> std::unique_ptr<SequenceWorker> {
+      startedClasses.push_back(kind);
+      auto worker = std::make_unique<ScriptedWorker>(std::move(run), handlers);
+      worker->Start();
+      return worker;
+    });
   }
 
   void TearDown() override {
@@ -102,7 +108,7 @@ class ConsoleFixture : public ::testing::Test {
     const auto prompts = toolkit_.Prompts().size();
     form().Button1.Click();
     toolkit_.RunUntil([&] {
-      return !RunActive && !form().Timer1.Enabled() && form().Button1.Caption() == "Start" &&
+      return !form().Timer1.Enabled() && form().Button1.Caption() == "Start" &&
              (toolkit_.ModalShowings() > shown || toolkit_.Prompts().size() > prompts);
     });
   }

@@ -13,31 +13,31 @@ namespace {
 
 // Handlers that mark one row and move on; the last one ends the run.
 ScriptedWorker::Handler Pass(int row, int next) {
-  return [row, next](ScriptedWorker&) {
-    StepBegin(row);
-    StepPassed(row, nullptr);
-    StepState = next;
+  return [row, next](ScriptedWorker& w) {
+    w.StepBegin(row);
+    w.StepPassed(row, nullptr);
+    w.StepState = next;
   };
 }
 ScriptedWorker::Handler Warn(int row, int next) {
-  return [row, next](ScriptedWorker&) {
-    StepBegin(row);
+  return [row, next](ScriptedWorker& w) {
+    w.StepBegin(row);
     WriteLogText("warning text");
-    StepWarned(row, "a warning");
-    StepState = next;
+    w.StepWarned(row, "a warning");
+    w.StepState = next;
   };
 }
 ScriptedWorker::Handler Fail(int row) {
   return [row](ScriptedWorker& w) {
-    StepBegin(row);
-    StepFailed(row, "a failure");
+    w.StepBegin(row);
+    w.StepFailed(row, "a failure");
     if (w.Prompt("a failure", ui::kMbIconError | ui::kMbRetryCancel) != ui::kIdRetry) {
-      RunActive = false;
+      w.RunActive = false;
     }
   };
 }
 ScriptedWorker::Handler End() {
-  return [](ScriptedWorker&) { RunActive = false; };
+  return [](ScriptedWorker& w) { w.RunActive = false; };
 }
 
 std::string ReadFile(const std::string& name) {
@@ -76,7 +76,7 @@ TEST_F(ConsoleTest, NoDevicesFound) {
   EXPECT_FALSE(form().Button1.Enabled());
   EXPECT_EQ(form().ListView1.Count(), 0);
   form().Button1.Click();  // disabled: nothing happens
-  EXPECT_FALSE(RunActive);
+  EXPECT_EQ(form().CurrentRun(), nullptr);
   EXPECT_TRUE(startedClasses.empty());
 }
 
@@ -441,14 +441,14 @@ TEST_F(ConsoleTest, EmptyStepListGivesNone) {
   StartProgram();
   // The autoloader is removed during the run: the list view is emptied under the worker.
   handlers[0] = [](ScriptedWorker& w) {
-    StepBegin(0);
-    StepPassed(0, nullptr);
+    w.StepBegin(0);
+    w.StepPassed(0, nullptr);
     w.Device()->Link1Flag = kFlagDeparted;  // as the removal scan would
     ui::TheToolkit().Invoke(
         [] { Form1->Dispatch(ui::kWmDeviceChange, ui::kDbtDeviceRemoveComplete, 0); });
-    StepBegin(1);  // a row that no longer exists must not fail
-    StepPassed(1, nullptr);
-    RunActive = false;
+    w.StepBegin(1);  // a row that no longer exists must not fail
+    w.StepPassed(1, nullptr);
+    w.RunActive = false;
   };
   RunToEnd();
   EXPECT_EQ(dialog().Label2.Caption(), "None");
@@ -470,9 +470,9 @@ TEST_F(ConsoleTest, RemovalDuringARunKeepsTheWorkersEntryAndStartDisabled) {
     });
     // The entry left the list but is still alive for the worker (ASan would tell otherwise).
     seenModel = w.Device()->ModelName;
-    StepBegin(0);
-    StepPassed(0, nullptr);
-    RunActive = false;
+    w.StepBegin(0);
+    w.StepPassed(0, nullptr);
+    w.RunActive = false;
   };
   RunToEnd();
   EXPECT_FALSE(startEnabledDuringRun);
@@ -491,14 +491,14 @@ TEST_F(ConsoleTest, MemoOfAFailedThenRetriedStep) {
   int attempts = 0;
   handlers[0] = Pass(0, 1);
   handlers[1] = [&](ScriptedWorker& w) {
-    StepBegin(1);
+    w.StepBegin(1);
     if (attempts++ == 0) {
-      StepFailed(1, "Printer is offline.");
+      w.StepFailed(1, "Printer is offline.");
       w.Prompt("Printer is offline.", ui::kMbIconError | ui::kMbRetryCancel);
       return;
     }
-    StepPassed(1, nullptr);
-    RunActive = false;
+    w.StepPassed(1, nullptr);
+    w.RunActive = false;
   };
   toolkit_.SetAnswers({ui::kIdRetry});
   RunToEnd();
@@ -569,6 +569,51 @@ TEST_F(ConsoleTest, CancelEndsTheRunOnceWithTheStepFailed) {
   EXPECT_EQ(toolkit_.ModalShowings(), 1);  // one end of run
 }
 
+// A run that ends inside a step (a Cancel after "AT+E", a half-counted poll) leaves its flags set;
+// the next run must start from a state of its own, and the result read at the end must be the
+// ended run's.
+TEST_F(ConsoleTest, EachRunStartsFromItsOwnState) {
+  AddEntry("HV22", "VID_1723&PID_0923");
+  StartProgram();
+  handlers = {{3, [](ScriptedWorker& w) {
+                 w.StepBegin(0);
+                 w.StepFailed(0, "a failure");
+                 w.StepBegin(0);  // the heading is logged again after a failure: flag set
+                 w.Run().RetryPending = true;
+                 w.Run().RetryCount = 4;
+                 w.RunActive = false;
+               }}};
+  // The first run moves on to state 3 and ends there, its flags set.
+  handlers[0] = [](ScriptedWorker& w) { w.StepState = 3; };
+  RunToEnd();
+  const RunContext* first = form().CurrentRun();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->StepState, 3);
+  EXPECT_TRUE(first->RetryPending);
+  EXPECT_EQ(dialog().Label2.Caption(), "Error");
+
+  struct Seen {
+    int state = -1;
+    bool heading = true, retry = true;
+    int count = -1, row = 0;
+  } seen;
+  handlers = {{0, [&](ScriptedWorker& w) {
+                 seen = {w.StepState, w.Run().HeadingLogged, w.Run().RetryPending,
+                         w.Run().RetryCount, w.Run().CurrentRow};
+                 w.StepBegin(0);
+                 w.StepPassed(0, nullptr);
+                 w.RunActive = false;
+               }}};
+  RunToEnd();
+  EXPECT_EQ(seen.state, 0);
+  EXPECT_FALSE(seen.heading);
+  EXPECT_FALSE(seen.retry);
+  EXPECT_EQ(seen.count, 0);
+  EXPECT_EQ(seen.row, -1);
+  EXPECT_EQ(form().CurrentRun()->Ending, RunEnding::kCompleted);
+  EXPECT_EQ(dialog().Label2.Caption(), "Success");
+}
+
 TEST_F(ConsoleTest, ClosingTheWindowDuringARunStopsTheWorkerFirst) {
   AddEntry("HV22", "VID_1723&PID_0923");
   StartProgram();
@@ -581,7 +626,8 @@ TEST_F(ConsoleTest, ClosingTheWindowDuringARunStopsTheWorkerFirst) {
   form().Button1.Click();
   toolkit_.RunUntil([&] { return cycles.load() >= 3; });
   form().FormClose();
-  EXPECT_FALSE(RunActive);
+  ASSERT_NE(form().CurrentRun(), nullptr);
+  EXPECT_FALSE(form().CurrentRun()->RunActive);
   EXPECT_TRUE(DeviceList.empty());
   EXPECT_EQ(PauseEvent, platform::kInvalidHandle);
 }

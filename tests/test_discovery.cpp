@@ -437,7 +437,7 @@ TEST_F(DiscoveryTest, UnitRemovedDuringItsRunLeavesTheListButNotTheWorker) {
       platform::PauseOn(PauseEvent, 10);
     }
     seenModel = w.Device()->ModelName;
-    RunActive = false;
+    w.RunActive = false;
   };
   for (int d : {DeviceAt('I'), DeviceAt('J')}) bench->Unplug(d);
   DeliverMessages();
@@ -471,7 +471,7 @@ TEST_F(DiscoveryTest, QueryToRemoveReleasesTheHandleAndTheRunMeetsADepartedUnit)
     const platform::Handle pipe = w.Device()->Link1Read.load();
     ui::TheToolkit().Invoke([&] { form().onHandleQueryRemove(pipe); });  // as the window gets it
     answeredAfter = SendCommand(StatusQuery, 1);
-    RunActive = false;
+    w.RunActive = false;
   };
   RunToEnd();
   EXPECT_TRUE(answeredBefore);

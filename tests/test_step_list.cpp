@@ -19,9 +19,9 @@ class StepStatusTest : public ::testing::Test {
     AttachStepList(&list_);
     AttachResultLines(&memo_);
     ASSERT_TRUE(LoadStepList(list_, "LIST_TM36K"));
-    HeadingLogged = false;
-    RetryPending = false;
-    RetryCount = 0;
+    run_.HeadingLogged = false;
+    run_.RetryPending = false;
+    run_.RetryCount = 0;
   }
   void TearDown() override {
     AttachStepList(nullptr);
@@ -41,6 +41,7 @@ class StepStatusTest : public ::testing::Test {
 
   platform::sim::SimPlatform sim_;
   ui::headless::HeadlessToolkit toolkit_;
+  RunContext run_{nullptr, platform::kInvalidHandle};
   ui::ListView list_{nullptr, "ListView1", {288, 36, 257, 300}};
   ui::Memo memo_{nullptr, "Memo1", {8, 80, 393, 201}};
 };
@@ -80,10 +81,10 @@ TEST(StepListResources, SplitAtEveryLineBreak) {
 
 TEST_F(StepStatusTest, HeadingOnceAndSeparatorOnlyWhenNeeded) {
   WriteLogText("AT+? = OK AT+O");  // the log does not end with a separator
-  StepBegin(0);
-  StepBegin(0);  // a second call before the outcome writes nothing
-  StepPassed(0, nullptr);
-  StepBegin(1);  // the passed step closed with hyphens: no second separator
+  StepBegin(run_, 0);
+  StepBegin(run_, 0);  // a second call before the outcome writes nothing
+  StepPassed(run_, 0, nullptr);
+  StepBegin(run_, 1);  // the passed step closed with hyphens: no second separator
   EXPECT_EQ(Log(),
             (std::vector<std::string>{"AT+? = OK AT+O", kLogSeparator, "[1] Get device information",
                                       kLogSeparator, "[2] Check if printer is online"}));
@@ -105,20 +106,20 @@ TEST_F(StepStatusTest, SeparatorRuleLooksAtTheLastMessage) {
   for (const Case& c : cases) {
     ReleaseLogLines();
     CreateLogLines();
-    HeadingLogged = false;
+    run_.HeadingLogged = false;
     WriteLogText(c.last);
-    StepBegin(2);
+    StepBegin(run_, 2);
     const auto log = Log();
     EXPECT_EQ(log.size(), c.separator ? 2u : 3u) << c.last;
   }
 }
 
 TEST_F(StepStatusTest, PassedTextAndNoLine) {
-  StepBegin(0);
-  StepPassed(0, "HV22 On Line & HV22 Port_[2] = OK");
-  StepBegin(1);
-  StepPassed(1, "NOLINE");
-  StepBegin(2);
+  StepBegin(run_, 0);
+  StepPassed(run_, 0, "HV22 On Line & HV22 Port_[2] = OK");
+  StepBegin(run_, 1);
+  StepPassed(run_, 1, "NOLINE");
+  StepBegin(run_, 2);
   const auto log = Log();
   const std::vector<std::string> expected = {
       kLogSeparator, "[1] Get device information", "HV22 On Line & HV22 Port_[2] = OK",
@@ -129,18 +130,18 @@ TEST_F(StepStatusTest, PassedTextAndNoLine) {
 }
 
 TEST_F(StepStatusTest, IconsMemoAndFlags) {
-  StepBegin(0);
-  StepPassed(0, nullptr);
-  StepBegin(1);
-  RetryPending = true;
-  RetryCount = 7;
-  StepFailed(1, "Printer 50% offline");  // a "%" in a message is text, not a conversion
-  EXPECT_TRUE(HeadingLogged);
-  EXPECT_FALSE(RetryPending);
-  EXPECT_EQ(RetryCount, 0);
-  StepBegin(1);
-  StepWarned(1, "Drive is slow");
-  EXPECT_FALSE(HeadingLogged);
+  StepBegin(run_, 0);
+  StepPassed(run_, 0, nullptr);
+  StepBegin(run_, 1);
+  run_.RetryPending = true;
+  run_.RetryCount = 7;
+  StepFailed(run_, 1, "Printer 50% offline");  // a "%" in a message is text, not a conversion
+  EXPECT_TRUE(run_.HeadingLogged);
+  EXPECT_FALSE(run_.RetryPending);
+  EXPECT_EQ(run_.RetryCount, 0);
+  StepBegin(run_, 1);
+  StepWarned(run_, 1, "Drive is slow");
+  EXPECT_FALSE(run_.HeadingLogged);
   EXPECT_EQ(list_.Items()[0].imageIndex, kIconPassed);
   EXPECT_EQ(list_.Items()[1].imageIndex, kIconWarned);
   EXPECT_EQ(memo_.Lines(),
@@ -157,10 +158,10 @@ TEST_F(StepStatusTest, IconsMemoAndFlags) {
 
 TEST_F(StepStatusTest, RowsPastTheListDoNotFail) {
   list_.Clear();
-  StepBegin(12);
-  StepPassed(12, nullptr);
-  StepBegin(13);
-  StepFailed(13, "gone");
+  StepBegin(run_, 12);
+  StepPassed(run_, 12, nullptr);
+  StepBegin(run_, 13);
+  StepFailed(run_, 13, "gone");
   EXPECT_EQ(memo_.Lines().back(), "    [ERROR] gone");
   EXPECT_EQ(list_.Count(), 0);
 }
@@ -169,7 +170,7 @@ TEST_F(StepStatusTest, StepNumbersAbove9AreNotPadded) {
   ui::ListView big(nullptr, "ListView1", {});
   AttachStepList(&big);
   LoadStepList(big, "LIST_TM36P");
-  StepBegin(9);
+  StepBegin(run_, 9);
   EXPECT_EQ(memo_.Lines()[1], "10. Pick up disc");
   AttachStepList(&list_);
 }

@@ -221,7 +221,8 @@ TEST_P(UnresponsiveUnit, RunEndsWithinTheLinkBoundsAndTheConsoleRecovers) {
   // Whatever the unit did, the link gives up on it once: the run holds no longer than one
   // give-up, plus the host report, the cycles' pauses and the end of the run around it.
   EXPECT_LE(runMs, GiveUpMs(m.timedLink, behaviour) + kRunOverheadMs);
-  EXPECT_FALSE(RunActive);
+  ASSERT_NE(form().CurrentRun(), nullptr);
+  EXPECT_FALSE(form().CurrentRun()->RunActive);
   EXPECT_TRUE(form().Button1.Enabled());
   EXPECT_EQ(form().Button1.Caption(), "Start");
   EXPECT_TRUE(form().ComboBox1.Enabled());
