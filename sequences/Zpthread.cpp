@@ -1,7 +1,9 @@
-// The ZP family test sequence: the checks (states 0 to 10), then loading, picking and unloading
-// (states 11 to 27) with the motor recovery (state 28).
+// The ZP family test sequence: the checks, then loading, picking and unloading with the motor
+// recovery. The state map at the end names every state's handler and successors; the handlers
+// act and move only to the successors the map gives them.
 #include "sequences/Zpthread.h"
 
+#include <cassert>
 #include <cstdio>
 #include <string>
 
@@ -26,7 +28,30 @@ constexpr unsigned kUpperFails = 1u << kUpperStuck;
 constexpr unsigned kLowerFails = 1u << kLowerStuck;
 constexpr unsigned kAnyFails = kUpperFails | kLowerFails | (1u << (kUpperStuck | kLowerStuck));
 
-constexpr int kTraysOpenRow = 5;
+// What the build checks of the tables beyond the cycles: one row per state in number order, and
+// every state but the first entered by some move and left by some move unless it ends the run.
+constexpr bool RowsInStateOrder() {
+  int number = 0;
+  for (const StateRow& entry : kZpRows) {
+    if (StateNumber(entry.state) != number++) return false;
+  }
+  return number == StateNumber(ZpState::kMotorRecovery) + 1;
+}
+static_assert(RowsInStateOrder(), "kZpRows lists each state once, in number order");
+
+constexpr bool EveryStateConnected() {
+  for (const StateRow& entry : kZpRows) {
+    bool entered = entry.state == ZpState::kDeviceInformation;
+    bool left = entry.state == ZpState::kUnloadLower || entry.state == ZpState::kPairUnload;
+    for (const Transition<ZpState>& move : kZpTransitions) {
+      entered = entered || move.to == entry.state;
+      left = left || move.from == entry.state;
+    }
+    if (!entered || !left) return false;
+  }
+  return true;
+}
+static_assert(EveryStateConnected(), "a state no move enters, or one no move leaves");
 
 bool Sensor(const std::string& reply, std::size_t index, char wanted) {
   return SensorReads(reply, index, wanted, kZpSensorCloseIndex);
@@ -98,20 +123,20 @@ bool TZPThread::LowerSeen() const {
   return DrivesSwapped ? !FirstTrayUnseen : !SecondTrayUnseen;
 }
 
-// --- States 0 to 10 --------------------------------------------------------------------------
+// --- The checks ------------------------------------------------------------------------------
 
-void TZPThread::DeviceInformation() {
-  StepBegin(0);
+void TZPThread::DeviceInformation(int row, ZpState next) {
+  StepBegin(row);
   if (!TidyUpTrays() || !Send(StatusQuery)) return;
   const std::string status = LastReply;
   const bool motor = status.find("{E1000}") != std::string::npos ||
                      status.find("{E2000}") != std::string::npos ||
                      status.find("{E3000}") != std::string::npos;
-  if (motor && !FailFatal(0, kMotorError)) return;
-  if (!TrayStatusPasses(status)) return;
+  if (motor && !FailFatal(row, kMotorError)) return;
+  if (!TrayStatusPasses(row, status)) return;
   if (!ReadDeviceInformation()) return;
-  StepPassed(0, nullptr);
-  StepState = 1;
+  StepPassed(row, nullptr);
+  MoveTo(next);
 }
 
 bool TZPThread::TidyUpTrays() {
@@ -130,11 +155,11 @@ bool TZPThread::TidyUpTrays() {
   return true;
 }
 
-bool TZPThread::TrayStatusPasses(const std::string& status) {
+bool TZPThread::TrayStatusPasses(int row, const std::string& status) {
   std::uint8_t open = 0;
   if (status.find("{S0010}") != std::string::npos) open |= kUpperStuck;
   if (status.find("{S0011}") != std::string::npos) open |= kLowerStuck;
-  return open == 0 || FailFatal(0, TrayMessage(open, false));
+  return open == 0 || FailFatal(row, TrayMessage(open, false));
 }
 
 void TZPThread::FailAndEnd(int row, const char* message) {
@@ -142,8 +167,8 @@ void TZPThread::FailAndEnd(int row, const char* message) {
   EndRun(RunEnding::kCancelled);
 }
 
-void TZPThread::OutputCheck() {
-  StepBegin(1);
+void TZPThread::OutputCheck(int row, ZpState next) {
+  StepBegin(row);
   if (!Send(StatusQuery)) return;
   const char* fault = nullptr;
   unsigned flags = kWarningRetryCancel;
@@ -156,71 +181,72 @@ void TZPThread::OutputCheck() {
     flags = kErrorTryContinue;
   }
   if (fault == nullptr) {
-    StepPassed(1, nullptr);
-    StepState = 2;
+    StepPassed(row, nullptr);
+    MoveTo(next);
     return;
   }
-  const int answer = AskAfterSilentChecks(1, fault, flags);
+  const int answer = AskAfterSilentChecks(row, fault, flags);
   if (answer == kCheckedSilently || answer == ui::kIdRetry || answer == ui::kIdTryAgain ||
       answer == ui::kIdCancel) {
     return;
   }
   HeadingLogged = false;  // Continue: the row stays failed, the next step logs its own heading
-  StepState = 2;
+  MoveTo(next);
 }
 
-void TZPThread::DrivesOnline() {
-  StepBegin(2);
+void TZPThread::DrivesOnline(int row, ZpState next) {
+  StepBegin(row);
   const int count = TestedDevice->DriveCount.load();
   const char first = TestedDevice->DriveLetter1.load();
   if (count <= 0) {
-    const int answer = FailAndAsk(2, "The dual drives are not online.", kErrorRetryCancel);
-    if (answer != ui::kIdRetry && answer != ui::kIdCancel) StepState = 3;
+    const int answer = FailAndAsk(row, "The dual drives are not online.", kErrorRetryCancel);
+    if (answer != ui::kIdRetry && answer != ui::kIdCancel) MoveTo(next);
     return;
   }
   if (count == 1) {
     WriteLog("One DVDRW_[%c] ON LINE, the other DVDRW OFF LINE = ERROR", first);
-    const int answer = FailAndAsk(2, "One of the dual drives is not online.", kErrorTryContinue);
+    const int answer = FailAndAsk(row, "One of the dual drives is not online.", kErrorTryContinue);
     if (answer == ui::kIdTryAgain || answer == ui::kIdCancel) return;
     HeadingLogged = false;
-    StepState = 3;
+    MoveTo(next);
     return;
   }
   WriteLog("First  DVDRW_[%c] ON LINE = OK", first);
   char second[48];
   std::snprintf(second, sizeof second, "Second DVDRW_[%c] ON LINE = OK",
                 TestedDevice->DriveLetter2.load());
-  StepPassed(2, second);
-  StepState = 3;
+  StepPassed(row, second);
+  MoveTo(next);
 }
 
-void TZPThread::EjectRampOut() {
-  if (AttemptMove({.row = 3, .command = AtF02, .message = kEjectRampError}) != StepResult::kDone) {
+void TZPThread::EjectRampOut(int row, ZpState next) {
+  if (AttemptMove({.row = row, .command = AtF02, .message = kEjectRampError}) !=
+      StepResult::kDone) {
     return;
   }
   // The ramp must really go in again next: that step sends its own command, not a status query.
   RetryPending = false;
-  StepState = 4;
+  MoveTo(next);
 }
 
-void TZPThread::OpenTray(char letter, int watchState, int skipState) {
+void TZPThread::OpenTray(char letter, OpenMoves moves) {
   if (letter == 0) {
-    StepState = skipState;
+    MoveTo(moves.noDrive);
     return;
   }
   MoveDriveTray(letter, true);
   RetryCount = 0;
-  StepState = watchState;
+  MoveTo(moves.watch);
 }
 
-void TZPThread::StartTraysOpen() {
-  StepBegin(kTraysOpenRow);
+void TZPThread::StartTraysOpen(int row, OpenMoves moves) {
+  StepBegin(row);
   FirstTrayUnseen = true;
   SecondTrayUnseen = true;
   DrivesSwapped = false;
   UpperTrayLoaded = false;
   LowerTrayLoaded = false;
-  OpenTray(TestedDevice->DriveLetter1.load(), 7, 8);
+  OpenTray(TestedDevice->DriveLetter1.load(), moves);
 }
 
 void TZPThread::NoteDisc(bool upper) {
@@ -228,7 +254,7 @@ void TZPThread::NoteDisc(bool upper) {
   if (!upper && Sensor(LastReply, kLowerDiscSensor, '0')) LowerTrayLoaded = true;
 }
 
-void TZPThread::WatchFirstTray() {
+void TZPThread::WatchFirstTray(ZpState next) {
   if (!Send(AtC00)) return;
   if (Sensor(LastReply, kUpperTraySensor, '1')) {
     NoteDisc(true);
@@ -236,14 +262,14 @@ void TZPThread::WatchFirstTray() {
     NoteDisc(false);
     DrivesSwapped = true;  // the first drive letter is the lower drive
   } else {
-    if (++RetryCount >= kTrayOpenPolls) StepState = 8;  // the tray stays unseen
+    if (++RetryCount >= kTrayOpenPolls) MoveTo(next);  // the tray stays unseen
     return;
   }
   FirstTrayUnseen = false;
-  StepState = 8;
+  MoveTo(next);
 }
 
-void TZPThread::WatchSecondTray() {
+void TZPThread::WatchSecondTray(ZpState next) {
   if (!Send(AtC00)) return;
   const bool upperOpen = Sensor(LastReply, kUpperTraySensor, '1');
   const bool lowerOpen = Sensor(LastReply, kLowerTraySensor, '1');
@@ -260,50 +286,52 @@ void TZPThread::WatchSecondTray() {
   }
   if (seen) {
     SecondTrayUnseen = false;
-    StepState = 10;
+    MoveTo(next);
   } else if (++RetryCount >= kTrayOpenPolls) {
-    StepState = 10;
+    MoveTo(next);
   }
 }
 
-void TZPThread::EvaluateTrays() {
+void TZPThread::EvaluateTrays(int row, const TraysMoves& moves) {
   const int count = TestedDevice->DriveCount.load();
   const bool upper = UpperSeen();
   const bool lower = LowerSeen();
-  if (count <= 0) return FailAndEnd(kTraysOpenRow, "The dual drives are not existing.");
-  if (count > 2) return FailAndEnd(kTraysOpenRow, kTooManyDrives);
+  if (count <= 0) return FailAndEnd(row, "The dual drives are not existing.");
+  if (count > 2) return FailAndEnd(row, kTooManyDrives);
   if (upper && lower) {
     // Two trays opened for one drive online: the unit and the drive list disagree.
-    if (count == 1) return FailAndEnd(kTraysOpenRow, kOneDriveTwoTrays);
-    return BothTraysSeen();
+    if (count == 1) return FailAndEnd(row, kOneDriveTwoTrays);
+    return BothTraysSeen(row, moves);
   }
   if (!upper && !lower) {
-    return FailAndEnd(kTraysOpenRow,
-                      count == 1 ? "An error occurs when one tray opens. The other tray is not "
-                                   "existing."
-                                 : "An error occurs when trays open.");
+    return FailAndEnd(row, count == 1
+                               ? "An error occurs when one tray opens. The other tray is not "
+                                 "existing."
+                               : "An error occurs when trays open.");
   }
   if (lower) {
-    return MissingDrive(count == 1 ? "The upper drive is not existing."
+    return MissingDrive(row,
+                        count == 1 ? "The upper drive is not existing."
                                    : "An error occurs when the upper tray opens.",
-                        22);
+                        moves.lowerAlone);
   }
-  MissingDrive(count == 1 ? "The lower drive is not existing."
+  MissingDrive(row,
+               count == 1 ? "The lower drive is not existing."
                           : "An error occurs when the lower tray opens.",
-               11);
+               moves.upperAlone);
 }
 
-void TZPThread::MissingDrive(const char* message, int pairState) {
-  if (!PairModel()) return FailAndEnd(kTraysOpenRow, message);
+void TZPThread::MissingDrive(int row, const char* message, ZpState next) {
+  if (!PairModel()) return FailAndEnd(row, message);
   // A pair model can still be tested on the drive that opened.
-  if (FailAndAsk(kTraysOpenRow, message, ui::kMbIconError | ui::kMbOkCancel) == ui::kIdCancel) {
+  if (FailAndAsk(row, message, ui::kMbIconError | ui::kMbOkCancel) == ui::kIdCancel) {
     return;
   }
   HeadingLogged = false;
-  StepState = pairState;
+  MoveTo(next);
 }
 
-void TZPThread::BothTraysSeen() {
+void TZPThread::BothTraysSeen(int row, const TraysMoves& moves) {
   if (!PairModel()) {
     const char* occupied = nullptr;
     if (UpperTrayLoaded && LowerTrayLoaded) {
@@ -313,19 +341,19 @@ void TZPThread::BothTraysSeen() {
     }
     if (occupied != nullptr) {
       // The discs already there are picked up and unloaded instead of loading new ones.
-      FailAndAsk(kTraysOpenRow, occupied, ui::kMbIconError);
+      FailAndAsk(row, occupied, ui::kMbIconError);
       HeadingLogged = false;
-      StepState = 17;
+      MoveTo(moves.discsOnTrays);
       return;
     }
     // A disc on the upper tray alone is left to the upper tray's loading step to report.
     UpperTrayLoaded = false;
   }
-  StepPassed(kTraysOpenRow, nullptr);
-  StepState = 11;
+  StepPassed(row, nullptr);
+  MoveTo(moves.bothSeen);
 }
 
-// --- States 11 to 28 -------------------------------------------------------------------------
+// --- Tray moves, picking, unloading, motor recovery ------------------------------------------
 
 std::uint8_t TZPThread::SetTrays(bool upperOpen, bool lowerOpen) {
   const bool firstCounts = !FirstTrayUnseen;
@@ -363,7 +391,7 @@ std::uint8_t TZPThread::SetTrays(bool upperOpen, bool lowerOpen) {
   return stuck;
 }
 
-void TZPThread::RunTrayStep(const TrayStep& step, int nextState) {
+void TZPThread::RunTrayStep(const TrayStep& step, ZpState next) {
   StepBegin(step.row);
   const std::uint8_t stuck = SetTrays(step.upperOpen, step.lowerOpen);
   if (!RunActive) return;  // the link went while waiting: no mark
@@ -374,22 +402,16 @@ void TZPThread::RunTrayStep(const TrayStep& step, int nextState) {
     if (answer == ui::kIdRetry || answer == ui::kIdCancel) return;
   }
   StepPassed(step.row, nullptr);
-  StepState = nextState;
+  MoveTo(next);
 }
 
-int TZPThread::AfterUpperClose() const {
-  if (!PairModel()) return 13;
-  // Without a usable lower drive there is nothing to load below: straight on to opening.
-  return LowerSeen() ? 22 : 24;
-}
-
-bool TZPThread::PickFailed(int row, int state, const char* message) {
+bool TZPThread::PickFailed(int row, const char* message, ZpState recovery) {
   switch (FailAndAsk(row, message, kErrorRetryCancel)) {
     case ui::kIdRetry:
-      // The recovery runs first in the next cycle and hands back to this step in that cycle.
-      ResumeState = state;
+      // The recovery hands back to this pick-up, the state acting now, with its row.
+      ResumeState = static_cast<ZpState>(static_cast<int>(StepState));
       ResumeRow = row;
-      StepState = kMotorRecoveryState;
+      MoveTo(recovery);
       return false;
     case ui::kIdCancel:
       return false;
@@ -398,25 +420,25 @@ bool TZPThread::PickFailed(int row, int state, const char* message) {
   }
 }
 
-void TZPThread::CheckedPickStep(const PickUp& pick, int nextState) {
+void TZPThread::CheckedPickStep(const PickUp& pick, PickMoves moves) {
   const MoveStep motion{.row = pick.row, .command = pick.command, .message = kMotorPickError};
   if (AttemptMove(motion) != StepResult::kDone) return;
   // The arm moved; the trays tell whether it took the discs.
   if (!Send(AtC00)) return;
   const char* left = DiscLeftOnTrays(LastReply, pick.upper, pick.lower);
-  if (left != nullptr && !PickFailed(pick.row, pick.state, left)) return;
+  if (left != nullptr && !PickFailed(pick.row, left, moves.recovery)) return;
   StepPassed(pick.row, nullptr);
-  StepState = nextState;
+  MoveTo(moves.next);
 }
 
-void TZPThread::ReportedPickStep(const PickUp& pick, int nextState) {
+void TZPThread::ReportedPickStep(const PickUp& pick, PickMoves moves) {
   const MoveStep motion{.row = pick.row, .command = pick.command, .message = kMotorPickError};
   if (!SendMoveCommand(motion)) return;
   if (ReplyHas("AT+O")) {
     // picked
   } else if (ReplyHas("AT+S01")) {
     const char* message = NothingPickedMessage(pick);
-    if (message == nullptr || !PickFailed(pick.row, pick.state, message)) return;
+    if (message == nullptr || !PickFailed(pick.row, message, moves.recovery)) return;
   } else if (ReplyHas("AT+E") || ++RetryCount >= kUnexpectedPickReplies) {
     // An error, or a unit that keeps answering neither done nor refused: the operator decides.
     if (FailMoveStep(motion) != StepResult::kDone) return;
@@ -424,7 +446,7 @@ void TZPThread::ReportedPickStep(const PickUp& pick, int nextState) {
     return;  // neither done nor refused: the command goes again next cycle, without a mark
   }
   StepPassed(pick.row, nullptr);
-  StepState = nextState;
+  MoveTo(moves.next);
 }
 
 const char* TZPThread::NothingPickedMessage(const PickUp& pick) {
@@ -450,94 +472,118 @@ void TZPThread::UnloadStep(int row, const char* message) {
                                   // operator retries
 }
 
-void TZPThread::MotorRecovery() {
-  const MoveStep recovery{
-      .row = ResumeRow, .command = AtR99, .message = kMotorPickError, .begin = false};
+void TZPThread::MotorRecovery(int row) {
+  const MoveStep recovery{.row = row, .command = AtR99, .message = kMotorPickError, .begin = false};
   if (AttemptMove(recovery) != StepResult::kDone) return;
   RetryPending = false;
-  StepState = ResumeState;  // runs later in this same cycle, its heading already logged
+  MoveTo(ResumeState);  // runs later in this same cycle, its heading already logged
+}
+
+void TZPThread::PickLowerStep(int row, PickMoves moves) {
+  if (UpperTrayLoaded) {
+    // Discs were found on both trays: one motion picks both, and both trays are checked.
+    return CheckedPickStep({.row = row, .command = AtG99, .upper = true, .lower = true}, moves);
+  }
+  ReportedPickStep({.row = row, .command = AtG04, .lower = true}, moves);
 }
 
 // --- State map -------------------------------------------------------------------------------
 
 void TZPThread::RunHandler(int state) {
   if (StepState != state) return;
-  switch (state) {
-    case 0:
-      return DeviceInformation();
-    case 1:
-      return OutputCheck();
-    case 2:
-      return DrivesOnline();
-    case 3:
-      return EjectRampOut();
-    case 4:
-      return MoveStepTo({.row = 3, .command = AtF00, .message = kEjectRampError, .begin = false},
-                        5);
-    case 5:
-      return AwaitOperatorStep(
-          {.row = 4, .index = kInputBinSensor, .closeIndex = kZpSensorCloseIndex},
-          kSupplyDiscsMessage, 6);
-    case 6:
-      return StartTraysOpen();
-    case 7:
-      return WatchFirstTray();
-    case 8:
-      return OpenTray(TestedDevice->DriveLetter2.load(), 9, 10);
-    case 9:
-      return WatchSecondTray();
-    case 10:
-      return EvaluateTrays();
-    case 11:
-      return LoadOntoTrayStep(6, 1, kUpperOccupied, 12);
-    case 12:
-      return RunTrayStep({.row = 7, .lowerOpen = true, .handled = kUpperFails}, AfterUpperClose());
-    case 13:
-      return RunTrayStep({.row = 8, .upperOpen = true, .lowerOpen = true, .handled = kUpperFails},
-                         14);
-    case 14:
-      return CheckedPickStep({.row = 9, .state = 14, .command = AtG99, .upper = true}, 15);
-    case 15:
-      return RunTrayStep({.row = 10, .lowerOpen = true, .handled = kUpperFails}, 16);
-    case 16:
-      return MoveStepTo({.row = 11, .command = AtR04, .message = kFlipError}, 17);
-    case 17:
-      return RunTrayStep({.row = 12, .handled = kAnyFails}, 18);
-    case 18:
-      return RunTrayStep(
-          {.row = 13, .upperOpen = UpperTrayLoaded, .lowerOpen = true, .handled = kAnyFails}, 19);
-    case 19:
-      return PickLowerStep();
-    case 20:
-      return RunTrayStep({.row = 15, .handled = kAnyFails}, 21);
-    case 21:
-      return UnloadStep(16, kUnloadLowerError);
-    case 22:
-      return LoadOntoTrayStep(8, 1, kLowerOccupied, 23);
-    case 23:
-      return RunTrayStep({.row = 9, .handled = kLowerFails}, 24);
-    case 24:
-      return RunTrayStep({.row = 10, .upperOpen = true, .lowerOpen = true, .handled = kAnyFails},
-                         25);
-    case 25:
-      return ReportedPickStep(
-          {.row = 11, .state = 25, .command = AtG01, .upper = true, .lower = true}, 26);
-    case 26:
-      return RunTrayStep({.row = 12, .handled = kAnyFails}, 27);
-    case 27:
-      return UnloadStep(13, kUnloadDualError);
-    case kMotorRecoveryState:
-      return MotorRecovery();
-    default:
-      return;
-  }
+  const auto from = static_cast<ZpState>(state);
+  const int row = RowOf(from);
+  StateMap(from, row == kResumedRow ? ResumeRow : row);
+  const int after = StepState;
+  if (after != state) Moved(from, static_cast<ZpState>(after));
 }
 
-void TZPThread::PickLowerStep() {
-  if (UpperTrayLoaded) {
-    // Discs were found on both trays: one motion picks both, and both trays are checked.
-    return CheckedPickStep({.row = 14, .state = 19, .command = AtG99, .upper = true, .lower = true},
-                           20);
+void TZPThread::Moved([[maybe_unused]] ZpState from, [[maybe_unused]] ZpState to) {
+  assert(Listed(kZpTransitions, from, to) && "a move kZpTransitions does not list");
+}
+
+// Each state's handler with the row it reports on (kZpRows) and its successors (kZpTransitions
+// lists the same moves, with the cycle each runs in).
+void TZPThread::StateMap(ZpState state, int row) {
+  using S = ZpState;
+  switch (state) {
+    case S::kDeviceInformation:
+      return DeviceInformation(row, S::kOutputBin);
+    case S::kOutputBin:
+      return OutputCheck(row, S::kDrivesOnline);
+    case S::kDrivesOnline:
+      return DrivesOnline(row, S::kEjectRampOut);
+    case S::kEjectRampOut:
+      return EjectRampOut(row, S::kEjectRampIn);
+    case S::kEjectRampIn:
+      return MoveStepTo({.row = row, .command = AtF00, .message = kEjectRampError, .begin = false},
+                        StateNumber(S::kInputBin));
+    case S::kInputBin:
+      return AwaitOperatorStep(
+          {.row = row, .index = kInputBinSensor, .closeIndex = kZpSensorCloseIndex},
+          kSupplyDiscsMessage, StateNumber(S::kOpenFirstTray));
+    case S::kOpenFirstTray:
+      return StartTraysOpen(row, {.watch = S::kWatchFirstTray, .noDrive = S::kOpenSecondTray});
+    case S::kWatchFirstTray:
+      return WatchFirstTray(S::kOpenSecondTray);
+    case S::kOpenSecondTray:
+      return OpenTray(TestedDevice->DriveLetter2.load(),
+                      {.watch = S::kWatchSecondTray, .noDrive = S::kEvaluateTrays});
+    case S::kWatchSecondTray:
+      return WatchSecondTray(S::kEvaluateTrays);
+    case S::kEvaluateTrays:
+      return EvaluateTrays(row, {.bothSeen = S::kLoadUpper,
+                                 .discsOnTrays = S::kCloseLower,
+                                 .upperAlone = S::kLoadUpper,
+                                 .lowerAlone = S::kPairLoadLower});
+    case S::kLoadUpper:
+      return LoadOntoTrayStep(row, 1, kUpperOccupied, StateNumber(S::kCloseUpper));
+    case S::kCloseUpper:
+      // A pair model without a usable lower drive has nothing to load below: on to opening.
+      return RunTrayStep({.row = row, .lowerOpen = true, .handled = kUpperFails},
+                         !PairModel()  ? S::kOpenUpper
+                         : LowerSeen() ? S::kPairLoadLower
+                                       : S::kPairOpenTrays);
+    // ZP65 and ZP75.
+    case S::kOpenUpper:
+      return RunTrayStep({.row = row, .upperOpen = true, .lowerOpen = true, .handled = kUpperFails},
+                         S::kPickUpper);
+    case S::kPickUpper:
+      return CheckedPickStep({.row = row, .command = AtG99, .upper = true},
+                             {.next = S::kCloseUpperAfterPick, .recovery = S::kMotorRecovery});
+    case S::kCloseUpperAfterPick:
+      return RunTrayStep({.row = row, .lowerOpen = true, .handled = kUpperFails}, S::kFlipToLower);
+    case S::kFlipToLower:
+      return MoveStepTo({.row = row, .command = AtR04, .message = kFlipError},
+                        StateNumber(S::kCloseLower));
+    case S::kCloseLower:
+      return RunTrayStep({.row = row, .handled = kAnyFails}, S::kOpenLower);
+    case S::kOpenLower:
+      return RunTrayStep(
+          {.row = row, .upperOpen = UpperTrayLoaded, .lowerOpen = true, .handled = kAnyFails},
+          S::kPickLower);
+    case S::kPickLower:
+      return PickLowerStep(row, {.next = S::kCloseLowerAfterPick, .recovery = S::kMotorRecovery});
+    case S::kCloseLowerAfterPick:
+      return RunTrayStep({.row = row, .handled = kAnyFails}, S::kUnloadLower);
+    case S::kUnloadLower:
+      return UnloadStep(row, kUnloadLowerError);
+    // ZP61 and ZP71.
+    case S::kPairLoadLower:
+      return LoadOntoTrayStep(row, 1, kLowerOccupied, StateNumber(S::kPairCloseLower));
+    case S::kPairCloseLower:
+      return RunTrayStep({.row = row, .handled = kLowerFails}, S::kPairOpenTrays);
+    case S::kPairOpenTrays:
+      return RunTrayStep({.row = row, .upperOpen = true, .lowerOpen = true, .handled = kAnyFails},
+                         S::kPairPick);
+    case S::kPairPick:
+      return ReportedPickStep({.row = row, .command = AtG01, .upper = true, .lower = true},
+                              {.next = S::kPairCloseTrays, .recovery = S::kMotorRecovery});
+    case S::kPairCloseTrays:
+      return RunTrayStep({.row = row, .handled = kAnyFails}, S::kPairUnload);
+    case S::kPairUnload:
+      return UnloadStep(row, kUnloadDualError);
+    case S::kMotorRecovery:
+      return MotorRecovery(row);  // back to ResumeState, on ResumeRow
   }
-  ReportedPickStep({.row = 14, .state = 19, .command = AtG04, .lower = true}, 20);
 }

@@ -7,7 +7,147 @@
 #include <cstdint>
 #include <string>
 
+#include "sequences/StateTable.h"
 #include "sequences/StepPatterns.h"
+
+// The states of the sequence. The runner calls the handlers from the highest number down in
+// every cycle, so the numbers are the run's timing: a move to a lower number runs later in the
+// same cycle, any other waits for the next (kZpTransitions says which, and the build checks it).
+enum class ZpState : int {
+  // The checks, on both step lists.
+  kDeviceInformation = 0,
+  kOutputBin = 1,
+  kDrivesOnline = 2,
+  kEjectRampOut = 3,
+  kEjectRampIn = 4,  // hidden: no heading of its own, it passes the ramp's row
+  kInputBin = 5,
+  kOpenFirstTray = 6,
+  kWatchFirstTray = 7,
+  kOpenSecondTray = 8,
+  kWatchSecondTray = 9,
+  kEvaluateTrays = 10,
+  // Loading the upper tray, on both step lists.
+  kLoadUpper = 11,
+  kCloseUpper = 12,
+  // ZP65 and ZP75: one drive picks at a time; the upper disc is flipped to the lower tray.
+  kOpenUpper = 13,
+  kPickUpper = 14,
+  kCloseUpperAfterPick = 15,
+  kFlipToLower = 16,
+  kCloseLower = 17,
+  kOpenLower = 18,
+  kPickLower = 19,
+  kCloseLowerAfterPick = 20,
+  kUnloadLower = 21,  // ends the run
+  // ZP61 and ZP71: both drives are loaded and picked together.
+  kPairLoadLower = 22,
+  kPairCloseLower = 23,
+  kPairOpenTrays = 24,
+  kPairPick = 25,
+  kPairCloseTrays = 26,
+  kPairUnload = 27,  // ends the run
+  // Runs first in every cycle and hands back to the pick-up it interrupted (ResumeState).
+  kMotorRecovery = 28,
+};
+
+constexpr int StateNumber(ZpState state) {
+  return static_cast<int>(state);
+}
+
+namespace zp {
+// The step-list row a state reports on. States 11 to 21 run on rows 6 to 16 of the ZP65 and
+// ZP75 lists. The ZP61 and ZP71 lists are shorter: after row 7 they give their rows 8 to 13 to
+// states 22 to 27, so those row numbers name different steps on the two lists.
+struct StateRow {
+  ZpState state;
+  int row;
+};
+// The motor recovery reports on the row of the pick-up it recovers (ResumeRow).
+inline constexpr int kResumedRow = -1;
+inline constexpr StateRow kZpRows[] = {
+    {ZpState::kDeviceInformation, 0},     // Get device information
+    {ZpState::kOutputBin, 1},             // Check output bin
+    {ZpState::kDrivesOnline, 2},          // Check if drives are online
+    {ZpState::kEjectRampOut, 3},          // Check eject ramp
+    {ZpState::kEjectRampIn, 3},           //   (the ramp back in)
+    {ZpState::kInputBin, 4},              // Check disc in the input bin
+    {ZpState::kOpenFirstTray, 5},         // Check if trays open
+    {ZpState::kWatchFirstTray, 5},        //
+    {ZpState::kOpenSecondTray, 5},        //
+    {ZpState::kWatchSecondTray, 5},       //
+    {ZpState::kEvaluateTrays, 5},         //
+    {ZpState::kLoadUpper, 6},             // Load disc to the upper tray
+    {ZpState::kCloseUpper, 7},            // Upper tray close
+    {ZpState::kOpenUpper, 8},             // ZP65/ZP75: Upper tray open
+    {ZpState::kPickUpper, 9},             //   Pick up disc from upper tray
+    {ZpState::kCloseUpperAfterPick, 10},  //   Upper tray close
+    {ZpState::kFlipToLower, 11},          //   Load disc to lower tray
+    {ZpState::kCloseLower, 12},           //   Lower tray close
+    {ZpState::kOpenLower, 13},            //   Lower tray open
+    {ZpState::kPickLower, 14},            //   Pick up disc from lower tray
+    {ZpState::kCloseLowerAfterPick, 15},  //   Lower tray close
+    {ZpState::kUnloadLower, 16},          //   Unload discs to output bin
+    {ZpState::kPairLoadLower, 8},         // ZP61/ZP71: Load disc to the lower tray
+    {ZpState::kPairCloseLower, 9},        //   Lower tray close
+    {ZpState::kPairOpenTrays, 10},        //   Trays open
+    {ZpState::kPairPick, 11},             //   Pick up discs
+    {ZpState::kPairCloseTrays, 12},       //   Trays close
+    {ZpState::kPairUnload, 13},           //   Unload discs to output bin
+    {ZpState::kMotorRecovery, kResumedRow},
+};
+
+constexpr int RowOf(ZpState state) {
+  return kZpRows[StateNumber(state)].row;
+}
+
+// Every move of the sequence. A state not listed as a `from` ends the run or waits in place; a
+// handler that waits (Retry, a sensor not there yet, a silent check) acts again next cycle.
+inline constexpr Transition<ZpState> kZpTransitions[] = {
+    {ZpState::kDeviceInformation, ZpState::kOutputBin, Cycle::kNext},
+    {ZpState::kOutputBin, ZpState::kDrivesOnline, Cycle::kNext},
+    {ZpState::kDrivesOnline, ZpState::kEjectRampOut, Cycle::kNext},
+    {ZpState::kEjectRampOut, ZpState::kEjectRampIn, Cycle::kNext},
+    {ZpState::kEjectRampIn, ZpState::kInputBin, Cycle::kNext},
+    {ZpState::kInputBin, ZpState::kOpenFirstTray, Cycle::kNext},
+    {ZpState::kOpenFirstTray, ZpState::kWatchFirstTray, Cycle::kNext},
+    {ZpState::kOpenFirstTray, ZpState::kOpenSecondTray, Cycle::kNext},  // no first drive letter
+    {ZpState::kWatchFirstTray, ZpState::kOpenSecondTray, Cycle::kNext},
+    {ZpState::kOpenSecondTray, ZpState::kWatchSecondTray, Cycle::kNext},
+    {ZpState::kOpenSecondTray, ZpState::kEvaluateTrays, Cycle::kNext},  // no second drive letter
+    {ZpState::kWatchSecondTray, ZpState::kEvaluateTrays, Cycle::kNext},
+    // Both trays seen, or a pair model tested on the upper drive alone.
+    {ZpState::kEvaluateTrays, ZpState::kLoadUpper, Cycle::kNext},
+    // ZP65/ZP75 with discs already on the trays: no loading, they are picked and unloaded.
+    {ZpState::kEvaluateTrays, ZpState::kCloseLower, Cycle::kNext},
+    // A pair model tested on the lower drive alone.
+    {ZpState::kEvaluateTrays, ZpState::kPairLoadLower, Cycle::kNext},
+    {ZpState::kLoadUpper, ZpState::kCloseUpper, Cycle::kNext},
+    {ZpState::kCloseUpper, ZpState::kOpenUpper, Cycle::kNext},      // ZP65/ZP75
+    {ZpState::kCloseUpper, ZpState::kPairLoadLower, Cycle::kNext},  // pair, lower tray seen
+    {ZpState::kCloseUpper, ZpState::kPairOpenTrays, Cycle::kNext},  // pair, no lower tray
+    {ZpState::kOpenUpper, ZpState::kPickUpper, Cycle::kNext},
+    {ZpState::kPickUpper, ZpState::kCloseUpperAfterPick, Cycle::kNext},
+    {ZpState::kPickUpper, ZpState::kMotorRecovery, Cycle::kNext},  // Retry after a failed pick
+    {ZpState::kCloseUpperAfterPick, ZpState::kFlipToLower, Cycle::kNext},
+    {ZpState::kFlipToLower, ZpState::kCloseLower, Cycle::kNext},
+    {ZpState::kCloseLower, ZpState::kOpenLower, Cycle::kNext},
+    {ZpState::kOpenLower, ZpState::kPickLower, Cycle::kNext},
+    {ZpState::kPickLower, ZpState::kCloseLowerAfterPick, Cycle::kNext},
+    {ZpState::kPickLower, ZpState::kMotorRecovery, Cycle::kNext},
+    {ZpState::kCloseLowerAfterPick, ZpState::kUnloadLower, Cycle::kNext},
+    {ZpState::kPairLoadLower, ZpState::kPairCloseLower, Cycle::kNext},
+    {ZpState::kPairCloseLower, ZpState::kPairOpenTrays, Cycle::kNext},
+    {ZpState::kPairOpenTrays, ZpState::kPairPick, Cycle::kNext},
+    {ZpState::kPairPick, ZpState::kPairCloseTrays, Cycle::kNext},
+    {ZpState::kPairPick, ZpState::kMotorRecovery, Cycle::kNext},
+    {ZpState::kPairCloseTrays, ZpState::kPairUnload, Cycle::kNext},
+    // The recovery runs first in the cycle after the Retry; the pick-up follows in that cycle.
+    {ZpState::kMotorRecovery, ZpState::kPickUpper, Cycle::kThis},
+    {ZpState::kMotorRecovery, ZpState::kPickLower, Cycle::kThis},
+    {ZpState::kMotorRecovery, ZpState::kPairPick, Cycle::kThis},
+};
+static_assert(CyclesAgree(kZpTransitions), "a state's number no longer gives its move's cycle");
+}  // namespace zp
 
 namespace zp {
 // Characters of the sixteen-character sensor field of AT+C00 ("}" at kZpSensorCloseIndex).
@@ -33,9 +173,6 @@ inline constexpr int kUnexpectedPickReplies = 20;
 // SetTrays result bits: this tray did not reach its wanted state.
 inline constexpr std::uint8_t kUpperStuck = 1;
 inline constexpr std::uint8_t kLowerStuck = 2;
-
-// The motor recovery state: it runs first in every cycle and hands back to ResumeState.
-inline constexpr int kMotorRecoveryState = 28;
 
 inline constexpr const char* kMotorError = "An error with the motor.";
 inline constexpr const char* kMotorPickError = "An error ocurrs with motor.";
@@ -71,8 +208,14 @@ class TZPThread : public TStepThread {
   using TStepThread::TStepThread;
 
  protected:
-  int HighestState() const override { return zp::kMotorRecoveryState; }
+  int HighestState() const override { return StateNumber(ZpState::kMotorRecovery); }
+  // Runs the state's entry of the map when StepState is that state, then hands the move it made,
+  // if any, to Moved.
   void RunHandler(int state) override;
+  // Every move the worker makes, after the handler that made it (the shared step patterns set
+  // StepState themselves, so the move is seen here, not where it is made). A move kZpTransitions
+  // does not list is a fault of the table or of the map: debug builds stop on it.
+  virtual void Moved(ZpState from, ZpState to);
 
   // Moves the trays of the drives seen open by the trays-open check to the wanted states (true
   // open) and waits for the unit's sensors. Bits of the result: kUpperStuck, kLowerStuck, from
@@ -86,10 +229,25 @@ class TZPThread : public TStepThread {
   bool DrivesSwapped = false;     // DriveLetter1 is the lower drive
   bool UpperTrayLoaded = false;   // a disc lay on the upper tray when it first showed open
   bool LowerTrayLoaded = false;   // the same for the lower tray
-  int ResumeState = 0;            // where the motor recovery hands back to
-  int ResumeRow = 0;              // the row it reports a failure against
+  ZpState ResumeState = ZpState::kDeviceInformation;  // where the motor recovery hands back to
+  int ResumeRow = 0;                                  // the row it reports a failure against
 
  private:
+  // The successors a handler is given by the map, where it has more than one.
+  struct OpenMoves {
+    ZpState watch;    // the tray was sent out: watch for it
+    ZpState noDrive;  // the drive has no letter: nothing to watch
+  };
+  struct TraysMoves {
+    ZpState bothSeen;      // both trays opened, no disc in the way
+    ZpState discsOnTrays;  // ZP65/ZP75: discs already lay there, they are unloaded instead
+    ZpState upperAlone;    // a pair model goes on with the upper drive alone
+    ZpState lowerAlone;    // ... or with the lower drive alone
+  };
+  struct PickMoves {
+    ZpState next;      // picked, or the operator let the failure go
+    ZpState recovery;  // Retry: the motor recovery, which hands back to the pick-up
+  };
   // One tray step: the states it wants the trays in, and which SetTrays results fail its row.
   struct TrayStep {
     int row = 0;
@@ -97,15 +255,18 @@ class TZPThread : public TStepThread {
     bool lowerOpen = false;
     unsigned handled = 0;  // bit r set: result r fails the row
   };
-  // One pick-up: its row, its state (where the motor recovery hands back), its motion and the
-  // trays it empties.
+  // One pick-up: its row, its motion and the trays it empties.
   struct PickUp {
     int row = 0;
-    int state = 0;
     CommandBlock command{};
     bool upper = false;
     bool lower = false;
   };
+
+  // The state map: each state's handler and where it may go. The one place a successor is named.
+  void StateMap(ZpState state, int row);
+  // The only write of StepState in the family's own code.
+  void MoveTo(ZpState to) { StepState = StateNumber(to); }
 
   bool BinModel() const;
   bool PairModel() const;
@@ -113,31 +274,30 @@ class TZPThread : public TStepThread {
   bool UpperSeen() const;
   bool LowerSeen() const;
 
-  // States 0 to 10: the checks.
-  void DeviceInformation();
+  // The checks.
+  void DeviceInformation(int row, ZpState next);
   bool TidyUpTrays();
-  bool TrayStatusPasses(const std::string& status);
+  bool TrayStatusPasses(int row, const std::string& status);
   void FailAndEnd(int row, const char* message);
-  void OutputCheck();
-  void DrivesOnline();
-  void EjectRampOut();
-  void StartTraysOpen();
-  void OpenTray(char letter, int watchState, int skipState);
+  void OutputCheck(int row, ZpState next);
+  void DrivesOnline(int row, ZpState next);
+  void EjectRampOut(int row, ZpState next);
+  void StartTraysOpen(int row, OpenMoves moves);
+  void OpenTray(char letter, OpenMoves moves);
   void NoteDisc(bool upper);
-  void WatchFirstTray();
-  void WatchSecondTray();
-  void EvaluateTrays();
-  void MissingDrive(const char* message, int pairState);
-  void BothTraysSeen();
+  void WatchFirstTray(ZpState next);
+  void WatchSecondTray(ZpState next);
+  void EvaluateTrays(int row, const TraysMoves& moves);
+  void MissingDrive(int row, const char* message, ZpState next);
+  void BothTraysSeen(int row, const TraysMoves& moves);
 
-  // States 11 to 28: tray moves, picking, unloading, motor recovery.
-  void RunTrayStep(const TrayStep& step, int nextState);
-  int AfterUpperClose() const;
-  bool PickFailed(int row, int state, const char* message);
-  void CheckedPickStep(const PickUp& pick, int nextState);
-  void ReportedPickStep(const PickUp& pick, int nextState);
+  // Tray moves, picking, unloading, motor recovery.
+  void RunTrayStep(const TrayStep& step, ZpState next);
+  bool PickFailed(int row, const char* message, ZpState recovery);
+  void CheckedPickStep(const PickUp& pick, PickMoves moves);
+  void ReportedPickStep(const PickUp& pick, PickMoves moves);
   const char* NothingPickedMessage(const PickUp& pick);
-  void PickLowerStep();
+  void PickLowerStep(int row, PickMoves moves);
   void UnloadStep(int row, const char* message);
-  void MotorRecovery();
+  void MotorRecovery(int row);
 };

@@ -3,14 +3,24 @@
 // the unit received, the tray requests each drive got and where the discs ended up.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "BenchSessionFixture.h"
 #include "SessionLog.h"
 #include "platform/DeviceControl.h"
+#include "sequences/Zpthread.h"
 
 using namespace session;
+using S = ZpState;
+
+// States print by number in a failure.
+static void PrintTo(ZpState state, std::ostream* out) {
+  *out << StateNumber(state);
+}
 
 namespace {
 
@@ -70,8 +80,75 @@ bool PairModel(const std::string& model) {
   return model == "ZP61" || model == "ZP71";
 }
 
+// The moves a worker made, written on the worker's thread and read once the run has ended.
+class MoveLog {
+ public:
+  void Add(ZpState from, ZpState to) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    moves_.push_back({from, to, CycleOf(from, to)});
+  }
+  std::vector<Transition<ZpState>> Moves() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return moves_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<Transition<ZpState>> moves_;
+};
+
+// The program's own ZP worker, telling the test every move it makes.
+class MoveRecordingZp : public TZPThread {
+ public:
+  MoveRecordingZp(DeviceEntry* device, MoveLog& log) : TZPThread(device), log_(log) {}
+
+ protected:
+  void Moved(ZpState from, ZpState to) override { log_.Add(from, to); }
+
+ private:
+  MoveLog& log_;
+};
+
 class ZpSession : public BenchSessionFixture {
  protected:
+  void SetUp() override {
+    BenchSessionFixture::SetUp();
+    SetWorkerFactory(
+        [this](WorkerClass kind, DeviceEntry* entry) -> std::unique_ptr<SequenceWorker> {
+          if (kind != WorkerClass::kZP) return CreateFamilyWorker(kind, entry);
+          auto worker = std::make_unique<MoveRecordingZp>(entry, moves_);
+          worker->Start();
+          return worker;
+        });
+  }
+  // Whatever the session, the worker made no move the family's table does not list.
+  void TearDown() override {
+    for (const auto& move : moves_.Moves()) {
+      EXPECT_TRUE(Listed(zp::kZpTransitions, move.from, move.to))
+          << "unlisted move " << StateNumber(move.from) << " -> " << StateNumber(move.to);
+    }
+    BenchSessionFixture::TearDown();
+  }
+
+  // The states the run went through, from the first, one entry per move.
+  std::vector<ZpState> Path() const {
+    std::vector<ZpState> path = {S::kDeviceInformation};
+    for (const auto& move : moves_.Moves()) path.push_back(move.to);
+    return path;
+  }
+  bool PathHas(const std::vector<ZpState>& part) const {
+    const auto path = Path();
+    return std::search(path.begin(), path.end(), part.begin(), part.end()) != path.end();
+  }
+  // States first to last in number order, each once.
+  static std::vector<ZpState> Through(ZpState first, ZpState last) {
+    std::vector<ZpState> states;
+    for (int n = StateNumber(first); n <= StateNumber(last); ++n) {
+      states.push_back(static_cast<ZpState>(n));
+    }
+    return states;
+  }
+
   void Start(const ZpBench& layout) {
     StartOnBench(layout.Json());
     for (const ZpDrive& d : layout.drives) slotLetter_[d.slot[0] == 'u' ? 0 : 1] = d.letter;
@@ -106,6 +183,7 @@ class ZpSession : public BenchSessionFixture {
 
  private:
   char slotLetter_[2] = {0, 0};
+  MoveLog moves_;
 };
 
 // --- Healthy runs, whichever letter the upper drive has --------------------------------------
@@ -149,6 +227,15 @@ TEST_P(ZpHealthy, PassesEveryRowMovingEachTrayByItsPlaceNotItsLetter) {
   const auto unit = bench->Snapshot(0);
   EXPECT_EQ(unit.output, pair ? 2 : 1);
   EXPECT_EQ(unit.input, pair ? 3 : 4);
+
+  // Every state of the model's path once, in number order: a pair model leaves the upper tray's
+  // steps for its own after closing the upper tray.
+  auto path = Through(S::kDeviceInformation, pair ? S::kCloseUpper : S::kUnloadLower);
+  if (pair) {
+    const auto own = Through(S::kPairLoadLower, S::kPairUnload);
+    path.insert(path.end(), own.begin(), own.end());
+  }
+  EXPECT_EQ(Path(), path);
 }
 
 // clang-format off
@@ -316,6 +403,7 @@ struct UnseenCase {
   unsigned flags;
   std::vector<int> icons;  // the run goes on at "Load disc to the lower tray", or ends
   int output;
+  ZpState last;  // the state the run ended in
 };
 
 class ZpUpperNeverOpens : public ZpSession, public ::testing::WithParamInterface<UnseenCase> {};
@@ -335,6 +423,8 @@ TEST_P(ZpUpperNeverOpens, RowFiveFailsAndTheUpperDriveIsNeverMovedAgain) {
   EXPECT_EQ(Icons(), c.icons);
   EXPECT_EQ(bench->Snapshot(0).output, c.output);
   EXPECT_EQ(ResultWord(), "Error");
+  EXPECT_EQ(Path().back(), c.last);
+  EXPECT_EQ(PathHas({S::kEvaluateTrays, S::kPairLoadLower}), c.last != S::kEvaluateTrays);
 }
 
 std::vector<int> PairWithoutUpper() {
@@ -347,11 +437,11 @@ std::vector<int> PairWithoutUpper() {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Zp, ZpUpperNeverOpens, ::testing::Values(
     UnseenCase{"ZP61GoesOnWithTheLowerTray", "ZP61", ui::kMbIconError | ui::kMbOkCancel,
-               PairWithoutUpper(), 1},
+               PairWithoutUpper(), 1, S::kPairUnload},
     UnseenCase{"ZP65Ends", "ZP65", ui::kMbIconError,
                {kIconPassed, kIconPassed, kIconPassed, kIconPassed, kIconPassed, kIconFailed,
                 kIconNone, kIconNone, kIconNone, kIconNone, kIconNone, kIconNone, kIconNone,
-                kIconNone, kIconNone, kIconNone, kIconNone}, 0}),
+                kIconNone, kIconNone, kIconNone, kIconNone}, 0, S::kEvaluateTrays}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -381,6 +471,7 @@ TEST_P(ZpDiscsOnTrays, OkSkipsTheLoadingAndTheDiscsFoundAreCarriedOut) {
   const auto unit = bench->Snapshot(0);
   EXPECT_EQ(unit.input, 5) << "nothing was loaded";
   EXPECT_EQ(unit.output, static_cast<int>(c.drives[0].disc) + 1);
+  EXPECT_TRUE(PathHas({S::kEvaluateTrays, S::kCloseLower})) << "straight to the lower tray's row";
 }
 
 // clang-format off
@@ -478,6 +569,7 @@ TEST_F(ZpSession, PickUpLeavingTheDiscRetryRecoversAndPicksAgainInTheSameCycle) 
             (std::vector<std::string>{Rows().MemoHeading(9), ErrorLine(message), kOkLine}));
   EXPECT_EQ(ResultWord(), "Success");
   EXPECT_EQ(bench->Snapshot(0).output, 1);
+  EXPECT_TRUE(PathHas({S::kPickUpper, S::kMotorRecovery, S::kPickUpper, S::kCloseUpperAfterPick}));
 }
 
 struct PickCase {
@@ -488,6 +580,7 @@ struct PickCase {
   std::vector<std::string> messages;
   std::vector<std::string> next;
   int row;
+  ZpState state;  // the pick-up's state: a Retry first hands it to the recovery and back
 };
 
 class ZpPickFailure : public ZpSession, public ::testing::WithParamInterface<PickCase> {};
@@ -505,6 +598,7 @@ TEST_P(ZpPickFailure, TheRowFailsWithWhatTheTraysShowAndRetryRunsTheMotorRecover
   const auto commands = Commands();
   EXPECT_EQ(After(commands, NthOf(commands, c.pick, 1), c.next.size()), c.next);
   EXPECT_EQ(CountOf(RunLog(), Rows().Heading(c.row)), 1u);
+  EXPECT_EQ(PathHas({c.state, S::kMotorRecovery, c.state}), c.answers[0] == kRetry);
 }
 
 const ZpBench kNothingLoaded = {
@@ -515,32 +609,33 @@ INSTANTIATE_TEST_SUITE_P(Zp, ZpPickFailure, ::testing::Values(
     // Both discs still lie on the open trays.
     PickCase{"BothDiscsLeft", {.faults = {ReplyFault("AT+G01", 1, "S01")}}, "AT+G01", {kRetry},
              {"An error occurs when the dual drives pick up discs."},
-             {"AT+C00", "AT+R99", "AT+G01", "AT+C00"}, 11},
+             {"AT+C00", "AT+R99", "AT+G01", "AT+C00"}, 11, S::kPairPick},
     // The unit found nothing to pick and the trays show no disc: still the operator's call.
     PickCase{"NothingOnTheTrays", kNothingLoaded, "AT+G01", {kRetry, kCancel},
              {"An error occurs when discs are picked up from the trays.",
               "An error occurs when discs are picked up from the trays."},
-             {"AT+C00", "AT+R99", "AT+G01", "AT+C00"}, 11},
+             {"AT+C00", "AT+R99", "AT+G01", "AT+C00"}, 11, S::kPairPick},
     PickCase{"LowerPickS01", {.model = "ZP65", .faults = {ReplyFault("AT+G04", 1, "S01")}},
              "AT+G04", {kRetry}, {"An error occurs when the lower drive picks up a disc."},
-             {"AT+R99", "AT+G04", "AT+C00"}, 14},
+             {"AT+R99", "AT+G04", "AT+C00"}, 14, S::kPickLower},
     // A unit that keeps answering neither done nor refused is asked twenty times, then the row
     // fails.
     PickCase{"NeverDoneNorRefused",
              {.faults = {R"({"kind": "reply", "command": "AT+G01", "times": 0, "answer": "S07"})"}},
-             "AT+G01", {kCancel}, {kMotorPick}, std::vector<std::string>(19, "AT+G01"), 11},
+             "AT+G01", {kCancel}, {kMotorPick}, std::vector<std::string>(19, "AT+G01"), 11,
+             S::kPairPick},
     // A recovery whose reply is not done fails on the pick-up's row; Retry sends it again.
     PickCase{"RecoveryNotDone",
              {.model = "ZP65", .faults = {ReplyFault("AT+G99", 1, "ok"), ReplyFault("AT+R99", 1, "S01")}},
              "AT+G99", {kRetry, kRetry},
              {"An error occurs when the upper drive picks up a disc.", kMotorPick},
-             {"AT+C00", "AT+R99", "AT+R99", "AT+G99", "AT+C00"}, 9},
+             {"AT+C00", "AT+R99", "AT+R99", "AT+G99", "AT+C00"}, 9, S::kPickUpper},
     // A device error in the recovery: the next attempt only queries the status.
     PickCase{"RecoveryError",
              {.model = "ZP65", .faults = {ReplyFault("AT+G99", 1, "ok"), ReplyFault("AT+R99", 1, "error")}},
              "AT+G99", {kRetry, kRetry},
              {"An error occurs when the upper drive picks up a disc.", kMotorPick},
-             {"AT+C00", "AT+R99", "AT+?", "AT+G99", "AT+C00"}, 9}),
+             {"AT+C00", "AT+R99", "AT+?", "AT+G99", "AT+C00"}, 9, S::kPickUpper}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
