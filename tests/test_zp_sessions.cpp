@@ -400,48 +400,61 @@ INSTANTIATE_TEST_SUITE_P(Zp, ZpContinuePastFailure, ::testing::Values(
 struct UnseenCase {
   const char* name;
   const char* model;
+  char letter;  // the drive whose tray never opens
+  const char* message;
   unsigned flags;
-  std::vector<int> icons;  // the run goes on at "Load disc to the lower tray", or ends
+  std::vector<int> icons;  // the run goes on with the other tray, or ends
   int output;
-  ZpState last;  // the state the run ended in
+  std::vector<ZpState> turn;  // the moves that take the run past the missing tray
+  ZpState last;               // the state the run ended in
 };
 
-class ZpUpperNeverOpens : public ZpSession, public ::testing::WithParamInterface<UnseenCase> {};
+class ZpTrayNeverOpens : public ZpSession, public ::testing::WithParamInterface<UnseenCase> {};
 
-TEST_P(ZpUpperNeverOpens, RowFiveFailsAndTheUpperDriveIsNeverMovedAgain) {
+TEST_P(ZpTrayNeverOpens, RowFiveFailsAndThatDriveIsNeverMovedAgain) {
   const UnseenCase& c = GetParam();
-  Start({.model = c.model, .faults = {TrayFault("tray_never_opens", 'E')}});
+  Start({.model = c.model, .faults = {TrayFault("tray_never_opens", c.letter)}});
   Run({kOk});
 
   ASSERT_EQ(Prompts().size(), 1u);
-  EXPECT_EQ(Prompts()[0].text, kUpperOpenError);
+  EXPECT_EQ(Prompts()[0].text, c.message);
   EXPECT_EQ(Prompts()[0].flags, c.flags);
-  // Twenty polls for the first tray, then the second tray shows open at once.
+  // Twenty polls for the tray that stays in, one for the tray that shows open at once.
   const auto after = After(Commands(), kCommandsBeforeTrays - 1, 21);
   EXPECT_EQ(after, std::vector<std::string>(21, "AT+C00"));
-  EXPECT_EQ(TrayRequests('E'), "O");
+  EXPECT_EQ(TrayRequests(c.letter), "O");
   EXPECT_EQ(Icons(), c.icons);
   EXPECT_EQ(bench->Snapshot(0).output, c.output);
   EXPECT_EQ(ResultWord(), "Error");
+  EXPECT_TRUE(PathHas(c.turn));
   EXPECT_EQ(Path().back(), c.last);
-  EXPECT_EQ(PathHas({S::kEvaluateTrays, S::kPairLoadLower}), c.last != S::kEvaluateTrays);
 }
 
-std::vector<int> PairWithoutUpper() {
+std::vector<int> PairWithout(int firstSkipped) {
   std::vector<int> icons(14, kIconPassed);
   icons[5] = kIconFailed;
-  icons[6] = icons[7] = kIconNone;
+  icons[static_cast<std::size_t>(firstSkipped)] = kIconNone;
+  icons[static_cast<std::size_t>(firstSkipped) + 1] = kIconNone;
   return icons;
 }
 
+const char* const kLowerOpenError = "An error occurs when the lower tray opens.";
+
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Zp, ZpUpperNeverOpens, ::testing::Values(
-    UnseenCase{"ZP61GoesOnWithTheLowerTray", "ZP61", ui::kMbIconError | ui::kMbOkCancel,
-               PairWithoutUpper(), 1, S::kPairUnload},
-    UnseenCase{"ZP65Ends", "ZP65", ui::kMbIconError,
+INSTANTIATE_TEST_SUITE_P(Zp, ZpTrayNeverOpens, ::testing::Values(
+    UnseenCase{"ZP61GoesOnWithTheLowerTray", "ZP61", 'E', kUpperOpenError,
+               ui::kMbIconError | ui::kMbOkCancel, PairWithout(6), 1,
+               {S::kEvaluateTrays, S::kPairLoadLower}, S::kPairUnload},
+    // Loading and closing the lower tray are left out: the pair opens and picks the upper alone.
+    UnseenCase{"ZP61GoesOnWithTheUpperTray", "ZP61", 'F', kLowerOpenError,
+               ui::kMbIconError | ui::kMbOkCancel, PairWithout(8), 1,
+               {S::kEvaluateTrays, S::kLoadUpper, S::kCloseUpper, S::kPairOpenTrays},
+               S::kPairUnload},
+    UnseenCase{"ZP65Ends", "ZP65", 'E', kUpperOpenError, ui::kMbIconError,
                {kIconPassed, kIconPassed, kIconPassed, kIconPassed, kIconPassed, kIconFailed,
                 kIconNone, kIconNone, kIconNone, kIconNone, kIconNone, kIconNone, kIconNone,
-                kIconNone, kIconNone, kIconNone, kIconNone}, 0, S::kEvaluateTrays}),
+                kIconNone, kIconNone, kIconNone, kIconNone}, 0,
+               {S::kWatchSecondTray, S::kEvaluateTrays}, S::kEvaluateTrays}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
