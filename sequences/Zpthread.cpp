@@ -4,6 +4,7 @@
 #include "sequences/Zpthread.h"
 
 #include <cassert>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -196,7 +197,7 @@ void TZPThread::OutputCheck(int row, ZpState next) {
 
 void TZPThread::DrivesOnline(int row, ZpState next) {
   StepBegin(row);
-  const int count = TestedDevice->DriveCount.load();
+  const std::int8_t count = TestedDevice->DriveCount.load();
   const char first = TestedDevice->DriveLetter1.load();
   if (count <= 0) {
     const int answer = FailAndAsk(row, "The dual drives are not online.", kErrorRetryCancel);
@@ -293,7 +294,7 @@ void TZPThread::WatchSecondTray(ZpState next) {
 }
 
 void TZPThread::EvaluateTrays(int row, const TraysMoves& moves) {
-  const int count = TestedDevice->DriveCount.load();
+  const std::int8_t count = TestedDevice->DriveCount.load();
   const bool upper = UpperSeen();
   const bool lower = LowerSeen();
   if (count <= 0) return FailAndEnd(row, "The dual drives are not existing.");
