@@ -100,7 +100,8 @@ class MoveLog {
 // The program's own ZP worker, telling the test every move it makes.
 class MoveRecordingZp : public TZPThread {
  public:
-  MoveRecordingZp(DeviceEntry* device, MoveLog& log) : TZPThread(device), log_(log) {}
+  MoveRecordingZp(std::unique_ptr<RunContext> run, MoveLog& log)
+      : TZPThread(std::move(run)), log_(log) {}
 
  protected:
   void Moved(ZpState from, ZpState to) override { log_.Add(from, to); }
@@ -113,13 +114,13 @@ class ZpSession : public BenchSessionFixture {
  protected:
   void SetUp() override {
     BenchSessionFixture::SetUp();
-    SetWorkerFactory(
-        [this](WorkerClass kind, DeviceEntry* entry) -> std::unique_ptr<SequenceWorker> {
-          if (kind != WorkerClass::kZP) return CreateFamilyWorker(kind, entry);
-          auto worker = std::make_unique<MoveRecordingZp>(entry, moves_);
-          worker->Start();
-          return worker;
-        });
+    SetWorkerFactory([this](WorkerClass kind,
+                            std::unique_ptr<RunContext> run) -> std::unique_ptr<SequenceWorker> {
+      if (kind != WorkerClass::kZP) return CreateFamilyWorker(kind, std::move(run));
+      auto worker = std::make_unique<MoveRecordingZp>(std::move(run), moves_);
+      worker->Start();
+      return worker;
+    });
   }
   // Whatever the session, the worker made no move the family's table does not list.
   void TearDown() override {
