@@ -29,7 +29,9 @@ bool CanStart(const DeviceEntry* entry);
 
 // A run's state lives in its RunContext (console/RunState.h); what stays here belongs to the one
 // main window and outlives every run.
+// The combo row the operator asked for, until a refresh has selected it. GUI thread.
 extern int RequestedIndex;
+// The picture the window shows (0..4), or -1. GUI thread.
 extern int ShownPicture;
 // The application object's title; FormCreate copies the window caption into it.
 extern std::string ApplicationTitle;
@@ -102,4 +104,5 @@ class TForm1 : public ui::Form, public RunHost {
   bool closing_ = false;  // FormClose is stopping the worker
 };
 
+// Process-wide: the one main window, the run host of every run and the target of device changes.
 extern TForm1* Form1;

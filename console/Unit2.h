@@ -20,4 +20,5 @@ class TForm2 : public ui::Form {
   ui::Button Button2;
 };
 
+// Process-wide: the one result dialog, created at program start and shown after every run.
 extern TForm2* Form2;

@@ -161,6 +161,7 @@ int PipeExchangeTimed(platform::Handle readPipe, platform::Handle writePipe,
 extern thread_local std::string LastReply;
 
 // While false, SendCommand writes no reply lines to the log (the EEPROM hex lines still appear).
+// Process-wide like the log it guards; a worker clears it around its housekeeping reads.
 extern std::atomic<bool> CommandLogging;
 
 // The entry SendCommand addresses on this thread: the one set with SetCommandTarget, else

@@ -84,7 +84,8 @@ struct DeviceEntry {
 // Closes the handle if it is open and leaves it invalid.
 void CloseDeviceHandle(std::atomic<platform::Handle>& handle);
 
-// The discovered autoloaders in discovery order; the index is the combo index.
+// The discovered autoloaders in discovery order; the index is the combo index. Process-wide:
+// they outlive every run and every window message. GUI thread (a worker reads only its entry).
 using DeviceListType = std::vector<std::unique_ptr<DeviceEntry>>;
 extern DeviceListType DeviceList;
 

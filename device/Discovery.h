@@ -4,6 +4,8 @@
 
 #include "platform/Platform.h"
 
+// Discovery's own flags across the two passes of one list build (GUI thread only): the pass
+// under way, and whether the build changed the list.
 extern bool SecondPass;
 extern bool ListChanged;
 
