@@ -30,14 +30,14 @@ bool THVThread::MoveTrayAndConfirm(bool open) {
   return false;
 }
 
-void THVThread::DeviceInformation() {
+void THVThread::DeviceInformation(int nextState) {
   StepBegin(0);
   if (TestedDevice->Usb3Connection.load() != 0) WriteLogText(kUsb3Line);
   if (!CloseDriveTrayIfOut(1) || !CheckDeviceStatus(kMotorError) || !ReadDeviceInformation()) {
     return;
   }
   StepPassed(0, nullptr);
-  StepState = 1;
+  StepState = nextState;
 }
 
 void THVThread::TrayStep(int row, bool open, const char* message, int nextState) {
@@ -50,79 +50,91 @@ void THVThread::TrayStep(int row, bool open, const char* message, int nextState)
   StepState = nextState;
 }
 
-void THVThread::PickUpStep() {
-  const MoveStep pick{.row = kPickRow, .command = AtG01, .message = kPickError};
+void THVThread::PickUpStep(int row, int picked, int recovery) {
+  const MoveStep pick{.row = row, .command = AtG01, .message = kPickError};
   if (!SendMoveCommand(pick)) return;
   if (MoveReplyPasses(pick)) {
-    StepPassed(kPickRow, nullptr);
-    StepState = 8;
+    StepPassed(row, nullptr);
+    StepState = picked;
     return;
   }
   if (ReplyHas("AT+S12")) {
-    // The arm is blocked: Retry runs the recovery (10, 11, 12) before picking again.
-    if (FailAndAsk(kPickRow, kPickBlockedError, kErrorRetryCancel) == ui::kIdRetry) {
-      StepState = 10;
+    // The arm is blocked: Retry runs the recovery before picking again.
+    if (FailAndAsk(row, kPickBlockedError, kErrorRetryCancel) == ui::kIdRetry) {
+      StepState = recovery;
     }
     return;
   }
   FailMoveStep(pick);  // every answer but Cancel picks again next cycle
 }
 
-bool THVThread::RecoveryTrayStep(bool open, const char* message, int nextState) {
+bool THVThread::RecoveryTrayStep(int row, bool open, const char* message, int nextState) {
   if (!MoveTrayAndConfirm(open)) {
-    const int answer = FailAndAsk(kPickRow, message, kErrorRetryCancel);
+    const int answer = FailAndAsk(row, message, kErrorRetryCancel);
     if (answer == ui::kIdRetry || answer == ui::kIdCancel) return false;
   }
   StepState = nextState;
   return true;
 }
 
-void THVThread::MotorRecoveryStep() {
-  const MoveStep motor{.row = kPickRow, .command = AtR99, .message = kMotorError, .begin = false};
-  if (AttemptMove(motor) == StepResult::kDone) StepState = 12;
+void THVThread::MotorRecoveryStep(int row, int nextState) {
+  const MoveStep motor{.row = row, .command = AtR99, .message = kMotorError, .begin = false};
+  if (AttemptMove(motor) == StepResult::kDone) StepState = nextState;
 }
 
-void THVThread::UnloadStep() {
-  if (AttemptMove({.row = 9, .command = AtR02, .message = kUnloadError}) != StepResult::kDone) {
+void THVThread::UnloadStep(int row) {
+  if (AttemptMove({.row = row, .command = AtR02, .message = kUnloadError}) != StepResult::kDone) {
     return;
   }
-  StepPassed(9, nullptr);
+  StepPassed(row, nullptr);
   EndRun(RunEnding::kCompleted);
 }
 
+namespace {
+using S = Hv22State;
+// A successor the map names, as the steps take it; an unlisted one fails the build.
+consteval int Next(S from, S to) {
+  return ListedMove(kHv22Moves, from, to);
+}
+}  // namespace
+
 void THVThread::RunHandler(int state) {
   if (StepState != state) return;
-  switch (state) {
-    case 0:
-      return DeviceInformation();
-    case 1:
-      return DriveOnlineStep({.row = 1}, 2);
-    case 2:
-      return AwaitOperatorStep({.row = 2, .index = kInputBinSensor}, kSupplyDiscsMessage, 3);
-    case 3:
-      return TrayStep(3, true, kTrayOpenError, 4);
-    case 4:
-      return LoadOntoTrayStep(4, 1, drivetray::kOccupiedTrayError, 5);
-    case 5:
-      return TrayStep(5, false, kTrayCloseError, 6);
-    case 6:
-      return TrayStep(6, true, kTrayOpenError, 7);
-    case 7:
-      return PickUpStep();
-    case 8:
-      return TrayStep(8, false, kTrayCloseError, 9);
-    case 9:
-      return UnloadStep();
-    case 10:
-      RecoveryTrayStep(false, kTrayCloseError, 11);
+  const MoveAudit audit("HV22", kHv22Moves, StepState);
+  const int row = RowOf(kHv22Rows, state);
+  switch (static_cast<S>(state)) {
+    case S::kDeviceInformation:
+      return DeviceInformation(Next(S::kDeviceInformation, S::kDriveOnline));
+    case S::kDriveOnline:
+      return DriveOnlineStep({.row = row}, Next(S::kDriveOnline, S::kInputBin));
+    case S::kInputBin:
+      return AwaitOperatorStep({.row = row, .index = kInputBinSensor}, kSupplyDiscsMessage,
+                               Next(S::kInputBin, S::kOpenToLoad));
+    case S::kOpenToLoad:
+      return TrayStep(row, true, kTrayOpenError, Next(S::kOpenToLoad, S::kLoadOntoTray));
+    case S::kLoadOntoTray:
+      return LoadOntoTrayStep(row, 1, drivetray::kOccupiedTrayError,
+                              Next(S::kLoadOntoTray, S::kCloseLoaded));
+    case S::kCloseLoaded:
+      return TrayStep(row, false, kTrayCloseError, Next(S::kCloseLoaded, S::kOpenToPick));
+    case S::kOpenToPick:
+      return TrayStep(row, true, kTrayOpenError, Next(S::kOpenToPick, S::kPickUp));
+    case S::kPickUp:
+      return PickUpStep(row, Next(S::kPickUp, S::kCloseEmpty), Next(S::kPickUp, S::kRecoveryClose));
+    case S::kCloseEmpty:
+      return TrayStep(row, false, kTrayCloseError, Next(S::kCloseEmpty, S::kUnload));
+    case S::kUnload:
+      return UnloadStep(row);  // the run ends
+    case S::kRecoveryClose:
+      RecoveryTrayStep(row, false, kTrayCloseError, Next(S::kRecoveryClose, S::kRecoveryMotor));
       return;
-    case 11:
-      return MotorRecoveryStep();
-    case 12:
-      // Back to the pick-up, which acts again in this cycle under the heading it logged.
-      if (RecoveryTrayStep(true, kTrayOpenError, 7)) RetryPending = false;
-      return;
-    default:  // 13 to 15 have no action
+    case S::kRecoveryMotor:
+      return MotorRecoveryStep(row, Next(S::kRecoveryMotor, S::kRecoveryOpen));
+    case S::kRecoveryOpen:
+      // Back to the pick-up under the heading it logged.
+      if (RecoveryTrayStep(row, true, kTrayOpenError, Next(S::kRecoveryOpen, S::kPickUp))) {
+        RetryPending = false;
+      }
       return;
   }
 }

@@ -9,74 +9,88 @@
 
 using namespace lq40;
 
-void TLQ40Thread::CommandStep(int state, const CommandBlock& command, const char* message) {
-  StepBegin(state);
+void TLQ40Thread::CommandStep(int row, const CommandBlock& command, const char* message,
+                              int nextState) {
+  StepBegin(row);
   if (!Send(command)) return;
   // There is no retry of a device command: the box's OK ends the run.
-  if (!ReplyHas("AT+O") && !FailFatal(state, message)) return;
-  StepPassed(state, nullptr);
-  StepState = state + 1;
+  if (!ReplyHas("AT+O") && !FailFatal(row, message)) return;
+  StepPassed(row, nullptr);
+  StepState = nextState;
 }
 
-void TLQ40Thread::ReadyAreaStep() {
-  StepBegin(2);
+void TLQ40Thread::ReadyAreaStep(int row, int nextState) {
+  StepBegin(row);
   if (!Send(Lq40Cmd12)) return;
-  if (!ReplyHas("AT+O") && !FailFatal(2, kReadyAreaError)) return;
-  StepPassed(2, nullptr);
+  if (!ReplyHas("AT+O") && !FailFatal(row, kReadyAreaError)) return;
+  StepPassed(row, nullptr);
   const int answer =
       Ask(kSupplyLoadingArea, ui::kMbIconInformation | ui::kMbOkCancel, kInformationCaption);
-  if (answer == ui::kIdOk) StepState = 3;
+  if (answer == ui::kIdOk) StepState = nextState;
 }
 
-void TLQ40Thread::TrayStep(int state, bool open, std::uint32_t settleMs, const char* line) {
+void TLQ40Thread::TrayStep(int row, bool open, std::uint32_t settleMs, const char* line,
+                           int nextState) {
   MoveDriveTray(DriveLetter(), open);
   platform::PauseOn(PauseEvent, settleMs);
-  StepBegin(state);
-  StepPassed(state, line);
-  StepState = state + 1;
+  StepBegin(row);
+  StepPassed(row, line);
+  StepState = nextState;
 }
 
-void TLQ40Thread::OutputStep() {
-  StepBegin(10);
+void TLQ40Thread::OutputStep(int row) {
+  StepBegin(row);
   if (!Send(Lq40Cmd6)) return;
   if (ReplyHas("AT+O")) {
-    StepPassed(10, nullptr);
+    StepPassed(row, nullptr);
   } else {
-    FailAndAsk(10, kOutputError, ui::kMbIconError);
+    FailAndAsk(row, kOutputError, ui::kMbIconError);
   }
   EndRun(RunEnding::kCompleted);
 }
 
+namespace {
+using S = Lq40State;
+// A successor the map names, as the steps take it; an unlisted one fails the build.
+consteval int Next(S from, S to) {
+  return ListedMove(kLq40Moves, from, to);
+}
+}  // namespace
+
 void TLQ40Thread::RunHandler(int state) {
   if (StepState != state) return;
-  switch (state) {
-    case 0:
-      return CommandStep(0, Lq40Cmd1, kDeviceError);
-    case 1:
-      return DriveOnlineStep({.row = 1,
+  const MoveAudit audit("LQ40", kLq40Moves, StepState);
+  const int row = RowOf(kLq40Rows, state);
+  switch (static_cast<S>(state)) {
+    case S::kDeviceInformation:
+      return CommandStep(row, Lq40Cmd1, kDeviceError, Next(S::kDeviceInformation, S::kDriveOnline));
+    case S::kDriveOnline:
+      return DriveOnlineStep({.row = row,
                               .offline = "RW drive is not online",
                               .onlineFormat = "LQ40_DVDRW_[%c] ON LINE = OK",
                               .closeTray = true},
-                             2);
-    case 2:
-      return ReadyAreaStep();
-    case 3:
-      return CommandStep(3, Lq40Cmd3, kPickInputError);
-    case 4:
-      return TrayStep(4, true, kLoadOpenSettleMs, kTrayOutLine);
-    case 5:
-      return CommandStep(5, Lq40Cmd5, kPutOnTrayError);
-    case 6:
-      return TrayStep(6, false, kCloseSettleMs, kTrayInLine);
-    case 7:
-      return TrayStep(7, true, kPickOpenSettleMs, kTrayOutLine);
-    case 8:
-      return CommandStep(8, Lq40Cmd4, kPickTrayError);
-    case 9:
-      return TrayStep(9, false, kLastCloseSettleMs, kTrayInLine);
-    case 10:
-      return OutputStep();
-    default:
-      return;
+                             Next(S::kDriveOnline, S::kReadyArea));
+    case S::kReadyArea:
+      return ReadyAreaStep(row, Next(S::kReadyArea, S::kPickFromInput));
+    case S::kPickFromInput:
+      return CommandStep(row, Lq40Cmd3, kPickInputError, Next(S::kPickFromInput, S::kOpenToLoad));
+    case S::kOpenToLoad:
+      return TrayStep(row, true, kLoadOpenSettleMs, kTrayOutLine,
+                      Next(S::kOpenToLoad, S::kPutOnTray));
+    case S::kPutOnTray:
+      return CommandStep(row, Lq40Cmd5, kPutOnTrayError, Next(S::kPutOnTray, S::kCloseLoaded));
+    case S::kCloseLoaded:
+      return TrayStep(row, false, kCloseSettleMs, kTrayInLine,
+                      Next(S::kCloseLoaded, S::kOpenToPick));
+    case S::kOpenToPick:
+      return TrayStep(row, true, kPickOpenSettleMs, kTrayOutLine,
+                      Next(S::kOpenToPick, S::kPickFromTray));
+    case S::kPickFromTray:
+      return CommandStep(row, Lq40Cmd4, kPickTrayError, Next(S::kPickFromTray, S::kCloseEmpty));
+    case S::kCloseEmpty:
+      return TrayStep(row, false, kLastCloseSettleMs, kTrayInLine,
+                      Next(S::kCloseEmpty, S::kToOutput));
+    case S::kToOutput:
+      return OutputStep(row);  // the run ends
   }
 }

@@ -85,39 +85,56 @@ void TTM36Thread::PaperModeStep(int row) {
   EndRun(RunEnding::kCompleted);
 }
 
+namespace {
+using S = Tm36kState;
+// A successor the map names, as the steps take it; an unlisted one fails the build.
+consteval int Next(S from, S to) {
+  return ListedMove(kTm36kMoves, from, to);
+}
+}  // namespace
+
 void TTM36KThread::RunHandler(int state) {
   if (StepState != state) return;
-  switch (state) {
-    case 0:
-      return DeviceInformationStep("An error occurs with TM36K.", 1);
-    case 1:
-      return PrinterOnlineStep(1, "Support one printer only, please unplug other printers.", 2);
-    case 2:
-      return MoveStepTo({.row = 2, .command = AtP01, .message = kCdModeError}, 3);
-    case 3:
-      return MoveStepTo({.row = 3, .command = AtT00, .message = kLoadingAreaError}, 4);
-    case 4:
-      return AwaitOperatorStep({.row = 4, .index = kInputBinSensor}, kSupplyDiscsMessage, 5);
-    case 5:
-      return MoveStepTo({.row = 5, .command = AtR01, .message = kLoadError, .alsoPasses = "AT+S07"},
-                        6);
-    case 6:
-      return TrayToPrintingStep(6, 7);
-    case 7:
-      return EjectTrayByPrinting(8);
-    case 8:
-      return TrayOutStep(7, 9, 12);
-    case 9:
-      return MoveStepTo({.row = 8, .command = AtT01, .message = kRejectAreaError}, 10);
-    case 10:
-      return MoveStepTo({.row = 9, .command = AtT00, .message = kLoadingAreaError}, 11);
-    case 11:
-      return PaperModeStep(10);
-    case 12:
-      return TrayBackwardStep(7, 13);
-    case 13:
-      return TrayHomeStep(7, 9);
-    default:  // 14 and 15 have no action
-      return;
+  const MoveAudit audit("TM36K", kTm36kMoves, StepState);
+  const int row = RowOf(kTm36kRows, state);
+  switch (static_cast<S>(state)) {
+    case S::kDeviceInformation:
+      return DeviceInformationStep("An error occurs with TM36K.",
+                                   Next(S::kDeviceInformation, S::kPrinterOnline));
+    case S::kPrinterOnline:
+      return PrinterOnlineStep(row, "Support one printer only, please unplug other printers.",
+                               Next(S::kPrinterOnline, S::kCdMode));
+    case S::kCdMode:
+      return MoveStepTo({.row = row, .command = AtP01, .message = kCdModeError},
+                        Next(S::kCdMode, S::kToLoadingArea));
+    case S::kToLoadingArea:
+      return MoveStepTo({.row = row, .command = AtT00, .message = kLoadingAreaError},
+                        Next(S::kToLoadingArea, S::kInputBin));
+    case S::kInputBin:
+      return AwaitOperatorStep({.row = row, .index = kInputBinSensor}, kSupplyDiscsMessage,
+                               Next(S::kInputBin, S::kLoadDisc));
+    case S::kLoadDisc:
+      return MoveStepTo(
+          {.row = row, .command = AtR01, .message = kLoadError, .alsoPasses = "AT+S07"},
+          Next(S::kLoadDisc, S::kToPrintingArea));
+    case S::kToPrintingArea:
+      return TrayToPrintingStep(row, Next(S::kToPrintingArea, S::kEjectByPrinting));
+    case S::kEjectByPrinting:
+      return EjectTrayByPrinting(Next(S::kEjectByPrinting, S::kTrayOut));
+    case S::kTrayOut:
+      return TrayOutStep(row, Next(S::kTrayOut, S::kToRejectArea),
+                         Next(S::kTrayOut, S::kTrayBackward));
+    case S::kToRejectArea:
+      return MoveStepTo({.row = row, .command = AtT01, .message = kRejectAreaError},
+                        Next(S::kToRejectArea, S::kBackToLoadingArea));
+    case S::kBackToLoadingArea:
+      return MoveStepTo({.row = row, .command = AtT00, .message = kLoadingAreaError},
+                        Next(S::kBackToLoadingArea, S::kPaperMode));
+    case S::kPaperMode:
+      return PaperModeStep(row);  // the run ends
+    case S::kTrayBackward:
+      return TrayBackwardStep(row, Next(S::kTrayBackward, S::kTrayHome));
+    case S::kTrayHome:
+      return TrayHomeStep(row, Next(S::kTrayHome, S::kToRejectArea));
   }
 }

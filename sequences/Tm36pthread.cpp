@@ -19,150 +19,169 @@ constexpr std::size_t kHv22InputBinSensor = 5;
 constexpr int kHv22Link = 2;
 }  // namespace
 
-bool TTM36PThread::Hv22Associated() {
+bool TTM36PThread::Hv22Associated(int row) {
   const int count = TestedDevice->HvCount.load();
   const int port = TestedDevice->HvPort.load();
   if (count >= 2 || port == 0) {
-    const int answer = FailAndAsk(2, count >= 2 ? kSeveralHv22 : kNoHv22, kErrorRetryCancel);
+    const int answer = FailAndAsk(row, count >= 2 ? kSeveralHv22 : kNoHv22, kErrorRetryCancel);
     return answer != ui::kIdRetry && answer != ui::kIdCancel;
   }
   if (port <= kHv22LastGoodPort) {
     WriteLog("HV22 On Line & HV22 Port_[%d] = OK", port);
-    StepPassed(2, "NOLINE");  // the HV22 information below closes the row's log
+    StepPassed(row, "NOLINE");  // the HV22 information below closes the row's log
   } else {
     WriteLog("HV22 On Line & HV22 Port_[%d] = Warning", port);
-    StepWarned(2, kHv22PortWarning);
+    StepWarned(row, kHv22PortWarning);
   }
   return true;
 }
 
-void TTM36PThread::Hv22Information() {
+void TTM36PThread::Hv22Information(int nextState) {
   // A fault of the HV22 part is the unit's fault: it marks "Get device information".
   if (!CloseDriveTrayIfOut(kHv22Link) || !CheckDeviceStatus(kHv22Error, 0, kHv22Link) ||
       !ReadDeviceInformation(kHv22Link)) {
     return;
   }
   WriteLogText(kLogSeparator);
-  StepState = 3;
+  StepState = nextState;
 }
 
-void TTM36PThread::Hv22OnlineStep() {
-  StepBegin(2);
-  if (Hv22Associated()) Hv22Information();
+void TTM36PThread::Hv22OnlineStep(int row, int nextState) {
+  StepBegin(row);
+  if (Hv22Associated(row)) Hv22Information(nextState);
 }
 
-void TTM36PThread::TrayOpenStep() {
-  const SensorWait out{.row = 7, .index = drivetray::kTraySensor, .wanted = '1', .link = kHv22Link};
+void TTM36PThread::TrayOpenStep(int row, int seen, int again, int skipDrive) {
+  const SensorWait out{
+      .row = row, .index = drivetray::kTraySensor, .wanted = '1', .link = kHv22Link};
   switch (PollSensor(out, kDriveTrayPolls)) {
     case PollResult::kSeen:
-      StepPassed(7, nullptr);
-      StepState = 9;
+      StepPassed(row, nullptr);
+      StepState = seen;
       return;
     case PollResult::kTimedOut:
       break;
     default:
       return;
   }
-  switch (FailAndAsk(7, kTrayOpenError, ui::kMbIconError | ui::kMbCancelTryContinue)) {
+  switch (FailAndAsk(row, kTrayOpenError, ui::kMbIconError | ui::kMbCancelTryContinue)) {
     case ui::kIdTryAgain:
-      StepState = 7;  // opens the tray again in this cycle, then polls afresh
+      StepState = again;
       break;
     case ui::kIdContinue:
       // The disc goes straight onto the printer tray; that load logs its own heading.
       HeadingLogged = false;
-      StepState = 20;
+      StepState = skipDrive;
       break;
     default:  // Cancel has ended the run; any other answer polls again
       break;
   }
 }
 
-void TTM36PThread::TrayCloseStep() {
-  const SensorWait in{.row = 10, .index = drivetray::kTraySensor, .wanted = '0', .link = kHv22Link};
+void TTM36PThread::TrayCloseStep(int row, int seen, int again) {
+  const SensorWait in{
+      .row = row, .index = drivetray::kTraySensor, .wanted = '0', .link = kHv22Link};
   switch (PollSensor(in, kDriveTrayPolls)) {
     case PollResult::kSeen:
-      StepPassed(10, nullptr);
-      StepState = 13;
+      StepPassed(row, nullptr);
+      StepState = seen;
       return;
     case PollResult::kTimedOut:
       break;
     default:
       return;
   }
-  // Retry closes the tray again in this cycle; any other answer but Cancel polls again.
-  if (FailAndAsk(10, kTrayCloseError, kErrorRetryCancel) == ui::kIdRetry) StepState = 11;
+  // Any other answer but Cancel polls again.
+  if (FailAndAsk(row, kTrayCloseError, kErrorRetryCancel) == ui::kIdRetry) StepState = again;
 }
 
-void TTM36PThread::UnloadStep() {
-  const MoveStep unload{.row = 11, .command = AtR02, .message = kUnloadError, .link = kHv22Link};
+void TTM36PThread::UnloadStep(int row, int nextState) {
+  const MoveStep unload{.row = row, .command = AtR02, .message = kUnloadError, .link = kHv22Link};
   if (AttemptMove(unload) != StepResult::kDone) return;
-  StepPassed(11, nullptr);
+  StepPassed(row, nullptr);
   platform::PauseOn(PauseEvent, kUnloadSettleMs);
-  StepState = 14;
+  StepState = nextState;
 }
+
+namespace {
+using S = Tm36pState;
+// A successor the map names, as the steps take it; an unlisted one fails the build.
+consteval int Next(S from, S to) {
+  return ListedMove(kTm36pMoves, from, to);
+}
+}  // namespace
 
 void TTM36PThread::RunHandler(int state) {
   if (StepState != state) return;
   using namespace tm36;
-  switch (state) {
-    case 0:
-      return DeviceInformationStep(kDeviceError, 1);
-    case 1:
-      return PrinterOnlineStep(1, kSeveralPrinters, 2);
-    case 2:
-      return Hv22OnlineStep();
-    case 3:
-      return DriveOnlineStep({.row = 3}, 4);
-    case 4:
-      return MoveStepTo({.row = 4, .command = AtP01, .message = kCdModeError}, 5);
-    case 5:
-      return MoveStepTo({.row = 5, .command = AtT00, .message = kLoadingAreaError}, 6);
-    case 6:
-      return AwaitOperatorStep({.row = 6, .index = kHv22InputBinSensor, .link = kHv22Link},
-                               kSupplyDiscsMessage, 7);
-    case 7:
+  const MoveAudit audit("TM36P", kTm36pMoves, StepState);
+  const int row = RowOf(kTm36pRows, state);
+  switch (static_cast<S>(state)) {
+    case S::kDeviceInformation:
+      return DeviceInformationStep(kDeviceError, Next(S::kDeviceInformation, S::kPrinterOnline));
+    case S::kPrinterOnline:
+      return PrinterOnlineStep(row, kSeveralPrinters, Next(S::kPrinterOnline, S::kHv22Online));
+    case S::kHv22Online:
+      return Hv22OnlineStep(row, Next(S::kHv22Online, S::kDriveOnline));
+    case S::kDriveOnline:
+      return DriveOnlineStep({.row = row}, Next(S::kDriveOnline, S::kCdMode));
+    case S::kCdMode:
+      return MoveStepTo({.row = row, .command = AtP01, .message = kCdModeError},
+                        Next(S::kCdMode, S::kToLoadingArea));
+    case S::kToLoadingArea:
+      return MoveStepTo({.row = row, .command = AtT00, .message = kLoadingAreaError},
+                        Next(S::kToLoadingArea, S::kInputBin));
+    case S::kInputBin:
+      return AwaitOperatorStep({.row = row, .index = kHv22InputBinSensor, .link = kHv22Link},
+                               kSupplyDiscsMessage, Next(S::kInputBin, S::kOpenDriveTray));
+    case S::kOpenDriveTray:
       MoveDriveTray(DriveLetter(), true);  // the sensor poll of the next state judges it
-      StepState = 8;
+      StepState = Next(S::kOpenDriveTray, S::kTrayOpen);
       return;
-    case 8:
-      return TrayOpenStep();
-    case 9:
-      return LoadOntoTrayStep(8, kHv22Link, drivetray::kOccupiedTrayError, 10);
-    case 10:
-      return MoveStepTo({.row = 9, .command = AtG01, .message = kPickError, .link = kHv22Link}, 11);
-    case 11:
+    case S::kTrayOpen:
+      return TrayOpenStep(row, Next(S::kTrayOpen, S::kLoadOntoDriveTray),
+                          Next(S::kTrayOpen, S::kOpenDriveTray),
+                          Next(S::kTrayOpen, S::kLoadOntoPrinterTray));
+    case S::kLoadOntoDriveTray:
+      return LoadOntoTrayStep(row, kHv22Link, drivetray::kOccupiedTrayError,
+                              Next(S::kLoadOntoDriveTray, S::kPickUp));
+    case S::kPickUp:
+      return MoveStepTo({.row = row, .command = AtG01, .message = kPickError, .link = kHv22Link},
+                        Next(S::kPickUp, S::kCloseDriveTray));
+    case S::kCloseDriveTray:
       MoveDriveTray(DriveLetter(), false);
-      StepState = 12;
+      StepState = Next(S::kCloseDriveTray, S::kTrayClose);
       return;
-    case 12:
-      return TrayCloseStep();
-    case 13:
-      return UnloadStep();
-    case 14:
-      return TrayToPrintingStep(12, 15);
-    case 15:
-      return EjectTrayByPrinting(16);
-    case 16:
-      return TrayOutStep(13, 17, 21);
-    case 17:
-      return MoveStepTo({.row = 14, .command = AtT01, .message = kRejectAreaError}, 18);
-    case 18:
-      return MoveStepTo({.row = 15, .command = AtT00, .message = kLoadingAreaError}, 19);
-    case 19:
-      return PaperModeStep(16);
-    case 20:
-      // The drive bypassed: AT+R90 loads from the input bin straight onto the printer tray.
-      return MoveStepTo({.row = 8,
+    case S::kTrayClose:
+      return TrayCloseStep(row, Next(S::kTrayClose, S::kUnload),
+                           Next(S::kTrayClose, S::kCloseDriveTray));
+    case S::kUnload:
+      return UnloadStep(row, Next(S::kUnload, S::kToPrintingArea));
+    case S::kToPrintingArea:
+      return TrayToPrintingStep(row, Next(S::kToPrintingArea, S::kEjectByPrinting));
+    case S::kEjectByPrinting:
+      return EjectTrayByPrinting(Next(S::kEjectByPrinting, S::kTrayOut));
+    case S::kTrayOut:
+      return TrayOutStep(row, Next(S::kTrayOut, S::kToRejectArea),
+                         Next(S::kTrayOut, S::kTrayBackward));
+    case S::kToRejectArea:
+      return MoveStepTo({.row = row, .command = AtT01, .message = kRejectAreaError},
+                        Next(S::kToRejectArea, S::kBackToLoadingArea));
+    case S::kBackToLoadingArea:
+      return MoveStepTo({.row = row, .command = AtT00, .message = kLoadingAreaError},
+                        Next(S::kBackToLoadingArea, S::kPaperMode));
+    case S::kPaperMode:
+      return PaperModeStep(row);  // the run ends
+    case S::kLoadOntoPrinterTray:
+      return MoveStepTo({.row = row,
                          .command = AtR90,
                          .message = kLoadError,
                          .link = kHv22Link,
                          .alsoPasses = "AT+S07"},
-                        14);
-    case 21:
-      return TrayBackwardStep(13, 22);
-    case 22:
-      return TrayHomeStep(13, 17);  // 17 acts in this same cycle
-    default:
-      return;
+                        Next(S::kLoadOntoPrinterTray, S::kToPrintingArea));
+    case S::kTrayBackward:
+      return TrayBackwardStep(row, Next(S::kTrayBackward, S::kTrayHome));
+    case S::kTrayHome:
+      return TrayHomeStep(row, Next(S::kTrayHome, S::kToRejectArea));
   }
 }

@@ -13,12 +13,20 @@
 
 #include "DiscoveryFixture.h"
 #include "SessionLog.h"
+#include "sequences/StateMap.h"
 
 class BenchSessionFixture : public DiscoveryFixture {
  protected:
   void SetUp() override {
     DiscoveryFixture::SetUp();
     SetWorkerFactory(nullptr);  // the program's own family workers
+    TakeUnlistedMoves();        // none left by an earlier test
+  }
+
+  // Every move the session's workers made is one their family's table lists.
+  void TearDown() override {
+    DiscoveryFixture::TearDown();  // the worker has ended
+    EXPECT_EQ(TakeUnlistedMoves(), std::vector<std::string>{}) << "moves outside the state table";
   }
 
   // The bench of the test, its printers taking the empty print jobs; then program start.

@@ -1,0 +1,79 @@
+// What a family's state map adds to its transition table: the step-list row each state reports
+// on, successors that must be listed to build, and a record of any move a worker makes that its
+// table does not list. The record is process-wide: the console frees the worker at the end of
+// its run, and a test reads the record after that.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "sequences/StateTable.h"
+
+// A state that reports on no row of its own: its step is judged by the state after it.
+inline constexpr int kNoRow = -1;
+
+// One line of a family's row table: a state beside the step-list row it reports on.
+template <class State>
+struct StateRow {
+  State state;
+  int row;
+};
+
+// True when line i of the row table is state i, so that a state's row is found by its number.
+template <class State, std::size_t N>
+constexpr bool RowsInStateOrder(const StateRow<State> (&rows)[N]) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (static_cast<std::size_t>(rows[i].state) != i) return false;
+  }
+  return true;
+}
+
+// The row `state` reports on; kNoRow for a state past the table (one with no action).
+template <class State, std::size_t N>
+constexpr int RowOf(const StateRow<State> (&rows)[N], int state) {
+  return state >= 0 && static_cast<std::size_t>(state) < N ? rows[state].row : kNoRow;
+}
+
+// The number of `to`, as the shared steps take a successor, once the table lists the move from
+// `from`: a state map that names an unlisted successor does not build.
+template <class State, std::size_t N>
+consteval int ListedMove(const Transition<State> (&table)[N], State from, State to) {
+  if (!Listed(table, from, to)) throw "the family's state table does not list this move";
+  return static_cast<int>(to);
+}
+
+// A move a worker made that its family's table does not list.
+struct UnlistedMove {
+  const char* family;
+  int from;
+  int to;
+};
+// Adds a move to the record. Worker thread; takes a lock, does not block otherwise.
+void NoteUnlistedMove(const UnlistedMove& move);
+// The moves recorded so far, as "FAMILY from -> to", and clears the record. Any thread.
+std::vector<std::string> TakeUnlistedMoves();
+
+// Watches one handler call: constructed before the handler acts, it notes on leaving a change
+// of the step state that the family's table does not list. A handler that stays (a retry, a
+// poll still waiting) makes no move.
+template <class State, std::size_t N, class StepStateVar>
+class MoveAudit {
+ public:
+  MoveAudit(const char* family, const Transition<State> (&table)[N], const StepStateVar& stepState)
+      : family_(family), table_(table), stepState_(stepState), from_(static_cast<int>(stepState)) {}
+  MoveAudit(const MoveAudit&) = delete;
+  MoveAudit& operator=(const MoveAudit&) = delete;
+  ~MoveAudit() {
+    const int to = static_cast<int>(stepState_);
+    if (to != from_ && !Listed(table_, static_cast<State>(from_), static_cast<State>(to))) {
+      NoteUnlistedMove({family_, from_, to});
+    }
+  }
+
+ private:
+  const char* family_;
+  const Transition<State> (&table_)[N];
+  const StepStateVar& stepState_;
+  int from_;
+};

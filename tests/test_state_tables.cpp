@@ -1,0 +1,130 @@
+// The families' state tables as a reader takes them: every state can be reached from the first,
+// every row of the step list has a state reporting on it, only the last step ends without a move,
+// and a move a worker makes outside its table is recorded (the session fixtures then fail).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstddef>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sequences/Hvthread.h"
+#include "sequences/Lq40thread.h"
+#include "sequences/StateMap.h"
+#include "sequences/Tm36kthread.h"
+#include "sequences/Tm36pthread.h"
+
+namespace {
+
+// A family's tables with the enum type taken out, and the step list they report on.
+struct FamilyTables {
+  const char* family;
+  const char* stepList;   // resources/<stepList>.txt
+  std::vector<int> rows;  // by state
+  std::vector<std::pair<int, int>> moves;
+  int lastStep;  // the state whose step ends the run
+};
+
+template <class State, std::size_t R, std::size_t M>
+FamilyTables Tables(const char* family, const char* stepList, const StateRow<State> (&rows)[R],
+                    const Transition<State> (&moves)[M], State lastStep) {
+  FamilyTables out{family, stepList, {}, {}, static_cast<int>(lastStep)};
+  for (const StateRow<State>& row : rows) out.rows.push_back(row.row);
+  for (const Transition<State>& move : moves) {
+    out.moves.emplace_back(static_cast<int>(move.from), static_cast<int>(move.to));
+  }
+  return out;
+}
+
+std::size_t StepListRows(const std::string& name) {
+  std::ifstream in(std::string(VELTRANE_SOURCE_DIR) + "/resources/" + name + ".txt",
+                   std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::size_t rows = 0;
+  std::string line;
+  while (std::getline(text, line)) {
+    if (!line.empty() && line != "\r") ++rows;
+  }
+  return rows;
+}
+
+class FamilyTable : public ::testing::TestWithParam<FamilyTables> {};
+
+TEST_P(FamilyTable, EveryStateIsReachedFromTheFirst) {
+  const FamilyTables& t = GetParam();
+  std::set<int> reached{0};
+  for (bool grew = true; grew;) {
+    grew = false;
+    for (const auto& [from, to] : t.moves) {
+      if (reached.count(from) != 0 && reached.insert(to).second) grew = true;
+    }
+  }
+  for (std::size_t state = 0; state < t.rows.size(); ++state) {
+    EXPECT_EQ(reached.count(static_cast<int>(state)), 1u) << t.family << " state " << state;
+  }
+}
+
+TEST_P(FamilyTable, EveryRowOfTheStepListHasAStateReportingOnIt) {
+  const FamilyTables& t = GetParam();
+  const std::size_t listRows = StepListRows(t.stepList);
+  ASSERT_GT(listRows, 0u) << t.stepList;
+  std::set<int> reported;
+  for (const int row : t.rows) {
+    EXPECT_LT(row, static_cast<int>(listRows)) << t.family << ": past the end of the list";
+    if (row != kNoRow) reported.insert(row);
+  }
+  EXPECT_EQ(reported.size(), listRows) << t.family;
+}
+
+TEST_P(FamilyTable, OnlyTheLastStepHasNoMoveOnAndEveryMoveStaysInTheTable) {
+  const FamilyTables& t = GetParam();
+  const int states = static_cast<int>(t.rows.size());
+  std::set<int> movesOn;
+  for (const auto& [from, to] : t.moves) {
+    EXPECT_LT(from, states) << t.family;
+    EXPECT_LT(to, states) << t.family;
+    EXPECT_NE(from, to) << t.family << ": a stay is not a move";
+    movesOn.insert(from);
+  }
+  for (int state = 0; state < states; ++state) {
+    EXPECT_EQ(movesOn.count(state) == 0, state == t.lastStep) << t.family << " state " << state;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, FamilyTable,
+    ::testing::Values(
+        Tables("TM36K", "LIST_TM36K", kTm36kRows, kTm36kMoves, Tm36kState::kPaperMode),
+        Tables("TM36P", "LIST_TM36P", kTm36pRows, kTm36pMoves, Tm36pState::kPaperMode),
+        Tables("HV22", "LIST_HV22", kHv22Rows, kHv22Moves, Hv22State::kUnload),
+        Tables("LQ40", "LIST_LQ40", kLq40Rows, kLq40Moves, Lq40State::kToOutput)),
+    [](const auto& info) { return std::string(info.param.family); });
+
+// The audit every family's state map runs around a handler, on a small table.
+enum class Toy : int { kFirst = 0, kSecond = 1, kThird = 2 };
+constexpr Transition<Toy> kToyMoves[] = {{Toy::kFirst, Toy::kSecond, Cycle::kNext},
+                                         {Toy::kThird, Toy::kFirst, Cycle::kThis}};
+static_assert(CyclesAgree(kToyMoves));
+
+TEST(MoveAudit, RecordsOnlyAMoveTheTableDoesNotList) {
+  TakeUnlistedMoves();
+  std::atomic<int> stepState{0};
+  const auto handler = [&](int to) {
+    const MoveAudit audit("TOY", kToyMoves, stepState);
+    stepState = to;
+  };
+  handler(1);  // listed
+  handler(1);  // a stay
+  handler(0);  // 1 -> 0: not listed
+  handler(2);  // 0 -> 2: not listed
+  handler(0);  // listed
+  EXPECT_EQ(TakeUnlistedMoves(), (std::vector<std::string>{"TOY 1 -> 0", "TOY 0 -> 2"}));
+  EXPECT_TRUE(TakeUnlistedMoves().empty()) << "taking clears the record";
+}
+
+}  // namespace
