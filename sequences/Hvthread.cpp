@@ -30,13 +30,13 @@ bool THVThread::MoveTrayAndConfirm(bool open) {
   return false;
 }
 
-void THVThread::DeviceInformation(int nextState) {
-  StepBegin(0);
+void THVThread::DeviceInformation(int row, int nextState) {
+  StepBegin(row);
   if (TestedDevice->Usb3Connection.load() != 0) WriteLogText(kUsb3Line);
-  if (!CloseDriveTrayIfOut(1) || !CheckDeviceStatus(kMotorError) || !ReadDeviceInformation()) {
+  if (!CloseDriveTrayIfOut(1) || !CheckDeviceStatus(kMotorError, row) || !ReadDeviceInformation()) {
     return;
   }
-  StepPassed(0, nullptr);
+  StepPassed(row, nullptr);
   StepState = nextState;
 }
 
@@ -104,7 +104,7 @@ void THVThread::RunHandler(int state) {
   const int row = RowOf(kHv22Rows, state);
   switch (static_cast<S>(state)) {
     case S::kDeviceInformation:
-      return DeviceInformation(Next(S::kDeviceInformation, S::kDriveOnline));
+      return DeviceInformation(row, Next(S::kDeviceInformation, S::kDriveOnline));
     case S::kDriveOnline:
       return DriveOnlineStep({.row = row}, Next(S::kDriveOnline, S::kInputBin));
     case S::kInputBin:

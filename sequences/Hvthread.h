@@ -92,7 +92,8 @@ class THVThread : public TDriveTrayThread {
   bool MoveTrayAndConfirm(bool open);
 
  private:
-  void DeviceInformation(int nextState);
+  // "Get device information": the drive tray tidied, the status query, information and EEPROM.
+  void DeviceInformation(int row, int nextState);
   // A "Tray open" or "Tray close" row: the move, confirmed; a failure asks Retry/Cancel and
   // Retry repeats the whole move next cycle.
   void TrayStep(int row, bool open, const char* message, int nextState);
