@@ -154,6 +154,9 @@ inline std::vector<std::string> CheckRunEnd(SimSession& session, int dialogsBefo
   if (!finished && (word == "Success" || word == "Warning")) {
     wrong.push_back("a run that did not finish says " + word);
   }
+  if (run != nullptr && !run->UnlistedMoves.empty()) {
+    wrong.push_back("moves outside the state table: " + run->UnlistedMoves.front());
+  }
   if (session.Form().RunEntryLeft() && word != "None") {
     wrong.push_back("the unit left during the run, yet the result is " + word);
   }

@@ -50,6 +50,9 @@ struct RunContext {
   std::atomic<int> CurrentRow{-1};        // the row the run is on, for its ending
   std::atomic<bool> LinkLost{false};      // the unit stopped answering: nothing passes now
   std::atomic<RunEnding> Ending{RunEnding::kCompleted};
+  // The worker's until it is joined: each move ("FAMILY from -> to") its family's state table
+  // does not list. A sound run leaves it empty.
+  std::vector<std::string> UnlistedMoves;
 
   // GUI thread only (the status operations touch them inside their invoke).
   std::vector<RunRow> Rows;  // the run's own copy of its rows and marks

@@ -100,7 +100,7 @@ consteval int Next(S from, S to) {
 
 void THVThread::RunHandler(int state) {
   if (StepState != state) return;
-  const MoveAudit audit("HV22", kHv22Moves, StepState);
+  const MoveAudit audit("HV22", kHv22Moves, Run());
   const int row = RowOf(kHv22Rows, state);
   switch (static_cast<S>(state)) {
     case S::kDeviceInformation:

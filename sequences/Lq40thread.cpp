@@ -59,7 +59,7 @@ consteval int Next(S from, S to) {
 
 void TLQ40Thread::RunHandler(int state) {
   if (StepState != state) return;
-  const MoveAudit audit("LQ40", kLq40Moves, StepState);
+  const MoveAudit audit("LQ40", kLq40Moves, Run());
   const int row = RowOf(kLq40Rows, state);
   switch (static_cast<S>(state)) {
     case S::kDeviceInformation:

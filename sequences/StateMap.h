@@ -1,13 +1,13 @@
 // What a family's state map adds to its transition table: the step-list row each state reports
-// on, successors that must be listed to build, and a record of any move a worker makes that its
-// table does not list. The record is process-wide: the console frees the worker at the end of
-// its run, and a test reads the record after that.
+// on, successors that must be listed to build, and a record, in the run, of any move a worker
+// makes that its table does not list (the console keeps the ended run, so it can be read then).
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
+#include "console/RunState.h"
 #include "sequences/StateTable.h"
 
 // A state that reports on no row of its own: its step is judged by the state after it.
@@ -43,37 +43,27 @@ consteval int ListedMove(const Transition<State> (&table)[N], State from, State 
   return static_cast<int>(to);
 }
 
-// A move a worker made that its family's table does not list.
-struct UnlistedMove {
-  const char* family;
-  int from;
-  int to;
-};
-// Adds a move to the record. Worker thread; takes a lock, does not block otherwise.
-void NoteUnlistedMove(const UnlistedMove& move);
-// The moves recorded so far, as "FAMILY from -> to", and clears the record. Any thread.
-std::vector<std::string> TakeUnlistedMoves();
-
 // Watches one handler call: constructed before the handler acts, it notes on leaving a change
-// of the step state that the family's table does not list. A handler that stays (a retry, a
-// poll still waiting) makes no move.
-template <class State, std::size_t N, class StepStateVar>
+// of the run's step state that the family's table does not list, in the run's UnlistedMoves. A
+// handler that stays (a retry, a poll still waiting) makes no move.
+template <class State, std::size_t N>
 class MoveAudit {
  public:
-  MoveAudit(const char* family, const Transition<State> (&table)[N], const StepStateVar& stepState)
-      : family_(family), table_(table), stepState_(stepState), from_(static_cast<int>(stepState)) {}
+  MoveAudit(const char* family, const Transition<State> (&table)[N], RunContext& run)
+      : family_(family), table_(table), run_(run), from_(run.StepState) {}
   MoveAudit(const MoveAudit&) = delete;
   MoveAudit& operator=(const MoveAudit&) = delete;
   ~MoveAudit() {
-    const int to = static_cast<int>(stepState_);
+    const int to = run_.StepState;
     if (to != from_ && !Listed(table_, static_cast<State>(from_), static_cast<State>(to))) {
-      NoteUnlistedMove({family_, from_, to});
+      run_.UnlistedMoves.push_back(std::string(family_) + " " + std::to_string(from_) + " -> " +
+                                   std::to_string(to));
     }
   }
 
  private:
   const char* family_;
   const Transition<State> (&table_)[N];
-  const StepStateVar& stepState_;
+  RunContext& run_;
   int from_;
 };

@@ -95,7 +95,7 @@ consteval int Next(S from, S to) {
 
 void TTM36KThread::RunHandler(int state) {
   if (StepState != state) return;
-  const MoveAudit audit("TM36K", kTm36kMoves, StepState);
+  const MoveAudit audit("TM36K", kTm36kMoves, Run());
   const int row = RowOf(kTm36kRows, state);
   switch (static_cast<S>(state)) {
     case S::kDeviceInformation:

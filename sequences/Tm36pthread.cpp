@@ -114,7 +114,7 @@ consteval int Next(S from, S to) {
 void TTM36PThread::RunHandler(int state) {
   if (StepState != state) return;
   using namespace tm36;
-  const MoveAudit audit("TM36P", kTm36pMoves, StepState);
+  const MoveAudit audit("TM36P", kTm36pMoves, Run());
   const int row = RowOf(kTm36pRows, state);
   switch (static_cast<S>(state)) {
     case S::kDeviceInformation:

@@ -3,9 +3,9 @@
 // act and move only to the successors the map gives them.
 #include "sequences/Zpthread.h"
 
-#include <cassert>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "console/RunState.h"
@@ -14,6 +14,7 @@
 #include "device/Device.h"
 #include "device/Drives.h"
 #include "platform/Platform.h"
+#include "sequences/StateMap.h"
 #include "ui/Toolkit.h"
 
 using namespace zp;
@@ -31,17 +32,12 @@ constexpr unsigned kAnyFails = kUpperFails | kLowerFails | (1u << (kUpperStuck |
 
 // What the build checks of the tables beyond the cycles: one row per state in number order, and
 // every state but the first entered by some move and left by some move unless it ends the run.
-constexpr bool RowsInStateOrder() {
-  int number = 0;
-  for (const StateRow& entry : kZpRows) {
-    if (StateNumber(entry.state) != number++) return false;
-  }
-  return number == StateNumber(ZpState::kMotorRecovery) + 1;
-}
-static_assert(RowsInStateOrder(), "kZpRows lists each state once, in number order");
+static_assert(RowsInStateOrder(kZpRows) &&
+                  std::size(kZpRows) == StateNumber(ZpState::kMotorRecovery) + 1,
+              "kZpRows lists each state once, in number order");
 
 constexpr bool EveryStateConnected() {
-  for (const StateRow& entry : kZpRows) {
+  for (const StateRow<ZpState>& entry : kZpRows) {
     bool entered = entry.state == ZpState::kDeviceInformation;
     bool left = entry.state == ZpState::kUnloadLower || entry.state == ZpState::kPairUnload;
     for (const Transition<ZpState>& move : kZpTransitions) {
@@ -492,15 +488,12 @@ void TZPThread::PickLowerStep(int row, PickMoves moves) {
 
 void TZPThread::RunHandler(int state) {
   if (StepState != state) return;
+  const MoveAudit audit("ZP", kZpTransitions, Run());
   const auto from = static_cast<ZpState>(state);
   const int row = RowOf(from);
   StateMap(from, row == kResumedRow ? ResumeRow : row);
   const int after = StepState;
   if (after != state) Moved(from, static_cast<ZpState>(after));
-}
-
-void TZPThread::Moved([[maybe_unused]] ZpState from, [[maybe_unused]] ZpState to) {
-  assert(Listed(kZpTransitions, from, to) && "a move kZpTransitions does not list");
 }
 
 // Each state's handler with the row it reports on (kZpRows) and its successors (kZpTransitions

@@ -53,7 +53,6 @@ TEST_F(RandomFaults, SoakIterationsRunEveryUnitToACleanEnd) {
   const soak::ScratchFolder folder("random-faults");
   const auto serials = soak::DemoSerials();
   soak::Tally tally;
-  TakeUnlistedMoves();
   for (std::uint64_t i = 1; i <= 3; ++i) {
     const std::uint64_t seed = platform::sim::IterationSeed(1, i);
     const std::string bench =
@@ -63,7 +62,6 @@ TEST_F(RandomFaults, SoakIterationsRunEveryUnitToACleanEnd) {
   }
   EXPECT_EQ(tally.notListed, 0);
   EXPECT_EQ(tally.runs, static_cast<int>(3 * serials.size()));
-  EXPECT_EQ(TakeUnlistedMoves(), std::vector<std::string>{}) << "moves outside the state tables";
 }
 
 }  // namespace
