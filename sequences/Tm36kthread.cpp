@@ -1,6 +1,7 @@
 // The TM36K test sequence and the TM36 printer-side steps.
 #include "sequences/Tm36kthread.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "console/RunState.h"
@@ -14,7 +15,7 @@ using namespace tm36;
 
 void TTM36Thread::PrinterOnlineStep(int row, const char* severalPrinters, int nextState) {
   StepBegin(row);
-  const int count = TestedDevice->PrinterCount.load();
+  const std::int8_t count = TestedDevice->PrinterCount.load();
   const int port = TestedDevice->PrinterPort.load();
   if (count >= 2 || port == 0) {
     const int answer = FailAndAsk(row, count >= 2 ? severalPrinters : kNoPrinter,

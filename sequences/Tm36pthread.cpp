@@ -1,6 +1,8 @@
 // The TM36P test sequence.
 #include "sequences/Tm36pthread.h"
 
+#include <cstdint>
+
 #include "console/RunState.h"
 #include "console/StepList.h"
 #include "console/TestLog.h"
@@ -20,7 +22,7 @@ constexpr int kHv22Link = 2;
 }  // namespace
 
 bool TTM36PThread::Hv22Associated(int row) {
-  const int count = TestedDevice->HvCount.load();
+  const std::int8_t count = TestedDevice->HvCount.load();
   const int port = TestedDevice->HvPort.load();
   if (count >= 2 || port == 0) {
     const int answer = FailAndAsk(row, count >= 2 ? kSeveralHv22 : kNoHv22, kErrorRetryCancel);
