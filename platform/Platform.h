@@ -21,6 +21,7 @@ inline constexpr long kErrorAccessDenied = 5;
 inline constexpr long kErrorInvalidHandle = 6;
 inline constexpr long kErrorInvalidParameter = 87;
 inline constexpr long kErrorBadPathname = 161;
+inline constexpr long kErrorAlreadyExists = 183;
 inline constexpr long kErrorMoreData = 234;
 inline constexpr long kErrorNoMoreItems = 259;
 inline constexpr long kErrorOperationAborted = 995;
@@ -41,6 +42,12 @@ inline constexpr std::uint32_t kFileShareRead = 1;
 inline constexpr std::uint32_t kFileShareWrite = 2;
 inline constexpr std::uint32_t kCreateAlways = 2;
 inline constexpr std::uint32_t kOpenExisting = 3;
+
+// GetFileAttributesA: no such name (INVALID_FILE_ATTRIBUTES), and the folder bit.
+inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
+// MoveFileExA: replace a file of the new name (MOVEFILE_REPLACE_EXISTING).
+inline constexpr std::uint32_t kMovefileReplaceExisting = 1;
 
 // The longest a read, write or control on a device interface (a command pipe, a hub) may take
 // before the backend cancels it and fails it. The command link polls its read pipe: an exchange
@@ -182,6 +189,41 @@ class Platform {
                                std::uint32_t* returned) {
     (void)file, (void)code, (void)in, (void)inSize, (void)out, (void)outSize;
     if (returned != nullptr) *returned = 0;
+    return false;
+  }
+
+  // --- Folders and names (the run records' folder next to "Test.log") ------------------------
+  // Each blocks the caller for the file system only; any thread. A false result leaves the
+  // reason in GetLastError. The defaults answer as a machine with no file system.
+  //
+  // CreateDirectoryA(path, NULL): false with kErrorAlreadyExists when the name is taken, by a
+  // folder or by a file.
+  virtual bool CreateDirectoryA(const char* path) {
+    (void)path;
+    return false;
+  }
+  // GetFileAttributesA: kInvalidFileAttributes when the name is not there; else the attribute
+  // bits, kFileAttributeDirectory among them for a folder.
+  virtual std::uint32_t GetFileAttributesA(const char* path) {
+    (void)path;
+    return kInvalidFileAttributes;
+  }
+  // MoveFileExA(from, to, flags) within one folder. Without kMovefileReplaceExisting it fails
+  // with kErrorAlreadyExists when `to` is taken; with it, a file `to` is replaced, except on
+  // Windows while that file is open (then it fails and nothing moved).
+  virtual bool MoveFileExA(const char* from, const char* to, std::uint32_t flags) {
+    (void)from, (void)to, (void)flags;
+    return false;
+  }
+  // CreateHardLinkA(link, existing, NULL): a second name for a file; fails with
+  // kErrorAlreadyExists when `link` is taken, and on file systems without links (FAT).
+  virtual bool CreateHardLinkA(const char* link, const char* existing) {
+    (void)link, (void)existing;
+    return false;
+  }
+  // DeleteFileA: removes the name of a file (never a folder).
+  virtual bool DeleteFileA(const char* path) {
+    (void)path;
     return false;
   }
 

@@ -472,6 +472,52 @@ TEST_F(SimFilesTest, OpeningWhatIsNotThereFailsCleanly) {
   EXPECT_EQ(done, 0u);
 }
 
+// Folders and names answer as Windows does: a move or a link never takes a name that is there
+// (unless the move is told to replace), a folder is never deleted as a file, and each refusal
+// leaves Windows' code.
+TEST_F(SimFilesTest, FoldersAndNamesAnswerAsWindowsDoes) {
+  ASSERT_TRUE(WriteAll("old\r\n"));
+  const std::string folder = (dir / "Records").string();
+  const std::string moved = (dir / "moved.log").string();
+  const std::string linked = (dir / "linked.log").string();
+  const std::string missing = (dir / "absent").string();
+  auto text = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  auto refused = [&](bool ok) { return ok ? ~0u : sim.GetLastError(); };
+  const auto taken = static_cast<std::uint32_t>(kErrorAlreadyExists);
+  const auto notFound = static_cast<std::uint32_t>(kErrorFileNotFound);
+
+  EXPECT_EQ(sim.GetFileAttributesA(folder.c_str()), kInvalidFileAttributes);
+  EXPECT_TRUE(sim.CreateDirectoryA(folder.c_str()));
+  EXPECT_NE(sim.GetFileAttributesA(folder.c_str()) & kFileAttributeDirectory, 0u);
+  EXPECT_EQ(refused(sim.CreateDirectoryA(folder.c_str())), taken);
+  EXPECT_EQ(refused(sim.CreateDirectoryA(log.c_str())), taken) << "a file has the name";
+  EXPECT_EQ(sim.GetFileAttributesA(log.c_str()) & kFileAttributeDirectory, 0u);
+
+  EXPECT_TRUE(sim.CreateHardLinkA(linked.c_str(), log.c_str()));
+  EXPECT_EQ(text(linked), "old\r\n");
+  EXPECT_EQ(refused(sim.CreateHardLinkA(linked.c_str(), log.c_str())), taken);
+
+  std::ofstream(moved, std::ios::binary) << "new";
+  EXPECT_EQ(refused(sim.MoveFileExA(moved.c_str(), log.c_str(), 0)), taken);
+  EXPECT_EQ(text(log), "old\r\n") << "nothing replaced";
+  EXPECT_EQ(refused(sim.MoveFileExA(moved.c_str(), folder.c_str(), kMovefileReplaceExisting)),
+            taken)
+      << "a folder is never replaced";
+  EXPECT_TRUE(sim.MoveFileExA(moved.c_str(), log.c_str(), kMovefileReplaceExisting));
+  EXPECT_EQ(text(log), "new");
+  EXPECT_EQ(sim.GetFileAttributesA(moved.c_str()), kInvalidFileAttributes);
+  EXPECT_EQ(refused(sim.MoveFileExA(missing.c_str(), moved.c_str(), 0)), notFound);
+
+  EXPECT_NE(refused(sim.DeleteFileA(folder.c_str())), ~0u);
+  EXPECT_NE(sim.GetFileAttributesA(folder.c_str()), kInvalidFileAttributes);
+  EXPECT_TRUE(sim.DeleteFileA(linked.c_str()));
+  EXPECT_EQ(refused(sim.DeleteFileA(linked.c_str())), notFound);
+  EXPECT_EQ(sim.ErrorText(taken), "Cannot create a file when that file already exists.");
+}
+
 // A loopback pipe: what is written is read back; control 1 answers one byte 0x5A.
 class LoopbackFile : public platform::sim::SimFile {
  public:

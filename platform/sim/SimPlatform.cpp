@@ -3,7 +3,9 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "platform/sim/HostFacts.h"
 #include "platform/sim/ItemResources.h"
@@ -341,6 +343,93 @@ bool SimPlatform::DeviceIoControl(Handle file, std::uint32_t code, const void* i
                                  {static_cast<std::uint8_t*>(out), outSize}, returned);
 }
 
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kErrorInvalidFunction = 1;
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorNotSameDevice = 17;
+constexpr std::uint32_t kErrorGenFailure = 31;
+constexpr std::uint32_t kErrorDiskFull = 112;
+constexpr std::uint32_t kFileAttributeNormal = 0x80;
+
+// The Windows code for what the host's file system said, and false (the call failed).
+bool FailWith(const std::error_code& ec) {
+  std::uint32_t code = kErrorGenFailure;
+  if (ec == std::errc::file_exists) {
+    code = kErrorAlreadyExists;
+  } else if (ec == std::errc::no_such_file_or_directory) {
+    code = kErrorFileNotFound;
+  } else if (ec == std::errc::not_a_directory) {
+    code = kErrorPathNotFound;
+  } else if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
+             ec == std::errc::read_only_file_system || ec == std::errc::is_a_directory ||
+             ec == std::errc::device_or_resource_busy) {
+    code = kErrorAccessDenied;
+  } else if (ec == std::errc::invalid_argument) {
+    code = kErrorInvalidParameter;
+  } else if (ec == std::errc::no_space_on_device) {
+    code = kErrorDiskFull;
+  } else if (ec == std::errc::cross_device_link) {
+    code = kErrorNotSameDevice;
+  } else if (ec == std::errc::operation_not_supported || ec == std::errc::function_not_supported) {
+    code = kErrorInvalidFunction;
+  }
+  SetSimLastError(code);
+  return false;
+}
+
+}  // namespace
+
+bool SimPlatform::CreateDirectoryA(const char* path) {
+  if (path == nullptr || *path == '\0')
+    return FailWith(std::make_error_code(std::errc::invalid_argument));
+  std::error_code ec;
+  if (fs::create_directory(path, ec)) return true;
+  return FailWith(ec ? ec : std::make_error_code(std::errc::file_exists));
+}
+
+std::uint32_t SimPlatform::GetFileAttributesA(const char* path) {
+  if (path == nullptr || *path == '\0') return kInvalidFileAttributes;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (ec || !fs::exists(status)) {
+    FailWith(ec ? ec : std::make_error_code(std::errc::no_such_file_or_directory));
+    return kInvalidFileAttributes;
+  }
+  return fs::is_directory(status) ? kFileAttributeDirectory : kFileAttributeNormal;
+}
+
+// A host rename replaces whatever it finds; MoveFileExA without the flag never does.
+bool SimPlatform::MoveFileExA(const char* from, const char* to, std::uint32_t flags) {
+  if (from == nullptr || to == nullptr)
+    return FailWith(std::make_error_code(std::errc::invalid_argument));
+  std::error_code ec;
+  const fs::file_status target = fs::symlink_status(to, ec);
+  if (fs::exists(target) && ((flags & kMovefileReplaceExisting) == 0 || fs::is_directory(target))) {
+    return FailWith(std::make_error_code(std::errc::file_exists));
+  }
+  fs::rename(from, to, ec);
+  return ec ? FailWith(ec) : true;
+}
+
+bool SimPlatform::CreateHardLinkA(const char* link, const char* existing) {
+  if (link == nullptr || existing == nullptr)
+    return FailWith(std::make_error_code(std::errc::invalid_argument));
+  std::error_code ec;
+  fs::create_hard_link(existing, link, ec);
+  return ec ? FailWith(ec) : true;
+}
+
+bool SimPlatform::DeleteFileA(const char* path) {
+  if (path == nullptr) return FailWith(std::make_error_code(std::errc::invalid_argument));
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) return FailWith(std::make_error_code(std::errc::is_a_directory));
+  if (fs::remove(path, ec)) return true;
+  return FailWith(ec ? ec : std::make_error_code(std::errc::no_such_file_or_directory));
+}
+
 std::uint32_t SimPlatform::GetLastError() {
   return SimLastError();
 }
@@ -352,6 +441,18 @@ std::string SimPlatform::ErrorText(std::uint32_t code) {
       return "The system cannot find the file specified.";
     case kErrorAccessDenied:
       return "Access is denied.";
+    case kErrorAlreadyExists:
+      return "Cannot create a file when that file already exists.";
+    case kErrorPathNotFound:
+      return "The system cannot find the path specified.";
+    case kErrorDiskFull:
+      return "There is not enough space on the disk.";
+    case kErrorNotSameDevice:
+      return "The system cannot move the file to a different disk drive.";
+    case kErrorInvalidFunction:
+      return "Incorrect function.";
+    case kErrorGenFailure:
+      return "A device attached to the system is not functioning.";
     case kErrorInvalidParameter:
       return "The parameter is incorrect.";
     case kErrorMoreData:

@@ -73,6 +73,12 @@ class SimPlatform : public Platform {
                      std::uint32_t creation) override;
   bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* done) override;
   bool WriteFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) override;
+  // Folders and names: the host's file system (std::filesystem), its errors as Windows' codes.
+  bool CreateDirectoryA(const char* path) override;
+  std::uint32_t GetFileAttributesA(const char* path) override;
+  bool MoveFileExA(const char* from, const char* to, std::uint32_t flags) override;
+  bool CreateHardLinkA(const char* link, const char* existing) override;
+  bool DeleteFileA(const char* path) override;
   std::span<const std::uint8_t> LoadItemResource(const char* name) override;
   bool PrintEmptyDocument(const char* queueName) override;
   // The calling thread's last error as the sim's calls set it (SetSimLastError), and the texts

@@ -218,6 +218,29 @@ bool Win32Platform::DeviceIoControl(Handle file, std::uint32_t code, const void*
   return ok != FALSE;
 }
 
+bool Win32Platform::CreateDirectoryA(const char* path) {
+  return ::CreateDirectoryA(path, nullptr) != FALSE;
+}
+
+std::uint32_t Win32Platform::GetFileAttributesA(const char* path) {
+  return ::GetFileAttributesA(path);
+}
+
+// https://learn.microsoft.com/windows/win32/api/winbase/nf-winbase-movefileexa: with
+// MOVEFILE_REPLACE_EXISTING a file is replaced, but not while it is open (ERROR_ACCESS_DENIED).
+bool Win32Platform::MoveFileExA(const char* from, const char* to, std::uint32_t flags) {
+  static_assert(kMovefileReplaceExisting == MOVEFILE_REPLACE_EXISTING);
+  return ::MoveFileExA(from, to, flags) != FALSE;
+}
+
+bool Win32Platform::CreateHardLinkA(const char* link, const char* existing) {
+  return ::CreateHardLinkA(link, existing, nullptr) != FALSE;
+}
+
+bool Win32Platform::DeleteFileA(const char* path) {
+  return ::DeleteFileA(path) != FALSE;
+}
+
 std::uint32_t Win32Platform::GetLastError() {
   return ::GetLastError();
 }

@@ -42,6 +42,12 @@ class Win32Platform : public Platform {
   bool DeviceIoControl(Handle file, std::uint32_t code, const void* in, std::uint32_t inSize,
                        void* out, std::uint32_t outSize, std::uint32_t* returned) override;
 
+  bool CreateDirectoryA(const char* path) override;
+  std::uint32_t GetFileAttributesA(const char* path) override;
+  bool MoveFileExA(const char* from, const char* to, std::uint32_t flags) override;
+  bool CreateHardLinkA(const char* link, const char* existing) override;
+  bool DeleteFileA(const char* path) override;
+
   Handle SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t flags) override;
   bool SetupDiEnumDeviceInterfaces(Handle set, const Guid& interfaceClass, std::uint32_t index,
                                    DeviceInterfaceData* data) override;
