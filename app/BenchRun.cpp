@@ -8,7 +8,7 @@
 #include <iostream>
 
 #include "app/BenchCli.h"
-#include "console/RecordReport.h"
+#include "console/RecordJson.h"
 #include "console/StepList.h"
 #include "console/TestLog.h"
 #include "console/Unit1.h"

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "console/LogReader.h"
-#include "console/RecordReport.h"
+#include "console/RecordJson.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -1,108 +1,150 @@
-// Records as files: temporary file, flush, then a rename that cannot replace a file.
+// Records as files through the platform: temporary file, then a link or a rename that cannot
+// replace a file.
 #include "console/RecordFiles.h"
 
 #include <atomic>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "console/RecordReport.h"
-
-namespace fs = std::filesystem;
+#include "console/TestLog.h"
 
 namespace {
 
 std::atomic<unsigned> tempCounter{0};
 
+std::string PathIn(const std::string& folder, const std::string& name) {
+  return folder + "/" + name;
+}
+
+bool Exists(const std::string& path) {
+  return platform::ThePlatform().GetFileAttributesA(path.c_str()) !=
+         platform::kInvalidFileAttributes;
+}
+
+// Why the platform's last call failed, in the system's words.
+std::string ErrorOf(std::uint32_t code) {
+  return platform::ThePlatform().ErrorText(code);
+}
+
+std::uint32_t LastError() {
+  return platform::ThePlatform().GetLastError();
+}
+
 // A temporary name in the folder, unique within this program (the ".tmp" files of a crash are
 // never a record's name).
-fs::path TempPath(const fs::path& folder) {
-  return folder / ("~writing-" + std::to_string(tempCounter.fetch_add(1)) + ".tmp");
+std::string TempName() {
+  return "~writing-" + std::to_string(tempCounter.fetch_add(1)) + ".tmp";
 }
 
-bool WriteTemp(const fs::path& path, const std::string& text, std::string& error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.flush();
-  if (out) return true;
-  error = "cannot write " + path.filename().string();
-  out.close();
-  std::error_code ignored;
-  fs::remove(path, ignored);
+bool WriteTemp(const std::string& path, const std::string& name, const std::string& text,
+               std::string& error) {
+  auto& os = platform::ThePlatform();
+  const platform::Handle file =
+      os.CreateFileA(path.c_str(), platform::kGenericWrite, 0, platform::kCreateAlways);
+  if (file != platform::kInvalidHandle) {
+    const bool written = WriteAllBytes(file, text);
+    if (os.CloseHandle(file) && written) return true;
+  }
+  error = "cannot write " + name;
+  os.DeleteFileA(path.c_str());
   return false;
 }
 
-bool EnsureFolder(const fs::path& folder, std::string& error) {
-  std::error_code ec;
-  if (fs::is_directory(folder, ec)) return true;
-  if (fs::create_directory(folder, ec) || fs::is_directory(folder)) return true;
-  error = ec ? ec.message() : "not a folder";
+bool EnsureFolder(const std::string& folder, std::string& error) {
+  auto& os = platform::ThePlatform();
+  auto isFolder = [&] {
+    const std::uint32_t attributes = os.GetFileAttributesA(folder.c_str());
+    return attributes != platform::kInvalidFileAttributes &&
+           (attributes & platform::kFileAttributeDirectory) != 0;
+  };
+  if (isFolder()) return true;
+  if (os.CreateDirectoryA(folder.c_str())) return true;
+  const std::uint32_t code = LastError();
+  if (isFolder()) return true;  // made by someone else meanwhile
+  error = code == static_cast<std::uint32_t>(platform::kErrorAlreadyExists) ? "not a folder"
+                                                                            : ErrorOf(code);
   return false;
 }
 
-fs::path AsidePath(const fs::path& target) {
-  fs::path aside = target;
-  aside += ".old";
-  return aside;
+std::string AsidePath(const std::string& target) {
+  return target + ".old";
 }
 
 // The text whole in a temporary file of the folder (made if need be); its path in `temp`.
-bool WriteBeside(const fs::path& folder, const std::string& text, fs::path& temp,
+bool WriteBeside(const std::string& folder, const std::string& text, std::string& temp,
                  std::string& error) {
   if (!EnsureFolder(folder, error)) return false;
-  temp = TempPath(folder);
-  return WriteTemp(temp, text, error);
+  const std::string name = TempName();
+  temp = PathIn(folder, name);
+  return WriteTemp(temp, name, text, error);
+}
+
+// Reads the whole file; empty when it cannot be opened.
+std::string ReadWhole(const std::string& path) {
+  auto& os = platform::ThePlatform();
+  const platform::Handle file = os.CreateFileA(path.c_str(), platform::kGenericRead,
+                                               platform::kFileShareRead, platform::kOpenExisting);
+  std::string text;
+  if (file == platform::kInvalidHandle) return text;
+  char buffer[16384];
+  std::uint32_t done = 0;
+  while (os.ReadFile(file, buffer, sizeof buffer, &done) && done > 0 && done <= sizeof buffer) {
+    text.append(buffer, done);
+  }
+  os.CloseHandle(file);
+  return text;
 }
 
 }  // namespace
 
 bool WriteNewFile(const std::string& folder, const std::string& name, const std::string& text,
                   std::string& error) {
-  fs::path temp;
+  std::string temp;
   if (!WriteBeside(folder, text, temp, error)) return false;
-  const fs::path target = fs::path(folder) / name;
-  std::error_code ec;
+  auto& os = platform::ThePlatform();
+  const std::string target = PathIn(folder, name);
+  const auto taken = static_cast<std::uint32_t>(platform::kErrorAlreadyExists);
   // A hard link fails when the name exists: nothing is ever replaced. File systems without
-  // links (FAT on a USB stick) get a rename after a check instead.
-  fs::create_hard_link(temp, target, ec);
-  if (ec && ec != std::errc::file_exists && !fs::exists(target)) {
-    ec.clear();
-    fs::rename(temp, target, ec);
+  // links (FAT on a USB stick) get a move that never replaces instead.
+  bool ok = os.CreateHardLinkA(target.c_str(), temp.c_str());
+  std::uint32_t code = ok ? 0 : LastError();
+  if (!ok && code != taken && !Exists(target)) {
+    ok = os.MoveFileExA(temp.c_str(), target.c_str(), 0);
+    code = ok ? 0 : LastError();
   }
-  std::error_code ignored;
-  fs::remove(temp, ignored);
-  if (!ec) return true;
-  error = ec == std::errc::file_exists ? "the name is taken" : ec.message();
+  if (Exists(temp)) os.DeleteFileA(temp.c_str());
+  if (ok) return true;
+  error = code == taken ? "the name is taken" : ErrorOf(code);
   return false;
 }
 
 bool ReplaceFile(const std::string& folder, const std::string& name, const std::string& text,
                  std::string& error) {
-  fs::path temp;
+  std::string temp;
   if (!WriteBeside(folder, text, temp, error)) return false;
-  const fs::path target = fs::path(folder) / name;
-  std::error_code ec;
-  std::error_code ignored;
-  fs::rename(temp, target, ec);
-  if (ec && fs::exists(target, ignored)) {
-    // Windows' rename does not replace a file: the old one steps aside first, so a crash in
-    // between leaves both the old text (".old") and the new one on disk.
-    const fs::path aside = AsidePath(target);
-    fs::remove(aside, ignored);
-    ec.clear();
-    fs::rename(target, aside, ec);
-    if (!ec) {
-      fs::rename(temp, target, ec);
-      if (ec) {
-        fs::rename(aside, target, ignored);
+  auto& os = platform::ThePlatform();
+  const std::string target = PathIn(folder, name);
+  bool ok = os.MoveFileExA(temp.c_str(), target.c_str(), platform::kMovefileReplaceExisting);
+  std::uint32_t code = ok ? 0 : LastError();
+  if (!ok && Exists(target)) {
+    // Windows does not replace a file that is open: the old one steps aside first, so a crash
+    // in between leaves both the old text (".old") and the new one on disk.
+    const std::string aside = AsidePath(target);
+    if (Exists(aside)) os.DeleteFileA(aside.c_str());
+    ok = os.MoveFileExA(target.c_str(), aside.c_str(), 0);
+    code = ok ? 0 : LastError();
+    if (ok) {
+      ok = os.MoveFileExA(temp.c_str(), target.c_str(), 0);
+      code = ok ? 0 : LastError();
+      if (ok) {
+        os.DeleteFileA(aside.c_str());
       } else {
-        fs::remove(aside, ignored);
+        os.MoveFileExA(aside.c_str(), target.c_str(), 0);
       }
     }
   }
-  if (!ec) return true;
-  error = ec.message();
-  fs::remove(temp, ignored);
+  if (ok) return true;
+  error = ErrorOf(code);
+  os.DeleteFileA(temp.c_str());
   return false;
 }
 
@@ -110,22 +152,19 @@ bool RecordKeeper::TryWrite(Pending& p, std::string& failure) {
   std::string error;
   if (p.baseName.empty()) {
     const std::string base = RecordBaseName(p.record);
-    const std::string json =
-        RecordJson(p.record).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    const std::string json = RecordJsonText(p.record);
     const std::string html = RecordHtml(p.record);
     // Two runs ending in the same second: "-2", "-3", ... on the second and later.
     for (int suffix = 1; suffix <= 99 && p.baseName.empty(); ++suffix) {
       const std::string name = suffix == 1 ? base : base + "-" + std::to_string(suffix);
-      std::error_code ec;
-      if (fs::exists(fs::path(kRecordFolder) / (name + ".html"), ec)) continue;
+      if (Exists(PathIn(kRecordFolder, name + ".html"))) continue;
       if (!WriteNewFile(kRecordFolder, name + ".json", json, error)) {
         if (error == "the name is taken") continue;
         failure = std::string(kRecordFolder) + "/" + name + ".json: " + error;
         return false;
       }
       if (!WriteNewFile(kRecordFolder, name + ".html", html, error)) {
-        std::error_code ignored;
-        fs::remove(fs::path(kRecordFolder) / (name + ".json"), ignored);
+        platform::ThePlatform().DeleteFileA(PathIn(kRecordFolder, name + ".json").c_str());
         if (error == "the name is taken") continue;
         failure = std::string(kRecordFolder) + "/" + name + ".html: " + error;
         return false;
@@ -138,21 +177,11 @@ bool RecordKeeper::TryWrite(Pending& p, std::string& failure) {
     }
   }
   if (!p.historyWritten) {
-    std::string history;
-    const fs::path historyPath = fs::path(kRecordFolder) / kHistoryFile;
-    std::error_code ignored;
+    const std::string historyPath = PathIn(kRecordFolder, kHistoryFile);
     // A replacement cut short on Windows left the old history aside: it is still the history.
-    const bool cut =
-        !fs::exists(historyPath, ignored) && fs::exists(AsidePath(historyPath), ignored);
-    {
-      // Closed before the replacement: Windows renames no file that is open.
-      std::ifstream in(cut ? AsidePath(historyPath) : historyPath, std::ios::binary);
-      if (in) {
-        std::ostringstream text;
-        text << in.rdbuf();
-        history = text.str();
-      }
-    }
+    const bool cut = !Exists(historyPath) && Exists(AsidePath(historyPath));
+    // Read whole and closed before the replacement: Windows renames no file that is open.
+    std::string history = ReadWhole(cut ? AsidePath(historyPath) : historyPath);
     // The header once, with a byte order mark so that a spreadsheet reads the file as UTF-8.
     if (history.empty()) history = "\xEF\xBB\xBF" + HistoryHeader();
     if (history.back() != '\n') history += "\r\n";
@@ -161,6 +190,8 @@ bool RecordKeeper::TryWrite(Pending& p, std::string& failure) {
       failure = std::string(kRecordFolder) + "/" + kHistoryFile + ": " + error;
       return false;
     }
+    // The history is whole under its name again: what stood aside is an older copy of it.
+    if (cut) platform::ThePlatform().DeleteFileA(AsidePath(historyPath).c_str());
     p.historyWritten = true;
   }
   return true;

@@ -4,35 +4,80 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "console/LogReader.h"
+#include "console/JsonWriter.h"
 #include "console/TestLog.h"
 
 namespace {
 
-nlohmann::json Text(std::string_view text) {
-  return Latin1ToUtf8(text);
+void Texts(JsonWriter& json, const std::vector<std::string>& texts) {
+  json.BeginArray();
+  for (const auto& t : texts) json.String(Latin1ToUtf8(t));
+  json.EndArray();
 }
 
-nlohmann::json Texts(const std::vector<std::string>& texts) {
-  nlohmann::json out = nlohmann::json::array();
-  for (const auto& t : texts) out.push_back(Text(t));
-  return out;
-}
-
-nlohmann::json TimeOrNull(bool set, const platform::LocalTime& t) {
-  return set ? nlohmann::json(IsoTime(t)) : nlohmann::json(nullptr);
-}
-
-nlohmann::json PromptsJson(const std::vector<RecordPrompt>& prompts) {
-  nlohmann::json out = nlohmann::json::array();
-  for (const auto& p : prompts) {
-    out.push_back({{"text", Text(p.text)},
-                   {"caption", Text(p.caption)},
-                   {"buttons", p.buttons},
-                   {"icon", p.icon},
-                   {"answer", p.answer}});
+void TimeOrNull(JsonWriter& json, bool set, const platform::LocalTime& t) {
+  if (set) {
+    json.String(IsoTime(t));
+  } else {
+    json.Null();
   }
-  return out;
+}
+
+// Members in the byte order of their names, as every record has had them.
+void PromptsJson(JsonWriter& json, const std::vector<RecordPrompt>& prompts) {
+  json.BeginArray();
+  for (const auto& p : prompts) {
+    json.BeginObject();
+    json.Key("answer").String(p.answer);
+    json.Key("buttons").String(p.buttons);
+    json.Key("caption").String(Latin1ToUtf8(p.caption));
+    json.Key("icon").String(p.icon);
+    json.Key("text").String(Latin1ToUtf8(p.text));
+    json.EndObject();
+  }
+  json.EndArray();
+}
+
+void RowsJson(JsonWriter& json, const std::vector<RecordRow>& rows) {
+  json.BeginArray();
+  for (const RecordRow& row : rows) {
+    json.BeginObject();
+    json.Key("attempts").Number(row.attempts);
+    json.Key("caption").String(Latin1ToUtf8(row.caption));
+    json.Key("first_start");
+    TimeOrNull(json, row.begun, row.firstStart);
+    json.Key("icon").String(row.icon);
+    json.Key("last_end");
+    TimeOrNull(json, row.ended, row.lastEnd);
+    json.Key("memo");
+    Texts(json, row.memo);
+    json.Key("number").Number(row.number);
+    json.Key("prompts");
+    PromptsJson(json, row.prompts);
+    json.Key("seconds");
+    if (row.begun && row.ended) {
+      json.Number(SecondsBetween(row.firstStart, row.lastEnd));
+    } else {
+      json.Null();
+    }
+    json.EndObject();
+  }
+  json.EndArray();
+}
+
+void UnitJson(JsonWriter& json, const RunRecord::Unit& u) {
+  json.BeginObject();
+  json.Key("description").String(Latin1ToUtf8(u.description));
+  json.Key("drives");
+  Texts(json, u.drives);
+  json.Key("firmware").String(Latin1ToUtf8(u.firmware));
+  json.Key("identification");
+  Texts(json, u.identification);
+  json.Key("model").String(Latin1ToUtf8(u.model));
+  json.Key("printer_queue").String(Latin1ToUtf8(u.printerQueue));
+  json.Key("serial").String(Latin1ToUtf8(u.serial));
+  json.Key("usb_ids").String(Latin1ToUtf8(u.usbIds));
+  json.EndObject();
 }
 
 std::string DurationText(long long seconds) {
@@ -138,45 +183,31 @@ std::string Latin1ToUtf8(std::string_view text) {
   return out;
 }
 
-nlohmann::json RecordJson(const RunRecord& record) {
-  nlohmann::json rows = nlohmann::json::array();
-  for (const RecordRow& row : record.rows) {
-    rows.push_back({{"number", row.number},
-                    {"caption", Text(row.caption)},
-                    {"icon", row.icon},
-                    {"first_start", TimeOrNull(row.begun, row.firstStart)},
-                    {"last_end", TimeOrNull(row.ended, row.lastEnd)},
-                    {"seconds", row.begun && row.ended
-                                    ? nlohmann::json(SecondsBetween(row.firstStart, row.lastEnd))
-                                    : nlohmann::json(nullptr)},
-                    {"attempts", row.attempts},
-                    {"memo", Texts(row.memo)},
-                    {"prompts", PromptsJson(row.prompts)}});
-  }
-  const auto& u = record.unit;
-  return {{"schema", kRunRecordSchema},
-          {"version", kRunRecordVersion},
-          {"source", record.fromLog ? "log" : "console"},
-          {"program", Text(record.program)},
-          {"computer", Text(record.computer)},
-          {"item", Text(record.item)},
-          {"unit",
-           {{"model", Text(u.model)},
-            {"serial", Text(u.serial)},
-            {"firmware", Text(u.firmware)},
-            {"usb_ids", Text(u.usbIds)},
-            {"description", Text(u.description)},
-            {"identification", Texts(u.identification)},
-            {"drives", Texts(u.drives)},
-            {"printer_queue", Text(u.printerQueue)}}},
-          {"start", IsoTime(record.start)},
-          {"end", IsoTime(record.end)},
-          {"seconds", SecondsBetween(record.start, record.end)},
-          {"result", Text(record.result)},
-          {"rows", rows},
-          {"prompts_outside_rows", PromptsJson(record.promptsOutsideRows)},
-          {"memo", Texts(record.memo)},
-          {"log", Texts(record.log)}};
+std::string RecordJsonText(const RunRecord& record) {
+  JsonWriter json;
+  json.BeginObject();
+  json.Key("computer").String(Latin1ToUtf8(record.computer));
+  json.Key("end").String(IsoTime(record.end));
+  json.Key("item").String(Latin1ToUtf8(record.item));
+  json.Key("log");
+  Texts(json, record.log);
+  json.Key("memo");
+  Texts(json, record.memo);
+  json.Key("program").String(Latin1ToUtf8(record.program));
+  json.Key("prompts_outside_rows");
+  PromptsJson(json, record.promptsOutsideRows);
+  json.Key("result").String(Latin1ToUtf8(record.result));
+  json.Key("rows");
+  RowsJson(json, record.rows);
+  json.Key("schema").String(kRunRecordSchema);
+  json.Key("seconds").Number(SecondsBetween(record.start, record.end));
+  json.Key("source").String(record.fromLog ? "log" : "console");
+  json.Key("start").String(IsoTime(record.start));
+  json.Key("unit");
+  UnitJson(json, record.unit);
+  json.Key("version").Number(kRunRecordVersion);
+  json.EndObject();
+  return json.Text() + "\n";
 }
 
 std::string HtmlText(std::string_view text) {
@@ -387,133 +418,4 @@ std::string RecordBaseName(const RunRecord& record) {
                 t.minute, t.second);
   return std::string(stamp) + '-' + SafeNamePart(record.unit.model, "UNKNOWN") + '-' +
          SafeNamePart(record.unit.serial, "NOSERIAL");
-}
-
-namespace {
-
-platform::LocalTime PrefixTime(std::string_view line) {
-  // "YYYY-MM-DD HH:MM:SS" with blanks allowed where IsLogPrefix allows them.
-  auto number = [&](std::size_t at, std::size_t size) {
-    return std::atoi(std::string(line.substr(at, size)).c_str());
-  };
-  platform::LocalTime t;
-  t.year = number(0, 4);
-  t.month = number(5, 2);
-  t.day = number(8, 2);
-  t.hour = number(11, 2);
-  t.minute = number(14, 2);
-  t.second = number(17, 2);
-  return t;
-}
-
-// "[n] caption": a step heading; n is returned, 0 when the message is none.
-int HeadingNumber(std::string_view message, std::string* caption) {
-  if (message.size() < 4 || message[0] != '[') return 0;
-  const std::size_t close = message.find("] ");
-  if (close == std::string_view::npos || close < 2 || close > 4) return 0;
-  int n = 0;
-  for (std::size_t i = 1; i < close; ++i) {
-    if (message[i] < '0' || message[i] > '9') return 0;
-    n = n * 10 + (message[i] - '0');
-  }
-  *caption = std::string(message.substr(close + 2));
-  return n;
-}
-
-void IdentifyFromLog(RunRecord::Unit& unit, std::string_view message) {
-  std::size_t at = message.find("AT+? = ");
-  std::size_t skip = 7;
-  if (at == std::string_view::npos) {
-    at = message.find("LQ40_CMD[1] = ");
-    skip = 14;
-  }
-  if (at == std::string_view::npos || !unit.identification.empty()) return;
-  std::string reply(message.substr(at + skip));
-  std::size_t start = 0;
-  while (start <= reply.size()) {
-    std::size_t end = reply.find(';', start);
-    if (end == std::string::npos) end = reply.size();
-    if (end > start) unit.identification.push_back(reply.substr(start, end - start));
-    start = end + 1;
-  }
-  const auto& f = unit.identification;
-  if (f.size() < 3) return;
-  unit.serial = f[2];
-  const bool lq40 = skip == 14;
-  unit.firmware = lq40 ? f[1] : f[0];
-  if (lq40) {
-    unit.model = f[0];
-  } else if (f[0].starts_with("RM82C")) {
-    unit.model = "TM36K";
-  } else if (f[0].starts_with("RM83P")) {
-    unit.model = "TM36P";
-  } else {
-    unit.model = f[0].substr(0, f[0].find(' '));
-  }
-}
-
-void CloseLogRun(std::vector<RunRecord>& runs) {
-  if (runs.empty()) return;
-  RunRecord& run = runs.back();
-  bool failed = false;
-  for (const auto& row : run.rows) failed = failed || row.icon == "failed";
-  run.result = failed ? "Error" : run.rows.empty() ? "None" : "Success";
-}
-
-}  // namespace
-
-std::vector<RunRecord> RecordsFromLog(std::istream& in) {
-  std::vector<RunRecord> runs;
-  std::vector<std::string> between;  // lines before a run's host report
-  RecordRow* row = nullptr;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!IsLogPrefix(line)) continue;
-    const std::string clear = ClearLogText(line);
-    const std::string_view message = std::string_view(clear).substr(kLogPrefixLength);
-    const platform::LocalTime time = PrefixTime(line);
-    if (message == "=======Get CPU Information==============") {
-      CloseLogRun(runs);
-      runs.emplace_back();
-      runs.back().fromLog = true;
-      runs.back().start = time;
-      runs.back().log = std::move(between);
-      between.clear();
-      row = nullptr;
-    }
-    if (runs.empty()) {
-      between.push_back(clear);
-      continue;
-    }
-    RunRecord& run = runs.back();
-    run.log.push_back(clear);
-    run.end = time;
-    std::string caption;
-    if (const int n = HeadingNumber(message, &caption); n != 0) {
-      run.rows.emplace_back();
-      row = &run.rows.back();
-      row->number = n;
-      row->caption = caption;
-      row->begun = true;
-      row->attempts = 1;
-      row->firstStart = time;
-      continue;
-    }
-    if (row == nullptr) continue;
-    IdentifyFromLog(run.unit, message);
-    if (message.starts_with("    [ERROR] ")) {
-      row->icon = "failed";
-      row->memo.emplace_back(message.substr(4));
-    } else if (message == kLogSeparator && row->icon.empty()) {
-      row->icon = "passed";
-      row->memo.emplace_back(std::string("[OK] ") + "The task has been fulfilled.");
-    }
-    if (!row->icon.empty()) {
-      row->ended = true;
-      row->lastEnd = time;
-    }
-  }
-  CloseLogRun(runs);
-  return runs;
 }

@@ -95,22 +95,6 @@ void WriteWindowsVersionLines() {
   os.RegCloseKey(key);
 }
 
-// WriteFile may move fewer bytes than asked; keep going until all are out or it fails.
-bool WriteAll(platform::Handle file, const std::string& bytes) {
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const std::size_t chunk = std::min<std::size_t>(bytes.size() - written, 1u << 20);
-    std::uint32_t done = 0;
-    if (!platform::ThePlatform().WriteFile(file, bytes.data() + written,
-                                           static_cast<std::uint32_t>(chunk), &done) ||
-        done == 0 || done > chunk) {
-      return false;
-    }
-    written += done;
-  }
-  return true;
-}
-
 }  // namespace
 
 void CreateLogLines() {
@@ -199,6 +183,22 @@ void WriteHostReport() {
   WriteLog("%s", "========================================");
 }
 
+// WriteFile may move fewer bytes than asked; keep going until all are out or it fails.
+bool WriteAllBytes(platform::Handle file, const std::string& bytes) {
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const std::size_t chunk = std::min<std::size_t>(bytes.size() - written, 1u << 20);
+    std::uint32_t done = 0;
+    if (!platform::ThePlatform().WriteFile(file, bytes.data() + written,
+                                           static_cast<std::uint32_t>(chunk), &done) ||
+        done == 0 || done > chunk) {
+      return false;
+    }
+    written += done;
+  }
+  return true;
+}
+
 bool SaveLogLines(const char* fileName) {
   std::string bytes;
   for (const std::string& line : LogLinesSnapshot()) {
@@ -209,7 +209,7 @@ bool SaveLogLines(const char* fileName) {
   const platform::Handle file =
       os.CreateFileA(fileName, platform::kGenericWrite, 0, platform::kCreateAlways);
   if (file == platform::kInvalidHandle) return false;
-  const bool written = WriteAll(file, bytes);
+  const bool written = WriteAllBytes(file, bytes);
   return os.CloseHandle(file) && written;
 }
 

@@ -42,6 +42,10 @@ int LogOffsetForPrefix(std::string_view prefix);
 // The host information block at the start of every run.
 void WriteHostReport();
 
+// Writes all of bytes to an open file through the platform, in chunks: WriteFile may move fewer
+// bytes than asked. False when a write fails or moves nothing. Blocks for the file system.
+bool WriteAllBytes(platform::Handle file, const std::string& bytes);
+
 // Writes every line of LogLines, CR LF after each, to "Test.log" in the current directory,
 // replacing it. False when the file cannot be created or written.
 bool SaveLogLines(const char* fileName = kLogFileName);

@@ -1,12 +1,15 @@
-// Fuzz target: the run report and the history line. Whatever bytes a unit, the registry or a bench
-// puts in a record's texts, the page holds no markup of theirs (no "<" beyond the page's own tags,
-// no byte above 127, no control character), and the history line stays one CSV line.
+// Fuzz target: the run report, the record's JSON and the history line. Whatever bytes a unit, the
+// registry or a bench puts in a record's texts, the page holds no markup of theirs (no "<" beyond
+// the page's own tags, no byte above 127, no control character), the JSON is valid and laid out
+// as the JSON library lays out its value, and the history line stays one CSV line.
 //
 // Input: texts separated by zero bytes, dealt to the record's fields in turn.
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "console/RecordReport.h"
 #include "fuzz/FuzzSupport.h"
@@ -65,6 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                              return b >= 0x80 || (b < 0x20 && c != '\n') || b == 0x7F;
                            }),
               "the page is plain ASCII text");
+  const std::string json = RecordJsonText(record);
+  const auto value = nlohmann::json::parse(json, nullptr, false);
+  fuzz::Check(!value.is_discarded(), "the record's JSON is valid");
+  fuzz::Check(json == value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n",
+              "the record's JSON is laid out as ever");
   const std::string line = HistoryLine(record, take());
   bool quoted = false;
   std::size_t ends = 0;

@@ -18,7 +18,7 @@
 #include "app/SimSession.h"
 #include "app/SoakRun.h"
 #include "console/LogReader.h"
-#include "console/RecordReport.h"
+#include "console/RecordJson.h"
 #include "console/RunRecord.h"
 #include "platform/sim/HostFacts.h"
 #include "platform/sim/bench/DemoBench.h"
@@ -81,6 +81,19 @@ std::string RunGoldenSession(const GoldenCase& c) {
     record["pause_ms"] = session.Sim().Clock().WaitedMs() - waitedStart;
     out << "=== " << item << " ===\n" << record.dump(1) << "\n";
   }
+  // Each record file is the golden record's value laid out as the JSON library lays it out,
+  // which is how record files were written before the program had its own writer.
+  std::size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator("TestRecords")) {
+    if (e.path().extension() != ".json") continue;
+    ++files;
+    const std::string text = soak::FileText(e.path());
+    EXPECT_EQ(text, nlohmann::json::parse(text).dump(2, ' ', false,
+                                                     nlohmann::json::error_handler_t::replace) +
+                        "\n")
+        << e.path();
+  }
+  EXPECT_EQ(files, items);
   std::ifstream log("Test.log", std::ios::binary);
   std::ostringstream errors;
   out << "=== Test.log ===\n";

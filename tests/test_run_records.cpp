@@ -5,13 +5,16 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <sstream>
 
 #include "BenchSessionFixture.h"
 #include "SessionLog.h"
+#include "console/JsonWriter.h"
 #include "console/RecordFiles.h"
-#include "console/RecordReport.h"
+#include "console/RecordJson.h"
+#include "platform/sim/SimFile.h"
 
 namespace {
 
@@ -363,6 +366,160 @@ TEST(RecordTexts, HtmlShowsUnitTextsAsTextNeverAsMarkup) {
   EXPECT_EQ(html.find("<img"), std::string::npos);
   EXPECT_EQ(html.find("<b>"), std::string::npos);
   EXPECT_EQ(ReportRows(html), (std::vector<ReportRow>{{"", "<b>bold</b>", "0"}}));
+}
+
+// The program writes records with its own small writer; the records were written by the JSON
+// library before, and the tools still read them with it. The writer's string literals are the
+// library's, byte for byte, for any bytes: escapes, UTF-8 kept, and U+FFFD for each broken
+// sequence (a lone continuation byte, a cut, overlong or surrogate sequence, a byte above F4).
+TEST(RecordTexts, JsonStringsAreTheLibrarysForAnyBytes) {
+  auto library = [](const std::string& text) {
+    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  };
+  auto ours = [](const std::string& text) {
+    std::string out;
+    AppendJsonString(out, text);
+    return out;
+  };
+  const std::pair<std::string, std::string> kept[] = {
+      {"say \"hi\" \\ /", R"("say \"hi\" \\ /")"},
+      {std::string("\0\x01\b\t\n\f\r\x1F\x7F", 9), R"("\u0000\u0001\b\t\n\f\r\u001f)"
+                                                   "\x7F\""},
+      {"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x92\xBF", "\"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x92\xBF\""},
+      {"a\xE9"
+       "b",
+       "\"a\xEF\xBF\xBD"
+       "b\""},                           // Latin-1 is not UTF-8
+      {"\xE2\x82", "\"\xEF\xBF\xBD\""},  // cut at the end
+      {"\xE2\x82"
+       "A",
+       "\"\xEF\xBF\xBD"
+       "A\""},                                                       // cut before a character
+      {"\xC0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},                  // overlong NUL
+      {"\xED\xA0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // a surrogate
+      {"\xF4\x90\x80\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+  };
+  for (const auto& [text, literal] : kept) {
+    EXPECT_EQ(ours(text), literal) << text;
+    EXPECT_EQ(ours(text), library(text)) << text;
+  }
+  // Short texts drawn from the bytes where UTF-8 and escaping have their edges.
+  const unsigned char edges[] = {0x00, 0x08, 0x09, 0x0A, 0x1F, '"',  '\\', 'a',  0x7F, 0x80,
+                                 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1, 0xC2, 0xDF, 0xE0,
+                                 0xE1, 0xEC, 0xED, 0xEE, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5, 0xFF};
+  std::mt19937 draw(16);
+  for (int i = 0; i < 20000; ++i) {
+    std::string text(draw() % 9, ' ');
+    for (char& c : text) c = static_cast<char>(edges[draw() % sizeof edges]);
+    ASSERT_EQ(ours(text), library(text)) << ::testing::PrintToString(text);
+  }
+}
+
+// A record's file is laid out as the library lays out the same value: members in the byte order
+// of their names, two-space indents, "[]" for an empty list, null for a time never set.
+TEST(RecordTexts, ARecordsJsonIsLaidOutAsTheToolsReadIt) {
+  RunRecord record;
+  record.program = "Veltrane 0.1.0";
+  record.item = "[0] TM36K (TK\xE9\"0042)";
+  record.unit.model = "TM36K";
+  record.unit.identification = {"RM82C V1.20", "0", "TK36K0042"};
+  record.start = {2026, 12, 7, 9, 5, 3, 25};
+  record.end = {2026, 12, 7, 9, 5, 1, 0};  // a clock set back: negative seconds
+  record.result = "Error";
+  record.rows.resize(2);
+  record.rows[0] = {1,
+                    "Tray\topen",
+                    "failed",
+                    true,
+                    true,
+                    record.start,
+                    record.end,
+                    2,
+                    {"[ERROR] An error occurs when the upper tray opens.\r"},
+                    {{"Retry?", "Error", "Retry/Cancel", "error", "Cancel"}}};
+  record.rows[1].number = 2;
+  record.rows[1].caption = "\x01";
+  record.memo = {"1. [ERROR] x"};
+  record.log = {"", "\\\\"};
+  const std::string text = RecordJsonText(record);
+  const auto value = nlohmann::json::parse(text);
+  EXPECT_EQ(text, value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+  EXPECT_EQ(value["item"], "[0] TM36K (TK\xC3\xA9\"0042)");
+  EXPECT_EQ(value["seconds"], -2);
+  EXPECT_EQ(value["rows"][0]["seconds"], -2);
+  EXPECT_EQ(value["rows"][0]["prompts"][0]["answer"], "Cancel");
+  EXPECT_TRUE(value["rows"][1]["first_start"].is_null());
+  EXPECT_TRUE(value["rows"][1]["seconds"].is_null());
+  EXPECT_EQ(value["rows"][1]["caption"], "\x01");
+  EXPECT_EQ(value["unit"]["drives"], nlohmann::json::array());
+  EXPECT_NE(text.find("\"prompts_outside_rows\": [],\n"), std::string::npos);
+  EXPECT_EQ(value["log"][1], "\\\\");
+  EXPECT_EQ(Violation(value, Schema(), Schema()), "");
+}
+
+// Windows' MoveFileEx does not replace a file that is open elsewhere (a spreadsheet showing the
+// history): this platform refuses every move onto a name that is there, as Windows does then,
+// and, when told, every move of a new text into place.
+class OpenHistoryPlatform : public platform::sim::SimPlatform {
+ public:
+  OpenHistoryPlatform() : SimPlatform(Options()) {}
+  bool MoveFileExA(const char* from, const char* to, std::uint32_t flags) override {
+    const bool replacing = GetFileAttributesA(to) != platform::kInvalidFileAttributes;
+    const bool newText = std::string_view(from).find("~writing-") != std::string_view::npos;
+    if (replacing || (refuseNewText && newText)) {
+      platform::sim::SetSimLastError(platform::kErrorAccessDenied);
+      return false;
+    }
+    return SimPlatform::MoveFileExA(from, to, flags);
+  }
+  bool refuseNewText = false;
+
+ private:
+  static platform::sim::SimOptions Options() {
+    platform::sim::SimOptions options;
+    options.hostFacts = false;
+    return options;
+  }
+};
+
+TEST_F(RunRecords, AHistoryThatCannotBeReplacedStepsAsideAndIsNeverLost) {
+  OpenHistoryPlatform windows;
+  platform::SetPlatform(&windows);
+  std::string error;
+  const std::string history = std::string(kRecordFolder) + "/" + kHistoryFile;
+  ASSERT_TRUE(ReplaceFile(kRecordFolder, kHistoryFile, "first\r\n", error)) << error;
+  ASSERT_TRUE(ReplaceFile(kRecordFolder, kHistoryFile, "second\r\n", error)) << error;
+  EXPECT_EQ(FileText(history), "second\r\n");
+
+  windows.refuseNewText = true;  // the new text cannot take the name either
+  EXPECT_FALSE(ReplaceFile(kRecordFolder, kHistoryFile, "third\r\n", error));
+  EXPECT_EQ(error, "Access is denied.");
+  EXPECT_EQ(FileText(history), "second\r\n") << "the old history is back under its name";
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(kRecordFolder)) {
+    names.push_back(e.path().filename().string());
+  }
+  EXPECT_EQ(names, std::vector<std::string>{kHistoryFile}) << "no .old, no temporary file";
+  platform::SetPlatform(&sim_);
+}
+
+// A replacement cut short between its two moves left the history only as "history.csv.old":
+// the next record goes on from there, and the old file goes.
+TEST_F(RunRecords, AHistoryLeftAsideByACrashIsCarriedOn) {
+  fs::create_directory(kRecordFolder);
+  const std::string earlier =
+      HistoryHeader() + "2026-12-07 09:00:00,TM36K,A,,Success,5,,,a.json\r\n";
+  std::ofstream(fs::path(kRecordFolder) / "history.csv.old", std::ios::binary) << earlier;
+  RunRecord record;
+  record.unit.model = "TM36K";
+  record.end = {2026, 12, 7, 9, 5, 5, 0};
+  RecordKeeper keeper;
+  keeper.Keep(record);
+  EXPECT_EQ(keeper.PendingCount(), 0u);
+  const auto history = History();
+  ASSERT_EQ(history.size(), 3u);
+  EXPECT_EQ(history[1] + "\n", earlier.substr(HistoryHeader().size()));
+  EXPECT_FALSE(fs::exists(fs::path(kRecordFolder) / "history.csv.old"));
 }
 
 // --- veltrane-log --json and --html
