@@ -16,6 +16,12 @@ endif()
 set(VELTRANE_RESOURCE_SCRIPT ${CMAKE_SOURCE_DIR}/resources/veltrane.rc)
 set(VELTRANE_ITEM_SCRIPT ${CMAKE_SOURCE_DIR}/resources/items.rc)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I ${CMAKE_SOURCE_DIR}/resources")
+# The resource compiler reports no dependencies: name the files the scripts take in.
+file(GLOB VELTRANE_RESOURCE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/icons/*.ico
+     ${CMAKE_SOURCE_DIR}/resources/pictures/*.bmp ${CMAKE_SOURCE_DIR}/resources/*.manifest
+     ${CMAKE_SOURCE_DIR}/resources/LIST_*.txt)
+set_source_files_properties(${VELTRANE_RESOURCE_SCRIPT} PROPERTIES OBJECT_DEPENDS
+                            "${VELTRANE_RESOURCE_FILES};${VELTRANE_ITEM_SCRIPT}")
 
 # After each link: the debug sections and symbols move to "<program>.exe.debug" beside the
 # program, which keeps only a link to that file (gdb and crash-report tools find them there), and

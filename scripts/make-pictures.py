@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the product's pictures: the four 16x16 step-status icons (resources/icons/*.ico) and the
-five model pictures (resources/pictures/*.bmp, 250x250, 8-bit, magenta = transparent). The files
-are committed; run this again only to change a drawing. Standard library only."""
+five model pictures (resources/pictures/*.bmp, 250x250, 8-bit run-length encoded, magenta =
+transparent). The files are committed; run this again only to change a drawing. Standard library
+only."""
 import math
 import os
 import struct
@@ -112,17 +113,50 @@ class Canvas:
                     self.px[y][x] = o if d > 0.8 else c
 
     def save(self, name):
-        rows = b""
-        stride = (self.w + 3) & ~3
-        for y in reversed(range(self.h)):
-            rows += bytes(self.px[y]) + b"\0" * (stride - self.w)
+        # Run-length encoded (BI_RLE8): the drawings are flat colours, so each picture takes a few
+        # kilobytes of the program instead of 63 000 bytes.
+        rows = [bytes(self.px[y]) for y in reversed(range(self.h))]
+        bits = rle8(rows)
+        assert unrle8(bits, self.w) == rows
         pal = b"".join(struct.pack("<BBBB", b, g, r, 0) for (r, g, b) in self.palette)
         pal += b"\0" * (4 * 256 - len(pal))
-        info = struct.pack("<IiiHHIIiiII", 40, self.w, self.h, 1, 8, 0, len(rows), 2835, 2835, 256, 0)
+        info = struct.pack("<IiiHHIIiiII", 40, self.w, self.h, 1, 8, 1, len(bits), 2835, 2835, 256, 0)
         offset = 14 + len(info) + len(pal)
-        head = struct.pack("<2sIHHI", b"BM", offset + len(rows), 0, 0, offset)
+        head = struct.pack("<2sIHHI", b"BM", offset + len(bits), 0, 0, offset)
         with open(os.path.join(ROOT, "pictures", name), "wb") as f:
-            f.write(head + info + pal + rows)
+            f.write(head + info + pal + bits)
+
+
+def rle8(rows):
+    """Bottom-up rows as BI_RLE8: (count, index) runs, 0 0 after each row, 0 1 after the last."""
+    out = bytearray()
+    for i, row in enumerate(rows):
+        x = 0
+        while x < len(row):
+            run = 1
+            while x + run < len(row) and run < 255 and row[x + run] == row[x]:
+                run += 1
+            out += bytes((run, row[x]))
+            x += run
+        out += b"\0\1" if i == len(rows) - 1 else b"\0\0"
+    return bytes(out)
+
+
+def unrle8(bits, width):
+    """The rows back from rle8's runs (a check of the encoder, not a general decoder)."""
+    rows, row, i = [], bytearray(), 0
+    while i < len(bits):
+        count, value = bits[i], bits[i + 1]
+        i += 2
+        if count:
+            row += bytes((value,)) * count
+            continue
+        rows.append(bytes(row))
+        row = bytearray()
+        if value == 1:
+            break
+    assert all(len(r) == width for r in rows)
+    return rows
 
 
 BODY = (70, 74, 82)
