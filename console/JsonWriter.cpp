@@ -101,7 +101,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
 
 void JsonWriter::NewLine() {
   out_.push_back('\n');
-  out_.append(static_cast<std::size_t>(depth_ * kIndent), ' ');
+  out_.append(static_cast<std::size_t>(depth_) * kIndent, ' ');
 }
 
 void JsonWriter::BeforeValue() {

@@ -12,7 +12,7 @@ namespace {
 platform::LocalTime PrefixTime(std::string_view line) {
   // "YYYY-MM-DD HH:MM:SS" with blanks allowed where IsLogPrefix allows them.
   auto number = [&](std::size_t at, std::size_t size) {
-    return std::atoi(std::string(line.substr(at, size)).c_str());
+    return static_cast<int>(std::strtol(std::string(line.substr(at, size)).c_str(), nullptr, 10));
   };
   platform::LocalTime t;
   t.year = number(0, 4);

@@ -94,6 +94,14 @@ std::string ReadWhole(const std::string& path) {
   return text;
 }
 
+// "TestRecords/NAME.json: reason", the failure line's text.
+std::string Failure(const std::string& name, const std::string& error) {
+  std::string text = PathIn(kRecordFolder, name);
+  text += ": ";
+  text += error;
+  return text;
+}
+
 }  // namespace
 
 bool WriteNewFile(const std::string& folder, const std::string& name, const std::string& text,
@@ -160,19 +168,19 @@ bool RecordKeeper::TryWrite(Pending& p, std::string& failure) {
       if (Exists(PathIn(kRecordFolder, name + ".html"))) continue;
       if (!WriteNewFile(kRecordFolder, name + ".json", json, error)) {
         if (error == "the name is taken") continue;
-        failure = std::string(kRecordFolder) + "/" + name + ".json: " + error;
+        failure = Failure(name + ".json", error);
         return false;
       }
       if (!WriteNewFile(kRecordFolder, name + ".html", html, error)) {
         platform::ThePlatform().DeleteFileA(PathIn(kRecordFolder, name + ".json").c_str());
         if (error == "the name is taken") continue;
-        failure = std::string(kRecordFolder) + "/" + name + ".html: " + error;
+        failure = Failure(name + ".html", error);
         return false;
       }
       p.baseName = name;
     }
     if (p.baseName.empty()) {
-      failure = std::string(kRecordFolder) + "/" + base + ".json: every name is taken";
+      failure = Failure(base + ".json", "every name is taken");
       return false;
     }
   }
@@ -187,7 +195,7 @@ bool RecordKeeper::TryWrite(Pending& p, std::string& failure) {
     if (history.back() != '\n') history += "\r\n";
     history += HistoryLine(p.record, p.baseName + ".json");
     if (!ReplaceFile(kRecordFolder, kHistoryFile, history, error)) {
-      failure = std::string(kRecordFolder) + "/" + kHistoryFile + ": " + error;
+      failure = Failure(kHistoryFile, error);
       return false;
     }
     // The history is whole under its name again: what stood aside is an older copy of it.

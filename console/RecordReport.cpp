@@ -2,7 +2,6 @@
 #include "console/RecordReport.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "console/JsonWriter.h"
 #include "console/TestLog.h"
