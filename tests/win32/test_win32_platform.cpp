@@ -223,6 +223,47 @@ TEST_F(Win32PlatformTest, ItemResourcesAreTheStepListFilesByteForByte) {
   EXPECT_TRUE(os_.LoadItemResource("IMAGE1").empty());  // a picture is not an "ITEM"
 }
 
+// The model pictures are run-length encoded bitmaps: Windows draws them whole, in the colours of
+// their palette, magenta (the transparent key) around the drawing.
+TEST(Win32Resources, ModelPicturesLoadAsTheirDrawings) {
+  for (const char* name : {"IMAGE1", "IMAGE2", "IMAGE3", "IMAGE4", "IMAGE5"}) {
+    SCOPED_TRACE(name);
+    HBITMAP picture = static_cast<HBITMAP>(
+        ::LoadImageA(::GetModuleHandleA(nullptr), name, IMAGE_BITMAP, 0, 0, 0));
+    ASSERT_NE(picture, nullptr);
+    BITMAP info{};
+    ASSERT_NE(::GetObjectA(picture, sizeof info, &info), 0);
+    EXPECT_EQ(info.bmWidth, 250);
+    EXPECT_EQ(info.bmHeight, 250);
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = 250;
+    format.bmiHeader.biHeight = -250;  // top-down
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint32_t> pixels(250 * 250);
+    HDC screen = ::GetDC(nullptr);
+    const int rows = ::GetDIBits(screen, picture, 0, 250, pixels.data(), &format, DIB_RGB_COLORS);
+    ::ReleaseDC(nullptr, screen);
+    ::DeleteObject(picture);
+    ASSERT_EQ(rows, 250);
+    constexpr std::uint32_t kMagenta = 0xFF00FF;
+    std::vector<std::uint32_t> colours;
+    std::size_t key = 0;
+    for (const std::uint32_t p : pixels) {
+      const std::uint32_t rgb = p & 0xFFFFFF;
+      key += rgb == kMagenta ? 1 : 0;
+      if (std::find(colours.begin(), colours.end(), rgb) == colours.end()) colours.push_back(rgb);
+    }
+    EXPECT_EQ(pixels.front() & 0xFFFFFF, kMagenta) << "the corner is the transparent key";
+    EXPECT_EQ(pixels.back() & 0xFFFFFF, kMagenta);
+    EXPECT_GT(key, pixels.size() / 10);
+    EXPECT_LT(key, pixels.size() * 9 / 10) << "a drawing, not an empty picture";
+    EXPECT_GE(colours.size(), 5u);
+  }
+}
+
 TEST_F(Win32PlatformTest, EventsSignalAndResetAsCreatedAndUnknownHandlesTimeOut) {
   struct Case {
     bool manualReset;
