@@ -406,6 +406,10 @@ bool SimPlatform::MoveFileExA(const char* from, const char* to, std::uint32_t fl
   if (from == nullptr || to == nullptr)
     return FailWith(std::make_error_code(std::errc::invalid_argument));
   std::error_code ec;
+  // Checked here: a failed host rename does not say why on every host (MinGW's says EIO).
+  if (!fs::exists(fs::symlink_status(from, ec))) {
+    return FailWith(std::make_error_code(std::errc::no_such_file_or_directory));
+  }
   const fs::file_status target = fs::symlink_status(to, ec);
   if (fs::exists(target) && ((flags & kMovefileReplaceExisting) == 0 || fs::is_directory(target))) {
     return FailWith(std::make_error_code(std::errc::file_exists));
