@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "console/TestLog.h"
 #include "device/Device.h"
@@ -165,11 +167,25 @@ std::string Ratio(double now, double before) {
 
 }  // namespace
 
-int main() {
+// With arguments, only those hub counts (for a profiler's run of one size).
+int main(int argc, char** argv) {
+  std::vector<int> sizes{16, 64, 256, 1024};
+  if (argc > 1) {
+    sizes.clear();
+    for (int i = 1; i < argc; ++i) {
+      char* end = nullptr;
+      const long boxes = std::strtol(argv[i], &end, 10);
+      if (end == argv[i] || *end != '\0' || boxes < 1 || boxes > 4096) {
+        std::fprintf(stderr, "usage: veltrane-discovery-bench [HUBS ...] (1 to 4096 each)\n");
+        return 2;
+      }
+      sizes.push_back(static_cast<int>(boxes));
+    }
+  }
   std::printf("%6s %8s %8s %8s %12s %6s %10s %6s %11s %6s\n", "hubs", "devices", "nodes", "entries",
               "start-up ms", "ratio", "rescan ms", "ratio", "rebuild ms", "ratio");
   Timing previous;
-  for (int boxes : {16, 64, 256, 1024}) {
+  for (int boxes : sizes) {
     const Timing t = Best(boxes);
     std::printf("%6d %8d %8d %8lu %12.3f %6s %10.3f %6s %11.3f %6s\n", boxes, boxes * 4, t.nodes,
                 static_cast<unsigned long>(t.entries), t.startUp,

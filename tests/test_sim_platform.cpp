@@ -242,9 +242,15 @@ TEST_F(SimRegistryTest, DeletedKeyAnswersKeyDeletedThroughOpenHandles) {
   EXPECT_EQ(reg.QueryValue(device, "DeviceDesc", nullptr, nullptr, &size), kErrorKeyDeleted);
   EXPECT_EQ(reg.EnumKey(usb, 0, name, sizeof name), kErrorKeyDeleted);
 
+  // Both paths were opened before: neither may still lead to what was deleted.
+  Handle again = 0;
+  EXPECT_EQ(reg.OpenKey(kDevice, &again), kErrorFileNotFound);
+
   reg.CreateKey("SYSTEM\\CurrentControlSet\\Enum\\USB");  // a new key, not the old one back
   EXPECT_EQ(reg.EnumKey(usb, 0, name, sizeof name), kErrorKeyDeleted);
-  for (Handle key : {device, usb}) EXPECT_EQ(reg.CloseKey(key), kErrorSuccess);
+  ASSERT_EQ(reg.OpenKey("system\\currentcontrolset\\enum\\usb", &again), kErrorSuccess);
+  EXPECT_EQ(reg.EnumKey(again, 0, name, sizeof name), kErrorNoMoreItems);  // empty, not deleted
+  for (Handle key : {device, usb, again}) EXPECT_EQ(reg.CloseKey(key), kErrorSuccess);
 }
 
 TEST(SimRegistryHelpers, MountedDevicesTextIsUtf16WithoutTerminator) {

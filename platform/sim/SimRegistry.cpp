@@ -96,15 +96,23 @@ SimRegistry::SimRegistry() : root_(std::make_shared<Node>()), nextHandle_(kFirst
 SimRegistry::~SimRegistry() = default;
 
 std::shared_ptr<SimRegistry::Node> SimRegistry::FindLocked(std::string_view path) const {
+  // Discovery opens the same few thousand keys at every scan: a found path is remembered, as
+  // Windows' own key cache does, so a look-up costs one hash instead of a walk down the tree.
+  std::string folded(path);
+  for (char& c : folded) c = FoldCase(c);
+  if (const auto known = found_.find(folded); known != found_.end()) return known->second;
   const auto parts = SplitPath(path, false);
   if (!parts) return nullptr;
-  std::shared_ptr<Node> node = root_;
+  const Node* node = root_.get();
+  const std::shared_ptr<Node>* holder = &root_;
   for (std::string_view part : *parts) {
     const auto it = node->subkeys.find(part);
     if (it == node->subkeys.end()) return nullptr;
-    node = it->second;
+    holder = &it->second;
+    node = holder->get();
   }
-  return node;
+  found_.emplace(std::move(folded), *holder);
+  return *holder;
 }
 
 std::shared_ptr<SimRegistry::Node> SimRegistry::MakeLocked(std::string_view path) {
@@ -183,6 +191,7 @@ bool SimRegistry::DeleteKey(std::string_view path) {
   if (it == parent->subkeys.end()) return false;
   it->second->MarkDeleted();
   parent->subkeys.erase(it);
+  found_.clear();  // the key and those below it are found no more
   parent->SubkeysChanged();
   return true;
 }

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -70,7 +71,9 @@ class SimRegistry {
 
   mutable std::mutex mutex_;
   std::shared_ptr<Node> root_;
-  std::map<Handle, std::shared_ptr<Node>> open_;
+  std::unordered_map<Handle, std::shared_ptr<Node>> open_;
+  // Paths found so far (folded to lower case) and their keys; forgotten when a key is deleted.
+  mutable std::unordered_map<std::string, std::shared_ptr<Node>> found_;
   Handle nextHandle_;
 };
 
