@@ -53,19 +53,23 @@ void TTM36PThread::Hv22OnlineStep(int row, int nextState) {
   if (Hv22Associated(row)) Hv22Information(nextState);
 }
 
-void TTM36PThread::TrayOpenStep(int row, int seen, int again, int skipDrive) {
-  const SensorWait out{
-      .row = row, .index = drivetray::kTraySensor, .wanted = '1', .link = kHv22Link};
-  switch (PollSensor(out, kDriveTrayPolls)) {
+bool TTM36PThread::DriveTrayTimedOut(int row, char wanted, int seen) {
+  const SensorWait tray{
+      .row = row, .index = drivetray::kTraySensor, .wanted = wanted, .link = kHv22Link};
+  switch (PollSensor(tray, kDriveTrayPolls)) {
     case PollResult::kSeen:
       StepPassed(row, nullptr);
       StepState = seen;
-      return;
+      return false;
     case PollResult::kTimedOut:
-      break;
+      return true;
     default:
-      return;
+      return false;
   }
+}
+
+void TTM36PThread::TrayOpenStep(int row, int seen, int again, int skipDrive) {
+  if (!DriveTrayTimedOut(row, '1', seen)) return;
   switch (FailAndAsk(row, kTrayOpenError, ui::kMbIconError | ui::kMbCancelTryContinue)) {
     case ui::kIdTryAgain:
       StepState = again;
@@ -81,18 +85,7 @@ void TTM36PThread::TrayOpenStep(int row, int seen, int again, int skipDrive) {
 }
 
 void TTM36PThread::TrayCloseStep(int row, int seen, int again) {
-  const SensorWait in{
-      .row = row, .index = drivetray::kTraySensor, .wanted = '0', .link = kHv22Link};
-  switch (PollSensor(in, kDriveTrayPolls)) {
-    case PollResult::kSeen:
-      StepPassed(row, nullptr);
-      StepState = seen;
-      return;
-    case PollResult::kTimedOut:
-      break;
-    default:
-      return;
-  }
+  if (!DriveTrayTimedOut(row, '0', seen)) return;
   // Any other answer but Cancel polls again.
   if (FailAndAsk(row, kTrayCloseError, kErrorRetryCancel) == ui::kIdRetry) StepState = again;
 }

@@ -133,6 +133,10 @@ class TTM36PThread : public TTM36Thread {
   // True when the step goes on to the HV22 information (passed, warned, or a failure let go).
   bool Hv22Associated(int row);
   void Hv22Information(int nextState);
+  // One poll of the HV22 drive's tray sensor for `wanted` ('1' out, '0' in): seen, the row
+  // passes and the run moves to `seen`. True only when the polls ran out: the caller fails the
+  // row and asks.
+  bool DriveTrayTimedOut(int row, char wanted, int seen);
   // The drive tray polls after the program moved the tray: the sensor of link 2 must show it
   // out ("Tray open") or in ("Tray close") within kDriveTrayPolls cycles. Seen goes to
   // `seen`; after the failure's box, Try Again (open) or Retry (close) goes to `again`, and
