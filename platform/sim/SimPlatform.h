@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -113,8 +114,8 @@ class SimPlatform : public Platform {
   SimClock clock_;
   SimRegistry registry_;
   SimUsb usb_{registry_};
-  mutable std::mutex mutex_;  // guards everything below
-  std::map<Handle, Object> objects_;
+  mutable std::mutex mutex_;                    // guards everything below
+  std::unordered_map<Handle, Object> objects_;  // looked up at every device call
   Handle nextHandle_;
   std::vector<std::shared_ptr<DeviceFileProvider>> providers_;
   std::optional<MemoryStatus> memoryOverride_;

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <functional>
 #include <optional>
+#include <unordered_map>
 
 namespace platform::sim {
 namespace {
@@ -23,6 +25,20 @@ struct CaseLess {
                                         [](char x, char y) { return FoldCase(x) < FoldCase(y); });
   }
 };
+
+// Hashes a name already folded to lower case; looks up without making a string.
+struct FoldedHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view name) const {
+    return std::hash<std::string_view>{}(name);
+  }
+};
+
+std::string Folded(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = FoldCase(c);
+  return folded;
+}
 
 struct Value {
   std::uint32_t type = kRegBinary;
@@ -54,6 +70,8 @@ constexpr Handle kKeyHandleStep = 4;
 struct SimRegistry::Node {
   bool deleted = false;
   std::map<std::string, std::shared_ptr<Node>, CaseLess> subkeys;
+  // The same subkeys by folded name: a look-up is one hash, not a walk of compares.
+  std::unordered_map<std::string, std::shared_ptr<Node>, FoldedHash, std::equal_to<>> byFolded;
   std::map<std::string, Value, CaseLess> values;
   // The subkey names in enumeration order, so that enumerating n subkeys costs n steps rather
   // than n * n / 2; made at the first enumeration after the subkeys last changed.
@@ -98,20 +116,21 @@ SimRegistry::~SimRegistry() = default;
 std::shared_ptr<SimRegistry::Node> SimRegistry::FindLocked(std::string_view path) const {
   // Discovery opens the same few thousand keys at every scan: a found path is remembered, as
   // Windows' own key cache does, so a look-up costs one hash instead of a walk down the tree.
-  std::string folded(path);
+  std::string& folded = foldBuffer_;  // reused: a look-up allocates nothing once it is known
+  folded.assign(path);
   for (char& c : folded) c = FoldCase(c);
   if (const auto known = found_.find(folded); known != found_.end()) return known->second;
-  const auto parts = SplitPath(path, false);
+  const auto parts = SplitPath(folded, false);
   if (!parts) return nullptr;
   const Node* node = root_.get();
   const std::shared_ptr<Node>* holder = &root_;
   for (std::string_view part : *parts) {
-    const auto it = node->subkeys.find(part);
-    if (it == node->subkeys.end()) return nullptr;
+    const auto it = node->byFolded.find(part);
+    if (it == node->byFolded.end()) return nullptr;
     holder = &it->second;
     node = holder->get();
   }
-  found_.emplace(std::move(folded), *holder);
+  found_.emplace(folded, *holder);
   return *holder;
 }
 
@@ -122,6 +141,7 @@ std::shared_ptr<SimRegistry::Node> SimRegistry::MakeLocked(std::string_view path
     auto it = node->subkeys.find(part);
     if (it == node->subkeys.end()) {
       it = node->subkeys.emplace(std::string(part), std::make_shared<Node>()).first;
+      node->byFolded.emplace(Folded(part), it->second);
       node->SubkeysChanged();
     }
     node = it->second;
@@ -190,6 +210,7 @@ bool SimRegistry::DeleteKey(std::string_view path) {
   const auto it = parent->subkeys.find(parts->back());
   if (it == parent->subkeys.end()) return false;
   it->second->MarkDeleted();
+  parent->byFolded.erase(Folded(it->first));
   parent->subkeys.erase(it);
   found_.clear();  // the key and those below it are found no more
   parent->SubkeysChanged();

@@ -74,6 +74,7 @@ class SimRegistry {
   std::unordered_map<Handle, std::shared_ptr<Node>> open_;
   // Paths found so far (folded to lower case) and their keys; forgotten when a key is deleted.
   mutable std::unordered_map<std::string, std::shared_ptr<Node>> found_;
+  mutable std::string foldBuffer_;
   Handle nextHandle_;
 };
 

@@ -11,9 +11,13 @@
 namespace platform::sim {
 namespace {
 
+// ASCII only, as std::tolower in the "C" locale the programs keep, without a library call per
+// character: every device open folds its path.
 std::string Lower(std::string_view text) {
   std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
   return lower;
 }
 

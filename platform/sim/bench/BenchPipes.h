@@ -3,9 +3,9 @@
 // ownership of the bench, so open pipes stay safe while the platform holds them.
 #pragma once
 
-#include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "platform/sim/SimFile.h"
 #include "platform/sim/SimPlatform.h"
@@ -31,7 +31,7 @@ class BenchPipeProvider : public DeviceFileProvider {
   int DeviceOf(std::string_view path, bool* readPipe) const;
 
   std::shared_ptr<SimBench> bench_;
-  std::map<std::string, int> devices_;  // lower-case interface path -> device index
+  std::unordered_map<std::string, int> devices_;  // lower-case interface path -> device index
 };
 
 // Registers the bench's pipes with the platform and lets the bench read the platform's clock.
