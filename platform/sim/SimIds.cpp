@@ -17,12 +17,15 @@ std::uint32_t Fnv(const std::string& text) {
   return h;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 }  // namespace
+
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
 
 std::string HashedId(int level, const std::string& what) {
   char text[32];
@@ -58,17 +61,17 @@ std::string SerialKeyName(const std::string& serial) {
 }
 
 std::string SerialIdentity(std::uint16_t vid, std::uint16_t pid, const std::string& serial) {
-  return Lower(VidPidKey(vid, pid) + "#" + SerialKeyName(serial));
+  return AsciiLower(VidPidKey(vid, pid) + "#" + SerialKeyName(serial));
 }
 
 std::string DeviceInstanceId(const std::optional<std::string>& bySerial,
                              const std::optional<std::string>& hubPrefix, int port) {
-  return Lower(bySerial ? SerialKeyName(*bySerial) : PortInstanceId(hubPrefix, port));
+  return AsciiLower(bySerial ? SerialKeyName(*bySerial) : PortInstanceId(hubPrefix, port));
 }
 
 std::string DeviceInterfacePath(std::uint16_t vid, std::uint16_t pid,
                                 const std::string& instanceId) {
-  return "\\\\?\\usb#" + Lower(VidPidKey(vid, pid)) + "#" + instanceId + "#" + kUsbDeviceClass;
+  return "\\\\?\\usb#" + AsciiLower(VidPidKey(vid, pid)) + "#" + instanceId + "#" + kUsbDeviceClass;
 }
 
 }  // namespace platform::sim

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace platform::sim {
 
@@ -22,6 +23,9 @@ std::string HubIdPrefix(int depth, const std::string& hubName);
 // What hangs on a hub's port and is not named by a serial: the hub's prefix ("NoPointNextId"
 // when its key has none), "&" and the port.
 std::string PortInstanceId(const std::optional<std::string>& hubPrefix, int port);
+// ASCII letters to lower case and nothing else, as std::tolower does in the "C" locale the
+// programs keep: how the simulated bus, pipes and registry compare names without regard to case.
+std::string AsciiLower(std::string_view text);
 // "VID_1723&PID_0935".
 std::string VidPidKey(std::uint16_t vid, std::uint16_t pid);
 // A serial as a key name: blanks, and characters no key name may hold, become "_".

@@ -8,6 +8,8 @@
 #include <optional>
 #include <unordered_map>
 
+#include "platform/sim/SimIds.h"
+
 namespace platform::sim {
 namespace {
 
@@ -33,12 +35,6 @@ struct FoldedHash {
     return std::hash<std::string_view>{}(name);
   }
 };
-
-std::string Folded(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) c = FoldCase(c);
-  return folded;
-}
 
 struct Value {
   std::uint32_t type = kRegBinary;
@@ -141,7 +137,7 @@ std::shared_ptr<SimRegistry::Node> SimRegistry::MakeLocked(std::string_view path
     auto it = node->subkeys.find(part);
     if (it == node->subkeys.end()) {
       it = node->subkeys.emplace(std::string(part), std::make_shared<Node>()).first;
-      node->byFolded.emplace(Folded(part), it->second);
+      node->byFolded.emplace(AsciiLower(part), it->second);
       node->SubkeysChanged();
     }
     node = it->second;
@@ -210,7 +206,7 @@ bool SimRegistry::DeleteKey(std::string_view path) {
   const auto it = parent->subkeys.find(parts->back());
   if (it == parent->subkeys.end()) return false;
   it->second->MarkDeleted();
-  parent->byFolded.erase(Folded(it->first));
+  parent->byFolded.erase(AsciiLower(it->first));
   parent->subkeys.erase(it);
   found_.clear();  // the key and those below it are found no more
   parent->SubkeysChanged();

@@ -26,11 +26,6 @@ constexpr const char* kVolumeClass = "#{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
 constexpr std::uint16_t kHubVid = 0xFFFE;
 constexpr std::uint16_t kHubPid = 0x0001;
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
@@ -81,7 +76,7 @@ int SimUsb::AddHub(const UsbHubSpec& layout) {
     hub.instanceId = PortInstanceId(parent.prefix, layout.parentPort);
     enumName = VidPidKey(kHubVid, kHubPid);
   }
-  hub.path = "\\\\?\\usb#" + Lower(enumName) + "#" + hub.instanceId + kHubClassSuffix;
+  hub.path = "\\\\?\\usb#" + AsciiLower(enumName) + "#" + hub.instanceId + kHubClassSuffix;
   hub.address = state_->nextAddress++;
   char driver[64];
   std::snprintf(driver, sizeof driver, "%s\\%04d", kUsbClassGuid, state_->nextDriverIndex++);
@@ -96,7 +91,7 @@ int SimUsb::AddHub(const UsbHubSpec& layout) {
   registry_.SetString(key, "Driver", hub.driverKey);
   registry_.SetString(kClassKey + hub.driverKey, "DriverDesc", desc);
   state_->hubAtPort.emplace(std::pair(hub.layout.parent, hub.layout.parentPort), id);
-  state_->hubByPath.emplace(Lower(hub.path), id);
+  state_->hubByPath.emplace(AsciiLower(hub.path), id);
   state_->hubs.push_back(std::move(hub));
   return id;
 }
@@ -245,7 +240,7 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
     state_->drives[static_cast<std::size_t>(letter - 'A')] = std::move(drive);
   }
   state_->devicesAtPort[{device.layout.hub, device.layout.port}].push_back(id);
-  state_->devicesByPath[Lower(device.path)].push_back(id);
+  state_->devicesByPath[AsciiLower(device.path)].push_back(id);
   state_->devices.push_back(std::move(device));
   return id;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/DeviceControl.h"
+#include "platform/sim/SimIds.h"
 #include "platform/sim/SimUsbState.h"
 
 namespace platform::sim {
@@ -20,16 +21,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
-}
-
-// ASCII only, as std::tolower in the "C" locale the programs keep, without a library call per
-// character: every device open folds its path.
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
 }
 
 // Writes text as UTF-16LE at offset, as far as the buffer holds, zero-terminated when it fits.
@@ -422,7 +413,7 @@ class BusFileProvider : public DeviceFileProvider {
   }
 
   int HubOfLocked(std::string_view path) const {
-    const auto it = state_->hubByPath.find(Lower(path));
+    const auto it = state_->hubByPath.find(AsciiLower(path));
     return it == state_->hubByPath.end() ? -1 : it->second;
   }
 
@@ -435,7 +426,7 @@ class BusFileProvider : public DeviceFileProvider {
       return {};
     }
     const std::string_view stem = path.substr(0, path.size() - tail.size());
-    const auto it = state_->devicesByPath.find(Lower(stem));
+    const auto it = state_->devicesByPath.find(AsciiLower(stem));
     if (it == state_->devicesByPath.end()) return {};
     for (int id : it->second) {
       if (state_->devices[static_cast<std::size_t>(id)].function) return {id, number - '0'};

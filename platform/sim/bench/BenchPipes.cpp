@@ -3,23 +3,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <optional>
 
+#include "platform/sim/SimIds.h"
 #include "platform/sim/bench/BenchTopology.h"
 
 namespace platform::sim {
 namespace {
-
-// ASCII only, as std::tolower in the "C" locale the programs keep, without a library call per
-// character: every device open folds its path.
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
 
 // One end of a link: PIPE00 reads the unit's replies, PIPE01 takes its command blocks.
 class BenchPipeFile : public SimFile {
@@ -59,13 +49,13 @@ BenchPipeProvider::BenchPipeProvider(std::shared_ptr<SimBench> bench) : bench_(s
   const BenchModel& model = bench_->Model();
   for (std::size_t d = 0; d < model.devices.size(); ++d) {
     if (model.devices[d].kind == DeviceKind::kAutoloader) {
-      devices_[Lower(InterfacePath(model, static_cast<int>(d)))] = static_cast<int>(d);
+      devices_[AsciiLower(InterfacePath(model, static_cast<int>(d)))] = static_cast<int>(d);
     }
   }
 }
 
 int BenchPipeProvider::DeviceOf(std::string_view path, bool* readPipe) const {
-  const std::string lower = Lower(path);
+  const std::string lower = AsciiLower(path);
   constexpr std::string_view kRead = "\\pipe00", kWrite = "\\pipe01";
   if (lower.size() <= kRead.size()) return -1;
   const std::string_view tail = std::string_view(lower).substr(lower.size() - kRead.size());
