@@ -490,7 +490,7 @@ void TZPThread::RunHandler(int state) {
   if (StepState != state) return;
   const MoveAudit audit("ZP", kZpTransitions, Run());
   const auto from = static_cast<ZpState>(state);
-  const int row = RowOf(from);
+  const int row = RowOf(kZpRows, state);
   StateMap(from, row == kResumedRow ? ResumeRow : row);
   const int after = StepState;
   if (after != state) Moved(from, static_cast<ZpState>(after));

@@ -92,10 +92,6 @@ inline constexpr StateRow<ZpState> kZpRows[] = {
     {ZpState::kMotorRecovery, kResumedRow},
 };
 
-constexpr int RowOf(ZpState state) {
-  return kZpRows[StateNumber(state)].row;
-}
-
 // Every move of the sequence. A state not listed as a `from` ends the run or waits in place; a
 // handler that waits (Retry, a sensor not there yet, a silent check) acts again next cycle.
 inline constexpr Transition<ZpState> kZpTransitions[] = {
