@@ -216,6 +216,53 @@ TEST_F(SimRegistryTest, QueryValueFollowsWin32BufferRules) {
   reg.CloseKey(key);
 }
 
+// Values of one key share their storage: overwriting, deleting and re-adding one (under any
+// case of its name) leaves the others' bytes and types as they were.
+TEST_F(SimRegistryTest, ValuesKeepTheirBytesThroughOverwritesAndDeletes) {
+  const std::string path = kDevice;
+  reg.SetString(path, "", "default");
+  reg.SetString(path, "ParentIdPrefix", "6&1a2b3c4d&0");
+  reg.SetString(path, "parentidprefix", "7&55&0");  // the same value: replaced, not added
+  reg.SetBinary(path, "Blob", std::vector<std::uint8_t>(300, 0xAB));
+  EXPECT_TRUE(reg.DeleteValue(path, "FLAGS"));
+  EXPECT_FALSE(reg.DeleteValue(path, "Flags"));
+  reg.SetDword(path, "Flags", 0x05060708);
+  struct Case {
+    const char* name;
+    long result;
+    std::uint32_t type;
+    std::vector<std::uint8_t> bytes;
+  };
+  const auto text = [](std::string_view t) {
+    std::vector<std::uint8_t> bytes(t.begin(), t.end());
+    bytes.push_back(0);
+    return bytes;
+  };
+  const Case cases[] = {
+      {nullptr, kErrorSuccess, kRegSz, text("default")},
+      {"", kErrorSuccess, kRegSz, text("default")},
+      {"PARENTIDPREFIX", kErrorSuccess, kRegSz, text("7&55&0")},
+      {"DeviceDesc", kErrorSuccess, kRegSz, text("Autoloader")},
+      {"blob", kErrorSuccess, kRegBinary, std::vector<std::uint8_t>(300, 0xAB)},
+      {"Flags", kErrorSuccess, kRegDword, {8, 7, 6, 5}},
+      {"ParentIdPrefi", kErrorFileNotFound, 0, {}},
+      {"ParentIdPrefixx", kErrorFileNotFound, 0, {}},
+  };
+  const Handle key = Open(kDevice);
+  for (const Case& c : cases) {
+    std::array<std::uint8_t, 512> buffer{};
+    std::uint32_t type = 0;
+    auto size = static_cast<std::uint32_t>(buffer.size());
+    ASSERT_EQ(reg.QueryValue(key, c.name, &type, buffer.data(), &size), c.result)
+        << (c.name ? c.name : "(null)");
+    if (c.result != kErrorSuccess) continue;
+    EXPECT_EQ(type, c.type) << c.name;
+    EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + size), c.bytes)
+        << (c.name ? c.name : "(null)");
+  }
+  reg.CloseKey(key);
+}
+
 TEST_F(SimRegistryTest, EnumKeyListsSortedWithoutCaseAndStopsPastTheEnd) {
   const Handle key = Open("SYSTEM\\CurrentControlSet\\Enum\\USB");
   std::vector<std::string> names;

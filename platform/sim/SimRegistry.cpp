@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <span>
 #include <unordered_map>
 
 #include "platform/sim/SimIds.h"
@@ -36,9 +37,89 @@ struct FoldedHash {
   }
 };
 
-struct Value {
-  std::uint32_t type = kRegBinary;
-  std::vector<std::uint8_t> bytes;
+// A key's values, packed one after another in one buffer: name length, name folded to lower
+// case, type, size, bytes. Discovery reads a few values of each of thousands of keys at every
+// scan; a look-up here reads a few adjacent bytes instead of walking a tree of nodes allocated
+// apart. Values are never enumerated, so their order is free.
+class ValueList {
+ public:
+  struct Found {
+    std::uint32_t type;
+    std::span<const std::uint8_t> bytes;
+  };
+
+  std::optional<Found> Find(std::string_view name) const {
+    const std::optional<std::size_t> at = Locate(name);
+    if (!at) return std::nullopt;
+    const Entry entry = EntryAt(*at);
+    return Found{entry.type, {packed_.data() + entry.bytesAt, entry.size}};
+  }
+
+  void Set(std::string_view name, std::uint32_t type, std::span<const std::uint8_t> bytes) {
+    Erase(name);
+    const auto nameSize = static_cast<std::uint32_t>(name.size());
+    const auto size = static_cast<std::uint32_t>(bytes.size());
+    Append(&nameSize, sizeof nameSize);
+    for (char c : name) packed_.push_back(static_cast<std::uint8_t>(FoldCase(c)));
+    Append(&type, sizeof type);
+    Append(&size, sizeof size);
+    packed_.insert(packed_.end(), bytes.begin(), bytes.end());
+  }
+
+  bool Erase(std::string_view name) {
+    const std::optional<std::size_t> at = Locate(name);
+    if (!at) return false;
+    const Entry entry = EntryAt(*at);
+    const auto begin = packed_.begin() + static_cast<std::ptrdiff_t>(*at);
+    packed_.erase(begin, begin + static_cast<std::ptrdiff_t>(entry.end - *at));
+    return true;
+  }
+
+ private:
+  struct Entry {
+    std::string_view name;  // folded
+    std::uint32_t type;
+    std::uint32_t size;
+    std::size_t bytesAt;
+    std::size_t end;
+  };
+
+  void Append(const void* field, std::size_t bytes) {
+    const auto* from = static_cast<const std::uint8_t*>(field);
+    packed_.insert(packed_.end(), from, from + bytes);
+  }
+
+  std::uint32_t Field(std::size_t at) const {
+    std::uint32_t value = 0;
+    std::memcpy(&value, packed_.data() + at, sizeof value);
+    return value;
+  }
+
+  Entry EntryAt(std::size_t at) const {
+    Entry entry{};
+    const std::uint32_t nameSize = Field(at);
+    entry.name = {reinterpret_cast<const char*>(packed_.data() + at + 4), nameSize};
+    entry.type = Field(at + 4 + nameSize);
+    entry.size = Field(at + 8 + nameSize);
+    entry.bytesAt = at + 12 + nameSize;
+    entry.end = entry.bytesAt + entry.size;
+    return entry;
+  }
+
+  std::optional<std::size_t> Locate(std::string_view name) const {
+    for (std::size_t at = 0; at < packed_.size();) {
+      const Entry entry = EntryAt(at);
+      if (entry.name.size() == name.size() &&
+          std::equal(name.begin(), name.end(), entry.name.begin(),
+                     [](char wanted, char folded) { return FoldCase(wanted) == folded; })) {
+        return at;
+      }
+      at = entry.end;
+    }
+    return std::nullopt;
+  }
+
+  std::vector<std::uint8_t> packed_;
 };
 
 // Splits at backslashes. With skipEmpty, empty pieces are dropped (the forgiving fill side);
@@ -68,7 +149,7 @@ struct SimRegistry::Node {
   std::map<std::string, std::shared_ptr<Node>, CaseLess> subkeys;
   // The same subkeys by folded name: a look-up is one hash, not a walk of compares.
   std::unordered_map<std::string, std::shared_ptr<Node>, FoldedHash, std::equal_to<>> byFolded;
-  std::map<std::string, Value, CaseLess> values;
+  ValueList values;
   // The subkey names in enumeration order, so that enumerating n subkeys costs n steps rather
   // than n * n / 2; made at the first enumeration after the subkeys last changed.
   std::vector<const std::string*> names;
@@ -145,9 +226,10 @@ std::shared_ptr<SimRegistry::Node> SimRegistry::MakeLocked(std::string_view path
   return node;
 }
 
-std::shared_ptr<SimRegistry::Node> SimRegistry::NodeOfLocked(Handle key) const {
+SimRegistry::Node* SimRegistry::NodeOfLocked(Handle key) const {
+  // The open handle keeps the key alive while the lock is held: no shared count to touch.
   const auto it = open_.find(key);
-  return it == open_.end() ? nullptr : it->second;
+  return it == open_.end() ? nullptr : it->second.get();
 }
 
 void SimRegistry::CreateKey(std::string_view path) {
@@ -158,9 +240,7 @@ void SimRegistry::CreateKey(std::string_view path) {
 void SimRegistry::SetValue(std::string_view path, std::string_view name, std::uint32_t type,
                            std::span<const std::uint8_t> bytes) {
   std::lock_guard lock(mutex_);
-  Value& value = MakeLocked(path)->values[std::string(name)];
-  value.type = type;
-  value.bytes.assign(bytes.begin(), bytes.end());
+  MakeLocked(path)->values.Set(name, type, bytes);
 }
 
 void SimRegistry::SetString(std::string_view path, std::string_view name, std::string_view text) {
@@ -217,10 +297,7 @@ bool SimRegistry::DeleteValue(std::string_view path, std::string_view name) {
   std::lock_guard lock(mutex_);
   const std::shared_ptr<Node> node = FindLocked(path);
   if (!node) return false;
-  const auto it = node->values.find(name);
-  if (it == node->values.end()) return false;
-  node->values.erase(it);
-  return true;
+  return node->values.Erase(name);
 }
 
 bool SimRegistry::KeyExists(std::string_view path) const {
@@ -246,29 +323,28 @@ long SimRegistry::QueryValue(Handle key, const char* valueName, std::uint32_t* t
                              std::uint8_t* data, std::uint32_t* size) {
   if (data != nullptr && size == nullptr) return kErrorInvalidParameter;
   std::lock_guard lock(mutex_);
-  const std::shared_ptr<Node> node = NodeOfLocked(key);
-  if (!node) return kErrorInvalidHandle;
+  const Node* node = NodeOfLocked(key);
+  if (node == nullptr) return kErrorInvalidHandle;
   if (node->deleted) return kErrorKeyDeleted;
   // A null or empty name reads the key's default value.
-  const auto it = node->values.find(valueName == nullptr ? std::string_view() : valueName);
-  if (it == node->values.end()) return kErrorFileNotFound;
-  const Value& value = it->second;
-  if (type != nullptr) *type = value.type;
+  const auto value = node->values.Find(valueName == nullptr ? std::string_view() : valueName);
+  if (!value) return kErrorFileNotFound;
+  if (type != nullptr) *type = value->type;
   if (size == nullptr) return kErrorSuccess;
-  const auto full = static_cast<std::uint32_t>(value.bytes.size());
+  const auto full = static_cast<std::uint32_t>(value->bytes.size());
   const bool fits = *size >= full;
   *size = full;
   if (data == nullptr) return kErrorSuccess;
   if (!fits) return kErrorMoreData;
-  std::copy(value.bytes.begin(), value.bytes.end(), data);
+  std::copy(value->bytes.begin(), value->bytes.end(), data);
   return kErrorSuccess;
 }
 
 long SimRegistry::EnumKey(Handle key, std::uint32_t index, char* name, std::uint32_t size) {
   if (name == nullptr) return kErrorInvalidParameter;
   std::lock_guard lock(mutex_);
-  const std::shared_ptr<Node> node = NodeOfLocked(key);
-  if (!node) return kErrorInvalidHandle;
+  Node* node = NodeOfLocked(key);
+  if (node == nullptr) return kErrorInvalidHandle;
   if (node->deleted) return kErrorKeyDeleted;
   if (index >= node->subkeys.size()) return kErrorNoMoreItems;
   const std::string& found = node->NameAt(index);

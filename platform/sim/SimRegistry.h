@@ -67,7 +67,7 @@ class SimRegistry {
   struct Node;
   std::shared_ptr<Node> FindLocked(std::string_view path) const;
   std::shared_ptr<Node> MakeLocked(std::string_view path);
-  std::shared_ptr<Node> NodeOfLocked(Handle key) const;
+  Node* NodeOfLocked(Handle key) const;
 
   mutable std::mutex mutex_;
   std::shared_ptr<Node> root_;
