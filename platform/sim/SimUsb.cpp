@@ -90,7 +90,8 @@ int SimUsb::AddHub(const UsbHubSpec& layout) {
   registry_.SetString(key, "DeviceDesc", std::string("@usb.inf,%hub.devicedesc%;") + desc);
   registry_.SetString(key, "Driver", hub.driverKey);
   registry_.SetString(kClassKey + hub.driverKey, "DriverDesc", desc);
-  state_->hubAtPort.emplace(std::pair(hub.layout.parent, hub.layout.parentPort), id);
+  State::PortSlot* slot = state_->SlotLocked(hub.layout.parent, hub.layout.parentPort);
+  if (slot != nullptr && slot->hub < 0) slot->hub = id;
   state_->hubByPath.emplace(AsciiLower(hub.path), id);
   state_->hubs.push_back(std::move(hub));
   return id;
@@ -239,7 +240,9 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
     drive.type = layout.kind == UsbDeviceKind::kCdRom ? kDriveCdrom : kDriveRemovable;
     state_->drives[static_cast<std::size_t>(letter - 'A')] = std::move(drive);
   }
-  state_->devicesAtPort[{device.layout.hub, device.layout.port}].push_back(id);
+  if (State::PortSlot* slot = state_->SlotLocked(device.layout.hub, device.layout.port)) {
+    slot->devices.push_back(id);
+  }
   state_->devicesByPath[AsciiLower(device.path)].push_back(id);
   state_->devices.push_back(std::move(device));
   return id;

@@ -56,15 +56,34 @@ struct SimUsb::State {
   // What the hub controls and the file opens look up, so that a scan of n ports costs n steps,
   // not n times the size of the bus. Filled as hubs and devices are added; never emptied (a
   // device's presence is in its layout). Paths in lower case; device ids in the order added.
-  struct PortHash {
-    std::size_t operator()(const std::pair<int, int>& at) const {
-      return std::hash<long long>()((static_cast<long long>(at.first) << 32) ^
-                                    static_cast<unsigned>(at.second));
-    }
+  // What is plugged into each port, by hub and port number: a scan's look-ups read adjacent
+  // slots of one hub rather than hashing their way into nodes allocated apart.
+  struct PortSlot {
+    int hub = -1;              // the first hub added there
+    std::vector<int> devices;  // in the order added
   };
-  std::unordered_map<std::pair<int, int>, std::vector<int>, PortHash> devicesAtPort;  // (hub, port)
-  std::unordered_map<std::pair<int, int>, int, PortHash> hubAtPort;  // (hub, port) -> first hub
-  std::unordered_map<std::string, int> hubByPath;                    // -> first hub
+  std::vector<std::vector<PortSlot>> portSlots;
+  // A hub answers for ports 1 to its count, which fits a byte; a slot past that is never asked
+  // for, so none is made (a bench file's wild port number costs nothing).
+  static constexpr int kMaxPortNumber = 255;
+  PortSlot* SlotLocked(int hub, int port) {
+    if (hub < 0 || port < 1 || port > kMaxPortNumber) return nullptr;
+    if (static_cast<std::size_t>(hub) >= portSlots.size()) {
+      portSlots.resize(static_cast<std::size_t>(hub) + 1);
+    }
+    auto& slots = portSlots[static_cast<std::size_t>(hub)];
+    if (static_cast<std::size_t>(port) >= slots.size()) {
+      slots.resize(static_cast<std::size_t>(port) + 1);
+    }
+    return &slots[static_cast<std::size_t>(port)];
+  }
+  const PortSlot* FindSlotLocked(int hub, int port) const {
+    if (hub < 0 || port < 0 || static_cast<std::size_t>(hub) >= portSlots.size()) return nullptr;
+    const auto& slots = portSlots[static_cast<std::size_t>(hub)];
+    return static_cast<std::size_t>(port) < slots.size() ? &slots[static_cast<std::size_t>(port)]
+                                                         : nullptr;
+  }
+  std::unordered_map<std::string, int> hubByPath;  // -> first hub
   std::unordered_map<std::string, std::vector<int>> devicesByPath;
   // "vid_xxxx&pid_yyyy#<serial as a key name>", lower case, of every device added with a serial.
   std::set<std::string> serialNames;
@@ -91,17 +110,17 @@ struct SimUsb::State {
   }
   // What is plugged into a hub's port now: a present device, or a hub.
   const Device* DeviceAtLocked(int hub, int port) const {
-    const auto it = devicesAtPort.find({hub, port});
-    if (it == devicesAtPort.end()) return nullptr;
-    for (int id : it->second) {
+    const PortSlot* slot = FindSlotLocked(hub, port);
+    if (slot == nullptr) return nullptr;
+    for (int id : slot->devices) {
       const Device& d = devices[static_cast<std::size_t>(id)];
       if (d.layout.present) return &d;
     }
     return nullptr;
   }
   const Hub* HubAtLocked(int hub, int port) const {
-    const auto it = hubAtPort.find({hub, port});
-    return it == hubAtPort.end() ? nullptr : &hubs[static_cast<std::size_t>(it->second)];
+    const PortSlot* slot = FindSlotLocked(hub, port);
+    return slot == nullptr || slot->hub < 0 ? nullptr : &hubs[static_cast<std::size_t>(slot->hub)];
   }
 };
 
