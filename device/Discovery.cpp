@@ -60,17 +60,19 @@ int HubPort(const PortInfo& p) {
 // length n can occur only as one of the instance id's texts of that length, and the listed
 // prefixes come in a few lengths, so a port costs a few look-ups instead of a walk of the whole
 // list. Made at the start of each walk and kept up to date as the walk lists new autoloaders
-// (the list does not otherwise change during a walk).
+// (the list does not otherwise change during a walk, so the prefixes are views into the
+// entries).
 class ListIndex {
  public:
   void Reset() {
     byPrefix_.clear();
+    byPrefix_.reserve(DeviceList.size());
     lengths_.clear();
     for (std::size_t at = 0; at < DeviceList.size(); ++at) Add(at);
   }
 
   void Add(std::size_t at) {
-    const std::string& prefix = DeviceList[at]->HubPrefix;
+    const std::string_view prefix = DeviceList[at]->HubPrefix;
     byPrefix_[prefix].push_back(at);
     if (std::find(lengths_.begin(), lengths_.end(), prefix.size()) == lengths_.end()) {
       lengths_.push_back(prefix.size());
@@ -100,13 +102,7 @@ class ListIndex {
   }
 
  private:
-  struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const {
-      return std::hash<std::string_view>()(text);
-    }
-  };
-  std::unordered_map<std::string, std::vector<std::size_t>, TextHash, std::equal_to<>> byPrefix_;
+  std::unordered_map<std::string_view, std::vector<std::size_t>> byPrefix_;
   std::vector<std::size_t> lengths_;
 };
 

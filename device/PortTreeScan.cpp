@@ -10,8 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "device/DeviceHost.h"
 #include "device/Device.h"
+#include "device/DeviceHost.h"
 #include "device/Discovery.h"
 #include "device/Drives.h"
 #include "device/PortTree.h"
@@ -81,16 +81,19 @@ bool OddKey(const std::string& key) {
 // The tree as one scan looks things up in it: nodes by hub, entries by key. Keys of two "#" are
 // found by equality, since one such key holds another's text only when the two are equal; the
 // odd ones are few and searched in full. Made at the start of a scan and kept up to date as the
-// scan adds nodes and entries, so that the scan costs time linear in ports and hubs.
+// scan adds nodes and entries, so that the scan costs time linear in ports and hubs. Names and
+// keys are views into the nodes and entries themselves, which stay where they are for the
+// scan (a node leaves only once it has no entries, and its name goes from here first).
 struct ScanIndex {
   struct HubName {
-    std::string instanceId;
-    std::string prefix;
+    std::string_view instanceId;
+    std::string_view prefix;
     bool operator==(const HubName&) const = default;
   };
   struct HubNameHash {
     std::size_t operator()(const HubName& name) const {
-      return std::hash<std::string>()(name.instanceId) * 31 + std::hash<std::string>()(name.prefix);
+      return std::hash<std::string_view>()(name.instanceId) * 31 +
+             std::hash<std::string_view>()(name.prefix);
     }
   };
   struct Place {
@@ -99,11 +102,15 @@ struct ScanIndex {
   };
 
   std::unordered_map<HubName, HubNode*, HubNameHash> nodes;  // the first node of each hub
-  std::unordered_map<std::string, std::vector<Place>> keys;
+  std::unordered_map<std::string_view, std::vector<Place>> keys;
   std::vector<Place> oddKeys;
   ClassifyIndex classify;
 
   ScanIndex() {
+    std::size_t entries = 0;
+    for (const auto& node : Tree().nodes) entries += node->ports.size();
+    nodes.reserve(Tree().nodes.size());
+    keys.reserve(entries);
     for (const auto& node : Tree().nodes) {
       AddNode(*node);
       for (const auto& entry : node->ports) AddEntry(*node, *entry);
@@ -123,14 +130,13 @@ struct ScanIndex {
 
   // Before a node without entries leaves the tree: the next node of its hub, if any, stands in.
   void DropNode(const HubNode& node) {
-    const HubName name{node.instanceId, node.prefix};
-    const auto it = nodes.find(name);
+    const auto it = nodes.find(HubName{node.instanceId, node.prefix});
     if (it == nodes.end() || it->second != &node) return;
     nodes.erase(it);
     for (const auto& other : Tree().nodes) {
-      if (other.get() != &node && other->instanceId == name.instanceId &&
-          other->prefix == name.prefix) {
-        nodes.emplace(name, other.get());
+      if (other.get() != &node && other->instanceId == node.instanceId &&
+          other->prefix == node.prefix) {
+        AddNode(*other);
         return;
       }
     }
