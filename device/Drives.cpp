@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -212,11 +213,43 @@ struct ClassifyIndex::StorageNodes {
   }
 };
 
+namespace {
+
+// The print queues of the last scan, with what their index has learnt. The queues are read
+// anew at every scan (one installed since must be found), but on a station whose queues have
+// not changed the index is taken over rather than made again from every text of every id.
+struct KeptQueues {
+  std::mutex mutex;
+  std::unique_ptr<ClassifyIndex::Queues> queues;
+};
+
+KeptQueues& LastQueues() {
+  static KeptQueues kept;
+  return kept;
+}
+
+}  // namespace
+
 ClassifyIndex::ClassifyIndex() = default;
-ClassifyIndex::~ClassifyIndex() = default;
+
+ClassifyIndex::~ClassifyIndex() {
+  if (!queues_) return;
+  KeptQueues& kept = LastQueues();
+  const std::lock_guard lock(kept.mutex);
+  kept.queues = std::move(queues_);
+}
 
 ClassifyIndex::Queues& ClassifyIndex::PrintQueues() {
-  if (!queues_) queues_ = std::make_unique<Queues>();
+  if (queues_) return *queues_;
+  queues_ = std::make_unique<Queues>();
+  KeptQueues& kept = LastQueues();
+  const std::lock_guard lock(kept.mutex);
+  if (kept.queues && kept.queues->instances == queues_->instances) {
+    // The same ids in the same order: the kept index answers as a new one would. The names are
+    // today's (a queue may have been renamed).
+    kept.queues->names = std::move(queues_->names);
+    queues_ = std::move(kept.queues);
+  }
   return *queues_;
 }
 

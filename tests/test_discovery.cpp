@@ -161,6 +161,33 @@ TEST_F(DiscoveryTest, PrinterClaimedWithoutAQueueIsNamedByItsQueueAtTheNextRebui
   form().OnDeviceChange(ui::kDbtDeviceArrival);  // any arrival: the next rebuild
   EXPECT_EQ(Entry(0).GetPrinterName(), "Disc Printer");
   EXPECT_EQ(Entry(0).PrinterPort.load(), 3);
+
+  // Each rebuild reads the queues as they are now, whatever the last one learnt: a queue of
+  // another device added ahead of it in enumeration order, then the printer's queue renamed,
+  // then the other queue gone.
+  const std::string printers = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
+  struct Step {
+    const char* add;
+    const char* id;
+    const char* remove;
+    const char* named;
+  };
+  const std::string ownId = "USBPRINT\\DISC\\" + prefix + "&0&USB001";
+  const Step steps[] = {
+      {"A Other Queue", "USBPRINT\\OTHER\\9&99&0&USB009", nullptr, "Disc Printer"},
+      {"Disc Renamed", ownId.c_str(), "Disc Printer", "Disc Renamed"},
+      {nullptr, nullptr, "A Other Queue", "Disc Renamed"},
+  };
+  for (const Step& step : steps) {
+    if (step.remove) {
+      ASSERT_TRUE(sim_.Registry().DeleteKey(printers + step.remove));
+    }
+    if (step.add) {
+      sim_.Registry().SetString(printers + step.add + "\\PnPData", "DeviceInstanceId", step.id);
+    }
+    form().OnDeviceChange(ui::kDbtDeviceArrival);
+    EXPECT_EQ(Entry(0).GetPrinterName(), step.named);
+  }
 }
 
 TEST_F(DiscoveryTest, AutoloaderOnAHigherPortStillLeadsItsHubNodeAndGetsThePrinter) {
