@@ -145,11 +145,12 @@ constexpr Handle kKeyHandleStep = 4;
 }  // namespace
 
 struct SimRegistry::Node {
+  // What a value read touches comes first, together.
   bool deleted = false;
+  ValueList values;
   std::map<std::string, std::shared_ptr<Node>, CaseLess> subkeys;
   // The same subkeys by folded name: a look-up is one hash, not a walk of compares.
   std::unordered_map<std::string, std::shared_ptr<Node>, FoldedHash, std::equal_to<>> byFolded;
-  ValueList values;
   // The subkey names in enumeration order, so that enumerating n subkeys costs n steps rather
   // than n * n / 2; made at the first enumeration after the subkeys last changed.
   std::vector<const std::string*> names;

@@ -241,7 +241,11 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
     state_->drives[static_cast<std::size_t>(letter - 'A')] = std::move(drive);
   }
   if (State::PortSlot* slot = state_->SlotLocked(device.layout.hub, device.layout.port)) {
-    slot->devices.push_back(id);
+    if (slot->firstDevice < 0) {
+      slot->firstDevice = id;
+    } else {
+      slot->moreDevices.push_back(id);
+    }
   }
   state_->devicesByPath[AsciiLower(device.path)].push_back(id);
   state_->devices.push_back(std::move(device));

@@ -43,16 +43,16 @@ struct UsbDeviceSpec {
   std::uint16_t vid = 0;
   std::uint16_t pid = 0;
   std::uint16_t bcdUsb = 0x0200;
-  std::optional<std::string> serial;  // the serial-number string; none: iSerialNumber is 0
+  bool present = true;                // plugged in from the start
   bool serialReadable = true;         // false: the device stalls the serial string request
+  bool hasDescription = true;         // false: that value is missing from the registry
+  bool hasQueue = true;               // printers: a print queue is installed for it
+  char letter = 0;                    // drives and disks: the drive letter, 'D' to 'Z'
+  int pipes = 0;                      // open pipes the hub lists; 0: 1 for kOther, 2 for the rest
+  std::optional<std::string> serial;  // the serial-number string; none: iSerialNumber is 0
   // Autoloaders and others: the DeviceDesc text (after the ";"); printers: the queue name;
   // drives and disks: the FriendlyName of the storage node.
   std::string description;
-  bool hasDescription = true;  // false: that value is missing from the registry
-  bool hasQueue = true;        // printers: a print queue is installed for it
-  int pipes = 0;               // open pipes the hub lists; 0: 1 for kOther, 2 for the rest
-  char letter = 0;             // drives and disks: the drive letter, 'D' to 'Z'
-  bool present = true;         // plugged in from the start
 };
 
 // One SCSI pass-through request as a drive received it: the 44-byte header as sent (before the

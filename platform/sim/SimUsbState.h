@@ -29,12 +29,13 @@ struct SimUsb::State {
     int address = 0;
   };
   struct Device {
+    // What a hub's answer about the port reads comes first, together.
+    int address = 0;
+    unsigned plugCount = 0;  // grows at every plug-in: handles from before are dead
     UsbDeviceSpec layout;
     std::string instanceId;  // lower case
     std::string path;        // USB device interface path, lower case
     std::string driverKey;
-    int address = 0;
-    unsigned plugCount = 0;  // grows at every plug-in: handles from before are dead
     std::shared_ptr<UsbFunction> function;
   };
   struct Drive {
@@ -59,8 +60,9 @@ struct SimUsb::State {
   // What is plugged into each port, by hub and port number: a scan's look-ups read adjacent
   // slots of one hub rather than hashing their way into nodes allocated apart.
   struct PortSlot {
-    int hub = -1;              // the first hub added there
-    std::vector<int> devices;  // in the order added
+    int hub = -1;                  // the first hub added there
+    int firstDevice = -1;          // the devices added there, in that order: the first,
+    std::vector<int> moreDevices;  // and those after it (rarely any)
   };
   std::vector<std::vector<PortSlot>> portSlots;
   // A hub answers for ports 1 to its count, which fits a byte; a slot past that is never asked
@@ -111,8 +113,10 @@ struct SimUsb::State {
   // What is plugged into a hub's port now: a present device, or a hub.
   const Device* DeviceAtLocked(int hub, int port) const {
     const PortSlot* slot = FindSlotLocked(hub, port);
-    if (slot == nullptr) return nullptr;
-    for (int id : slot->devices) {
+    if (slot == nullptr || slot->firstDevice < 0) return nullptr;
+    const Device& first = devices[static_cast<std::size_t>(slot->firstDevice)];
+    if (first.layout.present) return &first;
+    for (int id : slot->moreDevices) {
       const Device& d = devices[static_cast<std::size_t>(id)];
       if (d.layout.present) return &d;
     }
