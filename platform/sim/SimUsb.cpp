@@ -93,6 +93,11 @@ int SimUsb::AddHub(const UsbHubSpec& layout) {
   State::PortSlot* slot = state_->SlotLocked(hub.layout.parent, hub.layout.parentPort);
   if (slot != nullptr && slot->hub < 0) slot->hub = id;
   state_->hubByPath.emplace(AsciiLower(hub.path), id);
+  state_->hubInterfaces.Add(hub.path);
+  if (!root) {
+    const std::size_t stem = hub.path.size() - std::strlen(kHubClassSuffix);
+    state_->hubDeviceInterfaces.Add(hub.path.substr(0, stem) + "#" + kUsbDeviceClass);
+  }
   state_->hubs.push_back(std::move(hub));
   return id;
 }
@@ -248,6 +253,8 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
     }
   }
   state_->devicesByPath[AsciiLower(device.path)].push_back(id);
+  state_->deviceInterfaces.Add(device.path);
+  state_->devicePresent.push_back(device.layout.present);
   state_->devices.push_back(std::move(device));
   return id;
 }
@@ -306,6 +313,7 @@ void SimUsb::SetPresence(int device, bool present) {
     State::Device& d = state_->devices[static_cast<std::size_t>(device)];
     if (d.layout.present == present) return;
     d.layout.present = present;
+    state_->devicePresent[static_cast<std::size_t>(device)] = present;
     if (present) ++d.plugCount;
     function = d.function;
     if (!state_->notifications.empty()) sink = state_->sink;
@@ -385,16 +393,13 @@ Handle SimUsb::SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t fl
   if ((flags & kDigcfDeviceInterface) != 0) {
     const bool presentOnly = (flags & kDigcfPresent) != 0;
     if (interfaceClass == kUsbHubInterfaceClass) {
-      for (const auto& hub : state_->hubs) set.paths.push_back(hub.path);
+      set.paths = state_->hubInterfaces;
     } else if (interfaceClass == kUsbDeviceInterfaceClass) {
       // External hubs are USB devices too; root hubs are not.
-      for (const auto& hub : state_->hubs) {
-        if (hub.layout.parent < 0) continue;
-        const std::size_t stem = hub.path.size() - std::strlen(kHubClassSuffix);
-        set.paths.push_back(hub.path.substr(0, stem) + "#" + kUsbDeviceClass);
-      }
-      for (const auto& device : state_->devices) {
-        if (device.layout.present || !presentOnly) set.paths.push_back(device.path);
+      set.paths = state_->hubDeviceInterfaces;
+      const State::PathList& devices = state_->deviceInterfaces;
+      for (std::size_t i = 0; i < devices.size(); ++i) {
+        if (state_->devicePresent[i] || !presentOnly) set.paths.Add(devices[i]);
       }
     }
   }
@@ -423,11 +428,12 @@ bool SimUsb::SetupDiGetDeviceInterfaceDetailA(Handle set, const DeviceInterfaceD
   std::lock_guard lock(state_->mutex);
   const auto it = state_->sets.find(set);
   if (it == state_->sets.end() || data.index >= it->second.paths.size()) return false;
-  const std::string& found = it->second.paths[data.index];
+  const std::string_view found = it->second.paths[data.index];
   const auto needed = static_cast<std::uint32_t>(found.size() + 1);
   if (required != nullptr) *required = needed;
   if (path == nullptr || size < needed) return false;
-  std::memcpy(path, found.c_str(), needed);
+  std::memcpy(path, found.data(), found.size());
+  path[found.size()] = '\0';
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -46,14 +47,37 @@ struct SimUsb::State {
     TrayMover mover;
     std::vector<ScsiRecord> requests;
   };
+  // Interface paths one after another in one text: an enumeration copies and reads them from
+  // start to end instead of visiting every hub and device where each was allocated.
+  struct PathList {
+    std::string text;
+    std::vector<std::size_t> ends;
+    std::size_t size() const { return ends.size(); }
+    std::string_view operator[](std::size_t i) const {
+      const std::size_t begin = i == 0 ? 0 : ends[i - 1];
+      return std::string_view(text).substr(begin, ends[i] - begin);
+    }
+    void Add(std::string_view path) {
+      text.append(path);
+      ends.push_back(text.size());
+    }
+  };
   struct InterfaceSet {
     Guid interfaceClass;
-    std::vector<std::string> paths;
+    PathList paths;
   };
 
   mutable std::mutex mutex;
   std::vector<Hub> hubs;
   std::vector<Device> devices;
+  // The enumerations' copies of the paths (which never change once made): every hub's hub
+  // interface, the USB device interface of every hub that is not a root hub, and every
+  // device's, in the order added; with each device's presence beside them (kept with
+  // layout.present).
+  PathList hubInterfaces;
+  PathList hubDeviceInterfaces;
+  PathList deviceInterfaces;
+  std::vector<bool> devicePresent;
   // What the hub controls and the file opens look up, so that a scan of n ports costs n steps,
   // not n times the size of the bus. Filled as hubs and devices are added; never emptied (a
   // device's presence is in its layout). Paths in lower case; device ids in the order added.
