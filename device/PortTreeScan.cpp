@@ -361,6 +361,9 @@ bool ReleaseLink(std::atomic<platform::Handle>& read, std::atomic<platform::Hand
 class KeyIndex {
  public:
   KeyIndex() {
+    std::size_t entries = 0;
+    for (const auto& node : Tree().nodes) entries += node->ports.size();
+    keys_.reserve(entries);
     std::size_t order = 0;
     for (const auto& node : Tree().nodes) {
       for (const auto& entry : node->ports) {
@@ -402,13 +405,8 @@ class KeyIndex {
     std::size_t order;  // in the tree: node by node, entry by entry
     PortEntry* entry;
   };
-  struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const {
-      return std::hash<std::string_view>()(text);
-    }
-  };
-  std::unordered_map<std::string, Place, TextHash, std::equal_to<>> keys_;
+  // Views into the entries' keys: the index lives only while no entry leaves.
+  std::unordered_map<std::string_view, Place> keys_;
   std::vector<Place> odd_;
 };
 
