@@ -102,7 +102,7 @@ struct ScanIndex {
   };
 
   std::unordered_map<HubName, HubNode*, HubNameHash> nodes;  // the first node of each hub
-  std::unordered_map<std::string_view, std::vector<Place>> keys;
+  std::unordered_multimap<std::string_view, Place> keys;     // one node per entry
   std::vector<Place> oddKeys;
   ClassifyIndex classify;
 
@@ -124,7 +124,7 @@ struct ScanIndex {
     if (OddKey(entry.status.key)) {
       oddKeys.push_back(place);
     } else {
-      keys[entry.status.key].push_back(place);
+      keys.emplace(entry.status.key, place);
     }
   }
 
@@ -172,11 +172,9 @@ bool SerialTaken(const std::string& text, const HubScan& hub, int port) {
   const auto own = [&](const ScanIndex::Place& place) {
     return place.node == hub.node && place.entry->status.port == static_cast<char>('0' + port);
   };
-  const auto equal = hub.index->keys.find(wanted);
-  if (equal != hub.index->keys.end()) {
-    for (const ScanIndex::Place& place : equal->second) {
-      if (!own(place)) return true;
-    }
+  const auto [first, last] = hub.index->keys.equal_range(wanted);
+  for (auto it = first; it != last; ++it) {
+    if (!own(it->second)) return true;
   }
   for (const ScanIndex::Place& place : hub.index->oddKeys) {
     if (!own(place) && Contains(place.entry->status.key, wanted)) return true;
