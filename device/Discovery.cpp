@@ -307,11 +307,11 @@ void VisitPort(int index, const PortInfo& p) {
 void WalkPortTree() {
   listIndex.Reset();
   const int nodes = HubNodeCount();
+  PortInfo p;  // every field is filled for each entry; its texts keep their room from the last
   for (int n = 0; n < nodes; ++n) {
     if (!SelectHubNode(n)) continue;
     const int count = PortEntryCount();
     for (int i = 0; i < count; ++i) {
-      PortInfo p;
       if (GetPortEntry(i, p)) VisitPort(i, p);
     }
   }

@@ -2,6 +2,7 @@
 #include "device/PortTree.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -136,8 +137,10 @@ bool GetPortEntry(int index, PortInfo& info) {
   info.HubPrefix = node->prefix;
   info.Description = entry->description;
   std::memset(info.VidPidText, 0, sizeof info.VidPidText);
-  const std::string vidPid = UpperText(status.key.substr(0, 17));
-  std::memcpy(info.VidPidText, vidPid.data(), vidPid.size());
+  const std::size_t vidPid = std::min<std::size_t>(status.key.size(), 17);  // "vid_xxxx&pid_yyyy"
+  for (std::size_t i = 0; i < vidPid; ++i) {
+    info.VidPidText[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(status.key[i])));
+  }
   info.PortKind = status.kind;
   info.PortLetter = status.letter;
   info.PortNumber = static_cast<std::uint8_t>(status.port - '0');
