@@ -168,6 +168,32 @@ TEST_F(PortTreeTest, HubControlsAnswerInTheLayoutsOfAWindowsHubDriver) {
   std::string text;
   for (std::size_t at = C::kName; name[at] != 0; at += 2) text += static_cast<char>(name[at]);
   EXPECT_EQ(text, expected);
+
+  // Units swapped on one port: the port shows the first one added that is plugged in.
+  std::vector<int> swapped;
+  for (std::uint16_t pid : {0x0101, 0x0102, 0x0103}) {
+    UsbDeviceSpec unit = Device(UsbDeviceKind::kAutoloader, box, 6, 0x1723, pid);
+    unit.present = false;
+    swapped.push_back(Bus().AddDevice(unit));
+  }
+  struct Step {
+    int plug;    // index into swapped, or -1
+    int unplug;  // likewise
+    int shown;   // the product id the port shows, 0: nothing connected
+  };
+  const Step steps[] = {{-1, -1, 0},     {2, -1, 0x0103}, {1, -1, 0x0102}, {-1, 1, 0x0103},
+                        {0, -1, 0x0101}, {-1, 0, 0x0103}, {-1, 2, 0}};
+  for (const Step& step : steps) {
+    if (step.plug >= 0) Bus().Plug(swapped[static_cast<std::size_t>(step.plug)]);
+    if (step.unplug >= 0) Bus().Unplug(swapped[static_cast<std::size_t>(step.unplug)]);
+    ASSERT_TRUE(connection(6, info, &returned));
+    if (step.shown == 0) {
+      EXPECT_EQ(platform::GetU32(info, L::kConnectionStatus), L::kNoDeviceConnected);
+    } else {
+      EXPECT_EQ(platform::GetU32(info, L::kConnectionStatus), L::kDeviceConnected);
+      EXPECT_EQ(platform::GetU16(info, L::kIdProduct), step.shown);
+    }
+  }
   platform::ThePlatform().CloseHandle(hub);
 }
 

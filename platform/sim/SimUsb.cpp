@@ -245,13 +245,16 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
     drive.type = layout.kind == UsbDeviceKind::kCdRom ? kDriveCdrom : kDriveRemovable;
     state_->drives[static_cast<std::size_t>(letter - 'A')] = std::move(drive);
   }
+  state_->nextAtPort.push_back(-1);
   if (State::PortSlot* slot = state_->SlotLocked(device.layout.hub, device.layout.port)) {
     if (slot->firstDevice < 0) {
       slot->firstDevice = id;
     } else {
-      slot->moreDevices.push_back(id);
+      state_->nextAtPort[static_cast<std::size_t>(slot->lastDevice)] = id;
     }
+    slot->lastDevice = id;
   }
+  device.hasSerial = device.layout.serial.has_value();
   state_->devicesByPath[AsciiLower(device.path)].push_back(id);
   state_->deviceInterfaces.Add(device.path);
   state_->devicePresent.push_back(device.layout.present);

@@ -119,7 +119,7 @@ class HubFile : public ControlFile {
       PutU16(out, Layout::kBcdDevice, 0x0100);
       PutU8(out, Layout::kIManufacturer, 1);
       PutU8(out, Layout::kIProduct, 2);
-      PutU8(out, Layout::kISerialNumber, layout.serial ? 3 : 0);
+      PutU8(out, Layout::kISerialNumber, device->hasSerial ? 3 : 0);
       PutU16(out, Layout::kDeviceAddress, static_cast<std::uint32_t>(device->address));
       pipes = layout.pipes > 0 ? layout.pipes : layout.kind == UsbDeviceKind::kOther ? 1 : 2;
     } else if (child != nullptr) {

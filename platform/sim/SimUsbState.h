@@ -33,6 +33,7 @@ struct SimUsb::State {
     // What a hub's answer about the port reads comes first, together.
     int address = 0;
     unsigned plugCount = 0;  // grows at every plug-in: handles from before are dead
+    bool hasSerial = false;  // layout.serial, which lies further on
     UsbDeviceSpec layout;
     std::string instanceId;  // lower case
     std::string path;        // USB device interface path, lower case
@@ -84,11 +85,12 @@ struct SimUsb::State {
   // What is plugged into each port, by hub and port number: a scan's look-ups read adjacent
   // slots of one hub rather than hashing their way into nodes allocated apart.
   struct PortSlot {
-    int hub = -1;                  // the first hub added there
-    int firstDevice = -1;          // the devices added there, in that order: the first,
-    std::vector<int> moreDevices;  // and those after it (rarely any)
+    int hub = -1;          // the first hub added there
+    int firstDevice = -1;  // the devices added there, in that order: the first and the last;
+    int lastDevice = -1;   // each leads to the next through nextAtPort
   };
   std::vector<std::vector<PortSlot>> portSlots;
+  std::vector<int> nextAtPort;  // by device: the next one added at its port, or -1
   // A hub answers for ports 1 to its count, which fits a byte; a slot past that is never asked
   // for, so none is made (a bench file's wild port number costs nothing).
   static constexpr int kMaxPortNumber = 255;
@@ -137,10 +139,8 @@ struct SimUsb::State {
   // What is plugged into a hub's port now: a present device, or a hub.
   const Device* DeviceAtLocked(int hub, int port) const {
     const PortSlot* slot = FindSlotLocked(hub, port);
-    if (slot == nullptr || slot->firstDevice < 0) return nullptr;
-    const Device& first = devices[static_cast<std::size_t>(slot->firstDevice)];
-    if (first.layout.present) return &first;
-    for (int id : slot->moreDevices) {
+    if (slot == nullptr) return nullptr;
+    for (int id = slot->firstDevice; id >= 0; id = nextAtPort[static_cast<std::size_t>(id)]) {
       const Device& d = devices[static_cast<std::size_t>(id)];
       if (d.layout.present) return &d;
     }
