@@ -82,6 +82,7 @@ struct SimUsb::State {
   // What the hub controls and the file opens look up, so that a scan of n ports costs n steps,
   // not n times the size of the bus. Filled as hubs and devices are added; never emptied (a
   // device's presence is in its layout). Paths in lower case; device ids in the order added.
+  //
   // What is plugged into each port, by hub and port number: a scan's look-ups read adjacent
   // slots of one hub rather than hashing their way into nodes allocated apart.
   struct PortSlot {
