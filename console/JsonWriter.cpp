@@ -115,36 +115,36 @@ void JsonWriter::BeforeValue() {
   NewLine();
 }
 
-JsonWriter& JsonWriter::BeginObject() {
+JsonWriter& JsonWriter::Open(char bracket) {
   BeforeValue();
-  out_.push_back('{');
+  out_.push_back(bracket);
   ++depth_;
   empty_ = true;
   return *this;
+}
+
+JsonWriter& JsonWriter::Close(char bracket) {
+  --depth_;
+  if (!empty_) NewLine();
+  out_.push_back(bracket);
+  empty_ = false;
+  return *this;
+}
+
+JsonWriter& JsonWriter::BeginObject() {
+  return Open('{');
 }
 
 JsonWriter& JsonWriter::EndObject() {
-  --depth_;
-  if (!empty_) NewLine();
-  out_.push_back('}');
-  empty_ = false;
-  return *this;
+  return Close('}');
 }
 
 JsonWriter& JsonWriter::BeginArray() {
-  BeforeValue();
-  out_.push_back('[');
-  ++depth_;
-  empty_ = true;
-  return *this;
+  return Open('[');
 }
 
 JsonWriter& JsonWriter::EndArray() {
-  --depth_;
-  if (!empty_) NewLine();
-  out_.push_back(']');
-  empty_ = false;
-  return *this;
+  return Close(']');
 }
 
 JsonWriter& JsonWriter::Key(std::string_view name) {

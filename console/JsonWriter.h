@@ -20,6 +20,9 @@ class JsonWriter {
   const std::string& Text() const { return out_; }
 
  private:
+  // An object or an array begins or ends: the same layout for both, only the bracket differs.
+  JsonWriter& Open(char bracket);
+  JsonWriter& Close(char bracket);
   void BeforeValue();
   void NewLine();
   std::string out_;
