@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -179,6 +180,36 @@ TEST_F(SimRegistryTest, PathsOpenWithoutRegardToCase) {
     }
   }
   EXPECT_EQ(reg.OpenKeyCount(), 0u);
+}
+
+// Hundreds of found paths, some the start of others, each still leads to its own key when asked
+// again in another order and case, and none after its key is deleted.
+TEST_F(SimRegistryTest, ManyFoundPathsEachLeadToTheirOwnKey) {
+  constexpr int kKeys = 600;
+  const auto path = [](int i) {
+    return "SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_1723&PID_0903\\U" + std::to_string(i);
+  };
+  for (int i = 0; i < kKeys; ++i) reg.SetDword(path(i), "Index", static_cast<std::uint32_t>(i));
+  const auto indexAt = [&](const std::string& at) -> long {
+    Handle key = kInvalidHandle;
+    if (reg.OpenKey(at.c_str(), &key) != kErrorSuccess) return -1;
+    std::uint32_t value = 0;
+    std::uint32_t size = sizeof value;
+    const long read =
+        reg.QueryValue(key, "Index", nullptr, reinterpret_cast<std::uint8_t*>(&value), &size);
+    EXPECT_EQ(reg.CloseKey(key), kErrorSuccess);
+    return read == kErrorSuccess ? static_cast<long>(value) : -2;
+  };
+  for (int i = 0; i < kKeys; ++i) ASSERT_EQ(indexAt(path(i)), i);
+  for (int i = kKeys - 1; i >= 0; --i) {
+    std::string lower = path(i);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    ASSERT_EQ(indexAt(lower), i);
+  }
+  ASSERT_TRUE(reg.DeleteKey(path(17)));
+  EXPECT_EQ(indexAt(path(17)), -1);
+  EXPECT_EQ(indexAt(path(170)), 170);  // "U17" begins its path
+  EXPECT_EQ(indexAt(path(1)), 1);
 }
 
 TEST_F(SimRegistryTest, QueryValueFollowsWin32BufferRules) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/sim/SimIds.h"
 
@@ -197,7 +198,8 @@ std::shared_ptr<SimRegistry::Node> SimRegistry::FindLocked(std::string_view path
   std::string& folded = foldBuffer_;  // reused: a look-up allocates nothing once it is known
   folded.assign(path);
   for (char& c : folded) c = FoldCase(c);
-  if (const auto known = found_.find(folded); known != found_.end()) return known->second;
+  const std::size_t hash = std::hash<std::string_view>{}(folded);
+  if (const auto* known = found_.Find(folded, hash)) return *known;
   const auto parts = SplitPath(folded, false);
   if (!parts) return nullptr;
   const Node* node = root_.get();
@@ -208,8 +210,53 @@ std::shared_ptr<SimRegistry::Node> SimRegistry::FindLocked(std::string_view path
     holder = &it->second;
     node = holder->get();
   }
-  found_.emplace(folded, *holder);
+  found_.Add(folded, hash, *holder);
   return *holder;
+}
+
+const std::shared_ptr<SimRegistry::Node>* SimRegistry::FoundPaths::Find(std::string_view folded,
+                                                                        std::size_t hash) const {
+  if (slots_.empty()) return nullptr;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (!slot.node) return nullptr;
+    if (slot.hash == hash && std::string_view(texts_).substr(slot.at, slot.size) == folded) {
+      return &slot.node;
+    }
+  }
+}
+
+void SimRegistry::FoundPaths::Add(std::string_view folded, std::size_t hash,
+                                  std::shared_ptr<Node> node) {
+  if ((used_ + 1) * 2 > slots_.size()) {
+    std::vector<Slot> old =
+        std::exchange(slots_, std::vector<Slot>(std::max<std::size_t>(64, slots_.size() * 2)));
+    for (Slot& slot : old) {
+      if (slot.node) Place(std::move(slot));
+    }
+  }
+  Slot slot;
+  slot.hash = hash;
+  slot.at = static_cast<std::uint32_t>(texts_.size());
+  slot.size = static_cast<std::uint32_t>(folded.size());
+  slot.node = std::move(node);
+  texts_.append(folded);
+  Place(std::move(slot));
+  ++used_;
+}
+
+void SimRegistry::FoundPaths::Place(Slot&& slot) {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = slot.hash & mask;
+  while (slots_[i].node) i = (i + 1) & mask;
+  slots_[i] = std::move(slot);
+}
+
+void SimRegistry::FoundPaths::Clear() {
+  slots_.clear();
+  used_ = 0;
+  texts_.clear();
 }
 
 std::shared_ptr<SimRegistry::Node> SimRegistry::MakeLocked(std::string_view path) {
@@ -289,7 +336,7 @@ bool SimRegistry::DeleteKey(std::string_view path) {
   it->second->MarkDeleted();
   parent->byFolded.erase(AsciiLower(it->first));
   parent->subkeys.erase(it);
-  found_.clear();  // the key and those below it are found no more
+  found_.Clear();  // the key and those below it are found no more
   parent->SubkeysChanged();
   return true;
 }

@@ -73,7 +73,28 @@ class SimRegistry {
   std::shared_ptr<Node> root_;
   std::unordered_map<Handle, std::shared_ptr<Node>> open_;
   // Paths found so far (folded to lower case) and their keys; forgotten when a key is deleted.
-  mutable std::unordered_map<std::string, std::shared_ptr<Node>> found_;
+  // The paths lie one after another in the order they were first found, which is the order a
+  // scan asks for them again; the table beside them holds only their hashes and keys, so a
+  // look-up reads one slot and a stretch of text its neighbours have just read.
+  class FoundPaths {
+   public:
+    const std::shared_ptr<Node>* Find(std::string_view folded, std::size_t hash) const;
+    void Add(std::string_view folded, std::size_t hash, std::shared_ptr<Node> node);
+    void Clear();
+
+   private:
+    struct Slot {
+      std::size_t hash = 0;
+      std::uint32_t at = 0;
+      std::uint32_t size = 0;
+      std::shared_ptr<Node> node;  // empty: a free slot
+    };
+    void Place(Slot&& slot);
+    std::vector<Slot> slots_;  // a power of two long, at most half full
+    std::size_t used_ = 0;
+    std::string texts_;
+  };
+  mutable FoundPaths found_;
   mutable std::string foldBuffer_;
   Handle nextHandle_;
 };
