@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string_view>
 #include <unordered_map>
@@ -78,12 +79,14 @@ bool OddKey(const std::string& key) {
   return std::count(key.begin(), key.end(), '#') != 2;
 }
 
-// The tree as one scan looks things up in it: nodes by hub, entries by key. Keys of two "#" are
+// The tree as a scan looks things up in it: nodes by hub, entries by key. Keys of two "#" are
 // found by equality, since one such key holds another's text only when the two are equal; the
-// odd ones are few and searched in full. Made at the start of a scan and kept up to date as the
-// scan adds nodes and entries, so that the scan costs time linear in ports and hubs. Names and
-// keys are views into the nodes and entries themselves, which stay where they are for the
-// scan (a node leaves only once it has no entries, and its name goes from here first).
+// odd ones are few and searched in full. Made at the first scan of a tree and kept up to date
+// as entries and nodes come and go (the scan adds them, the removal scan drops them), so that
+// a scan costs time linear in the ports it reads and does not read the whole tree once more
+// before it starts. Names and keys are views into the nodes and entries themselves, which stay
+// where they are while listed here (an entry or node leaves the index before it leaves the
+// tree).
 struct ScanIndex {
   struct HubName {
     std::string_view instanceId;
@@ -101,12 +104,12 @@ struct ScanIndex {
     const PortEntry* entry;
   };
 
+  const PortTree* tree;                                      // the tree indexed
   std::unordered_map<HubName, HubNode*, HubNameHash> nodes;  // the first node of each hub
   std::unordered_multimap<std::string_view, Place> keys;     // one node per entry
   std::vector<Place> oddKeys;
-  ClassifyIndex classify;
 
-  ScanIndex() {
+  ScanIndex() : tree(&Tree()) {
     std::size_t entries = 0;
     for (const auto& node : Tree().nodes) entries += node->ports.size();
     nodes.reserve(Tree().nodes.size());
@@ -128,13 +131,30 @@ struct ScanIndex {
     }
   }
 
-  // Before a node without entries leaves the tree: the next node of its hub, if any, stands in.
+  // Before an entry leaves its node.
+  void DropEntry(const HubNode& node, const PortEntry& entry) {
+    const auto mine = [&](const Place& place) { return place.entry == &entry; };
+    if (OddKey(entry.status.key)) {
+      std::erase_if(oddKeys, mine);
+      return;
+    }
+    const auto [first, last] = keys.equal_range(entry.status.key);
+    for (auto it = first; it != last; ++it) {
+      if (mine(it->second) && it->second.node == &node) {
+        keys.erase(it);
+        return;
+      }
+    }
+  }
+
+  // Before a node without entries leaves the tree: the next node of its hub that keeps its
+  // entries, if any, stands in.
   void DropNode(const HubNode& node) {
     const auto it = nodes.find(HubName{node.instanceId, node.prefix});
     if (it == nodes.end() || it->second != &node) return;
     nodes.erase(it);
     for (const auto& other : Tree().nodes) {
-      if (other.get() != &node && other->instanceId == node.instanceId &&
+      if (other.get() != &node && other->Valid() && other->instanceId == node.instanceId &&
           other->prefix == node.prefix) {
         AddNode(*other);
         return;
@@ -150,7 +170,16 @@ struct HubScan {
   platform::Handle handle = platform::kInvalidHandle;
   HubNode* node = nullptr;  // found or made at the first port that needs it
   ScanIndex* index = nullptr;
+  ClassifyIndex* classify = nullptr;  // what this scan has read of the classes and queues
 };
+
+// The index of the current tree, kept from scan to scan; made afresh for a new tree.
+std::unique_ptr<ScanIndex> keptIndex;
+
+ScanIndex& KeptIndex() {
+  if (!keptIndex || keptIndex->tree != &Tree()) keptIndex = std::make_unique<ScanIndex>();
+  return *keptIndex;
+}
 
 // The first three "#"-separated parts of a path after "\\?\", or fewer when it has fewer.
 std::vector<std::string> PathParts(const std::string& path) {
@@ -285,16 +314,17 @@ void ScanPort(HubScan& hub, int port) {
   PortStatus status;
   status.port = static_cast<char>('0' + port);
   status.key = std::string(vidPid) + "#" + device.instanceId + "#";
-  const PortClass found = ClassifyPort(device.key, vidPid, device.instanceId, hub.index->classify);
+  const PortClass found = ClassifyPort(device.key, vidPid, device.instanceId, *hub.classify);
   EnterPort(hub, std::move(status), found);
   CloseRegKey(device.key);
 }
 
-void ScanHub(const std::string& path, ScanIndex& index) {
+void ScanHub(const std::string& path, ScanIndex& index, ClassifyIndex& classify) {
   const std::vector<std::string> parts = PathParts(path);
   if (parts.size() < 3) return;
   HubScan hub;
   hub.index = &index;
+  hub.classify = &classify;
   hub.instanceId = parts[2];
   const platform::Handle key =
       OpenRegKey(std::string(kEnumKey) + "\\" + parts[0] + "\\" + parts[1] + "\\" + parts[2]);
@@ -445,9 +475,10 @@ void ReleaseDeviceHandle(platform::Handle handle) {
 void ScanUsbDevices(platform::Handle mainWindow) {
   Tree();
   if (registration == Registration::kNotAsked) RegisterNotification(mainWindow);
-  ScanIndex index;
+  ScanIndex& index = KeptIndex();
+  ClassifyIndex classify;
   for (const std::string& path : port_tree::InterfacePaths(platform::kUsbHubInterfaceClass)) {
-    ScanHub(path, index);
+    ScanHub(path, index, classify);
   }
   OpenDriveHandles();
 }
@@ -460,16 +491,23 @@ void DropDepartedPorts() {
     PortEntry* entry = index.EntryInPath(path);
     if (entry != nullptr && entry->status.seen == '0') entry->status.seen = '1';
   }
+  ScanIndex* kept = keptIndex && keptIndex->tree == tree ? keptIndex.get() : nullptr;
   auto& nodes = Tree().nodes;
   for (auto& node : nodes) {
-    std::erase_if(node->ports, [](const std::unique_ptr<PortEntry>& entry) {
+    std::erase_if(node->ports, [&](const std::unique_ptr<PortEntry>& entry) {
       if (entry->status.seen == '1') {
         entry->status.seen = '0';
         return false;
       }
       Depart(*entry);
+      if (kept != nullptr) kept->DropEntry(*node, *entry);
       return true;
     });
+  }
+  if (kept != nullptr) {
+    for (const auto& node : nodes) {
+      if (!node->Valid()) kept->DropNode(*node);
+    }
   }
   std::erase_if(nodes, [](const std::unique_ptr<HubNode>& node) { return !node->Valid(); });
   const std::uint32_t present = platform::ThePlatform().GetLogicalDrives();
@@ -487,6 +525,7 @@ void CloseAllDevices() {
   registration = Registration::kNotAsked;
   recipient = 0;
   unopened.clear();
+  keptIndex.reset();
   port_tree::FreeTree();
   for (auto& slot : DriveHandles) CloseDeviceHandle(slot);
 }

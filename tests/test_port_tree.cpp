@@ -583,6 +583,23 @@ TEST_F(PortTreeBenchTest, SecondDeviceWithTheSameSerialIsNamedByItsHubAndPort) {
   DeliverMessages();
   EXPECT_EQ(StatusTexts(), (std::vector<std::string>{"A0011vid_1723&pid_0903#dup#", second}));
   EXPECT_EQ(DeviceList.size(), 2u);
+  // Each leaves and comes back in turn: the one back finds the serial free or taken as the
+  // other's entry says, never as its own earlier entry said.
+  const std::vector<std::string> both{second, "A0011vid_1723&pid_0903#dup#"};
+  bench->UnplugUnit(0);
+  DeliverMessages();
+  EXPECT_EQ(StatusTexts(), std::vector<std::string>{second});
+  bench->Plug(bench->LinkDevice(0, 1));
+  DeliverMessages();
+  EXPECT_EQ(StatusTexts(), both);
+  EXPECT_EQ(ComboItems(), (std::vector<std::string>{"[0] ZP61 (DUP)", "[1] ZP61 (DUP)"}));
+  bench->UnplugUnit(1);
+  DeliverMessages();
+  EXPECT_EQ(StatusTexts(), std::vector<std::string>{both[1]});
+  bench->Plug(bench->LinkDevice(1, 1));
+  DeliverMessages();
+  EXPECT_EQ(StatusTexts(), (std::vector<std::string>{both[1], second}));
+  EXPECT_EQ(DeviceList.size(), 2u);
 }
 
 // --- The USB 3.0 section of the log
