@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -280,17 +281,30 @@ TEST_F(SimRegistryTest, ValuesKeepTheirBytesThroughOverwritesAndDeletes) {
       {"ParentIdPrefixx", kErrorFileNotFound, 0, {}},
   };
   const Handle key = Open(kDevice);
-  for (const Case& c : cases) {
-    std::array<std::uint8_t, 512> buffer{};
-    std::uint32_t type = 0;
-    auto size = static_cast<std::uint32_t>(buffer.size());
-    ASSERT_EQ(reg.QueryValue(key, c.name, &type, buffer.data(), &size), c.result)
-        << (c.name ? c.name : "(null)");
-    if (c.result != kErrorSuccess) continue;
-    EXPECT_EQ(type, c.type) << c.name;
-    EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + size), c.bytes)
-        << (c.name ? c.name : "(null)");
-  }
+  const auto expectAll = [&](std::span<const Case> all) {
+    for (const Case& c : all) {
+      std::array<std::uint8_t, 512> buffer{};
+      std::uint32_t type = 0;
+      auto size = static_cast<std::uint32_t>(buffer.size());
+      ASSERT_EQ(reg.QueryValue(key, c.name, &type, buffer.data(), &size), c.result)
+          << (c.name ? c.name : "(null)");
+      if (c.result != kErrorSuccess) continue;
+      EXPECT_EQ(type, c.type) << c.name;
+      EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + size), c.bytes)
+          << (c.name ? c.name : "(null)");
+    }
+  };
+  expectAll(cases);
+  // Deleting the large value and adding another leaves the others as they were.
+  EXPECT_TRUE(reg.DeleteValue(path, "BLOB"));
+  reg.SetString(path, "Service", "usbhub");
+  const Case after[] = {
+      {"ParentIdPrefix", kErrorSuccess, kRegSz, text("7&55&0")},
+      {"Flags", kErrorSuccess, kRegDword, {8, 7, 6, 5}},
+      {"Service", kErrorSuccess, kRegSz, text("usbhub")},
+      {"Blob", kErrorFileNotFound, 0, {}},
+  };
+  expectAll(after);
   reg.CloseKey(key);
 }
 

@@ -2,6 +2,7 @@
 #include "platform/sim/SimRegistry.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <functional>
@@ -38,6 +39,37 @@ struct FoldedHash {
   }
 };
 
+// Bytes held in the object itself up to a few hundred, beyond that on the heap: the values of
+// most keys then lie right after the key's own fields, in the lines the look-up has just read.
+class PackedBytes {
+ public:
+  const std::uint8_t* data() const { return heap_.empty() ? inline_.data() : heap_.data(); }
+  std::size_t size() const { return size_; }
+
+  void Append(const void* from, std::size_t count) {
+    const auto* bytes = static_cast<const std::uint8_t*>(from);
+    if (heap_.empty() && size_ + count <= inline_.size()) {
+      std::copy_n(bytes, count, inline_.data() + size_);
+    } else {
+      if (heap_.empty()) heap_.assign(inline_.begin(), inline_.begin() + size_);
+      heap_.insert(heap_.end(), bytes, bytes + count);
+    }
+    size_ += count;
+  }
+
+  void Erase(std::size_t at, std::size_t count) {
+    std::uint8_t* bytes = heap_.empty() ? inline_.data() : heap_.data();
+    std::copy(bytes + at + count, bytes + size_, bytes + at);
+    size_ -= count;
+    if (!heap_.empty()) heap_.resize(size_);  // empty again: back to the inline bytes
+  }
+
+ private:
+  std::size_t size_ = 0;
+  std::array<std::uint8_t, 232> inline_{};  // while heap_ is empty
+  std::vector<std::uint8_t> heap_;          // size_ bytes once they outgrew inline_
+};
+
 // A key's values, packed one after another in one buffer: name length, name folded to lower
 // case, type, size, bytes. Discovery reads a few values of each of thousands of keys at every
 // scan; a look-up here reads a few adjacent bytes instead of walking a tree of nodes allocated
@@ -60,19 +92,20 @@ class ValueList {
     Erase(name);
     const auto nameSize = static_cast<std::uint32_t>(name.size());
     const auto size = static_cast<std::uint32_t>(bytes.size());
-    Append(&nameSize, sizeof nameSize);
-    for (char c : name) packed_.push_back(static_cast<std::uint8_t>(FoldCase(c)));
-    Append(&type, sizeof type);
-    Append(&size, sizeof size);
-    packed_.insert(packed_.end(), bytes.begin(), bytes.end());
+    std::string folded(name);
+    for (char& c : folded) c = FoldCase(c);
+    packed_.Append(&nameSize, sizeof nameSize);
+    packed_.Append(folded.data(), folded.size());
+    packed_.Append(&type, sizeof type);
+    packed_.Append(&size, sizeof size);
+    packed_.Append(bytes.data(), bytes.size());
   }
 
   bool Erase(std::string_view name) {
     const std::optional<std::size_t> at = Locate(name);
     if (!at) return false;
     const Entry entry = EntryAt(*at);
-    const auto begin = packed_.begin() + static_cast<std::ptrdiff_t>(*at);
-    packed_.erase(begin, begin + static_cast<std::ptrdiff_t>(entry.end - *at));
+    packed_.Erase(*at, entry.end - *at);
     return true;
   }
 
@@ -84,11 +117,6 @@ class ValueList {
     std::size_t bytesAt;
     std::size_t end;
   };
-
-  void Append(const void* field, std::size_t bytes) {
-    const auto* from = static_cast<const std::uint8_t*>(field);
-    packed_.insert(packed_.end(), from, from + bytes);
-  }
 
   std::uint32_t Field(std::size_t at) const {
     std::uint32_t value = 0;
@@ -120,7 +148,7 @@ class ValueList {
     return std::nullopt;
   }
 
-  std::vector<std::uint8_t> packed_;
+  PackedBytes packed_;
 };
 
 // Splits at backslashes. With skipEmpty, empty pieces are dropped (the forgiving fill side);
@@ -217,45 +245,42 @@ std::shared_ptr<SimRegistry::Node> SimRegistry::FindLocked(std::string_view path
 const std::shared_ptr<SimRegistry::Node>* SimRegistry::FoundPaths::Find(std::string_view folded,
                                                                         std::size_t hash) const {
   if (slots_.empty()) return nullptr;
+  const auto low = static_cast<std::uint32_t>(hash);
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-    const Slot& slot = slots_[i];
-    if (!slot.node) return nullptr;
-    if (slot.hash == hash && std::string_view(texts_).substr(slot.at, slot.size) == folded) {
-      return &slot.node;
-    }
+  for (std::size_t i = low & mask;; i = (i + 1) & mask) {
+    const Slot slot = slots_[i];
+    if (slot.path == 0) return nullptr;
+    if (slot.hash != low) continue;
+    const Path& path = paths_[slot.path - 1];
+    if (std::string_view(texts_).substr(path.at, path.size) == folded) return &path.node;
   }
 }
 
 void SimRegistry::FoundPaths::Add(std::string_view folded, std::size_t hash,
                                   std::shared_ptr<Node> node) {
-  if ((used_ + 1) * 2 > slots_.size()) {
-    std::vector<Slot> old =
+  if ((paths_.size() + 1) * 2 > slots_.size()) {
+    const std::vector<Slot> old =
         std::exchange(slots_, std::vector<Slot>(std::max<std::size_t>(64, slots_.size() * 2)));
-    for (Slot& slot : old) {
-      if (slot.node) Place(std::move(slot));
+    for (const Slot& slot : old) {
+      if (slot.path != 0) Place(slot);
     }
   }
-  Slot slot;
-  slot.hash = hash;
-  slot.at = static_cast<std::uint32_t>(texts_.size());
-  slot.size = static_cast<std::uint32_t>(folded.size());
-  slot.node = std::move(node);
+  paths_.push_back({static_cast<std::uint32_t>(texts_.size()),
+                    static_cast<std::uint32_t>(folded.size()), std::move(node)});
   texts_.append(folded);
-  Place(std::move(slot));
-  ++used_;
+  Place({static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(paths_.size())});
 }
 
-void SimRegistry::FoundPaths::Place(Slot&& slot) {
+void SimRegistry::FoundPaths::Place(Slot slot) {
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = slot.hash & mask;
-  while (slots_[i].node) i = (i + 1) & mask;
-  slots_[i] = std::move(slot);
+  while (slots_[i].path != 0) i = (i + 1) & mask;
+  slots_[i] = slot;
 }
 
 void SimRegistry::FoundPaths::Clear() {
   slots_.clear();
-  used_ = 0;
+  paths_.clear();
   texts_.clear();
 }
 
