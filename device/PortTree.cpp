@@ -58,8 +58,9 @@ bool Takeable(const PortEntry& entry) {
   return open == kFree || open == kReleased;
 }
 
-platform::Handle OpenPipe(const std::string& key, const char* pipe, std::uint32_t access) {
-  const std::string path = "\\\\?\\usb#" + key + kUsbDeviceClassText + "\\" + pipe;
+platform::Handle OpenPipe(std::string_view key, const char* pipe, std::uint32_t access) {
+  std::string path = "\\\\?\\usb#";
+  path.append(key).append(kUsbDeviceClassText).append("\\").append(pipe);
   return platform::ThePlatform().CreateFileA(path.c_str(), access,
                                              platform::kFileShareRead | platform::kFileShareWrite,
                                              platform::kOpenExisting);
@@ -69,7 +70,7 @@ platform::Handle OpenPipe(const std::string& key, const char* pipe, std::uint32_
 
 std::string PortStatus::Text() const {
   std::string text{kind, letter, seen, open.load(), port};
-  return text + key;
+  return text.append(key.view());
 }
 
 namespace port_tree {

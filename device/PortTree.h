@@ -5,9 +5,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/Device.h"
@@ -19,6 +21,50 @@ struct LinkBack {
   DeviceFlag* flag = nullptr;
 };
 
+// A text of a port entry, held in the entry itself while it is as short as port keys and device
+// descriptions are (on the heap beyond that). Every scan and both passes of every list build read
+// the tree entry by entry; the texts then lie in the lines the entry is read from, not in one
+// heap block each, which on a station of many hubs no longer stays in the caches between reads.
+template <std::size_t kInline>
+class EntryText {
+ public:
+  EntryText() = default;
+  EntryText(const EntryText& other) { Assign(other.view()); }
+  EntryText& operator=(const EntryText& other) {
+    if (this != &other) Assign(other.view());
+    return *this;
+  }
+  EntryText& operator=(std::string_view text) {
+    Assign(text);
+    return *this;
+  }
+  ~EntryText() = default;
+
+  std::string_view view() const { return {heap_ ? heap_.get() : inline_, size_}; }
+  operator std::string_view() const { return view(); }  // NOLINT(google-explicit-constructor)
+  std::size_t size() const { return size_; }
+  char operator[](std::size_t i) const { return view()[i]; }
+  friend bool operator==(const EntryText& a, const EntryText& b) { return a.view() == b.view(); }
+  friend bool operator==(const EntryText& a, std::string_view b) { return a.view() == b; }
+
+ private:
+  void Assign(std::string_view text) {
+    if (text.size() <= kInline) {
+      std::memmove(inline_, text.data(), text.size());  // text may lie in heap_, freed next
+      heap_.reset();
+    } else {
+      auto copy = std::make_unique<char[]>(text.size());
+      std::memcpy(copy.get(), text.data(), text.size());
+      heap_ = std::move(copy);
+    }
+    size_ = text.size();
+  }
+
+  std::unique_ptr<char[]> heap_;  // null while the text is inline_
+  std::size_t size_ = 0;
+  char inline_[kInline] = {};
+};
+
 // One device on a hub: kind, drive letter, seen mark, open state and port, then the key
 // "vid_xxxx&pid_yyyy#<instance id>#" (lower case) that is also the middle of its interface path.
 // Held by pointer, so a DeviceEntry may keep the address of `open`.
@@ -28,7 +74,7 @@ struct PortStatus {
   char seen = '0';
   std::atomic<char> open{'0'};  // '0' free, '1' taken, '2' released
   char port = '0';              // '0' + port number
-  std::string key;
+  EntryText<40> key;
 
   // The status as the text "0000%C%s#%s#" produces it, with the present characters.
   std::string Text() const;
@@ -36,7 +82,7 @@ struct PortStatus {
 
 struct PortEntry {
   PortStatus status;
-  std::string description;
+  EntryText<32> description;
   std::unique_ptr<LinkBack> linkBack;  // while taken ('1') or released ('2')
 };
 

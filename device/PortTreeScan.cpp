@@ -39,7 +39,7 @@ std::uint64_t nextNodeSerial = 1;
 // Drives ("E:") and hubs (their paths) that did not open, each logged once until it opens again.
 std::set<std::string> unopened;
 
-bool IsAutoloaderVendor(const std::string& vidPid) {
+bool IsAutoloaderVendor(std::string_view vidPid) {
   return Contains(vidPid, "vid_1723") || Contains(vidPid, "vid_1717");
 }
 
@@ -75,7 +75,7 @@ void RegisterNotification(platform::Handle mainWindow) {
 // Whether a port entry's key "vid_xxxx&pid_yyyy#<instance id>#" has more than its two "#": an
 // instance id (a serial) may hold "#" itself. Such a key may hold another key's text without
 // being equal to it, so it is searched the long way.
-bool OddKey(const std::string& key) {
+bool OddKey(std::string_view key) {
   return std::count(key.begin(), key.end(), '#') != 2;
 }
 

@@ -570,7 +570,10 @@ TEST_P(SerialKeyTest, DeviceKeepsItsStatusWhenTheTreeIsScannedAgain) {
 INSTANTIATE_TEST_SUITE_P(Serials, SerialKeyTest,
                          ::testing::Values(std::make_pair("Ab 12CD", "ab_12cd"),
                                            std::make_pair("zp61a0001", "zp61a0001"),
-                                           std::make_pair("Z#1", "z#1")));
+                                           std::make_pair("Z#1", "z#1"),
+                                           // a key longer than the room kept in the entry
+                                           std::make_pair("SerialNumber-0123456789-ABCDEF",
+                                                          "serialnumber-0123456789-abcdef")));
 
 TEST_F(PortTreeBenchTest, SecondDeviceWithTheSameSerialIsNamedByItsHubAndPort) {
   UseBench(TwoBoxBench(R"({"model": "ZP61", "hub": "a", "port": 1, "serial": "DUP"},
