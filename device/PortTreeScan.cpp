@@ -279,7 +279,7 @@ void EnterPort(HubScan& hub, PortStatus&& status, const PortClass& found) {
   entry->status.kind = found.code[0];
   entry->status.letter = found.code[1];
   entry->status.port = status.port;
-  entry->status.key = std::move(status.key);
+  entry->status.key = status.key;
   entry->description = found.description;
   if (node == nullptr) {
     auto fresh = std::make_unique<HubNode>();
