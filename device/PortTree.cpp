@@ -85,24 +85,32 @@ void FreeTree() {
   currentNode = 0;
 }
 
-std::vector<std::string> InterfacePaths(const platform::Guid& interfaceClass) {
+void VisitInterfacePaths(const platform::Guid& interfaceClass,
+                         const std::function<void(std::string& path)>& visit) {
   platform::Platform& os = platform::ThePlatform();
-  std::vector<std::string> paths;
   const platform::Handle set = os.SetupDiGetClassDevsA(
       interfaceClass, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
-  if (set == platform::kInvalidHandle) return paths;
+  if (set == platform::kInvalidHandle) return;
   platform::DeviceInterfaceData data;
+  std::vector<char> buffer;
+  std::string path;
   for (std::uint32_t index = 0; os.SetupDiEnumDeviceInterfaces(set, interfaceClass, index, &data);
        ++index) {
     // The first call only sizes the path; a path longer than any Windows makes is skipped.
     std::uint32_t required = 0;
     os.SetupDiGetDeviceInterfaceDetailA(set, data, nullptr, 0, &required);
     if (required == 0 || required > 4096) continue;
-    std::vector<char> path(required, '\0');
-    if (!os.SetupDiGetDeviceInterfaceDetailA(set, data, path.data(), required, nullptr)) continue;
-    paths.emplace_back(path.data(), strnlen(path.data(), path.size()));
+    buffer.assign(required, '\0');
+    if (!os.SetupDiGetDeviceInterfaceDetailA(set, data, buffer.data(), required, nullptr)) continue;
+    path.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
+    visit(path);
   }
   os.SetupDiDestroyDeviceInfoList(set);
+}
+
+std::vector<std::string> InterfacePaths(const platform::Guid& interfaceClass) {
+  std::vector<std::string> paths;
+  VisitInterfacePaths(interfaceClass, [&paths](std::string& path) { paths.push_back(path); });
   return paths;
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -164,6 +165,11 @@ PortTree& Tree();
 void FreeTree();
 // The interface paths of the present interfaces of a class, in enumeration order.
 std::vector<std::string> InterfacePaths(const platform::Guid& interfaceClass);
+// The same paths handed to `visit` one by one as they are read, in one text that the visit may
+// change and that is reused for the next: a station's thousands of device paths are looked at
+// once each, and need not all be kept.
+void VisitInterfacePaths(const platform::Guid& interfaceClass,
+                         const std::function<void(std::string& path)>& visit);
 // Asks for a handle notification on a drive or pipe handle the system keeps open, so that a
 // query to remove its device reaches ReleaseDeviceHandle. Nothing before the first scan has
 // registered the main window.

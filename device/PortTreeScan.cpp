@@ -405,19 +405,19 @@ class KeyIndex {
     }
   }
 
-  PortEntry* EntryInPath(const std::string& path) const {
-    const std::string lower = LowerText(path);
+  // `lower`: the path in lower case.
+  PortEntry* EntryInPath(std::string_view lower) const {
     const Place* first = nullptr;
     const auto consider = [&first](const Place& place) {
       if (first == nullptr || place.order < first->order) first = &place;
     };
     constexpr std::size_t kVidPidLength = 17;  // "vid_xxxx&pid_yyyy"
-    for (std::size_t hash = lower.find('#'); hash != std::string::npos;) {
+    for (std::size_t hash = lower.find('#'); hash != std::string_view::npos;) {
       const std::size_t next = lower.find('#', hash + 1);
-      if (next == std::string::npos) break;
+      if (next == std::string_view::npos) break;
       if (hash >= kVidPidLength) {
         const std::size_t start = hash - kVidPidLength;
-        const auto it = keys_.find(std::string_view(lower).substr(start, next + 1 - start));
+        const auto it = keys_.find(lower.substr(start, next + 1 - start));
         if (it != keys_.end()) consider(it->second);
       }
       hash = next;
@@ -487,10 +487,11 @@ void DropDepartedPorts() {
   const PortTree* tree = CurrentPortTree();
   if (tree == nullptr || tree->nodes.empty()) return;
   const KeyIndex index;
-  for (const std::string& path : port_tree::InterfacePaths(platform::kUsbDeviceInterfaceClass)) {
+  port_tree::VisitInterfacePaths(platform::kUsbDeviceInterfaceClass, [&index](std::string& path) {
+    path = LowerText(std::move(path));
     PortEntry* entry = index.EntryInPath(path);
     if (entry != nullptr && entry->status.seen == '0') entry->status.seen = '1';
-  }
+  });
   ScanIndex* kept = keptIndex && keptIndex->tree == tree ? keptIndex.get() : nullptr;
   auto& nodes = Tree().nodes;
   for (auto& node : nodes) {
