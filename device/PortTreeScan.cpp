@@ -100,8 +100,8 @@ struct ScanIndex {
     }
   };
   struct Place {
-    const HubNode* node;
-    const PortEntry* entry;
+    HubNode* node;
+    PortEntry* entry;
   };
 
   const PortTree* tree;                                      // the tree indexed
@@ -122,7 +122,7 @@ struct ScanIndex {
 
   void AddNode(HubNode& node) { nodes.emplace(HubName{node.instanceId, node.prefix}, &node); }
 
-  void AddEntry(const HubNode& node, const PortEntry& entry) {
+  void AddEntry(HubNode& node, PortEntry& entry) {
     const Place place{&node, &entry};
     if (OddKey(entry.status.key)) {
       oddKeys.push_back(place);
@@ -162,6 +162,49 @@ struct ScanIndex {
     }
   }
 };
+
+// Where an entry stands in the tree: node by node, entry by entry.
+std::pair<std::size_t, std::size_t> TreeOrder(const HubNode& node, const PortEntry& entry) {
+  const auto& nodes = Tree().nodes;
+  const auto n = std::find_if(nodes.begin(), nodes.end(),
+                              [&](const auto& each) { return each.get() == &node; });
+  const auto e = std::find_if(node.ports.begin(), node.ports.end(),
+                              [&](const auto& each) { return each.get() == &entry; });
+  return {static_cast<std::size_t>(n - nodes.begin()),
+          static_cast<std::size_t>(e - node.ports.begin())};
+}
+
+// For the removal scan: the entry, over all nodes, first in the tree whose key occurs in
+// `lower`, a device's interface path in lower case. A key of two "#" occurs in a path only as
+// the text from 17 characters before one of the path's "#" to the next "#", so a path has
+// only a few places to look up; odd keys are searched in full. A path nearly always holds one
+// key of one entry; only when several entries hold keys in it are their places in the tree
+// looked for.
+PortEntry* EntryInPath(const ScanIndex& index, std::string_view lower) {
+  const ScanIndex::Place* first = nullptr;
+  const auto consider = [&first](const ScanIndex::Place& place) {
+    if (first == nullptr ||
+        (place.entry != first->entry &&
+         TreeOrder(*place.node, *place.entry) < TreeOrder(*first->node, *first->entry))) {
+      first = &place;
+    }
+  };
+  constexpr std::size_t kVidPidLength = 17;  // "vid_xxxx&pid_yyyy"
+  for (std::size_t hash = lower.find('#'); hash != std::string_view::npos;) {
+    const std::size_t next = lower.find('#', hash + 1);
+    if (next == std::string_view::npos) break;
+    if (hash >= kVidPidLength) {
+      const std::size_t start = hash - kVidPidLength;
+      const auto [from, to] = index.keys.equal_range(lower.substr(start, next + 1 - start));
+      for (auto it = from; it != to; ++it) consider(it->second);
+    }
+    hash = next;
+  }
+  for (const ScanIndex::Place& place : index.oddKeys) {
+    if (Contains(lower, place.entry->status.key)) consider(place);
+  }
+  return first == nullptr ? nullptr : first->entry;
+}
 
 // One hub while its ports are scanned.
 struct HubScan {
@@ -382,62 +425,6 @@ bool ReleaseLink(std::atomic<platform::Handle>& read, std::atomic<platform::Hand
   return true;
 }
 
-// The port entries by key, for the removal scan: which entry, over all nodes, is the first
-// whose key occurs in a path. A key of two "#" occurs in a path only as the text from 17
-// characters before one of the path's "#" to the next "#", so a path has only a few places to
-// look up; odd keys are searched in full.
-class KeyIndex {
- public:
-  KeyIndex() {
-    std::size_t entries = 0;
-    for (const auto& node : Tree().nodes) entries += node->ports.size();
-    keys_.reserve(entries);
-    std::size_t order = 0;
-    for (const auto& node : Tree().nodes) {
-      for (const auto& entry : node->ports) {
-        const Place place{order++, entry.get()};
-        if (OddKey(entry->status.key)) {
-          odd_.push_back(place);
-        } else {
-          keys_.emplace(entry->status.key, place);  // the first of equal keys
-        }
-      }
-    }
-  }
-
-  // `lower`: the path in lower case.
-  PortEntry* EntryInPath(std::string_view lower) const {
-    const Place* first = nullptr;
-    const auto consider = [&first](const Place& place) {
-      if (first == nullptr || place.order < first->order) first = &place;
-    };
-    constexpr std::size_t kVidPidLength = 17;  // "vid_xxxx&pid_yyyy"
-    for (std::size_t hash = lower.find('#'); hash != std::string_view::npos;) {
-      const std::size_t next = lower.find('#', hash + 1);
-      if (next == std::string_view::npos) break;
-      if (hash >= kVidPidLength) {
-        const std::size_t start = hash - kVidPidLength;
-        const auto it = keys_.find(lower.substr(start, next + 1 - start));
-        if (it != keys_.end()) consider(it->second);
-      }
-      hash = next;
-    }
-    for (const Place& place : odd_) {
-      if (Contains(lower, place.entry->status.key)) consider(place);
-    }
-    return first == nullptr ? nullptr : first->entry;
-  }
-
- private:
-  struct Place {
-    std::size_t order;  // in the tree: node by node, entry by entry
-    PortEntry* entry;
-  };
-  // Views into the entries' keys: the index lives only while no entry leaves.
-  std::unordered_map<std::string_view, Place> keys_;
-  std::vector<Place> odd_;
-};
-
 // A departed entry: the DeviceEntry flag that holds it is marked departed.
 void Depart(PortEntry& entry) {
   if (entry.status.open.load() == '1' && entry.linkBack && entry.linkBack->flag != nullptr) {
@@ -486,13 +473,12 @@ void ScanUsbDevices(platform::Handle mainWindow) {
 void DropDepartedPorts() {
   const PortTree* tree = CurrentPortTree();
   if (tree == nullptr || tree->nodes.empty()) return;
-  const KeyIndex index;
+  ScanIndex& index = KeptIndex();
   port_tree::VisitInterfacePaths(platform::kUsbDeviceInterfaceClass, [&index](std::string& path) {
     path = LowerText(std::move(path));
-    PortEntry* entry = index.EntryInPath(path);
+    PortEntry* entry = EntryInPath(index, path);
     if (entry != nullptr && entry->status.seen == '0') entry->status.seen = '1';
   });
-  ScanIndex* kept = keptIndex && keptIndex->tree == tree ? keptIndex.get() : nullptr;
   auto& nodes = Tree().nodes;
   for (auto& node : nodes) {
     std::erase_if(node->ports, [&](const std::unique_ptr<PortEntry>& entry) {
@@ -501,14 +487,12 @@ void DropDepartedPorts() {
         return false;
       }
       Depart(*entry);
-      if (kept != nullptr) kept->DropEntry(*node, *entry);
+      index.DropEntry(*node, *entry);
       return true;
     });
   }
-  if (kept != nullptr) {
-    for (const auto& node : nodes) {
-      if (!node->Valid()) kept->DropNode(*node);
-    }
+  for (const auto& node : nodes) {
+    if (!node->Valid()) index.DropNode(*node);
   }
   std::erase_if(nodes, [](const std::unique_ptr<HubNode>& node) { return !node->Valid(); });
   const std::uint32_t present = platform::ThePlatform().GetLogicalDrives();

@@ -605,6 +605,23 @@ TEST_F(PortTreeBenchTest, SecondDeviceWithTheSameSerialIsNamedByItsHubAndPort) {
   EXPECT_EQ(DeviceList.size(), 2u);
 }
 
+// A path holding the keys of several entries counts for the first of them in the tree: the
+// path of the unit "Q#" also holds the key of "Q" on the hub before, so at the next removal
+// scan "Q#" is taken for gone.
+TEST_F(PortTreeBenchTest, RemovalScanCreditsAPathToTheFirstEntryInTheTreeWhoseKeyItHolds) {
+  UseBench(TwoBoxBench(R"({"model": "ZP61", "hub": "a", "port": 1, "serial": "Q"},
+                          {"model": "ZP61", "hub": "b", "port": 1, "serial": "Q#"},
+                          {"model": "ZP61", "hub": "b", "port": 2, "serial": "R"})"));
+  StartProgram();
+  EXPECT_EQ(StatusTexts(),
+            (std::vector<std::string>{"A0011vid_1723&pid_0903#q#", "A0012vid_1723&pid_0903#r#",
+                                      "A0001vid_1723&pid_0903#q##"}));
+  bench->UnplugUnit(2);
+  DeliverMessages();
+  EXPECT_EQ(StatusTexts(), std::vector<std::string>{"A0011vid_1723&pid_0903#q#"});
+  EXPECT_EQ(ComboItems(), std::vector<std::string>{"[0] ZP61 (Q)"});
+}
+
 // --- The USB 3.0 section of the log
 // ---------------------------------------------------------------
 
