@@ -372,7 +372,8 @@ class BusFileProvider : public DeviceFileProvider {
   bool Matches(std::string_view path) const override {
     if (DriveLetterOf(path) >= 0) return true;
     std::lock_guard lock(state_->mutex);
-    return HubOfLocked(path) >= 0 || PipeOfLocked(path).device >= 0;
+    // A pipe's path is told by its end without a look-up, and is never a hub's.
+    return PipeOfLocked(path).device >= 0 || HubOfLocked(path) >= 0;
   }
 
   std::unique_ptr<SimFile> Open(std::string_view path, std::uint32_t access, std::uint32_t,
@@ -385,10 +386,12 @@ class BusFileProvider : public DeviceFileProvider {
     {
       std::lock_guard lock(state_->mutex);
       if (letter >= 0) return OpenDriveLocked(letter, access);
-      const int hub = HubOfLocked(path);
-      if (hub >= 0) return std::make_unique<HubFile>(state_, hub);
       pipe = PipeOfLocked(path);
-      if (pipe.device < 0 || !state_->DevicePresentLocked(pipe.device)) return nullptr;
+      if (pipe.device < 0) {
+        const int hub = HubOfLocked(path);
+        return hub >= 0 ? std::make_unique<HubFile>(state_, hub) : nullptr;
+      }
+      if (!state_->DevicePresentLocked(pipe.device)) return nullptr;
       const auto& device = state_->devices[static_cast<std::size_t>(pipe.device)];
       function = device.function;
       plugCount = device.plugCount;
