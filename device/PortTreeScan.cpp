@@ -132,7 +132,7 @@ struct ScanIndex {
   }
 
   // Before an entry leaves its node.
-  void DropEntry(const HubNode& node, const PortEntry& entry) {
+  void DropEntry(const PortEntry& entry) {
     const auto mine = [&](const Place& place) { return place.entry == &entry; };
     if (OddKey(entry.status.key)) {
       std::erase_if(oddKeys, mine);
@@ -140,7 +140,7 @@ struct ScanIndex {
     }
     const auto [first, last] = keys.equal_range(entry.status.key);
     for (auto it = first; it != last; ++it) {
-      if (mine(it->second) && it->second.node == &node) {
+      if (mine(it->second)) {
         keys.erase(it);
         return;
       }
@@ -487,7 +487,7 @@ void DropDepartedPorts() {
         return false;
       }
       Depart(*entry);
-      index.DropEntry(*node, *entry);
+      index.DropEntry(*entry);
       return true;
     });
   }

@@ -400,11 +400,10 @@ Handle SimUsb::SetupDiGetClassDevsA(const Guid& interfaceClass, std::uint32_t fl
     } else if (interfaceClass == kUsbDeviceInterfaceClass) {
       // External hubs are USB devices too; root hubs are not.
       const State::PathList& devices = state_->deviceInterfaces;
+      set.paths = state_->hubDeviceInterfaces;
       // Room for all at once: a set of thousands of paths is not copied again at each doubling.
-      set.paths.text.reserve(state_->hubDeviceInterfaces.text.size() + devices.text.size());
-      set.paths.ends.reserve(state_->hubDeviceInterfaces.size() + devices.size());
-      set.paths.text = state_->hubDeviceInterfaces.text;
-      set.paths.ends = state_->hubDeviceInterfaces.ends;
+      set.paths.text.reserve(set.paths.text.size() + devices.text.size());
+      set.paths.ends.reserve(set.paths.size() + devices.size());
       for (std::size_t i = 0; i < devices.size(); ++i) {
         if (state_->devicePresent[i] || !presentOnly) set.paths.Add(devices[i]);
       }
