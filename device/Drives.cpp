@@ -105,12 +105,79 @@ struct StorageNode {
 
 }  // namespace
 
+// Every text of one length within the print queues' instance ids, with the first queue whose id
+// holds it. Open addressing over one array of small slots: a station with hundreds of printers
+// has tens of thousands of such texts, and a node allocated apart for each would cost a cache
+// miss at every look-up and an allocation at every insertion.
+class IdParts {
+ public:
+  IdParts(const std::vector<std::string>& ids, std::size_t length) : length_(length) {
+    std::size_t count = 0;
+    for (const std::string& id : ids) count += id.size() >= length ? id.size() - length + 1 : 0;
+    std::size_t capacity = 1;
+    while (capacity <= 2 * count) capacity *= 2;  // at most half full: a free slot ends a probe
+    slots_.resize(capacity);
+    for (std::size_t q = 0; q < ids.size(); ++q) {
+      for (std::size_t at = 0; at + length <= ids[q].size(); ++at) {
+        const std::string_view part = std::string_view(ids[q]).substr(at, length);
+        const std::size_t hash = Hash(part);
+        Slot& slot = slots_[IndexOf(ids, part, hash)];
+        if (slot.queue == 0) {
+          slot = Slot{Fingerprint(hash), static_cast<std::uint32_t>(q + 1),
+                      static_cast<std::uint32_t>(at)};
+        }
+      }
+    }
+  }
+
+  std::size_t Length() const { return length_; }
+
+  // The first queue whose id holds `part` (of Length() characters).
+  std::optional<std::size_t> Find(const std::vector<std::string>& ids,
+                                  std::string_view part) const {
+    const Slot& slot = slots_[IndexOf(ids, part, Hash(part))];
+    if (slot.queue == 0) return std::nullopt;
+    return slot.queue - 1;
+  }
+
+ private:
+  struct Slot {
+    std::uint32_t hash = 0;   // Fingerprint() of the text's hash
+    std::uint32_t queue = 0;  // 1 + the queue's index; 0 for a free slot
+    std::uint32_t at = 0;     // where the text starts in that queue's id
+  };
+
+  static std::size_t Hash(std::string_view part) { return std::hash<std::string_view>{}(part); }
+  // The hash's high half (its low bits chose the slot): most other texts met on the way are
+  // passed over without comparing them.
+  static std::uint32_t Fingerprint(std::size_t hash) {
+    return static_cast<std::uint32_t>(hash >> (sizeof hash * 4));
+  }
+
+  // The slot holding `part`, or the free slot where it would go.
+  std::size_t IndexOf(const std::vector<std::string>& ids, std::string_view part,
+                      std::size_t hash) const {
+    const std::uint32_t fingerprint = Fingerprint(hash);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      const Slot& slot = slots_[i];
+      if (slot.queue == 0) return i;
+      if (slot.hash == fingerprint &&
+          std::string_view(ids[slot.queue - 1]).substr(slot.at, length_) == part) {
+        return i;
+      }
+    }
+  }
+
+  std::size_t length_;
+  std::vector<Slot> slots_;
+};
+
 struct ClassifyIndex::Queues {
   std::vector<std::string> names;      // in enumeration order
   std::vector<std::string> instances;  // the DeviceInstanceId each names, upper case
-  // Per length of text asked for so far: every text of that length within an instance id, with
-  // the first queue whose id holds it. Views into `instances`, which no longer change.
-  std::unordered_map<std::size_t, std::unordered_map<std::string_view, std::size_t>> byPart;
+  // One table per length of text asked for so far (a scan asks for one or two lengths).
+  std::vector<IdParts> byLength;
 
   Queues() {
     const platform::Handle printers = OpenRegKey(kPrintersKey);
@@ -128,20 +195,13 @@ struct ClassifyIndex::Queues {
 
   // The first queue, in enumeration order, whose instance id holds `part`.
   std::optional<std::size_t> FirstHolding(std::string_view part) {
-    auto found = byPart.find(part.size());
-    if (found == byPart.end()) {
-      found =
-          byPart.emplace(part.size(), std::unordered_map<std::string_view, std::size_t>()).first;
-      for (std::size_t q = 0; q < instances.size(); ++q) {
-        const std::string_view id = instances[q];
-        for (std::size_t at = 0; at + part.size() <= id.size(); ++at) {
-          found->second.emplace(id.substr(at, part.size()), q);
-        }
-      }
+    auto table = std::find_if(byLength.begin(), byLength.end(),
+                              [&](const IdParts& t) { return t.Length() == part.size(); });
+    if (table == byLength.end()) {
+      byLength.emplace_back(instances, part.size());
+      table = byLength.end() - 1;
     }
-    const auto it = found->second.find(part);
-    if (it == found->second.end()) return std::nullopt;
-    return it->second;
+    return table->Find(instances, part);
   }
 };
 

@@ -332,62 +332,86 @@ std::vector<std::uint8_t> Bytes(const std::string& text) {
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, ClassifyTest,
-    ::testing::
-        Values(ClassCase{"Vendor1723", UsbDeviceKind::kAutoloader, 0x1723, kNoShape, kNoEdit, "A0",
-                         "Thing"},
-               ClassCase{"Vendor1717", UsbDeviceKind::kAutoloader, 0x1717, kNoShape, kNoEdit, "M0",
-                         "Thing"},
-               ClassCase{"OtherVendor", UsbDeviceKind::kOther, 0x046D, kNoShape, kNoEdit, "N0",
-                         "Thing"},
-               ClassCase{"DescWithoutSemicolon", UsbDeviceKind::kAutoloader, 0x1723, kNoShape,
-                         [](platform::sim::SimRegistry& r, const std::string& key) {
-                           r.SetString(key, "DeviceDesc", "Plain Name");
-                         },
-                         "A0", "Plain Name"},
-               ClassCase{"DescFillsItsBufferWithoutTerminator", UsbDeviceKind::kAutoloader, 0x1723,
-                         kNoShape,
-                         [](platform::sim::SimRegistry& r, const std::string& key) {
-                           r.SetValue(key, "DeviceDesc", platform::kRegSz,
-                                      Bytes("x;" + std::string(138, 'N')));
-                         },
-                         "A0", std::string(138, 'N')},
-               ClassCase{"DescLongerThanItsBuffer", UsbDeviceKind::kAutoloader, 0x1723, kNoShape,
-                         [](platform::sim::SimRegistry& r, const std::string& key) {
-                           r.SetString(key, "DeviceDesc", "x;" + std::string(138, 'N'));
-                         },
-                         "A0", "NoDeviceDesc"},
-               ClassCase{"PrinterWithQueue", UsbDeviceKind::kPrinter, 0x04A9, kNoShape, kNoEdit,
-                         "P0", "Thing"},
-               ClassCase{
-                   "PrinterQueueMatchIgnoresCase", UsbDeviceKind::kPrinter, 0x04A9, kNoShape,
-                   [](platform::sim::SimRegistry& r, const std::string& key) {
-                     r.SetString(key, "ParentIdPrefix", "7&abcdef&0");
-                     r.SetString(
-                         "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Thing\\PnPData",
-                         "DeviceInstanceId", "usbprint\\thing\\7&ABCDEF&0&usb001");
-                   },
-                   "P0", "Thing"},
-               ClassCase{"PrinterWithoutQueue", UsbDeviceKind::kPrinter, 0x04A9,
-                         [](UsbDeviceSpec& s) { s.hasQueue = false; }, kNoEdit, "PN",
-                         "No Install Software"},
-               ClassCase{"CdRom", UsbDeviceKind::kCdRom, 0x0E8D,
-                         [](UsbDeviceSpec& s) { s.letter = 'e'; }, kNoEdit, "CE", "Thing"},
-               ClassCase{"CdRomWithSerial", UsbDeviceKind::kCdRom, 0x0E8D,
-                         [](UsbDeviceSpec& s) {
-                           s.letter = 'F';
-                           s.serial = "SerIal 9";
-                         },
-                         kNoEdit, "CF", "Thing"},
-               ClassCase{"Disk", UsbDeviceKind::kDisk, 0x0781,
-                         [](UsbDeviceSpec& s) { s.letter = 'U'; }, kNoEdit, "DU", "Thing"},
-               ClassCase{"CdRomWithoutFriendlyName", UsbDeviceKind::kCdRom, 0x0E8D,
-                         [](UsbDeviceSpec& s) {
-                           s.letter = 'E';
-                           s.hasDescription = false;
-                         },
-                         kNoEdit, "", ""},
-               ClassCase{"StorageWithoutLetter", UsbDeviceKind::kCdRom, 0x0E8D, kNoShape, kNoEdit,
-                         "", ""}),
+    ::testing::Values(ClassCase{"Vendor1723", UsbDeviceKind::kAutoloader, 0x1723, kNoShape, kNoEdit,
+                                "A0", "Thing"},
+                      ClassCase{"Vendor1717", UsbDeviceKind::kAutoloader, 0x1717, kNoShape, kNoEdit,
+                                "M0", "Thing"},
+                      ClassCase{"OtherVendor", UsbDeviceKind::kOther, 0x046D, kNoShape, kNoEdit,
+                                "N0", "Thing"},
+                      ClassCase{"DescWithoutSemicolon", UsbDeviceKind::kAutoloader, 0x1723,
+                                kNoShape,
+                                [](platform::sim::SimRegistry& r, const std::string& key) {
+                                  r.SetString(key, "DeviceDesc", "Plain Name");
+                                },
+                                "A0", "Plain Name"},
+                      ClassCase{"DescFillsItsBufferWithoutTerminator", UsbDeviceKind::kAutoloader,
+                                0x1723, kNoShape,
+                                [](platform::sim::SimRegistry& r, const std::string& key) {
+                                  r.SetValue(key, "DeviceDesc", platform::kRegSz,
+                                             Bytes("x;" + std::string(138, 'N')));
+                                },
+                                "A0", std::string(138, 'N')},
+                      ClassCase{"DescLongerThanItsBuffer", UsbDeviceKind::kAutoloader, 0x1723,
+                                kNoShape,
+                                [](platform::sim::SimRegistry& r, const std::string& key) {
+                                  r.SetString(key, "DeviceDesc", "x;" + std::string(138, 'N'));
+                                },
+                                "A0", "NoDeviceDesc"},
+                      ClassCase{"PrinterWithQueue", UsbDeviceKind::kPrinter, 0x04A9, kNoShape,
+                                kNoEdit, "P0", "Thing"},
+                      ClassCase{"PrinterQueueMatchIgnoresCase", UsbDeviceKind::kPrinter, 0x04A9,
+                                kNoShape,
+                                [](platform::sim::SimRegistry& r, const std::string& key) {
+                                  r.SetString(key, "ParentIdPrefix", "7&abcdef&0");
+                                  r.SetString(
+                                      "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Thing\\"
+                                      "PnPData",
+                                      "DeviceInstanceId", "usbprint\\thing\\7&ABCDEF&0&usb001");
+                                },
+                                "P0", "Thing"},
+                      // Queues enumerate as "Alpha", "Beta", "Thing": Alpha's id misses the prefix
+                      // by its last character, Beta's ends with it, and Thing's holds it too.
+                      ClassCase{"PrinterQueueIsTheFirstInOrderWhoseIdHoldsThePrefix",
+                                UsbDeviceKind::kPrinter, 0x04A9, kNoShape,
+                                [](platform::sim::SimRegistry& r, const std::string& key) {
+                                  const std::string printers =
+                                      "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
+                                  r.SetString(key, "ParentIdPrefix", "7&ABCDEF&0");
+                                  r.SetString(printers + "Thing\\PnPData", "DeviceInstanceId",
+                                              "USBPRINT\\THING\\7&ABCDEF&0&USB001");
+                                  r.SetString(printers + "Alpha\\PnPData", "DeviceInstanceId",
+                                              "USBPRINT\\ALPHA\\7&ABCDEF&1&USB001");
+                                  r.SetString(printers + "Beta\\PnPData", "DeviceInstanceId",
+                                              "USBPRINT\\BETA\\X7&ABCDEF&0");
+                                },
+                                "P0", "Beta"},
+                      ClassCase{"PrinterPrefixLongerThanEveryQueueId", UsbDeviceKind::kPrinter,
+                                0x04A9, kNoShape,
+                                [](platform::sim::SimRegistry& r, const std::string& key) {
+                                  r.SetString(key, "ParentIdPrefix", std::string(200, '7'));
+                                },
+                                "PN", "No Install Software"},
+                      ClassCase{"PrinterWithoutQueue", UsbDeviceKind::kPrinter, 0x04A9,
+                                [](UsbDeviceSpec& s) { s.hasQueue = false; }, kNoEdit, "PN",
+                                "No Install Software"},
+                      ClassCase{"CdRom", UsbDeviceKind::kCdRom, 0x0E8D,
+                                [](UsbDeviceSpec& s) { s.letter = 'e'; }, kNoEdit, "CE", "Thing"},
+                      ClassCase{"CdRomWithSerial", UsbDeviceKind::kCdRom, 0x0E8D,
+                                [](UsbDeviceSpec& s) {
+                                  s.letter = 'F';
+                                  s.serial = "SerIal 9";
+                                },
+                                kNoEdit, "CF", "Thing"},
+                      ClassCase{"Disk", UsbDeviceKind::kDisk, 0x0781,
+                                [](UsbDeviceSpec& s) { s.letter = 'U'; }, kNoEdit, "DU", "Thing"},
+                      ClassCase{"CdRomWithoutFriendlyName", UsbDeviceKind::kCdRom, 0x0E8D,
+                                [](UsbDeviceSpec& s) {
+                                  s.letter = 'E';
+                                  s.hasDescription = false;
+                                },
+                                kNoEdit, "", ""},
+                      ClassCase{"StorageWithoutLetter", UsbDeviceKind::kCdRom, 0x0E8D, kNoShape,
+                                kNoEdit, "", ""}),
     [](const ::testing::TestParamInfo<ClassCase>& info) { return std::string(info.param.name); });
 
 // --- Taking, releasing and removal ---------------------------------------------------------------
