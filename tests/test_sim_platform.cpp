@@ -647,10 +647,11 @@ class LoopbackFile : public platform::sim::SimFile {
 
 // Opens PIPE00 of any usb# path and refuses every other pipe.
 struct PipeProvider : platform::sim::DeviceFileProvider {
-  bool Matches(std::string_view path) const override { return path.starts_with("\\\\?\\usb#"); }
-  std::unique_ptr<platform::sim::SimFile> Open(std::string_view path, std::uint32_t, std::uint32_t,
-                                               std::uint32_t) override {
-    return path.ends_with("\\PIPE00") ? std::make_unique<LoopbackFile>(&closes) : nullptr;
+  platform::sim::DeviceOpen Open(std::string_view path, std::uint32_t, std::uint32_t,
+                                 std::uint32_t) override {
+    if (!path.starts_with("\\\\?\\usb#")) return {};
+    if (!path.ends_with("\\PIPE00")) return {true, nullptr};
+    return {true, std::make_unique<LoopbackFile>(&closes)};
   }
   int closes = 0;
 };

@@ -42,17 +42,23 @@ class SimFile {
   virtual void Close() {}
 };
 
+// What a provider makes of a path: not one of its own (mine false: the next provider is asked),
+// or its own, with the file it opened or null (the call fails; nothing else is tried).
+struct DeviceOpen {
+  bool mine = false;
+  std::unique_ptr<SimFile> file;
+};
+
 // A family of device paths ("\\?\usb#vid_1723...\PIPE00", "\\.\E:"). SimPlatform asks its
 // providers in the order they were added, before it looks at the real file system; the first
-// whose Matches answers true decides: its Open result is the handle, and null fails the call.
-// Both are called without SimPlatform's locks held, from any thread.
+// that owns the path decides. Called without SimPlatform's locks held, from any thread.
 class DeviceFileProvider {
  public:
   virtual ~DeviceFileProvider() = default;
-  virtual bool Matches(std::string_view path) const = 0;
-  // access, share and creation as CreateFileA got them (kGenericRead, kOpenExisting, ...).
-  virtual std::unique_ptr<SimFile> Open(std::string_view path, std::uint32_t access,
-                                        std::uint32_t share, std::uint32_t creation) = 0;
+  // One look at the path tells whether it is this provider's and opens it. access, share and
+  // creation as CreateFileA got them (kGenericRead, kOpenExisting, ...).
+  virtual DeviceOpen Open(std::string_view path, std::uint32_t access, std::uint32_t share,
+                          std::uint32_t creation) = 0;
 };
 
 }  // namespace platform::sim

@@ -279,9 +279,10 @@ std::unique_ptr<SimFile> SimPlatform::OpenDeviceFile(std::string_view path, std:
     providers = providers_;
   }
   for (const auto& provider : providers) {
-    if (!provider->Matches(path)) continue;
+    DeviceOpen opened = provider->Open(path, access, share, creation);
+    if (!opened.mine) continue;
     *matched = true;
-    return provider->Open(path, access, share, creation);
+    return std::move(opened.file);
   }
   *matched = false;
   return nullptr;

@@ -369,37 +369,34 @@ class BusFileProvider : public DeviceFileProvider {
  public:
   explicit BusFileProvider(std::shared_ptr<SimUsb::State> state) : state_(std::move(state)) {}
 
-  bool Matches(std::string_view path) const override {
-    if (DriveLetterOf(path) >= 0) return true;
-    std::lock_guard lock(state_->mutex);
-    // A pipe's path is told by its end without a look-up, and is never a hub's.
-    return PipeOfLocked(path).device >= 0 || HubOfLocked(path) >= 0;
-  }
-
-  std::unique_ptr<SimFile> Open(std::string_view path, std::uint32_t access, std::uint32_t,
-                                std::uint32_t creation) override {
-    if (creation != kOpenExisting) return nullptr;
+  // Owns drive letters, the pipes of devices with a unit behind them and the hubs. Only an
+  // existing device opens (OPEN_EXISTING); any other creation fails on a path it owns.
+  DeviceOpen Open(std::string_view path, std::uint32_t access, std::uint32_t,
+                  std::uint32_t creation) override {
+    const bool existing = creation == kOpenExisting;
     const int letter = DriveLetterOf(path);
     std::shared_ptr<UsbFunction> function;
     PipeRef pipe;
     unsigned plugCount = 0;
     {
       std::lock_guard lock(state_->mutex);
-      if (letter >= 0) return OpenDriveLocked(letter, access);
+      if (letter >= 0) return {true, existing ? OpenDriveLocked(letter, access) : nullptr};
+      // A pipe's path is told by its end without a look-up, and is never a hub's.
       pipe = PipeOfLocked(path);
       if (pipe.device < 0) {
         const int hub = HubOfLocked(path);
-        return hub >= 0 ? std::make_unique<HubFile>(state_, hub) : nullptr;
+        if (hub < 0) return {};
+        return {true, existing ? std::make_unique<HubFile>(state_, hub) : nullptr};
       }
-      if (!state_->DevicePresentLocked(pipe.device)) return nullptr;
+      if (!existing || !state_->DevicePresentLocked(pipe.device)) return {true, nullptr};
       const auto& device = state_->devices[static_cast<std::size_t>(pipe.device)];
       function = device.function;
       plugCount = device.plugCount;
     }
     // The unit opens its pipe without the bus's lock: it may ask the bus about itself.
     std::unique_ptr<SimFile> inner = function ? function->OpenPipe(pipe.pipe, access) : nullptr;
-    if (!inner) return nullptr;
-    return std::make_unique<PipeFile>(state_, pipe.device, plugCount, std::move(inner));
+    if (!inner) return {true, nullptr};
+    return {true, std::make_unique<PipeFile>(state_, pipe.device, plugCount, std::move(inner))};
   }
 
  private:

@@ -55,28 +55,24 @@ BenchPipeProvider::BenchPipeProvider(std::shared_ptr<SimBench> bench) : bench_(s
 }
 
 int BenchPipeProvider::DeviceOf(std::string_view path, bool* readPipe) const {
-  const std::string lower = AsciiLower(path);
   constexpr std::string_view kRead = "\\pipe00", kWrite = "\\pipe01";
-  if (lower.size() <= kRead.size()) return -1;
-  const std::string_view tail = std::string_view(lower).substr(lower.size() - kRead.size());
+  if (path.size() <= kRead.size()) return -1;
+  // The ending first: most paths asked for (hubs, drives) are not pipes at all.
+  const std::string tail = AsciiLower(path.substr(path.size() - kRead.size()));
   if (tail != kRead && tail != kWrite) return -1;
   *readPipe = tail == kRead;
-  const auto it = devices_.find(lower.substr(0, lower.size() - kRead.size()));
+  const auto it = devices_.find(AsciiLower(path.substr(0, path.size() - kRead.size())));
   return it == devices_.end() ? -1 : it->second;
 }
 
-bool BenchPipeProvider::Matches(std::string_view path) const {
-  bool readPipe = false;
-  return DeviceOf(path, &readPipe) >= 0;
-}
-
-std::unique_ptr<SimFile> BenchPipeProvider::Open(std::string_view path, std::uint32_t,
-                                                 std::uint32_t, std::uint32_t) {
+DeviceOpen BenchPipeProvider::Open(std::string_view path, std::uint32_t, std::uint32_t,
+                                   std::uint32_t) {
   bool readPipe = false;
   const int device = DeviceOf(path, &readPipe);
-  const auto pipe = device < 0 ? std::nullopt : bench_->OpenDevice(device);
-  if (!pipe) return nullptr;
-  return std::make_unique<BenchPipeFile>(bench_, *pipe, readPipe);
+  if (device < 0) return {};
+  const auto pipe = bench_->OpenDevice(device);
+  if (!pipe) return {true, nullptr};
+  return {true, std::make_unique<BenchPipeFile>(bench_, *pipe, readPipe)};
 }
 
 void AttachBench(SimPlatform& platform, std::shared_ptr<SimBench> bench) {

@@ -20,11 +20,10 @@ class BenchPipeProvider : public DeviceFileProvider {
  public:
   explicit BenchPipeProvider(std::shared_ptr<SimBench> bench);
 
-  // Paths of the form "<interface path of a link>\PIPE00" or "\PIPE01", any case.
-  bool Matches(std::string_view path) const override;
-  // Null (CreateFileA fails) while the link's device is unplugged.
-  std::unique_ptr<SimFile> Open(std::string_view path, std::uint32_t access, std::uint32_t share,
-                                std::uint32_t creation) override;
+  // Owns paths of the form "<interface path of a link>\PIPE00" or "\PIPE01", any case; the
+  // file is null (CreateFileA fails) while the link's device is unplugged.
+  DeviceOpen Open(std::string_view path, std::uint32_t access, std::uint32_t share,
+                  std::uint32_t creation) override;
 
  private:
   // The autoloader device behind a pipe path and whether it is the read pipe; -1 if none.
