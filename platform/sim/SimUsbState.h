@@ -29,7 +29,9 @@ struct SimUsb::State {
     std::string driverKey;
     int address = 0;
   };
-  struct Device {
+  // Each on lines of its own: a hub's answer about a port reads the first line and the serial
+  // beside it, not the tail of the device before.
+  struct alignas(64) Device {
     // What a hub's answer about the port reads comes first, together.
     int address = 0;
     unsigned plugCount = 0;  // grows at every plug-in: handles from before are dead
