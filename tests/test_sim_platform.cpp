@@ -17,6 +17,7 @@
 
 #include "platform/sim/HostFacts.h"
 #include "platform/sim/ItemResources.h"
+#include "platform/sim/SimIds.h"
 #include "platform/sim/SimPlatform.h"
 
 namespace {
@@ -655,6 +656,27 @@ struct PipeProvider : platform::sim::DeviceFileProvider {
   }
   int closes = 0;
 };
+
+// Both the bus and the bench tell a pipe by its ending alone, in any case, and only pipes 0 and 1.
+TEST(SimPipePaths, OnlyPipe0And1SplitOffTheirInterfacePath) {
+  struct Case {
+    const char* path;
+    const char* interfacePath;  // nullptr: not a pipe
+    int pipe;
+  };
+  for (const Case& c : {Case{"\\\\?\\usb#x\\PIPE00", "\\\\?\\usb#x", 0},
+                        Case{"\\\\?\\usb#x\\pIpE01", "\\\\?\\usb#x", 1}, Case{"\\PIPE01", "", 1},
+                        Case{"PIPE01", nullptr, 0}, Case{"\\\\?\\usb#x\\PIPE02", nullptr, 0},
+                        Case{"\\\\?\\usb#x\\PIPE10", nullptr, 0},
+                        Case{"\\\\?\\usb#x/PIPE00", nullptr, 0}, Case{"\\\\.\\E:", nullptr, 0}}) {
+    SCOPED_TRACE(c.path);
+    const auto split = platform::sim::SplitPipePath(c.path);
+    ASSERT_EQ(split.has_value(), c.interfacePath != nullptr);
+    if (!split) continue;
+    EXPECT_EQ(split->interfacePath, c.interfacePath);
+    EXPECT_EQ(split->pipe, c.pipe);
+  }
+}
 
 TEST_F(SimFilesTest, DevicePathsRouteToTheirProvider) {
   auto provider = std::make_shared<PipeProvider>();

@@ -74,4 +74,16 @@ std::string DeviceInterfacePath(std::uint16_t vid, std::uint16_t pid,
   return "\\\\?\\usb#" + AsciiLower(VidPidKey(vid, pid)) + "#" + instanceId + "#" + kUsbDeviceClass;
 }
 
+std::optional<PipePath> SplitPipePath(std::string_view path) {
+  constexpr std::string_view kPipe = "\\pipe0";
+  if (path.size() < kPipe.size() + 1) return std::nullopt;
+  const std::string_view tail = path.substr(path.size() - kPipe.size() - 1);
+  const char number = tail.back();
+  if (number != '0' && number != '1') return std::nullopt;
+  for (std::size_t i = 0; i < kPipe.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(tail[i])) != kPipe[i]) return std::nullopt;
+  }
+  return PipePath{path.substr(0, path.size() - tail.size()), number - '0'};
+}
+
 }  // namespace platform::sim

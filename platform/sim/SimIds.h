@@ -40,5 +40,12 @@ std::string DeviceInstanceId(const std::optional<std::string>& bySerial,
 // "\\?\usb#vid_1723&pid_0935#<instance id>#{a5dcbf10-...}": the path the pipes hang below.
 std::string DeviceInterfacePath(std::uint16_t vid, std::uint16_t pid,
                                 const std::string& instanceId);
+// "<interface path>\PIPE00" or "\PIPE01" (any case) split into the interface path, as given, and
+// the pipe (0 or 1); nullopt for any other path. Told by the ending alone, without a copy.
+struct PipePath {
+  std::string_view interfacePath;
+  int pipe = 0;
+};
+std::optional<PipePath> SplitPipePath(std::string_view path);
 
 }  // namespace platform::sim

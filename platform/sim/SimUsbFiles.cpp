@@ -16,13 +16,6 @@ namespace {
 
 using Layout = NodeConnectionInformationLayout;
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // Writes text as UTF-16LE at offset, as far as the buffer holds, zero-terminated when it fits.
 void PutUtf16(std::span<std::uint8_t> out, std::size_t offset, std::string_view text) {
   for (std::size_t i = 0; i <= text.size(); ++i) {
@@ -418,18 +411,12 @@ class BusFileProvider : public DeviceFileProvider {
   }
 
   PipeRef PipeOfLocked(std::string_view path) const {
-    constexpr std::string_view kPipe = "\\PIPE0";
-    if (path.size() < kPipe.size() + 1) return {};
-    const std::string_view tail = path.substr(path.size() - kPipe.size() - 1);
-    const char number = tail.back();
-    if (!EqualsNoCase(tail.substr(0, kPipe.size()), kPipe) || (number != '0' && number != '1')) {
-      return {};
-    }
-    const std::string_view stem = path.substr(0, path.size() - tail.size());
-    const auto it = state_->devicesByPath.find(AsciiLower(stem));
+    const std::optional<PipePath> split = SplitPipePath(path);
+    if (!split) return {};
+    const auto it = state_->devicesByPath.find(AsciiLower(split->interfacePath));
     if (it == state_->devicesByPath.end()) return {};
     for (int id : it->second) {
-      if (state_->devices[static_cast<std::size_t>(id)].function) return {id, number - '0'};
+      if (state_->devices[static_cast<std::size_t>(id)].function) return {id, split->pipe};
     }
     return {};
   }

@@ -55,13 +55,11 @@ BenchPipeProvider::BenchPipeProvider(std::shared_ptr<SimBench> bench) : bench_(s
 }
 
 int BenchPipeProvider::DeviceOf(std::string_view path, bool* readPipe) const {
-  constexpr std::string_view kRead = "\\pipe00", kWrite = "\\pipe01";
-  if (path.size() <= kRead.size()) return -1;
   // The ending first: most paths asked for (hubs, drives) are not pipes at all.
-  const std::string tail = AsciiLower(path.substr(path.size() - kRead.size()));
-  if (tail != kRead && tail != kWrite) return -1;
-  *readPipe = tail == kRead;
-  const auto it = devices_.find(AsciiLower(path.substr(0, path.size() - kRead.size())));
+  const std::optional<PipePath> split = SplitPipePath(path);
+  if (!split) return -1;
+  *readPipe = split->pipe == 0;
+  const auto it = devices_.find(AsciiLower(split->interfacePath));
   return it == devices_.end() ? -1 : it->second;
 }
 
