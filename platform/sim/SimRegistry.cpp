@@ -177,9 +177,9 @@ struct SimRegistry::Node {
   // What a value read touches comes first, together.
   bool deleted = false;
   ValueList values;
-  std::map<std::string, std::shared_ptr<Node>, CaseLess> subkeys;
+  std::map<std::string, std::unique_ptr<Node>, CaseLess> subkeys;
   // The same subkeys by folded name: a look-up is one hash, not a walk of compares.
-  std::unordered_map<std::string, std::shared_ptr<Node>, FoldedHash, std::equal_to<>> byFolded;
+  std::unordered_map<std::string, Node*, FoldedHash, std::equal_to<>> byFolded;
   // The subkey names in enumeration order, so that enumerating n subkeys costs n steps rather
   // than n * n / 2; made at the first enumeration after the subkeys last changed.
   std::vector<const std::string*> names;
@@ -216,34 +216,31 @@ std::vector<std::uint8_t> Utf16LeBytes(std::string_view text) {
   return bytes;
 }
 
-SimRegistry::SimRegistry() : root_(std::make_shared<Node>()), nextHandle_(kFirstKeyHandle) {}
+SimRegistry::SimRegistry() : root_(std::make_unique<Node>()), nextHandle_(kFirstKeyHandle) {}
 
 SimRegistry::~SimRegistry() = default;
 
-std::shared_ptr<SimRegistry::Node> SimRegistry::FindLocked(std::string_view path) const {
+SimRegistry::Node* SimRegistry::FindLocked(std::string_view path) const {
   // Discovery opens the same few thousand keys at every scan: a found path is remembered, as
   // Windows' own key cache does, so a look-up costs one hash instead of a walk down the tree.
   std::string& folded = foldBuffer_;  // reused: a look-up allocates nothing once it is known
   folded.assign(path);
   for (char& c : folded) c = FoldCase(c);
   const std::size_t hash = std::hash<std::string_view>{}(folded);
-  if (const auto* known = found_.Find(folded, hash)) return *known;
+  if (Node* known = found_.Find(folded, hash)) return known;
   const auto parts = SplitPath(folded, false);
   if (!parts) return nullptr;
-  const Node* node = root_.get();
-  const std::shared_ptr<Node>* holder = &root_;
+  Node* node = root_.get();
   for (std::string_view part : *parts) {
     const auto it = node->byFolded.find(part);
     if (it == node->byFolded.end()) return nullptr;
-    holder = &it->second;
-    node = holder->get();
+    node = it->second;
   }
-  found_.Add(folded, hash, *holder);
-  return *holder;
+  found_.Add(folded, hash, node);
+  return node;
 }
 
-const std::shared_ptr<SimRegistry::Node>* SimRegistry::FoundPaths::Find(std::string_view folded,
-                                                                        std::size_t hash) const {
+SimRegistry::Node* SimRegistry::FoundPaths::Find(std::string_view folded, std::size_t hash) const {
   if (slots_.empty()) return nullptr;
   const auto low = static_cast<std::uint32_t>(hash);
   const std::size_t mask = slots_.size() - 1;
@@ -252,12 +249,11 @@ const std::shared_ptr<SimRegistry::Node>* SimRegistry::FoundPaths::Find(std::str
     if (slot.path == 0) return nullptr;
     if (slot.hash != low) continue;
     const Path& path = paths_[slot.path - 1];
-    if (std::string_view(texts_).substr(path.at, path.size) == folded) return &path.node;
+    if (std::string_view(texts_).substr(path.at, path.size) == folded) return path.node;
   }
 }
 
-void SimRegistry::FoundPaths::Add(std::string_view folded, std::size_t hash,
-                                  std::shared_ptr<Node> node) {
+void SimRegistry::FoundPaths::Add(std::string_view folded, std::size_t hash, Node* node) {
   if ((paths_.size() + 1) * 2 > slots_.size()) {
     const std::vector<Slot> old =
         std::exchange(slots_, std::vector<Slot>(std::max<std::size_t>(64, slots_.size() * 2)));
@@ -265,8 +261,8 @@ void SimRegistry::FoundPaths::Add(std::string_view folded, std::size_t hash,
       if (slot.path != 0) Place(slot);
     }
   }
-  paths_.push_back({static_cast<std::uint32_t>(texts_.size()),
-                    static_cast<std::uint32_t>(folded.size()), std::move(node)});
+  paths_.push_back(
+      {static_cast<std::uint32_t>(texts_.size()), static_cast<std::uint32_t>(folded.size()), node});
   texts_.append(folded);
   Place({static_cast<std::uint32_t>(hash), static_cast<std::uint32_t>(paths_.size())});
 }
@@ -284,25 +280,24 @@ void SimRegistry::FoundPaths::Clear() {
   texts_.clear();
 }
 
-std::shared_ptr<SimRegistry::Node> SimRegistry::MakeLocked(std::string_view path) {
+SimRegistry::Node* SimRegistry::MakeLocked(std::string_view path) {
   const auto parts = SplitPath(path, true);  // never empty-handed when skipping empty pieces
-  std::shared_ptr<Node> node = root_;
+  Node* node = root_.get();
   for (std::string_view part : *parts) {
     auto it = node->subkeys.find(part);
     if (it == node->subkeys.end()) {
-      it = node->subkeys.emplace(std::string(part), std::make_shared<Node>()).first;
-      node->byFolded.emplace(AsciiLower(part), it->second);
+      it = node->subkeys.emplace(std::string(part), std::make_unique<Node>()).first;
+      node->byFolded.emplace(AsciiLower(part), it->second.get());
       node->SubkeysChanged();
     }
-    node = it->second;
+    node = it->second.get();
   }
   return node;
 }
 
 SimRegistry::Node* SimRegistry::NodeOfLocked(Handle key) const {
-  // The open handle keeps the key alive while the lock is held: no shared count to touch.
   const auto it = open_.find(key);
-  return it == open_.end() ? nullptr : it->second.get();
+  return it == open_.end() ? nullptr : it->second;
 }
 
 void SimRegistry::CreateKey(std::string_view path) {
@@ -350,16 +345,18 @@ bool SimRegistry::DeleteKey(std::string_view path) {
   std::lock_guard lock(mutex_);
   const auto parts = SplitPath(path, true);
   if (parts->empty()) return false;  // the root stays
-  std::shared_ptr<Node> parent = root_;
+  Node* parent = root_.get();
   for (std::size_t i = 0; i + 1 < parts->size(); ++i) {
     const auto it = parent->subkeys.find((*parts)[i]);
     if (it == parent->subkeys.end()) return false;
-    parent = it->second;
+    parent = it->second.get();
   }
   const auto it = parent->subkeys.find(parts->back());
   if (it == parent->subkeys.end()) return false;
   it->second->MarkDeleted();
   parent->byFolded.erase(AsciiLower(it->first));
+  // Open handles may still point into it: it goes when no key is open any more.
+  if (!open_.empty()) deleted_.push_back(std::move(it->second));
   parent->subkeys.erase(it);
   found_.Clear();  // the key and those below it are found no more
   parent->SubkeysChanged();
@@ -368,8 +365,8 @@ bool SimRegistry::DeleteKey(std::string_view path) {
 
 bool SimRegistry::DeleteValue(std::string_view path, std::string_view name) {
   std::lock_guard lock(mutex_);
-  const std::shared_ptr<Node> node = FindLocked(path);
-  if (!node) return false;
+  Node* node = FindLocked(path);
+  if (node == nullptr) return false;
   return node->values.Erase(name);
 }
 
@@ -384,11 +381,11 @@ long SimRegistry::OpenKey(const char* subKey, Handle* key) {
   if (!path.empty() && path.front() == '\\') return kErrorBadPathname;
   if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
   std::lock_guard lock(mutex_);
-  std::shared_ptr<Node> node = FindLocked(path);
-  if (!node) return kErrorFileNotFound;
+  Node* node = FindLocked(path);
+  if (node == nullptr) return kErrorFileNotFound;
   *key = nextHandle_;
   nextHandle_ += kKeyHandleStep;
-  open_.emplace(*key, std::move(node));
+  open_.emplace(*key, node);
   return kErrorSuccess;
 }
 
@@ -428,7 +425,9 @@ long SimRegistry::EnumKey(Handle key, std::uint32_t index, char* name, std::uint
 
 long SimRegistry::CloseKey(Handle key) {
   std::lock_guard lock(mutex_);
-  return open_.erase(key) == 1 ? kErrorSuccess : kErrorInvalidHandle;
+  if (open_.erase(key) != 1) return kErrorInvalidHandle;
+  if (open_.empty()) deleted_.clear();
+  return kErrorSuccess;
 }
 
 std::size_t SimRegistry::OpenKeyCount() const {

@@ -65,28 +65,33 @@ class SimRegistry {
 
  private:
   struct Node;
-  std::shared_ptr<Node> FindLocked(std::string_view path) const;
-  std::shared_ptr<Node> MakeLocked(std::string_view path);
+  Node* FindLocked(std::string_view path) const;
+  Node* MakeLocked(std::string_view path);
   Node* NodeOfLocked(Handle key) const;
 
   mutable std::mutex mutex_;
-  std::shared_ptr<Node> root_;
-  std::unordered_map<Handle, std::shared_ptr<Node>> open_;
+  // Keys belong to their parents. Handles, and the paths found below, point at them without a
+  // share of ownership: opening a key then writes nothing into it, which matters when a scan
+  // opens thousands of keys that lie far apart.
+  std::unique_ptr<Node> root_;
+  std::unordered_map<Handle, Node*> open_;
+  // Deleted keys, kept while handles may still point at them (until no key is open).
+  std::vector<std::unique_ptr<Node>> deleted_;
   // Paths found so far (folded to lower case) and their keys; forgotten when a key is deleted.
   // The paths lie one after another in the order they were first found, which is the order a
   // scan asks for them again; the table beside them holds only their hashes and keys, so a
   // look-up reads one slot and a stretch of text its neighbours have just read.
   class FoundPaths {
    public:
-    const std::shared_ptr<Node>* Find(std::string_view folded, std::size_t hash) const;
-    void Add(std::string_view folded, std::size_t hash, std::shared_ptr<Node> node);
+    Node* Find(std::string_view folded, std::size_t hash) const;
+    void Add(std::string_view folded, std::size_t hash, Node* node);
     void Clear();
 
    private:
     struct Path {
       std::uint32_t at;  // in texts_
       std::uint32_t size;
-      std::shared_ptr<Node> node;
+      Node* node;
     };
     // Eight bytes a slot, so that the table of a large bench stays in the nearer caches.
     struct Slot {
