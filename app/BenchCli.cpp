@@ -1,8 +1,8 @@
 // veltrane-bench's options and printing.
 #include "app/BenchCli.h"
 
-#include "console/RunRecord.h"
-#include "console/StepList.h"
+#include "report/RunRecord.h"
+#include "report/StepList.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 

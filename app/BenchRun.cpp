@@ -8,9 +8,9 @@
 #include <iostream>
 
 #include "app/BenchCli.h"
-#include "console/RecordJson.h"
-#include "console/StepList.h"
-#include "console/TestLog.h"
+#include "report/RecordJson.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "device/Device.h"

@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "console/RunRecord.h"
+#include "report/RunRecord.h"
 
 class TForm1;
 class TForm2;
@@ -18,7 +18,7 @@ namespace ui::headless {
 class HeadlessToolkit;
 }
 
-// One run as veltrane-bench saw it: the console's record of the run (console/RunRecord.h) and
+// One run as veltrane-bench saw it: the console's record of the run (report/RunRecord.h) and
 // how long it took.
 struct BenchRun {
   bool started = false;

@@ -26,8 +26,8 @@
 #endif
 
 #include "app/SimSession.h"
-#include "console/StepList.h"
-#include "console/TestLog.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "platform/sim/bench/DemoBench.h"
 #include "platform/sim/bench/RandomFaults.h"
 

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "console/TestLog.h"
+#include "report/TestLog.h"
 #include "device/Device.h"
 #include "device/Discovery.h"
 #include "device/PortTree.h"

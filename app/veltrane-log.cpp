@@ -6,8 +6,8 @@
 #include <iostream>
 #include <string_view>
 
-#include "console/LogReader.h"
-#include "console/RecordJson.h"
+#include "report/LogReader.h"
+#include "report/RecordJson.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

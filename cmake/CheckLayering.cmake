@@ -1,12 +1,13 @@
-# Fails when a layer includes a layer above it, or when the core (console/, sequences/, device/)
-# includes an OS header or a backend header. The layers, bottom up, and what each may include:
+# Fails when a layer includes a layer above it, or when the core (console/, sequences/, report/,
+# device/) includes an OS header or a backend header. Each layer is a folder. The layers, bottom
+# up, and what each may include:
 #   platform   platform/*         the OS seam (its backends platform/sim, platform/win32 excluded)
 #   ui         ui/*               the toolkit seam (its backends ui/headless, ui/win32 excluded)
 #   device     device/*           platform
-#   report     console/* but the forms: what workers write (log, step list, run record)
+#   report     report/*           what workers write (run state, log, step list, run record)
 #                                 platform, ui, device
 #   sequences  sequences/*        platform, ui, device, report
-#   forms      console/Unit1, console/Unit2
+#   forms      console/*          the windows: TForm1 (Unit1), TForm2 (Unit2)
 #                                 platform, ui, device, report, sequences
 # Each layer also includes itself. Run by the build (before the core compiles) and by ctest.
 cmake_policy(VERSION 3.22)
@@ -27,9 +28,9 @@ function(layer_of path out)
     set(layer ui)
   elseif(path MATCHES "^device/")
     set(layer device)
-  elseif(path MATCHES "^console/Unit[12]\\.")
-    set(layer forms)
   elseif(path MATCHES "^console/")
+    set(layer forms)
+  elseif(path MATCHES "^report/")
     set(layer report)
   elseif(path MATCHES "^sequences/")
     set(layer sequences)
@@ -39,7 +40,7 @@ function(layer_of path out)
   set(${out} ${layer} PARENT_SCOPE)
 endfunction()
 
-file(GLOB_RECURSE core RELATIVE ${ROOT} ${ROOT}/console/* ${ROOT}/sequences/* ${ROOT}/device/*)
+file(GLOB_RECURSE core RELATIVE ${ROOT} ${ROOT}/console/* ${ROOT}/report/* ${ROOT}/sequences/* ${ROOT}/device/*)
 file(GLOB seams RELATIVE ${ROOT} ${ROOT}/platform/*.h ${ROOT}/platform/*.cpp ${ROOT}/ui/*.h
      ${ROOT}/ui/*.cpp)
 set(bad "")

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "console/RunRecord.h"
-#include "console/StepList.h"
-#include "console/TestLog.h"
+#include "report/RunRecord.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "console/Unit2.h"
 #include "device/Device.h"
 #include "device/Discovery.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "console/RunState.h"
+#include "report/RunState.h"
 #include "platform/Platform.h"
 #include "sequences/Runner.h"
 #include "ui/Controls.h"

@@ -1,7 +1,7 @@
 // The result dialog.
 #include "console/Unit2.h"
 
-#include "console/StepList.h"
+#include "report/StepList.h"
 #include "ui/Toolkit.h"
 
 TForm2* Form2 = nullptr;

@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "console/LogReader.h"
-#include "console/TestLog.h"
+#include "report/LogReader.h"
+#include "report/TestLog.h"
 #include "fuzz/FuzzSupport.h"
 
 namespace {

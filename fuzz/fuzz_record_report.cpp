@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "console/RecordReport.h"
+#include "report/RecordReport.h"
 #include "fuzz/FuzzSupport.h"
 
 namespace {

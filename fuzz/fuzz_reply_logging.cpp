@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "console/TestLog.h"
+#include "report/TestLog.h"
 #include "console/Unit1.h"
 #include "device/CommandLink.h"
 #include "device/Device.h"

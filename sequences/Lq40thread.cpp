@@ -1,8 +1,8 @@
 // The LQ40 test sequence.
 #include "sequences/Lq40thread.h"
 
-#include "console/RunState.h"
-#include "console/StepList.h"
+#include "report/RunState.h"
+#include "report/StepList.h"
 #include "device/Drives.h"
 #include "platform/Platform.h"
 #include "ui/Toolkit.h"

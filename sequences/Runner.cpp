@@ -1,7 +1,7 @@
 // The runner frame shared by every family.
 #include "sequences/Runner.h"
 
-#include "console/RunRecord.h"
+#include "report/RunRecord.h"
 #include "device/CommandLink.h"
 #include "platform/Platform.h"
 #include "ui/Toolkit.h"

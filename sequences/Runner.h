@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "console/RunState.h"
-#include "console/StepList.h"
+#include "report/RunState.h"
+#include "report/StepList.h"
 
 namespace ui {
 class Form;

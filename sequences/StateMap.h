@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "console/RunState.h"
+#include "report/RunState.h"
 #include "sequences/StateTable.h"
 
 // A state that reports on no row of its own: its step is judged by the state after it.

@@ -1,9 +1,9 @@
 // The step conventions shared by the families' handlers.
 #include "sequences/StepPatterns.h"
 
-#include "console/RunState.h"
-#include "console/StepList.h"
-#include "console/TestLog.h"
+#include "report/RunState.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "ui/Toolkit.h"
 
 bool SensorReads(const std::string& reply, std::size_t index, char wanted, std::size_t closeIndex) {

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "console/RunState.h"
-#include "console/StepList.h"
-#include "console/TestLog.h"
+#include "report/RunState.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "device/Device.h"
 #include "platform/Platform.h"
 #include "ui/Toolkit.h"

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "console/RunState.h"
-#include "console/StepList.h"
-#include "console/TestLog.h"
+#include "report/RunState.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "device/Device.h"
 #include "device/Drives.h"
 #include "platform/Platform.h"

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "console/RunState.h"
-#include "console/StepList.h"
+#include "report/RunState.h"
+#include "report/StepList.h"
 #include "device/Device.h"
 #include "device/Drives.h"
 #include "platform/Platform.h"

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "console/RunRecord.h"
-#include "console/StepList.h"
-#include "console/TestLog.h"
+#include "report/RunRecord.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "device/Device.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "console/TestLog.h"
+#include "report/TestLog.h"
 #include "device/CommandLink.h"
 #include "device/Device.h"
 #include "platform/NullPlatform.h"

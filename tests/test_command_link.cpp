@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "console/TestLog.h"
+#include "report/TestLog.h"
 #include "device/CommandLink.h"
 #include "device/Device.h"
 #include "platform/NullPlatform.h"

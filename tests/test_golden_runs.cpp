@@ -17,9 +17,9 @@
 
 #include "app/SimSession.h"
 #include "app/SoakRun.h"
-#include "console/LogReader.h"
-#include "console/RecordJson.h"
-#include "console/RunRecord.h"
+#include "report/LogReader.h"
+#include "report/RecordJson.h"
+#include "report/RunRecord.h"
 #include "platform/sim/HostFacts.h"
 #include "platform/sim/bench/DemoBench.h"
 

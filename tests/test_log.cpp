@@ -12,7 +12,7 @@
 #include <random>
 #include <thread>
 
-#include "console/TestLog.h"
+#include "report/TestLog.h"
 
 namespace {
 

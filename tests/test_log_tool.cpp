@@ -9,7 +9,7 @@
 #include <random>
 #include <sstream>
 
-#include "console/TestLog.h"
+#include "report/TestLog.h"
 #include "platform/NullPlatform.h"
 
 #ifdef _WIN32

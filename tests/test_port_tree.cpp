@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "DiscoveryFixture.h"
-#include "console/TestLog.h"
+#include "report/TestLog.h"
 #include "device/Discovery.h"
 #include "device/Drives.h"
 #include "device/PortTree.h"

@@ -11,9 +11,9 @@
 
 #include "BenchSessionFixture.h"
 #include "SessionLog.h"
-#include "console/JsonWriter.h"
-#include "console/RecordFiles.h"
-#include "console/RecordJson.h"
+#include "report/JsonWriter.h"
+#include "report/RecordFiles.h"
+#include "report/RecordJson.h"
 #include "platform/sim/SimFile.h"
 
 namespace {

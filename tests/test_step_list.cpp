@@ -1,8 +1,8 @@
 // The step list resources and the status operations: icons, memo lines and log lines together.
 #include <gtest/gtest.h>
 
-#include "console/StepList.h"
-#include "console/TestLog.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "device/CommandLink.h"
 #include "platform/sim/SimPlatform.h"
 #include "ui/Controls.h"

@@ -18,7 +18,7 @@
 
 #include "app/SimSession.h"
 #include "app/SoakRun.h"
-#include "console/TestLog.h"
+#include "report/TestLog.h"
 #include "platform/sim/bench/DemoBench.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "console/TestLog.h"
+#include "report/TestLog.h"
 #include "platform/DeviceControl.h"
 #include "platform/win32/Win32Platform.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "console/RunRecord.h"
+#include "report/RunRecord.h"
 
 inline constexpr const char* kRecordFolder = "TestRecords";
 inline constexpr const char* kHistoryFile = "history.csv";

@@ -1,5 +1,5 @@
 // The records' JSON writer.
-#include "console/JsonWriter.h"
+#include "report/JsonWriter.h"
 
 #include <cstdio>
 

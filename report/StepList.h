@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "console/RunState.h"
+#include "report/RunState.h"
 
 namespace ui {
 class ListView;

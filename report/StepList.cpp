@@ -1,12 +1,12 @@
 // The step list and the status operations. Each operation runs as one piece on the GUI thread
 // (through the toolkit's invoke), so the icon, the memo and the log never disagree, and the
 // worker waits until its report has taken effect.
-#include "console/StepList.h"
+#include "report/StepList.h"
 
 #include <cstdio>
 
-#include "console/RunRecord.h"
-#include "console/TestLog.h"
+#include "report/RunRecord.h"
+#include "report/TestLog.h"
 #include "device/CommandLink.h"
 #include "platform/Platform.h"
 #include "ui/Controls.h"

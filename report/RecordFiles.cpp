@@ -1,11 +1,11 @@
 // Records as files through the platform: temporary file, then a link or a rename that cannot
 // replace a file.
-#include "console/RecordFiles.h"
+#include "report/RecordFiles.h"
 
 #include <atomic>
 
-#include "console/RecordReport.h"
-#include "console/TestLog.h"
+#include "report/RecordReport.h"
+#include "report/TestLog.h"
 
 namespace {
 

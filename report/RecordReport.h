@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "console/RunRecord.h"
+#include "report/RunRecord.h"
 
 // Texts of the program are its ANSI bytes; records read them as Latin-1, so every byte shows as a
 // character and the JSON, the report and the history are valid UTF-8 whatever a unit replied.
@@ -15,7 +15,7 @@ std::string Latin1ToUtf8(std::string_view text);
 
 // The record's JSON as its file holds it: the members of each object in the byte order of their
 // names, two-space indents, a line end at the end (docs/run-records.md). Tools that read it back
-// use RecordJson (console/RecordJson.h).
+// use RecordJson (report/RecordJson.h).
 std::string RecordJsonText(const RunRecord& record);
 
 // The report: one HTML page with its style and icons inside, no script, no outside file. Every
@@ -43,5 +43,5 @@ std::string SafeNamePart(std::string_view text, const char* empty);
 // Every run of a saved "Test.log" (CR LF or LF lines) as a record: the host report opens a run;
 // rows come from the step headings, an "[ERROR]" line marks a row failed. A log keeps no prompt
 // and no warning, so these records have none; their result word is "Error" or "Success".
-// (console/LogRecords.cpp: the program never links it.)
+// (report/LogRecords.cpp: the program never links it.)
 std::vector<RunRecord> RecordsFromLog(std::istream& in);

@@ -1,6 +1,6 @@
 // The test log: timestamped, scrambled lines collected in memory and saved whole as "Test.log",
 // and the host report that opens every run.
-#include "console/TestLog.h"
+#include "report/TestLog.h"
 
 #include <algorithm>
 #include <array>

@@ -1,11 +1,11 @@
 // Reading "Test.log" back in clear.
-#include "console/LogReader.h"
+#include "report/LogReader.h"
 
 #include <cstdio>
 #include <istream>
 #include <ostream>
 
-#include "console/TestLog.h"
+#include "report/TestLog.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The record's JSON, HTML report, history line and file name, and records read back from a log.
-#include "console/RecordReport.h"
+#include "report/RecordReport.h"
 
 #include <cstdio>
 
-#include "console/JsonWriter.h"
-#include "console/TestLog.h"
+#include "report/JsonWriter.h"
+#include "report/TestLog.h"
 
 namespace {
 

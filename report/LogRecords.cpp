@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <istream>
 
-#include "console/LogReader.h"
-#include "console/RecordReport.h"
-#include "console/TestLog.h"
+#include "report/LogReader.h"
+#include "report/RecordReport.h"
+#include "report/TestLog.h"
 
 namespace {
 

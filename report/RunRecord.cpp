@@ -1,14 +1,14 @@
 // Gathering a run's record from the console's status operations, prompts and FinishRun.
-#include "console/RunRecord.h"
+#include "report/RunRecord.h"
 
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string_view>
 
-#include "console/RecordFiles.h"
-#include "console/StepList.h"
-#include "console/TestLog.h"
+#include "report/RecordFiles.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "device/Device.h"
 #include "device/RegistryText.h"
 #include "ui/Controls.h"

@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "console/RecordReport.h"
+#include "report/RecordReport.h"
 
 inline nlohmann::json RecordJson(const RunRecord& record) {
   return nlohmann::json::parse(RecordJsonText(record));
