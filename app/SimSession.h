@@ -48,8 +48,6 @@ class SimSession {
     sim_.Usb().SetDeviceChangeSink(nullptr);
     ui::SetToolkit(nullptr);
     platform::SetPlatform(nullptr);
-    SecondPass = false;
-    ListChanged = false;
   }
 
   SimSession(const SimSession&) = delete;

@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "report/TestLog.h"
 #include "device/Device.h"
 #include "device/Discovery.h"
 #include "device/PortTree.h"
@@ -21,6 +20,7 @@
 #include "platform/sim/bench/BenchLoader.h"
 #include "platform/sim/bench/BenchPipes.h"
 #include "platform/sim/bench/SimBench.h"
+#include "report/TestLog.h"
 #include "ui/Controls.h"
 
 namespace {
@@ -79,8 +79,6 @@ double Milliseconds(std::chrono::steady_clock::duration d) {
 // What the main window does at start-up and at each device arrival.
 void Discover(ui::Form& window) {
   ScanUsbDevices(ui::WindowHandle(window));
-  SecondPass = false;
-  ListChanged = false;
   BuildDeviceList();
 }
 

@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "report/RunRecord.h"
-#include "report/StepList.h"
-#include "report/TestLog.h"
 #include "console/Unit2.h"
 #include "device/Device.h"
 #include "device/Discovery.h"
+#include "report/RunRecord.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "sequences/Runner.h"
 #include "ui/Toolkit.h"
 
@@ -89,13 +89,11 @@ TForm1::TForm1()
   RequestedIndex = 0;
   ShownPicture = -1;
   Form1 = this;
-  SetRunHost(this);
 }
 
 TForm1::~TForm1() {
   if (created_) FormClose();
   if (Form1 == this) Form1 = nullptr;
-  if (TheRunHost() == this) SetRunHost(nullptr);
 }
 
 ui::Image* TForm1::Picture(int index) {
@@ -112,13 +110,9 @@ void TForm1::FormCreate() {
     PauseEvent = platform::ThePlatform().CreateEventA(false, false);
   }
   if (!LogLinesExist()) CreateLogLines();
-  AttachStepList(&ListView1);
   created_ = true;
   ScanUsbDevices(ui::WindowHandle(*this));
-  SecondPass = false;
-  DeviceEntry* chosen = SelectedDevice;
   BuildDeviceList();
-  SelectedDevice = chosen;
   RefreshDeviceCombo();
   ListView1.AddColumn(ListView1.ClientWidth());
 }
@@ -183,26 +177,30 @@ void TForm1::Button1Click() {
   Button1.SetEnabled(false);
   Button2.SetEnabled(false);
   ComboBox1.SetEnabled(false);
-  // Every run starts from a state of its own: no flag of the last run reaches it.
+  // Every run starts from a state of its own: no flag of the last run reaches it. Everything the
+  // run writes (rows, result lines, record, command logging) lives in its RunContext.
   const platform::LocalTime started = platform::ThePlatform().GetLocalTime();
-  BeginRunRecord(*SelectedDevice, ComboBox1.Text(), ListView1);
+  runEntry_ = SelectedDevice;
+  const std::string item = ComboBox1.Text();
+  auto newRun = [&] {
+    auto run = std::make_unique<RunContext>(runEntry_, PauseEvent, this);
+    run->RunStartTime = started;
+    BeginRunRows(*run, ListView1);
+    return run;
+  };
+  std::unique_ptr<RunContext> run = newRun();
+  BeginRunRecord(*run, *runEntry_, item);
   WriteHostReport();
   LogUsb3Topology();
   for (int i = 0; i < ListView1.Count(); ++i) ListView1.SetImageIndex(i, kIconNone);
   runEntryLeft_ = false;
   if (Form2 != nullptr) Form2->Memo1.Clear();
-  runEntry_ = SelectedDevice;
-  auto newRun = [&] {
-    auto run = std::make_unique<RunContext>(runEntry_, PauseEvent);
-    run->RunStartTime = started;
-    BeginRunRows(*run);
-    return run;
-  };
   lastRun_.reset();
-  worker_ = CreateSequenceWorker(row->worker, newRun());
+  worker_ = CreateSequenceWorker(row->worker, std::move(run));
   if (!worker_) {
     // No worker for this family: the run ends at once, with its rows unmarked.
     lastRun_ = newRun();
+    BeginRunRecord(*lastRun_, *runEntry_, item);
     Timer1.SetEnabled(true);
   }
 }
@@ -232,6 +230,16 @@ void TForm1::Timer1Timer() {
 
 void TForm1::EnableTimer1() {
   ui::TheToolkit().Invoke([this] { Timer1.SetEnabled(true); });
+}
+
+int TForm1::Prompt(RunContext& /*run*/, const std::string& text, const char* caption,
+                   unsigned flags) {
+  // The box belongs to the GUI thread: a box of the worker's own would tie the two threads'
+  // input together and freeze while the window is busy.
+  int answer = 0;
+  const std::string title = caption != nullptr ? caption : "";
+  ui::TheToolkit().Invoke([&] { answer = ui::TheToolkit().MessageBox(this, text, title, flags); });
+  return answer;
 }
 
 void TForm1::EndWorker() {
@@ -265,14 +273,17 @@ void TForm1::FinishRun() {
   Button2.SetEnabled(true);
   ComboBox1.SetEnabled(true);
   if (Form2 == nullptr) return;
-  Form2->SetCaption("Test Report");
-  Form2->Label2.SetCaption(RunResultWord());
-  if (!lastRun_) lastRun_ = std::make_unique<RunContext>(runEntry_, PauseEvent);
+  // The dialog and the record are built from the run that ended, not from each other.
+  if (!lastRun_) lastRun_ = std::make_unique<RunContext>(runEntry_, PauseEvent, this);
   RunContext& run = *lastRun_;
+  const std::string result = RunResultWord();
   run.RunEndTime = platform::ThePlatform().GetLocalTime();
+  Form2->SetCaption("Test Report");
+  Form2->Label2.SetCaption(result);
   Form2->Label4.SetCaption(FormatDateTime(run.RunStartTime));
   Form2->Label6.SetCaption(FormatDateTime(run.RunEndTime));
-  KeepRunRecord(Form2->Label2.Caption(), Form2->Memo1.Lines(), run.RunStartTime, run.RunEndTime);
+  Form2->ShowResultLines(run.ResultLines);
+  KeepRunRecord(run, result);
   if (!SaveLogLines(kLogFileName)) {
     const std::string message = std::string("Cannot create file ") + kLogFileName;
     ui::TheToolkit().MessageBox(this, message, ApplicationTitle, ui::kMbOk | ui::kMbIconError);
@@ -305,12 +316,7 @@ long TForm1::OnDeviceChange(unsigned long eventCode) {
 }
 
 void TForm1::RebuildDeviceList() {
-  SecondPass = false;
-  ListChanged = false;
-  DeviceEntry* chosen = SelectedDevice;  // discovery may poll through another entry
-  const bool changed = BuildDeviceList();
-  SelectedDevice = chosen;
-  if (changed) RefreshDeviceCombo();
+  if (BuildDeviceList()) RefreshDeviceCombo();
 }
 
 bool TForm1::CountsSeveralParts() const {
@@ -364,7 +370,6 @@ void TForm1::FormClose() {
   ReleaseLogLines();
   SelectedDevice = nullptr;
   DeviceList.clear();  // each entry closes its open pipes as it is freed
-  AttachStepList(nullptr);
   if (PauseEvent != platform::kInvalidHandle) {
     platform::ThePlatform().CloseHandle(PauseEvent);
     PauseEvent = platform::kInvalidHandle;

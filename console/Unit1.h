@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "report/RunState.h"
 #include "platform/Platform.h"
+#include "report/RunState.h"
 #include "sequences/Runner.h"
 #include "ui/Controls.h"
 
@@ -27,7 +27,7 @@ const ModelRow* MatchModelRow(const DeviceEntry& entry);
 // True when the entry matches a row whose worker this program has: Start is enabled for it.
 bool CanStart(const DeviceEntry* entry);
 
-// A run's state lives in its RunContext (console/RunState.h); what stays here belongs to the one
+// A run's state lives in its RunContext (report/RunState.h); what stays here belongs to the one
 // main window and outlives every run.
 // The combo row the operator asked for, until a refresh has selected it. GUI thread.
 extern int RequestedIndex;
@@ -64,9 +64,10 @@ class TForm1 : public ui::Form, public RunHost {
 
   // Called by the worker as its last act: enables Timer1 on the GUI thread.
   void EnableTimer1();
-  // RunHost.
-  ui::Form* PromptOwner() override { return this; }
-  void RunEnded() override { EnableTimer1(); }
+  // RunHost: the run's boxes are shown on the GUI thread, owned by this window.
+  int Prompt(RunContext& run, const std::string& text, const char* caption,
+             unsigned flags) override;
+  void RunEnded(RunContext& /*run*/) override { EnableTimer1(); }
 
   ui::Panel Panel1;
   ui::Label Label1;

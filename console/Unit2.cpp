@@ -43,12 +43,15 @@ TForm2::TForm2()
   Button2.SetCaption("Send");
   Button2.SetVisible(false);  // never shown, no handler
   Form2 = this;
-  AttachResultLines(&Memo1);
 }
 
 TForm2::~TForm2() {
-  AttachResultLines(nullptr);
   if (Form2 == this) Form2 = nullptr;
+}
+
+void TForm2::ShowResultLines(const std::vector<std::string>& lines) {
+  Memo1.Clear();
+  for (const std::string& line : lines) Memo1.Append(line);
 }
 
 void TForm2::Button1Click() {

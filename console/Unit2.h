@@ -1,6 +1,9 @@
 // The result dialog TForm2: result word, start and end times, and the result memo (ResultLines).
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "ui/Controls.h"
 
 class TForm2 : public ui::Form {
@@ -8,6 +11,8 @@ class TForm2 : public ui::Form {
   TForm2();
   ~TForm2() override;
   void Button1Click();
+  // Memo1 shows a run's result lines (ResultLines), replacing what it held.
+  void ShowResultLines(const std::vector<std::string>& lines);
 
   ui::Label Label1;
   ui::Label Label2;

@@ -10,11 +10,10 @@
 #include "device/RegistryText.h"
 
 thread_local std::string LastReply;
-std::atomic<bool> CommandLogging{true};
 
 namespace {
 
-thread_local DeviceEntry* commandTarget = nullptr;
+thread_local CommandChannel channel;
 thread_local const LinkTimeBound* timeBound = nullptr;
 
 // Hundredths of a second since midnight on the local clock.
@@ -148,12 +147,25 @@ int PipeExchangeTimed(platform::Handle readPipe, platform::Handle writePipe,
 
 // --- SendCommand -----------------------------------------------------------------------------
 
-DeviceEntry* CommandTarget() {
-  return commandTarget != nullptr ? commandTarget : SelectedDevice;
+void SetCommandChannel(const CommandChannel& given) {
+  channel = given;
 }
 
 void SetCommandTarget(DeviceEntry* entry) {
-  commandTarget = entry;
+  channel = CommandChannel{};
+  channel.target = entry;
+}
+
+DeviceEntry* CommandTarget() {
+  return channel.target != nullptr ? channel.target : SelectedDevice;
+}
+
+platform::Handle CommandPause() {
+  return channel.pause != platform::kInvalidHandle ? channel.pause : PauseEvent;
+}
+
+bool CommandLoggingOn() {
+  return channel.logging == nullptr || channel.logging->load();
 }
 
 namespace {
@@ -262,7 +274,7 @@ bool SendCommand(const CommandBlock& command, int link) {
     ExchangeOnLink(*entry, command, link);
     if (Accepted(LastReply)) break;
     if (repeatingSince < 0) repeatingSince = DayHundredths();
-    platform::PauseOn(PauseEvent, kResendPauseMs);
+    platform::PauseOn(CommandPause(), kResendPauseMs);
     // A link that departed (or was never open) ends the command; so does a device that never
     // answers in the accepted form.
     if (!LinkOpen(*entry, link) || repetition >= kMaxSendRepetitions ||
@@ -271,6 +283,6 @@ bool SendCommand(const CommandBlock& command, int link) {
     }
   }
   if (!LinkOpen(*entry, link)) return false;
-  if (CommandLogging.load()) LogReply(*entry, command, link);
+  if (CommandLoggingOn()) LogReply(*entry, command, link);
   return true;
 }

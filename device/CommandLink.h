@@ -1,6 +1,6 @@
 // The autoloader command link: command blocks, pipe exchanges and SendCommand.
-// Owns LastReply (per thread), CommandLogging and the command target of each thread; the pipes
-// themselves belong to the DeviceEntry that holds them.
+// Owns LastReply and the command channel of each thread (target, pause event, reply logging);
+// the pipes themselves belong to the DeviceEntry that holds them.
 #pragma once
 
 #include <array>
@@ -138,7 +138,7 @@ inline constexpr int kTimedOut = -3;
 // --- Exchanges -------------------------------------------------------------------------------
 
 // True when the chunk's text holds "AT+" (the last chunk of a reply). An EEPROM data chunk (an
-// AT+I01 chunk with neither "OK" nor "AT+") is logged as a hex line, whatever CommandLogging says.
+// AT+I01 chunk with neither "OK" nor "AT+") is logged as a hex line, whether or not replies are.
 bool IsFinalChunk(const CommandBlock& command, const ReplyChunk& chunk);
 
 // Writes the block and gathers chunks into reply, joined by ";". Blocks on the pipes. True when
@@ -160,20 +160,31 @@ int PipeExchangeTimed(platform::Handle readPipe, platform::Handle writePipe,
 // GUI thread never disturbs the reply a running worker is testing.
 extern thread_local std::string LastReply;
 
-// While false, SendCommand writes no reply lines to the log (the EEPROM hex lines still appear).
-// Process-wide like the log it guards; a worker clears it around its housekeeping reads.
-extern std::atomic<bool> CommandLogging;
-
-// The entry SendCommand addresses on this thread: the one set with SetCommandTarget, else
-// SelectedDevice. A worker sets the entry its run was started with; the GUI thread (discovery)
-// leaves it unset. Null clears it again.
-DeviceEntry* CommandTarget();
+// What SendCommand uses on this thread: the entry it addresses, the event its pauses wait on,
+// and the switch that says whether it logs replies. A worker points them at its run's (the
+// tested entry, the run's copy of the pause event, RunContext::CommandLogging), so one run
+// muting its housekeeping reads never mutes another run or discovery. Unset members fall back
+// to the GUI thread's: SelectedDevice, the program's PauseEvent, replies logged. Pointers are
+// not owned and must outlive their use on this thread.
+struct CommandChannel {
+  DeviceEntry* target = nullptr;
+  platform::Handle pause = platform::kInvalidHandle;
+  const std::atomic<bool>* logging = nullptr;
+};
+void SetCommandChannel(const CommandChannel& channel);
+// Only the target of this thread's channel (null clears the whole channel).
 void SetCommandTarget(DeviceEntry* entry);
+// The entry SendCommand addresses on this thread: the channel's target, else SelectedDevice.
+DeviceEntry* CommandTarget();
+// The event this thread's pauses between repetitions and polls wait on.
+platform::Handle CommandPause();
+// Whether SendCommand on this thread logs its replies.
+bool CommandLoggingOn();
 
 // Sends the block on link 1 or 2 of CommandTarget(), repeating it every 100 ms until a reply
-// holds both "OK" and "AT+", and leaves the reply in LastReply; then logs it (unless
-// CommandLogging is false). False, without logging, when there is no target, the link value is
-// neither 1 nor 2, the link's flag left '1', or kMaxSendRepetitions or kMaxRepeatingHundredths
-// passed without an accepted reply: the callers treat all of these as a lost link. Runs on the
-// calling thread; blocks.
+// holds both "OK" and "AT+", and leaves the reply in LastReply; then logs it (unless this
+// thread's channel says replies are not logged). False, without logging, when there is no target,
+// the link value is neither 1 nor 2, the link's flag left '1', or kMaxSendRepetitions or
+// kMaxRepeatingHundredths passed without an accepted reply: the callers treat all of these as a
+// lost link. Runs on the calling thread; blocks.
 bool SendCommand(const CommandBlock& command, int link);

@@ -320,12 +320,16 @@ void WalkPortTree() {
 }  // namespace
 
 bool BuildDeviceList() {
-  if (!SecondPass) ResetDiscoveryTime();
+  // The flags belong to this build: whoever calls, it starts at its first pass, unchanged.
+  SecondPass = false;
+  ListChanged = false;
+  ResetDiscoveryTime();
   WalkPortTree();
-  if (!SecondPass) {
-    SecondPass = true;
-    BuildDeviceList();
-  }
-  if (SecondPass && !DeviceList.empty()) AssociateDriveLetters();
+  SecondPass = true;
+  WalkPortTree();
+  // The drive letters are associated as the second pass ends, and once more as the first one
+  // does: a unit whose tray answered late in the first round gets its letter in the second.
+  if (!DeviceList.empty()) AssociateDriveLetters();
+  if (!DeviceList.empty()) AssociateDriveLetters();
   return ListChanged;
 }

@@ -5,7 +5,8 @@
 #include "platform/Platform.h"
 
 // Discovery's own flags across the two passes of one list build (GUI thread only): the pass
-// under way, and whether the build changed the list.
+// under way, and whether the build changed the list. BuildDeviceList clears both as it starts;
+// nothing else writes them.
 extern bool SecondPass;
 extern bool ListChanged;
 
@@ -17,6 +18,8 @@ void ScanUsbDevices(platform::Handle mainWindow);
 // departed and both its pipes are closed, so that a run using it fails its step as for a device
 // that has left. Unknown handles are ignored.
 void ReleaseDeviceHandle(platform::Handle handle);
+// Builds or refreshes DeviceList from the port tree in two passes; true when the build added an
+// entry (ListChanged). Leaves SelectedDevice as it was.
 bool BuildDeviceList();
 void DropDepartedPorts();
 void CloseAllDevices();

@@ -509,7 +509,7 @@ bool WaitTraySensor() {
   int in = 0;
   for (int poll = 0; out < kTraySensorRuns && in < kTraySensorRuns; ++poll) {
     if (poll == kMaxTraySensorPolls) return false;
-    platform::PauseOn(PauseEvent, kTraySensorPauseMs);
+    platform::PauseOn(CommandPause(), kTraySensorPauseMs);
     if (!SendCommand(AtC00, 1)) return false;
     const std::string& reply = LastReply;
     const bool block = reply.size() >= 14 && reply[3] == '{' && reply[13] == '}';

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "report/TestLog.h"
 #include "console/Unit1.h"
 #include "device/CommandLink.h"
 #include "device/Device.h"
 #include "fuzz/FuzzSupport.h"
+#include "report/TestLog.h"
 
 namespace {
 
@@ -208,8 +208,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   entry.Link2Read = kLink2Read;
   entry.Link2Write = kLink2Write;
   entry.Link2Flag = kFlagOpen;
-  SetCommandTarget(&entry);
-  CommandLogging = logging;
+  const std::atomic<bool> logged{logging};
+  SetCommandChannel({&entry, platform::kInvalidHandle, &logged});
   // A reply left from an earlier command, looking accepted: no call may take it for this one's.
   LastReply = "OK AT+O";
 
@@ -226,7 +226,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   SetCommandTarget(nullptr);
-  CommandLogging = true;
   ReleaseLogLines();
   // The entry must not close the fake's handles through a platform that is gone.
   entry.Link1Read = entry.Link1Write = entry.Link2Read = entry.Link2Write =

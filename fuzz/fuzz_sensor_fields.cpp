@@ -122,8 +122,8 @@ void FuzzTraySensor(fuzz::ByteStream& input) {
   entry.ModelName = "HV22";
   entry.Link1Read = kRead;
   entry.Link1Write = kWrite;
-  SetCommandTarget(&entry);
-  CommandLogging = false;
+  const std::atomic<bool> quiet{false};
+  SetCommandChannel({&entry, platform::kInvalidHandle, &quiet});
 
   const bool out = WaitTraySensor();
   const std::vector<std::string>& accepted = unit.Accepted();
@@ -137,7 +137,6 @@ void FuzzTraySensor(fuzz::ByteStream& input) {
   }
 
   SetCommandTarget(nullptr);
-  CommandLogging = true;
   entry.Link1Read = entry.Link1Write = platform::kInvalidHandle;
   platform::SetPlatform(nullptr);
 }

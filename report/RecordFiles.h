@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "report/RunRecord.h"
+#include "report/RecordTypes.h"
 
 inline constexpr const char* kRecordFolder = "TestRecords";
 inline constexpr const char* kHistoryFile = "history.csv";

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "report/RunRecord.h"
+#include "report/RecordTypes.h"
 
 // Texts of the program are its ANSI bytes; records read them as Latin-1, so every byte shows as a
 // character and the JSON, the report and the history are valid UTF-8 whatever a unit replied.

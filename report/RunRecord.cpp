@@ -1,35 +1,27 @@
-// Gathering a run's record from the console's status operations, prompts and FinishRun.
+// Gathering a run's record from the status operations, prompts and FinishRun.
 #include "report/RunRecord.h"
 
-#include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <string_view>
 
-#include "report/RecordFiles.h"
-#include "report/StepList.h"
-#include "report/TestLog.h"
 #include "device/Device.h"
 #include "device/RegistryText.h"
-#include "ui/Controls.h"
-#include "ui/Toolkit.h"
+#include "report/RecordFiles.h"
+#include "report/TestLog.h"
 
 namespace {
 
-struct Recorder {
+// What outlives runs: the records whose folder could not be written yet, and the last record.
+// The console's, on the GUI thread; the lock keeps a tool's read of the last record whole.
+struct KeptRecords {
   std::mutex lock;
-  bool active = false;
-  RunRecord current;
-  std::size_t logStart = 0;
-  int lastBegun = -1;
-  std::vector<bool> attemptOpen;  // per row: begun since its last outcome
   RunRecord last;
   RecordKeeper keeper;
 };
 
-Recorder& TheRecorder() {
-  static Recorder recorder;
-  return recorder;
+KeptRecords& Kept() {
+  static KeptRecords kept;
+  return kept;
 }
 
 void Identify(RunRecord::Unit& unit, const DeviceEntry& entry) {
@@ -59,78 +51,15 @@ std::vector<std::string> LogInClear(std::size_t from) {
 
 }  // namespace
 
-std::string ClearLogText(const std::string& line) {
-  if (line.size() < kLogPrefixLength) return line;
-  const std::string_view prefix(line.data(), kLogPrefixLength);
-  return std::string(prefix) + UnscrambleLogText(std::string_view(line).substr(kLogPrefixLength),
-                                                 LogOffsetForPrefix(prefix));
-}
-
-std::string ButtonsText(unsigned flags) {
-  switch (flags & ui::kMbTypeMask) {
-    case ui::kMbOk:
-      return "OK";
-    case ui::kMbOkCancel:
-      return "OK/Cancel";
-    case ui::kMbRetryCancel:
-      return "Retry/Cancel";
-    case ui::kMbCancelTryContinue:
-      return "Cancel/Try Again/Continue";
-    default:
-      return "?";
-  }
-}
-
-std::string IconText(unsigned flags) {
-  switch (flags & ui::kMbIconMask) {
-    case ui::kMbIconError:
-      return "error";
-    case ui::kMbIconWarning:
-      return "warning";
-    case ui::kMbIconInformation:
-      return "information";
-    default:
-      return "none";
-  }
-}
-
-std::string AnswerText(int answer) {
-  switch (answer) {
-    case ui::kIdOk:
-      return "OK";
-    case ui::kIdCancel:
-      return "Cancel";
-    case ui::kIdRetry:
-      return "Retry";
-    case ui::kIdTryAgain:
-      return "Try Again";
-    case ui::kIdContinue:
-      return "Continue";
-    default:
-      return std::to_string(answer);
-  }
-}
-
-const char* IconWord(int imageIndex) {
-  switch (imageIndex) {
-    case kIconPassed:
-      return "passed";
-    case kIconFailed:
-      return "failed";
-    case kIconWarned:
-      return "warned";
-    default:
-      return "";
-  }
-}
-
-void BeginRunRecord(const DeviceEntry& entry, const std::string& item, const ui::ListView& rows) {
-  std::vector<std::string> captions;
-  for (const auto& row : rows.Items()) captions.push_back(row.caption);
-  auto& os = platform::ThePlatform();
-  const std::string computer = os.GetComputerNameA();
-  Recorder& r = TheRecorder();
+void BeginRunRecord(RunContext& run, const DeviceEntry& entry, const std::string& item) {
+  const std::string computer = platform::ThePlatform().GetComputerNameA();
   std::vector<std::string> unwritten;
+  {
+    KeptRecords& kept = Kept();
+    std::lock_guard guard(kept.lock);
+    unwritten = kept.keeper.TakeFailureLines();
+  }
+  RunRecorder& r = run.Record;
   {
     std::lock_guard guard(r.lock);
     r.current = RunRecord{};
@@ -138,24 +67,23 @@ void BeginRunRecord(const DeviceEntry& entry, const std::string& item, const ui:
     r.current.computer = computer;
     r.current.item = item;
     Identify(r.current.unit, entry);
-    for (std::size_t i = 0; i < captions.size(); ++i) {
+    for (std::size_t i = 0; i < run.Rows.size(); ++i) {
       RecordRow row;
       row.number = static_cast<int>(i) + 1;
-      row.caption = captions[i];
+      row.caption = run.Rows[i].caption;
       r.current.rows.push_back(std::move(row));
     }
-    r.attemptOpen.assign(captions.size(), false);
+    r.attemptOpen.assign(run.Rows.size(), false);
     r.lastBegun = -1;
     r.logStart = LogLineCount();
     r.active = true;
-    unwritten = r.keeper.TakeFailureLines();
   }
   // The last run's Test.log was saved before its record was tried: its failure shows here.
   for (const std::string& line : unwritten) WriteLogText(line);
 }
 
-void NoteStep(int index, int icon, const std::string& memoLine) {
-  Recorder& r = TheRecorder();
+void NoteStep(RunContext& run, int index, int icon, const std::string& memoLine) {
+  RunRecorder& r = run.Record;
   const platform::LocalTime now = platform::ThePlatform().PeekLocalTime();
   std::lock_guard guard(r.lock);
   if (!r.active || index < 0 || static_cast<std::size_t>(index) >= r.current.rows.size()) return;
@@ -182,10 +110,11 @@ void NoteStep(int index, int icon, const std::string& memoLine) {
   if (!memoLine.empty()) row.memo.push_back(memoLine.substr(memoLine.find_first_not_of(' ')));
 }
 
-void NotePrompt(const std::string& text, const char* caption, unsigned flags, int answer) {
+void NotePrompt(RunContext& run, const std::string& text, const char* caption, unsigned flags,
+                int answer) {
   RecordPrompt prompt{text, caption != nullptr ? caption : "", ButtonsText(flags), IconText(flags),
                       AnswerText(answer)};
-  Recorder& r = TheRecorder();
+  RunRecorder& r = run.Record;
   std::lock_guard guard(r.lock);
   if (!r.active) return;
   if (r.lastBegun < 0) {
@@ -195,62 +124,35 @@ void NotePrompt(const std::string& text, const char* caption, unsigned flags, in
   }
 }
 
-void KeepRunRecord(const std::string& result, const std::vector<std::string>& memo,
-                   const platform::LocalTime& start, const platform::LocalTime& end) {
-  Recorder& r = TheRecorder();
-  std::lock_guard guard(r.lock);
-  if (!r.active) return;
-  r.active = false;
-  r.current.result = result;
-  r.current.start = start;
-  r.current.end = end;
-  r.current.memo = memo;
-  r.current.log = LogInClear(r.logStart);
-  r.last = r.current;
-  r.keeper.Keep(r.current);
+void KeepRunRecord(RunContext& run, const std::string& result) {
+  RunRecord record;
+  {
+    RunRecorder& r = run.Record;
+    std::lock_guard guard(r.lock);
+    if (!r.active) return;
+    r.active = false;
+    r.current.result = result;
+    r.current.start = run.RunStartTime;
+    r.current.end = run.RunEndTime;
+    r.current.memo = run.ResultLines;
+    r.current.log = LogInClear(r.logStart);
+    record = r.current;
+  }
+  KeptRecords& kept = Kept();
+  std::lock_guard guard(kept.lock);
+  kept.last = record;
+  kept.keeper.Keep(record);
 }
 
 RunRecord LastRunRecord() {
-  Recorder& r = TheRecorder();
-  std::lock_guard guard(r.lock);
-  return r.last;
+  KeptRecords& kept = Kept();
+  std::lock_guard guard(kept.lock);
+  return kept.last;
 }
 
 void ResetRunRecords() {
-  Recorder& r = TheRecorder();
-  std::lock_guard guard(r.lock);
-  r.active = false;
-  r.current = RunRecord{};
-  r.last = RunRecord{};
-  r.keeper = RecordKeeper{};
-}
-
-namespace {
-
-// Days from 1970-01-01 of a proleptic Gregorian date.
-long long DaysFromCivil(long long y, int m, int d) {
-  y -= m <= 2 ? 1 : 0;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const long long yoe = y - era * 400;
-  const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-long long EpochSeconds(const platform::LocalTime& t) {
-  return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
-}
-
-}  // namespace
-
-long long SecondsBetween(const platform::LocalTime& a, const platform::LocalTime& b) {
-  return EpochSeconds(b) - EpochSeconds(a);
-}
-
-std::string IsoTime(const platform::LocalTime& t) {
-  if (t.year == 0) return {};
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%02d", t.year, t.month, t.day,
-                t.hour, t.minute, t.second, t.hundredths);
-  return text;
+  KeptRecords& kept = Kept();
+  std::lock_guard guard(kept.lock);
+  kept.last = RunRecord{};
+  kept.keeper = RecordKeeper{};
 }

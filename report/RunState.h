@@ -3,12 +3,19 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/Platform.h"
+#include "report/RecordTypes.h"
 
 struct DeviceEntry;
+struct RunContext;
+namespace ui {
+class ListView;
+}
 
 // Worker class of a model-table row.
 enum class WorkerClass { kTM36K, kTM36P, kLQ40, kHV, kZP };
@@ -18,6 +25,51 @@ enum class RunEnding {
   kCompleted,  // the sequence reached its last step
   kLinkLost,   // the unit stopped answering or left
   kCancelled,  // an operator's answer ended it
+};
+
+// Step icons of ImageList1.
+inline constexpr int kIconNone = 0;
+inline constexpr int kIconPassed = 1;
+inline constexpr int kIconFailed = 2;
+inline constexpr int kIconWarned = 3;
+
+// "passed", "failed", "warned" or "" for a step icon.
+constexpr const char* IconWord(int imageIndex) {
+  switch (imageIndex) {
+    case kIconPassed:
+      return "passed";
+    case kIconFailed:
+      return "failed";
+    case kIconWarned:
+      return "warned";
+    default:
+      return "";
+  }
+}
+
+// The window that started a run: it shows the run's prompts and hears of the run's end. The
+// main window is the host of every run it starts; the run holds it from Start on.
+class RunHost {
+ public:
+  virtual ~RunHost() = default;
+  // Shows the run's message box on the GUI thread, owned by the main window, and returns the
+  // button chosen. The calling worker waits for the answer; it never owns a window itself.
+  // Worker thread.
+  virtual int Prompt(RunContext& run, const std::string& text, const char* caption,
+                     unsigned flags) = 0;
+  // The worker's last act: the console takes the run's end on the GUI thread. Worker thread.
+  virtual void RunEnded(RunContext& run) = 0;
+};
+
+// The record a run is gathering: the status operations and prompts add to it from the worker,
+// Start and FinishRun (GUI thread) open and close it. Every member under `lock`.
+struct RunRecorder {
+  std::mutex lock;
+  bool active = false;
+  RunRecord current;
+  std::size_t logStart = 0;       // the run's first line in the log
+  int lastBegun = -1;             // the row a prompt belongs to
+  std::vector<bool> attemptOpen;  // per row: begun since its last outcome
 };
 
 // One row of the run under way: its caption and its mark.
@@ -31,8 +83,8 @@ struct RunRow {
 // the run that ended and no run inherits another's flags. Members keep the names the handlers
 // have always used.
 struct RunContext {
-  RunContext(DeviceEntry* tested, platform::Handle pauseEvent)
-      : TestedDevice(tested), PauseEvent(pauseEvent) {}
+  RunContext(DeviceEntry* tested, platform::Handle pauseEvent, RunHost* host = nullptr)
+      : TestedDevice(tested), PauseEvent(pauseEvent), Host(host) {}
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
 
@@ -40,6 +92,9 @@ struct RunContext {
   DeviceEntry* const TestedDevice;
   // The program's never-signalled event every pause of the run waits on.
   const platform::Handle PauseEvent;
+  // The window that shows the run's prompts and takes its end; null for a run no window started
+  // (tests of the status operations). Not owned.
+  RunHost* const Host;
 
   // Written by the worker, read by either thread.
   std::atomic<bool> RunActive{false};  // cleared when the run is to end after this cycle
@@ -50,13 +105,23 @@ struct RunContext {
   std::atomic<int> CurrentRow{-1};        // the row the run is on, for its ending
   std::atomic<bool> LinkLost{false};      // the unit stopped answering: nothing passes now
   std::atomic<RunEnding> Ending{RunEnding::kCompleted};
+  // While false, the run's commands write no reply lines (its housekeeping reads). Worker only
+  // writes it; SendCommand reads it on the worker's thread.
+  std::atomic<bool> CommandLogging{true};
   // The worker's until it is joined: each move ("FAMILY from -> to") its family's state table
   // does not list. A sound run leaves it empty.
   std::vector<std::string> UnlistedMoves;
 
+  // The record being gathered, under its own lock (report/RunRecord.h).
+  RunRecorder Record;
+
   // GUI thread only (the status operations touch them inside their invoke).
   std::vector<RunRow> Rows;  // the run's own copy of its rows and marks
-  bool ViewShowsRun = true;  // false once the tested unit left during the run
+  // The result dialog's lines of this run ("ResultLines"): FinishRun shows them.
+  std::vector<std::string> ResultLines;
+  // The list view showing this run's rows, marked with them; null once the tested unit left
+  // (the view may then show another unit's list). Not owned.
+  ui::ListView* StepView = nullptr;
   platform::LocalTime RunStartTime{};
   platform::LocalTime RunEndTime{};
 };

@@ -5,52 +5,47 @@
 
 #include <cstdio>
 
-#include "report/RunRecord.h"
-#include "report/TestLog.h"
 #include "device/CommandLink.h"
 #include "platform/Platform.h"
+#include "report/RunRecord.h"
+#include "report/TestLog.h"
 #include "ui/Controls.h"
 #include "ui/Toolkit.h"
 
 namespace {
-
-// Touched on the GUI thread only: every status operation reads them inside its invoke. They
-// belong to the main window, which outlives every run.
-ui::ListView* stepView = nullptr;
-ui::Memo* resultMemo = nullptr;
 
 bool InRunRows(const RunContext& run, int index) {
   return index >= 0 && static_cast<std::size_t>(index) < run.Rows.size();
 }
 
 bool ViewHolds(const RunContext& run, int index) {
-  return run.ViewShowsRun && stepView != nullptr && index >= 0 && index < stepView->Count();
+  return run.StepView != nullptr && index >= 0 && index < run.StepView->Count();
 }
 
 std::string RowCaption(const RunContext& run, int index) {
   if (InRunRows(run, index)) return run.Rows[static_cast<std::size_t>(index)].caption;
   if (!ViewHolds(run, index)) return {};
-  return stepView->Items()[static_cast<std::size_t>(index)].caption;
+  return run.StepView->Items()[static_cast<std::size_t>(index)].caption;
 }
 
 int RowIcon(const RunContext& run, int index) {
   if (InRunRows(run, index)) return run.Rows[static_cast<std::size_t>(index)].icon;
   if (!ViewHolds(run, index)) return kIconNone;
-  return stepView->Items()[static_cast<std::size_t>(index)].imageIndex;
+  return run.StepView->Items()[static_cast<std::size_t>(index)].imageIndex;
 }
 
 int RowCount(const RunContext& run) {
   if (!run.Rows.empty()) return static_cast<int>(run.Rows.size());
-  return run.ViewShowsRun && stepView != nullptr ? stepView->Count() : 0;
+  return run.StepView != nullptr ? run.StepView->Count() : 0;
 }
 
 void SetRowImage(RunContext& run, int index, int image) {
   if (InRunRows(run, index)) run.Rows[static_cast<std::size_t>(index)].icon = image;
-  if (run.ViewShowsRun && stepView != nullptr) stepView->SetImageIndex(index, image);
+  if (run.StepView != nullptr) run.StepView->SetImageIndex(index, image);
 }
 
-void AppendResultLine(const std::string& line) {
-  if (resultMemo != nullptr) resultMemo->Append(line);
+void AppendResultLine(RunContext& run, const std::string& line) {
+  run.ResultLines.push_back(line);
 }
 
 // The log ends with a separator when the 2nd to the 26th character of its last message are all
@@ -105,23 +100,15 @@ bool LoadStepList(ui::ListView& listView, const char* resourceName) {
   return true;
 }
 
-void AttachStepList(ui::ListView* listView) {
-  stepView = listView;
-}
-
-void AttachResultLines(ui::Memo* resultLines) {
-  resultMemo = resultLines;
-}
-
-void BeginRunRows(RunContext& run) {
+void BeginRunRows(RunContext& run, ui::ListView& listView) {
   run.Rows.clear();
-  run.ViewShowsRun = true;
-  if (stepView == nullptr) return;
-  for (const auto& item : stepView->Items()) run.Rows.push_back({item.caption, kIconNone});
+  run.ResultLines.clear();
+  run.StepView = &listView;
+  for (const auto& item : listView.Items()) run.Rows.push_back({item.caption, kIconNone});
 }
 
 void SeparateRunFromView(RunContext& run) {
-  run.ViewShowsRun = false;
+  run.StepView = nullptr;
 }
 
 const char* ResultWordOf(const std::vector<RunRow>& rows) {
@@ -165,14 +152,14 @@ void MarkRunEnding(RunContext& run, RunEnding ending) {
 
 void StepBegin(RunContext& run, int index) {
   run.CurrentRow = index;
-  NoteStep(index, -1, {});
+  NoteStep(run, index, -1, {});
   if (run.HeadingLogged) return;
   std::string heading;
   RunOnGui([&] {
     if (!LogEndsWithSeparator()) WriteLogText(kLogSeparator);
-    if (index != 0) AppendResultLine(kResultSeparator);
+    if (index != 0) AppendResultLine(run, kResultSeparator);
     const std::string caption = RowCaption(run, index);
-    AppendResultLine(Format("%2d. %s", index + 1, caption));
+    AppendResultLine(run, Format("%2d. %s", index + 1, caption));
     heading = Format("[%d] %s", index + 1, caption);
     WriteLogText(heading);
   });
@@ -193,9 +180,9 @@ void StepPassed(RunContext& run, int index, const char* text) {
     SetRowImage(run, index, kIconPassed);
     if (text != nullptr && !noLine) WriteLogText(text);
     if (!noLine) WriteLogText(kLogSeparator);
-    AppendResultLine(okLine);
+    AppendResultLine(run, okLine);
   });
-  NoteStep(index, kIconPassed, okLine);
+  NoteStep(run, index, kIconPassed, okLine);
   LastReply = okLine;
   run.RetryPending = false;
   run.RetryCount = 0;
@@ -207,10 +194,10 @@ void StepFailed(RunContext& run, int index, const std::string& message) {
   const std::string line = "    [ERROR] " + message;
   RunOnGui([&] {
     SetRowImage(run, index, kIconFailed);
-    AppendResultLine(line);
+    AppendResultLine(run, line);
     WriteLogText(line);
   });
-  NoteStep(index, kIconFailed, line);
+  NoteStep(run, index, kIconFailed, line);
   run.RetryPending = false;
   run.RetryCount = 0;
 }
@@ -220,9 +207,9 @@ void StepWarned(RunContext& run, int index, const std::string& message) {
   const std::string line = "    [WARNING] " + message;
   RunOnGui([&] {
     SetRowImage(run, index, kIconWarned);
-    AppendResultLine(line);
+    AppendResultLine(run, line);
   });
-  NoteStep(index, kIconWarned, line);
+  NoteStep(run, index, kIconWarned, line);
   LastReply = line;
   run.RetryPending = false;
   run.RetryCount = 0;

@@ -1,6 +1,7 @@
 // The step list of the selected model and the four status operations the workers report
-// through. Status operations may be called from the worker: their effects on ListView1 and the
-// result memo run on the GUI thread, synchronously, in call order.
+// through. Status operations may be called from the worker: their effects on the run's rows, the
+// list view showing them and the run's result lines run on the GUI thread, synchronously, in
+// call order.
 #pragma once
 
 #include <string>
@@ -10,17 +11,10 @@
 
 namespace ui {
 class ListView;
-class Memo;
 }  // namespace ui
 
 inline constexpr const char* kResultSeparator = "---------------------------------------------";
 inline constexpr const char* kTaskFulfilled = "The task has been fulfilled.";
-
-// Step icons of ImageList1.
-inline constexpr int kIconNone = 0;
-inline constexpr int kIconPassed = 1;
-inline constexpr int kIconFailed = 2;
-inline constexpr int kIconWarned = 3;
 
 // The words of a run that ended before its last step without a failure of its own: the unit
 // stopped answering (a lost link, a give-up bound), or the operator cancelled at a prompt that
@@ -34,15 +28,9 @@ std::vector<std::string> SplitStepList(const char* bytes, std::size_t size);
 // resource appends nothing and returns false. GUI thread.
 bool LoadStepList(ui::ListView& listView, const char* resourceName);
 
-// The list view and memo the status operations act on (ListView1 of the main window and the
-// result dialog's Memo1, which holds ResultLines); set on the GUI thread when the windows are
-// created, cleared before they are freed.
-void AttachStepList(ui::ListView* listView);
-void AttachResultLines(ui::Memo* resultLines);
-
-// The run's own copy of its rows, taken from ListView1 at Start; the status operations mark both
-// while the list view shows the run. GUI thread.
-void BeginRunRows(RunContext& run);
+// The run's own copy of its rows, taken from the list view at Start (ListView1); the status
+// operations mark both while the list view shows the run. GUI thread.
+void BeginRunRows(RunContext& run, ui::ListView& listView);
 // The tested unit left during the run: the list view may now show another unit's list, which
 // the rest of the run must not mark. GUI thread.
 void SeparateRunFromView(RunContext& run);

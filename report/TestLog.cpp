@@ -219,3 +219,10 @@ std::string FormatDateTime(const platform::LocalTime& t) {
                 t.minute, t.second);
   return text;
 }
+
+std::string ClearLogText(const std::string& line) {
+  if (line.size() < kLogPrefixLength) return line;
+  const std::string_view prefix(line.data(), kLogPrefixLength);
+  return std::string(prefix) + UnscrambleLogText(std::string_view(line).substr(kLogPrefixLength),
+                                                 LogOffsetForPrefix(prefix));
+}

@@ -38,6 +38,8 @@ std::string ScrambleLogText(std::string_view text, int k);
 std::string UnscrambleLogText(std::string_view text, int k);
 // The offset WriteLog uses for a prefix: the sum of the two digits of its seconds.
 int LogOffsetForPrefix(std::string_view prefix);
+// A stored log line with its message in clear (shorter lines come back as they are).
+std::string ClearLogText(const std::string& line);
 
 // The host information block at the start of every run.
 void WriteHostReport();

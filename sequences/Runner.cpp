@@ -1,16 +1,14 @@
 // The runner frame shared by every family.
 #include "sequences/Runner.h"
 
-#include "report/RunRecord.h"
 #include "device/CommandLink.h"
 #include "platform/Platform.h"
+#include "report/RunRecord.h"
 #include "ui/Toolkit.h"
 
 namespace {
 
 constexpr unsigned kCycleMs = 500;
-
-std::atomic<RunHost*> runHost{nullptr};
 
 WorkerFactory& Factory() {
   static WorkerFactory factory;
@@ -38,13 +36,14 @@ TSequenceThread::~TSequenceThread() {
 
 void TSequenceThread::Start() {
   thread_ = std::thread([this] {
-    // Commands of this run go to the entry it was started with, whatever the combo shows.
-    SetCommandTarget(TestedDevice);
+    // Commands of this run go to the entry it was started with, whatever the combo shows; its
+    // pauses wait on the run's event and its reply lines follow the run's own switch.
+    SetCommandChannel({TestedDevice, PauseEvent, &Run().CommandLogging});
     Execute();
     // A program that is closing abandons its run: nothing more is marked.
     if (!terminated_) MarkRunEnding(Run(), ending_);
     RunActive = false;
-    if (RunHost* host = TheRunHost()) host->RunEnded();
+    if (Run().Host != nullptr) Run().Host->RunEnded(Run());
     finished_ = true;
   });
 }
@@ -71,10 +70,11 @@ void TSequenceThread::EndRun(RunEnding ending) {
 }
 
 int TSequenceThread::Prompt(const std::string& text, unsigned flags, const char* caption) {
-  RunHost* host = TheRunHost();
-  PromptAnswer = ui::TheToolkit().MessageBox(host != nullptr ? host->PromptOwner() : nullptr, text,
-                                             caption, flags);
-  NotePrompt(text, caption, flags, PromptAnswer);
+  RunContext& run = Run();
+  // A run no window started (tests of a family alone) asks the toolkit without an owner.
+  PromptAnswer = run.Host != nullptr ? run.Host->Prompt(run, text, caption, flags)
+                                     : ui::TheToolkit().MessageBox(nullptr, text, caption, flags);
+  NotePrompt(run, text, caption, flags, PromptAnswer);
   return PromptAnswer;
 }
 
@@ -86,14 +86,6 @@ std::unique_ptr<SequenceWorker> CreateSequenceWorker(WorkerClass kind,
 
 bool WorkerAvailable(WorkerClass kind) {
   return Factory() ? true : FamilyWorkerAvailable(kind);
-}
-
-void SetRunHost(RunHost* host) {
-  runHost = host;
-}
-
-RunHost* TheRunHost() {
-  return runHost.load();
 }
 
 void SetWorkerFactory(WorkerFactory factory) {

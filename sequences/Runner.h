@@ -12,24 +12,6 @@
 #include "report/RunState.h"
 #include "report/StepList.h"
 
-namespace ui {
-class Form;
-}
-
-// What the runner needs from the window that started the run: the owner of its prompts and the
-// note that the run has ended. The main window installs itself when created and removes itself
-// when freed; the worker reads it.
-class RunHost {
- public:
-  virtual ~RunHost() = default;
-  // The window that owns the run's prompts. Any thread; does not block.
-  virtual ui::Form* PromptOwner() = 0;
-  // The worker's last act: the console takes the run's end on the GUI thread. Worker thread.
-  virtual void RunEnded() = 0;
-};
-void SetRunHost(RunHost* host);
-RunHost* TheRunHost();
-
 // The caption of every failure prompt.
 inline constexpr const char* kErrorCaption = "Error";
 
@@ -84,8 +66,8 @@ class TSequenceThread : public SequenceWorker {
   // Clears RunActive: the runner leaves its loop after this cycle. The first ending given is the
   // one the run keeps (a Cancel inside the last step stays a Cancel).
   void EndRun(RunEnding ending);
-  // A prompt owned by the main window, caption "Error" unless given; blocks this thread until
-  // answered.
+  // A prompt of the run's host, shown on the GUI thread and owned by the main window, caption
+  // "Error" unless given; blocks this thread until answered.
   int Prompt(const std::string& text, unsigned flags, const char* caption = kErrorCaption);
   // True once shut-down has asked the worker to stop: a handler that polls within one cycle
   // checks it between its polls.

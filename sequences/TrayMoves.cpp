@@ -3,11 +3,11 @@
 
 #include <cstdio>
 
-#include "report/RunState.h"
-#include "report/StepList.h"
 #include "device/Device.h"
 #include "device/Drives.h"
 #include "platform/Platform.h"
+#include "report/RunState.h"
+#include "report/StepList.h"
 #include "ui/Toolkit.h"
 
 using namespace drivetray;
@@ -33,9 +33,9 @@ void TDriveTrayThread::DriveOnlineStep(const DriveCheck& check, int nextState) {
 
 bool TDriveTrayThread::CloseDriveTrayIfOut(int link) {
   // The sensor read is housekeeping, not part of the unit's record.
-  CommandLogging = false;
+  Run().CommandLogging = false;
   const bool sent = Send(AtC00, link);
-  CommandLogging = true;
+  Run().CommandLogging = true;
   if (!sent) return false;
   if (!SensorReads(LastReply, kTraySensor, '1')) return true;
   const char letter = DriveLetter();

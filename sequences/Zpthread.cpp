@@ -8,12 +8,12 @@
 #include <iterator>
 #include <string>
 
-#include "report/RunState.h"
-#include "report/StepList.h"
-#include "report/TestLog.h"
 #include "device/Device.h"
 #include "device/Drives.h"
 #include "platform/Platform.h"
+#include "report/RunState.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "sequences/StateMap.h"
 #include "ui/Toolkit.h"
 
@@ -94,10 +94,13 @@ const char* DiscLeftOnTrays(const std::string& reply, bool upper, bool lower) {
 // The sensor read and recovery at the start are housekeeping, not part of the unit's record.
 class UnloggedExchanges {
  public:
-  UnloggedExchanges() { CommandLogging = false; }
-  ~UnloggedExchanges() { CommandLogging = true; }
+  explicit UnloggedExchanges(std::atomic<bool>& logging) : logging_(logging) { logging_ = false; }
+  ~UnloggedExchanges() { logging_ = true; }
   UnloggedExchanges(const UnloggedExchanges&) = delete;
   UnloggedExchanges& operator=(const UnloggedExchanges&) = delete;
+
+ private:
+  std::atomic<bool>& logging_;
 };
 
 }  // namespace
@@ -137,7 +140,7 @@ void TZPThread::DeviceInformation(int row, ZpState next) {
 }
 
 bool TZPThread::TidyUpTrays() {
-  UnloggedExchanges unlogged;
+  const UnloggedExchanges unlogged(Run().CommandLogging);
   if (!Send(AtC00)) return false;
   const std::string sensors = LastReply;
   // A tray left out from an earlier run would make every tray test below lie.

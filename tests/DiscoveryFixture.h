@@ -21,8 +21,6 @@ class DiscoveryFixture : public ConsoleFixture {
  protected:
   void TearDown() override {
     ConsoleFixture::TearDown();  // closes the window: CloseAllDevices, DeviceList freed
-    SecondPass = false;
-    ListChanged = false;
   }
 
   // The bench of the test, wired as a program wires it; the window does not exist yet.

@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "report/TestLog.h"
 #include "device/CommandLink.h"
 #include "device/Device.h"
 #include "platform/NullPlatform.h"
+#include "report/TestLog.h"
 
 namespace {
 
@@ -159,12 +159,10 @@ class CommandLinkTest : public ::testing::Test {
     ReleaseLogLines();
     CreateLogLines();
     LastReply.clear();
-    CommandLogging = true;
   }
   void TearDown() override {
     SetCommandTarget(nullptr);
     SelectedDevice = nullptr;
-    CommandLogging = true;
     entries_.clear();  // closes their pipes through the platform
     ReleaseLogLines();
     platform::SetPlatform(nullptr);
@@ -381,7 +379,8 @@ TEST_F(CommandLinkTest, EepromReadOf128BytesLogsSixteenLines) {
     for (int a = block[4]; a <= block[5]; ++a) data.push_back(static_cast<std::uint8_t>(a));
     return std::vector<Read>{{true, data}, Chunk("AT+O OK")};
   };
-  CommandLogging = false;  // the hex lines do not depend on it
+  const std::atomic<bool> quiet{false};  // the hex lines do not depend on it
+  SetCommandChannel({entry, platform::kInvalidHandle, &quiet});
   std::vector<std::string> expected;
   for (int i = 0; i < kEepromReadCount; ++i) {
     const int start = i * kEepromReadBytes;
@@ -437,7 +436,7 @@ TEST_F(CommandLinkTest, Lq40LinkOneWaitsForSlowAnswersOnTheClock) {
   platform::SetPlatform(&device_);
 }
 
-TEST_F(CommandLinkTest, TargetIsPerThreadAndFallsBackToSelectedDevice) {
+TEST_F(CommandLinkTest, ChannelIsPerThreadAndFallsBackToSelectedDevice) {
   DeviceEntry* selected = AddEntry("ZP61", "VID_1723&PID_0935");
   DeviceEntry* tested = AddEntry("TM36P", "VID_1723&PID_0907", /*link2Open=*/true);
   selected->Link1Write = kLink2Write;  // tells the two entries apart by the pipe written
@@ -449,15 +448,21 @@ TEST_F(CommandLinkTest, TargetIsPerThreadAndFallsBackToSelectedDevice) {
 
   SelectedDevice = selected;
   LastReply = "mine";
-  std::thread worker([tested] {
-    SetCommandTarget(tested);
+  // A run muting its housekeeping reads mutes neither this thread (discovery) nor another run.
+  const std::atomic<bool> runLogs{false};
+  std::thread worker([tested, &runLogs] {
+    SetCommandChannel({tested, platform::kInvalidHandle, &runLogs});
     EXPECT_EQ(CommandTarget(), tested);
+    EXPECT_FALSE(CommandLoggingOn());
     EXPECT_TRUE(SendCommand(StatusQuery, 1));
   });
   worker.join();
   EXPECT_EQ(CommandTarget(), selected);
+  EXPECT_TRUE(CommandLoggingOn());
   EXPECT_EQ(LastReply, "mine");  // the worker's reply stays on its thread
+  EXPECT_TRUE(MessagesInClear().empty()) << "the muted run logged its reply";
   EXPECT_TRUE(SendCommand(AtC00, 1));
+  EXPECT_EQ(MessagesInClear().size(), 1u) << "this thread's reply is logged";
 
   const auto writes = device_.Writes();
   ASSERT_EQ(writes.size(), 2u);
@@ -548,9 +553,10 @@ TEST_F(CommandLinkTest, RepliesAreLoggedInTheFormOfTheirCommand) {
 }
 
 TEST_F(CommandLinkTest, NoReplyLinesWhileCommandLoggingIsClear) {
-  SetCommandTarget(AddEntry("TM36P", "VID_1723&PID_0907", /*link2Open=*/true));
+  const std::atomic<bool> quiet{false};
+  SetCommandChannel({AddEntry("TM36P", "VID_1723&PID_0907", /*link2Open=*/true),
+                     platform::kInvalidHandle, &quiet});
   device_.AnswerAlways({Chunk("A;B;C;AT+O OK")});
-  CommandLogging = false;
   for (const CommandBlock& command : {StatusQuery, AtC00, AtI00, AtI99}) {
     EXPECT_TRUE(SendCommand(command, 2));
   }

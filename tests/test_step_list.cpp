@@ -1,10 +1,12 @@
 // The step list resources and the status operations: icons, memo lines and log lines together.
 #include <gtest/gtest.h>
 
+#include "device/CommandLink.h"
+#include "device/Device.h"
+#include "platform/sim/SimPlatform.h"
+#include "report/RunRecord.h"
 #include "report/StepList.h"
 #include "report/TestLog.h"
-#include "device/CommandLink.h"
-#include "platform/sim/SimPlatform.h"
 #include "ui/Controls.h"
 #include "ui/headless/HeadlessToolkit.h"
 
@@ -16,16 +18,13 @@ class StepStatusTest : public ::testing::Test {
     platform::SetPlatform(&sim_);
     ui::SetToolkit(&toolkit_);
     CreateLogLines();
-    AttachStepList(&list_);
-    AttachResultLines(&memo_);
+    run_.StepView = &list_;
     ASSERT_TRUE(LoadStepList(list_, "LIST_TM36K"));
     run_.HeadingLogged = false;
     run_.RetryPending = false;
     run_.RetryCount = 0;
   }
   void TearDown() override {
-    AttachStepList(nullptr);
-    AttachResultLines(nullptr);
     ReleaseLogLines();
     ui::SetToolkit(nullptr);
     platform::SetPlatform(nullptr);
@@ -43,7 +42,6 @@ class StepStatusTest : public ::testing::Test {
   ui::headless::HeadlessToolkit toolkit_;
   RunContext run_{nullptr, platform::kInvalidHandle};
   ui::ListView list_{nullptr, "ListView1", {288, 36, 257, 300}};
-  ui::Memo memo_{nullptr, "Memo1", {8, 80, 393, 201}};
 };
 
 }  // namespace
@@ -144,7 +142,7 @@ TEST_F(StepStatusTest, IconsMemoAndFlags) {
   EXPECT_FALSE(run_.HeadingLogged);
   EXPECT_EQ(list_.Items()[0].imageIndex, kIconPassed);
   EXPECT_EQ(list_.Items()[1].imageIndex, kIconWarned);
-  EXPECT_EQ(memo_.Lines(),
+  EXPECT_EQ(run_.ResultLines,
             (std::vector<std::string>{
                 " 1. Get device information", "    [OK] The task has been fulfilled.",
                 "---------------------------------------------", " 2. Check if printer is online",
@@ -156,21 +154,52 @@ TEST_F(StepStatusTest, IconsMemoAndFlags) {
   EXPECT_EQ(LastReply, "    [WARNING] Drive is slow");
 }
 
+TEST_F(StepStatusTest, TwoRunsKeepTheirOwnRowsLinesAndRecords) {
+  // Each run gathers its marks, result lines and record in itself: the other's reports, however
+  // they interleave, never reach it.
+  DeviceEntry entry;
+  ui::ListView otherList(nullptr, "ListView1", {});
+  ASSERT_TRUE(LoadStepList(otherList, "LIST_HV22"));
+  RunContext other(nullptr, platform::kInvalidHandle);
+  BeginRunRows(run_, list_);
+  BeginRunRows(other, otherList);
+  BeginRunRecord(run_, entry, "[0] TM36K");
+  BeginRunRecord(other, entry, "[1] HV22");
+  StepBegin(run_, 0);
+  StepBegin(other, 0);
+  StepFailed(other, 0, "No reply");
+  StepPassed(run_, 0, nullptr);
+  NotePrompt(other, "No reply", "Error", ui::kMbRetryCancel | ui::kMbIconError, ui::kIdCancel);
+
+  EXPECT_EQ(run_.Rows[0].icon, kIconPassed);
+  EXPECT_EQ(other.Rows[0].icon, kIconFailed);
+  EXPECT_EQ(list_.Items()[0].imageIndex, kIconPassed);
+  EXPECT_EQ(otherList.Items()[0].imageIndex, kIconFailed);
+  EXPECT_EQ(run_.ResultLines, (std::vector<std::string>{" 1. Get device information",
+                                                        "    [OK] The task has been fulfilled."}));
+  EXPECT_EQ(other.ResultLines.back(), "    [ERROR] No reply");
+  EXPECT_EQ(run_.Record.current.rows[0].icon, "passed");
+  EXPECT_TRUE(run_.Record.current.rows[0].prompts.empty());
+  EXPECT_EQ(other.Record.current.rows[0].icon, "failed");
+  ASSERT_EQ(other.Record.current.rows[0].prompts.size(), 1u);
+  EXPECT_EQ(other.Record.current.rows[0].prompts[0].answer, "Cancel");
+}
+
 TEST_F(StepStatusTest, RowsPastTheListDoNotFail) {
   list_.Clear();
   StepBegin(run_, 12);
   StepPassed(run_, 12, nullptr);
   StepBegin(run_, 13);
   StepFailed(run_, 13, "gone");
-  EXPECT_EQ(memo_.Lines().back(), "    [ERROR] gone");
+  EXPECT_EQ(run_.ResultLines.back(), "    [ERROR] gone");
   EXPECT_EQ(list_.Count(), 0);
 }
 
 TEST_F(StepStatusTest, StepNumbersAbove9AreNotPadded) {
   ui::ListView big(nullptr, "ListView1", {});
-  AttachStepList(&big);
+  run_.StepView = &big;
   LoadStepList(big, "LIST_TM36P");
   StepBegin(run_, 9);
-  EXPECT_EQ(memo_.Lines()[1], "10. Pick up disc");
-  AttachStepList(&list_);
+  EXPECT_EQ(run_.ResultLines[1], "10. Pick up disc");
+  run_.StepView = &list_;
 }

@@ -218,20 +218,29 @@ int HeadlessToolkit::NextAnswer(unsigned flags, bool& defaulted, int& unfitting)
 int HeadlessToolkit::MessageBox(Form* owner, const std::string& text, const std::string& caption,
                                 unsigned flags) {
   NotePromptShown(text);
-  std::lock_guard serial(observerMutex_);
+  // A box on the GUI thread runs a modal loop: what is posted while it is up (a device plugged
+  // in or pulled out by the operator, before or as he answers) is handled before the answer
+  // comes back, as on Windows.
+  const bool modalLoop = IsGuiThread();
+  const auto never = [] { return false; };
+  if (modalLoop) RunQueuedWork(never);
   PromptRecord record;
-  record.owner = owner != nullptr ? owner->Name() : std::string();
-  record.text = text;
-  record.caption = caption;
-  record.flags = flags;
-  record.onGuiThread = IsGuiThread();
-  record.thread = std::this_thread::get_id();
   {
-    std::lock_guard lock(promptMutex_);
-    record.answer = NextAnswer(flags, record.defaulted, record.unfitting);
-    prompts_.push_back(record);
+    std::lock_guard serial(observerMutex_);
+    record.owner = owner != nullptr ? owner->Name() : std::string();
+    record.text = text;
+    record.caption = caption;
+    record.flags = flags;
+    record.onGuiThread = modalLoop;
+    record.thread = std::this_thread::get_id();
+    {
+      std::lock_guard lock(promptMutex_);
+      record.answer = NextAnswer(flags, record.defaulted, record.unfitting);
+      prompts_.push_back(record);
+    }
+    if (promptObserver_) promptObserver_(record);
   }
-  if (promptObserver_) promptObserver_(record);
+  if (modalLoop) RunQueuedWork(never);
   return record.answer;
 }
 
