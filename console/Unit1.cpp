@@ -194,7 +194,10 @@ void TForm1::Button1Click() {
   LogUsb3Topology();
   for (int i = 0; i < ListView1.Count(); ++i) ListView1.SetImageIndex(i, kIconNone);
   runEntryLeft_ = false;
-  if (Form2 != nullptr) Form2->Memo1.Clear();
+  if (Form2 != nullptr) {
+    Form2->Memo1.Clear();
+    run->ResultView = &Form2->Memo1;
+  }
   lastRun_.reset();
   worker_ = CreateSequenceWorker(row->worker, std::move(run));
   if (!worker_) {
@@ -282,7 +285,9 @@ void TForm1::FinishRun() {
   Form2->Label2.SetCaption(result);
   Form2->Label4.SetCaption(FormatDateTime(run.RunStartTime));
   Form2->Label6.SetCaption(FormatDateTime(run.RunEndTime));
-  Form2->ShowResultLines(run.ResultLines);
+  // The memo followed the run line by line; it is filled afresh only if it did not.
+  if (Form2->Memo1.Lines() != run.ResultLines) Form2->ShowResultLines(run.ResultLines);
+  run.ResultView = nullptr;
   KeepRunRecord(run, result);
   if (!SaveLogLines(kLogFileName)) {
     const std::string message = std::string("Cannot create file ") + kLogFileName;

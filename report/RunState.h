@@ -15,7 +15,8 @@ struct DeviceEntry;
 struct RunContext;
 namespace ui {
 class ListView;
-}
+class Memo;
+}  // namespace ui
 
 // Worker class of a model-table row.
 enum class WorkerClass { kTM36K, kTM36P, kLQ40, kHV, kZP };
@@ -122,6 +123,9 @@ struct RunContext {
   // The list view showing this run's rows, marked with them; null once the tested unit left
   // (the view may then show another unit's list). Not owned.
   ui::ListView* StepView = nullptr;
+  // The result dialog's memo while it follows this run line by line (veltrane-bench prints each
+  // outcome from it as it comes); null when none does. Not owned.
+  ui::Memo* ResultView = nullptr;
   platform::LocalTime RunStartTime{};
   platform::LocalTime RunEndTime{};
 };

@@ -46,6 +46,7 @@ void SetRowImage(RunContext& run, int index, int image) {
 
 void AppendResultLine(RunContext& run, const std::string& line) {
   run.ResultLines.push_back(line);
+  if (run.ResultView != nullptr) run.ResultView->Append(line);
 }
 
 // The log ends with a separator when the 2nd to the 26th character of its last message are all
