@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "models/ModelCatalogue.h"
 #include "platform/Platform.h"
 
 struct DeviceEntry;
 
-// Worker class of a model-table row.
-enum class WorkerClass { kTM36K, kTM36P, kLQ40, kHV, kZP };
+// Which family's worker tests a unit (the model catalogue says it of each model).
+using models::WorkerClass;
 
 // How a run ended, as the worker saw it.
 enum class RunEnding {

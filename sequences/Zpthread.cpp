@@ -13,6 +13,7 @@
 #include "report/TestLog.h"
 #include "device/Device.h"
 #include "device/Drives.h"
+#include "models/ModelCatalogue.h"
 #include "platform/Platform.h"
 #include "sequences/StateMap.h"
 #include "ui/Toolkit.h"
@@ -105,11 +106,11 @@ class UnloggedExchanges {
 // --- Model and drive mapping -----------------------------------------------------------------
 
 bool TZPThread::BinModel() const {
-  return TestedDevice->VidPidContains("PID_0903") || TestedDevice->VidPidContains("PID_0907");
+  return TestedDevice->ProductHas(&models::ModelRow::outputBin);
 }
 
 bool TZPThread::PairModel() const {
-  return TestedDevice->VidPidContains("PID_0903") || TestedDevice->VidPidContains("PID_0910");
+  return TestedDevice->ProductHas(&models::ModelRow::pairedTrays);
 }
 
 bool TZPThread::UpperSeen() const {
