@@ -1,6 +1,8 @@
 # Fails when a layer includes a layer above it, or when the core (console/, sequences/, report/,
 # device/) includes an OS header or a backend header. Each layer is a folder. The layers, bottom
 # up, and what each may include:
+#   models     models/*           the model catalogue: nothing of the program; every layer (and
+#                                 the simulator) may include it
 #   platform   platform/*         the OS seam (its backends platform/sim, platform/win32 excluded)
 #   ui         ui/*               the toolkit seam (its backends ui/headless, ui/win32 excluded)
 #   device     device/*           platform
@@ -11,12 +13,13 @@
 #                                 platform, ui, device, report, sequences
 # Each layer also includes itself. Run by the build (before the core compiles) and by ctest.
 cmake_policy(VERSION 3.22)
-set(allowed_platform platform)
-set(allowed_ui platform ui)
-set(allowed_device platform device)
-set(allowed_report platform ui device report)
-set(allowed_sequences platform ui device report sequences)
-set(allowed_forms platform ui device report sequences forms)
+set(allowed_models models)
+set(allowed_platform models platform)
+set(allowed_ui models platform ui)
+set(allowed_device models platform device)
+set(allowed_report models platform ui device report)
+set(allowed_sequences models platform ui device report sequences)
+set(allowed_forms models platform ui device report sequences forms)
 
 # The layer of a path relative to the root ("device/Device.h"); "other" for anything else.
 function(layer_of path out)
@@ -26,6 +29,8 @@ function(layer_of path out)
     set(layer platform)
   elseif(path MATCHES "^ui/[^/]+$")
     set(layer ui)
+  elseif(path MATCHES "^models/")
+    set(layer models)
   elseif(path MATCHES "^device/")
     set(layer device)
   elseif(path MATCHES "^console/")
@@ -40,7 +45,8 @@ function(layer_of path out)
   set(${out} ${layer} PARENT_SCOPE)
 endfunction()
 
-file(GLOB_RECURSE core RELATIVE ${ROOT} ${ROOT}/console/* ${ROOT}/report/* ${ROOT}/sequences/* ${ROOT}/device/*)
+file(GLOB_RECURSE core RELATIVE ${ROOT} ${ROOT}/console/* ${ROOT}/report/* ${ROOT}/sequences/* ${ROOT}/device/*
+     ${ROOT}/models/*)
 file(GLOB seams RELATIVE ${ROOT} ${ROOT}/platform/*.h ${ROOT}/platform/*.cpp ${ROOT}/ui/*.h
      ${ROOT}/ui/*.cpp)
 set(bad "")

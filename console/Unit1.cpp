@@ -20,18 +20,6 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-constexpr ModelRow kModelTable[] = {
-    {true, "TM36K", "LIST_TM36K", 0, WorkerClass::kTM36K},
-    {true, "TM36P", "LIST_TM36P", 1, WorkerClass::kTM36P},
-    {false, "PID_0101", "LIST_LQ40", 2, WorkerClass::kLQ40},
-    {false, "PID_0923", "LIST_HV22", 3, WorkerClass::kHV},
-    {false, "PID_0945", "LIST_HV22", 3, WorkerClass::kHV},
-    {false, "PID_0903", "LIST_ZP61", 4, WorkerClass::kZP},
-    {false, "PID_0907", "LIST_ZP65", 4, WorkerClass::kZP},
-    {false, "PID_0910", "LIST_ZP71", 4, WorkerClass::kZP},
-    {false, "PID_0912", "LIST_ZP75", 4, WorkerClass::kZP},
-};
-
 constexpr int kControlFont = 13;
 constexpr int kWindowFont = 11;
 constexpr const char* kNoDevices = "[No devices found]";
@@ -45,12 +33,7 @@ bool CanStart(const DeviceEntry* entry) {
 }
 
 const ModelRow* MatchModelRow(const DeviceEntry& entry) {
-  for (const ModelRow& row : kModelTable) {
-    const bool match = row.testsModelName ? entry.ModelName.find(row.text) != std::string::npos
-                                          : entry.VidPidContains(row.text);
-    if (match) return &row;
-  }
-  return nullptr;
+  return models::MatchModel(entry.ModelName, entry.VidPid());
 }
 
 TForm1::TForm1()

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "models/ModelCatalogue.h"
 #include "platform/Platform.h"
 #include "report/RunState.h"
 #include "sequences/Runner.h"
@@ -14,14 +15,9 @@
 struct DeviceEntry;
 class SequenceWorker;
 
-// One row of the model table: tried in order, the first match wins.
-struct ModelRow {
-  bool testsModelName;  // true: ModelName contains `text`; false: VidPidText contains it
-  const char* text;
-  const char* stepList;  // "ITEM" resource name
-  int picture;           // 0..4 = Image1..Image5
-  WorkerClass worker;
-};
+// The model table is the model catalogue (models/ModelCatalogue.h): its rows are tried in order,
+// the first match wins.
+using models::ModelRow;
 // The first matching row for an entry, or null.
 const ModelRow* MatchModelRow(const DeviceEntry& entry);
 // True when the entry matches a row whose worker this program has: Start is enabled for it.

@@ -8,6 +8,7 @@
 #include "device/Device.h"
 #include "device/DeviceHost.h"
 #include "device/RegistryText.h"
+#include "models/ModelCatalogue.h"
 
 thread_local std::string LastReply;
 
@@ -182,7 +183,7 @@ bool LinkOpen(const DeviceEntry& entry, int link) {
 }
 
 void ExchangeOnLink(const DeviceEntry& entry, const CommandBlock& command, int link) {
-  if (link == 1 && entry.VidPidContains("PID_0101")) {
+  if (link == 1 && entry.ProductHas(&models::ModelRow::numberedCommands)) {
     // A failed write leaves the timed exchange's reply untouched: without this, the previous
     // command's accepted reply would pass for this command's.
     LastReply.clear();
@@ -249,7 +250,7 @@ void LogReply(const DeviceEntry& entry, const CommandBlock& command, int link) {
   const std::uint8_t letter = command[2];
   const std::uint8_t number = command[3];
   if (command[0] != 0 || command[1] != 0) {
-    if (entry.VidPidContains("PID_0101") && command[0] == 0) {
+    if (entry.ProductHas(&models::ModelRow::numberedCommands) && command[0] == 0) {
       DeviceLog("LQ40_CMD[%d] = %s", command[1], LastReply.c_str());
     }
   } else if (letter == '?') {

@@ -28,13 +28,16 @@ void DeviceEntry::SetPrinterName(std::string name) {
   printerName_ = std::move(name);
 }
 
-bool DeviceEntry::VidPidContains(const char* text) const {
-  const std::string_view vidPid(VidPidText, strnlen(VidPidText, sizeof(VidPidText)));
-  return vidPid.find(text) != std::string_view::npos;
+std::string_view DeviceEntry::VidPid() const {
+  return std::string_view(VidPidText, strnlen(VidPidText, sizeof(VidPidText)));
+}
+
+bool DeviceEntry::ProductHas(bool models::ModelRow::*trait) const {
+  return models::ProductHas(VidPid(), trait);
 }
 
 bool DeviceEntry::ApplyDepartures(bool inUse) {
-  const bool tm36 = VidPidContains("PID_0935");
+  const bool printerUnit = ProductHas(&models::ModelRow::printer);
   if (Link1Flag.load() == kFlagDeparted) {
     if (!inUse) {
       CloseDeviceHandle(Link1Read);
@@ -43,7 +46,7 @@ bool DeviceEntry::ApplyDepartures(bool inUse) {
     Link1Flag = kFlagClosed;
   }
   if (Claim1Flag.load() == kFlagDeparted) {
-    if (tm36) {
+    if (printerUnit) {
       PrinterPort = 0;
       SetPrinterName({});
     } else if (DriveLetter1.load() != 0) {
@@ -61,7 +64,7 @@ bool DeviceEntry::ApplyDepartures(bool inUse) {
     Link2Flag = kFlagClosed;
   }
   if (Claim2Flag.load() == kFlagDeparted) {
-    if (tm36) {
+    if (printerUnit) {
       if (DriveCount.load() != 0) {
         DriveCount = 0;
         DriveLetter1 = 0;

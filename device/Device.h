@@ -9,8 +9,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "models/ModelCatalogue.h"
 #include "platform/Platform.h"
 
 // Flag characters of links, claims and ports: '0' closed/free, '1' open/taken, byte 0 departed.
@@ -39,7 +41,7 @@ struct DeviceEntry {
   DeviceFlag Claim2Flag{kFlagClosed};
 
   std::string HubPrefix;
-  char VidPidText[20] = {};  // "VID_1723&PID_0935", zero-terminated
+  char VidPidText[20] = {};  // "VID_vvvv&PID_pppp" in upper-case hex, zero-terminated
   std::string Description;
 
   std::atomic<platform::Handle> Link1Read{platform::kInvalidHandle};
@@ -66,8 +68,10 @@ struct DeviceEntry {
   std::string GetPrinterName() const;
   void SetPrinterName(std::string name);
 
-  // True when VidPidText contains the given text (the models are told apart this way).
-  bool VidPidContains(const char* text) const;
+  // VidPidText up to its terminator (or its end).
+  std::string_view VidPid() const;
+  // True when the catalogue gives the entry's product this trait (models::ProductHas).
+  bool ProductHas(bool models::ModelRow::*trait) const;
 
   // Takes note of the links and claims whose parts have left (flag byte 0) and marks them
   // closed: a link's pipes are closed (unless inUse: the running worker may be inside a read on

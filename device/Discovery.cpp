@@ -17,6 +17,7 @@
 #include "device/Drives.h"
 #include "device/PortTree.h"
 #include "device/RegistryText.h"
+#include "models/ModelCatalogue.h"
 
 bool SecondPass = false;
 bool ListChanged = false;
@@ -42,12 +43,12 @@ bool IsAutoloader(const PortInfo& p) {
   return p.PortKind == 'A' || p.PortKind == 'M';
 }
 
-bool VidPidHas(const PortInfo& p, const char* text) {
-  return Contains(std::string_view(p.VidPidText, strnlen(p.VidPidText, sizeof p.VidPidText)), text);
+std::string_view VidPidOf(const PortInfo& p) {
+  return std::string_view(p.VidPidText, strnlen(p.VidPidText, sizeof p.VidPidText));
 }
 
 bool IsHvUnit(const PortInfo& p) {
-  return VidPidHas(p, "PID_0923") || VidPidHas(p, "PID_0945");
+  return models::ProductOfFamily(VidPidOf(p), models::WorkerClass::kHV);
 }
 
 // The port number at which P's hub sits on its parent hub.
@@ -119,9 +120,10 @@ Relation FindRelation(const PortInfo& p) {
   candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
   for (std::size_t at : candidates) {
     DeviceEntry& entry = *DeviceList[at];
-    const bool tm36 = entry.VidPidContains("PID_0935");
+    // A printer autoloader (a TM36) has its printer and HV22 unit on its hub.
+    const bool tm36 = entry.ProductHas(&models::ModelRow::printer);
     if (entry.HubPrefix == p.HubPrefix) {
-      r.h = VidPidHas(p, "PID_0935") ? 1 : tm36 ? 4 : 5;
+      r.h = models::ProductHas(VidPidOf(p), &models::ModelRow::printer) ? 1 : tm36 ? 4 : 5;
       r.entry = &entry;
       return r;
     }
@@ -142,7 +144,7 @@ Relation FindRelation(const PortInfo& p) {
 bool Identify(DeviceEntry& entry, std::string& reply) {
   const platform::Handle read = entry.Link1Read.load();
   const platform::Handle write = entry.Link1Write.load();
-  if (!entry.VidPidContains("PID_0101")) {
+  if (!entry.ProductHas(&models::ModelRow::numberedCommands)) {
     PipeExchange(read, write, StatusQuery, reply);
     return true;
   }
@@ -154,8 +156,8 @@ bool Identify(DeviceEntry& entry, std::string& reply) {
 
 std::string ModelNameOf(const DeviceEntry& entry, const std::string& identification) {
   std::string name = entry.Description;
-  if (entry.VidPidContains("PID_0935"))
-    name = Contains(identification, "RM82C") ? "TM36K" : "TM36P";
+  if (const models::ModelRow* row = models::NamedByIdentification(entry.VidPid(), identification))
+    name = row->name;
   const std::vector<std::string> fields = SplitFields(identification);
   if (fields.size() >= 3) name += " (" + fields[2] + ")";
   return name;

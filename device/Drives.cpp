@@ -17,6 +17,7 @@
 #include "device/Device.h"
 #include "device/DeviceHost.h"
 #include "device/RegistryText.h"
+#include "models/ModelCatalogue.h"
 #include "platform/DeviceControl.h"
 
 namespace {
@@ -384,7 +385,7 @@ bool SendTrayRequest(platform::Handle drive, const std::array<std::uint8_t, 6>& 
 // ------------------------------------------------------------------------------
 
 bool WaitsForDrive(const DeviceEntry& entry) {
-  return entry.VidPidContains("PID_0945") && entry.DriveCount.load() == 0;
+  return entry.ProductHas(&models::ModelRow::driveByAssociation) && entry.DriveCount.load() == 0;
 }
 
 // The drive letters the listed entries have, marked by character: one pass over the list
@@ -473,9 +474,8 @@ PortClass ClassifyPort(platform::Handle deviceKey, const std::string& vidPid,
 PortClass ClassifyPort(platform::Handle deviceKey, const std::string& vidPid,
                        const std::string& instanceId, ClassifyIndex& index) {
   PortClass found;
-  found.code = Contains(vidPid, "vid_1723")   ? "A000"
-               : Contains(vidPid, "vid_1717") ? "M000"
-                                              : "N000";
+  const char kind = models::AutoloaderPortKind(vidPid);
+  found.code = std::string(1, kind != 0 ? kind : 'N') + "000";
   const std::string service =
       UpperText(ReadRegText(deviceKey, "Service", kServiceBytes, "NoService"));
   if (service == "USBPRINT") {

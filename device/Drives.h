@@ -78,7 +78,8 @@ void ResetDiscoveryTime();
 int DiscoveryTimeLeft(const DeviceEntry& entry);
 void ChargeDiscoveryTime(const DeviceEntry& entry, int hundredths);
 
-// The drive-letter association: gives "PID_0945" entries without a drive a free USB CD-ROM
+// The drive-letter association: gives the entries without a drive whose model's drive may hang
+// elsewhere (`driveByAssociation` in the catalogue: an HV22 of one product) a free USB CD-ROM
 // letter, directly when one unit waits and one letter is free, else by opening each candidate's
 // tray and asking each unit's sensor. Polls through the GUI thread's command target, so
 // SelectedDevice is left as it was. GUI thread (BuildDeviceList).

@@ -107,7 +107,7 @@ struct PortInfo {
   std::string HubInstance;
   std::string HubPrefix;
   std::string Description;
-  char VidPidText[20] = {};  // "VID_1723&PID_0935"
+  char VidPidText[20] = {};  // "VID_vvvv&PID_pppp", upper-case hex
   char PortKind = 0;
   char PortLetter = 0;
   std::uint8_t PortNumber = 0;

@@ -8,6 +8,7 @@
 #include "device/Discovery.h"
 #include "device/PortTree.h"
 #include "device/RegistryText.h"
+#include "models/ModelCatalogue.h"
 #include "platform/DeviceControl.h"
 
 namespace {
@@ -71,7 +72,7 @@ void LogHubPorts(platform::Handle hub, int ports) {
     const std::uint16_t bcdUsb = platform::GetU16(info, L::kBcdUsb);
     const std::uint16_t vid = platform::GetU16(info, L::kIdVendor);
     const std::uint16_t pid = platform::GetU16(info, L::kIdProduct);
-    if (bcdUsb < 0x0300 && vid != 0x1723 && vid != 0x1717) continue;
+    if (bcdUsb < 0x0300 && !models::IsAutoloaderVendor(vid)) continue;
     if (info[L::kDeviceIsHub] != 0) {
       std::string name;
       if (ConnectionName(hub, platform::kIoctlUsbGetNodeConnectionName, port, name)) {

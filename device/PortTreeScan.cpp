@@ -17,6 +17,7 @@
 #include "device/Drives.h"
 #include "device/PortTree.h"
 #include "device/RegistryText.h"
+#include "models/ModelCatalogue.h"
 #include "platform/DeviceControl.h"
 
 namespace {
@@ -40,7 +41,7 @@ std::uint64_t nextNodeSerial = 1;
 std::set<std::string> unopened;
 
 bool IsAutoloaderVendor(std::string_view vidPid) {
-  return Contains(vidPid, "vid_1723") || Contains(vidPid, "vid_1717");
+  return models::AutoloaderPortKind(vidPid) != 0;
 }
 
 // The system's text of why `what` just did not open; empty when that was said before (a device

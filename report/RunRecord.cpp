@@ -6,6 +6,7 @@
 
 #include "device/Device.h"
 #include "device/RegistryText.h"
+#include "models/ModelCatalogue.h"
 #include "report/RecordFiles.h"
 #include "report/TestLog.h"
 
@@ -34,7 +35,7 @@ void Identify(RunRecord::Unit& unit, const DeviceEntry& entry) {
   const auto& fields = unit.identification;
   if (fields.size() >= 3) unit.serial = fields[2];
   // An LQ40 answers "MODEL;FIRMWARE;SERIAL;..."; the others "FIRMWARE;STATUS;SERIAL;...".
-  const std::size_t firmwareField = entry.VidPidContains("PID_0101") ? 1 : 0;
+  const auto firmwareField = static_cast<std::size_t>(models::FirmwareField(entry.VidPid()));
   if (fields.size() > firmwareField + 1) unit.firmware = fields[firmwareField];
   for (const char letter : {entry.DriveLetter1.load(), entry.DriveLetter2.load()}) {
     if (letter != 0) unit.drives.emplace_back(1, letter);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "models/ModelCatalogue.h"
 #include "platform/Platform.h"
 #include "report/RecordTypes.h"
 
@@ -18,8 +19,8 @@ class ListView;
 class Memo;
 }  // namespace ui
 
-// Worker class of a model-table row.
-enum class WorkerClass { kTM36K, kTM36P, kLQ40, kHV, kZP };
+// Which family's worker tests a unit (the model catalogue says it of each model).
+using models::WorkerClass;
 
 // How a run ended, as the worker saw it.
 enum class RunEnding {

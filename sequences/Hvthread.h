@@ -55,7 +55,7 @@ inline constexpr StateRow<Hv22State> kHv22Rows[] = {
     {Hv22State::kRecoveryMotor, 7},      // row 7 again, hidden: no heading, no mark
     {Hv22State::kRecoveryOpen, 7},       // row 7 again, hidden: no heading, no mark
 };
-static_assert(RowsInStateOrder(kHv22Rows));
+static_assert(RowsEndAt(kHv22Rows, Hv22State::kRecoveryOpen));
 
 // Every move of the HV22 sequence. kUnload ends the run.
 inline constexpr Transition<Hv22State> kHv22Moves[] = {
@@ -81,8 +81,7 @@ class THVThread : public TDriveTrayThread {
   using TDriveTrayThread::TDriveTrayThread;
 
  protected:
-  // 13 to 15 have no action.
-  int HighestState() const override { return 15; }
+  int HighestState() const override { return static_cast<int>(Hv22State::kRecoveryOpen); }
   // The state map: the step of each state and the successors it may move to.
   void RunHandler(int state) override;
 

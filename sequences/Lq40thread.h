@@ -60,7 +60,7 @@ inline constexpr StateRow<Lq40State> kLq40Rows[] = {
     {Lq40State::kCloseEmpty, 9},         // Tray close
     {Lq40State::kToOutput, 10},          // Unload disc to output bin
 };
-static_assert(RowsInStateOrder(kLq40Rows));
+static_assert(RowsEndAt(kLq40Rows, Lq40State::kToOutput));
 
 // Every move of the LQ40 sequence: straight down the list, each in the next cycle. A failed
 // command and kToOutput end the run.
@@ -83,7 +83,7 @@ class TLQ40Thread : public TDriveTrayThread {
   using TDriveTrayThread::TDriveTrayThread;
 
  protected:
-  int HighestState() const override { return 10; }
+  int HighestState() const override { return static_cast<int>(Lq40State::kToOutput); }
   // The state map: the step of each state and the successor it moves to.
   void RunHandler(int state) override;
 

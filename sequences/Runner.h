@@ -58,7 +58,7 @@ class TSequenceThread : public SequenceWorker {
  protected:
   // The runner loop.
   virtual void Execute();
-  // The highest state number; handlers run from it down to 0 each cycle.
+  // The highest state number, the family enum's last; handlers run from it down to 0 each cycle.
   virtual int HighestState() const = 0;
   // Runs the handler of `state`; it acts only when StepState equals its number.
   virtual void RunHandler(int state) = 0;

@@ -29,6 +29,14 @@ constexpr bool RowsInStateOrder(const StateRow<State> (&rows)[N]) {
   return true;
 }
 
+// True when the row table holds every state up to `last` in order and nothing past it: the
+// family's highest state (the runner's first call of a cycle) is then its enum's last, and a
+// state added after it does not build until it has a row and is made the last.
+template <class State, std::size_t N>
+constexpr bool RowsEndAt(const StateRow<State> (&rows)[N], State last) {
+  return RowsInStateOrder(rows) && N == static_cast<std::size_t>(last) + 1;
+}
+
 // The row `state` reports on; kNoRow for a state past the table (one with no action).
 template <class State, std::size_t N>
 constexpr int RowOf(const StateRow<State> (&rows)[N], int state) {

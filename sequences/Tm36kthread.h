@@ -94,7 +94,7 @@ inline constexpr StateRow<Tm36kState> kTm36kRows[] = {
     {Tm36kState::kTrayBackward, 7},          // row 7 again, hidden: no heading, no mark
     {Tm36kState::kTrayHome, 7},              // row 7 again, hidden: no heading, no mark
 };
-static_assert(RowsInStateOrder(kTm36kRows));
+static_assert(RowsEndAt(kTm36kRows, Tm36kState::kTrayHome));
 
 // Every move of the TM36K sequence. kPaperMode ends the run.
 inline constexpr Transition<Tm36kState> kTm36kMoves[] = {
@@ -121,8 +121,7 @@ class TTM36KThread : public TTM36Thread {
   using TTM36Thread::TTM36Thread;
 
  protected:
-  // 14 and 15 have no action.
-  int HighestState() const override { return 15; }
+  int HighestState() const override { return static_cast<int>(Tm36kState::kTrayHome); }
   // The state map: the step of each state and the successors it may move to.
   void RunHandler(int state) override;
 };

@@ -80,7 +80,7 @@ inline constexpr StateRow<Tm36pState> kTm36pRows[] = {
     {Tm36pState::kTrayBackward, 13},         // row 13 again, hidden: no heading, no mark
     {Tm36pState::kTrayHome, 13},             // row 13 again, hidden: no heading, no mark
 };
-static_assert(RowsInStateOrder(kTm36pRows));
+static_assert(RowsEndAt(kTm36pRows, Tm36pState::kTrayHome));
 
 // Every move of the TM36P sequence. kPaperMode ends the run.
 inline constexpr Transition<Tm36pState> kTm36pMoves[] = {
@@ -122,7 +122,7 @@ class TTM36PThread : public TTM36Thread {
   using TTM36Thread::TTM36Thread;
 
  protected:
-  int HighestState() const override { return 22; }
+  int HighestState() const override { return static_cast<int>(Tm36pState::kTrayHome); }
   // The state map: the step of each state and the successors it may move to.
   void RunHandler(int state) override;
 

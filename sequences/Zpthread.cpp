@@ -10,6 +10,7 @@
 
 #include "device/Device.h"
 #include "device/Drives.h"
+#include "models/ModelCatalogue.h"
 #include "platform/Platform.h"
 #include "report/RunState.h"
 #include "report/StepList.h"
@@ -108,11 +109,11 @@ class UnloggedExchanges {
 // --- Model and drive mapping -----------------------------------------------------------------
 
 bool TZPThread::BinModel() const {
-  return TestedDevice->VidPidContains("PID_0903") || TestedDevice->VidPidContains("PID_0907");
+  return TestedDevice->ProductHas(&models::ModelRow::outputBin);
 }
 
 bool TZPThread::PairModel() const {
-  return TestedDevice->VidPidContains("PID_0903") || TestedDevice->VidPidContains("PID_0910");
+  return TestedDevice->ProductHas(&models::ModelRow::pairedTrays);
 }
 
 bool TZPThread::UpperSeen() const {
@@ -405,13 +406,13 @@ void TZPThread::RunTrayStep(const TrayStep& step, ZpState next) {
   MoveTo(next);
 }
 
-bool TZPThread::PickFailed(int row, const char* message, ZpState recovery) {
+bool TZPThread::PickFailed(int row, const char* message, PickMoves moves) {
   switch (FailAndAsk(row, message, kErrorRetryCancel)) {
     case ui::kIdRetry:
-      // The recovery hands back to this pick-up, the state acting now, with its row.
-      ResumeState = static_cast<ZpState>(static_cast<int>(StepState));
+      // The recovery hands back to this pick-up, with its row.
+      ResumeState = moves.resume;
       ResumeRow = row;
-      MoveTo(recovery);
+      MoveTo(moves.recovery);
       return false;
     case ui::kIdCancel:
       return false;
@@ -426,7 +427,7 @@ void TZPThread::CheckedPickStep(const PickUp& pick, PickMoves moves) {
   // The arm moved; the trays tell whether it took the discs.
   if (!Send(AtC00)) return;
   const char* left = DiscLeftOnTrays(LastReply, pick.upper, pick.lower);
-  if (left != nullptr && !PickFailed(pick.row, left, moves.recovery)) return;
+  if (left != nullptr && !PickFailed(pick.row, left, moves)) return;
   StepPassed(pick.row, nullptr);
   MoveTo(moves.next);
 }
@@ -438,7 +439,7 @@ void TZPThread::ReportedPickStep(const PickUp& pick, PickMoves moves) {
     // picked
   } else if (ReplyHas("AT+S01")) {
     const char* message = NothingPickedMessage(pick);
-    if (message == nullptr || !PickFailed(pick.row, message, moves.recovery)) return;
+    if (message == nullptr || !PickFailed(pick.row, message, moves)) return;
   } else if (ReplyHas("AT+E") || ++RetryCount >= kUnexpectedPickReplies) {
     // An error, or a unit that keeps answering neither done nor refused: the operator decides.
     if (FailMoveStep(motion) != StepResult::kDone) return;
@@ -499,88 +500,111 @@ void TZPThread::RunHandler(int state) {
   if (after != state) Moved(from, static_cast<ZpState>(after));
 }
 
-// Each state's handler with the row it reports on (kZpRows) and its successors (kZpTransitions
-// lists the same moves, with the cycle each runs in).
+namespace {
+using S = ZpState;
+// A successor the map names, as the handlers take it; an unlisted one fails the build.
+consteval ZpState Next(S from, S to) {
+  return static_cast<ZpState>(ListedMove(zp::kZpTransitions, from, to));
+}
+consteval int NextNumber(S from, S to) {
+  return ListedMove(zp::kZpTransitions, from, to);
+}
+}  // namespace
+
+// Each state's handler with the row it reports on (kZpRows) and its successors, each a move
+// kZpTransitions lists (with the cycle it runs in), or the map does not build.
 void TZPThread::StateMap(ZpState state, int row) {
-  using S = ZpState;
   switch (state) {
     case S::kDeviceInformation:
-      return DeviceInformation(row, S::kOutputBin);
+      return DeviceInformation(row, Next(S::kDeviceInformation, S::kOutputBin));
     case S::kOutputBin:
-      return OutputCheck(row, S::kDrivesOnline);
+      return OutputCheck(row, Next(S::kOutputBin, S::kDrivesOnline));
     case S::kDrivesOnline:
-      return DrivesOnline(row, S::kEjectRampOut);
+      return DrivesOnline(row, Next(S::kDrivesOnline, S::kEjectRampOut));
     case S::kEjectRampOut:
-      return EjectRampOut(row, S::kEjectRampIn);
+      return EjectRampOut(row, Next(S::kEjectRampOut, S::kEjectRampIn));
     case S::kEjectRampIn:
       return MoveStepTo({.row = row, .command = AtF00, .message = kEjectRampError, .begin = false},
-                        StateNumber(S::kInputBin));
+                        NextNumber(S::kEjectRampIn, S::kInputBin));
     case S::kInputBin:
       return AwaitOperatorStep(
           {.row = row, .index = kInputBinSensor, .closeIndex = kZpSensorCloseIndex},
-          kSupplyDiscsMessage, StateNumber(S::kOpenFirstTray));
+          kSupplyDiscsMessage, NextNumber(S::kInputBin, S::kOpenFirstTray));
     case S::kOpenFirstTray:
-      return StartTraysOpen(row, {.watch = S::kWatchFirstTray, .noDrive = S::kOpenSecondTray});
+      return StartTraysOpen(row, {.watch = Next(S::kOpenFirstTray, S::kWatchFirstTray),
+                                  .noDrive = Next(S::kOpenFirstTray, S::kOpenSecondTray)});
     case S::kWatchFirstTray:
-      return WatchFirstTray(S::kOpenSecondTray);
+      return WatchFirstTray(Next(S::kWatchFirstTray, S::kOpenSecondTray));
     case S::kOpenSecondTray:
       return OpenTray(TestedDevice->DriveLetter2.load(),
-                      {.watch = S::kWatchSecondTray, .noDrive = S::kEvaluateTrays});
+                      {.watch = Next(S::kOpenSecondTray, S::kWatchSecondTray),
+                       .noDrive = Next(S::kOpenSecondTray, S::kEvaluateTrays)});
     case S::kWatchSecondTray:
-      return WatchSecondTray(S::kEvaluateTrays);
+      return WatchSecondTray(Next(S::kWatchSecondTray, S::kEvaluateTrays));
     case S::kEvaluateTrays:
-      return EvaluateTrays(row, {.bothSeen = S::kLoadUpper,
-                                 .discsOnTrays = S::kCloseLower,
-                                 .upperAlone = S::kLoadUpper,
-                                 .lowerAlone = S::kPairLoadLower});
+      return EvaluateTrays(row, {.bothSeen = Next(S::kEvaluateTrays, S::kLoadUpper),
+                                 .discsOnTrays = Next(S::kEvaluateTrays, S::kCloseLower),
+                                 .upperAlone = Next(S::kEvaluateTrays, S::kLoadUpper),
+                                 .lowerAlone = Next(S::kEvaluateTrays, S::kPairLoadLower)});
     case S::kLoadUpper:
-      return LoadOntoTrayStep(row, 1, kUpperOccupied, StateNumber(S::kCloseUpper));
+      return LoadOntoTrayStep(row, 1, kUpperOccupied, NextNumber(S::kLoadUpper, S::kCloseUpper));
     case S::kCloseUpper:
       // A pair model without a usable lower drive has nothing to load below: on to opening.
       return RunTrayStep({.row = row, .lowerOpen = true, .handled = kUpperFails},
-                         !PairModel()  ? S::kOpenUpper
-                         : LowerSeen() ? S::kPairLoadLower
-                                       : S::kPairOpenTrays);
+                         !PairModel()  ? Next(S::kCloseUpper, S::kOpenUpper)
+                         : LowerSeen() ? Next(S::kCloseUpper, S::kPairLoadLower)
+                                       : Next(S::kCloseUpper, S::kPairOpenTrays));
     // ZP65 and ZP75.
     case S::kOpenUpper:
       return RunTrayStep({.row = row, .upperOpen = true, .lowerOpen = true, .handled = kUpperFails},
-                         S::kPickUpper);
+                         Next(S::kOpenUpper, S::kPickUpper));
     case S::kPickUpper:
       return CheckedPickStep({.row = row, .command = AtG99, .upper = true},
-                             {.next = S::kCloseUpperAfterPick, .recovery = S::kMotorRecovery});
+                             {.next = Next(S::kPickUpper, S::kCloseUpperAfterPick),
+                              .recovery = Next(S::kPickUpper, S::kMotorRecovery),
+                              .resume = Next(S::kMotorRecovery, S::kPickUpper)});
     case S::kCloseUpperAfterPick:
-      return RunTrayStep({.row = row, .lowerOpen = true, .handled = kUpperFails}, S::kFlipToLower);
+      return RunTrayStep({.row = row, .lowerOpen = true, .handled = kUpperFails},
+                         Next(S::kCloseUpperAfterPick, S::kFlipToLower));
     case S::kFlipToLower:
       return MoveStepTo({.row = row, .command = AtR04, .message = kFlipError},
-                        StateNumber(S::kCloseLower));
+                        NextNumber(S::kFlipToLower, S::kCloseLower));
     case S::kCloseLower:
-      return RunTrayStep({.row = row, .handled = kAnyFails}, S::kOpenLower);
+      return RunTrayStep({.row = row, .handled = kAnyFails}, Next(S::kCloseLower, S::kOpenLower));
     case S::kOpenLower:
       return RunTrayStep(
           {.row = row, .upperOpen = UpperTrayLoaded, .lowerOpen = true, .handled = kAnyFails},
-          S::kPickLower);
+          Next(S::kOpenLower, S::kPickLower));
     case S::kPickLower:
-      return PickLowerStep(row, {.next = S::kCloseLowerAfterPick, .recovery = S::kMotorRecovery});
+      return PickLowerStep(row, {.next = Next(S::kPickLower, S::kCloseLowerAfterPick),
+                                 .recovery = Next(S::kPickLower, S::kMotorRecovery),
+                                 .resume = Next(S::kMotorRecovery, S::kPickLower)});
     case S::kCloseLowerAfterPick:
-      return RunTrayStep({.row = row, .handled = kAnyFails}, S::kUnloadLower);
+      return RunTrayStep({.row = row, .handled = kAnyFails},
+                         Next(S::kCloseLowerAfterPick, S::kUnloadLower));
     case S::kUnloadLower:
-      return UnloadStep(row, kUnloadLowerError);
+      return UnloadStep(row, kUnloadLowerError);  // the run ends
     // ZP61 and ZP71.
     case S::kPairLoadLower:
-      return LoadOntoTrayStep(row, 1, kLowerOccupied, StateNumber(S::kPairCloseLower));
+      return LoadOntoTrayStep(row, 1, kLowerOccupied,
+                              NextNumber(S::kPairLoadLower, S::kPairCloseLower));
     case S::kPairCloseLower:
-      return RunTrayStep({.row = row, .handled = kLowerFails}, S::kPairOpenTrays);
+      return RunTrayStep({.row = row, .handled = kLowerFails},
+                         Next(S::kPairCloseLower, S::kPairOpenTrays));
     case S::kPairOpenTrays:
       return RunTrayStep({.row = row, .upperOpen = true, .lowerOpen = true, .handled = kAnyFails},
-                         S::kPairPick);
+                         Next(S::kPairOpenTrays, S::kPairPick));
     case S::kPairPick:
       return ReportedPickStep({.row = row, .command = AtG01, .upper = true, .lower = true},
-                              {.next = S::kPairCloseTrays, .recovery = S::kMotorRecovery});
+                              {.next = Next(S::kPairPick, S::kPairCloseTrays),
+                               .recovery = Next(S::kPairPick, S::kMotorRecovery),
+                               .resume = Next(S::kMotorRecovery, S::kPairPick)});
     case S::kPairCloseTrays:
-      return RunTrayStep({.row = row, .handled = kAnyFails}, S::kPairUnload);
+      return RunTrayStep({.row = row, .handled = kAnyFails},
+                         Next(S::kPairCloseTrays, S::kPairUnload));
     case S::kPairUnload:
-      return UnloadStep(row, kUnloadDualError);
+      return UnloadStep(row, kUnloadDualError);  // the run ends
     case S::kMotorRecovery:
-      return MotorRecovery(row);  // back to ResumeState, on ResumeRow
+      return MotorRecovery(row);  // back to ResumeState, on ResumeRow: the pick-up named it
   }
 }

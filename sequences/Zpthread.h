@@ -91,6 +91,7 @@ inline constexpr StateRow<ZpState> kZpRows[] = {
     {ZpState::kPairUnload, 13},           //   Unload discs to output bin
     {ZpState::kMotorRecovery, kResumedRow},
 };
+static_assert(RowsEndAt(kZpRows, ZpState::kMotorRecovery));
 
 // Every move of the sequence. A state not listed as a `from` ends the run or waits in place; a
 // handler that waits (Retry, a sensor not there yet, a silent check) acts again next cycle.
@@ -238,7 +239,8 @@ class TZPThread : public TStepThread {
   };
   struct PickMoves {
     ZpState next;      // picked, or the operator let the failure go
-    ZpState recovery;  // Retry: the motor recovery, which hands back to the pick-up
+    ZpState recovery;  // Retry: the motor recovery...
+    ZpState resume;    // ... which hands back to this pick-up
   };
   // One tray step: the states it wants the trays in, and which SetTrays results fail its row.
   struct TrayStep {
@@ -285,7 +287,7 @@ class TZPThread : public TStepThread {
 
   // Tray moves, picking, unloading, motor recovery.
   void RunTrayStep(const TrayStep& step, ZpState next);
-  bool PickFailed(int row, const char* message, ZpState recovery);
+  bool PickFailed(int row, const char* message, PickMoves moves);
   void CheckedPickStep(const PickUp& pick, PickMoves moves);
   void ReportedPickStep(const PickUp& pick, PickMoves moves);
   const char* NothingPickedMessage(const PickUp& pick);

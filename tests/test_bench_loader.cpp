@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "CaseNames.h"
 #include "platform/sim/bench/BenchLoader.h"
 #include "platform/sim/bench/BenchTopology.h"
 #include "platform/sim/bench/DemoBench.h"
@@ -227,7 +228,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "units[0].faults[0].until: unknown field"},
         BadBench{R"({"hubs": [{"id": "h", "ports": 1}], "units": [{"model": "LQ40", "hub": "h",
                               "drives": [{"letter": "E"}]}]})",
-                 "units[0].drives[0]: hub \"h\" has no free port left"}));
+                 "units[0].drives[0]: hub \"h\" has no free port left"}),
+    NameBy(&BadBench::message));
 
 TEST(BenchLoader, BrokenJsonAndMissingFilesNameTheFile) {
   try {

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "CaseNames.h"
 #include "ConsoleFixture.h"
 #include "platform/NullPlatform.h"
 
@@ -128,7 +129,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ModelCase{"ZP", "VID_1723&PID_0912", "LIST_ZP75", 4, WorkerClass::kZP},
                       ModelCase{"Unknown", "VID_1723&PID_0999", nullptr, -1, WorkerClass::kZP},
                       // Plain substring tests, case-sensitive.
-                      ModelCase{"tm36k", "VID_1723&PID_0935", nullptr, -1, WorkerClass::kZP}));
+                      ModelCase{"tm36k", "VID_1723&PID_0935", nullptr, -1, WorkerClass::kZP}),
+    [](const auto& info) {
+      return CaseName(std::string(info.param.model) + " " + info.param.vidPid);
+    });
 
 TEST_F(ConsoleTest, PickingEntriesKeepsOrReloadsTheStepList) {
   AddEntry("ZP61", "VID_1723&PID_0903");
@@ -245,7 +249,11 @@ INSTANTIATE_TEST_SUITE_P(
         PruneCase{"VID_1723&PID_0903", 0b1010, false, 3, 0, 0, 0},
         // Link 1 and every claim gone in one pass: the entry goes.
         PruneCase{"VID_1723&PID_0903", 0b1111, true, 0, 0, 0, 0},
-        PruneCase{"VID_1723&PID_0935", 0b1111, true, 0, 0, 0, 0}));
+        PruneCase{"VID_1723&PID_0935", 0b1111, true, 0, 0, 0, 0}),
+    [](const auto& info) {
+      return CaseName(std::string(info.param.vidPid) + " Departed" +
+                      std::to_string(info.param.departed));
+    });
 
 // --- What a departure frees: the entry's own rule, over every combination of its four parts ----
 
@@ -400,7 +408,12 @@ INSTANTIATE_TEST_SUITE_P(
                       // A claim whose letter is already gone leaves the count alone.
                       DriveCountCase{"VID_1723&PID_0903", 1, 0, 'F', true, false, 1, 0, 'F'},
                       DriveCountCase{"VID_1723&PID_0935", 0, 'E', 0, false, true, 0, 'E', 0},
-                      DriveCountCase{"VID_1723&PID_0935", 1, 'E', 0, true, true, 0, 0, 0}));
+                      DriveCountCase{"VID_1723&PID_0935", 1, 'E', 0, true, true, 0, 0, 0}),
+    [](const auto& info) {
+      const DriveCountCase& c = info.param;
+      return CaseName(std::string(c.vidPid) + " Count" + std::to_string(c.count) + " Gone" +
+                      (c.claim1Gone ? "1" : "") + (c.claim2Gone ? "2" : ""));
+    });
 
 struct ResultCase {
   const char* name;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "CaseNames.h"
 #include "DiscoveryFixture.h"
 #include "device/CommandLink.h"
 #include "device/Discovery.h"
@@ -86,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
         NamingCase{R"("model": "TM36K", "serial": null)", false, "[0] TM36K"},
         NamingCase{R"("model": "ZP61", "description": "Disc Robot", "serial": "Z1")", false,
                    "[0] Disc Robot (Z1)"},
-        NamingCase{R"("model": "ZP61", "serial": "Z1")", true, "[0] NoDeviceDesc (Z1)"}));
+        NamingCase{R"("model": "ZP61", "serial": "Z1")", true, "[0] NoDeviceDesc (Z1)"}),
+    NameBy(&NamingCase::shown));
 
 // --- Relations ----------------------------------------------------------------------------------
 
@@ -541,6 +543,7 @@ TEST_P(HungReadsAtDiscovery, EndsWithinTheReadBoundsAndListsTheUnitAsASilentOne)
 
 INSTANTIATE_TEST_SUITE_P(PlainAndTimedLinks, HungReadsAtDiscovery,
                          ::testing::Values(HungReadsCase{"ZP61", "[0] ZP61"},
-                                           HungReadsCase{"LQ40", "[No devices found]"}));
+                                           HungReadsCase{"LQ40", "[No devices found]"}),
+                         NameBy(&HungReadsCase::model));
 
 }  // namespace

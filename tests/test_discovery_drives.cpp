@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "BenchSessionFixture.h"
+#include "CaseNames.h"
 #include "device/CommandLink.h"
 #include "platform/DeviceControl.h"
 
@@ -141,7 +142,8 @@ INSTANTIATE_TEST_SUITE_P(
         // unit's share of the rebuild is spent
         SensorFault{R"({"kind": "reply", "command": "AT+C00", "times": 0,
                         "chunks": [{"hex": "C3A9FF00"}, {"hex": "787B41542BFE"}]})",
-                    kMaxSendRepetitions}));
+                    kMaxSendRepetitions}),
+    NameBy(&SensorFault::fault));
 
 // Two units and two free letters, the cables crossed (the first unit's drive has the later
 // letter): only the tray sensors tell which drive is whose, so both runs pass.

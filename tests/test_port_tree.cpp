@@ -10,14 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "CaseNames.h"
 #include "DiscoveryFixture.h"
-#include "report/TestLog.h"
 #include "device/Discovery.h"
 #include "device/Drives.h"
 #include "device/PortTree.h"
 #include "platform/DeviceControl.h"
 #include "platform/sim/SimPlatform.h"
 #include "platform/sim/bench/DemoBench.h"
+#include "report/TestLog.h"
 #include "ui/Controls.h"
 
 namespace {
@@ -221,7 +222,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SerialCase{"AB12", "AB12"}, SerialCase{"a b c", "a_b_c"},
                       // 64 descriptor bytes hold the 2-byte head and 31 characters
                       SerialCase{"0123456789012345678901234567890123456789",
-                                 "0123456789012345678901234567890"}));
+                                 "0123456789012345678901234567890"}),
+    NameBy(&SerialCase::serial));
 
 struct PrefixCase {
   std::string prefix;
@@ -246,10 +248,11 @@ TEST_P(HubPrefixTest, IsReadIntoA24ByteBuffer) {
   EXPECT_EQ(info.HubPrefix, GetParam().seen);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Prefixes, HubPrefixTest,
-    ::testing::Values(PrefixCase{"6&12345678&0&9999999999", "6&12345678&0&9999999999"},
-                      PrefixCase{"6&12345678&0&99999999999", "NoPointNextId"}));
+INSTANTIATE_TEST_SUITE_P(Prefixes, HubPrefixTest,
+                         ::testing::Values(PrefixCase{"6&12345678&0&9999999999",
+                                                      "6&12345678&0&9999999999"},
+                                           PrefixCase{"6&12345678&0&99999999999", "NoPointNextId"}),
+                         NameBy(&PrefixCase::prefix));
 
 TEST_F(PortTreeTest, HubWithoutParentIdPrefixNamesASerialLessDeviceByNoPointNextId) {
   const int root = Bus().AddHub({});
@@ -597,7 +600,8 @@ INSTANTIATE_TEST_SUITE_P(Serials, SerialKeyTest,
                                            std::make_pair("Z#1", "z#1"),
                                            // a key longer than the room kept in the entry
                                            std::make_pair("SerialNumber-0123456789-ABCDEF",
-                                                          "serialnumber-0123456789-abcdef")));
+                                                          "serialnumber-0123456789-abcdef")),
+                         NameBy(&std::pair<const char*, const char*>::first));
 
 TEST_F(PortTreeBenchTest, SecondDeviceWithTheSameSerialIsNamedByItsHubAndPort) {
   UseBench(TwoBoxBench(R"({"model": "ZP61", "hub": "a", "port": 1, "serial": "DUP"},

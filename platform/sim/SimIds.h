@@ -26,7 +26,7 @@ std::string PortInstanceId(const std::optional<std::string>& hubPrefix, int port
 // ASCII letters to lower case and nothing else, as std::tolower does in the "C" locale the
 // programs keep: how the simulated bus, pipes and registry compare names without regard to case.
 std::string AsciiLower(std::string_view text);
-// "VID_1723&PID_0935".
+// "VID_vvvv&PID_pppp", upper-case hex, as VidPidText holds it.
 std::string VidPidKey(std::uint16_t vid, std::uint16_t pid);
 // A serial as a key name: blanks, and characters no key name may hold, become "_".
 std::string SerialKeyName(const std::string& serial);

@@ -92,7 +92,7 @@ class Cursor {
     return item.value_.get<bool>();
   }
 
-  // A 16-bit USB number written "0x1723", "1723" or "PID_0923".
+  // A 16-bit USB number written "0x1723", "1723" or "VID_1723" (or "PID_" and the digits).
   std::uint16_t UsbNumber(const char* key, std::uint16_t fallback) const {
     if (!Has(key)) return fallback;
     const Cursor item = At(key);
@@ -341,12 +341,12 @@ class Loader {
     device.kind = DeviceKind::kAutoloader;
     device.role = role;
     device.unit = index;
-    device.vid = c.UsbNumber("vendor", 0x1723);
-    if (device.vid != 0x1723 && device.vid != 0x1717) {
+    device.vid = c.UsbNumber("vendor", models::kAutoloaderVendors[0].id);
+    if (!models::IsAutoloaderVendor(device.vid)) {
       c.At("vendor").Fail("an autoloader's vendor is 0x1723 or 0x1717");
     }
-    device.pid = hv22 ? c.UsbNumber("product", 0x0923) : ProductOf(unit.model);
-    if (hv22 && device.pid != 0x0923 && device.pid != 0x0945) {
+    device.pid = hv22 ? c.UsbNumber("product", ProductOf(Model::kHV22)) : ProductOf(unit.model);
+    if (hv22 && !IsProductOf(Model::kHV22, device.pid)) {
       c.At("product").Fail("an HV22's product is 0x0923 or 0x0945");
     }
     if (!hv22 && c.Has("product")) c.At("product").Fail("only an HV22 has a choice of product");
@@ -424,7 +424,7 @@ class Loader {
   }
 
   void ReadHv22(const Cursor& c, BenchUnit& unit, int index) {
-    if (unit.model != Model::kTM36P) {
+    if (!CatalogueRow(unit.model).hv22Link) {
       if (c.Has("hv22")) c.At("hv22").Fail("only a TM36P has an HV22 part");
       return;
     }
@@ -437,7 +437,7 @@ class Loader {
   }
 
   void ReadDrives(const Cursor& c, BenchUnit& unit, int index) {
-    const std::size_t most = unit.model == Model::kTM36K ? 0 : IsZp(unit.model) ? 2 : 1;
+    const auto most = static_cast<std::size_t>(CatalogueRow(unit.model).drives);
     const std::vector<Cursor> drives = c.Items("drives");
     if (drives.size() > most) {
       c.At("drives").Fail(std::string("a ") + ModelName(unit.model) + " has at most " +

@@ -2,25 +2,34 @@
 #include "platform/sim/bench/BenchModel.h"
 
 #include <cstdio>
+#include <string_view>
 
 namespace platform::sim {
 namespace {
 
-struct ModelRow {
+// The bench's models by the names the catalogue gives them; everything else a model is comes
+// from the catalogue.
+struct BenchModelName {
   Model model;
   const char* name;
-  std::uint16_t product;
 };
 
-constexpr ModelRow kModels[] = {
-    {Model::kTM36K, "TM36K", 0x0935}, {Model::kTM36P, "TM36P", 0x0935},
-    {Model::kHV22, "HV22", 0x0923},   {Model::kLQ40, "LQ40", 0x0101},
-    {Model::kZP61, "ZP61", 0x0903},   {Model::kZP65, "ZP65", 0x0907},
-    {Model::kZP71, "ZP71", 0x0910},   {Model::kZP75, "ZP75", 0x0912},
+constexpr BenchModelName kModels[] = {
+    {Model::kTM36K, "TM36K"}, {Model::kTM36P, "TM36P"}, {Model::kHV22, "HV22"},
+    {Model::kLQ40, "LQ40"},   {Model::kZP61, "ZP61"},   {Model::kZP65, "ZP65"},
+    {Model::kZP71, "ZP71"},   {Model::kZP75, "ZP75"},
 };
 
-const ModelRow& RowOf(Model model) {
-  for (const ModelRow& row : kModels) {
+constexpr bool EveryModelCatalogued() {
+  for (const BenchModelName& row : kModels) {
+    if (models::FindModel(row.name) == nullptr) return false;
+  }
+  return true;
+}
+static_assert(EveryModelCatalogued(), "each bench model is a model of the catalogue");
+
+const BenchModelName& RowOf(Model model) {
+  for (const BenchModelName& row : kModels) {
     if (row.model == model) return row;
   }
   return kModels[0];
@@ -40,27 +49,37 @@ const char* ModelName(Model model) {
 }
 
 std::optional<Model> ParseModel(const std::string& text) {
-  for (const ModelRow& row : kModels) {
+  for (const BenchModelName& row : kModels) {
     if (text == row.name) return row.model;
   }
   return std::nullopt;
 }
 
+const models::ModelRow& CatalogueRow(Model model) {
+  return *models::FindModel(RowOf(model).name);
+}
+
 std::uint16_t ProductOf(Model model) {
-  return RowOf(model).product;
+  return CatalogueRow(model).product;
+}
+
+bool IsProductOf(Model model, std::uint16_t product) {
+  for (const models::ModelRow& row : models::kModels) {
+    if (row.product == product && std::string_view(row.name) == RowOf(model).name) return true;
+  }
+  return false;
 }
 
 bool IsZp(Model model) {
-  return model == Model::kZP61 || model == Model::kZP65 || model == Model::kZP71 ||
-         model == Model::kZP75;
+  return CatalogueRow(model).worker == models::WorkerClass::kZP;
 }
 
 bool IsTm36(Model model) {
-  return model == Model::kTM36K || model == Model::kTM36P;
+  return CatalogueRow(model).printer;
 }
 
 bool HasOutputBin(Model model) {
-  return model == Model::kZP61 || model == Model::kZP65;
+  return CatalogueRow(model).outputBin;
 }
 
 std::string FormatCommand(const CommandKey& key) {

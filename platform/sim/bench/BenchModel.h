@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "models/ModelCatalogue.h"
+
 namespace platform::sim {
 
 inline constexpr std::size_t kEepromSize = 128;
@@ -168,9 +170,15 @@ struct BenchModel {
 
 const char* ModelName(Model model);
 std::optional<Model> ParseModel(const std::string& text);
-// The USB product number of a model's link 1 (HV22: set by the bench, 0x0923 or 0x0945).
+// What the model catalogue says of a bench model.
+const models::ModelRow& CatalogueRow(Model model);
+// The USB product number of a model's link 1 (a model with several: its first; an HV22's is
+// chosen by the bench).
 std::uint16_t ProductOf(Model model);
+// True when the catalogue lists this product for the model.
+bool IsProductOf(Model model, std::uint16_t product);
 bool IsZp(Model model);
+// A TM36K or TM36P: the models with a printer.
 bool IsTm36(Model model);
 // ZP61 and ZP65 unload to an output bin, ZP71 and ZP75 to an output ramp.
 bool HasOutputBin(Model model);
