@@ -43,7 +43,7 @@ struct RunRecord {
   struct Unit {
     std::string model;        // "TM36K"
     std::string description;  // the USB device description
-    std::string usbIds;       // "VID_1723&PID_0935"
+    std::string usbIds;       // VidPidText: "VID_vvvv&PID_pppp"
     std::string serial;
     std::string firmware;
     std::vector<std::string> identification;  // every field of the identification reply
