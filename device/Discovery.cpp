@@ -24,8 +24,8 @@ bool ListChanged = false;
 namespace {
 
 // An LQ40 answers its identification in exactly four chunks. One that never does would hold the
-// window in discovery; after this many tries it gets no entry (and is tried again at the next
-// device arrival, since its port entry is released).
+// window in discovery; after this many tries, or once its share of the rebuild is spent, it gets
+// no entry (and is tried again at the next device arrival, since its port entry is released).
 constexpr int kMaxLq40Identifications = 5;
 constexpr int kLq40IdentificationChunks = 4;
 
@@ -146,7 +146,9 @@ bool Identify(DeviceEntry& entry, std::string& reply) {
     PipeExchange(read, write, StatusQuery, reply);
     return true;
   }
-  for (int attempt = 0; attempt < kMaxLq40Identifications; ++attempt) {
+  // Each try may wait out a whole read bound (a unit whose reads hang), so the tries stop with the
+  // unit's time: the second pass tries again only with what the first left over.
+  for (int attempt = 0; attempt < kMaxLq40Identifications && !LinkTimeBound::Passed(); ++attempt) {
     if (PipeExchangeTimed(read, write, Lq40Cmd1, reply) == kLq40IdentificationChunks) return true;
   }
   return false;
