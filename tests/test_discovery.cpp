@@ -86,7 +86,12 @@ INSTANTIATE_TEST_SUITE_P(
         NamingCase{R"("model": "TM36K", "serial": null)", false, "[0] TM36K"},
         NamingCase{R"("model": "ZP61", "description": "Disc Robot", "serial": "Z1")", false,
                    "[0] Disc Robot (Z1)"},
-        NamingCase{R"("model": "ZP61", "serial": "Z1")", true, "[0] NoDeviceDesc (Z1)"}));
+        NamingCase{R"("model": "ZP61", "serial": "Z1")", true, "[0] NoDeviceDesc (Z1)"},
+        // Characters no instance id holds: the system puts "_" for them in the id, and the
+        // unit is still found (under that id, not under its serial).
+        NamingCase{R"("model": "ZP61", "serial": "A,B")", false, "[0] ZP61 (A,B)"},
+        NamingCase{R"("model": "ZP61", "serial": "A\\B")", false, "[0] ZP61 (A\\B)"},
+        NamingCase{R"("model": "TM36K", "serial": "K 7")", false, "[0] TM36K (K 7)"}));
 
 // --- Relations ----------------------------------------------------------------------------------
 
