@@ -146,9 +146,11 @@ bool Identify(DeviceEntry& entry, std::string& reply) {
     PipeExchange(read, write, StatusQuery, reply);
     return true;
   }
-  // Each try may wait out a whole read bound (a unit whose reads hang), so the tries stop with the
-  // unit's time: the second pass tries again only with what the first left over.
-  for (int attempt = 0; attempt < kMaxLq40Identifications && !LinkTimeBound::Passed(); ++attempt) {
+  for (int attempt = 0; attempt < kMaxLq40Identifications; ++attempt) {
+    // Each try may wait out a whole read bound (a unit whose reads hang), so the tries stop with
+    // the unit's time: the second pass tries only with what the first left over. (The clock is
+    // read only after a failed try: a unit that answers at once costs no read of it.)
+    if (attempt == 0 ? DiscoveryTimeLeft(entry) <= 0 : LinkTimeBound::Passed()) return false;
     if (PipeExchangeTimed(read, write, Lq40Cmd1, reply) == kLq40IdentificationChunks) return true;
   }
   return false;
