@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -160,9 +160,9 @@ std::string BoxesBench(int boxes) {
 }
 
 // Setting up the bench's pipes grows with the bench as discovery does: eight times the hubs take
-// about eight to sixteen times as long (the caches), not sixty-four (each autoloader's path once
-// looked through every device listed before it). The sizes take turns and the best of nine of each
-// counts, so that another process's share of the machine does not decide.
+// about eight to sixteen times as long (the caches), not sixty-four to ninety (each autoloader's
+// path once looked through every device listed before it). Processor time, the sizes taking
+// turns and the best of nine of each: another process's share of the machine does not decide.
 TEST(BenchLoader, SettingUpABenchsPipesGrowsLinearlyWithItsSize) {
   const BenchModel models[] = {ParseBench(BoxesBench(128), "small.json"),
                                ParseBench(BoxesBench(1024), "large.json")};
@@ -172,14 +172,14 @@ TEST(BenchLoader, SettingUpABenchsPipesGrowsLinearlyWithItsSize) {
     options.hostFacts = false;
     SimPlatform platform(options);
     auto bench = std::make_shared<SimBench>(models[i % 2], BenchClock(platform));
-    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t start = std::clock();
     AttachBench(platform, bench);
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    best[i % 2] = std::min(best[i % 2], took.count());
+    const double took = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    best[i % 2] = std::min(best[i % 2], took);
   }
   std::printf("[ set-up   ] pipes of 128 hubs %.2f ms, of 1,024 hubs %.2f ms\n", best[0] * 1e3,
               best[1] * 1e3);
-  EXPECT_LT(best[1], 32 * best[0]);
+  EXPECT_LT(best[1], 40 * std::max(best[0], 1e-3));
 }
 
 // --- Bad files ----------------------------------------------------------------------------

@@ -645,14 +645,14 @@ class Loader {
   // A device target names a device by where it sits; once every device has its port, one must
   // sit there.
   void CheckEventDevices() {
-    for (const auto& [hub, port, c] : eventDevices_) {
-      if (!hubIndex_.count(hub)) c.At("hub").Fail("no hub \"" + hub + "\"");
+    for (const EventDevice& e : eventDevices_) {  // no bindings: clang 14 cannot capture them
+      if (!hubIndex_.count(e.hub)) e.where.At("hub").Fail("no hub \"" + e.hub + "\"");
       const bool there =
           std::any_of(model_.devices.begin(), model_.devices.end(),
-                      [&](const BenchDevice& d) { return d.hub == hub && d.port == port; });
+                      [&](const BenchDevice& d) { return d.hub == e.hub && d.port == e.port; });
       if (!there) {
-        c.At("port").Fail("no device sits on port " + std::to_string(port) + " of hub \"" + hub +
-                          "\"");
+        e.where.At("port").Fail("no device sits on port " + std::to_string(e.port) + " of hub \"" +
+                                e.hub + "\"");
       }
     }
   }
