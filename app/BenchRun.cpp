@@ -8,12 +8,12 @@
 #include <iostream>
 
 #include "app/BenchCli.h"
-#include "report/RecordJson.h"
-#include "report/StepList.h"
-#include "report/TestLog.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "device/Device.h"
+#include "report/RecordJson.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "ui/Toolkit.h"
 #include "ui/headless/HeadlessToolkit.h"
 
@@ -108,12 +108,14 @@ BenchRun RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& to
   dialog.Memo1.AttachPeer(nullptr);
   toolkit.SetPromptObserver(nullptr);
 
-  const bool dialogShown = toolkit.ModalShowings() > showings;
-  if (!dialogShown) {
-    out << "The run ended without a result dialog.\n";
-  } else {
-    run.record = LastRunRecord();
+  // Every run that Start began ends in FinishRun, which keeps the record before it saves
+  // "Test.log": the record is the run's even when the log could not be saved and no result
+  // dialog followed.
+  run.record = LastRunRecord();
+  if (toolkit.ModalShowings() > showings) {
     PrintResultDialog(out, dialog);
+  } else {
+    out << "The run ended without a result dialog.\n";
   }
   return run;
 }

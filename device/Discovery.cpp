@@ -25,8 +25,8 @@ bool ListChanged = false;
 namespace {
 
 // An LQ40 answers its identification in exactly four chunks. One that never does would hold the
-// window in discovery; after this many tries it gets no entry (and is tried again at the next
-// device arrival, since its port entry is released).
+// window in discovery; after this many tries, or once its share of the rebuild is spent, it gets
+// no entry (and is tried again at the next device arrival, since its port entry is released).
 constexpr int kMaxLq40Identifications = 5;
 constexpr int kLq40IdentificationChunks = 4;
 
@@ -149,6 +149,10 @@ bool Identify(DeviceEntry& entry, std::string& reply) {
     return true;
   }
   for (int attempt = 0; attempt < kMaxLq40Identifications; ++attempt) {
+    // Each try may wait out a whole read bound (a unit whose reads hang), so the tries stop with
+    // the unit's time: the second pass tries only with what the first left over. (The clock is
+    // read only after a failed try: a unit that answers at once costs no read of it.)
+    if (attempt == 0 ? DiscoveryTimeLeft(entry) <= 0 : LinkTimeBound::Passed()) return false;
     if (PipeExchangeTimed(read, write, Lq40Cmd1, reply) == kLq40IdentificationChunks) return true;
   }
   return false;

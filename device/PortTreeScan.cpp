@@ -271,6 +271,18 @@ struct DeviceKey {
   bool skip = false;
 };
 
+// A serial as an instance id: no id holds a blank, a control or 8-bit character or a ",", and
+// no instance id a "\". Windows does not take such a serial as it is: hub drivers that keep it
+// put "_" for each of those characters, the others drop it and name the device by its port, so
+// the key is looked for under the first and then under the second.
+std::string SerialAsInstanceId(std::string serial) {
+  for (char& c : serial) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u >= 0x7F || c == ',' || c == '\\') c = '_';
+  }
+  return serial;
+}
+
 DeviceKey OpenDeviceKey(HubScan& hub, int port, const std::string& vidPid, int serialIndex) {
   DeviceKey result;
   const std::string byPort = hub.prefix + "&" + std::to_string(port);
@@ -281,6 +293,7 @@ DeviceKey OpenDeviceKey(HubScan& hub, int port, const std::string& vidPid, int s
       result.skip = true;
       return result;
     }
+    serial = SerialAsInstanceId(serial);
     if (SerialTaken(vidPid + "#" + serial + "#", hub, port)) {
       result.instanceId = byPort;
     } else {

@@ -35,16 +35,22 @@ std::string TempName() {
   return "~writing-" + std::to_string(tempCounter.fetch_add(1)) + ".tmp";
 }
 
-bool WriteTemp(const std::string& path, const std::string& name, const std::string& text,
-               std::string& error) {
+// The reason is the platform's (access denied, disk full, ...): the temporary name means nothing
+// to the operator, and the failure line names the record.
+bool WriteTemp(const std::string& path, const std::string& text, std::string& error) {
   auto& os = platform::ThePlatform();
   const platform::Handle file =
       os.CreateFileA(path.c_str(), platform::kGenericWrite, 0, platform::kCreateAlways);
-  if (file != platform::kInvalidHandle) {
-    const bool written = WriteAllBytes(file, text);
-    if (os.CloseHandle(file) && written) return true;
+  if (file == platform::kInvalidHandle) {
+    error = ErrorOf(LastError());
+    return false;
   }
-  error = "cannot write " + name;
+  const bool written = WriteAllBytes(file, text);
+  std::uint32_t code = written ? 0 : LastError();
+  if (!os.CloseHandle(file) && code == 0) code = LastError();
+  if (written && code == 0) return true;
+  // A write that took nothing but did not fail leaves no reason behind.
+  error = code != 0 ? ErrorOf(code) : "not written whole";
   os.DeleteFileA(path.c_str());
   return false;
 }
@@ -73,9 +79,8 @@ std::string AsidePath(const std::string& target) {
 bool WriteBeside(const std::string& folder, const std::string& text, std::string& temp,
                  std::string& error) {
   if (!EnsureFolder(folder, error)) return false;
-  const std::string name = TempName();
-  temp = PathIn(folder, name);
-  return WriteTemp(temp, name, text, error);
+  temp = PathIn(folder, TempName());
+  return WriteTemp(temp, text, error);
 }
 
 // Reads the whole file; empty when it cannot be opened.
@@ -156,7 +161,7 @@ bool ReplaceFile(const std::string& folder, const std::string& name, const std::
   return false;
 }
 
-bool RecordKeeper::TryWrite(Pending& p, std::string& failure) {
+bool RecordKeeper::TryWrite(Pending& p, bool withHistory, std::string& failure) {
   std::string error;
   if (p.baseName.empty()) {
     const std::string base = RecordBaseName(p.record);
@@ -184,7 +189,7 @@ bool RecordKeeper::TryWrite(Pending& p, std::string& failure) {
       return false;
     }
   }
-  if (!p.historyWritten) {
+  if (!p.historyWritten && withHistory) {
     const std::string historyPath = PathIn(kRecordFolder, kHistoryFile);
     // A replacement cut short on Windows left the old history aside: it is still the history.
     const bool cut = !Exists(historyPath) && Exists(AsidePath(historyPath));
@@ -195,7 +200,8 @@ bool RecordKeeper::TryWrite(Pending& p, std::string& failure) {
     if (history.back() != '\n') history += "\r\n";
     history += HistoryLine(p.record, p.baseName + ".json");
     if (!ReplaceFile(kRecordFolder, kHistoryFile, history, error)) {
-      failure = Failure(kHistoryFile, error);
+      failure =
+          Failure(std::string(kHistoryFile) + " (the line of " + p.baseName + ".json)", error);
       return false;
     }
     // The history is whole under its name again: what stood aside is an older copy of it.
@@ -206,20 +212,25 @@ bool RecordKeeper::TryWrite(Pending& p, std::string& failure) {
 }
 
 void RecordKeeper::Keep(const RunRecord& record) {
-  pending_.push_back({record, {}, false});
+  pending_.push_back({record, {}, false, false});
   if (pending_.size() > kMaxPendingRecords) {
     failureLines_.push_back("Record dropped, too many unwritten: " +
                             RecordBaseName(pending_.front().record));
     pending_.pop_front();
   }
-  while (!pending_.empty()) {
+  // Every record's own files are tried; history.csv takes the lines in the order of the runs,
+  // so a record whose line could not be written holds back the later ones' lines.
+  bool historyInOrder = true;
+  for (Pending& p : pending_) {
     std::string failure;
-    if (!TryWrite(pending_.front(), failure)) {
+    if (!TryWrite(p, historyInOrder, failure) && !p.reported) {
+      // Each record is named once, with what kept it out; later tries that fail say nothing new.
       failureLines_.push_back("Could not write " + failure);
-      return;  // later records wait too, so that history.csv keeps the order of the runs
+      p.reported = true;
     }
-    pending_.pop_front();
+    historyInOrder = historyInOrder && p.historyWritten;
   }
+  while (!pending_.empty() && pending_.front().historyWritten) pending_.pop_front();
 }
 
 std::vector<std::string> RecordKeeper::TakeFailureLines() {

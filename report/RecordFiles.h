@@ -36,8 +36,11 @@ class RecordKeeper {
     RunRecord record;
     std::string baseName;  // set once the report files are written
     bool historyWritten = false;
+    bool reported = false;  // its failure has been logged
   };
-  bool TryWrite(Pending& p, std::string& failure);
+  // Writes the record's files, and its history line when `withHistory`; false with the failure
+  // line's text ("TestRecords/NAME.json: reason") when something could not be written.
+  bool TryWrite(Pending& p, bool withHistory, std::string& failure);
   std::deque<Pending> pending_;
   std::vector<std::string> failureLines_;
 };

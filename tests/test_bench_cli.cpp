@@ -138,3 +138,19 @@ TEST(BenchCli, TheFirstRunOfAllAndALoneRunOfItemZeroAreTheSame) {
   EXPECT_EQ(first[0], first[1]);
   std::filesystem::remove_all(folder);
 }
+
+// --json holds the run's record in every case: also when "Test.log" cannot be saved (a folder
+// stands in its place) and no result dialog follows the error box.
+TEST(BenchCli, JsonHoldsTheRunEvenWhenTestLogCannotBeSaved) {
+  const auto folder = std::filesystem::temp_directory_path() / "veltrane-log-unsaved";
+  std::filesystem::create_directories(folder / "out" / "Test.log");
+  const std::string json = (folder / "runs.json").string();
+  const Outcome o = RunBench("--device 0 --out " + (folder / "out").string() + " --json " + json);
+  EXPECT_NE(o.output.find("Cannot create file Test.log"), std::string::npos) << o.output;
+  const auto records = nlohmann::json::parse(std::ifstream(json));
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].at("result"), "Success");
+  EXPECT_FALSE(records[0].at("rows").empty());
+  EXPECT_FALSE(records[0].at("log").empty());
+  std::filesystem::remove_all(folder);
+}

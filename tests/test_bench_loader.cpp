@@ -2,6 +2,9 @@
 // topology, and bad files rejected with the file, the field and the reason.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -228,8 +231,48 @@ INSTANTIATE_TEST_SUITE_P(
                  "units[0].faults[0].until: unknown field"},
         BadBench{R"({"hubs": [{"id": "h", "ports": 1}], "units": [{"model": "LQ40", "hub": "h",
                               "drives": [{"letter": "E"}]}]})",
-                 "units[0].drives[0]: hub \"h\" has no free port left"}),
+                 "units[0].drives[0]: hub \"h\" has no free port left"},
+        // Nothing passes silently: each of these was once taken without a word.
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "plug", "target": "device", "hub": "h",
+                                          "port": 3}]}]})",
+                 "units[0].faults[0].port: no device sits on port 3 of hub \"h\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "silent", "from_ms": 500, "until_ms": 100}]}]})",
+                 "units[0].faults[0].until_ms: 100 is before from_ms 500"},
+        BadBench{R"({"hubs": [{"id": "h", "comment": ["a", "list"]}]})",
+                 "hubs[0].comment: must be a text"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h"}], "units": []})",
+                 "units: given twice in one object"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h"},
+                                        {"model": "HV22", "hub": "h", "port": 2, "port": 3}]})",
+                 "units[1].port: given twice in one object"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "reply", "command": "AT+R01", "chunks": []}]}]})",
+                 "units[0].faults[0].chunks: needs at least one chunk (\"answer\": \"none\" gives "
+                 "no reply)"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "firmware": "ZP AT+V1"}]})",
+                 "units[0].firmware: must not hold \"AT+\", which ends a reply"},
+        BadBench{R"({"hubs": [{"id": "r"}, {"id": "a", "parent": "r", "port": 1},
+                              {"id": "b", "parent": "a", "port": 1},
+                              {"id": "c", "parent": "b", "port": 1},
+                              {"id": "d", "parent": "c", "port": 1},
+                              {"id": "e", "parent": "d", "port": 1},
+                              {"id": "f", "parent": "e", "port": 1}]})",
+                 "hubs[6].parent: a chain of 6 hubs below the root hub ends in hub \"f\"; USB "
+                 "allows 5 (seven tiers)"}),
     NameBy(&BadBench::message));
+
+// Five hubs below the root hub is as deep as USB goes, and is taken.
+TEST(BenchLoader, FiveHubsBelowTheRootHubAreTaken) {
+  const BenchModel model =
+      ParseBench(R"({"hubs": [{"id": "r"}, {"id": "a", "parent": "r", "port": 1},
+      {"id": "b", "parent": "a", "port": 1}, {"id": "c", "parent": "b", "port": 1},
+      {"id": "d", "parent": "c", "port": 1}, {"id": "e", "parent": "d", "port": 1}],
+      "units": [{"model": "ZP61", "hub": "e", "comment": "on the last tier"}]})",
+                 "deep.json");
+  EXPECT_EQ(model.hubs.size(), 6u);
+}
 
 TEST(BenchLoader, BrokenJsonAndMissingFilesNameTheFile) {
   try {
@@ -244,6 +287,25 @@ TEST(BenchLoader, BrokenJsonAndMissingFilesNameTheFile) {
   } catch (const BenchError& e) {
     EXPECT_STREQ(e.what(), "/nonexistent/bench.json: cannot be read");
   }
+  // A file past the limit is refused before it is read whole or parsed (a device that never
+  // ends once ran until memory was exhausted).
+  const std::string tooLarge =
+      (std::filesystem::temp_directory_path() / "veltrane-bench-too-large.json").string();
+  {
+    std::ofstream file(tooLarge, std::ios::binary);
+    file << R"({"hubs": [{"id": "h"}]})" << std::string(kMaxBenchBytes, ' ');
+  }
+  try {
+    LoadBenchFile(tooLarge);
+    FAIL() << "accepted";
+  } catch (const BenchError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              tooLarge + ": larger than 16 MB, the most a bench file may hold");
+  }
+  std::filesystem::remove(tooLarge);
+#ifndef _WIN32
+  EXPECT_THROW(LoadBenchFile("/dev/zero"), BenchError);
+#endif
 }
 
 }  // namespace

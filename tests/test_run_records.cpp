@@ -11,10 +11,10 @@
 
 #include "BenchSessionFixture.h"
 #include "SessionLog.h"
+#include "platform/sim/SimFile.h"
 #include "report/JsonWriter.h"
 #include "report/RecordFiles.h"
 #include "report/RecordJson.h"
-#include "platform/sim/SimFile.h"
 
 namespace {
 
@@ -291,6 +291,55 @@ TEST_F(RunRecords, AnUnwritableFolderChangesNeitherTheRunNorTestLogAndTheNextRun
             1);
   EXPECT_EQ(Files(".json").size(), 2u) << "the first run's record was kept and written now";
   EXPECT_EQ(History().size(), 3u);
+}
+
+// The temporary files of the record folder refuse their bytes as a folder without rights or a
+// full disk does; other files are the host's.
+class RefusingRecordFiles : public platform::sim::DeviceFileProvider {
+ public:
+  std::uint32_t refusal = 0;  // the error every write gets; 0: nothing is refused
+
+  platform::sim::DeviceOpen Open(std::string_view path, std::uint32_t, std::uint32_t,
+                                 std::uint32_t) override {
+    if (refusal == 0 || path.find("~writing-") == std::string_view::npos) return {};
+    return {true, std::make_unique<Refused>(refusal)};
+  }
+
+ private:
+  struct Refused : platform::sim::SimFile {
+    explicit Refused(std::uint32_t code) : code(code) {}
+    bool Read(std::span<std::uint8_t>, std::uint32_t*) override { return false; }
+    bool Write(std::span<const std::uint8_t>, std::uint32_t*) override {
+      platform::sim::SetSimLastError(code);
+      return false;
+    }
+    std::uint32_t code;
+  };
+};
+
+// Records waiting one behind another are each named once, with what kept each out.
+TEST_F(RunRecords, EachRecordThatCouldNotBeWrittenIsNamedOnceWithItsOwnReason) {
+  StartOnBench(Tm36kBench("TK36K0042", 3, 10));
+  auto refusing = std::make_shared<RefusingRecordFiles>();
+  sim_.AddDeviceFileProvider(refusing);
+  refusing->refusal = platform::kErrorAccessDenied;
+  Run();
+  refusing->refusal = 112;  // ERROR_DISK_FULL
+  Run();
+  refusing->refusal = 0;
+  Run();
+  const auto files = Files(".json");
+  ASSERT_EQ(files.size(), 3u) << "every record is written in the end";
+  std::vector<std::string> failures;
+  for (const auto& m : LogMessages()) {
+    if (m.starts_with("Could not write")) failures.push_back(m);
+  }
+  const std::string folder = std::string("Could not write ") + kRecordFolder + "/";
+  EXPECT_EQ(failures,
+            (std::vector<std::string>{folder + files[0].filename().string() + ": Access is denied.",
+                                      folder + files[1].filename().string() +
+                                          ": There is not enough space on the disk."}));
+  EXPECT_EQ(History().size(), 4u);
 }
 
 TEST_F(RunRecords, RunsEndingInTheSameSecondGetTheirOwnNames) {

@@ -1,6 +1,7 @@
 // The simulated bench as a platform backend.
 #include "platform/sim/SimPlatform.h"
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -77,6 +78,13 @@ std::uint32_t SimLastError() {
 
 namespace {
 
+bool FailWith(const std::error_code& ec);
+
+// What the host's C library said of the last failed call, as the platform's last error.
+bool FailWithErrno() {
+  return FailWith(std::error_code(errno, std::generic_category()));
+}
+
 // A file of the host's file system, for "Test.log". Share modes are not enforced.
 class RealFile : public SimFile {
  public:
@@ -95,9 +103,11 @@ class RealFile : public SimFile {
     std::lock_guard lock(mutex_);
     if (file_ == nullptr || (access_ & kGenericWrite) == 0) return false;
     SwitchDirection(Direction::kWrite);
+    errno = 0;
     *done = static_cast<std::uint32_t>(std::fwrite(data.data(), 1, data.size(), file_));
     // WriteFile leaves nothing in a user-space buffer; another reader sees the bytes at once.
-    return std::fflush(file_) == 0 && *done == data.size();
+    if (std::fflush(file_) == 0 && *done == data.size()) return true;
+    return FailWithErrno();
   }
 
   void Close() override {
@@ -302,7 +312,10 @@ Handle SimPlatform::CreateFileA(const char* path, std::uint32_t access, std::uin
   const char* mode = OpenMode(access, creation);
   if (mode == nullptr) return kInvalidHandle;
   std::FILE* file = std::fopen(path, mode);
-  if (file == nullptr) return kInvalidHandle;
+  if (file == nullptr) {
+    FailWithErrno();
+    return kInvalidHandle;
+  }
   return AddObject(std::make_shared<RealFile>(file, access));
 }
 

@@ -25,25 +25,16 @@ UsbDeviceKind KindOf(DeviceKind kind) {
   return UsbDeviceKind::kOther;
 }
 
-// True when the hub hangs, directly or further down, on a USB 3.0 root hub.
-bool BelowUsb3Root(const BenchModel& bench, int hub) {
-  for (int depth = 0; hub >= 0 && depth < 64; ++depth) {
-    const BenchHub& h = bench.hubs[static_cast<std::size_t>(hub)];
-    if (h.parent.empty()) return h.kind == HubKind::kRootHub30;
-    hub = HubIndex(bench, h.parent);
-  }
-  return false;
-}
-
-// Bench hub indices, parents before their children (the bench order where it allows).
-std::vector<int> HubOrder(const BenchModel& bench) {
+// Bench hub indices, parents before their children (the bench order where it allows). A pass
+// places every hub whose parent is placed, so there are as many passes as the bench is deep.
+std::vector<int> HubOrder(const BenchModel& bench, const BenchIds& ids) {
   std::vector<int> order;
   std::vector<bool> placed(bench.hubs.size(), false);
   while (order.size() < bench.hubs.size()) {
     const std::size_t before = order.size();
     for (std::size_t i = 0; i < bench.hubs.size(); ++i) {
       if (placed[i]) continue;
-      const int parent = HubIndex(bench, bench.hubs[i].parent);
+      const int parent = ids.Parent(static_cast<int>(i));
       if (parent >= 0 && !placed[static_cast<std::size_t>(parent)]) continue;
       placed[i] = true;
       order.push_back(static_cast<int>(i));
@@ -53,16 +44,16 @@ std::vector<int> HubOrder(const BenchModel& bench) {
   return order;
 }
 
-std::vector<int> AddHubs(SimUsb& usb, const BenchModel& bench) {
+std::vector<int> AddHubs(SimUsb& usb, const BenchModel& bench, const BenchIds& ids) {
   std::vector<int> busHub(bench.hubs.size(), -1);
-  for (int i : HubOrder(bench)) {
+  for (int i : HubOrder(bench, ids)) {
     const BenchHub& h = bench.hubs[static_cast<std::size_t>(i)];
     UsbHubSpec layout;
-    const int parent = HubIndex(bench, h.parent);
+    const int parent = ids.Parent(i);
     layout.parent = parent >= 0 ? busHub[static_cast<std::size_t>(parent)] : -1;
     layout.parentPort = h.parentPort;
     layout.ports = h.ports;
-    layout.usb30 = BelowUsb3Root(bench, i);
+    layout.usb30 = ids.BelowUsb3Root(i);
     layout.name = h.id;
     if (h.prefixMode == PrefixMode::kGiven) layout.prefix = h.prefix;
     layout.noPrefix = h.prefixMode == PrefixMode::kMissing;
@@ -71,18 +62,19 @@ std::vector<int> AddHubs(SimUsb& usb, const BenchModel& bench) {
   return busHub;
 }
 
-void AddDevices(SimUsb& usb, const BenchModel& bench, const std::vector<int>& busHub) {
+void AddDevices(SimUsb& usb, const BenchModel& bench, const BenchIds& ids,
+                const std::vector<int>& busHub) {
   for (const BenchDevice& d : bench.devices) {
     UsbDeviceSpec layout;
     layout.kind = KindOf(d.kind);
-    const int hub = HubIndex(bench, d.hub);
+    const int hub = ids.HubIndex(d.hub);
     layout.hub = hub >= 0 ? busHub[static_cast<std::size_t>(hub)] : 0;
     layout.port = d.port;
     layout.vid = d.vid;
     layout.pid = d.pid;
     const bool storage =
         layout.kind == UsbDeviceKind::kCdRom || layout.kind == UsbDeviceKind::kDisk;
-    layout.bcdUsb = storage && BelowUsb3Root(bench, hub) ? 0x0300 : 0x0200;
+    layout.bcdUsb = storage && ids.BelowUsb3Root(hub) ? 0x0300 : 0x0200;
     layout.serial = d.serial;
     layout.description = d.description;
     layout.hasQueue = d.hasQueue;
@@ -97,7 +89,8 @@ void AddDevices(SimUsb& usb, const BenchModel& bench, const std::vector<int>& bu
 void AttachBenchUsb(SimPlatform& platform, std::shared_ptr<SimBench> bench) {
   SimUsb& usb = platform.Usb();
   const BenchModel& model = bench->Model();
-  AddDevices(usb, model, AddHubs(usb, model));
+  const BenchIds ids(model);
+  AddDevices(usb, model, ids, AddHubs(usb, model, ids));
   for (const BenchDevice& d : model.devices) {
     if (d.letter == 0) continue;
     const char letter = d.letter;

@@ -8,7 +8,6 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 namespace platform::sim {
 namespace {
@@ -40,6 +39,8 @@ class Cursor {
 
   void ExpectObject(std::initializer_list<const char*> allowed) const {
     if (!value_.is_object()) Fail("must be an object");
+    // Ignored, but a number or a list there is a field gone astray.
+    if (Has("comment") && !value_.at("comment").is_string()) At("comment").Fail("must be a text");
     for (const auto& field : value_.items()) {
       const std::string& key = field.key();  // a named copy: clang 14 cannot capture a binding
       if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return key == a; })) {
@@ -137,6 +138,7 @@ class Loader {
     for (const Cursor& device : top.Items("devices")) ReadExtra(device);
     AssignPorts();
     CheckLetters();
+    CheckEventDevices();
     return std::move(model_);
   }
 
@@ -194,6 +196,12 @@ class Loader {
       std::set<std::string> seen{hub.id};
       for (std::string up = hub.parent; !up.empty(); up = model_.hubs[hubIndex_[up]].parent) {
         if (!seen.insert(up).second) c.At("parent").Fail("hubs hang on each other in a loop");
+      }
+      const auto below = static_cast<int>(seen.size()) - 1;  // the hub and those above but the root
+      if (below > kMaxHubsBelowRoot) {
+        c.At("parent").Fail("a chain of " + std::to_string(below) +
+                            " hubs below the root hub ends in hub \"" + hub.id + "\"; USB allows " +
+                            std::to_string(kMaxHubsBelowRoot) + " (seven tiers)");
       }
     }
   }
@@ -365,6 +373,9 @@ class Loader {
     }
     if (link.firmware.find(';') != std::string::npos) {
       c.At("firmware").Fail("must not hold \";\", which separates reply fields");
+    }
+    if (link.firmware.find("AT+") != std::string::npos) {
+      c.At("firmware").Fail("must not hold \"AT+\", which ends a reply");
     }
     link.eeprom = ReadEeprom(c, device.serial.value_or(model));
     return link;
@@ -541,6 +552,7 @@ class Loader {
 
   static std::vector<std::string> Chunks(const Cursor& c) {
     if (!c.Value().is_array()) c.Fail("must be a list of texts");
+    if (c.Value().empty()) c.Fail("needs at least one chunk (\"answer\": \"none\" gives no reply)");
     std::vector<std::string> chunks;
     for (std::size_t i = 0; i < c.Value().size(); ++i) {
       const Cursor item = c.At(i);
@@ -616,6 +628,7 @@ class Loader {
       if (!c.Has("hub") || !c.Has("port")) c.Fail("a device target needs \"hub\" and \"port\"");
       event.hub = c.Text("hub", "", 64);
       event.port = static_cast<int>(c.Int("port", 0, 1, 127));
+      eventDevices_.push_back({event.hub, event.port, c});
     } else if (c.Has("hub") || c.Has("port")) {
       c.Fail("\"hub\" and \"port\" name a device target only");
     }
@@ -627,6 +640,21 @@ class Loader {
     }
     if (event.target == EventTarget::kDrive) event.drive = UnitDrive(c, unit);
     unit.events.push_back(event);
+  }
+
+  // A device target names a device by where it sits; once every device has its port, one must
+  // sit there.
+  void CheckEventDevices() {
+    for (const EventDevice& e : eventDevices_) {  // no bindings: clang 14 cannot capture them
+      if (!hubIndex_.count(e.hub)) e.where.At("hub").Fail("no hub \"" + e.hub + "\"");
+      const bool there =
+          std::any_of(model_.devices.begin(), model_.devices.end(),
+                      [&](const BenchDevice& d) { return d.hub == e.hub && d.port == e.port; });
+      if (!there) {
+        e.where.At("port").Fail("no device sits on port " + std::to_string(e.port) + " of hub \"" +
+                                e.hub + "\"");
+      }
+    }
   }
 
   char UnitDrive(const Cursor& c, const BenchUnit& unit) {
@@ -675,7 +703,15 @@ class Loader {
     Condition condition;
     condition.kind = row->kind;
     condition.from = ReadTrigger(c, "from_ms");
-    if (c.Has("until_ms")) condition.untilMs = c.Int("until_ms", 0, 0, kMaxMs);
+    if (c.Has("until_ms")) {
+      condition.untilMs = c.Int("until_ms", 0, 0, kMaxMs);
+      // After a command the start is not known in advance; by time it is.
+      if (condition.from.afterCommand == 0 && *condition.untilMs < condition.from.atMs) {
+        c.At("until_ms")
+            .Fail(std::to_string(*condition.untilMs) + " is before from_ms " +
+                  std::to_string(condition.from.atMs));
+      }
+    }
     const bool tray =
         row->kind == ConditionKind::kTrayNeverOpens || row->kind == ConditionKind::kTrayNeverCloses;
     if (tray) condition.drive = UnitDrive(c, unit);
@@ -697,11 +733,96 @@ class Loader {
   std::map<std::pair<std::string, int>, std::string> occupied_;
   std::vector<Placement> placements_;
   std::vector<std::pair<char, Cursor>> letters_;
+  struct EventDevice {
+    std::string hub;
+    int port;
+    Cursor where;
+  };
+  std::vector<EventDevice> eventDevices_;
+};
+
+// The parser keeps the last of two equal keys in an object ("units": [...], "units": [] would
+// drop every unit without a word): a first pass over the text finds them, with their path.
+class DuplicateKeys : public nlohmann::json_sax<Json> {
+ public:
+  std::string found;  // the path of the first key given twice; empty when none is
+
+  bool null() override { return Value(); }
+  bool boolean(bool) override { return Value(); }
+  bool number_integer(number_integer_t) override { return Value(); }
+  bool number_unsigned(number_unsigned_t) override { return Value(); }
+  bool number_float(number_float_t, const string_t&) override { return Value(); }
+  bool string(string_t&) override { return Value(); }
+  bool binary(binary_t&) override { return Value(); }
+  bool start_object(std::size_t) override {
+    Value();
+    frames_.push_back({false, 0, {}, {}});
+    return true;
+  }
+  bool key(string_t& key) override {
+    Frame& frame = frames_.back();
+    frame.key = key;
+    if (frame.keys.insert(key).second) return true;
+    found = Path();
+    return false;
+  }
+  bool end_object() override {
+    frames_.pop_back();
+    return true;
+  }
+  bool start_array(std::size_t) override {
+    Value();
+    frames_.push_back({true, 0, {}, {}});
+    return true;
+  }
+  bool end_array() override {
+    frames_.pop_back();
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;  // the real parse says what is wrong
+  }
+
+ private:
+  struct Frame {
+    bool array;
+    std::size_t items;  // values begun in an array
+    std::set<std::string> keys;
+    std::string key;  // the key whose value is being read
+  };
+
+  bool Value() {
+    if (!frames_.empty() && frames_.back().array) ++frames_.back().items;
+    return true;
+  }
+
+  std::string Path() const {
+    std::string path;
+    for (const Frame& f : frames_) {
+      if (f.array) {
+        path += "[" + std::to_string(f.items - 1) + "]";
+      } else {
+        path += (path.empty() ? "" : ".") + f.key;
+      }
+    }
+    return path;
+  }
+
+  std::vector<Frame> frames_;
 };
 
 }  // namespace
 
 BenchModel ParseBench(const std::string& text, const std::string& source) {
+  if (text.size() > kMaxBenchBytes) {
+    throw BenchError(source + ": larger than " + std::to_string(kMaxBenchBytes >> 20) +
+                     " MB, the most a bench file may hold");
+  }
+  DuplicateKeys duplicates;
+  Json::sax_parse(text, &duplicates, nlohmann::json::input_format_t::json, false);
+  if (!duplicates.found.empty()) {
+    throw BenchError(source + ": " + duplicates.found + ": given twice in one object");
+  }
   Json root;
   try {
     root = Json::parse(text);
@@ -715,9 +836,14 @@ BenchModel ParseBench(const std::string& text, const std::string& source) {
 BenchModel LoadBenchFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) throw BenchError(path + ": cannot be read");
-  std::ostringstream text;
-  text << file.rdbuf();
-  return ParseBench(text.str(), path);
+  // Read at most one byte past the limit: a device that never ends (/dev/zero) is not read whole.
+  std::string text;
+  char buffer[1 << 16];
+  while (text.size() <= kMaxBenchBytes && file.read(buffer, sizeof buffer).gcount() > 0) {
+    text.append(buffer, static_cast<std::size_t>(file.gcount()));
+  }
+  if (file.bad()) throw BenchError(path + ": cannot be read");
+  return ParseBench(text, path);
 }
 
 }  // namespace platform::sim

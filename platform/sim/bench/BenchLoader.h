@@ -2,6 +2,7 @@
 // lives here, so a bad file fails at load time with the file, the field and the reason.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -15,6 +16,12 @@ class BenchError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The most a bench file may hold: the largest real bench is a few kilobytes, and a larger file
+// (a device, a wrong path) is refused before it is read whole.
+inline constexpr std::size_t kMaxBenchBytes = std::size_t{16} << 20;
+// USB chains at most five hubs below a root hub (seven tiers, the devices on the last).
+inline constexpr int kMaxHubsBelowRoot = 5;
 
 // Parses bench text; `source` names it in messages. Throws BenchError.
 BenchModel ParseBench(const std::string& text, const std::string& source);

@@ -47,9 +47,10 @@ std::string LinkInterfacePath(const SimBench& bench, int unit, int link) {
 
 BenchPipeProvider::BenchPipeProvider(std::shared_ptr<SimBench> bench) : bench_(std::move(bench)) {
   const BenchModel& model = bench_->Model();
+  const BenchIds ids(model);
   for (std::size_t d = 0; d < model.devices.size(); ++d) {
     if (model.devices[d].kind == DeviceKind::kAutoloader) {
-      devices_[AsciiLower(InterfacePath(model, static_cast<int>(d)))] = static_cast<int>(d);
+      devices_[AsciiLower(ids.InterfacePath(static_cast<int>(d)))] = static_cast<int>(d);
     }
   }
 }
