@@ -211,7 +211,9 @@ class DepartureWatch {
     for (const auto& away : drivesAway_) {
       const std::vector<int>& until = away.back.empty() ? final : away.back;
       for (std::size_t r = 0; r < until.size() && r < away.left.size(); ++r) {
-        if (DriveStep(run->Rows[r].caption) && Closed(until[r]) && until[r] != away.left[r]) {
+        const std::string& caption = run->Rows[r].caption;
+        if (away.otherSlot != nullptr && caption.starts_with(away.otherSlot)) continue;
+        if (DriveStep(caption) && Closed(until[r]) && until[r] != away.left[r]) {
           found.push_back("row " + std::to_string(r + 1) + " passed while drive " + away.letter +
                           " was away");
         }
@@ -223,6 +225,7 @@ class DepartureWatch {
  private:
   struct DriveAway {
     std::string letter;
+    const char* otherSlot;  // rows of the other drive's slot ("Upper", "Lower") do not need it
     std::vector<int> left;  // the marks when it left
     std::vector<int> back;  // when it came back (empty: it did not)
   };
@@ -273,7 +276,13 @@ class DepartureWatch {
     if (!drive) return;
     const std::string letter(1, device.letter);
     if (!change.arrived) {
-      drivesAway_.push_back({letter, icons, {}});
+      const char* otherSlot = nullptr;
+      for (const auto& d : session_.Bench().Model().units[static_cast<std::size_t>(unit_)].drives) {
+        if (d.device != change.device) continue;
+        if (d.slot == platform::sim::DriveSlot::kUpper) otherSlot = "Lower";
+        if (d.slot == platform::sim::DriveSlot::kLower) otherSlot = "Upper";
+      }
+      drivesAway_.push_back({letter, otherSlot, icons, {}});
       return;
     }
     for (auto& away : drivesAway_) {
