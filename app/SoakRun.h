@@ -3,6 +3,7 @@
 // each iteration owns its session.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <iostream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
@@ -26,10 +28,10 @@
 #endif
 
 #include "app/SimSession.h"
-#include "report/StepList.h"
-#include "report/TestLog.h"
 #include "platform/sim/bench/DemoBench.h"
 #include "platform/sim/bench/RandomFaults.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 
 namespace soak {
 
@@ -163,6 +165,141 @@ inline std::vector<std::string> CheckRunEnd(SimSession& session, int dialogsBefo
   return wrong;
 }
 
+// Watches one run of bench unit `unit` for what must not happen once parts of it have gone: no
+// row passes (or warns) after the unit's link 1 left, no prompt is shown after that (the one up
+// when it left aside), and no drive step (a drive check or a drive tray move) passes while one
+// of the unit's drives is away. It notes the rows' marks and the prompts at each departure and
+// arrival, so what it finds does not depend on how the window shows the run. Create it before
+// the run, read Findings() once the run has been handled; one run per watch.
+class DepartureWatch {
+ public:
+  DepartureWatch(SimSession& session, int unit) : session_(session), unit_(unit) {
+    auto& bench = session.Bench();
+    bench.SetOnPresenceChange([this](const platform::sim::SimDeviceChange& c) { Changed(c); });
+    session.Toolkit().SetPromptHook([this, &bench](const std::string& text) {
+      inPrompt_ = true;
+      bench.NotePrompt(text);
+      inPrompt_ = false;
+    });
+  }
+  ~DepartureWatch() {
+    session_.Bench().SetOnPresenceChange(nullptr);
+    session_.Toolkit().SetPromptHook(
+        [&bench = session_.Bench()](const std::string& text) { bench.NotePrompt(text); });
+  }
+  DepartureWatch(const DepartureWatch&) = delete;
+  DepartureWatch& operator=(const DepartureWatch&) = delete;
+
+  // GUI thread, after the run.
+  std::vector<std::string> Findings() {
+    std::vector<std::string> found;
+    const RunContext* run = session_.Form().CurrentRun();
+    if (run == nullptr) return found;
+    const std::vector<int> final = Icons();
+    std::lock_guard lock(mutex_);
+    if (unitLeft_) {
+      for (std::size_t r = 0; r < final.size() && r < iconsAtLeave_.size(); ++r) {
+        if (Closed(final[r]) && final[r] != iconsAtLeave_[r]) {
+          found.push_back("row " + std::to_string(r + 1) + " passed after the unit left");
+        }
+      }
+      const auto prompts = session_.Toolkit().Prompts();
+      if (prompts.size() > promptsAtLeave_) {
+        found.push_back("prompted after the unit left: " + prompts[promptsAtLeave_].text);
+      }
+    }
+    for (const auto& away : drivesAway_) {
+      const std::vector<int>& until = away.back.empty() ? final : away.back;
+      for (std::size_t r = 0; r < until.size() && r < away.left.size(); ++r) {
+        const std::string& caption = run->Rows[r].caption;
+        if (away.otherSlot != nullptr && caption.starts_with(away.otherSlot)) continue;
+        if (DriveStep(caption) && Closed(until[r]) && until[r] != away.left[r]) {
+          found.push_back("row " + std::to_string(r + 1) + " passed while drive " + away.letter +
+                          " was away");
+        }
+      }
+    }
+    return found;
+  }
+
+ private:
+  struct DriveAway {
+    std::string letter;
+    const char* otherSlot;  // rows of the other drive's slot ("Upper", "Lower") do not need it
+    std::vector<int> left;  // the marks when it left
+    std::vector<int> back;  // when it came back (empty: it did not)
+  };
+
+  static bool Closed(int icon) { return icon == kIconPassed || icon == kIconWarned; }
+
+  // A step that needs the unit's drive: its check, or a move of a drive tray ("Tray open",
+  // "Upper tray close", "Check if trays open"; not a printer tray's "Check if tray opens").
+  static bool DriveStep(std::string caption) {
+    while (!caption.empty() && caption.back() == ' ') caption.pop_back();
+    for (const char* end : {"ray open", "ray close", "rays open", "rays close"}) {
+      if (caption.ends_with(end)) return true;
+    }
+    return caption.find("drive") != std::string::npos;
+  }
+
+  // The run's marks now, read on the GUI thread.
+  std::vector<int> Icons() {
+    std::vector<int> icons;
+    auto read = [&] {
+      if (const RunContext* run = session_.Form().CurrentRun()) {
+        for (const RunRow& row : run->Rows) icons.push_back(row.icon);
+      }
+    };
+    if (ui::TheToolkit().IsGuiThread()) {
+      read();
+    } else {
+      ui::TheToolkit().Invoke(read);
+    }
+    return icons;
+  }
+
+  void Changed(const platform::sim::SimDeviceChange& change) {
+    if (change.unit != unit_) return;
+    const auto& device = session_.Bench().Model().devices[static_cast<std::size_t>(change.device)];
+    const bool link1 = device.role == platform::sim::DeviceRole::kLink1;
+    const bool drive = device.kind == platform::sim::DeviceKind::kCdRom;
+    if (!link1 && !drive) return;
+    const std::vector<int> icons = Icons();
+    const std::size_t prompts = session_.Toolkit().Prompts().size();
+    std::lock_guard lock(mutex_);
+    if (link1 && !change.arrived && !unitLeft_) {
+      unitLeft_ = true;
+      iconsAtLeave_ = icons;
+      // The box up while it left is not yet among the prompts; it may stand.
+      promptsAtLeave_ = prompts + (inPrompt_ ? 1 : 0);
+    }
+    if (!drive) return;
+    const std::string letter(1, device.letter);
+    if (!change.arrived) {
+      const char* otherSlot = nullptr;
+      for (const auto& d : session_.Bench().Model().units[static_cast<std::size_t>(unit_)].drives) {
+        if (d.device != change.device) continue;
+        if (d.slot == platform::sim::DriveSlot::kUpper) otherSlot = "Lower";
+        if (d.slot == platform::sim::DriveSlot::kLower) otherSlot = "Upper";
+      }
+      drivesAway_.push_back({letter, otherSlot, icons, {}});
+      return;
+    }
+    for (auto& away : drivesAway_) {
+      if (away.letter == letter && away.back.empty()) away.back = icons;
+    }
+  }
+
+  SimSession& session_;
+  const int unit_;
+  std::atomic<bool> inPrompt_{false};
+  std::mutex mutex_;
+  bool unitLeft_ = false;
+  std::vector<int> iconsAtLeave_;
+  std::size_t promptsAtLeave_ = 0;
+  std::vector<DriveAway> drivesAway_;
+};
+
 struct Tally {
   int runs = 0;
   int notListed = 0;  // units missing from the combo at their turn
@@ -180,10 +317,10 @@ struct RunReport {
 };
 using RunObserver = std::function<void(SimSession&, const RunReport&)>;
 
-// Tests every unit (by serial) in turn on one session of the bench, each run with answers drawn
-// from answerSeed, and returns the findings ("<serial>: <what is wrong>"). A run that does not
-// end leaves a worker nobody can stop: that finding is printed and the process ends at once
-// with status 1.
+// Tests every unit (by serial, in the bench's unit order) in turn on one session of the bench, each
+// run with answers drawn from answerSeed, and returns the findings ("<serial>: <what is wrong>"). A
+// run that does not end leaves a worker nobody can stop: that finding is printed and the process
+// ends at once with status 1.
 inline std::vector<std::string> RunIteration(const std::string& benchText,
                                              const std::vector<std::string>& serials,
                                              std::uint64_t answerSeed, Tally& tally,
@@ -191,7 +328,8 @@ inline std::vector<std::string> RunIteration(const std::string& benchText,
   std::vector<std::string> findings;
   std::mt19937_64 answerDraw(answerSeed);
   SimSession session(benchText);
-  for (const std::string& serial : serials) {
+  for (std::size_t unit = 0; unit < serials.size(); ++unit) {
+    const std::string& serial = serials[unit];
     const std::vector<int> answers = DrawAnswers(answerDraw);
     const int item = ItemOf(session.Form().ComboBox1.Items(), serial);
     if (item < 0) {
@@ -204,6 +342,7 @@ inline std::vector<std::string> RunIteration(const std::string& benchText,
                      session.Toolkit().Prompts().size()};
     const auto wallStart = std::chrono::steady_clock::now();
     const std::uint64_t virtualStart = session.Sim().Clock().NowMs();
+    DepartureWatch watch(session, static_cast<int>(unit));
     if (!session.Run(item, answers, kVirtualLimitMs)) {
       std::cout << serial << ": the run does not end" << std::endl;
       std::_Exit(1);
@@ -218,6 +357,7 @@ inline std::vector<std::string> RunIteration(const std::string& benchText,
     for (const std::string& wrong : CheckRunEnd(session, dialogs)) {
       findings.push_back(serial + ": " + wrong);
     }
+    for (const std::string& wrong : watch.Findings()) findings.push_back(serial + ": " + wrong);
     if (observer) observer(session, report);
   }
   return findings;

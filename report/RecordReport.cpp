@@ -86,6 +86,14 @@ std::string DurationText(long long seconds) {
   return text;
 }
 
+// A step's time: tenths below 10 s, where whole seconds would read "0 s" for most steps.
+std::string StepTimeText(const platform::LocalTime& from, const platform::LocalTime& to) {
+  const long long hundredths = SecondsBetween(from, to) * 100 + (to.hundredths - from.hundredths);
+  const long long tenths = (hundredths + 5) / 10;
+  if (hundredths < 0 || tenths >= 100) return DurationText(SecondsBetween(from, to));
+  return std::to_string(tenths / 10) + '.' + std::to_string(tenths % 10) + " s";
+}
+
 std::string DateTimeText(const platform::LocalTime& t) {
   return t.year == 0 ? std::string("-") : FormatDateTime(t);
 }
@@ -263,7 +271,7 @@ static void AppendStepsTable(std::string& html, const RunRecord& record) {
             HtmlText(icon.empty() ? (row.begun ? "cut" : "not run") : icon) +
             "</td><td class='caption'>" + HtmlText(row.caption) + "</td><td class='attempts'>" +
             std::to_string(row.attempts) + "</td><td class='time'>";
-    if (row.begun && row.ended) html += DurationText(SecondsBetween(row.firstStart, row.lastEnd));
+    if (row.begun && row.ended) html += StepTimeText(row.firstStart, row.lastEnd);
     html += "</td><td class='messages'>";
     for (const auto& line : row.memo) html += "<div>" + HtmlText(line) + "</div>";
     for (const auto& p : row.prompts) {

@@ -144,7 +144,12 @@ void MarkRunEnding(RunContext& run, RunEnding ending) {
   // A failure mark on the step already says the run did not pass.
   if (icon == kIconFailed) return;
   int target = row;
-  if (ending == RunEnding::kCancelled && icon != kIconNone && row + 1 < count) target = row + 1;
+  if (icon != kIconNone) {
+    // A row that passed or warned keeps its mark: the ending goes to the row the run would have
+    // run next (none after the last row).
+    if (row + 1 >= count) return;
+    target = row + 1;
+  }
   // A row that has been closed (passed or warned) gets a heading of its own again.
   if (target != row || icon != kIconNone) run.HeadingLogged = false;
   StepBegin(run, target);

@@ -40,8 +40,9 @@ const char* ResultWordOf(const std::vector<RunRow>& rows);
 // The status operations below are the worker's; each acts on the run it is given.
 
 // The run ends here. After a lost link or a Cancel that followed no failure mark, the step the
-// run was on (lost link) or the row it would have run next (Cancel) is failed with
-// kStoppedAnswering or kTestCancelled, so no unfinished run reads as passed. Records the ending.
+// run was on, or the row it would have run next when that step had already passed or warned, is
+// failed with kStoppedAnswering or kTestCancelled, so no unfinished run reads as passed. Records
+// the ending.
 void MarkRunEnding(RunContext& run, RunEnding ending);
 // The unit stopped answering; a row reported as passed from now on is failed instead, as the
 // unit never finished it.

@@ -1,10 +1,10 @@
 // The LQ40 test sequence.
 #include "sequences/Lq40thread.h"
 
-#include "report/RunState.h"
-#include "report/StepList.h"
 #include "device/Drives.h"
 #include "platform/Platform.h"
+#include "report/RunState.h"
+#include "report/StepList.h"
 #include "ui/Toolkit.h"
 
 using namespace lq40;
@@ -31,9 +31,17 @@ void TLQ40Thread::ReadyAreaStep(int row, int nextState) {
 
 void TLQ40Thread::TrayStep(int row, bool open, std::uint32_t settleMs, const char* line,
                            int nextState) {
-  MoveDriveTray(DriveLetter(), open);
-  platform::PauseOn(PauseEvent, settleMs);
+  if (const char letter = DriveLetter(); letter != 0) {
+    MoveDriveTray(letter, open);
+    platform::PauseOn(PauseEvent, settleMs);
+  }
   StepBegin(row);
+  if (DriveLetter() == 0) {
+    // The drive left (before the move or while the tray settled): the step cannot have been
+    // done. Retry looks again, as the drive check does; Cancel ends the run.
+    FailAndAsk(row, kDriveOffline, ui::kMbIconError | ui::kMbRetryCancel);
+    return;
+  }
   StepPassed(row, line);
   StepState = nextState;
 }
@@ -66,7 +74,7 @@ void TLQ40Thread::RunHandler(int state) {
       return CommandStep(row, Lq40Cmd1, kDeviceError, Next(S::kDeviceInformation, S::kDriveOnline));
     case S::kDriveOnline:
       return DriveOnlineStep({.row = row,
-                              .offline = "RW drive is not online",
+                              .offline = kDriveOffline,
                               .onlineFormat = "LQ40_DVDRW_[%c] ON LINE = OK",
                               .closeTray = true},
                              Next(S::kDriveOnline, S::kReadyArea));

@@ -20,6 +20,8 @@ inline constexpr const char* kPickTrayError =
     "An error occurs when autoloader picks up a disc from the tray.";
 inline constexpr const char* kOutputError =
     "An error occurs when autoloader unloads a disc in the output area.";
+// The LQ40's own words for a drive that is not there (its drive check and its tray steps).
+inline constexpr const char* kDriveOffline = "RW drive is not online";
 inline constexpr const char* kSupplyLoadingArea = "Supply the loading area with discs.";
 inline constexpr const char* kInformationCaption = "Information";
 inline constexpr const char* kTrayOutLine = "LQ40_TrayOut = OK";
@@ -95,7 +97,8 @@ class TLQ40Thread : public TDriveTrayThread {
   // on, Cancel ends the run with the row passed).
   void ReadyAreaStep(int row, int nextState);
   // Moves the drive tray, gives it its settle time, then logs the heading and the step's line;
-  // the tray's position is not tested.
+  // the tray's position is not tested. Without its drive (it left during the run) the row fails
+  // with the drive check's words and a Retry/Cancel box; any answer but Cancel looks again.
   void TrayStep(int row, bool open, std::uint32_t settleMs, const char* line, int nextState);
   // The disc to the output area; the run ends after it in every case.
   void OutputStep(int row);

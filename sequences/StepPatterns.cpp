@@ -1,6 +1,7 @@
 // The step conventions shared by the families' handlers.
 #include "sequences/StepPatterns.h"
 
+#include "device/Device.h"
 #include "report/RunState.h"
 #include "report/StepList.h"
 #include "report/TestLog.h"
@@ -15,6 +16,30 @@ bool ReplyHas(const char* token) {
   return LastReply.find(token) != std::string::npos;
 }
 
+bool TStepThread::UnitLeft() const {
+  return TestedDevice != nullptr && TestedDevice->Link1Flag.load() != kFlagOpen;
+}
+
+int TStepThread::EndForDeparture() {
+  EndRun(RunEnding::kLinkLost);
+  NoteLinkLost(Run());  // also when another ending came first
+  return ui::kIdCancel;
+}
+
+void TStepThread::StepPassed(int index, const char* text) {
+  if (UnitLeft()) EndForDeparture();  // the pass below is then failed as stopped answering
+  TSequenceThread::StepPassed(index, text);
+}
+
+void TStepThread::StepWarned(int index, const std::string& message) {
+  if (UnitLeft()) {
+    EndForDeparture();
+    TSequenceThread::StepPassed(index, nullptr);  // failed as stopped answering
+    return;
+  }
+  TSequenceThread::StepWarned(index, message);
+}
+
 bool TStepThread::Send(const CommandBlock& command, int link) {
   if (SendCommand(command, link)) return true;
   EndRun(RunEnding::kLinkLost);
@@ -22,12 +47,24 @@ bool TStepThread::Send(const CommandBlock& command, int link) {
 }
 
 int TStepThread::Ask(const std::string& text, unsigned flags, const char* caption) {
+  if (UnitLeft()) return EndForDeparture();
   const int answer = Prompt(text, flags, caption);
-  if (answer == ui::kIdCancel) EndRun(RunEnding::kCancelled);
+  if (answer == ui::kIdCancel) {
+    EndRun(RunEnding::kCancelled);
+  } else if (UnitLeft()) {
+    // It left while the box was up: a Retry would only ask again, for ever.
+    return EndForDeparture();
+  }
   return answer;
 }
 
 int TStepThread::FailAndAsk(int row, const std::string& message, unsigned flags) {
+  if (UnitLeft()) {
+    // A step that lost the link inside it (an HV22 tray confirmation) still reports its own
+    // failure; one that did not get that far is marked when the run ends. Nobody is asked.
+    if (Run().LinkLost) StepFailed(row, message);
+    return EndForDeparture();
+  }
   StepFailed(row, message);
   return Ask(message, flags);
 }

@@ -69,13 +69,24 @@ class TStepThread : public TSequenceThread {
  protected:
   using TSequenceThread::TSequenceThread;
 
+  // True once the run's unit has left (its link 1 is no longer open). Its entry is gone for
+  // good: plugged in again, the unit is another entry, so nothing the run does can bring it back.
+  bool UnitLeft() const;
+  // What the unit no longer finishes: once it has left, a row reported as passed or warned is
+  // failed as the unit stopped answering, and the run ends as a departed unit's.
+  void StepPassed(int index, const char* text);
+  void StepWarned(int index, const std::string& message);
+
   // SendCommand; when it fails (no device, link closed, no accepted reply) the run ends
   // silently: no prompt, and the current row keeps whatever mark it had. False then.
   bool Send(const CommandBlock& command, int link = 1);
   // A prompt owned by the main window (caption "Error" unless given); a Cancel answer ends the
-  // run. Returns the answer.
+  // run. Returns the answer. Once the unit has left, no answer can help: the run ends as a
+  // departed unit's (no box is shown; one already up returns kIdCancel whatever the answer).
   int Ask(const std::string& text, unsigned flags, const char* caption = kErrorCaption);
-  // StepFailed(row, message), then Ask with the same words.
+  // StepFailed(row, message), then Ask with the same words. Once the unit has left nobody is
+  // asked, and the row is failed with `message` only when the step lost the link inside it;
+  // otherwise the run's ending marks it as the unit stopped answering.
   int FailAndAsk(int row, const std::string& message, unsigned flags);
   // StepFailed(row, message) and an OK-only error box whose OK ends the run. True when the step
   // goes on: only a box that could not be shown answers otherwise.
@@ -124,4 +135,8 @@ class TStepThread : public TSequenceThread {
   // The whole "Get device information" step of the TM36 form on row 0: heading, status query
   // (failing with errorMessage), information and EEPROM, passed, StepState = nextState.
   void DeviceInformationStep(const char* errorMessage, int nextState);
+
+ private:
+  // Ends the run as a departed unit's; returns the answer the callers take as "run ended".
+  int EndForDeparture();
 };

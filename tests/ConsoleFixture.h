@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -13,15 +14,27 @@
 #include <string>
 #include <vector>
 
-#include "report/RunRecord.h"
-#include "report/StepList.h"
-#include "report/TestLog.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "device/Device.h"
 #include "platform/sim/SimPlatform.h"
+#include "report/RunRecord.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "sequences/Runner.h"
 #include "ui/headless/HeadlessToolkit.h"
+
+#ifdef _WIN32
+#include <process.h>
+inline int ProcessId() {
+  return _getpid();
+}
+#else
+#include <unistd.h>
+inline int ProcessId() {
+  return static_cast<int>(getpid());
+}
+#endif
 
 // A worker whose state handlers are lambdas; each acts only in its own state, like a family's.
 class ScriptedWorker : public TSequenceThread {
@@ -61,10 +74,13 @@ inline std::unique_ptr<DeviceEntry> MakeEntry(const std::string& model, const ch
 class ConsoleFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    workDir_ =
-        std::filesystem::temp_directory_path() /
-        ("veltrane-console-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    // One folder of the test's own, right in the temporary folder: a parameterised test's name
+    // holds "/", which would make it a folder inside another that TearDown never removes.
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    workDir_ = std::filesystem::temp_directory_path() /
+               ("veltrane-console-" + std::to_string(ProcessId()) + "-" + name);
     std::filesystem::create_directories(workDir_);
     oldDir_ = std::filesystem::current_path();
     std::filesystem::current_path(workDir_);

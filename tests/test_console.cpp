@@ -657,3 +657,26 @@ TEST_F(ConsoleTest, StartIgnoresAnEntryWithoutAModelRow) {
   EXPECT_TRUE(startedClasses.empty());
   EXPECT_EQ(form().Button1.Caption(), "Start");
 }
+
+// Each test runs in a folder of its own and leaves nothing behind, whatever its name holds (a
+// parameterised test's name holds "/").
+class ConsoleScratch : public ConsoleFixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(ConsoleScratch, TheTestsFolderGoesWithItsTearDown) {
+  const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::string stem = name.substr(0, name.find('/'));  // "TheTestsFolder..."
+  auto leftOver = [&] {
+    std::vector<std::string> found;
+    for (const auto& e :
+         std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
+      if (e.path().filename().string().find(stem) != std::string::npos)
+        found.push_back(e.path().string());
+    return found;
+  };
+  std::ofstream("Test.log") << "made by the test";
+  EXPECT_FALSE(leftOver().empty()) << "the test's folder is in the temporary folder";
+  TearDown();
+  EXPECT_EQ(leftOver(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Console, ConsoleScratch, ::testing::Values(0));

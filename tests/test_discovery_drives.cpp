@@ -145,25 +145,50 @@ INSTANTIATE_TEST_SUITE_P(
                     kMaxSendRepetitions}),
     NameBy(&SensorFault::fault));
 
-// Two units and two free letters, the cables crossed (the first unit's drive has the later
-// letter): only the tray sensors tell which drive is whose, so both runs pass.
-TEST_F(DrivesTest, TwoUnitsAndTwoFreeLettersAreMatchedByTheirTraySensors) {
+// Two 0945 units wait for a drive on the USB 3.0 root hub: the letter count cannot tell whose a
+// free letter is, even when there is only one; the tray sensors decide.
+struct WaitingUnits {
+  const char* name;
+  const char* drives[2];   // each unit's drive on the bench: "H" on port 3, "G" on port 4
+  char letters[2];         // the letter each entry gets
+  const char* results[2];  // each unit's run (the operator cancels a prompt)
+};
+
+class TwoWaitingUnits : public DrivesTest, public ::testing::WithParamInterface<WaitingUnits> {};
+
+TEST_P(TwoWaitingUnits, GetTheDrivesTheirTraySensorsSee) {
+  const WaitingUnits& c = GetParam();
+  auto unit = [](const char* serial, const char* hub, const char* drive) {
+    std::string u = std::string(R"({"model": "HV22", "product": "0x0945", "serial": ")") + serial +
+                    R"(", "hub": ")" + hub + R"(", "port": 1, "discs": {"input": 5})";
+    if (*drive != 0) {
+      u += std::string(R"(, "drives": [{"letter": ")") + drive + R"(", "hub": "pc3", "port": )" +
+           (drive[0] == 'H' ? "3" : "4") + "}]";
+    }
+    return u + "}";
+  };
   UseBench(R"({"hubs": [{"id": "pc3", "kind": "root_hub30", "ports": 6},
                         {"id": "a", "parent": "pc3", "port": 1}, {"id": "b", "parent": "pc3", "port": 2}],
-    "units": [
-      {"model": "HV22", "product": "0x0945", "serial": "A", "hub": "a", "port": 1,
-       "drives": [{"letter": "H", "hub": "pc3", "port": 3}], "discs": {"input": 5}},
-      {"model": "HV22", "product": "0x0945", "serial": "B", "hub": "b", "port": 1,
-       "drives": [{"letter": "G", "hub": "pc3", "port": 4}], "discs": {"input": 5}}]})");
+    "units": [)" +
+           unit("A", "a", c.drives[0]) + ", " + unit("B", "b", c.drives[1]) + "]}");
   StartProgram();
-  EXPECT_EQ(Entry(0).DriveLetter1.load(), 'H');
-  EXPECT_EQ(Entry(1).DriveLetter1.load(), 'G');
-  EXPECT_FALSE(sim_.Usb().ScsiRequests('G').empty()) << "the trays told the drives apart";
   for (int item = 0; item < 2; ++item) {
+    SCOPED_TRACE(std::string("unit ") + (item == 0 ? "A" : "B"));
+    EXPECT_EQ(Entry(item).DriveLetter1.load(), c.letters[item]);
     form().ComboBox1.PickItem(item);
-    Run();
-    EXPECT_EQ(ResultWord(), "Success") << "unit " << item;
+    Run({ui::kIdCancel});
+    EXPECT_EQ(ResultWord(), c.results[item]);
   }
+  EXPECT_FALSE(sim_.Usb().ScsiRequests('G').empty()) << "the trays told the drives apart";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Drives, TwoWaitingUnits,
+    ::testing::Values(
+        // The cables crossed (the first unit's drive has the later letter): both runs pass.
+        WaitingUnits{"TwoLettersCrossed", {"H", "G"}, {'H', 'G'}, {"Success", "Success"}},
+        // One free letter, and it is the second unit's: the first has no drive to check.
+        WaitingUnits{"OneLetterOfTheSecond", {"", "G"}, {0, 'G'}, {"Error", "Success"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

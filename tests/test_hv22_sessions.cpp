@@ -267,8 +267,7 @@ TEST_F(Hv22Session, LinkLostWhileConfirmingATrayStillFailsTheRowAndEndsTheRun) {
   Start({.faults = {TrayFault("tray_never_opens", kDrive), AfterCommand("unplug", lastAnswered)}});
   Run({ui::kIdRetry});
 
-  ASSERT_EQ(Prompts().size(), 1u) << "Retry does not keep a run without its unit";
-  EXPECT_EQ(Prompts()[0].text, kTrayOpenError);
+  EXPECT_EQ(Prompts().size(), 0u) << "no box asks about a unit that has gone";
   EXPECT_EQ(Icons()[3], kIconFailed);
   EXPECT_EQ(Memo().back(), ErrorLine(kTrayOpenError));
   EXPECT_EQ(toolkit_.ModalShowings(), 1);

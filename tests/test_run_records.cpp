@@ -153,6 +153,9 @@ struct RunCase {
   std::vector<int> answers;
   const char* result;  // null: whatever verdict the result dialog shows
   bool prompted;
+  const char* problem = nullptr;  // history's Row,Step: the first failed or warned row
+  int triedRow = -1;              // this 1-based row was tried `tries` times
+  int tries = 0;
 };
 
 class RecordOfARun : public RunRecords, public ::testing::WithParamInterface<RunCase> {};
@@ -224,22 +227,54 @@ TEST_P(RecordOfARun, HoldsWhatTheWindowsShowedAndItsReportShowsTheSameRows) {
   EXPECT_NE(history[1].find(",TM36K,TK36K0042,RM82C V1.20," + result + ","), std::string::npos)
       << history[1];
   EXPECT_TRUE(history[1].ends_with(jsons[0].filename().string() + "\r"));
+  if (c.problem != nullptr) {
+    EXPECT_NE(history[1].find("," + std::string(c.problem) + ","), std::string::npos) << history[1];
+  }
+  if (c.triedRow > 0) {
+    EXPECT_EQ(record["rows"][static_cast<std::size_t>(c.triedRow - 1)]["attempts"], c.tries);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, RecordOfARun,
     ::testing::Values(
-        RunCase{"Passed", Tm36kBench(), {}, "Success", false},
-        RunCase{"Warned", Tm36kBench("TK36K0042", 2), {}, "Warning", false},
-        // The tray never gets there: tried twice, then the operator gives up.
+        RunCase{"Passed", Tm36kBench(), {}, "Success", false, ",", 5, 1},
+        RunCase{"Warned",
+                Tm36kBench("TK36K0042", 2),
+                {},
+                "Warning",
+                false,
+                "2,Check if printer is online"},
+        // No discs: the input-bin row asks, polls silently after Retry and asks again. Two
+        // tries, however many polls; history names the warned printer row, the first.
+        RunCase{"WarnedThenFailed",
+                Tm36kBench("TK36K0042", 2, 0),
+                {ui::kIdRetry, ui::kIdCancel},
+                "Error",
+                true,
+                "2,Check if printer is online",
+                5,
+                2},
+        // The tray refuses: the first time a Retry clears it (row 4, two tries), the second
+        // time the operator gives up (row 10, the first row that stays failed).
         RunCase{"Failed",
                 Tm36kBench("TK36K0042", 3, 5,
                            {R"({"kind": "reply", "command": "AT+T00", "occurrence": 1, "times": 0,
                                             "answer": "error"})"}),
                 {ui::kIdRetry, ui::kIdCancel},
                 "Error",
-                true},
-        RunCase{"Cancelled", Tm36kBench("TK36K0042", 3, 0), {ui::kIdCancel}, "Error", true},
+                true,
+                "10,Tray moves to loading area",
+                4,
+                2},
+        RunCase{"Cancelled",
+                Tm36kBench("TK36K0042", 3, 0),
+                {ui::kIdCancel},
+                "Error",
+                true,
+                "5,Check disc in the input bin",
+                5,
+                1},
         // The cable pulled mid-run: the rows after it keep no icon.
         RunCase{"Cut",
                 Tm36kBench("TK36K0042", 3, 5, {AfterCommand("unplug", 12)}),
@@ -415,6 +450,33 @@ TEST(RecordTexts, HtmlShowsUnitTextsAsTextNeverAsMarkup) {
   EXPECT_EQ(html.find("<img"), std::string::npos);
   EXPECT_EQ(html.find("<b>"), std::string::npos);
   EXPECT_EQ(ReportRows(html), (std::vector<ReportRow>{{"", "<b>bold</b>", "0"}}));
+}
+
+// Most steps take a few seconds: whole seconds would read "0 s" for nearly every row.
+TEST(RecordTexts, StepTimesShowTenthsBelowTenSeconds) {
+  struct Case {
+    platform::LocalTime from, to;
+    const char* shown;
+  } cases[] = {
+      {{2026, 12, 7, 9, 5, 5, 10}, {2026, 12, 7, 9, 5, 5, 14}, "0.0 s"},
+      {{2026, 12, 7, 9, 5, 5, 90}, {2026, 12, 7, 9, 5, 6, 20}, "0.3 s"},
+      {{2026, 12, 7, 9, 5, 5, 0}, {2026, 12, 7, 9, 5, 7, 45}, "2.5 s"},
+      {{2026, 12, 7, 9, 5, 5, 0}, {2026, 12, 7, 9, 5, 14, 94}, "9.9 s"},
+      {{2026, 12, 7, 9, 5, 5, 0}, {2026, 12, 7, 9, 5, 17, 60}, "12 s"},
+      {{2026, 12, 7, 9, 5, 5, 0}, {2026, 12, 7, 9, 6, 20, 0}, "1 min 15 s"},
+  };
+  for (const Case& c : cases) {
+    RunRecord record;
+    RecordRow row;
+    row.number = 1;
+    row.begun = row.ended = true;
+    row.firstStart = c.from;
+    row.lastEnd = c.to;
+    record.rows.push_back(row);
+    EXPECT_NE(RecordHtml(record).find(std::string("<td class='time'>") + c.shown + "</td>"),
+              std::string::npos)
+        << c.shown;
+  }
 }
 
 // The program writes records with its own small writer; the records were written by the JSON

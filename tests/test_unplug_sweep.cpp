@@ -1,7 +1,9 @@
 // The unit's cable pulled at every point of a run: for each unit of the demo bench, one run per
 // command its healthy run exchanges, the unit (its links, printer and drives) leaving right after
 // that command. Whatever the point, the run ends, "Start" comes back, "Test.log" is saved, the
-// result dialog is shown and the device combo lists the other units.
+// result dialog is shown, the device combo lists the other units, and no row passes and no box
+// asks once the unit has gone. Then single departures at the awkward points: while a step that
+// sends nothing asks, during a tray's settle time, right after a part's check has passed.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
@@ -18,8 +21,8 @@
 
 #include "app/SimSession.h"
 #include "app/SoakRun.h"
-#include "report/TestLog.h"
 #include "platform/sim/bench/DemoBench.h"
+#include "report/TestLog.h"
 
 namespace {
 
@@ -84,6 +87,7 @@ struct HealthyRun {
   int item = -1;
   std::size_t commandsBefore = 0;  // discovery's
   std::vector<std::string> commands;
+  std::vector<std::int64_t> times;  // bench ms of each of those commands
   std::string result;
 };
 
@@ -99,6 +103,9 @@ HealthyRun RunHealthy(const DemoUnit& unit) {
   const auto log = session.Bench().CommandLog(unit.index);
   healthy.commands.assign(log.begin() + static_cast<std::ptrdiff_t>(healthy.commandsBefore),
                           log.end());
+  const auto times = session.Bench().CommandTimesMs(unit.index);
+  healthy.times.assign(times.begin() + static_cast<std::ptrdiff_t>(healthy.commandsBefore),
+                       times.end());
   healthy.result = session.Dialog().Label2.Caption();
   return healthy;
 }
@@ -122,9 +129,12 @@ class UnplugSweep : public UnplugSession, public ::testing::WithParamInterface<D
     SimSession session(CablePulledAfter(unit, healthy.commandsBefore + n));
     ASSERT_EQ(session.Form().ComboBox1.Items(), healthy.items);
     const int shown = session.Toolkit().ModalShowings();
+    soak::DepartureWatch watch(session, unit.index);
 
     ASSERT_TRUE(session.Run(healthy.item, {ui::kIdOk}, soak::kVirtualLimitMs)) << "the run hangs";
     EXPECT_EQ(soak::CheckRunEnd(session, shown), std::vector<std::string>{});
+    // Nothing passes and nothing asks once the unit has gone.
+    EXPECT_EQ(watch.Findings(), std::vector<std::string>{});
     EXPECT_TRUE(session.Form().ComboBox1.Enabled());
     // The tested unit left during the run: its list went with it, whatever the combo shows now,
     // and no other unit's list is marked.
@@ -160,6 +170,154 @@ INSTANTIATE_TEST_SUITE_P(DemoBench, UnplugSweep, ::testing::ValuesIn(DemoUnits()
                          [](const auto& info) {
                            return info.param.model + "_" + info.param.serial;
                          });
+
+// --- Single departures at the awkward points --------------------------------------------------
+
+// The demo bench with these faults on one unit; `healthy` is that unit's healthy run, whose
+// commands (and their times) place the faults.
+using FaultsFor = std::function<nlohmann::json(const HealthyRun& healthy)>;
+
+nlohmann::json Unplug(const char* target, const char* drive = nullptr) {
+  nlohmann::json fault = {{"kind", "unplug"}, {"target", target}};
+  if (drive != nullptr) fault["drive"] = drive;
+  return fault;
+}
+nlohmann::json After(nlohmann::json fault, std::size_t command) {
+  fault["after_command"] = command;
+  return fault;
+}
+nlohmann::json AtMs(nlohmann::json fault, std::int64_t ms) {
+  fault["at_ms"] = ms;
+  return fault;
+}
+nlohmann::json AtPrompt(nlohmann::json fault, const char* text) {
+  fault["prompt_text"] = text;
+  return fault;
+}
+// The n-th (1-based) of the run's commands named `name`, counted from power-on.
+std::size_t NthCommand(const HealthyRun& healthy, const std::string& name, int n = 1) {
+  for (std::size_t i = 0; i < healthy.commands.size(); ++i) {
+    if (healthy.commands[i] == name && --n == 0) return healthy.commandsBefore + i + 1;
+  }
+  ADD_FAILURE() << "no " << name << " in the healthy run";
+  return 0;
+}
+
+struct Departure {
+  const char* name;
+  const char* serial;
+  FaultsFor faults;
+  std::vector<int> answers;
+  const char* result;
+  std::size_t prompts;  // boxes shown in the whole run
+  int failedRow;        // 0-based; the rows before it passed (or warned), none after it ran
+  const char* failure;  // its memo's error line
+};
+
+void PrintTo(const Departure& d, std::ostream* out) {
+  *out << d.name;
+}
+
+class DepartureAt : public UnplugSession, public ::testing::WithParamInterface<Departure> {};
+
+TEST_P(DepartureAt, NoRowPassesAndNoBoxAsksOnceThePartIsGone) {
+  const Departure& c = GetParam();
+  const auto units = DemoUnits();
+  const auto unit = std::find_if(units.begin(), units.end(),
+                                 [&](const DemoUnit& u) { return u.serial == c.serial; });
+  ASSERT_NE(unit, units.end());
+  const HealthyRun healthy = RunHealthy(*unit);
+  ASSERT_GE(healthy.item, 0);
+  auto bench = nlohmann::json::parse(platform::sim::DemoBenchText());
+  bench.at("units").at(static_cast<std::size_t>(unit->index))["faults"] = c.faults(healthy);
+  std::filesystem::remove(kLogFileName);
+  SimSession session(bench.dump());
+  const int shown = session.Toolkit().ModalShowings();
+  soak::DepartureWatch watch(session, unit->index);
+  ASSERT_TRUE(session.Run(healthy.item, c.answers, soak::kVirtualLimitMs)) << "the run hangs";
+
+  EXPECT_EQ(soak::CheckRunEnd(session, shown), std::vector<std::string>{});
+  EXPECT_EQ(watch.Findings(), std::vector<std::string>{});
+  EXPECT_EQ(session.Dialog().Label2.Caption(), c.result);
+  EXPECT_EQ(session.Toolkit().Prompts().size(), c.prompts);
+  const RunContext* run = session.Form().CurrentRun();
+  ASSERT_NE(run, nullptr);
+  for (std::size_t r = 0; r < run->Rows.size(); ++r) {
+    const int icon = run->Rows[r].icon;
+    const int row = static_cast<int>(r);
+    const int expected = row < c.failedRow    ? kIconPassed
+                         : row == c.failedRow ? kIconFailed
+                                              : kIconNone;
+    EXPECT_EQ(icon == kIconWarned ? kIconPassed : icon, expected) << "row " << r;
+  }
+  const auto memo = session.Dialog().Memo1.Lines();
+  ASSERT_FALSE(memo.empty());
+  EXPECT_EQ(memo.back(), std::string("    [ERROR] ") + c.failure);
+  // Each row's heading once: a row that passed keeps its mark and its one heading.
+  for (std::size_t r = 0; r < run->Rows.size(); ++r) {
+    char heading[160];
+    std::snprintf(heading, sizeof heading, "%2d. %s", static_cast<int>(r) + 1,
+                  run->Rows[r].caption.c_str());
+    EXPECT_LE(std::count(memo.begin(), memo.end(), heading), 1) << heading;
+  }
+}
+
+constexpr const char* kDriveOffline = "RW drive is not online.";
+constexpr const char* kStopped = "The autoloader stopped answering.";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(DemoBench, DepartureAt, ::testing::Values(
+    // The LQ40 and its drive leave while the tray settles after closing on the disc, or before
+    // the tray opens to give it back: the row under way says the unit stopped answering.
+    Departure{"Lq40LeavesWhileTheLoadedTraySettles", "LQ40A0001",
+              [](const HealthyRun& h) {
+                const std::int64_t at = h.times.at(NthCommand(h, "LQ40_CMD[5]") -
+                                                   h.commandsBefore - 1) + 1000;
+                return nlohmann::json{AtMs(Unplug("unit"), at), AtMs(Unplug("drive", "H"), at)};
+              },
+              {ui::kIdOk}, "None", 1, 6, kStopped},
+    Departure{"Lq40LeavesWhileTheTrayOpensToGiveTheDiscBack", "LQ40A0001",
+              [](const HealthyRun& h) {
+                const std::int64_t at = h.times.at(NthCommand(h, "LQ40_CMD[5]") -
+                                                   h.commandsBefore - 1) + 3500;
+                return nlohmann::json{AtMs(Unplug("unit"), at), AtMs(Unplug("drive", "H"), at)};
+              },
+              {ui::kIdOk}, "None", 1, 7, kStopped},
+    // Only the drive leaves once the disc is on its tray: the tray steps cannot be done, and
+    // say so as the drive check would; Retry looks again.
+    Departure{"Lq40DriveLeavesWithTheDiscOnItsTray", "LQ40A0001",
+              [](const HealthyRun& h) {
+                return nlohmann::json{After(Unplug("drive", "H"), NthCommand(h, "LQ40_CMD[5]"))};
+              },
+              {ui::kIdOk, ui::kIdRetry, ui::kIdCancel}, "Error", 3, 6, "RW drive is not online"},
+    // The unit leaves while a step that sends nothing asks: Retry ends the run, no box again.
+    Departure{"Hv22LeavesWhileItsDriveCheckAsks", "HV22A0001",
+              [](const HealthyRun& h) {
+                return nlohmann::json{After(Unplug("drive", "F"), NthCommand(h, "AT+?")),
+                                      AtPrompt(Unplug("unit"), kDriveOffline)};
+              },
+              {ui::kIdRetry, ui::kIdRetry}, "None", 1, 1, kDriveOffline},
+    Departure{"Hv22LeavesWhileATrayStepWithoutDriveAsks", "HV22A0001",
+              [](const HealthyRun& h) {
+                return nlohmann::json{After(Unplug("drive", "F"), NthCommand(h, "AT+C00", 3)),
+                                      AtPrompt(Unplug("unit"), "An error occurs when the tray opens.")};
+              },
+              {ui::kIdRetry, ui::kIdRetry}, "None", 1, 3, "An error occurs when the tray opens."},
+    Departure{"Tm36kLeavesWhileItsPrinterCheckAsks", "TK36K0001",
+              [](const HealthyRun& h) {
+                return nlohmann::json{After(Unplug("printer"), NthCommand(h, "AT+?")),
+                                      AtPrompt(Unplug("unit"), "Printer is not connected.")};
+              },
+              {ui::kIdRetry, ui::kIdRetry}, "None", 1, 1, "Printer is not connected."},
+    // The HV22 part's link goes right after its check passed (its first command gets no
+    // reply): that row keeps its mark, the next one says the unit stopped answering.
+    Departure{"Tm36pHv22LeavesRightAfterItsCheckPassed", "TP36P0001",
+              [](const HealthyRun& h) {
+                return nlohmann::json{After(Unplug("hv22"), NthCommand(h, "2:AT+C00"))};
+              },
+              {}, "Error", 0, 3, kStopped}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // The window handles a removal before the worker's next pause, as it does on Windows long before
 // a 100 ms pause ends: a run cut by a departing unit plays out the same way, to the virtual

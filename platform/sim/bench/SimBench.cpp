@@ -214,21 +214,29 @@ void SimBench::SetOnUnplug(std::function<void(int)> hook) {
   onUnplug_ = std::move(hook);
 }
 
+void SimBench::SetOnPresenceChange(std::function<void(const SimDeviceChange&)> hook) {
+  std::lock_guard lock(mutex_);
+  onPresence_ = std::move(hook);
+}
+
 void SimBench::Notify() {
   std::vector<SimDeviceChange> changes;
   std::function<void(const SimDeviceChange&)> onChange;
   std::function<void(int)> onUnplug;
+  std::function<void(const SimDeviceChange&)> onPresence;
   {
     std::lock_guard lock(mutex_);
     changes.swap(pending_);
     onChange = onDeviceChange_;
     onUnplug = onUnplug_;
+    onPresence = onPresence_;
   }
   for (const SimDeviceChange& change : changes) {
     if (onChange) onChange(change);
     const DeviceRole role = model_.devices[change.device].role;
     const bool link = role == DeviceRole::kLink1 || role == DeviceRole::kLink2;
     if (onUnplug && link && !change.arrived) onUnplug(change.unit);
+    if (onPresence) onPresence(change);
   }
 }
 

@@ -73,6 +73,9 @@ class SimBench {
   // thread whose call caused it, without the lock held. Set them before the bench is shared.
   void SetOnDeviceChange(std::function<void(const SimDeviceChange&)> hook);
   void SetOnUnplug(std::function<void(int unit)> hook);
+  // Called after any device arrives or leaves, after the two above: a check outside the program
+  // (a soak) times what the program did against it. Set it before the bench is shared.
+  void SetOnPresenceChange(std::function<void(const SimDeviceChange&)> hook);
 
   // --- Drives and printers. Any thread. -----------------------------------------------------
   // The optical drive at this letter (unit drives and extra CD-ROM drives), or null. The
@@ -138,6 +141,7 @@ class SimBench {
   std::vector<SimDeviceChange> pending_;        // changes not yet reported to the hooks
   std::function<void(const SimDeviceChange&)> onDeviceChange_;
   std::function<void(int)> onUnplug_;
+  std::function<void(const SimDeviceChange&)> onPresence_;
 };
 
 }  // namespace platform::sim
