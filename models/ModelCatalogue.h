@@ -207,6 +207,14 @@ constexpr const ModelRow* FindModel(std::string_view name) {
   return nullptr;
 }
 
+// True when the catalogue has a model of this name.
+constexpr bool IsModelName(std::string_view name) {
+  for (const ModelRow& row : kModels) {
+    if (name == row.name) return true;
+  }
+  return false;
+}
+
 // The kind letter of an autoloader vendor's port entries ('A', 'M') for an instance id's
 // lower-case VID/PID text; 0 when no autoloader vendor is in it.
 constexpr char AutoloaderPortKind(std::string_view lowerVidPid) {

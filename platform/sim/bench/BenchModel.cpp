@@ -22,7 +22,7 @@ constexpr BenchModelName kModels[] = {
 
 constexpr bool EveryModelCatalogued() {
   for (const BenchModelName& row : kModels) {
-    if (models::FindModel(row.name) == nullptr) return false;
+    if (!models::IsModelName(row.name)) return false;
   }
   return true;
 }
