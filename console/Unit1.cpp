@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "report/RunRecord.h"
-#include "report/StepList.h"
-#include "report/TestLog.h"
 #include "console/Unit2.h"
 #include "device/Device.h"
 #include "device/Discovery.h"
+#include "report/RunRecord.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "sequences/Runner.h"
 #include "ui/Toolkit.h"
 
@@ -85,6 +85,9 @@ TForm1::TForm1()
   Timer1.SetEnabled(false);
   Timer1.onTimer = [this] { Timer1Timer(); };
   onHandleQueryRemove = [](std::intptr_t handle) { ReleaseDeviceHandle(handle); };
+  onHandleRemoveEnded = [](bool refused, std::intptr_t handle, std::intptr_t notification) {
+    EndHandleRemoval(refused, handle, notification);
+  };
   // One main window per program: its creation is the program's start.
   RequestedIndex = 0;
   ShownPicture = -1;

@@ -19,7 +19,7 @@ struct Win32Calls {
   decltype(&::DeviceIoControl) DeviceIoControl = &::DeviceIoControl;
   decltype(&::GetOverlappedResult) GetOverlappedResult = &::GetOverlappedResult;
   decltype(&::CancelIoEx) CancelIoEx = &::CancelIoEx;
-  decltype(&::RegOpenKeyExA) RegOpenKeyExA = &::RegOpenKeyExA;
+  decltype(&::RegOpenKeyExW) RegOpenKeyExW = &::RegOpenKeyExW;
   decltype(&::RegisterDeviceNotificationA) RegisterDeviceNotificationA =
       &::RegisterDeviceNotificationA;
   decltype(&::UnregisterDeviceNotification) UnregisterDeviceNotification =

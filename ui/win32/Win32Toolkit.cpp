@@ -19,6 +19,8 @@ namespace {
 
 constexpr UINT kInvokeMessage = WM_APP + 1;
 constexpr UINT kPostMessage = WM_APP + 2;
+constexpr UINT kBringForwardMessage = WM_APP + 3;  // from a second copy of the program
+constexpr UINT kBringForwardWaitMs = 2000;         // a hung first copy does not hold the second
 constexpr UINT_PTR kDumpTimer = 0x7FFF0000;
 constexpr UINT kDumpIntervalMs = 100;
 constexpr DWORD kIdleWaitMs = 10;  // the loop looks at done() at least this often
@@ -46,6 +48,7 @@ Win32Toolkit::~Win32Toolkit() {
   for (auto& [key, font] : fonts_) ::DeleteObject(font);
   if (statusImages_ != nullptr) ImageList_Destroy(statusImages_);
   ::DestroyWindow(hidden_);
+  if (instanceMutex_ != nullptr) ::CloseHandle(instanceMutex_);
   hiddenOwner = nullptr;
   if (InstalledToolkit() == this) SetToolkit(nullptr);
 }
@@ -93,6 +96,9 @@ LRESULT CALLBACK Win32Toolkit::HiddenProc(HWND window, UINT message, WPARAM wPar
     case kPostMessage:
       self->RunPosted();
       return 0;
+    case kBringForwardMessage:
+      self->BringMainWindowForward();
+      return 0;
     case WM_TIMER:
       if (wParam == kDumpTimer) {
         if (self->changed_) self->WriteStateDump();
@@ -136,6 +142,43 @@ void Win32Toolkit::RunPosted() {
     posted_.pop_front();
   }
   work();
+}
+
+// --- one copy per session -----------------------------------------------------------------------
+
+// https://learn.microsoft.com/windows/win32/api/synchapi/nf-synchapi-createmutexa
+// The first copy names its hidden (message-only) window after the mutex, so that a second one
+// finds it. Only the process in the foreground may hand the foreground on: the second copy, just
+// started by the operator, allows the first before asking it.
+bool Win32Toolkit::ClaimInstance(const char* name) {
+  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
+  if (mutex != nullptr && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (instanceMutex_ != nullptr) ::CloseHandle(instanceMutex_);
+    instanceMutex_ = mutex;
+    ::SetWindowTextA(hidden_, name);
+    return true;
+  }
+  if (mutex != nullptr) ::CloseHandle(mutex);
+  HWND first = ::FindWindowExA(HWND_MESSAGE, nullptr, "VeltraneHidden", name);
+  if (first != nullptr) {
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(first, &process);
+    ::AllowSetForegroundWindow(process);
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutA(first, kBringForwardMessage, 0, 0, SMTO_ABORTIFHUNG, kBringForwardWaitMs,
+                          &ignored);
+  }
+  return false;
+}
+
+void Win32Toolkit::BringMainWindowForward() {
+  if (forms_.empty()) return;
+  HWND window = WindowOf(forms_.front());
+  if (window == nullptr) return;
+  if (::IsIconic(window)) ::ShowWindow(window, SW_RESTORE);
+  // A modal dialog open over the main window is what the operator must see.
+  HWND popup = ::GetLastActivePopup(window);
+  ::SetForegroundWindow(popup != nullptr ? popup : window);
 }
 
 // --- message boxes and modal forms --------------------------------------------------------------

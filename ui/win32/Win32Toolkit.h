@@ -47,6 +47,12 @@ class Win32Toolkit : public Toolkit {
   void UnregisterTimer(Timer* timer) override;
   void RunUntil(const std::function<bool()>& done) override;
 
+  // The one copy of the program in the operator's session: true when this is it (it then holds
+  // the named mutex `name`, "Local\\...", until the toolkit is destroyed). False when another
+  // copy holds it: that copy's main window has been brought forward (restored if minimised),
+  // and this one should end. GUI thread, before the first form is realized.
+  bool ClaimInstance(const char* name);
+
   // --- Windows of forms (GUI thread unless said otherwise) -----------------------------------
   // Creates the form's window and one native control per child, hidden. The first form realized
   // is the main window and owns the later ones.
@@ -92,8 +98,11 @@ class Win32Toolkit : public Toolkit {
   bool PumpMessages(const std::function<bool()>& done);
   void EnableOtherForms(const Form& except, bool enable);
 
+  void BringMainWindowForward();
+
   const DWORD guiThread_;
   HWND hidden_ = nullptr;
+  HANDLE instanceMutex_ = nullptr;
   std::map<const Control*, std::unique_ptr<NativeControl>> peers_;  // GUI thread
   std::vector<Form*> forms_;                                        // in order of realizing
   std::set<const Form*> closeRequested_;
