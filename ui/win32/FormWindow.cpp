@@ -53,9 +53,9 @@ DWORD FormWindow::Style() const {
   return style;
 }
 
-// Placed in the middle of the screen, sized so that the client area is the form's.
+// Placed in the middle of the screen, sized so that the client area is the form's (scaled).
 void FormWindow::Create() {
-  RECT frame{0, 0, form_.ClientWidth(), form_.ClientHeight()};
+  RECT frame{0, 0, toolkit_.Scale(form_.ClientWidth()), toolkit_.Scale(form_.ClientHeight())};
   ::AdjustWindowRectEx(&frame, Style(), FALSE, 0);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;

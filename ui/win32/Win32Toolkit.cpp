@@ -27,9 +27,18 @@ constexpr DWORD kIdleWaitMs = 10;  // the loop looks at done() at least this oft
 
 Win32Toolkit* hiddenOwner = nullptr;  // the toolkit whose hidden window exists (one per program)
 
+// https://learn.microsoft.com/windows/win32/learnwin32/dpi-and-device-independent-pixels: for a
+// system DPI aware program the screen's logical pixels per inch are the system DPI.
+int SystemDpi() {
+  HDC screen = ::GetDC(nullptr);
+  const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
 }  // namespace
 
-Win32Toolkit::Win32Toolkit() : guiThread_(::GetCurrentThreadId()) {
+Win32Toolkit::Win32Toolkit() : guiThread_(::GetCurrentThreadId()), dpi_(SystemDpi()) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
   RegisterClasses();
@@ -355,11 +364,11 @@ void Win32Toolkit::RequestClose(Form& form) {
 
 // --- shared resources ---------------------------------------------------------------------------
 
-// The font's height is its character height in pixels (a negative LOGFONT height).
+// The font's height is its character height in pixels at 96 DPI (a negative LOGFONT height).
 HFONT Win32Toolkit::FontFor(const Font& font) {
   const auto key = std::make_pair(font.name, font.height);
   if (auto found = fonts_.find(key); found != fonts_.end()) return found->second;
-  HFONT created = ::CreateFontA(-font.height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+  HFONT created = ::CreateFontA(-Scale(font.height), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                 DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, font.name.c_str());
   fonts_.emplace(key, created);
@@ -368,13 +377,14 @@ HFONT Win32Toolkit::FontFor(const Font& font) {
 
 HIMAGELIST Win32Toolkit::StatusImages() {
   if (statusImages_ != nullptr) return statusImages_;
-  statusImages_ = ImageList_Create(ImageList::kSize, ImageList::kSize, ILC_COLOR32 | ILC_MASK,
-                                   ImageList::kImageCount, 0);
+  // The icon resources hold several sizes: LoadImage takes the one nearest the scaled size.
+  const int size = Scale(ImageList::kSize);
+  statusImages_ = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, ImageList::kImageCount, 0);
   for (int i = 0; i < ImageList::kImageCount; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "STATUS%d", i);
-    HICON icon = static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), name, IMAGE_ICON,
-                                                 ImageList::kSize, ImageList::kSize, 0));
+    HICON icon = static_cast<HICON>(
+        ::LoadImageA(::GetModuleHandleA(nullptr), name, IMAGE_ICON, size, size, 0));
     ImageList_AddIcon(statusImages_, icon);  // a missing icon leaves its slot out: nothing drawn
     if (icon != nullptr) ::DestroyIcon(icon);
   }

@@ -69,6 +69,11 @@ class Win32Toolkit : public Toolkit {
   bool Shown(const Form& form) const;
 
   // --- Shared resources of the peers --------------------------------------------------------
+  // The program is system DPI aware: forms are laid out in pixels at 96 DPI, and every place,
+  // size, font, column and icon is scaled by the system DPI read when the toolkit was made (the
+  // one the whole session has; a move to a monitor of another scale is left to the system).
+  int Dpi() const { return dpi_; }
+  int Scale(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
   HFONT FontFor(const Font& font);
   // The 16x16 image list of the four step icons (ICON resources STATUS0..STATUS3).
   HIMAGELIST StatusImages();
@@ -101,6 +106,7 @@ class Win32Toolkit : public Toolkit {
   void BringMainWindowForward();
 
   const DWORD guiThread_;
+  const int dpi_;
   HWND hidden_ = nullptr;
   HANDLE instanceMutex_ = nullptr;
   std::map<const Control*, std::unique_ptr<NativeControl>> peers_;  // GUI thread
