@@ -256,7 +256,7 @@ std::uint32_t Win32Platform::GetLastError() {
 // (FORMAT_MESSAGE_MAX_WIDTH_MASK), and the one at its end is dropped.
 std::string Win32Platform::ErrorText(std::uint32_t code) {
   char text[512] = {};
-  const DWORD length = ::FormatMessageA(
+  const DWORD length = Calls().FormatMessageA(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
       nullptr, code, 0, text, sizeof text, nullptr);
   std::string message(text, std::min<std::size_t>(length, sizeof text));
