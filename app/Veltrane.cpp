@@ -11,6 +11,8 @@ int main() {
     platform::win32::Win32Platform os;
     platform::SetPlatform(&os);
     ui::win32::Win32Toolkit toolkit;
+    // A second copy would open the same pipes and write the same Test.log.
+    if (!toolkit.ClaimInstance("Local\\Veltrane.Console")) return 0;
     ui::SetToolkit(&toolkit);
     os.SetWindowResolver([&toolkit](platform::Handle recipient) -> void* {
       return toolkit.WindowOf(reinterpret_cast<const ui::Control*>(recipient));

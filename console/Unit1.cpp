@@ -68,6 +68,9 @@ TForm1::TForm1()
   Timer1.SetEnabled(false);
   Timer1.onTimer = [this] { Timer1Timer(); };
   onHandleQueryRemove = [](std::intptr_t handle) { ReleaseDeviceHandle(handle); };
+  onHandleRemoveEnded = [](bool refused, std::intptr_t handle, std::intptr_t notification) {
+    EndHandleRemoval(refused, handle, notification);
+  };
   // One main window per program: its creation is the program's start.
   RequestedIndex = 0;
   ShownPicture = -1;

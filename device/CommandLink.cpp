@@ -17,6 +17,16 @@ namespace {
 thread_local CommandChannel channel;
 thread_local const LinkTimeBound* timeBound = nullptr;
 
+// The pipes of a link's exchange under way on this thread (SendCommand's): the exchange ends,
+// reading no more, once the GUI thread has taken either of them to close it.
+thread_local const HandleUse* exchangeRead = nullptr;
+thread_local const HandleUse* exchangeWrite = nullptr;
+
+bool PipesReleased() {
+  return (exchangeRead != nullptr && exchangeRead->Released()) ||
+         (exchangeWrite != nullptr && exchangeWrite->Released());
+}
+
 // Hundredths of a second since midnight on the local clock.
 int DayHundredths() {
   const platform::LocalTime t = platform::ThePlatform().GetLocalTime();
@@ -105,7 +115,8 @@ bool PipeExchange(platform::Handle readPipe, platform::Handle writePipe,
   int failures = 0;
   int chunks = 0;
   ReplyChunk chunk;
-  while (failures < kMaxReadFailures && chunks < kMaxChunksPerReply && !LinkTimeBound::Passed()) {
+  while (failures < kMaxReadFailures && chunks < kMaxChunksPerReply && !LinkTimeBound::Passed() &&
+         !PipesReleased()) {
     std::uint32_t received = 0;
     if (!ReadChunk(readPipe, chunk, &received) || received == 0) {
       ++failures;
@@ -128,7 +139,7 @@ int PipeExchangeTimed(platform::Handle readPipe, platform::Handle writePipe,
   ReplyChunk chunk;
   while (secondChanges < kTimedExchangeSecondChanges && chunks < kMaxChunksPerReply) {
     std::uint32_t received = 0;
-    if (!ReadChunk(readPipe, chunk, &received)) return kTimedReadFailed;
+    if (PipesReleased() || !ReadChunk(readPipe, chunk, &received)) return kTimedReadFailed;
     if (received > 0) {
       ++chunks;
       AppendChunk(reply, ChunkText(chunk));
@@ -182,16 +193,42 @@ bool LinkOpen(const DeviceEntry& entry, int link) {
   return false;
 }
 
+// The pipes of one exchange, in use while it lasts (HandleUse).
+class ExchangePipes {
+ public:
+  ExchangePipes(const std::atomic<platform::Handle>& read,
+                const std::atomic<platform::Handle>& write)
+      : read_(read), write_(write) {
+    exchangeRead = &read_;
+    exchangeWrite = &write_;
+  }
+  ~ExchangePipes() {
+    exchangeRead = nullptr;
+    exchangeWrite = nullptr;
+  }
+  ExchangePipes(const ExchangePipes&) = delete;
+  ExchangePipes& operator=(const ExchangePipes&) = delete;
+  platform::Handle Read() const { return read_.Get(); }
+  platform::Handle Write() const { return write_.Get(); }
+
+ private:
+  HandleUse read_;
+  HandleUse write_;
+};
+
 void ExchangeOnLink(const DeviceEntry& entry, const CommandBlock& command, int link) {
   if (link == 1 && entry.ProductHas(&models::ModelRow::numberedCommands)) {
     // A failed write leaves the timed exchange's reply untouched: without this, the previous
     // command's accepted reply would pass for this command's.
     LastReply.clear();
-    PipeExchangeTimed(entry.Link1Read.load(), entry.Link1Write.load(), command, LastReply);
+    const ExchangePipes pipes(entry.Link1Read, entry.Link1Write);
+    PipeExchangeTimed(pipes.Read(), pipes.Write(), command, LastReply);
   } else if (link == 1) {
-    PipeExchange(entry.Link1Read.load(), entry.Link1Write.load(), command, LastReply);
+    const ExchangePipes pipes(entry.Link1Read, entry.Link1Write);
+    PipeExchange(pipes.Read(), pipes.Write(), command, LastReply);
   } else if (link == 2) {
-    PipeExchange(entry.Link2Read.load(), entry.Link2Write.load(), command, LastReply);
+    const ExchangePipes pipes(entry.Link2Read, entry.Link2Write);
+    PipeExchange(pipes.Read(), pipes.Write(), command, LastReply);
   } else {
     LastReply.clear();
   }

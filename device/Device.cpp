@@ -1,8 +1,12 @@
 // DeviceEntry, DeviceList and SelectedDevice.
 #include "device/Device.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <map>
 #include <string_view>
+#include <utility>
 
 DeviceListType DeviceList;
 DeviceEntry* SelectedDevice = nullptr;
@@ -79,7 +83,72 @@ bool DeviceEntry::ApplyDepartures(bool inUse) {
          Link2Flag.load() == kFlagClosed && Claim2Flag.load() == kFlagClosed;
 }
 
+namespace {
+
+// The handles in use, by slot and handle: a slot emptied and filled again (a removal refused)
+// keeps the uses of its old handle apart from those of its new one.
+struct HandleUses {
+  struct Use {
+    int count = 0;
+    bool closeAtEnd = false;  // the closer gave up waiting: the last use closes the handle
+  };
+  std::mutex mutex;
+  std::condition_variable ended;
+  std::map<std::pair<const void*, platform::Handle>, Use> uses;
+};
+
+HandleUses& Uses() {
+  static HandleUses uses;
+  return uses;
+}
+
+// A cancel reaches only the transfers already started: the closer repeats it this often while
+// it waits, for a use that starts one more before it sees its handle go.
+constexpr auto kCancelRepeat = std::chrono::milliseconds(100);
+
+}  // namespace
+
+HandleUse::HandleUse(const std::atomic<platform::Handle>& slot)
+    : slot_(slot), handle_(platform::kInvalidHandle) {
+  HandleUses& all = Uses();
+  std::lock_guard lock(all.mutex);  // the closer empties the slot under it: taken or not at all
+  handle_ = slot.load();
+  if (handle_ != platform::kInvalidHandle) ++all.uses[{&slot, handle_}].count;
+}
+
+HandleUse::~HandleUse() {
+  if (handle_ == platform::kInvalidHandle) return;
+  HandleUses& all = Uses();
+  bool close = false;
+  {
+    std::lock_guard lock(all.mutex);
+    const auto found = all.uses.find({&slot_, handle_});
+    if (found == all.uses.end() || --found->second.count > 0) return;
+    close = found->second.closeAtEnd;
+    all.uses.erase(found);
+  }
+  all.ended.notify_all();
+  if (close) platform::ThePlatform().CloseHandle(handle_);
+}
+
 void CloseDeviceHandle(std::atomic<platform::Handle>& handle) {
+  HandleUses& all = Uses();
+  std::unique_lock lock(all.mutex);
   const platform::Handle h = handle.exchange(platform::kInvalidHandle);
-  if (h != platform::kInvalidHandle) platform::ThePlatform().CloseHandle(h);
+  if (h == platform::kInvalidHandle) return;
+  const std::pair<const void*, platform::Handle> key{&handle, h};
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandleReleaseWaitMs);
+  while (all.uses.contains(key) && std::chrono::steady_clock::now() < deadline) {
+    lock.unlock();
+    platform::ThePlatform().CancelIoEx(h);
+    lock.lock();
+    all.ended.wait_for(lock, kCancelRepeat, [&] { return !all.uses.contains(key); });
+  }
+  if (const auto found = all.uses.find(key); found != all.uses.end()) {
+    found->second.closeAtEnd = true;
+    return;
+  }
+  lock.unlock();
+  platform::ThePlatform().CloseHandle(h);
 }

@@ -85,7 +85,33 @@ struct DeviceEntry {
   std::string printerName_;
 };
 
-// Closes the handle if it is open and leaves it invalid.
+// A thread's use of the handle in a slot (a pipe of a link, a drive's handle) for a transfer:
+// while it lasts, the handle is not closed under it, so Windows cannot hand its value to the next
+// device opened while a request meant for this one is still to be made. Taken and given back on
+// the thread that transfers; the slot must outlive it.
+class HandleUse {
+ public:
+  explicit HandleUse(const std::atomic<platform::Handle>& slot);
+  ~HandleUse();
+  HandleUse(const HandleUse&) = delete;
+  HandleUse& operator=(const HandleUse&) = delete;
+  // The handle (kInvalidHandle when the slot was empty).
+  platform::Handle Get() const { return handle_; }
+  // True once the slot no longer holds the handle: it is being closed, and the use should end
+  // without another transfer.
+  bool Released() const { return slot_.load() != handle_; }
+
+ private:
+  const std::atomic<platform::Handle>& slot_;
+  platform::Handle handle_;
+};
+
+// How long closing a handle waits for its uses to end after cancelling their transfers. A use
+// still going then (a tray request a driver holds on to) closes the handle itself at its end.
+inline constexpr std::uint32_t kHandleReleaseWaitMs = 2000;
+
+// Empties the slot and closes its handle: at once when nobody uses it; else once its uses have
+// ended, their transfers cancelled (within kHandleReleaseWaitMs, or by the last use).
 void CloseDeviceHandle(std::atomic<platform::Handle>& handle);
 
 // The discovered autoloaders in discovery order; the index is the combo index. Process-wide:

@@ -495,13 +495,16 @@ bool MoveDriveTray(char letter, bool open) {
   if (letter >= 'A' && letter <= 'Z') index = letter - 'A';
   if (letter >= 'a' && letter <= 'z') index = letter - 'a';
   if (index < 0) return false;
-  const platform::Handle drive = DriveHandles[static_cast<std::size_t>(index)].load();
-  if (drive == platform::kInvalidHandle) return false;
-  if (open && !SendTrayRequest(drive, {platform::kScsiPreventAllowMediumRemoval, 0, 0, 0, 0, 0})) {
+  // Held across both requests: a drive let go meanwhile gets no second one.
+  const HandleUse drive(DriveHandles[static_cast<std::size_t>(index)]);
+  if (drive.Get() == platform::kInvalidHandle) return false;
+  if (open &&
+      !SendTrayRequest(drive.Get(), {platform::kScsiPreventAllowMediumRemoval, 0, 0, 0, 0, 0})) {
     return false;
   }
+  if (drive.Released()) return false;
   const std::uint8_t action = open ? platform::kStartStopEject : platform::kStartStopLoad;
-  return SendTrayRequest(drive, {platform::kScsiStartStopUnit, 1, 0, 0, action, 0});
+  return SendTrayRequest(drive.Get(), {platform::kScsiStartStopUnit, 1, 0, 0, action, 0});
 }
 
 bool WaitTraySensor() {

@@ -188,6 +188,29 @@ bool OpenCommandPipes(int index, std::atomic<platform::Handle>& readPipe,
   return true;
 }
 
+bool ReopenCommandPipes(const std::atomic<char>* portRef, std::atomic<platform::Handle>& readPipe,
+                        std::atomic<platform::Handle>& writePipe) {
+  if (portRef == nullptr || portRef->load() != kTaken || CurrentPortTree() == nullptr) return false;
+  for (const auto& node : port_tree::Tree().nodes) {
+    for (const auto& entry : node->ports) {
+      if (&entry->status.open != portRef) continue;
+      const platform::Handle read = OpenPipe(entry->status.key, "PIPE00", platform::kGenericRead);
+      const platform::Handle write = OpenPipe(entry->status.key, "PIPE01", platform::kGenericWrite);
+      if (read == platform::kInvalidHandle || write == platform::kInvalidHandle) {
+        if (read != platform::kInvalidHandle) platform::ThePlatform().CloseHandle(read);
+        if (write != platform::kInvalidHandle) platform::ThePlatform().CloseHandle(write);
+        return false;
+      }
+      port_tree::WatchDeviceHandle(read);
+      port_tree::WatchDeviceHandle(write);
+      readPipe.store(read);
+      writePipe.store(write);
+      return true;
+    }
+  }
+  return false;
+}
+
 bool ClaimPortEntry(int index, DeviceFlag& flag, std::atomic<char>*& portRef) {
   PortEntry* entry = CurrentEntry(index);
   if (entry == nullptr || !Takeable(*entry)) return false;

@@ -137,6 +137,11 @@ const PortTree* CurrentPortTree();
 bool OpenCommandPipes(int index, std::atomic<platform::Handle>& readPipe,
                       std::atomic<platform::Handle>& writePipe, DeviceFlag& flag,
                       std::atomic<char>*& portRef);
+// Opens again the two pipes of the port entry whose open state portRef points at (taken, '1'),
+// into readPipe and writePipe, each watched: a link whose pipes a refused removal's query closed.
+// False, handles invalid, when no such entry is in the tree or a pipe does not open.
+bool ReopenCommandPipes(const std::atomic<char>* portRef, std::atomic<platform::Handle>& readPipe,
+                        std::atomic<platform::Handle>& writePipe);
 // Takes a free or released port entry of the current node for a DeviceEntry slot.
 bool ClaimPortEntry(int index, DeviceFlag& flag, std::atomic<char>*& portRef);
 // Turns a taken entry's open state '1' into '2'; false when it was not '1' (or portRef is null).

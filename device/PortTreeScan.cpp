@@ -428,15 +428,52 @@ void OpenDriveHandles() {
   }
 }
 
-// A link one of whose pipes is `handle`: marked departed (if open) and both pipes closed.
-bool ReleaseLink(std::atomic<platform::Handle>& read, std::atomic<platform::Handle>& write,
-                 DeviceFlag& flag, platform::Handle handle) {
+// What a query to remove closed, kept until that removal has gone ahead or been refused: the
+// handle as it was watched with its notification, and where it was (a drive's slot, or a link of
+// an entry, to be opened again when the link was open).
+struct Released {
+  platform::Handle handle = platform::kInvalidHandle;
+  platform::Handle notification = 0;
+  int drive = -1;
+  const DeviceEntry* entry = nullptr;
+  int link = 0;
+};
+std::vector<Released> released;
+
+void NoteReleased(platform::Handle handle, int drive, const DeviceEntry* entry, int link) {
+  if (handle == platform::kInvalidHandle) return;
+  released.push_back(
+      {handle, platform::ThePlatform().DetachHandleNotification(handle), drive, entry, link});
+}
+
+// A link one of whose pipes is `handle`: marked departed (if open) and both pipes closed, each
+// noted with its notification (the removal's end is told for each).
+bool ReleaseLink(DeviceEntry& entry, int link, platform::Handle handle) {
+  auto& read = link == 1 ? entry.Link1Read : entry.Link2Read;
+  auto& write = link == 1 ? entry.Link1Write : entry.Link2Write;
   if (read.load() != handle && write.load() != handle) return false;
   char open = kFlagOpen;
-  flag.compare_exchange_strong(open, kFlagDeparted);
+  (link == 1 ? entry.Link1Flag : entry.Link2Flag).compare_exchange_strong(open, kFlagDeparted);
+  NoteReleased(read.load(), -1, &entry, link);
+  NoteReleased(write.load(), -1, &entry, link);
   CloseDeviceHandle(read);
   CloseDeviceHandle(write);
   return true;
+}
+
+// A refused removal: the link's pipes open again, and the link with them, while its entry is
+// still listed and still holds the link departed (a removal scan may have dropped it meanwhile).
+void ReopenLink(const DeviceEntry* gone, int link) {
+  for (const auto& entry : DeviceList) {
+    if (entry.get() != gone) continue;
+    DeviceFlag& flag = link == 1 ? entry->Link1Flag : entry->Link2Flag;
+    if (flag.load() != kFlagDeparted) return;
+    const bool reopened =
+        link == 1 ? ReopenCommandPipes(entry->Link1PortRef, entry->Link1Read, entry->Link1Write)
+                  : ReopenCommandPipes(entry->Link2PortRef, entry->Link2Read, entry->Link2Write);
+    if (reopened) flag.store(kFlagOpen);
+    return;
+  }
 }
 
 // A departed entry: the DeviceEntry flag that holds it is marked departed.
@@ -458,18 +495,32 @@ void WatchDeviceHandle(platform::Handle handle) {
 
 void ReleaseDeviceHandle(platform::Handle handle) {
   if (handle == platform::kInvalidHandle || handle == 0) return;
-  for (auto& slot : DriveHandles) {
-    platform::Handle expected = handle;
-    if (slot.compare_exchange_strong(expected, platform::kInvalidHandle)) {
-      platform::ThePlatform().CloseHandle(handle);
-      return;
-    }
+  for (std::size_t i = 0; i < DriveHandles.size(); ++i) {
+    if (DriveHandles[i].load() != handle) continue;
+    NoteReleased(handle, static_cast<int>(i), nullptr, 0);
+    CloseDeviceHandle(DriveHandles[i]);
+    return;
   }
   for (const auto& entry : DeviceList) {
-    if (ReleaseLink(entry->Link1Read, entry->Link1Write, entry->Link1Flag, handle) ||
-        ReleaseLink(entry->Link2Read, entry->Link2Write, entry->Link2Flag, handle)) {
-      return;
-    }
+    if (ReleaseLink(*entry, 1, handle) || ReleaseLink(*entry, 2, handle)) return;
+  }
+}
+
+void EndHandleRemoval(bool refused, platform::Handle handle, platform::Handle notification) {
+  const auto found = std::find_if(released.begin(), released.end(), [&](const Released& r) {
+    return r.handle == handle && r.notification == notification;
+  });
+  if (found == released.end()) return;
+  const Released ended = *found;
+  released.erase(found);
+  if (ended.notification != 0) {
+    platform::ThePlatform().UnregisterDeviceNotification(ended.notification);
+  }
+  if (!refused) return;
+  if (ended.drive >= 0) {
+    OpenDriveHandles();  // every empty slot of an optical drive, this one among them
+  } else {
+    ReopenLink(ended.entry, ended.link);
   }
 }
 
@@ -523,6 +574,10 @@ void CloseAllDevices() {
   }
   registration = Registration::kNotAsked;
   recipient = 0;
+  for (const Released& r : released) {
+    if (r.notification != 0) platform::ThePlatform().UnregisterDeviceNotification(r.notification);
+  }
+  released.clear();
   unopened.clear();
   keptIndex.reset();
   port_tree::FreeTree();

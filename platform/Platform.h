@@ -192,6 +192,14 @@ class Platform {
     return false;
   }
 
+  // CancelIoEx(file, NULL): cancels the transfers in flight on file, whichever thread started
+  // them; each then fails with kErrorOperationAborted. Returns at once, without waiting for them
+  // to end; any thread. False when nothing was in flight or the handle is unknown.
+  virtual bool CancelIoEx(Handle file) {
+    (void)file;
+    return false;
+  }
+
   // --- Folders and names (the run records' folder next to "Test.log") ------------------------
   // Each blocks the caller for the file system only; any thread. A false result leaves the
   // reason in GetLastError. The defaults answer as a machine with no file system.
@@ -303,6 +311,15 @@ class Platform {
   virtual bool RegisterHandleNotification(Handle recipient, Handle file) {
     (void)recipient, (void)file;
     return false;
+  }
+
+  // The handle notification of file, taken off it: closing the file then leaves it registered,
+  // so that the end of a removal whose query closed the file is still heard of (refused: the
+  // file may be opened again). 0 when file has none. The caller ends it with
+  // UnregisterDeviceNotification. GUI thread.
+  virtual Handle DetachHandleNotification(Handle file) {
+    (void)file;
+    return 0;
   }
 
   // --- Errors ---------------------------------------------------------------------------------

@@ -8,7 +8,9 @@
 # in a caption bar of the screenshot. Screenshots of the main window before the run, of the result
 # dialog and of the main window after it, each with its frame, are kept in BUILD/gui-check/ with
 # Test.log and TestRecords/, and so is a picture of the run's report rendered by headless Chromium
-# (scripts/report-check.sh).
+# (scripts/report-check.sh). The program then runs once more at 144 DPI (150 %), in a Wine
+# prefix made for it: its main window and result dialog, shot again in BUILD/gui-check/144dpi/,
+# must be those at 96 DPI scaled by 1.5, width and height alike.
 # Usage: scripts/gui-check.sh [BUILD_DIR]   (default build/windows-i686)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,6 +34,7 @@ desktop_y=0
 
 xvfb_pid=""
 app_pid=""
+prefix144=""
 # This run's Wine processes (the desktop's explorer and the program), found by the dump path in
 # their environment, which no other run shares; never the prefix's shared server.
 our_processes() {
@@ -55,6 +58,10 @@ cleanup() {
     kill "$app_pid" 2>/dev/null || true
   fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  if [ -n "$prefix144" ]; then
+    VELTRANE_WINEPREFIX=$prefix144 WINEPREFIX=$prefix144 wineserver -k 2>/dev/null || true
+    rm -rf "$prefix144"
+  fi
 }
 trap cleanup EXIT
 
@@ -97,6 +104,32 @@ require_x_window() {
     sleep 0.2
   done
   fail "no visible window named \"$1\" on the display"
+}
+
+# Starts the program on the virtual desktop with the state dump at $state, in the Wine prefix of
+# VELTRANE_WINEPREFIX (the shared one when unset), and waits for its main window with its steps.
+start_program() {
+  local paths
+  # Windows paths through the prefix's own drive mapping (Z: is the Unix root by default).
+  paths=$("$root/scripts/wine-run.sh" winepath -w "$state" "$exe" 2>/dev/null | tr -d '\r') || true
+  state_windows=$(sed -n 1p <<<"$paths")
+  exe_windows=$(sed -n 2p <<<"$paths")
+  if [ -z "$exe_windows" ]; then
+    state_windows="Z:${state//\//\\}"
+    exe_windows="Z:${exe//\//\\}"
+  fi
+  VELTRANE_UI_DUMP="$state_windows" "$root/scripts/wine-run.sh" \
+    explorer "/desktop=$desktop,1024x768" "$exe_windows" >"$(dirname "$state")/program.log" 2>&1 &
+  app_pid=$!
+  wait_for $'^Form1\\.Button1\ttext=Start\tvisible=1\tenabled=1' 90
+  wait_for $'^Form1\\.ListView1\\.item\\[0\\]' 10
+}
+
+# Width and height of a control's or form's window.
+size_of() {
+  local left top right bottom
+  read -r left top right bottom <<<"$(rect_of "$1")"
+  echo "$((right - left)) $((bottom - top))"
 }
 
 # Screenshot of the desktop around the visible forms (frames included, with a margin of desktop),
@@ -143,23 +176,9 @@ for ((i = 0; i < 50; i++)); do [ -s "$out/display" ] && break; sleep 0.2; done
 [ -s "$out/display" ] || fail "Xvfb did not start"
 export DISPLAY=:$(head -n1 "$out/display")
 
-# Windows paths through the prefix's own drive mapping (Z: is the Unix root by default).
-paths=$("$root/scripts/wine-run.sh" winepath -w "$state" "$exe" 2>/dev/null | tr -d '\r') || true
-state_windows=$(sed -n 1p <<<"$paths")
-exe_windows=$(sed -n 2p <<<"$paths")
-if [ -z "$exe_windows" ]; then
-  state_windows="Z:${state//\//\\}"
-  exe_windows="Z:${exe//\//\\}"
-fi
-
 cd "$out"  # Test.log and TestRecords/ are written into the current directory
 started=$(date +%s)
-VELTRANE_UI_DUMP="$state_windows" "$root/scripts/wine-run.sh" \
-  explorer "/desktop=$desktop,1024x768" "$exe_windows" >"$out/program.log" 2>&1 &
-app_pid=$!
-
-wait_for $'^Form1\\.Button1\ttext=Start\tvisible=1\tenabled=1' 90
-wait_for $'^Form1\\.ListView1\\.item\\[0\\]' 10
+start_program
 grep -Eq $'^Form1\ttext=Veltrane\tvisible=1' "$state" ||
   fail "the main window's caption is not \"Veltrane\": $(grep -E '^Form1	' "$state")"
 # The desktop's own X window: where desktop coordinates start on the display.
@@ -194,6 +213,8 @@ require_x_window Veltrane
 shoot 3-main-window-after.png Form1
 [ -f "$out/Test.log" ] || fail "no Test.log written"
 
+sizes96=$(for part in Form1 'Form1\.ListView1' 'Form1\.Button1' Form2; do size_of "$part"; done)
+
 # The report the run left, as a browser shows it; its result word must be the dialog's.
 reports=("$out"/TestRecords/*.html)
 report=${reports[0]}
@@ -215,6 +236,39 @@ kill -0 "$app_pid" 2>/dev/null && fail "the desktop did not end on Alt+F4"
 for ((i = 0; i < 25; i++)); do [ -z "$(our_processes)" ] && break; sleep 0.2; done
 [ -z "$(our_processes)" ] || fail "the program still runs after its window closed"
 wait "$app_pid" || true
+app_pid=""
+
+# --- The same windows at 144 DPI (150 %) --------------------------------------------------------
+# A prefix of its own: the shared one (and the tests running in it) keeps 96 DPI.
+prefix144=$(mktemp -d /tmp/veltrane-wine144.XXXXXX)
+export VELTRANE_WINEPREFIX=$prefix144
+for key in 'HKCU\Control Panel\Desktop' \
+  'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts'; do
+  "$root/scripts/wine-run.sh" reg add "$key" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 ||
+    fail "cannot set 144 DPI in $prefix144"
+done
+out=$out/144dpi
+mkdir -p "$out"
+cd "$out"
+state=$out/ui-state.txt
+desktop=veltrane-gui-check-144-$$
+start_program
+require_x_window Veltrane
+click 'Form1\.Label1'
+shoot 1-main-window-before.png Form1
+click 'Form1\.Button1'
+wait_for $'^Form2\ttext=Test Report\tvisible=1.*modal=1' 120
+shoot 2-result-dialog.png Form1 Form2
+result=$(grep -E $'^Form2\\.Label2\t' "$state" | cut -f2)
+[ "$result" = "text=Success" ] || fail "at 144 DPI the result dialog does not say Success: $result"
+sizes144=$(for part in Form1 'Form1\.ListView1' 'Form1\.Button1' Form2; do size_of "$part"; done)
+# Each part 1.5 times its size at 96 DPI, width and height alike (within 8 %: frames, rounding).
+paste <(tr ' ' '\n' <<<"$sizes96") <(tr ' ' '\n' <<<"$sizes144") |
+  awk '{ r = $2 / $1; if (r < 1.38 || r > 1.62) bad = 1; ratios = ratios sprintf(" %.2f", r) }
+       END { print "gui-check: 144/96 DPI widths and heights of main, list, button, dialog:" ratios
+             exit bad }' || fail "the windows at 144 DPI are not those at 96 DPI scaled by 1.5"
+stop_program
+wait "$app_pid" 2>/dev/null || true
 app_pid=""
 echo "gui-check: Success shown for $steps steps in $(($(date +%s) - started))s;" \
   "screenshots in $out"

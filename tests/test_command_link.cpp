@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <future>
@@ -11,11 +13,14 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "device/CommandLink.h"
 #include "device/Device.h"
+#include "device/Discovery.h"
+#include "device/Drives.h"
 #include "platform/NullPlatform.h"
 #include "report/TestLog.h"
 
@@ -638,5 +643,118 @@ TEST_F(CommandLinkTest, EndlessChunksEndAtBothBounds) {
   EXPECT_EQ(device_.Writes().size(), static_cast<std::size_t>(kMaxSendRepetitions));
   EXPECT_EQ(device_.Reads(), kMaxSendRepetitions * kMaxChunksPerReply);
 }
+
+// --- Handles let go while a transfer is in flight ---------------------------------------------
+
+// A device whose reads and tray requests stay in flight until they are cancelled (or, so that a
+// fault cannot hold the suite, until a short while has passed). It notes what reaches which
+// handle, in order.
+class HeldTransfers : public platform::NullPlatform {
+ public:
+  std::vector<std::string> Events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  bool WaitFor(const std::string& event) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(5), [&] {
+      return std::find(events_.begin(), events_.end(), event) != events_.end();
+    });
+  }
+  bool CancelIoEx(platform::Handle file) override {
+    Note("cancel", file);
+    std::lock_guard lock(mutex_);
+    cancelled_[file] = true;
+    changed_.notify_all();
+    return true;
+  }
+  bool CloseHandle(platform::Handle file) override {
+    Note("close", file);
+    return true;
+  }
+  bool WriteFile(platform::Handle, const void*, std::uint32_t size, std::uint32_t* done) override {
+    *done = size;
+    return true;
+  }
+  bool ReadFile(platform::Handle file, void*, std::uint32_t, std::uint32_t* done) override {
+    *done = 0;
+    return Held(file);
+  }
+  bool DeviceIoControl(platform::Handle file, std::uint32_t, const void*, std::uint32_t, void*,
+                       std::uint32_t, std::uint32_t* returned) override {
+    *returned = 0;
+    return Held(file);
+  }
+
+ private:
+  void Note(const char* what, platform::Handle file) {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::string(what) + " " + std::to_string(file));
+    changed_.notify_all();
+  }
+  bool Held(platform::Handle file) {
+    Note("transfer", file);
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::milliseconds(300), [&] { return cancelled_[file]; });
+    cancelled_[file] = false;
+    events_.push_back("ended " + std::to_string(file));
+    return false;
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<platform::Handle, bool> cancelled_;
+  std::vector<std::string> events_;
+};
+
+// Windows asks to remove a device while the worker is inside a transfer on its handle: the
+// handle is closed only after that transfer has been cancelled and has ended, and the worker
+// makes no further request, so none can reach a device opened meanwhile under the same value.
+struct HeldCase {
+  const char* name;
+  bool drive;  // a tray request on drive E:, or a command on a link (pipes 7 and 8)
+  std::vector<std::string> events;
+};
+
+class HandleInUse : public ::testing::TestWithParam<HeldCase> {};
+
+TEST_P(HandleInUse, IsClosedOnlyAfterItsTransferWasCancelledAndEnded) {
+  const HeldCase& c = GetParam();
+  HeldTransfers device;
+  platform::SetPlatform(&device);
+  auto entry = std::make_unique<DeviceEntry>();
+  std::snprintf(entry->VidPidText, sizeof entry->VidPidText, "%s", "VID_1723&PID_0935");
+  if (!c.drive) {
+    entry->Link1Read = 7;
+    entry->Link1Write = 8;
+  }
+  DeviceEntry* unit = entry.get();
+  DeviceList.push_back(std::move(entry));
+  if (c.drive) DriveHandles['E' - 'A'] = 7;
+  std::thread worker([&] {
+    if (c.drive) {
+      EXPECT_FALSE(MoveDriveTray('E', true));
+    } else {
+      SetCommandTarget(unit);
+      EXPECT_FALSE(SendCommand(StatusQuery, 1));
+      SetCommandTarget(nullptr);
+    }
+  });
+  ASSERT_TRUE(device.WaitFor("transfer 7"));
+  ReleaseDeviceHandle(7);  // the query to remove, on this (the GUI) thread
+  worker.join();
+  EXPECT_EQ(device.Events(), c.events);
+  EXPECT_EQ(DriveHandles['E' - 'A'].load(), platform::kInvalidHandle);
+  EXPECT_EQ(unit->Link1Read.load(), platform::kInvalidHandle);
+  EXPECT_EQ(unit->Link1Flag.load(), c.drive ? kFlagOpen : kFlagDeparted);
+  DeviceList.clear();
+  platform::SetPlatform(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Released, HandleInUse,
+    ::testing::Values(
+        HeldCase{"TrayRequest", true, {"transfer 7", "cancel 7", "ended 7", "close 7"}},
+        HeldCase{"PipeRead", false, {"transfer 7", "cancel 7", "ended 7", "close 7", "close 8"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -520,6 +520,34 @@ TEST_F(DiscoveryTest, QueryToRemoveReleasesTheHandleAndTheRunMeetsADepartedUnit)
   EXPECT_EQ(ComboItems(), std::vector<std::string>{"[0] TM36K (K1)"});
 }
 
+// Another program refuses the removal after the query closed the handles: the drive and the
+// link are opened again and work as before; a removal that went ahead leaves them closed.
+TEST_F(DiscoveryTest, RefusedRemovalOpensAgainWhatItsQueryClosed) {
+  UseBench(Bench(kTwoBoxes, kTwoUnits));
+  StartProgram();
+  const std::size_t openAtStart = sim_.OpenHandleCount();
+  const platform::Handle drive = DriveHandles['J' - 'A'].load();
+  const platform::Handle pipe = Entry(0).Link1Write.load();
+  form().onHandleQueryRemove(drive);
+  form().onHandleQueryRemove(pipe);
+  EXPECT_EQ(Entry(0).Link1Flag.load(), kFlagDeparted);
+  EXPECT_EQ(sim_.OpenHandleCount(), openAtStart - 3);
+  form().onHandleRemoveEnded(true, drive, 0);
+  form().onHandleRemoveEnded(true, pipe, 0);
+  EXPECT_EQ(sim_.OpenHandleCount(), openAtStart);
+  EXPECT_EQ(Entry(0).Link1Flag.load(), kFlagOpen);
+  EXPECT_TRUE(MoveDriveTray('J', false));
+  SetCommandTarget(&Entry(0));
+  EXPECT_TRUE(SendCommand(StatusQuery, 1));
+  SetCommandTarget(nullptr);
+
+  const platform::Handle reopened = DriveHandles['J' - 'A'].load();
+  form().onHandleQueryRemove(reopened);
+  form().onHandleRemoveEnded(false, reopened, 0);
+  form().onHandleRemoveEnded(true, reopened, 0);  // already ended: nothing to open
+  EXPECT_EQ(DriveHandles['J' - 'A'].load(), platform::kInvalidHandle);
+}
+
 // A unit whose pipe reads never complete costs discovery one bounded wait per read, as the
 // platform cancels each: discovery ends, and the unit is listed as a silent one is (a ZP61 under
 // its description; an LQ40, never identified, not at all).

@@ -88,6 +88,12 @@ class Form : public Control {
   // Windows asks whether the device behind an open handle that has a handle notification may be
   // removed (DBT_DEVICEQUERYREMOVE): the handler closes the handle; the answer is always yes.
   std::function<void(std::intptr_t handle)> onHandleQueryRemove;
+  // The removal so asked about has ended: refused by some other program
+  // (DBT_DEVICEQUERYREMOVEFAILED: what the query closed may be opened again), or gone ahead
+  // (pending or complete: the handle's notification may end). `handle` is the handle as it was
+  // watched (it may have been closed since), `notification` its notification.
+  std::function<void(bool refused, std::intptr_t handle, std::intptr_t notification)>
+      onHandleRemoveEnded;
   bool fixedSingleBorder = true;
   bool systemMenu = true;
   bool minimizeBox = true;

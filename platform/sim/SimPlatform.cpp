@@ -255,6 +255,12 @@ bool SimPlatform::CloseHandle(Handle handle) {
   return true;
 }
 
+bool SimPlatform::CancelIoEx(Handle file) {
+  std::lock_guard lock(mutex_);
+  const auto it = objects_.find(file);
+  return it != objects_.end() && std::holds_alternative<std::shared_ptr<SimFile>>(it->second);
+}
+
 long SimPlatform::RegOpenKeyExA(const char* subKey, Handle* key) {
   return registry_.OpenKey(subKey, key);
 }

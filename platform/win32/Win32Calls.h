@@ -1,8 +1,9 @@
 // The Win32 calls through which the backend meets a refusal: device files and controls, the
-// registry open, device notifications and the spooler, as one table of function pointers. By
-// default each is the system's own call; a test replaces entries to reach what Wine never
-// answers (ERROR_MORE_DATA from a hub, a refused open, a read that never completes, a failed
-// page). The table is process-wide: replace entries only while no backend call is under way.
+// registry open, device notifications, the system's error texts and the spooler, as one table of
+// function pointers. By default each is the system's own call; a test replaces entries to reach
+// what Wine never answers (ERROR_MORE_DATA from a hub, a refused open, a read that never completes,
+// a failed page). The table is process-wide: replace entries only while no backend call is under
+// way.
 #pragma once
 
 #include <windows.h>
@@ -19,7 +20,8 @@ struct Win32Calls {
   decltype(&::DeviceIoControl) DeviceIoControl = &::DeviceIoControl;
   decltype(&::GetOverlappedResult) GetOverlappedResult = &::GetOverlappedResult;
   decltype(&::CancelIoEx) CancelIoEx = &::CancelIoEx;
-  decltype(&::RegOpenKeyExA) RegOpenKeyExA = &::RegOpenKeyExA;
+  decltype(&::FormatMessageA) FormatMessageA = &::FormatMessageA;
+  decltype(&::RegOpenKeyExW) RegOpenKeyExW = &::RegOpenKeyExW;
   decltype(&::RegisterDeviceNotificationA) RegisterDeviceNotificationA =
       &::RegisterDeviceNotificationA;
   decltype(&::UnregisterDeviceNotification) UnregisterDeviceNotification =

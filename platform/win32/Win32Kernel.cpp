@@ -218,6 +218,13 @@ bool Win32Platform::DeviceIoControl(Handle file, std::uint32_t code, const void*
   return ok != FALSE;
 }
 
+// https://learn.microsoft.com/windows/win32/fileio/cancelioex-func: with no OVERLAPPED, every
+// transfer on the handle, of any thread, synchronous ones included.
+bool Win32Platform::CancelIoEx(Handle file) {
+  if (file == kInvalidHandle || file == 0) return false;
+  return Calls().CancelIoEx(ToNative<HANDLE>(file), nullptr) != FALSE;
+}
+
 bool Win32Platform::CreateDirectoryA(const char* path) {
   return ::CreateDirectoryA(path, nullptr) != FALSE;
 }
@@ -245,10 +252,13 @@ std::uint32_t Win32Platform::GetLastError() {
   return ::GetLastError();
 }
 
+// One line of the log: the system's line breaks inside a text become blanks
+// (FORMAT_MESSAGE_MAX_WIDTH_MASK), and the one at its end is dropped.
 std::string Win32Platform::ErrorText(std::uint32_t code) {
   char text[512] = {};
-  const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, code, 0, text, sizeof text, nullptr);
+  const DWORD length = Calls().FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+      nullptr, code, 0, text, sizeof text, nullptr);
   std::string message(text, std::min<std::size_t>(length, sizeof text));
   while (!message.empty() &&
          (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {

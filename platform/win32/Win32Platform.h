@@ -41,6 +41,7 @@ class Win32Platform : public Platform {
   bool WriteFile(Handle file, const void* buffer, std::uint32_t size, std::uint32_t* done) override;
   bool DeviceIoControl(Handle file, std::uint32_t code, const void* in, std::uint32_t inSize,
                        void* out, std::uint32_t outSize, std::uint32_t* returned) override;
+  bool CancelIoEx(Handle file) override;
 
   bool CreateDirectoryA(const char* path) override;
   std::uint32_t GetFileAttributesA(const char* path) override;
@@ -64,6 +65,7 @@ class Win32Platform : public Platform {
   bool UnregisterDeviceNotification(Handle notification) override;
 
   bool RegisterHandleNotification(Handle recipient, Handle file) override;
+  Handle DetachHandleNotification(Handle file) override;
 
   std::uint32_t GetLastError() override;
   std::string ErrorText(std::uint32_t code) override;

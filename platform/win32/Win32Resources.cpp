@@ -7,6 +7,7 @@
 
 #include "platform/win32/Win32Calls.h"
 #include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32Text.h"
 
 namespace platform::win32 {
 
@@ -22,20 +23,6 @@ std::span<const std::uint8_t> Win32Platform::LoadItemResource(const char* name) 
 }
 
 namespace {
-
-// The queue's name as the spooler's wide calls take it, from the ANSI text the system holds (the
-// process code page); empty when it does not convert.
-std::wstring WideQueueName(const char* queueName) {
-  const int length = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, queueName, -1, nullptr, 0);
-  if (length <= 1) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, queueName, -1, wide.data(), length) !=
-      length) {
-    return {};
-  }
-  wide.pop_back();  // the terminating zero
-  return wide;
-}
 
 // The queue must exist as a printer of the spooler before a device context is made for it.
 bool QueueExists(const std::wstring& queueName) {
@@ -61,11 +48,18 @@ bool PrintBlankPage(HDC dc) {
 
 // The printer object's way: a device context on the queue with the driver "WINSPOOL", a document
 // with its first (blank) page opened at its start and closed at its end, so the printer takes one
-// empty sheet. The wide calls find a queue whose name lies outside the code page's characters.
+// empty sheet. The name is the one the registry listed (Win32Text.h): its readings are tried in
+// turn, so a queue named outside the code page's characters is found by its own name.
 bool Win32Platform::PrintEmptyDocument(const char* queueName) {
   if (queueName == nullptr || *queueName == '\0') return false;
-  const std::wstring queue = WideQueueName(queueName);
-  if (queue.empty() || !QueueExists(queue)) return false;
+  std::wstring queue;
+  for (std::wstring& reading : WideReadings(queueName)) {
+    if (QueueExists(reading)) {
+      queue = std::move(reading);
+      break;
+    }
+  }
+  if (queue.empty()) return false;
   HDC dc = Calls().CreateDCW(L"WINSPOOL", queue.c_str(), nullptr, nullptr);
   if (dc == nullptr) return false;
   DOCINFOW document{};

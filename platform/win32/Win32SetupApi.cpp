@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/Win32Calls.h"
@@ -38,6 +39,12 @@ bool Win32Platform::SetupDiEnumDeviceInterfaces(Handle set, const Guid& interfac
   }
   return true;
 }
+
+// https://learn.microsoft.com/windows/win32/api/dbt/ns-dbt-dev_broadcast_handle
+// The broadcast of a handle event is read where the system put it: in a 32-bit program the
+// handle follows the three DWORDs of the header.
+static_assert(sizeof(void*) != 4 || offsetof(DEV_BROADCAST_HANDLE, dbch_handle) == 12);
+static_assert(sizeof(void*) != 4 || offsetof(DEV_BROADCAST_HANDLE, dbch_hdevnotify) == 16);
 
 namespace {
 
@@ -86,9 +93,13 @@ bool Win32Platform::SetupDiDestroyDeviceInfoList(Handle set) {
   return ::SetupDiDestroyDeviceInfoList(ToNative<HDEVINFO>(set)) != FALSE;
 }
 
+// A recipient without a window is refused as the system refuses an unknown window, so that the
+// caller's GetLastError tells why rather than what some earlier call left behind.
 void* Win32Platform::Window(Handle recipient) const {
   HWND window = resolver_ ? static_cast<HWND>(resolver_(recipient)) : ToNative<HWND>(recipient);
-  return window != nullptr && ::IsWindow(window) ? window : nullptr;
+  if (window != nullptr && ::IsWindow(window)) return window;
+  ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return nullptr;
 }
 
 Handle Win32Platform::RegisterDeviceNotificationA(Handle recipient,
@@ -122,6 +133,13 @@ bool Win32Platform::RegisterHandleNotification(Handle recipient, Handle file) {
   }
   device.notification = notification;
   return true;
+}
+
+Handle Win32Platform::DetachHandleNotification(Handle file) {
+  std::lock_guard lock(devicesLock_);
+  const auto found = devices_.find(file);
+  if (found == devices_.end() || found->second.notification == nullptr) return 0;
+  return FromNative(std::exchange(found->second.notification, nullptr));
 }
 
 bool Win32Platform::UnregisterDeviceNotification(Handle notification) {

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "report/TestLog.h"
 #include "platform/DeviceControl.h"
 #include "platform/win32/Win32Platform.h"
+#include "report/TestLog.h"
 
 namespace {
 
@@ -355,27 +355,6 @@ TEST_F(Win32PlatformTest, DeviceNotificationsNeedAWindowTheResolverKnows) {
                                             platform::kDeviceNotifyWindowHandle),
             0);
   ::DestroyWindow(window);
-}
-
-TEST_F(Win32PlatformTest, InterfaceEnumerationOfUsbHubsEndsAndEveryPathIsComplete) {
-  const platform::Handle set = os_.SetupDiGetClassDevsA(
-      platform::kUsbHubInterfaceClass, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
-  ASSERT_NE(set, platform::kInvalidHandle);
-  platform::DeviceInterfaceData data;
-  std::uint32_t index = 0;
-  for (; index < 64 &&
-         os_.SetupDiEnumDeviceInterfaces(set, platform::kUsbHubInterfaceClass, index, &data);
-       ++index) {
-    std::uint32_t required = 0;
-    EXPECT_FALSE(os_.SetupDiGetDeviceInterfaceDetailA(set, data, nullptr, 0, &required));
-    ASSERT_GT(required, 1u);
-    std::vector<char> path(required, '#');
-    ASSERT_TRUE(os_.SetupDiGetDeviceInterfaceDetailA(set, data, path.data(), required, nullptr));
-    EXPECT_EQ(strnlen(path.data(), required), required - 1);
-  }
-  EXPECT_LT(index, 64u);
-  EXPECT_TRUE(os_.SetupDiDestroyDeviceInfoList(set));
-  EXPECT_FALSE(os_.SetupDiDestroyDeviceInfoList(platform::kInvalidHandle));
 }
 
 TEST_F(Win32PlatformTest, PrintingToAQueueThatDoesNotExistFails) {

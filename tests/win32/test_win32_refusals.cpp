@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/PortTree.h"
@@ -134,6 +135,28 @@ TEST_F(Win32RefusalTest, PipeReadWhoseCancelIsIgnoredStillEnds) {
   ClosePipe(pipe);  // the close ends the read the driver kept
 }
 
+// The GUI thread lets a pipe go while a worker's read on it is in flight: its cancel ends the read
+// at once, rather than after the bound, so that the handle can be closed within moments.
+TEST_F(Win32RefusalTest, CancelFromAnotherThreadEndsAReadInFlight) {
+  const platform::Handle pipe = OpenPipeToServer();
+  ASSERT_NE(pipe, platform::kInvalidHandle);
+  long long waitedMs = 0;
+  std::uint32_t error = 0;
+  std::thread worker([&] {
+    char chunk[64] = {};
+    std::uint32_t done = 0;
+    waitedMs = Timed([&] { EXPECT_FALSE(os_.ReadFile(pipe, chunk, sizeof chunk, &done)); });
+    error = os_.GetLastError();
+  });
+  ::Sleep(200);  // the read is pending by now
+  EXPECT_TRUE(os_.CancelIoEx(pipe));
+  worker.join();
+  EXPECT_EQ(error, static_cast<std::uint32_t>(ERROR_OPERATION_ABORTED));
+  EXPECT_LT(waitedMs, 700) << "the read waited for its bound instead";
+  EXPECT_FALSE(os_.CancelIoEx(platform::kInvalidHandle));
+  ClosePipe(pipe);
+}
+
 // --- A hub answering ERROR_MORE_DATA ----------------------------------------------------------
 
 constexpr std::uint32_t kFixedPart = platform::NodeConnectionInformationLayout::kBaseSize;
@@ -249,26 +272,41 @@ TEST_F(Win32RefusalTest, RegistrationsRefusedOrKeptWithTheirHandle) {
   Calls().UnregisterDeviceNotification = &RecordUnregistration;
   unregistered = 0;
   EXPECT_FALSE(os_.RegisterHandleNotification(recipient, platform::kInvalidHandle));
+  ::SetLastError(ERROR_ACCESS_DENIED);                    // what some earlier call left behind
   EXPECT_FALSE(os_.RegisterHandleNotification(0, pipe));  // no window
+  EXPECT_EQ(os_.GetLastError(), static_cast<std::uint32_t>(ERROR_INVALID_WINDOW_HANDLE));
+  ::SetLastError(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(os_.RegisterDeviceNotificationA(0, filter, platform::kDeviceNotifyWindowHandle), 0);
+  EXPECT_EQ(os_.GetLastError(), static_cast<std::uint32_t>(ERROR_INVALID_WINDOW_HANDLE));
   ASSERT_TRUE(os_.RegisterHandleNotification(recipient, pipe));
   EXPECT_EQ(registeredType, static_cast<DWORD>(DBT_DEVTYP_HANDLE));
   EXPECT_EQ(reinterpret_cast<platform::Handle>(registeredHandle), pipe);
   EXPECT_EQ(unregistered, 0);
   ClosePipe(pipe);
   EXPECT_EQ(unregistered, 1);  // ended with its handle
+
+  // A query to remove closes the handle but keeps its notification, to hear how the removal ends.
+  const platform::Handle again = OpenPipeToServer();
+  ASSERT_TRUE(os_.RegisterHandleNotification(recipient, again));
+  EXPECT_EQ(os_.DetachHandleNotification(again), 0x5A5A);
+  EXPECT_EQ(os_.DetachHandleNotification(again), 0);
+  ClosePipe(again);
+  EXPECT_EQ(unregistered, 1) << "the notification ended with the handle";
+  EXPECT_TRUE(os_.UnregisterDeviceNotification(0x5A5A));
+  EXPECT_EQ(unregistered, 2);
   ::DestroyWindow(window);
 }
 
 // The 64-bit registry view: the host report's HKLM\SOFTWARE reads are not redirected.
 REGSAM openedWith = 0;
-LONG WINAPI RecordOpen(HKEY, LPCSTR, DWORD, REGSAM access, PHKEY key) {
+LONG WINAPI RecordOpen(HKEY, LPCWSTR, DWORD, REGSAM access, PHKEY key) {
   openedWith = access;
   *key = nullptr;
   return ERROR_FILE_NOT_FOUND;
 }
 
 TEST_F(Win32RefusalTest, RegistryIsReadInTheMachinesOwnView) {
-  Calls().RegOpenKeyExA = &RecordOpen;
+  Calls().RegOpenKeyExW = &RecordOpen;
   platform::Handle key = 0;
   EXPECT_EQ(os_.RegOpenKeyExA("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", &key),
             platform::kErrorFileNotFound);
@@ -359,6 +397,61 @@ TEST_F(Win32RefusalTest, QueueNameReachesTheSpoolerInWideCharacters) {
   Calls().CreateDCW = &NoDc;
   EXPECT_FALSE(os_.PrintEmptyDocument("Drucker \xE9\x80"));  // e acute, euro sign
   EXPECT_EQ(openedQueue, L"Drucker \u00E9\u20AC");
+}
+
+// A print queue named outside the code page: the registry lists it by a name that opens its key
+// again, and that name reaches the spooler as the queue's own.
+const wchar_t* const kTickQueue = L"Disc Printer \u2713";
+BOOL WINAPI OpenTickQueueOnly(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW) {
+  *printer = nullptr;
+  if (std::wstring(name) != kTickQueue) return FALSE;
+  openedQueue = name;
+  return TRUE;
+}
+
+TEST_F(Win32RefusalTest, QueueNamedOutsideTheCodePageIsListedOpenedAndReachesTheSpooler) {
+  struct Scratch {
+    ~Scratch() { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VeltraneQueueTest"); }
+  } scratch;
+  HKEY created = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                              (std::wstring(L"SOFTWARE\\VeltraneQueueTest\\") + kTickQueue).c_str(),
+                              0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr),
+            ERROR_SUCCESS);
+  ::RegCloseKey(created);
+  platform::Handle printers = platform::kInvalidHandle;
+  ASSERT_EQ(os_.RegOpenKeyExA("SOFTWARE\\VeltraneQueueTest", &printers), platform::kErrorSuccess);
+  char name[256] = {};
+  ASSERT_EQ(os_.RegEnumKeyA(printers, 0, name, sizeof name), platform::kErrorSuccess);
+  os_.RegCloseKey(printers);
+  platform::Handle queue = platform::kInvalidHandle;
+  EXPECT_EQ(
+      os_.RegOpenKeyExA((std::string("SOFTWARE\\VeltraneQueueTest\\") + name).c_str(), &queue),
+      platform::kErrorSuccess)
+      << name;
+  os_.RegCloseKey(queue);
+  Calls().OpenPrinterW = &OpenTickQueueOnly;
+  Calls().CreateDCW = &NoDc;
+  openedQueue.clear();
+  EXPECT_FALSE(os_.PrintEmptyDocument(name));  // no device context: but the queue was found
+  EXPECT_EQ(openedQueue, kTickQueue);
+}
+
+// A system text of several lines (Wine has none, Windows has many) is one line of the log: the
+// system puts blanks for its line breaks when asked to (FORMAT_MESSAGE_MAX_WIDTH_MASK).
+DWORD WINAPI TwoLineText(DWORD flags, LPCVOID, DWORD, DWORD, LPSTR buffer, DWORD size, va_list*) {
+  const char* text = (flags & FORMAT_MESSAGE_MAX_WIDTH_MASK) == FORMAT_MESSAGE_MAX_WIDTH_MASK
+                         ? "The device is not ready. Try again. "
+                         : "The device is not ready.\r\nTry again.\r\n";
+  const DWORD length = static_cast<DWORD>(std::strlen(text));
+  if (size <= length) return 0;
+  std::memcpy(buffer, text, length + 1);
+  return length;
+}
+
+TEST_F(Win32RefusalTest, ErrorTextOfSeveralLinesIsOneLine) {
+  Calls().FormatMessageA = &TwoLineText;
+  EXPECT_EQ(os_.ErrorText(ERROR_NOT_READY), "The device is not ready. Try again.");
 }
 
 // --- The application manifest -----------------------------------------------------------------

@@ -206,10 +206,12 @@ TEST_F(Win32ToolkitTest, OperatorActionsOnTheWindowsReachTheHandlers) {
   toolkit_.Unrealize(form);
 }
 
-// A removal reaches the form at once; the arrivals of one plug-in (interface, storage child,
-// volume with its letter) reach it once, after the burst has settled; a disc going into a drive
-// (a volume broadcast with the media flag) does not reach it at all.
-TEST_F(Win32ToolkitTest, DeviceChangesRemovalAtOnceArrivalsOnceABurstHasSettled) {
+// The broadcast is answered first: the removals that come before the window's next message reach
+// the form once, as that message; the arrivals of one plug-in (interface, storage child, volume
+// with its letter) reach it once, after the burst has settled; a disc going into or out of a
+// drive (a volume broadcast with the media flag) and the events of a watched handle do not reach
+// it at all.
+TEST_F(Win32ToolkitTest, DeviceChangesRemovalsAfterTheBroadcastArrivalsOnceABurstHasSettled) {
   TestForm form;
   toolkit_.Realize(form);
   HWND window = toolkit_.WindowOf(&form);
@@ -245,25 +247,38 @@ TEST_F(Win32ToolkitTest, DeviceChangesRemovalAtOnceArrivalsOnceABurstHasSettled)
   EXPECT_EQ(send(ui::kDbtDeviceArrival, &device), TRUE);
   EXPECT_EQ(send(ui::kDbtDeviceArrival, &volume), TRUE);
   EXPECT_TRUE(form.dispatched.empty()) << "an arrival waits for the burst to settle";
-  EXPECT_EQ(send(ui::kDbtDeviceRemoveComplete, &device), 7);
-  EXPECT_EQ(form.dispatched, std::vector<unsigned long>{ui::kDbtDeviceRemoveComplete});
+  EXPECT_EQ(send(ui::kDbtDeviceRemoveComplete, &device), TRUE);
+  EXPECT_EQ(send(ui::kDbtDeviceRemoveComplete, &volume), TRUE);
+  EXPECT_TRUE(form.dispatched.empty()) << "no scan inside the system's broadcast";
   pumpFor(5000, 2);
   EXPECT_EQ(form.dispatched,
             (std::vector<unsigned long>{ui::kDbtDeviceRemoveComplete, ui::kDbtDeviceArrival}));
 
+  DEV_BROADCAST_HANDLE watched{};
+  watched.dbch_size = sizeof watched;
+  watched.dbch_devicetype = DBT_DEVTYP_HANDLE;
   send(ui::kDbtDeviceArrival, &media);
+  send(ui::kDbtDeviceRemoveComplete, &media);
+  send(ui::kDbtDeviceRemoveComplete, &watched);
   ::SendMessageA(window, WM_DEVICECHANGE, 0x0007, 0);  // DBT_DEVNODES_CHANGED: not the form's
   pumpFor(1500, 3);
-  EXPECT_EQ(form.dispatched.size(), 2u) << "a disc loaded into a drive starts no rebuild";
+  EXPECT_EQ(form.dispatched.size(), 2u) << "a disc in or out of a drive starts no scan";
   toolkit_.Unrealize(form);
 }
 
 // A query to remove the device behind a watched handle goes to the form's handler with that
-// handle and is granted; one about a volume or a device interface is granted without it.
+// handle, inside the broadcast, and is granted; one about a volume or a device interface is
+// granted without it. How that removal ends (refused, pending, complete) reaches the form's other
+// handler with the handle and its notification, after the broadcast has been answered.
 TEST_F(Win32ToolkitTest, QueryToRemoveAWatchedHandleReachesTheFormsHandlerAndIsGranted) {
   TestForm form;
   std::vector<std::intptr_t> released;
+  std::vector<std::string> ended;
   form.onHandleQueryRemove = [&](std::intptr_t handle) { released.push_back(handle); };
+  form.onHandleRemoveEnded = [&](bool refused, std::intptr_t handle, std::intptr_t notification) {
+    ended.push_back(std::string(refused ? "refused " : "gone ") + std::to_string(handle) + " " +
+                    std::to_string(notification));
+  };
   toolkit_.Realize(form);
   HWND window = toolkit_.WindowOf(&form);
   DEV_BROADCAST_HANDLE watched{};
@@ -280,7 +295,35 @@ TEST_F(Win32ToolkitTest, QueryToRemoveAWatchedHandleReachesTheFormsHandlerAndIsG
                            reinterpret_cast<LPARAM>(&volume)),
             TRUE);
   EXPECT_EQ(released, std::vector<std::intptr_t>{0x1234});
+  watched.dbch_hdevnotify = reinterpret_cast<HDEVNOTIFY>(0x77);
+  for (WPARAM event : {DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEREMOVEPENDING}) {
+    EXPECT_EQ(::SendMessageA(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&watched)),
+              TRUE);
+  }
+  EXPECT_TRUE(ended.empty()) << "answered first";
+  MSG msg;
+  for (int i = 0; i < 50 && ended.size() < 2; ++i) {
+    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
+    ::Sleep(10);
+  }
+  EXPECT_EQ(ended, (std::vector<std::string>{"refused 4660 119", "gone 4660 119"}));
   EXPECT_TRUE(form.dispatched.empty());  // not an arrival or a removal for the console
+  toolkit_.Unrealize(form);
+}
+
+// A second copy of the program finds the first by its named mutex: it is told to end, and the
+// first one's main window comes forward, restored from the taskbar.
+TEST_F(Win32ToolkitTest, SecondCopyBringsTheFirstForwardAndIsToldToEnd) {
+  const std::string name = "Local\\VeltraneTest." + std::to_string(::GetCurrentProcessId());
+  TestForm form;
+  ASSERT_TRUE(toolkit_.ClaimInstance(name.c_str()));
+  toolkit_.Realize(form);
+  toolkit_.Show(form);
+  HWND window = toolkit_.WindowOf(&form);
+  ::ShowWindow(window, SW_MINIMIZE);
+  ASSERT_TRUE(::IsIconic(window));
+  EXPECT_FALSE(toolkit_.ClaimInstance(name.c_str()));
+  EXPECT_FALSE(::IsIconic(window));
   toolkit_.Unrealize(form);
 }
 

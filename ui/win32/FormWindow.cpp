@@ -19,9 +19,14 @@ namespace {
 constexpr UINT_PTR kArrivalTimer = 0x5641;
 constexpr UINT kArrivalSettleMs = 1000;
 
+// The messages a device broadcast leaves to be handled after it has been answered: the removal
+// scan, and the end of a removal of a watched handle's device.
+constexpr UINT kRemovalMessage = WM_APP + 0x41;
+constexpr UINT kHandleEndedMessage = WM_APP + 0x42;
+
 // https://learn.microsoft.com/windows/win32/api/dbt/ns-dbt-dev_broadcast_volume
 // A volume broadcast with the media flag: a disc went into or out of a drive (every disc the
-// autoloader loads during a run). No device came: it starts no rebuild.
+// autoloader loads or takes out during a run). No device came or went: it starts no scan.
 bool IsMediaChange(LPARAM lParam) {
   const auto* header =
       reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);  // NOLINT(performance-no-int-to-ptr)
@@ -48,9 +53,9 @@ DWORD FormWindow::Style() const {
   return style;
 }
 
-// Placed in the middle of the screen, sized so that the client area is the form's.
+// Placed in the middle of the screen, sized so that the client area is the form's (scaled).
 void FormWindow::Create() {
-  RECT frame{0, 0, form_.ClientWidth(), form_.ClientHeight()};
+  RECT frame{0, 0, toolkit_.Scale(form_.ClientWidth()), toolkit_.Scale(form_.ClientHeight())};
   ::AdjustWindowRectEx(&frame, Style(), FALSE, 0);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
@@ -68,45 +73,80 @@ bool FormWindow::ShouldBeVisible() const {
 }
 
 // https://learn.microsoft.com/windows/win32/devio/wm-devicechange
-// Arrival and removal are the form's; so is a query to remove the device behind a handle it
-// watches, which is always granted once the form has let the handle go. Any other event gets
-// the default answer (TRUE: granted).
+// The system waits for the answer to a device broadcast, and so do the other programs it goes to:
+// the window answers at once and does the work from a message of its own. Only a query to remove
+// the device behind a watched handle is handled inside the broadcast: its handle must be closed
+// before the answer, or the removal is refused.
 bool FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   if (message == WM_CLOSE) {
     toolkit_.RequestClose(form_);
     result = 0;
     return true;
   }
-  if (message == WM_DEVICECHANGE && wParam == DBT_DEVICEQUERYREMOVE) {
-    // lParam is the address of the broadcast; its header says which kind it is.
-    const auto* watched =
-        reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam);  // NOLINT(performance-no-int-to-ptr)
-    if (watched != nullptr && watched->dbch_devicetype == DBT_DEVTYP_HANDLE &&
-        watched->dbch_size >= offsetof(DEV_BROADCAST_HANDLE, dbch_handle) + sizeof(HANDLE) &&
-        form_.onHandleQueryRemove) {
-      form_.onHandleQueryRemove(reinterpret_cast<std::intptr_t>(watched->dbch_handle));
-    }
-    result = TRUE;
-    return true;
-  }
-  if (message == WM_DEVICECHANGE && wParam == ui::kDbtDeviceArrival) {
-    // The timer restarts with every arrival of a burst; the form hears of it once it settles.
-    if (!IsMediaChange(lParam)) ::SetTimer(Window(), kArrivalTimer, kArrivalSettleMs, nullptr);
-    result = TRUE;
-    return true;
-  }
+  if (message == WM_DEVICECHANGE) return DeviceChange(wParam, lParam, result);
   if (message == WM_TIMER && wParam == kArrivalTimer) {
     ::KillTimer(Window(), kArrivalTimer);
     form_.Dispatch(WM_DEVICECHANGE, ui::kDbtDeviceArrival, 0);
     result = 0;
     return true;
   }
-  // A departed device must stop being used at once: a removal is the form's without delay.
-  if (message == WM_DEVICECHANGE && wParam == ui::kDbtDeviceRemoveComplete) {
-    result = form_.Dispatch(message, static_cast<unsigned long>(wParam), static_cast<long>(lParam));
+  if (message == kRemovalMessage) {
+    removalPosted_ = false;
+    form_.Dispatch(WM_DEVICECHANGE, ui::kDbtDeviceRemoveComplete, 0);
+    result = 0;
+    return true;
+  }
+  if (message == kHandleEndedMessage) {
+    if (!handleEnded_.empty()) {
+      const HandleEnded ended = handleEnded_.front();
+      handleEnded_.pop_front();
+      if (form_.onHandleRemoveEnded) {
+        form_.onHandleRemoveEnded(ended.refused, ended.handle, ended.notification);
+      }
+    }
+    result = 0;
     return true;
   }
   return false;
+}
+
+// Every device event is granted (TRUE).
+bool FormWindow::DeviceChange(WPARAM event, LPARAM lParam, LRESULT& result) {
+  result = TRUE;
+  // lParam is the address of the broadcast (none for some events); its header says which kind.
+  const auto* header =
+      reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);  // NOLINT(performance-no-int-to-ptr)
+  if (header != nullptr && header->dbch_devicetype == DBT_DEVTYP_HANDLE) {
+    // A watched handle: only its own handler hears of it, never the console's scans.
+    const auto* watched = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(header);
+    if (header->dbch_size < offsetof(DEV_BROADCAST_HANDLE, dbch_hdevnotify) + sizeof(HDEVNOTIFY)) {
+      return true;
+    }
+    const auto handle = reinterpret_cast<std::intptr_t>(watched->dbch_handle);
+    const auto notification = reinterpret_cast<std::intptr_t>(watched->dbch_hdevnotify);
+    if (event == DBT_DEVICEQUERYREMOVE) {
+      if (form_.onHandleQueryRemove) form_.onHandleQueryRemove(handle);
+    } else if (event == DBT_DEVICEQUERYREMOVEFAILED || event == DBT_DEVICEREMOVEPENDING ||
+               event == DBT_DEVICEREMOVECOMPLETE) {
+      handleEnded_.push_back({event == DBT_DEVICEQUERYREMOVEFAILED, handle, notification});
+      ::PostMessageA(Window(), kHandleEndedMessage, 0, 0);
+    }
+    return true;
+  }
+  // A disc going in or out of a drive is no device coming or going.
+  if (IsMediaChange(lParam)) return true;
+  if (event == ui::kDbtDeviceArrival) {
+    // The timer restarts with every arrival of a burst; the form hears of it once it settles.
+    ::SetTimer(Window(), kArrivalTimer, kArrivalSettleMs, nullptr);
+    return true;
+  }
+  if (event == ui::kDbtDeviceRemoveComplete) {
+    // A departed device must stop being used soon: the scan runs as the next message, once for
+    // the removals that arrive before it.
+    if (!removalPosted_) removalPosted_ = ::PostMessageA(Window(), kRemovalMessage, 0, 0) != FALSE;
+    return true;
+  }
+  return true;
 }
 
 }  // namespace ui::win32

@@ -3,6 +3,8 @@
 // to the form's Dispatch.
 #pragma once
 
+#include <deque>
+
 #include "ui/win32/NativeControl.h"
 
 namespace ui::win32 {
@@ -14,10 +16,18 @@ class FormWindow : public NativeControl {
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
  private:
+  struct HandleEnded {
+    bool refused;
+    std::intptr_t handle;
+    std::intptr_t notification;
+  };
+  bool DeviceChange(WPARAM event, LPARAM lParam, LRESULT& result);
   bool ShouldBeVisible() const override;
   DWORD Style() const;
   ui::Form& form_;
   HWND owner_;
+  bool removalPosted_ = false;           // a removal scan is waiting in the queue
+  std::deque<HandleEnded> handleEnded_;  // handle events waiting for their posted message
 };
 
 }  // namespace ui::win32

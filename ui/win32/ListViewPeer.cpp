@@ -38,9 +38,9 @@ void ListViewPeer::SyncColumns() {
     if (i < shownColumns_.size() && shownColumns_[i] == widths[i]) continue;
     LVCOLUMNA column{};
     column.mask = LVCF_WIDTH;
-    column.cx = widths[i];
+    column.cx = toolkit_.Scale(widths[i]);
     if (i < shownColumns_.size()) {
-      ListView_SetColumnWidth(window_, static_cast<int>(i), widths[i]);
+      ListView_SetColumnWidth(window_, static_cast<int>(i), toolkit_.Scale(widths[i]));
     } else {
       ::SendMessageA(window_, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
     }

@@ -34,9 +34,11 @@ void NativeControl::Attach(HWND window) {
 void NativeControl::CreateChild(const char* className, DWORD style, DWORD exStyle, int height) {
   const ui::Rect& b = control_.Bounds();
   HWND parent = toolkit_.WindowOf(control_.Parent());
-  HWND window = ::CreateWindowExA(exStyle, className, "", style | WS_CHILD, b.left, b.top, b.width,
-                                  height != 0 ? height : b.height, parent, nullptr,
-                                  ::GetModuleHandleA(nullptr), nullptr);
+  const Win32Toolkit& t = toolkit_;
+  HWND window =
+      ::CreateWindowExA(exStyle, className, "", style | WS_CHILD, t.Scale(b.left), t.Scale(b.top),
+                        t.Scale(b.width), t.Scale(height != 0 ? height : b.height), parent, nullptr,
+                        ::GetModuleHandleA(nullptr), nullptr);
   Attach(window);
   Sync();
 }

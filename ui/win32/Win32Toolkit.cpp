@@ -19,15 +19,26 @@ namespace {
 
 constexpr UINT kInvokeMessage = WM_APP + 1;
 constexpr UINT kPostMessage = WM_APP + 2;
+constexpr UINT kBringForwardMessage = WM_APP + 3;  // from a second copy of the program
+constexpr UINT kBringForwardWaitMs = 2000;         // a hung first copy does not hold the second
 constexpr UINT_PTR kDumpTimer = 0x7FFF0000;
 constexpr UINT kDumpIntervalMs = 100;
 constexpr DWORD kIdleWaitMs = 10;  // the loop looks at done() at least this often
 
 Win32Toolkit* hiddenOwner = nullptr;  // the toolkit whose hidden window exists (one per program)
 
+// https://learn.microsoft.com/windows/win32/learnwin32/dpi-and-device-independent-pixels: for a
+// system DPI aware program the screen's logical pixels per inch are the system DPI.
+int SystemDpi() {
+  HDC screen = ::GetDC(nullptr);
+  const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
 }  // namespace
 
-Win32Toolkit::Win32Toolkit() : guiThread_(::GetCurrentThreadId()) {
+Win32Toolkit::Win32Toolkit() : guiThread_(::GetCurrentThreadId()), dpi_(SystemDpi()) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
   RegisterClasses();
@@ -46,6 +57,7 @@ Win32Toolkit::~Win32Toolkit() {
   for (auto& [key, font] : fonts_) ::DeleteObject(font);
   if (statusImages_ != nullptr) ImageList_Destroy(statusImages_);
   ::DestroyWindow(hidden_);
+  if (instanceMutex_ != nullptr) ::CloseHandle(instanceMutex_);
   hiddenOwner = nullptr;
   if (InstalledToolkit() == this) SetToolkit(nullptr);
 }
@@ -93,6 +105,9 @@ LRESULT CALLBACK Win32Toolkit::HiddenProc(HWND window, UINT message, WPARAM wPar
     case kPostMessage:
       self->RunPosted();
       return 0;
+    case kBringForwardMessage:
+      self->BringMainWindowForward();
+      return 0;
     case WM_TIMER:
       if (wParam == kDumpTimer) {
         if (self->changed_) self->WriteStateDump();
@@ -136,6 +151,43 @@ void Win32Toolkit::RunPosted() {
     posted_.pop_front();
   }
   work();
+}
+
+// --- one copy per session -----------------------------------------------------------------------
+
+// https://learn.microsoft.com/windows/win32/api/synchapi/nf-synchapi-createmutexa
+// The first copy names its hidden (message-only) window after the mutex, so that a second one
+// finds it. Only the process in the foreground may hand the foreground on: the second copy, just
+// started by the operator, allows the first before asking it.
+bool Win32Toolkit::ClaimInstance(const char* name) {
+  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
+  if (mutex != nullptr && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    if (instanceMutex_ != nullptr) ::CloseHandle(instanceMutex_);
+    instanceMutex_ = mutex;
+    ::SetWindowTextA(hidden_, name);
+    return true;
+  }
+  if (mutex != nullptr) ::CloseHandle(mutex);
+  HWND first = ::FindWindowExA(HWND_MESSAGE, nullptr, "VeltraneHidden", name);
+  if (first != nullptr) {
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(first, &process);
+    ::AllowSetForegroundWindow(process);
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutA(first, kBringForwardMessage, 0, 0, SMTO_ABORTIFHUNG, kBringForwardWaitMs,
+                          &ignored);
+  }
+  return false;
+}
+
+void Win32Toolkit::BringMainWindowForward() {
+  if (forms_.empty()) return;
+  HWND window = WindowOf(forms_.front());
+  if (window == nullptr) return;
+  if (::IsIconic(window)) ::ShowWindow(window, SW_RESTORE);
+  // A modal dialog open over the main window is what the operator must see.
+  HWND popup = ::GetLastActivePopup(window);
+  ::SetForegroundWindow(popup != nullptr ? popup : window);
 }
 
 // --- message boxes and modal forms --------------------------------------------------------------
@@ -312,11 +364,11 @@ void Win32Toolkit::RequestClose(Form& form) {
 
 // --- shared resources ---------------------------------------------------------------------------
 
-// The font's height is its character height in pixels (a negative LOGFONT height).
+// The font's height is its character height in pixels at 96 DPI (a negative LOGFONT height).
 HFONT Win32Toolkit::FontFor(const Font& font) {
   const auto key = std::make_pair(font.name, font.height);
   if (auto found = fonts_.find(key); found != fonts_.end()) return found->second;
-  HFONT created = ::CreateFontA(-font.height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+  HFONT created = ::CreateFontA(-Scale(font.height), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                 DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, font.name.c_str());
   fonts_.emplace(key, created);
@@ -325,13 +377,14 @@ HFONT Win32Toolkit::FontFor(const Font& font) {
 
 HIMAGELIST Win32Toolkit::StatusImages() {
   if (statusImages_ != nullptr) return statusImages_;
-  statusImages_ = ImageList_Create(ImageList::kSize, ImageList::kSize, ILC_COLOR32 | ILC_MASK,
-                                   ImageList::kImageCount, 0);
+  // The icon resources hold several sizes: LoadImage takes the one nearest the scaled size.
+  const int size = Scale(ImageList::kSize);
+  statusImages_ = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, ImageList::kImageCount, 0);
   for (int i = 0; i < ImageList::kImageCount; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "STATUS%d", i);
-    HICON icon = static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), name, IMAGE_ICON,
-                                                 ImageList::kSize, ImageList::kSize, 0));
+    HICON icon = static_cast<HICON>(
+        ::LoadImageA(::GetModuleHandleA(nullptr), name, IMAGE_ICON, size, size, 0));
     ImageList_AddIcon(statusImages_, icon);  // a missing icon leaves its slot out: nothing drawn
     if (icon != nullptr) ::DestroyIcon(icon);
   }

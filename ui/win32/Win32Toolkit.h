@@ -47,6 +47,12 @@ class Win32Toolkit : public Toolkit {
   void UnregisterTimer(Timer* timer) override;
   void RunUntil(const std::function<bool()>& done) override;
 
+  // The one copy of the program in the operator's session: true when this is it (it then holds
+  // the named mutex `name`, "Local\\...", until the toolkit is destroyed). False when another
+  // copy holds it: that copy's main window has been brought forward (restored if minimised),
+  // and this one should end. GUI thread, before the first form is realized.
+  bool ClaimInstance(const char* name);
+
   // --- Windows of forms (GUI thread unless said otherwise) -----------------------------------
   // Creates the form's window and one native control per child, hidden. The first form realized
   // is the main window and owns the later ones.
@@ -63,6 +69,11 @@ class Win32Toolkit : public Toolkit {
   bool Shown(const Form& form) const;
 
   // --- Shared resources of the peers --------------------------------------------------------
+  // The program is system DPI aware: forms are laid out in pixels at 96 DPI, and every place,
+  // size, font, column and icon is scaled by the system DPI read when the toolkit was made (the
+  // one the whole session has; a move to a monitor of another scale is left to the system).
+  int Dpi() const { return dpi_; }
+  int Scale(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
   HFONT FontFor(const Font& font);
   // The 16x16 image list of the four step icons (ICON resources STATUS0..STATUS3).
   HIMAGELIST StatusImages();
@@ -92,8 +103,12 @@ class Win32Toolkit : public Toolkit {
   bool PumpMessages(const std::function<bool()>& done);
   void EnableOtherForms(const Form& except, bool enable);
 
+  void BringMainWindowForward();
+
   const DWORD guiThread_;
+  const int dpi_;
   HWND hidden_ = nullptr;
+  HANDLE instanceMutex_ = nullptr;
   std::map<const Control*, std::unique_ptr<NativeControl>> peers_;  // GUI thread
   std::vector<Form*> forms_;                                        // in order of realizing
   std::set<const Form*> closeRequested_;
