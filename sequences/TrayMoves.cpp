@@ -17,7 +17,7 @@ char TDriveTrayThread::DriveLetter() const {
 }
 
 bool TDriveTrayThread::DriveLost() const {
-  return driveChecked_ && DriveLetter() == 0;
+  return checkedLetter_ != 0 && DriveLetter() == 0;
 }
 
 bool TDriveTrayThread::FailIfDriveLost(int row, const char* offline, int nextState) {
@@ -42,7 +42,7 @@ void TDriveTrayThread::DriveOnlineStep(const DriveCheck& check, int nextState) {
   char text[64];
   std::snprintf(text, sizeof text, check.onlineFormat, letter);
   StepPassed(check.row, text);
-  driveChecked_ = true;
+  checkedLetter_ = letter;
   StepState = nextState;
 }
 

@@ -32,8 +32,9 @@ class TDriveTrayThread : public TStepThread {
 
   // The entry's first drive letter, 0 when it has none.
   char DriveLetter() const;
-  // True when the drive check passed on a drive the entry no longer has: it left during the
-  // run (and has not come back), so no step that needs it can be done.
+  // True when the drive check passed on a drive (a letter) the entry no longer has: it left
+  // during the run (and has not come back), so no step that needs it can be done. A check that
+  // passed on a count without a letter leaves the steps as they were.
   bool DriveLost() const;
   // For a step that needs the drive: when it is lost, the row fails with the drive check's
   // `offline` words and a Retry/Cancel box asks, as that check does (Retry: the step looks
@@ -52,5 +53,5 @@ class TDriveTrayThread : public TStepThread {
   bool CloseDriveTrayIfOut(int link);
 
  private:
-  bool driveChecked_ = false;  // the drive check passed in this run
+  char checkedLetter_ = 0;  // the letter the drive check passed with (0: none, or not passed)
 };
