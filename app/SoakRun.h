@@ -210,9 +210,11 @@ class DepartureWatch {
     }
     for (const auto& away : drivesAway_) {
       const std::vector<int>& until = away.back.empty() ? final : away.back;
+      const std::size_t counted = CountedAt(*run, away.left);
       for (std::size_t r = 0; r < until.size() && r < away.left.size(); ++r) {
         const std::string& caption = run->Rows[r].caption;
         if (away.otherSlot != nullptr && caption.starts_with(away.otherSlot)) continue;
+        if (r > counted) continue;
         if (DriveStep(caption) && Closed(until[r]) && until[r] != away.left[r]) {
           found.push_back("row " + std::to_string(r + 1) + " passed while drive " + away.letter +
                           " was away");
@@ -231,6 +233,19 @@ class DepartureWatch {
   };
 
   static bool Closed(int icon) { return icon == kIconPassed || icon == kIconWarned; }
+
+  // The last row a drive that left with these marks still needs. A dual-drive unit's "Check if
+  // trays open" learns which drives are there: one that left before it had a mark is found
+  // missing there, and the steps after it move only the trays it saw, on the operator's word (a
+  // pair model goes on with the drive that opened). Every other drive is needed to the end.
+  static std::size_t CountedAt(const RunContext& run, const std::vector<int>& left) {
+    for (std::size_t r = 0; r < run.Rows.size() && r < left.size(); ++r) {
+      if (run.Rows[r].caption.starts_with("Check if trays open")) {
+        return left[r] == kIconNone ? r : run.Rows.size();
+      }
+    }
+    return run.Rows.size();
+  }
 
   // A step that needs the unit's drive: its check, or a move of a drive tray ("Tray open",
   // "Upper tray close", "Check if trays open"; not a printer tray's "Check if tray opens").

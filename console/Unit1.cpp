@@ -7,6 +7,7 @@
 #include "console/Unit2.h"
 #include "device/Device.h"
 #include "device/Discovery.h"
+#include "device/Drives.h"
 #include "report/RunRecord.h"
 #include "report/StepList.h"
 #include "report/TestLog.h"
@@ -296,6 +297,7 @@ long TForm1::OnDeviceChange(unsigned long eventCode) {
   }
   if (eventCode == ui::kDbtDeviceRemoveComplete) {
     DropDepartedPorts();
+    DropDepartedAssociations();
     if (PruneDepartedDevices()) RefreshDeviceCombo();
     // A TM36 that counted more than one printer or HV22 gave up its claim on them; once the
     // operator has unplugged the extra one, its own must be counted and claimed again, or

@@ -543,6 +543,21 @@ void ChargeDiscoveryTime(const DeviceEntry& entry, int hundredths) {
   DiscoveryTimes()[UnitKey(entry)] += hundredths;
 }
 
+void DropDepartedAssociations() {
+  // No drive at all reported is taken at its word: a departure missed would let a run pass
+  // drive steps without a drive, an association dropped in error is made again at the next
+  // rebuild.
+  const std::uint32_t present = platform::ThePlatform().GetLogicalDrives();
+  for (const auto& entry : DeviceList) {
+    if (entry->Usb3Connection.load() == 0) continue;
+    const char letter = entry->DriveLetter1.load();
+    if (letter < 'A' || letter > 'Z' || (present & (1u << (letter - 'A'))) != 0) continue;
+    entry->DriveLetter1 = 0;
+    entry->DriveCount = 0;
+    entry->Usb3Connection = 0;
+  }
+}
+
 void AssociateDriveLetters() {
   int waiting = 0;
   for (const auto& entry : DeviceList) waiting += WaitsForDrive(*entry) ? 1 : 0;

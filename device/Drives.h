@@ -84,3 +84,8 @@ void ChargeDiscoveryTime(const DeviceEntry& entry, int hundredths);
 // tray and asking each unit's sensor. Polls through the GUI thread's command target, so
 // SelectedDevice is left as it was. GUI thread (BuildDeviceList).
 void AssociateDriveLetters();
+// An associated drive is no claim on its unit's hub, so nothing the port tree drops frees it:
+// an entry whose associated letter the system no longer reports has lost its drive. It then has
+// none (a run on it fails its drive steps as "not online") and the next rebuild's association
+// looks for it again. GUI thread (a device removal).
+void DropDepartedAssociations();

@@ -1,12 +1,12 @@
 // The HV22 test sequence.
 #include "sequences/Hvthread.h"
 
-#include "report/RunState.h"
-#include "report/StepList.h"
-#include "report/TestLog.h"
 #include "device/Device.h"
 #include "device/Drives.h"
 #include "platform/Platform.h"
+#include "report/RunState.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "ui/Toolkit.h"
 
 using namespace hv22;
@@ -42,7 +42,11 @@ void THVThread::DeviceInformation(int row, int nextState) {
 
 void THVThread::TrayStep(int row, bool open, const char* message, int nextState) {
   StepBegin(row);
-  if (!MoveTrayAndConfirm(open)) {
+  const bool moved = MoveTrayAndConfirm(open);
+  // The sensor reads the unit's side of the tray, not the drive: one that left before or while
+  // the tray moved fails the step as the drive check would.
+  if (RunActive && FailIfDriveLost(row, drivetray::kDriveOffline, nextState)) return;
+  if (!moved) {
     const int answer = FailAndAsk(row, message, kErrorRetryCancel);
     if (answer == ui::kIdRetry || answer == ui::kIdCancel) return;
   }
@@ -69,7 +73,9 @@ void THVThread::PickUpStep(int row, int picked, int recovery) {
 }
 
 bool THVThread::RecoveryTrayStep(int row, bool open, const char* message, int nextState) {
-  if (!MoveTrayAndConfirm(open)) {
+  const bool moved = MoveTrayAndConfirm(open);
+  if (RunActive && FailIfDriveLost(row, drivetray::kDriveOffline, nextState)) return false;
+  if (!moved) {
     const int answer = FailAndAsk(row, message, kErrorRetryCancel);
     if (answer == ui::kIdRetry || answer == ui::kIdCancel) return false;
   }

@@ -16,6 +16,20 @@ char TDriveTrayThread::DriveLetter() const {
   return TestedDevice->DriveLetter1.load();
 }
 
+bool TDriveTrayThread::DriveLost() const {
+  return checkedLetter_ != 0 && DriveLetter() == 0;
+}
+
+bool TDriveTrayThread::FailIfDriveLost(int row, const char* offline, int nextState) {
+  if (!DriveLost()) return false;
+  const int answer = FailAndAsk(row, offline, ui::kMbIconError | ui::kMbRetryCancel);
+  if (answer != ui::kIdRetry && answer != ui::kIdCancel) {
+    HeadingLogged = false;
+    StepState = nextState;
+  }
+  return true;
+}
+
 void TDriveTrayThread::DriveOnlineStep(const DriveCheck& check, int nextState) {
   StepBegin(check.row);
   if (TestedDevice->DriveCount.load() == 0) {
@@ -28,6 +42,7 @@ void TDriveTrayThread::DriveOnlineStep(const DriveCheck& check, int nextState) {
   char text[64];
   std::snprintf(text, sizeof text, check.onlineFormat, letter);
   StepPassed(check.row, text);
+  checkedLetter_ = letter;
   StepState = nextState;
 }
 

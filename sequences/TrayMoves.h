@@ -32,6 +32,15 @@ class TDriveTrayThread : public TStepThread {
 
   // The entry's first drive letter, 0 when it has none.
   char DriveLetter() const;
+  // True when the drive check passed on a drive (a letter) the entry no longer has: it left
+  // during the run (and has not come back), so no step that needs it can be done. A check that
+  // passed on a count without a letter leaves the steps as they were.
+  bool DriveLost() const;
+  // For a step that needs the drive: when it is lost, the row fails with the drive check's
+  // `offline` words and a Retry/Cancel box asks, as that check does (Retry: the step looks
+  // again next cycle; an answer that lets it go moves on to nextState without a mark). True
+  // when the drive is lost and the step must not go on.
+  bool FailIfDriveLost(int row, const char* offline, int nextState);
 
   // "Check if drive is online" (no command): no drive fails the row with a Retry/Cancel box
   // (Retry checks the entry again as discovery then leaves it; another answer goes on without
@@ -42,4 +51,7 @@ class TDriveTrayThread : public TStepThread {
   // drive tray out, the tray is closed (if the entry has a drive letter) and the unit gets 1.5 s.
   // False when the link was lost (the run ends).
   bool CloseDriveTrayIfOut(int link);
+
+ private:
+  char checkedLetter_ = 0;  // the letter the drive check passed with (0: none, or not passed)
 };

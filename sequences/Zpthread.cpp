@@ -392,10 +392,28 @@ std::uint8_t TZPThread::SetTrays(bool upperOpen, bool lowerOpen) {
   return stuck;
 }
 
+bool TZPThread::FailIfDriveLost(int row, ZpState next) {
+  // A drive the trays-open check counted that the entry no longer has left during the run. The
+  // sensors read the unit's side of the trays, not the drives, so they cannot tell.
+  const bool firstLost = !FirstTrayUnseen && TestedDevice->DriveLetter1.load() == 0;
+  const bool secondLost = !SecondTrayUnseen && TestedDevice->DriveLetter2.load() == 0;
+  if (!firstLost && !secondLost) return false;
+  const char* message = TestedDevice->DriveCount.load() <= 0
+                            ? "The dual drives are not online."
+                            : "One of the dual drives is not online.";
+  const int answer = FailAndAsk(row, message, kErrorRetryCancel);
+  if (answer != ui::kIdRetry && answer != ui::kIdCancel) {
+    HeadingLogged = false;
+    MoveTo(next);
+  }
+  return true;
+}
+
 void TZPThread::RunTrayStep(const TrayStep& step, ZpState next) {
   StepBegin(step.row);
   const std::uint8_t stuck = SetTrays(step.upperOpen, step.lowerOpen);
   if (!RunActive) return;  // the link went while waiting: no mark
+  if (FailIfDriveLost(step.row, next)) return;
   if ((step.handled >> stuck) & 1u) {
     // Both trays stuck are named by the lower tray's direction, the one the step is about.
     const bool open = stuck == kUpperStuck ? step.upperOpen : step.lowerOpen;

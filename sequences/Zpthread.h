@@ -287,6 +287,11 @@ class TZPThread : public TStepThread {
 
   // Tray moves, picking, unloading, motor recovery.
   void RunTrayStep(const TrayStep& step, ZpState next);
+  // For a tray step: when a counted drive has left, the row fails with the drive check's words
+  // ("The dual drives are not online." when the entry has none left, else "One of the dual
+  // drives is not online.") and Retry/Cancel asks; Retry moves the trays again next cycle, an
+  // answer that lets it go moves on to `next` without a mark. True when a drive is lost.
+  bool FailIfDriveLost(int row, ZpState next);
   bool PickFailed(int row, const char* message, PickMoves moves);
   void CheckedPickStep(const PickUp& pick, PickMoves moves);
   void ReportedPickStep(const PickUp& pick, PickMoves moves);

@@ -300,9 +300,28 @@ INSTANTIATE_TEST_SUITE_P(DemoBench, DepartureAt, ::testing::Values(
     Departure{"Hv22LeavesWhileATrayStepWithoutDriveAsks", "HV22A0001",
               [](const HealthyRun& h) {
                 return nlohmann::json{After(Unplug("drive", "F"), NthCommand(h, "AT+C00", 3)),
-                                      AtPrompt(Unplug("unit"), "An error occurs when the tray opens.")};
+                                      AtPrompt(Unplug("unit"), kDriveOffline)};
               },
-              {ui::kIdRetry, ui::kIdRetry}, "None", 1, 3, "An error occurs when the tray opens."},
+              {ui::kIdRetry, ui::kIdRetry}, "None", 1, 3, kDriveOffline},
+    // Only the drive leaves, and stays away: a step that needs it fails with the drive check's
+    // words and Retry looks again, whether the entry's drive was on the unit's hub or found by
+    // letter (a 0945's on a USB 3.0 root hub), and whether or not the unit's tray sensor can
+    // still confirm the tray.
+    Departure{"Hv22UsbThreeDriveLeavesBeforeItsCheck", "HV22B0001",
+              [](const HealthyRun& h) {
+                return nlohmann::json{After(Unplug("drive", "G"), NthCommand(h, "AT+?"))};
+              },
+              {ui::kIdRetry, ui::kIdCancel}, "Error", 2, 1, kDriveOffline},
+    Departure{"Hv22DriveLeavesWhileTheSensorConfirmsTheTray", "HV22A0001",
+              [](const HealthyRun& h) {
+                return nlohmann::json{After(Unplug("drive", "F"), NthCommand(h, "AT+R01") + 1)};
+              },
+              {ui::kIdRetry, ui::kIdCancel}, "Error", 2, 5, kDriveOffline},
+    Departure{"Zp61UpperDriveLeavesWithTheDiscOnItsTray", "ZP61A0001",
+              [](const HealthyRun& h) {
+                return nlohmann::json{After(Unplug("drive", "I"), NthCommand(h, "AT+R01") + 1)};
+              },
+              {ui::kIdRetry, ui::kIdCancel}, "Error", 2, 7, "One of the dual drives is not online."},
     Departure{"Tm36kLeavesWhileItsPrinterCheckAsks", "TK36K0001",
               [](const HealthyRun& h) {
                 return nlohmann::json{After(Unplug("printer"), NthCommand(h, "AT+?")),
