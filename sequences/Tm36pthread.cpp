@@ -3,12 +3,12 @@
 
 #include <cstdint>
 
-#include "report/RunState.h"
-#include "report/StepList.h"
-#include "report/TestLog.h"
 #include "device/Device.h"
 #include "device/Drives.h"
 #include "platform/Platform.h"
+#include "report/RunState.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 #include "ui/Toolkit.h"
 
 using namespace tm36p;
@@ -56,7 +56,14 @@ void TTM36PThread::Hv22OnlineStep(int row, int nextState) {
 bool TTM36PThread::DriveTrayTimedOut(int row, char wanted, int seen) {
   const SensorWait tray{
       .row = row, .index = drivetray::kTraySensor, .wanted = wanted, .link = kHv22Link};
-  switch (PollSensor(tray, kDriveTrayPolls)) {
+  const PollResult polled = PollSensor(tray, kDriveTrayPolls);
+  // The sensor reads the HV22 part's side of the tray, not the drive: a drive that left before
+  // or while the tray moved fails the step as the drive check would.
+  if ((polled == PollResult::kSeen || polled == PollResult::kTimedOut) && RunActive &&
+      FailIfDriveLost(row, drivetray::kDriveOffline, seen)) {
+    return false;
+  }
+  switch (polled) {
     case PollResult::kSeen:
       StepPassed(row, nullptr);
       StepState = seen;

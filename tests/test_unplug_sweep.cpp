@@ -334,7 +334,12 @@ INSTANTIATE_TEST_SUITE_P(DemoBench, DepartureAt, ::testing::Values(
               [](const HealthyRun& h) {
                 return nlohmann::json{After(Unplug("hv22"), NthCommand(h, "2:AT+C00"))};
               },
-              {}, "Error", 0, 3, kStopped}),
+              {}, "Error", 0, 3, kStopped},
+    Departure{"Tm36pDriveLeavesWhileTheSensorConfirmsTheTray", "TP36P0001",
+              [](const HealthyRun& h) {
+                return nlohmann::json{After(Unplug("drive", "E"), NthCommand(h, "2:AT+C00", 3))};
+              },
+              {ui::kIdRetry, ui::kIdCancel}, "Error", 2, 7, kDriveOffline}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
