@@ -162,6 +162,28 @@ std::string PortStatusText(int index) {
   return entry ? entry->status.Text() : std::string();
 }
 
+namespace {
+
+// Opens the entry's read and write pipes, watches both for removal requests and puts them in
+// place; neither is kept when one cannot be opened.
+bool OpenWatchedPipes(const PortEntry& entry, std::atomic<platform::Handle>& readPipe,
+                      std::atomic<platform::Handle>& writePipe) {
+  const platform::Handle read = OpenPipe(entry.status.key, "PIPE00", platform::kGenericRead);
+  const platform::Handle write = OpenPipe(entry.status.key, "PIPE01", platform::kGenericWrite);
+  if (read == platform::kInvalidHandle || write == platform::kInvalidHandle) {
+    if (read != platform::kInvalidHandle) platform::ThePlatform().CloseHandle(read);
+    if (write != platform::kInvalidHandle) platform::ThePlatform().CloseHandle(write);
+    return false;
+  }
+  port_tree::WatchDeviceHandle(read);
+  port_tree::WatchDeviceHandle(write);
+  readPipe.store(read);
+  writePipe.store(write);
+  return true;
+}
+
+}  // namespace
+
 bool OpenCommandPipes(int index, std::atomic<platform::Handle>& readPipe,
                       std::atomic<platform::Handle>& writePipe, DeviceFlag& flag,
                       std::atomic<char>*& portRef) {
@@ -172,18 +194,8 @@ bool OpenCommandPipes(int index, std::atomic<platform::Handle>& readPipe,
   }
   CloseDeviceHandle(readPipe);
   CloseDeviceHandle(writePipe);
-  const platform::Handle read = OpenPipe(entry->status.key, "PIPE00", platform::kGenericRead);
-  const platform::Handle write = OpenPipe(entry->status.key, "PIPE01", platform::kGenericWrite);
-  if (read == platform::kInvalidHandle || write == platform::kInvalidHandle) {
-    if (read != platform::kInvalidHandle) platform::ThePlatform().CloseHandle(read);
-    if (write != platform::kInvalidHandle) platform::ThePlatform().CloseHandle(write);
-    return false;
-  }
-  port_tree::WatchDeviceHandle(read);
-  port_tree::WatchDeviceHandle(write);
+  if (!OpenWatchedPipes(*entry, readPipe, writePipe)) return false;
   // Handles before the flag: a worker that sees the flag '1' finds the pipes in place.
-  readPipe.store(read);
-  writePipe.store(write);
   TakeEntry(*entry, flag, portRef);
   return true;
 }
@@ -194,18 +206,7 @@ bool ReopenCommandPipes(const std::atomic<char>* portRef, std::atomic<platform::
   for (const auto& node : port_tree::Tree().nodes) {
     for (const auto& entry : node->ports) {
       if (&entry->status.open != portRef) continue;
-      const platform::Handle read = OpenPipe(entry->status.key, "PIPE00", platform::kGenericRead);
-      const platform::Handle write = OpenPipe(entry->status.key, "PIPE01", platform::kGenericWrite);
-      if (read == platform::kInvalidHandle || write == platform::kInvalidHandle) {
-        if (read != platform::kInvalidHandle) platform::ThePlatform().CloseHandle(read);
-        if (write != platform::kInvalidHandle) platform::ThePlatform().CloseHandle(write);
-        return false;
-      }
-      port_tree::WatchDeviceHandle(read);
-      port_tree::WatchDeviceHandle(write);
-      readPipe.store(read);
-      writePipe.store(write);
-      return true;
+      return OpenWatchedPipes(*entry, readPipe, writePipe);
     }
   }
   return false;

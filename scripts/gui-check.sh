@@ -262,7 +262,7 @@ shoot 2-result-dialog.png Form1 Form2
 result=$(grep -E $'^Form2\\.Label2\t' "$state" | cut -f2)
 [ "$result" = "text=Success" ] || fail "at 144 DPI the result dialog does not say Success: $result"
 sizes144=$(for part in Form1 'Form1\.ListView1' 'Form1\.Button1' Form2; do size_of "$part"; done)
-# Each part 1.5 times its size at 96 DPI, width and height alike (within 8 %: frames, rounding).
+# Each measured window piece 1.5 times its size at 96 DPI, width and height alike (within 8 %: frames, rounding).
 paste <(tr ' ' '\n' <<<"$sizes96") <(tr ' ' '\n' <<<"$sizes144") |
   awk '{ r = $2 / $1; if (r < 1.38 || r > 1.62) bad = 1; ratios = ratios sprintf(" %.2f", r) }
        END { print "gui-check: 144/96 DPI widths and heights of main, list, button, dialog:" ratios
