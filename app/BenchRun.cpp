@@ -98,7 +98,7 @@ BenchRun RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& to
   const std::int64_t waitedStart = clocks.waitedMs();
 
   run.started = true;
-  form.Button1.Click();
+  toolkit.RunAsWindowWork([&] { form.Button1.Click(); });
   toolkit.RunUntil([&] { return form.Button1.Caption() == "Start" && !form.Timer1.Enabled(); });
 
   run.wallSeconds =

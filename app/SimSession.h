@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/DeviceChanges.h"
+#include "app/WindowTurns.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "device/Discovery.h"
@@ -27,6 +28,7 @@ class SimSession {
       : sim_(options) {
     platform::SetPlatform(&sim_);
     ui::SetToolkit(&toolkit_);
+    GateWindowOnClock(toolkit_, sim_.Clock());
     SetWorkerFactory(nullptr);  // the program's own family workers
     bench_ = std::make_shared<platform::sim::SimBench>(platform::sim::ParseBench(benchJson, "test"),
                                                        platform::sim::BenchClock(sim_));
@@ -62,7 +64,7 @@ class SimSession {
     toolkit_.SetAnswers(std::move(answers));
     const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
     bench_->BeginRun();
-    form1_->Button1.Click();
+    toolkit_.RunAsWindowWork([&] { form1_->Button1.Click(); });
     bool ended = false;
     toolkit_.RunUntil([&] {
       ended = form1_->Button1.Caption() == "Start" && !form1_->Timer1.Enabled();

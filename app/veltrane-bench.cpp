@@ -8,6 +8,7 @@
 #include "app/BenchCli.h"
 #include "app/BenchRun.h"
 #include "app/DeviceChanges.h"
+#include "app/WindowTurns.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
 #include "platform/sim/SimPlatform.h"
@@ -88,6 +89,7 @@ static int Main(int argc, char** argv) {
   ui::headless::HeadlessToolkit toolkit(options.realTime ? ui::headless::TimerMode::kRealTime
                                                          : ui::headless::TimerMode::kImmediate);
   ui::SetToolkit(&toolkit);
+  GateWindowOnClock(toolkit, sim.Clock());
   // Plug and unplug on the bench reach the main window as WM_DEVICECHANGE, on the GUI thread.
   sim.Usb().SetDeviceChangeSink(DeliverDeviceChange);
   // The bench's operator acts at the prompts the bench file names.

@@ -146,6 +146,12 @@ class Platform {
   virtual std::uint32_t WaitForSingleObject(Handle event, std::uint32_t timeoutMs) = 0;
   // CloseHandle for events, files, pipes and drives. False for an unknown handle.
   virtual bool CloseHandle(Handle handle) = 0;
+  // A run's worker thread: enrolled by the thread that starts it (the ticket), begun as the
+  // worker's first act and ended as its last. A simulated clock uses them to let several runs
+  // take turns on one virtual time; a real system's threads need nothing of them.
+  virtual std::uint64_t EnrolWorker() { return 0; }
+  virtual void BeginWorker(std::uint64_t /*ticket*/) {}
+  virtual void EndWorker() {}
 
   // --- Registry (ANSI interface, HKEY_LOCAL_MACHINE root) -------------------------------------
   // RegOpenKeyExA(HKLM, subKey, 0, KEY_READ). Non-blocking; any thread; kErrorFileNotFound if

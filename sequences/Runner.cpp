@@ -35,7 +35,10 @@ TSequenceThread::~TSequenceThread() {
 }
 
 void TSequenceThread::Start() {
-  thread_ = std::thread([this] {
+  // Enrolled here, in the order runs are started: a simulated clock gives turns in that order.
+  const std::uint64_t ticket = platform::ThePlatform().EnrolWorker();
+  thread_ = std::thread([this, ticket] {
+    platform::ThePlatform().BeginWorker(ticket);
     // Commands of this run go to the entry it was started with, whatever the combo shows; its
     // pauses wait on the run's event and its reply lines follow the run's own switch.
     SetCommandChannel({TestedDevice, PauseEvent, &Run().CommandLogging});
@@ -44,6 +47,7 @@ void TSequenceThread::Start() {
     if (!terminated_) MarkRunEnding(Run(), ending_);
     RunActive = false;
     if (Run().Host != nullptr) Run().Host->RunEnded(Run());
+    platform::ThePlatform().EndWorker();
     finished_ = true;
   });
 }

@@ -1,6 +1,7 @@
 // The simulated bench's clock: virtual or real local time, and timed pauses.
 #include "platform/sim/SimClock.h"
 
+#include <algorithm>
 #include <ctime>
 #include <thread>
 
@@ -62,6 +63,13 @@ LocalTime RealLocalTime() {
                    static_cast<int>(ms % 1000 / 10)};
 }
 
+// The worker whose thread this is, for the clock it enrolled with.
+struct WorkerThread {
+  SimClock* clock = nullptr;
+  std::uint64_t ticket = 0;
+};
+thread_local WorkerThread tlWorker;
+
 }  // namespace
 
 LocalTime AddMilliseconds(const LocalTime& start, std::uint64_t ms) {
@@ -97,6 +105,27 @@ void SimClock::SetTimeSource(TimeSource source) {
 }
 
 void SimClock::Wait(std::uint32_t ms) {
+  if (mode_ == Mode::kVirtual && tlWorker.clock == this) {
+    std::unique_lock lock(turnMutex_);
+    // A worker alone, with the window idle, pauses as a clock without workers does.
+    if (workers_.size() > 1 || windowWants_) {
+      waitedMs_.fetch_add(ms, std::memory_order_relaxed);
+      const std::uint64_t ticket = tlWorker.ticket;
+      Turn& me = workers_.at(ticket);
+      me.wakeMs = virtualMs_.load(std::memory_order_relaxed) + ms;
+      me.waiting = true;
+      stationMs_ = std::max(stationMs_, virtualMs_.load(std::memory_order_relaxed));
+      holder_ = Holder::kNone;
+      PassTurn(lock);
+      turnChanged_.wait(lock,
+                        [&] { return holder_ == Holder::kWorker && holderTicket_ == ticket; });
+      return;
+    }
+  }
+  FreeWait(ms);
+}
+
+void SimClock::FreeWait(std::uint32_t ms) {
   waitedMs_.fetch_add(ms, std::memory_order_relaxed);
   const bool scheduled = source_.nextMs && source_.reach;
   if (mode_ == Mode::kVirtual) {
@@ -130,6 +159,117 @@ void SimClock::Wait(std::uint32_t ms) {
     source_.reach();
   }
   std::this_thread::sleep_until(end);
+}
+
+std::uint64_t SimClock::EnrolWorker() {
+  if (mode_ != Mode::kVirtual) return 0;
+  std::unique_lock lock(turnMutex_);
+  const std::uint64_t ticket = ++lastTicket_;
+  workers_[ticket] = Turn{virtualMs_.load(std::memory_order_relaxed), true};
+  // Nothing running: the new worker's turn begins at once, as a run alone begins.
+  if (holder_ == Holder::kNone) PassTurn(lock);
+  return ticket;
+}
+
+void SimClock::BeginWorker(std::uint64_t ticket) {
+  if (mode_ != Mode::kVirtual || ticket == 0) return;
+  tlWorker = {this, ticket};
+  std::unique_lock lock(turnMutex_);
+  turnChanged_.wait(lock, [&] { return holder_ == Holder::kWorker && holderTicket_ == ticket; });
+}
+
+void SimClock::EndWorker() {
+  if (tlWorker.clock != this) return;
+  const std::uint64_t ticket = tlWorker.ticket;
+  tlWorker = {};
+  std::unique_lock lock(turnMutex_);
+  stationMs_ = std::max(stationMs_, virtualMs_.load(std::memory_order_relaxed));
+  workers_.erase(ticket);
+  if (holder_ == Holder::kWorker && holderTicket_ == ticket) {
+    holder_ = Holder::kNone;
+    PassTurn(lock);
+  }
+}
+
+bool SimClock::TryBeginWindowWork() {
+  if (mode_ != Mode::kVirtual) return true;
+  std::lock_guard lock(turnMutex_);
+  if (holder_ == Holder::kNone || holder_ == Holder::kWindowGranted) {
+    holder_ = Holder::kWindow;
+    windowWants_ = false;
+    return true;
+  }
+  // Already working (a click inside the window's own work) needs no second turn.
+  if (holder_ == Holder::kWindow) return true;
+  windowWants_ = true;
+  return false;
+}
+
+void SimClock::EndWindowWork() {
+  if (mode_ != Mode::kVirtual) return;
+  std::unique_lock lock(turnMutex_);
+  if (holder_ != Holder::kWindow) return;
+  stationMs_ = std::max(stationMs_, virtualMs_.load(std::memory_order_relaxed));
+  holder_ = Holder::kNone;
+  PassTurn(lock);
+}
+
+bool SimClock::WindowOffered() const {
+  std::lock_guard lock(turnMutex_);
+  return holder_ == Holder::kWindowGranted;
+}
+
+std::size_t SimClock::WorkerCount() const {
+  std::lock_guard lock(turnMutex_);
+  return workers_.size();
+}
+
+void SimClock::PassTurn(std::unique_lock<std::mutex>& lock) {
+  std::optional<std::uint64_t> reached;
+  for (;;) {
+    if (windowWants_) {
+      // The window acts between turns, at the latest time the station has reached.
+      windowWants_ = false;
+      holder_ = Holder::kWindowGranted;
+      virtualMs_.store(stationMs_, std::memory_order_relaxed);
+      turnChanged_.notify_all();
+      return;
+    }
+    auto next = workers_.end();
+    for (auto it = workers_.begin(); it != workers_.end(); ++it) {
+      if (it->second.waiting && (next == workers_.end() || it->second.wakeMs < next->second.wakeMs))
+        next = it;
+    }
+    if (next == workers_.end()) {
+      holder_ = Holder::kNone;
+      virtualMs_.store(stationMs_, std::memory_order_relaxed);
+      turnChanged_.notify_all();
+      return;
+    }
+    // The bench's own moments up to that wake-up come first, in order, at their time.
+    const std::uint64_t wake = next->second.wakeMs;
+    if (source_.nextMs && source_.reach) {
+      const std::optional<std::uint64_t> moment = source_.nextMs(stationMs_);
+      if (moment && *moment <= wake && !(reached && *moment <= *reached)) {
+        reached = moment;
+        holder_ = Holder::kBench;
+        virtualMs_.store(*moment, std::memory_order_relaxed);
+        stationMs_ = std::max(stationMs_, *moment);
+        lock.unlock();
+        source_.reach();
+        lock.lock();
+        stationMs_ = std::max(stationMs_, virtualMs_.load(std::memory_order_relaxed));
+        continue;
+      }
+    }
+    next->second.waiting = false;
+    holder_ = Holder::kWorker;
+    holderTicket_ = next->first;
+    stationMs_ = std::max(stationMs_, wake);
+    virtualMs_.store(wake, std::memory_order_relaxed);
+    turnChanged_.notify_all();
+    return;
+  }
 }
 
 std::uint64_t SimClock::NowMs() const {

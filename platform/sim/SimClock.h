@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 
 #include "platform/Platform.h"
@@ -42,8 +45,35 @@ class SimClock {
 
   // A timed pause. Virtual: moves the clock on by ms and returns at once. Real: sleeps ms on
   // the steady clock. Either way a time source's moments that fall inside the pause are reached
-  // in order, at their time, on the waiting thread. Any thread; concurrent virtual waits add up.
+  // in order, at their time, on the waiting thread. Any thread; concurrent virtual waits add up,
+  // except a worker's (below): it waits for its turn.
   void Wait(std::uint32_t ms);
+
+  // --- Workers taking turns (virtual time) ---------------------------------------------------
+  // Several runs at once share one clock. Each run's worker enrols when it is started and runs
+  // only on its turn: one worker at a time, from its start until its next pause. A pause
+  // gives the turn to the worker whose pause ends first (the one enrolled first on a tie), and
+  // the clock moves to that moment; each worker therefore sees its own time line, as if it ran
+  // alone, and a session goes the same way every time. While a worker has the turn, every other
+  // thread's reads and pauses (the window working for it) count on its time line.
+  // Real time: nothing waits for a turn.
+  //
+  // On the thread that starts the worker, before the worker's thread exists: its ticket. Its
+  // turn begins at the time the clock shows now.
+  std::uint64_t EnrolWorker();
+  // The worker's first act, on its thread: waits for its turn.
+  void BeginWorker(std::uint64_t ticket);
+  // The worker's last act, on its thread: gives up its turn for good.
+  void EndWorker();
+  // The window's own work (posted messages, timers, an operator's click) runs between turns,
+  // while every worker waits: true when it may run now (end it with EndWindowWork); false when
+  // a worker has the turn, and the window is then given the next turn. Any thread; the window's.
+  bool TryBeginWindowWork();
+  void EndWindowWork();
+  // True when the window has been given the turn it asked for and not yet taken it.
+  bool WindowOffered() const;
+  // Workers enrolled and not yet ended.
+  std::size_t WorkerCount() const;
 
   // What happens on the bench at times of its own (timed plugs and unplugs, discs added): the
   // next such moment after `afterMs` (none: nothing is scheduled), and what to do once the clock
@@ -73,6 +103,26 @@ class SimClock {
   std::atomic<std::uint64_t> waitedMs_{0};
   const std::chrono::steady_clock::time_point realStart_;
   TimeSource source_;
+
+  // The pause as a clock without workers makes it: virtual time moves on by ms.
+  void FreeWait(std::uint32_t ms);
+  // Who may run now. Called with turnMutex_ held; may let it go while the bench acts.
+  void PassTurn(std::unique_lock<std::mutex>& lock);
+
+  enum class Holder { kNone, kWorker, kWindowGranted, kWindow, kBench };
+  struct Turn {
+    std::uint64_t wakeMs = 0;  // when its pause ends (its start, before its first turn)
+    bool waiting = true;
+  };
+  mutable std::mutex turnMutex_;
+  std::condition_variable turnChanged_;
+  std::map<std::uint64_t, Turn> workers_;  // by ticket, in the order enrolled
+  std::uint64_t lastTicket_ = 0;
+  Holder holder_ = Holder::kNone;
+  std::uint64_t holderTicket_ = 0;
+  bool windowWants_ = false;
+  // The latest moment any time line has reached: the window's work and the end of a session.
+  std::uint64_t stationMs_ = 0;
 };
 
 }  // namespace platform::sim

@@ -64,6 +64,9 @@ class SimPlatform : public Platform {
   Handle CreateEventA(bool manualReset, bool initialState) override;
   std::uint32_t WaitForSingleObject(Handle event, std::uint32_t timeoutMs) override;
   bool CloseHandle(Handle handle) override;
+  std::uint64_t EnrolWorker() override { return clock_.EnrolWorker(); }
+  void BeginWorker(std::uint64_t ticket) override { clock_.BeginWorker(ticket); }
+  void EndWorker() override { clock_.EndWorker(); }
   // The sim's transfers end on their own within the bound (a hung read waits it out on the
   // clock): a cancel finds nothing to end, but says whether the handle is an open file.
   bool CancelIoEx(Handle file) override;

@@ -58,13 +58,17 @@ void HeadlessToolkit::Post(std::function<void()> fn) {
 }
 
 // Runs one queued piece of work outside the lock, so that it may queue more or invoke itself.
-bool HeadlessToolkit::RunOneQueued() {
+// Outside the window's turn only invokes run: posted work keeps its place in the queue.
+bool HeadlessToolkit::RunOneQueued(bool windowTurn) {
   Work work;
   {
     std::lock_guard lock(queueMutex_);
-    if (queue_.empty()) return false;
-    work = std::move(queue_.front());
-    queue_.pop_front();
+    auto it = windowTurn ? queue_.begin() : std::ranges::find_if(queue_, [](const Work& w) {
+      return w.invocation != nullptr;
+    });
+    if (it == queue_.end()) return false;
+    work = std::move(*it);
+    queue_.erase(it);
   }
   if (work.invocation == nullptr) {
     work.posted();
@@ -86,14 +90,14 @@ bool HeadlessToolkit::RunOneQueued() {
 }
 
 // Only the work queued when the pass starts, so that work queuing more cannot starve the timers.
-bool HeadlessToolkit::RunQueuedWork(const std::function<bool()>& done) {
+bool HeadlessToolkit::RunQueuedWork(const std::function<bool()>& done, bool windowTurn) {
   size_t count = 0;
   {
     std::lock_guard lock(queueMutex_);
     count = queue_.size();
   }
   bool ran = false;
-  for (size_t i = 0; i < count && RunOneQueued(); ++i) {
+  for (size_t i = 0; i < count && RunOneQueued(windowTurn); ++i) {
     ran = true;
     if (done()) break;
   }
@@ -159,21 +163,60 @@ bool HeadlessToolkit::FireDueTimers(const std::function<bool()>& done) {
 
 // --- loop -------------------------------------------------------------------------------------
 
+void HeadlessToolkit::SetWindowGate(WindowGate gate) {
+  RequireGuiThread("SetWindowGate");
+  gate_ = std::move(gate);
+}
+
+bool HeadlessToolkit::HasOwnWork() const {
+  {
+    std::lock_guard lock(queueMutex_);
+    if (std::ranges::any_of(queue_, [](const Work& w) { return w.invocation == nullptr; })) {
+      return true;
+    }
+  }
+  std::lock_guard lock(timerMutex_);
+  return std::ranges::any_of(timers_, [](const TimerSlot& slot) { return slot.timer->Enabled(); });
+}
+
+bool HeadlessToolkit::RunPass(const std::function<bool()>& done) {
+  if (!gate_.tryBegin) {
+    const bool worked = RunQueuedWork(done);
+    if (done()) return worked;
+    return FireDueTimers(done) || worked;
+  }
+  // A turn given to a window that has nothing to do any more goes straight back.
+  const bool turn = (HasOwnWork() || gate_.offered()) && gate_.tryBegin();
+  bool worked = RunQueuedWork(done, turn);
+  if (turn && !done()) worked = FireDueTimers(done) || worked;
+  if (turn) gate_.end();
+  return worked;
+}
+
 void HeadlessToolkit::RunUntil(const std::function<bool()>& done) {
   RequireGuiThread("RunUntil");
   while (!done()) {
-    bool worked = RunQueuedWork(done);
-    if (done()) return;
-    worked = FireDueTimers(done) || worked;
+    const bool worked = RunPass(done);
     if (!worked && !done()) WaitForWork();
   }
 }
 
 bool HeadlessToolkit::RunPending() {
   RequireGuiThread("RunPending");
-  const auto never = [] { return false; };
-  const bool worked = RunQueuedWork(never);
-  return FireDueTimers(never) || worked;
+  return RunPass([] { return false; });
+}
+
+void HeadlessToolkit::RunAsWindowWork(const std::function<void()>& fn) {
+  RequireGuiThread("RunAsWindowWork");
+  if (!gate_.tryBegin) {
+    fn();
+    return;
+  }
+  while (!gate_.tryBegin()) {
+    if (!RunQueuedWork([] { return false; }, false)) WaitForWork();
+  }
+  fn();
+  gate_.end();
 }
 
 // --- message boxes ----------------------------------------------------------------------------

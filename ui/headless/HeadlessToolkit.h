@@ -76,6 +76,21 @@ class HeadlessToolkit : public Toolkit {
 
   TimerMode Mode() const { return timerMode_; }
 
+  // When the window's own work may run. A simulated clock on which several runs take turns
+  // lets the window act only between turns, so that a session goes the same way every time:
+  // posted work and timers wait for the window's turn, while invokes of the worker that has
+  // the turn run at once (that worker waits for them). An empty gate lets the window act
+  // whenever it likes. GUI thread, before the loop runs.
+  struct WindowGate {
+    std::function<bool()> tryBegin;  // true: the window's turn has begun
+    std::function<void()> end;
+    std::function<bool()> offered;  // the window has been given the turn it asked for
+  };
+  void SetWindowGate(WindowGate gate);
+  // Runs fn as the window's own work (an operator's click), once the window has its turn; the
+  // worker that has the turn meanwhile is served. GUI thread.
+  void RunAsWindowWork(const std::function<void()>& fn);
+
   // The answer script (button ids, e.g. from ParseAnswerScript); replaces what is left of it.
   void SetAnswers(std::vector<int> answers);
   size_t AnswersLeft() const;
@@ -108,8 +123,12 @@ class HeadlessToolkit : public Toolkit {
   };
 
   void RequireGuiThread(const char* operation) const;
-  bool RunQueuedWork(const std::function<bool()>& done);
-  bool RunOneQueued();
+  bool RunQueuedWork(const std::function<bool()>& done, bool windowTurn = true);
+  bool RunOneQueued(bool windowTurn);
+  // True when posted work waits or a timer is enabled: the window has work of its own.
+  bool HasOwnWork() const;
+  // One pass of the loop under the window gate.
+  bool RunPass(const std::function<bool()>& done);
   bool FireDueTimers(const std::function<bool()>& done);
   std::vector<Timer*> TakeDueTimers();
   bool IsRegistered(Timer* timer) const;
@@ -133,6 +152,7 @@ class HeadlessToolkit : public Toolkit {
   std::deque<int> script_;
   std::vector<PromptRecord> prompts_;
 
+  WindowGate gate_;
   std::function<void(Form&)> modalObserver_;
   std::atomic<int> modalShowings_{0};
 };
