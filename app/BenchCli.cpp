@@ -1,10 +1,11 @@
 // veltrane-bench's options and printing.
 #include "app/BenchCli.h"
 
-#include "report/RunRecord.h"
-#include "report/StepList.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
+#include "report/RunRecord.h"
+#include "report/StepList.h"
+#include "report/TestLog.h"
 
 bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& options,
                        std::string& error) {
@@ -34,11 +35,27 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
       if (!value(options.bench)) return false;
     } else if (a == "--device") {
       if (!value(options.device)) return false;
-      if (options.device != "all" &&
-          options.device.find_first_not_of("0123456789") != std::string::npos) {
-        error = "--device takes an item number or 'all', not '" + options.device + "'";
+      const std::string& d = options.device;
+      const bool list = !d.empty() && d.find_first_not_of("0123456789,") == std::string::npos &&
+                        d.front() != ',' && d.back() != ',' && d.find(",,") == std::string::npos;
+      if (d != "all" && !list) {
+        error = "--device takes an item number, a list such as 0,3,5, or 'all', not '" + d + "'";
         return false;
       }
+    } else if (a == "--parallel") {
+      options.parallel = true;
+    } else if (a == "--answers-for") {
+      std::string given;
+      if (!value(given)) return false;
+      const std::size_t colon = given.find(':');
+      const std::string item = given.substr(0, colon);
+      if (colon == std::string::npos || item.empty() || item.size() > 6 ||
+          item.find_first_not_of("0123456789") != std::string::npos) {
+        error =
+            "--answers-for takes N:A,B,... (an item number, a colon, answers), not '" + given + "'";
+        return false;
+      }
+      options.answersFor.emplace_back(std::stoi(item), given.substr(colon + 1));
     } else if (a == "--json") {
       if (!value(options.jsonFile)) return false;
     } else {
@@ -55,8 +72,15 @@ void PrintBenchUsage(std::ostream& out) {
          "\n"
          "  --bench FILE|demo  the bench to simulate (default: the built-in demo bench)\n"
          "  --list             print the device combo's items and exit\n"
-         "  --device N|all     run the test of combo item N, or of every item in turn;\n"
-         "                     without it the main window is printed and nothing runs\n"
+         "  --device N|N,M,...|all\n"
+         "                     run the test of combo item N, of the items listed, or of every\n"
+         "                     item, in turn; without it the main window is printed and\n"
+         "                     nothing runs\n"
+         "  --parallel         run the chosen items at once, as a station does; progress lines\n"
+         "                     start with their item, and each run's boxes take --answers\n"
+         "                     from its start\n"
+         "  --answers-for N:A,B,...\n"
+         "                     with --parallel: item N's own answers instead (repeatable)\n"
          "  --json FILE        write one record per run (rows, memo, prompts, log) to FILE\n"
          "  --answers A,B,...  answers to the message boxes, in order: retry, cancel, ok,\n"
          "                     tryagain, continue (unanswered boxes get Cancel, or OK); an\n"
@@ -92,7 +116,20 @@ void PrintMainWindow(std::ostream& out, const TForm1& form) {
     out << "\n";
   }
   out << "Buttons: " << form.Button1.Caption() << (form.Button1.Enabled() ? "" : " (disabled)")
-      << ", " << form.Button2.Caption() << (form.Button2.Enabled() ? "" : " (disabled)") << "\n";
+      << ", " << form.Button2.Caption() << (form.Button2.Enabled() ? "" : " (disabled)");
+  // Start all stands only on a station of several units.
+  if (form.Button3.Visible()) {
+    out << ", " << form.Button3.Caption() << (form.Button3.Enabled() ? "" : " (disabled)");
+  }
+  out << "\n";
+}
+
+void PrintRecordDialog(std::ostream& out, const TForm2& dialog, const RunRecord& record) {
+  out << "Test Report\n";
+  out << "  " << dialog.Label1.Caption() << " " << record.result << "\n";
+  out << "  " << dialog.Label3.Caption() << " " << FormatDateTime(record.start) << "\n";
+  out << "  " << dialog.Label5.Caption() << " " << FormatDateTime(record.end) << "\n";
+  for (const std::string& line : record.memo) out << "  | " << line << "\n";
 }
 
 void PrintResultDialog(std::ostream& out, const TForm2& dialog) {

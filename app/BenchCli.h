@@ -16,8 +16,11 @@ struct BenchOptions {
   std::string answers;         // comma-separated message-box answers
   std::string outDir;          // where "Test.log" goes; the current directory when empty
   std::string bench = "demo";  // a bench file, or "demo" for the built-in one
-  std::string device;          // "N" or "all"; empty: list the window only
-  std::string jsonFile;        // one record per run
+  std::string device;          // "N", "N,M,..." or "all"; empty: list the window only
+  bool parallel = false;       // the chosen items run at once
+  // --answers-for N:A,B,...: item N's own answers (parallel runs)
+  std::vector<std::pair<int, std::string>> answersFor;
+  std::string jsonFile;  // one record per run
 };
 
 // Parses the arguments; on a bad argument returns false with a message in `error`.
@@ -29,3 +32,6 @@ void PrintBenchUsage(std::ostream& out);
 void PrintMainWindow(std::ostream& out, const TForm1& form);
 // The result dialog: result word, times and the memo.
 void PrintResultDialog(std::ostream& out, const TForm2& dialog);
+// The result dialog of a run as its record keeps it, in the dialog's words.
+struct RunRecord;
+void PrintRecordDialog(std::ostream& out, const TForm2& dialog, const RunRecord& record);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 
 #include "app/BenchCli.h"
 #include "console/Unit1.h"
@@ -19,23 +20,16 @@
 
 namespace {
 
-// Watches the result memo: a numbered heading names the current step; an outcome line closes
-// it. This prints each step's outcome the moment the worker reports it.
-class ProgressPrinter : public ui::Peer {
+// Reads a run's result lines: a numbered heading names the current step; an outcome line closes
+// it. This prints each step's outcome the moment the worker reports it, after `tag` (the run's
+// item when several runs share the output).
+class ProgressPrinter {
  public:
-  // Takes the run's rows as Start finds them: a unit that leaves during the run takes its list
-  // with it, and the combo may then show another unit's.
-  ProgressPrinter(const TForm1& form, std::ostream& out) : form_(form), out_(out) {
-    for (const auto& item : form.ListView1.Items()) captions_.push_back(item.caption);
-  }
-  void Changed(ui::Control& control) override {
-    const auto& lines = static_cast<ui::Memo&>(control).Lines();
-    if (lines.size() < seen_) seen_ = 0;  // cleared at Start
-    for (; seen_ < lines.size(); ++seen_) Take(lines[seen_]);
-  }
+  ProgressPrinter(std::ostream& out, std::string tag) : out_(out), tag_(std::move(tag)) {}
 
- private:
-  void Take(const std::string& line) {
+  // GUI thread, as the run adds the line. The rows are the run's own, as Start found them: a
+  // unit that leaves during the run takes its list with it.
+  void Take(const UnitRun& socket, const std::string& line) {
     // A heading is "%2d. %s": a right-aligned step number and a dot.
     if (line.size() > 3 && line[2] == '.' && std::isdigit(static_cast<unsigned char>(line[1]))) {
       row_ = static_cast<int>(std::strtol(line.substr(0, 2).c_str(), nullptr, 10));
@@ -43,27 +37,47 @@ class ProgressPrinter : public ui::Peer {
     }
     static const std::pair<const char*, const char*> kOutcomes[] = {
         {"    [OK] ", "passed"}, {"    [ERROR] ", "failed"}, {"    [WARNING] ", "warned"}};
+    const RunContext* run = socket.Run();
     for (const auto& [prefix, word] : kOutcomes) {
       const std::string p = prefix;
       if (line.compare(0, p.size(), p) != 0) continue;
-      const int rows = static_cast<int>(captions_.size());
+      const int rows = run != nullptr ? static_cast<int>(run->Rows.size()) : 0;
       std::string caption;
-      if (row_ >= 1 && row_ <= rows) caption = captions_[static_cast<std::size_t>(row_ - 1)];
+      if (row_ >= 1 && row_ <= rows)
+        caption = run->Rows[static_cast<std::size_t>(row_ - 1)].caption;
       char head[32];
       std::snprintf(head, sizeof head, "[%2d/%d] ", row_, rows);
-      out_ << head << caption << " ... " << word;
+      out_ << tag_ << head << caption << " ... " << word;
       if (std::string(word) != "passed") out_ << ": " << line.substr(p.size());
-      if (form_.RunEntryLeft()) out_ << " (the unit has left; its list was emptied)";
+      if (socket.entryLeft) out_ << " (the unit has left; its list was emptied)";
       out_ << "\n";
     }
   }
 
-  const TForm1& form_;
+ private:
   std::ostream& out_;
-  std::vector<std::string> captions_;
-  std::size_t seen_ = 0;
+  std::string tag_;
   int row_ = 0;
 };
+
+// Prints each prompt as it is answered and notes whether its answer came from the script.
+void WatchPrompts(ui::headless::HeadlessToolkit& toolkit, std::ostream& out,
+                  const std::function<BenchRun*(const std::string& origin)>& runOf,
+                  const std::function<std::string(const std::string& origin)>& tagOf) {
+  toolkit.SetPromptObserver([&out, runOf, tagOf](const ui::headless::PromptRecord& p) {
+    out << tagOf(p.origin) << "  Prompt (" << p.caption << ", " << ButtonsText(p.flags) << ", "
+        << IconText(p.flags) << "): " << p.text << " -> " << AnswerText(p.answer) << "\n";
+    BenchRun* run = runOf(p.origin);
+    if (run == nullptr) return;
+    run->answers.push_back({!p.defaulted, p.unfitting});
+    if (p.unfitting == 0) return;
+    // A mistyped script would otherwise end the run early without a word.
+    ++run->unfittingAnswers;
+    std::cerr << "veltrane-bench: run " << run->record.item << ": the answer "
+              << AnswerText(p.unfitting) << " is no button of the box \"" << p.text << "\" ("
+              << ButtonsText(p.flags) << "); it got " << AnswerText(p.answer) << "\n";
+  });
+}
 
 }  // namespace
 
@@ -71,7 +85,7 @@ BenchRun RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& to
                  const RunClocks& clocks, std::ostream& out) {
   BenchRun run;
   form.ComboBox1.PickItem(index);
-  run.record.item = form.ComboBox1.Text();
+  run.record.item = form.BaseItemText(index);
   if (SelectedDevice != nullptr) run.record.unit.model = SelectedDevice->ModelName;
   out << "=== " << run.record.item << " ===\n";
   if (!form.Button1.Enabled()) {
@@ -79,33 +93,26 @@ BenchRun RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& to
     return run;
   }
   const int showings = toolkit.ModalShowings();
-  ProgressPrinter progress(form, out);
-  dialog.Memo1.AttachPeer(&progress);
-  const std::string item = form.ComboBox1.Text();
-  toolkit.SetPromptObserver([&out, &run, item](const ui::headless::PromptRecord& p) {
-    out << "  Prompt (" << p.caption << ", " << ButtonsText(p.flags) << ", " << IconText(p.flags)
-        << "): " << p.text << " -> " << AnswerText(p.answer) << "\n";
-    run.answers.push_back({!p.defaulted, p.unfitting});
-    if (p.unfitting == 0) return;
-    // A mistyped script would otherwise end the run early without a word.
-    ++run.unfittingAnswers;
-    std::cerr << "veltrane-bench: run " << item << ": the answer " << AnswerText(p.unfitting)
-              << " is no button of the box \"" << p.text << "\" (" << ButtonsText(p.flags)
-              << "); it got " << AnswerText(p.answer) << "\n";
-  });
+  ProgressPrinter progress(out, "");
+  form.onResultLine = [&progress](const UnitRun& socket, const std::string& line) {
+    progress.Take(socket, line);
+  };
+  WatchPrompts(
+      toolkit, out, [&run](const std::string&) { return &run; },
+      [](const std::string&) { return std::string(); });
   const auto wallStart = std::chrono::steady_clock::now();
   const std::int64_t virtualStart = clocks.nowMs();
   const std::int64_t waitedStart = clocks.waitedMs();
 
   run.started = true;
   toolkit.RunAsWindowWork([&] { form.Button1.Click(); });
-  toolkit.RunUntil([&] { return form.Button1.Caption() == "Start" && !form.Timer1.Enabled(); });
+  toolkit.RunUntil([&] { return form.RunsUnderWay() == 0 && !form.Timer1.Enabled(); });
 
   run.wallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
   run.virtualSeconds = static_cast<double>(clocks.nowMs() - virtualStart) / 1000.0;
   run.pauseSeconds = static_cast<double>(clocks.waitedMs() - waitedStart) / 1000.0;
-  dialog.Memo1.AttachPeer(nullptr);
+  form.onResultLine = nullptr;
   toolkit.SetPromptObserver(nullptr);
 
   // Every run that Start began ends in FinishRun, which keeps the record before it saves
@@ -118,6 +125,79 @@ BenchRun RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& to
     out << "The run ended without a result dialog.\n";
   }
   return run;
+}
+
+std::vector<BenchRun> RunItemsAtOnce(TForm1& form, TForm2& dialog,
+                                     ui::headless::HeadlessToolkit& toolkit,
+                                     const std::vector<int>& indexes, const RunClocks& clocks,
+                                     std::ostream& out) {
+  std::vector<BenchRun> runs(indexes.size());
+  std::map<std::string, std::size_t> byItem;  // a run's item to its place in `runs`
+  std::map<std::string, ProgressPrinter> printers;
+  std::vector<bool> startable(indexes.size());
+  for (std::size_t k = 0; k < indexes.size(); ++k) {
+    BenchRun& run = runs[k];
+    run.record.item = form.BaseItemText(indexes[k]);
+    const DeviceEntry* entry = DeviceList[static_cast<std::size_t>(indexes[k])].get();
+    run.record.unit.model = entry->ModelName;
+    startable[k] = CanStart(entry);
+    byItem[run.record.item] = k;
+    printers.try_emplace(run.record.item, out, run.record.item + " | ");
+  }
+  form.onResultLine = [&printers](const UnitRun& socket, const std::string& line) {
+    auto it = printers.find(socket.item);
+    if (it != printers.end()) it->second.Take(socket, line);
+  };
+  const auto wallStart = std::chrono::steady_clock::now();
+  const std::int64_t virtualStart = clocks.nowMs();
+  const std::int64_t waitedStart = clocks.waitedMs();
+  const auto sinceStart = [&](BenchRun& run) {
+    run.wallSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    run.virtualSeconds = static_cast<double>(clocks.nowMs() - virtualStart) / 1000.0;
+    run.pauseSeconds = static_cast<double>(clocks.waitedMs() - waitedStart) / 1000.0;
+  };
+  form.onRunKept = [&](const UnitRun& socket) {
+    auto it = byItem.find(socket.item);
+    if (it == byItem.end() || socket.last == nullptr) return;
+    BenchRun& run = runs[it->second];
+    run.record = RecordOf(*socket.last);
+    sinceStart(run);
+    out << socket.item << " | ended: " << run.record.result << "\n";
+  };
+  WatchPrompts(
+      toolkit, out,
+      [&](const std::string& origin) -> BenchRun* {
+        auto it = byItem.find(origin);
+        return it == byItem.end() ? nullptr : &runs[it->second];
+      },
+      [](const std::string& origin) { return origin.empty() ? origin : origin + " |"; });
+  const int showings = toolkit.ModalShowings();
+  // Every chosen unit starts at the same moment: one act of the operator's.
+  toolkit.RunAsWindowWork([&] {
+    for (std::size_t k = 0; k < indexes.size(); ++k) {
+      if (!startable[k]) continue;
+      form.ComboBox1.PickItem(indexes[k]);
+      runs[k].started = form.Button1.Enabled();
+      form.Button1.Click();
+    }
+  });
+  toolkit.RunUntil([&] { return form.RunsUnderWay() == 0 && !form.Timer1.Enabled(); });
+  form.onResultLine = nullptr;
+  form.onRunKept = nullptr;
+  toolkit.SetPromptObserver(nullptr);
+
+  for (std::size_t k = 0; k < indexes.size(); ++k) {
+    const BenchRun& run = runs[k];
+    out << "=== " << run.record.item << " ===\n";
+    if (!run.started) {
+      out << "Start is disabled for this device.\n";
+      continue;
+    }
+    PrintRecordDialog(out, dialog, run.record);
+  }
+  if (toolkit.ModalShowings() == showings) out << "The runs ended without a result dialog.\n";
+  return runs;
 }
 
 nlohmann::json BenchRunJson(const BenchRun& run) {

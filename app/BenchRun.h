@@ -46,5 +46,13 @@ struct RunClocks {
 BenchRun RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& toolkit, int index,
                  const RunClocks& clocks, std::ostream& out);
 
+// Picks each of the combo items in turn and presses Start, all as one act, then runs the GUI
+// loop until every run has been handled. Progress lines carry their run's item; each run's
+// result dialog is printed at the end, in the order of `indexes`.
+std::vector<BenchRun> RunItemsAtOnce(TForm1& form, TForm2& dialog,
+                                     ui::headless::HeadlessToolkit& toolkit,
+                                     const std::vector<int>& indexes, const RunClocks& clocks,
+                                     std::ostream& out);
+
 // The record as the console keeps it in TestRecords, with "started" and the three durations.
 nlohmann::json BenchRunJson(const BenchRun& run);

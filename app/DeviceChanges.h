@@ -3,6 +3,7 @@
 #pragma once
 
 #include "console/Unit1.h"
+#include "report/TestLog.h"
 #include "ui/Toolkit.h"
 
 // The bench calls this on the thread whose call made the device come or go. A change made by
@@ -11,8 +12,10 @@
 // virtual time that pause ends at once, so without the wait the worker would race the window
 // and a run would not go the same way twice. On the GUI thread (discovery's own exchanges) the
 // message is posted: handling it at once would re-enter discovery.
+// The window's lines about a change a run's exchange caused are that run's.
 inline void DeliverDeviceChange(unsigned long code) {
-  auto deliver = [code] {
+  auto deliver = [code, owner = LogOwner()] {
+    ScopedLogOwner lines(owner);
     if (Form1 != nullptr) Form1->Dispatch(ui::kWmDeviceChange, code, 0);
   };
   if (ui::TheToolkit().IsGuiThread()) {

@@ -67,7 +67,7 @@ class SimSession {
     toolkit_.RunAsWindowWork([&] { form1_->Button1.Click(); });
     bool ended = false;
     toolkit_.RunUntil([&] {
-      ended = form1_->Button1.Caption() == "Start" && !form1_->Timer1.Enabled();
+      ended = form1_->RunsUnderWay() == 0 && !form1_->Timer1.Enabled();
       return ended || sim_.Clock().NowMs() > limit;
     });
     while (toolkit_.RunPending()) {

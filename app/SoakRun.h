@@ -93,7 +93,7 @@ inline std::vector<platform::sim::FaultTargets> HealthyTargets(
   SimSession session(platform::sim::DemoBenchText());
   for (std::size_t u = 0; u < serials.size(); ++u) {
     const int unit = static_cast<int>(u);
-    const int item = ItemOf(session.Form().ComboBox1.Items(), serials[u]);
+    const int item = ItemOf(session.Form().ItemNames(), serials[u]);
     targets[u].beforeRun = session.Bench().CommandLog(unit);
     // The LQ40 asks for discs in its loading area; the operator answers OK.
     if (item < 0 || !session.Run(item, {ui::kIdOk}, kVirtualLimitMs) ||
@@ -346,14 +346,14 @@ inline std::vector<std::string> RunIteration(const std::string& benchText,
   for (std::size_t unit = 0; unit < serials.size(); ++unit) {
     const std::string& serial = serials[unit];
     const std::vector<int> answers = DrawAnswers(answerDraw);
-    const int item = ItemOf(session.Form().ComboBox1.Items(), serial);
+    const int item = ItemOf(session.Form().ItemNames(), serial);
     if (item < 0) {
       ++tally.notListed;
       continue;
     }
     std::filesystem::remove(kLogFileName);
     const int dialogs = session.Toolkit().ModalShowings();
-    RunReport report{serial, session.Form().ComboBox1.Items()[static_cast<std::size_t>(item)], 0, 0,
+    RunReport report{serial, session.Form().ItemNames()[static_cast<std::size_t>(item)], 0, 0,
                      session.Toolkit().Prompts().size()};
     const auto wallStart = std::chrono::steady_clock::now();
     const std::uint64_t virtualStart = session.Sim().Clock().NowMs();

@@ -7,7 +7,7 @@
 
 inline void GateWindowOnClock(ui::headless::HeadlessToolkit& toolkit,
                               platform::sim::SimClock& clock) {
-  toolkit.SetWindowGate({[&clock] { return clock.TryBeginWindowWork(); },
-                         [&clock] { clock.EndWindowWork(); },
-                         [&clock] { return clock.WindowOffered(); }});
+  toolkit.SetWindowGate(
+      {[&clock] { return clock.TryBeginWindowWork(); }, [&clock] { clock.EndWindowWork(); },
+       [&clock] { return clock.WindowOffered(); }, [&clock] { clock.WantWindowWork(); }});
 }

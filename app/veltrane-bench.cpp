@@ -1,8 +1,10 @@
 // veltrane-bench: the real console, discovery and sequences on the simulated bench with the
 // headless toolkit. Prints what the operator would see in the window.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 
 #include "app/BenchCli.h"
@@ -28,7 +30,7 @@ int Fail(const std::string& message) {
   return kUsageError;
 }
 
-// The combo items to run: one, or all of them; an empty list when nothing is to run.
+// The combo items to run: one, a list, or all of them; an empty list when nothing is to run.
 bool ItemsToRun(const std::string& device, int itemCount, std::vector<int>& items,
                 std::string& error) {
   if (device.empty()) return true;
@@ -36,12 +38,23 @@ bool ItemsToRun(const std::string& device, int itemCount, std::vector<int>& item
     for (int i = 0; i < itemCount; ++i) items.push_back(i);
     return true;
   }
-  const long n = std::strtol(device.c_str(), nullptr, 10);
-  if (n < 0 || n >= itemCount) {
-    error = "--device " + device + ": the combo has " + std::to_string(itemCount) + " item(s)";
-    return false;
+  std::size_t from = 0;
+  while (from <= device.size()) {
+    const std::size_t comma = std::min(device.find(',', from), device.size());
+    const std::string piece = device.substr(from, comma - from);
+    const long n = piece.size() > 6 ? -1 : std::strtol(piece.c_str(), nullptr, 10);
+    if (n < 0 || n >= itemCount) {
+      error = "--device " + device + ": the combo has " + std::to_string(itemCount) +
+              " item(s), there is no item " + piece;
+      return false;
+    }
+    if (std::ranges::find(items, static_cast<int>(n)) != items.end()) {
+      error = "--device " + device + ": item " + piece + " is listed twice";
+      return false;
+    }
+    items.push_back(static_cast<int>(n));
+    from = comma + 1;
   }
-  items.push_back(static_cast<int>(n));
   return true;
 }
 
@@ -61,6 +74,16 @@ static int Main(int argc, char** argv) {
   std::vector<int> answers;
   if (!ui::headless::ParseAnswerScript(options.answers, answers, error)) {
     return Fail("--answers: " + error);
+  }
+  std::map<int, std::vector<int>> answersFor;
+  for (const auto& [item, script] : options.answersFor) {
+    if (!options.parallel) return Fail("--answers-for needs --parallel");
+    if (answersFor.contains(item)) {
+      return Fail("--answers-for " + std::to_string(item) + " is given twice");
+    }
+    if (!ui::headless::ParseAnswerScript(script, answersFor[item], error)) {
+      return Fail("--answers-for " + std::to_string(item) + ": " + error);
+    }
   }
   platform::sim::BenchModel model;
   try {
@@ -103,8 +126,8 @@ static int Main(int argc, char** argv) {
     auto form2 = std::make_unique<TForm2>();
     std::vector<int> items;
     if (options.list) {
-      for (const std::string& item : form1->ComboBox1.Items()) std::cout << item << "\n";
-    } else if (!ItemsToRun(options.device, static_cast<int>(form1->ComboBox1.Items().size()), items,
+      for (const std::string& item : form1->ItemNames()) std::cout << item << "\n";
+    } else if (!ItemsToRun(options.device, static_cast<int>(form1->ItemNames().size()), items,
                            error)) {
       status = Fail(error);
     } else if (items.empty()) {
@@ -113,12 +136,18 @@ static int Main(int argc, char** argv) {
     nlohmann::json records = nlohmann::json::array();
     const RunClocks clocks{[&sim] { return static_cast<std::int64_t>(sim.Clock().NowMs()); },
                            [&sim] { return static_cast<std::int64_t>(sim.Clock().WaitedMs()); }};
-    for (int item : items) {
-      bench->BeginRun();
-      const BenchRun run = RunItem(*form1, *form2, toolkit, item, clocks, std::cout);
+    for (const auto& [item, script] : answersFor) {
+      if (item >= static_cast<int>(form1->ItemNames().size()) ||
+          std::ranges::find(items, item) == items.end()) {
+        status = Fail("--answers-for " + std::to_string(item) + ": item " + std::to_string(item) +
+                      " is not run");
+        items.clear();
+      }
+    }
+    // Keeps a run's record; false once --strict-answers has to stop.
+    const auto keep = [&](const BenchRun& run) {
       const std::string& result = run.record.result;
       if (result != "Success" && result != "Warning") status = 1;
-
       nlohmann::json record = BenchRunJson(run);
       record["bench"] = options.bench;
       records.push_back(std::move(record));
@@ -126,8 +155,25 @@ static int Main(int argc, char** argv) {
         std::cerr
             << "veltrane-bench: --strict-answers: stopped at the answer that fits no button\n";
         status = kUsageError;
-        break;
+        return false;
       }
+      return true;
+    };
+    if (options.parallel && !items.empty()) {
+      // Each run answers its boxes from its own copy of --answers, or from its --answers-for.
+      std::map<std::string, std::vector<int>> own;
+      for (const auto& [item, script] : answersFor) own[form1->BaseItemText(item)] = script;
+      toolkit.SetAnswersPerRun(answers, std::move(own));
+      bench->BeginRun();
+      for (const BenchRun& run :
+           RunItemsAtOnce(*form1, *form2, toolkit, items, clocks, std::cout)) {
+        if (!keep(run)) break;
+      }
+      items.clear();
+    }
+    for (int item : items) {
+      bench->BeginRun();
+      if (!keep(RunItem(*form1, *form2, toolkit, item, clocks, std::cout))) break;
     }
     if (json.is_open()) {
       json << records.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";

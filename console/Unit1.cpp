@@ -1,6 +1,7 @@
 // The main window: device combo, model table, step list, run control and device changes.
 #include "console/Unit1.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -51,6 +52,7 @@ TForm1::TForm1()
       ListView1(this, "ListView1", {288, 36, 257, 300}),
       Button1(this, "Button1", {448, 356, 97, 25}),
       Button2(this, "Button2", {16, 356, 97, 25}),
+      Button3(this, "Button3", {344, 356, 97, 25}),
       Timer1(this, "Timer1", 5) {
   SetCaption("Veltrane");
   SetFont({"MS Sans Serif", kWindowFont});
@@ -66,6 +68,10 @@ TForm1::TForm1()
   Button2.SetCaption("Result");
   Button2.SetEnabled(false);
   Button2.onClick = [this] { Button2Click(); };
+  // Start all is there for a station of several units only.
+  Button3.SetCaption("Start all");
+  Button3.SetVisible(false);
+  Button3.onClick = [this] { Button3Click(); };
   Timer1.SetEnabled(false);
   Timer1.onTimer = [this] { Timer1Timer(); };
   onHandleQueryRemove = [](std::intptr_t handle) { ReleaseDeviceHandle(handle); };
@@ -120,9 +126,7 @@ void TForm1::RefreshDeviceCombo() {
   } else {
     for (int i = 0; i < static_cast<int>(DeviceList.size()); ++i) {
       DeviceEntry* entry = DeviceList[static_cast<std::size_t>(i)].get();
-      char item[300];
-      std::snprintf(item, sizeof item, "[%01d] %s", i, entry->ModelName.c_str());
-      ComboBox1.AddItem(item);
+      ComboBox1.AddItem(ComboItemText(i));
       const bool isSelected = SelectedDevice != nullptr && entry == SelectedDevice;
       if (!isSelected && i != RequestedIndex) continue;
       if (RequestedIndex == i) {
@@ -132,12 +136,15 @@ void TForm1::RefreshDeviceCombo() {
           newPicture = ShownPicture;
         } else {
           SelectedDevice = entry;
+          ShowRunInView(nullptr);
           ListView1.Clear();
           if (const ModelRow* row = MatchModelRow(*entry)) {
             LoadStepList(ListView1, row->stepList);
             Picture(row->picture)->SetVisible(true);
             newPicture = row->picture;
           }
+          // A unit that has run shows its own run's rows and marks, live while it runs.
+          if (UnitRun* socket = SocketOf(entry)) ShowRunInView(socket->Run());
         }
         Button1.SetEnabled(newPicture != -1 && CanStart(SelectedDevice));
       } else if (isSelected && RequestedIndex == -1) {
@@ -150,138 +157,371 @@ void TForm1::RefreshDeviceCombo() {
     if (ui::Image* shown = Picture(ShownPicture)) shown->SetVisible(false);
     ShownPicture = newPicture;
   }
-  // A run keeps Start disabled whatever the refresh selected.
-  if (running_) Button1.SetEnabled(false);
+  UpdateControls();
+}
+
+std::string TForm1::BaseItemText(int index) const {
+  if (index < 0 || index >= static_cast<int>(DeviceList.size())) return {};
+  char item[300];
+  std::snprintf(item, sizeof item, "[%01d] %s", index,
+                DeviceList[static_cast<std::size_t>(index)]->ModelName.c_str());
+  return item;
+}
+
+std::vector<std::string> TForm1::ItemNames() const {
+  if (DeviceList.empty()) return ComboBox1.Items();
+  std::vector<std::string> names;
+  for (int i = 0; i < static_cast<int>(DeviceList.size()); ++i) names.push_back(BaseItemText(i));
+  return names;
+}
+
+std::string TForm1::ComboItemText(int index) const {
+  std::string text = BaseItemText(index);
+  // A unit alone shows as it always has; on a station each item says where its unit stands.
+  if (DeviceList.size() <= 1) return text;
+  const UnitRun* socket = SocketOf(DeviceList[static_cast<std::size_t>(index)].get());
+  if (socket == nullptr || (!socket->running && !socket->hasDialog)) return text + " - idle";
+  if (!socket->running) return text + " - " + socket->dialog.result;
+  const RunContext* run = socket->Run();
+  const int rows = run != nullptr ? static_cast<int>(run->Rows.size()) : 0;
+  const int row = run != nullptr ? std::max(1, run->CurrentRow.load() + 1) : 1;
+  return text + " - running, row " + std::to_string(std::min(row, std::max(rows, 1))) + " of " +
+         std::to_string(rows);
+}
+
+void TForm1::ShowUnitStates() {
+  if (DeviceList.empty() || ComboBox1.ItemIndex() < 0) return;
+  std::vector<std::string> texts;
+  for (int i = 0; i < static_cast<int>(DeviceList.size()); ++i) texts.push_back(ComboItemText(i));
+  if (texts == ComboBox1.Items()) return;
+  const int index = ComboBox1.ItemIndex();
+  ComboBox1.Clear();
+  for (const std::string& text : texts) ComboBox1.AddItem(text);
+  ComboBox1.SetItemIndex(index);
+}
+
+void TForm1::ShowRunInView(RunContext* run) {
+  if (viewRun_ != nullptr && viewRun_ != run) SeparateRunFromView(*viewRun_);
+  viewRun_ = run;
+  if (run == nullptr) return;
+  run->StepView = &ListView1;
+  // The list loaded from the step list holds the same rows; the marks are the run's.
+  if (ListView1.Count() != static_cast<int>(run->Rows.size())) {
+    ListView1.Clear();
+    for (const RunRow& row : run->Rows) ListView1.AddItem(row.caption, row.icon);
+    return;
+  }
+  for (int i = 0; i < ListView1.Count(); ++i) {
+    ListView1.SetImageIndex(i, run->Rows[static_cast<std::size_t>(i)].icon);
+  }
+}
+
+UnitRun* TForm1::SocketOf(const DeviceEntry* entry) {
+  if (entry == nullptr) return nullptr;
+  for (const auto& socket : sockets_) {
+    if (socket->entry == entry) return socket.get();
+  }
+  return nullptr;
+}
+
+const UnitRun* TForm1::SocketOf(const DeviceEntry* entry) const {
+  return const_cast<TForm1*>(this)->SocketOf(entry);
+}
+
+UnitRun& TForm1::NewSocket(DeviceEntry* entry) {
+  if (UnitRun* socket = SocketOf(entry)) return *socket;
+  sockets_.push_back(std::make_unique<UnitRun>());
+  sockets_.back()->entry = entry;
+  return *sockets_.back();
+}
+
+UnitRun* TForm1::SelectedSocket() {
+  return SocketOf(SelectedDevice);
+}
+
+const UnitRun* TForm1::SelectedSocket() const {
+  return SocketOf(SelectedDevice);
+}
+
+const UnitRun* TForm1::CurrentSocket() const {
+  const UnitRun* selected = SelectedSocket();
+  if (selected != nullptr && selected->Run() != nullptr) return selected;
+  if (latest_ != nullptr) return latest_;
+  // Closed before any run finished: the last run started.
+  for (auto it = sockets_.rbegin(); it != sockets_.rend(); ++it) {
+    if ((*it)->Run() != nullptr) return it->get();
+  }
+  return nullptr;
+}
+
+int TForm1::RunsUnderWay() const {
+  int count = 0;
+  for (const auto& socket : sockets_) count += socket->running ? 1 : 0;
+  return count;
+}
+
+void TForm1::UpdateControls() {
+  const UnitRun* selected = SelectedSocket();
+  const bool selectedRuns = selected != nullptr && selected->running;
+  // With no unit selected while a run goes (its unit left), Start stays as that run left it.
+  const bool testing = selectedRuns || (SelectedDevice == nullptr && AnyRunning());
+  Button1.SetCaption(testing ? "Testing..." : "Start");
+  Button1.SetEnabled(!testing && ShownPicture != -1 && CanStart(SelectedDevice));
+  // Result shows the selected unit's last dialog, or the last one of all when it has none.
+  const UnitRun* shown = selected != nullptr && selected->hasDialog ? selected : latest_;
+  Button2.SetEnabled(!testing && shown != nullptr && shown->hasDialog && !shown->running);
+  // A unit alone keeps the combo still while it runs; a station's operator moves between units.
+  ComboBox1.SetEnabled(!(AnyRunning() && DeviceList.size() <= 1));
+  bool idle = false;
+  for (const auto& entry : DeviceList) {
+    const UnitRun* socket = SocketOf(entry.get());
+    idle = idle || ((socket == nullptr || !socket->running) && CanStart(entry.get()));
+  }
+  Button3.SetVisible(DeviceList.size() > 1);
+  Button3.SetEnabled(idle);
 }
 
 void TForm1::Button1Click() {
-  if (SelectedDevice == nullptr || running_) return;
-  // Start is disabled for an entry no worker can test; a stray click does nothing.
-  if (!CanStart(SelectedDevice)) return;
-  const ModelRow* row = MatchModelRow(*SelectedDevice);
-  running_ = true;
-  Button1.SetCaption("Testing...");
-  Button1.SetEnabled(false);
-  Button2.SetEnabled(false);
-  ComboBox1.SetEnabled(false);
-  // Every run starts from a state of its own: no flag of the last run reaches it. Everything the
-  // run writes (rows, result lines, record, command logging) lives in its RunContext.
+  if (SelectedDevice == nullptr) return;
+  for (int i = 0; i < static_cast<int>(DeviceList.size()); ++i) {
+    if (DeviceList[static_cast<std::size_t>(i)].get() == SelectedDevice) StartRun(i);
+  }
+}
+
+void TForm1::Button3Click() {
+  for (int i = 0; i < static_cast<int>(DeviceList.size()); ++i) StartRun(i);
+}
+
+bool TForm1::StartRun(int index) {
+  DeviceEntry* entry = DeviceList[static_cast<std::size_t>(index)].get();
+  // Start is disabled for an entry no worker can test or whose run goes; a stray click does
+  // nothing.
+  if (!CanStart(entry)) return false;
+  if (const UnitRun* socket = SocketOf(entry); socket != nullptr && socket->running) return false;
+  const ModelRow* row = MatchModelRow(*entry);
+  const bool shown = entry == SelectedDevice;
+  UnitRun& socket = NewSocket(entry);
+  socket.running = true;
+  socket.ended = false;
+  socket.entryLeft = false;
+  // The record names the item as the operator picked it (or typed it, for the unit shown).
+  socket.item = shown && ComboBox1.ItemIndex() < 0 ? ComboBox1.Text() : BaseItemText(index);
+  socket.last.reset();
+  if (shown) ShowRunInView(nullptr);
+  UpdateControls();
+  // Every run starts from a state of its own: no flag of another run reaches it. Everything the
+  // run writes (rows, result lines, record, command logging, log lines) lives in its RunContext.
   const platform::LocalTime started = platform::ThePlatform().GetLocalTime();
-  runEntry_ = SelectedDevice;
-  const std::string item = ComboBox1.Text();
   auto newRun = [&] {
-    auto run = std::make_unique<RunContext>(runEntry_, PauseEvent, this);
+    auto run = std::make_unique<RunContext>(entry, PauseEvent, this);
     run->RunStartTime = started;
-    BeginRunRows(*run, ListView1);
+    if (shown) {
+      BeginRunRows(*run, ListView1);
+    } else {
+      BeginRunRowsFromList(*run, row->stepList);
+    }
     return run;
   };
   std::unique_ptr<RunContext> run = newRun();
-  BeginRunRecord(*run, *runEntry_, item);
-  WriteHostReport();
-  LogUsb3Topology();
-  for (int i = 0; i < ListView1.Count(); ++i) ListView1.SetImageIndex(i, kIconNone);
-  runEntryLeft_ = false;
-  if (Form2 != nullptr) {
-    Form2->Memo1.Clear();
-    run->ResultView = &Form2->Memo1;
+  const std::uint64_t firstId = run->Id;
+  const std::string serial = SerialOf(*entry);
+  BeginLogRun(run->Id, serial.empty() ? socket.item : serial);
+  {
+    ScopedLogOwner owner(run->Id);
+    BeginRunRecord(*run, *entry, socket.item);
+    WriteHostReport();
+    LogUsb3Topology();
   }
-  lastRun_.reset();
-  worker_ = CreateSequenceWorker(row->worker, std::move(run));
-  if (!worker_) {
+  if (shown) {
+    for (int i = 0; i < ListView1.Count(); ++i) ListView1.SetImageIndex(i, kIconNone);
+    viewRun_ = run.get();
+  }
+  run->ResultLineSink = [this, &socket](const std::string& line) {
+    if (onResultLine) onResultLine(socket, line);
+  };
+  socket.worker = CreateSequenceWorker(row->worker, std::move(run));
+  if (!socket.worker) {
     // No worker for this family: the run ends at once, with its rows unmarked.
-    lastRun_ = newRun();
-    BeginRunRecord(*lastRun_, *runEntry_, item);
+    if (shown) viewRun_ = nullptr;
+    EndLogRun(firstId);
+    socket.last = newRun();
+    BeginLogRun(socket.last->Id, serial.empty() ? socket.item : serial);
+    BeginRunRecord(*socket.last, *entry, socket.item);
+    if (shown) ShowRunInView(socket.last.get());
+    socket.ended = true;
     Timer1.SetEnabled(true);
   }
-}
-
-RunContext* TForm1::OwnRun() {
-  return worker_ ? &worker_->Run() : lastRun_.get();
+  ShowUnitStates();
+  return true;
 }
 
 const RunContext* TForm1::CurrentRun() const {
-  return worker_ ? &worker_->Run() : lastRun_.get();
+  const UnitRun* socket = CurrentSocket();
+  return socket != nullptr ? socket->Run() : nullptr;
+}
+
+bool TForm1::RunEntryLeft() const {
+  const UnitRun* socket = CurrentSocket();
+  return socket != nullptr && socket->entryLeft;
 }
 
 const char* TForm1::RunResultWord() const {
   // A unit that left took its list with it: whatever the combo shows now is not this run's.
-  if (runEntryLeft_) return "None";
+  if (RunEntryLeft()) return "None";
   const RunContext* run = CurrentRun();
   return run == nullptr ? "None" : ResultWordOf(run->Rows);
 }
 
 void TForm1::Button2Click() {
-  if (Form2 != nullptr) ui::TheToolkit().ShowModal(*Form2);
+  const UnitRun* socket = SelectedSocket();
+  if (socket == nullptr || !socket->hasDialog) socket = latest_;
+  if (socket != nullptr && socket->hasDialog) {
+    ShowResultDialog(*socket);
+  } else if (Form2 != nullptr) {
+    ui::TheToolkit().ShowModal(*Form2);
+  }
+}
+
+void TForm1::ShowResultDialog(const UnitRun& socket) {
+  if (Form2 == nullptr) return;
+  const ResultDialog& d = socket.dialog;
+  Form2->SetCaption("Test Report");
+  Form2->Label2.SetCaption(d.result);
+  Form2->Label4.SetCaption(FormatDateTime(d.start));
+  Form2->Label6.SetCaption(FormatDateTime(d.end));
+  if (Form2->Memo1.Lines() != d.lines) Form2->ShowResultLines(d.lines);
+  ui::TheToolkit().ShowModal(*Form2);
 }
 
 void TForm1::Timer1Timer() {
   if (!closing_) FinishRun();
 }
 
-void TForm1::EnableTimer1() {
-  ui::TheToolkit().Invoke([this] { Timer1.SetEnabled(true); });
+void TForm1::RunEnded(RunContext& run) {
+  ui::TheToolkit().Invoke([this, &run] {
+    for (const auto& socket : sockets_) {
+      if (socket->worker && &socket->worker->Run() == &run) socket->ended = true;
+    }
+    Timer1.SetEnabled(true);
+  });
 }
 
-int TForm1::Prompt(RunContext& /*run*/, const std::string& text, const char* caption,
-                   unsigned flags) {
+void TForm1::RunChanged(RunContext& /*run*/) {
+  ShowUnitStates();
+}
+
+int TForm1::Prompt(RunContext& run, const std::string& text, const char* caption, unsigned flags) {
   // The box belongs to the GUI thread: a box of the worker's own would tie the two threads'
-  // input together and freeze while the window is busy.
+  // input together and freeze while the window is busy. One box at a time: a second run asking
+  // meanwhile waits for the first box's answer, so no box hides behind another.
+  std::lock_guard oneBox(promptLock_);
   int answer = 0;
-  const std::string title = caption != nullptr ? caption : "";
-  ui::TheToolkit().Invoke([&] { answer = ui::TheToolkit().MessageBox(this, text, title, flags); });
+  ui::TheToolkit().Invoke([&] {
+    ScopedLogOwner owner(run.Id);
+    std::string title = caption != nullptr ? caption : "";
+    std::string origin;
+    for (const auto& socket : sockets_) {
+      if (socket->worker && &socket->worker->Run() == &run) origin = socket->item;
+    }
+    // On a station the operator must see which unit asks.
+    if (DeviceList.size() > 1 && run.TestedDevice != nullptr) {
+      title += (title.empty() ? "" : " - ") + run.TestedDevice->ModelName;
+    }
+    ui::ScopedBoxOrigin from(origin);
+    answer = ui::TheToolkit().MessageBox(this, text, title, flags);
+  });
   return answer;
 }
 
-void TForm1::EndWorker() {
-  if (worker_) {
-    worker_->Join();
-    lastRun_ = worker_->ReleaseRun();
-    worker_.reset();
+void TForm1::EndWorker(UnitRun& socket) {
+  if (socket.worker) {
+    socket.worker->Join();
+    socket.last = socket.worker->ReleaseRun();
+    socket.worker.reset();
   }
   // Pipes of a departed link are closed only now: the worker may have been reading them.
-  if (droppedEntry_) {
-    droppedEntry_.reset();
-  } else if (runEntry_ != nullptr) {
-    if (runEntry_->Link1Flag.load() != kFlagOpen) {
-      CloseDeviceHandle(runEntry_->Link1Read);
-      CloseDeviceHandle(runEntry_->Link1Write);
+  if (socket.dropped) {
+    if (socket.last && viewRun_ == socket.last.get()) viewRun_ = nullptr;
+    socket.dropped.reset();
+    socket.entry = nullptr;
+  } else if (socket.entry != nullptr) {
+    DeviceEntry& entry = *socket.entry;
+    if (entry.Link1Flag.load() != kFlagOpen) {
+      CloseDeviceHandle(entry.Link1Read);
+      CloseDeviceHandle(entry.Link1Write);
     }
-    if (runEntry_->Link2Flag.load() != kFlagOpen) {
-      CloseDeviceHandle(runEntry_->Link2Read);
-      CloseDeviceHandle(runEntry_->Link2Write);
+    if (entry.Link2Flag.load() != kFlagOpen) {
+      CloseDeviceHandle(entry.Link2Read);
+      CloseDeviceHandle(entry.Link2Write);
     }
   }
-  runEntry_ = nullptr;
-  running_ = false;
+  socket.running = false;
+  socket.ended = false;
 }
 
 void TForm1::FinishRun() {
   Timer1.SetEnabled(false);
-  EndWorker();
-  Button1.SetCaption("Start");
-  Button1.SetEnabled(CanStart(SelectedDevice));
-  Button2.SetEnabled(true);
-  ComboBox1.SetEnabled(true);
+  // Each ended run in turn; a run without a worker (none for its family) has ended at Start.
+  for (;;) {
+    UnitRun* due = nullptr;
+    for (const auto& socket : sockets_) {
+      if (socket->running && (socket->ended || !socket->worker)) due = socket.get();
+      if (due != nullptr) break;
+    }
+    if (due == nullptr) break;
+    FinishSocket(*due);
+  }
+}
+
+void TForm1::FinishSocket(UnitRun& socket) {
+  EndWorker(socket);
+  latest_ = &socket;
+  if (socket.entry == nullptr) {
+    // Its unit has gone: the socket leaves the station, its run stays readable as the last.
+    for (std::size_t i = 0; i < sockets_.size(); ++i) {
+      if (sockets_[i].get() == &socket) ForgetSocket(i);
+    }
+  }
+  UnitRun& ended = const_cast<UnitRun&>(*latest_);
+  ShowUnitStates();
+  UpdateControls();
   if (Form2 == nullptr) return;
   // The dialog and the record are built from the run that ended, not from each other.
-  if (!lastRun_) lastRun_ = std::make_unique<RunContext>(runEntry_, PauseEvent, this);
-  RunContext& run = *lastRun_;
-  const std::string result = RunResultWord();
+  if (!ended.last) ended.last = std::make_unique<RunContext>(ended.entry, PauseEvent, this);
+  RunContext& run = *ended.last;
+  const std::string result = ended.entryLeft ? "None" : ResultWordOf(run.Rows);
   run.RunEndTime = platform::ThePlatform().GetLocalTime();
-  Form2->SetCaption("Test Report");
-  Form2->Label2.SetCaption(result);
-  Form2->Label4.SetCaption(FormatDateTime(run.RunStartTime));
-  Form2->Label6.SetCaption(FormatDateTime(run.RunEndTime));
-  // The memo followed the run line by line; it is filled afresh only if it did not.
-  if (Form2->Memo1.Lines() != run.ResultLines) Form2->ShowResultLines(run.ResultLines);
-  run.ResultView = nullptr;
-  KeepRunRecord(run, result);
+  ended.dialog = {result, run.RunStartTime, run.RunEndTime, run.ResultLines};
+  ended.hasDialog = true;
+  run.ResultLineSink = nullptr;
+  {
+    ScopedLogOwner owner(run.Id);
+    KeepRunRecord(run, result);
+  }
+  EndLogRun(run.Id);
+  if (onRunKept) onRunKept(ended);
+  ShowUnitStates();
+  UpdateControls();
   if (!SaveLogLines(kLogFileName)) {
     const std::string message = std::string("Cannot create file ") + kLogFileName;
     ui::TheToolkit().MessageBox(this, message, ApplicationTitle, ui::kMbOk | ui::kMbIconError);
     return;
   }
+  // A run that ends while others go does not stop the station with its dialog: the combo, its
+  // record and Result show it. The last run to end opens the dialog, for the selected unit.
+  if (AnyRunning()) return;
   Button2.Click();
+}
+
+void TForm1::ForgetSocket(std::size_t index) {
+  std::unique_ptr<UnitRun> socket = std::move(sockets_[index]);
+  sockets_.erase(sockets_.begin() + static_cast<std::ptrdiff_t>(index));
+  if (viewRun_ != nullptr && viewRun_ == socket->Run()) {
+    SeparateRunFromView(*viewRun_);
+    viewRun_ = nullptr;
+  }
+  socket->entry = nullptr;
+  if (latest_ == socket.get()) lastDeparted_ = std::move(socket);
 }
 
 long TForm1::Dispatch(unsigned message, unsigned long wParam, long lParam) {
@@ -323,9 +563,10 @@ bool TForm1::PruneDepartedDevices() {
   bool removed = false;
   for (std::size_t i = 0; i < DeviceList.size();) {
     DeviceEntry& entry = *DeviceList[i];
-    // The running worker may be inside a read on these pipes: its flag stops it within one
-    // pause, and its handles are closed when the run ends.
-    const bool inUse = running_ && &entry == runEntry_;
+    // A running worker may be inside a read on these pipes: its flag stops it within one
+    // pause, and its handles are closed when its run ends.
+    UnitRun* socket = SocketOf(&entry);
+    const bool inUse = socket != nullptr && socket->running;
     if (!entry.ApplyDepartures(inUse)) {
       ++i;
       continue;
@@ -337,9 +578,19 @@ bool TForm1::PruneDepartedDevices() {
     std::unique_ptr<DeviceEntry> owned = std::move(DeviceList[i]);
     DeviceList.erase(DeviceList.begin() + static_cast<std::ptrdiff_t>(i));
     if (inUse) {
-      droppedEntry_ = std::move(owned);  // freed when the run has ended
-      runEntryLeft_ = true;
-      if (RunContext* run = OwnRun()) SeparateRunFromView(*run);
+      socket->dropped = std::move(owned);  // freed when the run has ended
+      socket->entryLeft = true;
+      if (RunContext* run = socket->Run(); run != nullptr && run == viewRun_) {
+        SeparateRunFromView(*run);
+        viewRun_ = nullptr;
+      }
+    } else if (socket != nullptr) {
+      for (std::size_t k = 0; k < sockets_.size(); ++k) {
+        if (sockets_[k].get() == socket) {
+          ForgetSocket(k);
+          break;
+        }
+      }
     }
     removed = true;
   }
@@ -352,13 +603,23 @@ void TForm1::FormClose() {
   // The worker uses the device list, the log and the pause event: stop it before any goes.
   // Its last act enables Timer1; the window is closing, so that tick must not end the run.
   closing_ = true;
-  if (worker_) {
-    worker_->RequestStop();
-    SequenceWorker* worker = worker_.get();
-    ui::TheToolkit().RunUntil([worker] { return worker->Finished(); });
+  for (const auto& socket : sockets_) {
+    if (socket->worker) socket->worker->RequestStop();
   }
+  ui::TheToolkit().RunUntil([this] {
+    for (const auto& socket : sockets_) {
+      if (socket->worker && !socket->worker->Finished()) return false;
+    }
+    return true;
+  });
   Timer1.SetEnabled(false);
-  EndWorker();
+  // The sockets keep their runs for whoever reads them after the close; the units go.
+  for (const auto& socket : sockets_) {
+    EndWorker(*socket);
+    socket->entry = nullptr;
+  }
+  if (viewRun_ != nullptr) SeparateRunFromView(*viewRun_);
+  viewRun_ = nullptr;
   CloseAllDevices();
   ReleaseLogLines();
   SelectedDevice = nullptr;

@@ -3,8 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "models/ModelCatalogue.h"
 #include "platform/Platform.h"
@@ -32,7 +35,33 @@ extern int ShownPicture;
 // The application object's title; FormCreate copies the window caption into it.
 extern std::string ApplicationTitle;
 
+// The result dialog of one run, as Result shows it again for its unit.
+struct ResultDialog {
+  std::string result;
+  platform::LocalTime start{};
+  platform::LocalTime end{};
+  std::vector<std::string> lines;
+};
+
+// One unit's test socket: its run under way, or its last run and result dialog. GUI thread.
+struct UnitRun {
+  DeviceEntry* entry = nullptr;  // the unit; while its run goes it stays valid even if it left
+  std::string item;              // the combo item Start found ("[i] MODEL (SERIAL)")
+  std::unique_ptr<SequenceWorker> worker;  // the run under way
+  std::unique_ptr<RunContext> last;        // the ended run, handed back by its worker
+  std::unique_ptr<DeviceEntry> dropped;    // the entry, once it left DeviceList during the run
+  bool running = false;                    // from Start until FinishRun
+  bool ended = false;                      // the worker has done its last act
+  bool entryLeft = false;                  // the unit left DeviceList during the run
+  bool hasDialog = false;
+  ResultDialog dialog;
+  RunContext* Run() { return worker ? &worker->Run() : last.get(); }
+  const RunContext* Run() const { return worker ? &worker->Run() : last.get(); }
+};
+
 // The main window is the run host of every run: it owns the prompts and hears of the run's end.
+// Each attached unit is a test socket: Start runs the selected unit while others run, Start all
+// runs every idle one.
 class TForm1 : public ui::Form, public RunHost {
  public:
   TForm1();
@@ -44,26 +73,44 @@ class TForm1 : public ui::Form, public RunHost {
   void ComboBox1Change();
   void Button1Click();
   void Button2Click();
+  void Button3Click();
   void Timer1Timer();
 
   void RefreshDeviceCombo();
+  // Finishes every run whose worker has ended, in the order they ended.
   void FinishRun();
-  // The result word of the last run, from that run's own rows ("None" when its unit left).
+  // The result word of the current run (CurrentRun), from its own rows ("None" when its unit
+  // left).
   const char* RunResultWord() const;
-  // True when the unit of the last (or running) run left during it.
-  bool RunEntryLeft() const { return runEntryLeft_; }
-  // The run under way, else the last one (null before the first Start). GUI thread.
+  // True when the unit of the current run left during it.
+  bool RunEntryLeft() const;
+  // The selected unit's run under way or last run; else the run that ended last (null before
+  // the first Start). GUI thread.
   const RunContext* CurrentRun() const;
+  // Runs under way (started and not yet finished). GUI thread.
+  int RunsUnderWay() const;
+  // The unit's socket, or null when it has never been started. GUI thread.
+  const UnitRun* SocketOf(const DeviceEntry* entry) const;
+  // The combo item of a listed unit without its state: "[i] MODEL (SERIAL)".
+  std::string BaseItemText(int index) const;
+  // Every combo item without its state (the combo's own items when no unit is listed).
+  std::vector<std::string> ItemNames() const;
   long OnDeviceChange(unsigned long eventCode);
   bool PruneDepartedDevices();
   long Dispatch(unsigned message, unsigned long wParam, long lParam) override;
 
-  // Called by the worker as its last act: enables Timer1 on the GUI thread.
-  void EnableTimer1();
-  // RunHost: the run's boxes are shown on the GUI thread, owned by this window.
+  // RunHost: the run's boxes are shown on the GUI thread, owned by this window, one at a time.
   int Prompt(RunContext& run, const std::string& text, const char* caption,
              unsigned flags) override;
-  void RunEnded(RunContext& /*run*/) override { EnableTimer1(); }
+  // The worker's last act: its run is due to finish; Timer1 finishes it on the GUI thread.
+  void RunEnded(RunContext& run) override;
+  void RunChanged(RunContext& run) override;
+
+  // Told each result line of every run as it comes, with the run's socket (tools print progress
+  // from it). GUI thread.
+  std::function<void(const UnitRun& socket, const std::string& line)> onResultLine;
+  // Told each run whose record has just been kept, before its dialog may open. GUI thread.
+  std::function<void(const UnitRun& socket)> onRunKept;
 
   ui::Panel Panel1;
   ui::Label Label1;
@@ -77,28 +124,49 @@ class TForm1 : public ui::Form, public RunHost {
   ui::ListView ListView1;
   ui::Button Button1;
   ui::Button Button2;
+  ui::Button Button3;
   ui::ImageList ImageList1;
   ui::Timer Timer1;
 
   ui::Image* Picture(int index);
 
  private:
+  // Starts a run of the listed unit at `index`; false when it cannot start. GUI thread.
+  bool StartRun(int index);
   // Joins the ended worker and settles the entry it tested. GUI thread.
-  void EndWorker();
+  void EndWorker(UnitRun& socket);
+  void FinishSocket(UnitRun& socket);
+  void ShowResultDialog(const UnitRun& socket);
   // Both passes of the list build again (a device came, or a TM36's counts may have dropped);
   // the combo is refilled when the list changed.
   void RebuildDeviceList();
   // True when a listed TM36 counts more than one printer or HV22 part.
   bool CountsSeveralParts() const;
-  RunContext* OwnRun();
-  std::unique_ptr<SequenceWorker> worker_;     // owns the run under way
-  std::unique_ptr<RunContext> lastRun_;        // the ended run, handed back by its worker
-  DeviceEntry* runEntry_ = nullptr;            // the entry the running worker tests
-  std::unique_ptr<DeviceEntry> droppedEntry_;  // it left DeviceList during the run
-  bool running_ = false;                       // from Start until FinishRun
-  bool runEntryLeft_ = false;                  // the run's entry left DeviceList during it
+  UnitRun* SocketOf(const DeviceEntry* entry);
+  UnitRun& NewSocket(DeviceEntry* entry);
+  UnitRun* SelectedSocket();
+  const UnitRun* SelectedSocket() const;
+  // The socket whose run CurrentRun names.
+  const UnitRun* CurrentSocket() const;
+  // Drops a socket whose unit has gone; the last one to end stays readable.
+  void ForgetSocket(std::size_t index);
+  // The combo item with its unit's state while more than one unit is attached.
+  std::string ComboItemText(int index) const;
+  // Rewrites the items whose state has changed.
+  void ShowUnitStates();
+  // Buttons and combo as the selected unit and the runs under way allow.
+  void UpdateControls();
+  // Shows the selected unit's run (its rows and marks) in the list view, or none.
+  void ShowRunInView(RunContext* run);
+  bool AnyRunning() const { return RunsUnderWay() > 0; }
+
+  std::vector<std::unique_ptr<UnitRun>> sockets_;
+  std::unique_ptr<UnitRun> lastDeparted_;  // the latest socket whose unit has gone
+  const UnitRun* latest_ = nullptr;        // the socket whose run ended last
+  RunContext* viewRun_ = nullptr;          // the run the list view shows and marks
+  std::mutex promptLock_;                  // one box at a time
   bool created_ = false;
-  bool closing_ = false;  // FormClose is stopping the worker
+  bool closing_ = false;  // FormClose is stopping the workers
 };
 
 // Process-wide: the one main window, the run host of every run and the target of device changes.

@@ -43,14 +43,18 @@ void Identify(RunRecord::Unit& unit, const DeviceEntry& entry) {
   unit.printerQueue = entry.GetPrinterName();
 }
 
-std::vector<std::string> LogInClear(std::size_t from) {
-  std::vector<std::string> out;
-  const std::vector<std::string> lines = LogLinesSnapshot();
-  for (std::size_t i = from; i < lines.size(); ++i) out.push_back(ClearLogText(lines[i]));
+std::vector<std::string> LogInClear(std::uint64_t run, std::size_t from) {
+  std::vector<std::string> out = RunLogLines(run, from);
+  for (std::string& line : out) line = ClearLogText(line);
   return out;
 }
 
 }  // namespace
+
+std::string SerialOf(const DeviceEntry& entry) {
+  const std::vector<std::string> fields = SplitFields(entry.Identification);
+  return fields.size() >= 3 ? fields[2] : std::string();
+}
 
 void BeginRunRecord(RunContext& run, const DeviceEntry& entry, const std::string& item) {
   const std::string computer = platform::ThePlatform().GetComputerNameA();
@@ -136,13 +140,18 @@ void KeepRunRecord(RunContext& run, const std::string& result) {
     r.current.start = run.RunStartTime;
     r.current.end = run.RunEndTime;
     r.current.memo = run.ResultLines;
-    r.current.log = LogInClear(r.logStart);
+    r.current.log = LogInClear(run.Id, r.logStart);
     record = r.current;
   }
   KeptRecords& kept = Kept();
   std::lock_guard guard(kept.lock);
   kept.last = record;
   kept.keeper.Keep(record);
+}
+
+RunRecord RecordOf(RunContext& run) {
+  std::lock_guard guard(run.Record.lock);
+  return run.Record.current;
 }
 
 RunRecord LastRunRecord() {

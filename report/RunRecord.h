@@ -10,6 +10,9 @@
 
 struct DeviceEntry;
 
+// The unit's serial as its identification reply gives it (empty when it gave none).
+std::string SerialOf(const DeviceEntry& entry);
+
 // --- Hooks of the console: each takes the run's record lock, none blocks otherwise. ------------
 // Start: the unit, the combo item and the run's rows; the run's log begins here. Logs first the
 // lines of records an earlier run could not write. GUI thread.
@@ -24,6 +27,8 @@ void NotePrompt(RunContext& run, const std::string& text, const char* caption, u
 // times, and keeps the record in "TestRecords". A record that cannot be written changes nothing
 // else: the next run logs one line saying so and tries again. GUI thread.
 void KeepRunRecord(RunContext& run, const std::string& result);
+// The record the run has gathered (whole once KeepRunRecord has kept it). Any thread.
+RunRecord RecordOf(RunContext& run);
 // The record of the last run that ended (veltrane-bench writes it with --json). GUI thread.
 RunRecord LastRunRecord();
 // Forgets pending records and the last one (program start in tests).

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -61,6 +63,9 @@ class RunHost {
                      unsigned flags) = 0;
   // The worker's last act: the console takes the run's end on the GUI thread. Worker thread.
   virtual void RunEnded(RunContext& run) = 0;
+  // A status operation has marked the run's rows (GUI thread): the window may show where the
+  // run stands.
+  virtual void RunChanged(RunContext& /*run*/) {}
 };
 
 // The record a run is gathering: the status operations and prompts add to it from the worker,
@@ -85,11 +90,18 @@ struct RunRow {
 // the run that ended and no run inherits another's flags. Members keep the names the handlers
 // have always used.
 struct RunContext {
+  static std::uint64_t NextRunId() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+  }
+
   RunContext(DeviceEntry* tested, platform::Handle pauseEvent, RunHost* host = nullptr)
-      : TestedDevice(tested), PauseEvent(pauseEvent), Host(host) {}
+      : Id(NextRunId()), TestedDevice(tested), PauseEvent(pauseEvent), Host(host) {}
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
 
+  // The run's number in this program (from 1): the log knows its lines by it.
+  const std::uint64_t Id;
   // The entry under test; commands of the run go to it whatever the combo shows. Not owned.
   DeviceEntry* const TestedDevice;
   // The program's never-signalled event every pause of the run waits on.
@@ -124,9 +136,9 @@ struct RunContext {
   // The list view showing this run's rows, marked with them; null once the tested unit left
   // (the view may then show another unit's list). Not owned.
   ui::ListView* StepView = nullptr;
-  // The result dialog's memo while it follows this run line by line (veltrane-bench prints each
-  // outcome from it as it comes); null when none does. Not owned.
-  ui::Memo* ResultView = nullptr;
+  // Told each result line as the run adds it (veltrane-bench prints each outcome as it comes);
+  // empty when nobody listens.
+  std::function<void(const std::string&)> ResultLineSink;
   platform::LocalTime RunStartTime{};
   platform::LocalTime RunEndTime{};
 };

@@ -46,14 +46,19 @@ void SetRowImage(RunContext& run, int index, int image) {
 
 void AppendResultLine(RunContext& run, const std::string& line) {
   run.ResultLines.push_back(line);
-  if (run.ResultView != nullptr) run.ResultView->Append(line);
+  if (run.ResultLineSink) run.ResultLineSink(line);
 }
 
 // The log ends with a separator when the 2nd to the 26th character of its last message are all
 // one character. The scrambling maps equal characters to equal characters within a line, so the
 // stored line answers as the plain one would.
-bool LogEndsWithSeparator() {
-  const std::string last = LastLogLine();
+bool LogEndsWithSeparator(RunContext& run) {
+  std::size_t from = 0;
+  {
+    std::lock_guard guard(run.Record.lock);
+    from = run.Record.logStart;
+  }
+  const std::string last = LastLogLineOf(run.Id, from);
   const std::size_t first = kLogPrefixLength + 1;  // 2nd character of the message
   const std::size_t count = 25;
   if (last.size() < first + count) return false;
@@ -63,8 +68,14 @@ bool LogEndsWithSeparator() {
   return true;
 }
 
-void RunOnGui(const std::function<void()>& fn) {
-  ui::TheToolkit().Invoke(fn);
+// The window acts for the run: its log lines are the run's, and it may show where the run
+// stands once the operation has taken effect.
+void RunOnGui(RunContext& run, const std::function<void()>& fn, bool marks = true) {
+  ui::TheToolkit().Invoke([&] {
+    ScopedLogOwner owner(run.Id);
+    fn();
+    if (marks && run.Host != nullptr) run.Host->RunChanged(run);
+  });
 }
 
 std::string Format(const char* format, int number, const std::string& text) {
@@ -108,6 +119,17 @@ void BeginRunRows(RunContext& run, ui::ListView& listView) {
   for (const auto& item : listView.Items()) run.Rows.push_back({item.caption, kIconNone});
 }
 
+void BeginRunRowsFromList(RunContext& run, const char* resourceName) {
+  run.Rows.clear();
+  run.ResultLines.clear();
+  run.StepView = nullptr;
+  const auto bytes = platform::ThePlatform().LoadItemResource(resourceName);
+  for (const std::string& row :
+       SplitStepList(reinterpret_cast<const char*>(bytes.data()), bytes.size())) {
+    run.Rows.push_back({row, kIconNone});
+  }
+}
+
 void SeparateRunFromView(RunContext& run) {
   run.StepView = nullptr;
 }
@@ -137,10 +159,13 @@ void MarkRunEnding(RunContext& run, RunEnding ending) {
   if (row < 0) return;
   int icon = kIconNone;
   int count = 0;
-  RunOnGui([&] {
-    icon = RowIcon(run, row);
-    count = RowCount(run);
-  });
+  RunOnGui(
+      run,
+      [&] {
+        icon = RowIcon(run, row);
+        count = RowCount(run);
+      },
+      false);
   // A failure mark on the step already says the run did not pass.
   if (icon == kIconFailed) return;
   int target = row;
@@ -161,8 +186,8 @@ void StepBegin(RunContext& run, int index) {
   NoteStep(run, index, -1, {});
   if (run.HeadingLogged) return;
   std::string heading;
-  RunOnGui([&] {
-    if (!LogEndsWithSeparator()) WriteLogText(kLogSeparator);
+  RunOnGui(run, [&] {
+    if (!LogEndsWithSeparator(run)) WriteLogText(kLogSeparator);
     if (index != 0) AppendResultLine(run, kResultSeparator);
     const std::string caption = RowCaption(run, index);
     AppendResultLine(run, Format("%2d. %s", index + 1, caption));
@@ -182,7 +207,7 @@ void StepPassed(RunContext& run, int index, const char* text) {
   const bool noLine =
       text != nullptr && std::string_view(text).find("NOLINE") != std::string_view::npos;
   const std::string okLine = std::string("    [OK] ") + kTaskFulfilled;
-  RunOnGui([&] {
+  RunOnGui(run, [&] {
     SetRowImage(run, index, kIconPassed);
     if (text != nullptr && !noLine) WriteLogText(text);
     if (!noLine) WriteLogText(kLogSeparator);
@@ -198,7 +223,7 @@ void StepPassed(RunContext& run, int index, const char* text) {
 void StepFailed(RunContext& run, int index, const std::string& message) {
   run.CurrentRow = index;
   const std::string line = "    [ERROR] " + message;
-  RunOnGui([&] {
+  RunOnGui(run, [&] {
     SetRowImage(run, index, kIconFailed);
     AppendResultLine(run, line);
     WriteLogText(line);
@@ -211,7 +236,7 @@ void StepFailed(RunContext& run, int index, const std::string& message) {
 void StepWarned(RunContext& run, int index, const std::string& message) {
   run.CurrentRow = index;
   const std::string line = "    [WARNING] " + message;
-  RunOnGui([&] {
+  RunOnGui(run, [&] {
     SetRowImage(run, index, kIconWarned);
     AppendResultLine(run, line);
   });

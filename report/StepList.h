@@ -31,6 +31,9 @@ bool LoadStepList(ui::ListView& listView, const char* resourceName);
 // The run's own copy of its rows, taken from the list view at Start (ListView1); the status
 // operations mark both while the list view shows the run. GUI thread.
 void BeginRunRows(RunContext& run, ui::ListView& listView);
+// The same for a unit the list view does not show: its rows from its step list resource, and no
+// view (the window shows them when the operator selects the unit).
+void BeginRunRowsFromList(RunContext& run, const char* resourceName);
 // The tested unit left during the run: the list view may now show another unit's list, which
 // the rest of the run must not mark. GUI thread.
 void SeparateRunFromView(RunContext& run);

@@ -14,8 +14,26 @@ namespace {
 
 // LogLines exists between CreateLogLines and ReleaseLogLines. The GUI thread and the worker both
 // log, so every access takes the lock.
+// One stored line: as "Test.log" holds it, the run it belongs to, and how many characters of
+// its message are the run's tag.
+struct LogLine {
+  std::string text;
+  std::uint64_t owner = 0;
+  std::size_t tagLength = 0;
+};
+
 std::mutex logMutex;
-std::optional<std::vector<std::string>> logLines;
+std::optional<std::vector<LogLine>> logLines;
+// The runs under way and their tags, under logMutex.
+std::vector<std::pair<std::uint64_t, std::string>> runsUnderWay;
+thread_local std::uint64_t threadLogOwner = 0;
+
+// The line without its tag.
+std::string Untagged(const LogLine& line) {
+  if (line.tagLength == 0) return line.text;
+  return line.text.substr(0, kLogPrefixLength) +
+         line.text.substr(kLogPrefixLength + line.tagLength);
+}
 
 constexpr std::size_t kRegistryTextSize = 256;
 
@@ -30,10 +48,21 @@ std::string FormatLogPrefix(const platform::LocalTime& t) {
 // LogLines exists (before CreateLogLines or after ReleaseLogLines) are dropped: there is no
 // list that could keep them, and the next save would not be theirs.
 void AppendLogLine(std::string_view message) {
-  std::string line = FormatLogPrefix(platform::ThePlatform().GetLocalTime());
-  line += ScrambleLogText(message.substr(0, kMaxLogMessage), LogOffsetForPrefix(line));
+  LogLine line{FormatLogPrefix(platform::ThePlatform().GetLocalTime()), threadLogOwner, 0};
+  const int k = LogOffsetForPrefix(line.text);
   std::lock_guard lock(logMutex);
-  if (logLines) logLines->push_back(std::move(line));
+  if (!logLines) return;
+  if (line.owner == 0 && runsUnderWay.size() == 1) line.owner = runsUnderWay.front().first;
+  if (runsUnderWay.size() > 1 && line.owner != 0) {
+    for (const auto& [run, tag] : runsUnderWay) {
+      if (run != line.owner) continue;
+      const std::string tagText = LogTagText(tag);
+      line.text += ScrambleLogText(tagText, k);
+      line.tagLength = tagText.size();
+    }
+  }
+  line.text += ScrambleLogText(message.substr(0, kMaxLogMessage), k);
+  logLines->push_back(std::move(line));
 }
 
 unsigned char ScrambleChar(signed char c, int k) {
@@ -106,6 +135,7 @@ void CreateLogLines() {
 void ReleaseLogLines() {
   std::lock_guard lock(logMutex);
   logLines.reset();
+  runsUnderWay.clear();
 }
 
 bool LogLinesExist() {
@@ -115,7 +145,54 @@ bool LogLinesExist() {
 
 std::vector<std::string> LogLinesSnapshot() {
   std::lock_guard lock(logMutex);
-  return logLines ? *logLines : std::vector<std::string>{};
+  std::vector<std::string> out;
+  if (logLines) {
+    out.reserve(logLines->size());
+    for (const LogLine& line : *logLines) out.push_back(line.text);
+  }
+  return out;
+}
+
+void BeginLogRun(std::uint64_t run, const std::string& tag) {
+  std::lock_guard lock(logMutex);
+  runsUnderWay.emplace_back(run, tag);
+}
+
+void EndLogRun(std::uint64_t run) {
+  std::lock_guard lock(logMutex);
+  std::erase_if(runsUnderWay, [run](const auto& entry) { return entry.first == run; });
+}
+
+std::uint64_t LogOwner() {
+  return threadLogOwner;
+}
+
+void SetLogOwner(std::uint64_t run) {
+  threadLogOwner = run;
+}
+
+std::vector<std::string> RunLogLines(std::uint64_t run, std::size_t from) {
+  std::lock_guard lock(logMutex);
+  std::vector<std::string> out;
+  if (!logLines) return out;
+  for (std::size_t i = from; i < logLines->size(); ++i) {
+    if ((*logLines)[i].owner == run) out.push_back(Untagged((*logLines)[i]));
+  }
+  return out;
+}
+
+std::string LastLogLineOf(std::uint64_t run, std::size_t from) {
+  std::lock_guard lock(logMutex);
+  if (!logLines) return {};
+  for (std::size_t i = logLines->size(); i-- > 0;) {
+    const LogLine& line = (*logLines)[i];
+    if (i < from || line.owner == run || line.owner == 0) return Untagged(line);
+  }
+  return {};
+}
+
+std::string LogTagText(const std::string& tag) {
+  return "<" + tag + "> ";
 }
 
 std::size_t LogLineCount() {
@@ -125,7 +202,7 @@ std::size_t LogLineCount() {
 
 std::string LastLogLine() {
   std::lock_guard lock(logMutex);
-  return logLines && !logLines->empty() ? logLines->back() : std::string{};
+  return logLines && !logLines->empty() ? logLines->back().text : std::string{};
 }
 
 void WriteLog(const char* format, ...) {

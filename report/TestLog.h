@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,8 +20,40 @@ inline constexpr const char* kLogFileName = "Test.log";
 void CreateLogLines();
 void ReleaseLogLines();
 bool LogLinesExist();
-// A copy of the lines (for saving, tests and the CLI).
+// A copy of the lines as "Test.log" holds them (for saving, tests and the CLI).
 std::vector<std::string> LogLinesSnapshot();
+
+// --- Whose lines: several runs write into the one log. --------------------------------------
+// A line belongs to the run the writing thread works for: the worker's own run, or the run the
+// window is acting for (ScopedLogOwner around a status operation, a prompt, a device change the
+// run's exchange caused). A line nobody claims belongs to the one run under way, if only one
+// is. While several runs are under way, each run's line carries the run's tag (its unit's
+// serial) at the start of its message, "<SERIAL> ", so the file tells them apart; a run alone
+// writes its lines as they always were.
+// A run is under way from BeginLogRun (Start) to EndLogRun (after its record is kept).
+void BeginLogRun(std::uint64_t run, const std::string& tag);
+void EndLogRun(std::uint64_t run);
+// The run this thread's lines belong to (0: none claimed).
+std::uint64_t LogOwner();
+void SetLogOwner(std::uint64_t run);
+class ScopedLogOwner {
+ public:
+  explicit ScopedLogOwner(std::uint64_t run) : saved_(LogOwner()) { SetLogOwner(run); }
+  ~ScopedLogOwner() { SetLogOwner(saved_); }
+  ScopedLogOwner(const ScopedLogOwner&) = delete;
+  ScopedLogOwner& operator=(const ScopedLogOwner&) = delete;
+
+ private:
+  std::uint64_t saved_;
+};
+// The run's lines from line `from` on, without their tags: the lines a run alone would have
+// written.
+std::vector<std::string> RunLogLines(std::uint64_t run, std::size_t from);
+// The last line the run would see alone: the last line from `from` on that no other run wrote,
+// else the last line before `from`. Without its tag; empty when there is none.
+std::string LastLogLineOf(std::uint64_t run, std::size_t from);
+// "<TAG> ", the start of a tagged line's message.
+std::string LogTagText(const std::string& tag);
 std::size_t LogLineCount();
 // The last stored line, or empty when there is none.
 std::string LastLogLine();

@@ -4,6 +4,7 @@
 #include "device/CommandLink.h"
 #include "platform/Platform.h"
 #include "report/RunRecord.h"
+#include "report/TestLog.h"
 #include "ui/Toolkit.h"
 
 namespace {
@@ -42,6 +43,8 @@ void TSequenceThread::Start() {
     // Commands of this run go to the entry it was started with, whatever the combo shows; its
     // pauses wait on the run's event and its reply lines follow the run's own switch.
     SetCommandChannel({TestedDevice, PauseEvent, &Run().CommandLogging});
+    // Every line this thread writes is the run's.
+    SetLogOwner(Run().Id);
     Execute();
     // A program that is closing abandons its run: nothing more is marked.
     if (!terminated_) MarkRunEnding(Run(), ending_);

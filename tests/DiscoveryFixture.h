@@ -52,7 +52,7 @@ class DiscoveryFixture : public ConsoleFixture {
   }
 
   DeviceEntry& Entry(std::size_t index) { return *DeviceList.at(index); }
-  std::vector<std::string> ComboItems() { return form().ComboBox1.Items(); }
+  std::vector<std::string> ComboItems() { return form().ItemNames(); }
 
   std::shared_ptr<platform::sim::SimBench> bench;
 };

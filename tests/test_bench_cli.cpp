@@ -50,7 +50,15 @@ TEST(BenchCli, UsageErrorsExitWith2AndSayWhy) {
   const Case cases[] = {
       {"--frobnicate", "unknown argument: --frobnicate"},
       {"--device", "option --device needs a value"},
-      {"--device two", "--device takes an item number or 'all'"},
+      {"--device two", "--device takes an item number, a list such as 0,3,5, or 'all'"},
+      {"--device 0,,3", "--device takes an item number, a list"},
+      {"--device 0,0", "item 0 is listed twice"},
+      {"--device 1,99", "there is no item 99"},
+      {"--device 0 --answers-for 0:ok", "--answers-for needs --parallel"},
+      {"--parallel --device 0,1 --answers-for 1ok", "--answers-for takes N:A,B"},
+      {"--parallel --device 0,1 --answers-for 1:maybe", "--answers-for 1:"},
+      {"--parallel --device 0,1 --answers-for 1:ok --answers-for 1:ok", "is given twice"},
+      {"--parallel --device 0,1 --answers-for 4:ok", "--answers-for 4: item 4 is not run"},
       {"--answers retry,maybe", "--answers"},
       {"--bench /nonexistent/bench.json", "/nonexistent/bench.json"},
   };

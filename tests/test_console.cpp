@@ -54,8 +54,9 @@ TEST_F(ConsoleTest, StartUpWithTwoEntriesSelectsTheFirst) {
   AddEntry("ZP61 drive", "VID_1723&PID_0903");
   AddEntry("HV22 unit", "VID_1723&PID_0923");
   StartProgram();
+  // A station of two: each item says where its unit stands.
   EXPECT_EQ(form().ComboBox1.Items(),
-            (std::vector<std::string>{"[0] ZP61 drive", "[1] HV22 unit"}));
+            (std::vector<std::string>{"[0] ZP61 drive - idle", "[1] HV22 unit - idle"}));
   EXPECT_EQ(form().ComboBox1.ItemIndex(), 0);
   EXPECT_EQ(SelectedDevice, DeviceList[0].get());
   ASSERT_EQ(Captions().size(), 14u);
@@ -469,7 +470,7 @@ TEST_F(ConsoleTest, EmptyStepListGivesNone) {
   EXPECT_FALSE(form().Button1.Enabled());  // "[No devices found]"
 }
 
-TEST_F(ConsoleTest, RemovalDuringARunKeepsTheWorkersEntryAndStartDisabled) {
+TEST_F(ConsoleTest, RemovalDuringARunKeepsTheWorkersEntryAndLetsTheIdleUnitStart) {
   AddEntry("HV22", "VID_1723&PID_0923");
   AddEntry("ZP61", "VID_1723&PID_0903");
   StartProgram();
@@ -488,7 +489,8 @@ TEST_F(ConsoleTest, RemovalDuringARunKeepsTheWorkersEntryAndStartDisabled) {
     w.RunActive = false;
   };
   RunToEnd();
-  EXPECT_FALSE(startEnabledDuringRun);
+  // The ZP61 left selected is idle: Start acts on it while the HV22's run goes on.
+  EXPECT_TRUE(startEnabledDuringRun);
   EXPECT_EQ(seenModel, "HV22");
   ASSERT_EQ(DeviceList.size(), 1u);
   EXPECT_EQ(SelectedDevice, DeviceList[0].get());

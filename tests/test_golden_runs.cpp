@@ -17,11 +17,11 @@
 
 #include "app/SimSession.h"
 #include "app/SoakRun.h"
+#include "platform/sim/HostFacts.h"
+#include "platform/sim/bench/DemoBench.h"
 #include "report/LogReader.h"
 #include "report/RecordJson.h"
 #include "report/RunRecord.h"
-#include "platform/sim/HostFacts.h"
-#include "platform/sim/bench/DemoBench.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ std::string RunGoldenSession(const GoldenCase& c) {
   std::ostringstream out;
   const std::size_t items = session.Form().ComboBox1.Items().size();
   for (std::size_t i = 0; i < items; ++i) {
-    const std::string item = session.Form().ComboBox1.Items()[i];
+    const std::string item = session.Form().BaseItemText(static_cast<int>(i));
     std::vector<int> answers;
     for (const auto& [serial, given] : c.answers) {
       if (item.find("(" + serial + ")") != std::string::npos) answers = given;

@@ -181,7 +181,7 @@ TEST_F(Tm36pSession, HealthyRunPassesEveryRowWithBothPartsMarkedInTheLog) {
 TEST_F(Tm36pSession, DemoBenchTm36pPassesAndItsLogMarksBothParts) {
   StartOnBench(platform::sim::DemoBenchText());
   form().ComboBox1.PickItem(1);
-  ASSERT_EQ(form().ComboBox1.Items().at(1), "[1] TM36P (TP36P0001)");
+  ASSERT_EQ(form().ItemNames().at(1), "[1] TM36P (TP36P0001)");
   Run();
 
   EXPECT_EQ(ResultWord(), "Success");

@@ -94,7 +94,7 @@ struct HealthyRun {
 HealthyRun RunHealthy(const DemoUnit& unit) {
   HealthyRun healthy;
   SimSession session(platform::sim::DemoBenchText());
-  healthy.items = session.Form().ComboBox1.Items();
+  healthy.items = session.Form().ItemNames();
   healthy.item = soak::ItemOf(healthy.items, unit.serial);
   if (healthy.item < 0) return healthy;
   healthy.commandsBefore = session.Bench().CommandLog(unit.index).size();
@@ -127,7 +127,7 @@ class UnplugSweep : public UnplugSession, public ::testing::WithParamInterface<D
     const DemoUnit& unit = GetParam();
     std::filesystem::remove(kLogFileName);
     SimSession session(CablePulledAfter(unit, healthy.commandsBefore + n));
-    ASSERT_EQ(session.Form().ComboBox1.Items(), healthy.items);
+    ASSERT_EQ(session.Form().ItemNames(), healthy.items);
     const int shown = session.Toolkit().ModalShowings();
     soak::DepartureWatch watch(session, unit.index);
 
@@ -143,7 +143,7 @@ class UnplugSweep : public UnplugSession, public ::testing::WithParamInterface<D
       EXPECT_EQ(row.imageIndex, kIconNone) << "another unit's row marked: " << row.caption;
     }
     EXPECT_FALSE(session.Dialog().Label6.Caption().empty()) << "the end time";
-    EXPECT_EQ(session.Form().ComboBox1.Items(), ItemsWithout(healthy.items, healthy.item));
+    EXPECT_EQ(session.Form().ItemNames(), ItemsWithout(healthy.items, healthy.item));
   }
 };
 

@@ -35,3 +35,21 @@ bool IsGuiThread() {
 }
 
 }  // namespace ui
+
+namespace ui {
+namespace {
+thread_local std::string boxOrigin;
+}  // namespace
+
+const std::string& BoxOrigin() {
+  return boxOrigin;
+}
+
+ScopedBoxOrigin::ScopedBoxOrigin(std::string origin) : saved_(std::move(boxOrigin)) {
+  boxOrigin = std::move(origin);
+}
+
+ScopedBoxOrigin::~ScopedBoxOrigin() {
+  boxOrigin = std::move(saved_);
+}
+}  // namespace ui

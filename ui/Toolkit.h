@@ -77,6 +77,21 @@ class Toolkit {
   std::function<void(const std::string& text)> promptHook_;
 };
 
+// Whose message box the calling thread shows: the console names the run (its combo item) around
+// a run's box; empty for a box of no run. A headless operator answers each run's boxes from a
+// list of its own; a real toolkit ignores it. Per thread.
+const std::string& BoxOrigin();
+class ScopedBoxOrigin {
+ public:
+  explicit ScopedBoxOrigin(std::string origin);
+  ~ScopedBoxOrigin();
+  ScopedBoxOrigin(const ScopedBoxOrigin&) = delete;
+  ScopedBoxOrigin& operator=(const ScopedBoxOrigin&) = delete;
+
+ private:
+  std::string saved_;
+};
+
 // The installed backend; set by main() or a test fixture before any window is created, and left
 // installed until the windows are gone. TheToolkit() without one prints why and aborts.
 Toolkit& TheToolkit();

@@ -214,6 +214,12 @@ void SimClock::EndWindowWork() {
   PassTurn(lock);
 }
 
+void SimClock::WantWindowWork() {
+  if (mode_ != Mode::kVirtual) return;
+  std::lock_guard lock(turnMutex_);
+  if (holder_ != Holder::kWindow && holder_ != Holder::kWindowGranted) windowWants_ = true;
+}
+
 bool SimClock::WindowOffered() const {
   std::lock_guard lock(turnMutex_);
   return holder_ == Holder::kWindowGranted;

@@ -70,6 +70,8 @@ class SimClock {
   // a worker has the turn, and the window is then given the next turn. Any thread; the window's.
   bool TryBeginWindowWork();
   void EndWindowWork();
+  // The window has work of its own: it takes the next turn. Any thread.
+  void WantWindowWork();
   // True when the window has been given the turn it asked for and not yet taken it.
   bool WindowOffered() const;
   // Workers enrolled and not yet ended.

@@ -80,6 +80,10 @@ bool HeadlessToolkit::RunOneQueued(bool windowTurn) {
   } catch (...) {
     error = std::current_exception();
   }
+  // Work the invoke left for the window (a timer, a posted message) takes the next turn, asked
+  // for while the invoking worker still waits: when the window acts does not hang on when its
+  // loop next looks.
+  if (gate_.want && HasOwnWork()) gate_.want();
   std::lock_guard lock(queueMutex_);
   // Hand the exception over whole: the GUI thread keeps no reference that it would drop after
   // the worker has already been woken (the count's atomics are invisible to race checkers).
@@ -189,7 +193,10 @@ bool HeadlessToolkit::RunPass(const std::function<bool()>& done) {
   const bool turn = (HasOwnWork() || gate_.offered()) && gate_.tryBegin();
   bool worked = RunQueuedWork(done, turn);
   if (turn && !done()) worked = FireDueTimers(done) || worked;
-  if (turn) gate_.end();
+  if (turn) {
+    if (HasOwnWork()) gate_.want();
+    gate_.end();
+  }
   return worked;
 }
 
@@ -226,6 +233,17 @@ void HeadlessToolkit::SetAnswers(std::vector<int> answers) {
   script_.assign(answers.begin(), answers.end());
 }
 
+void HeadlessToolkit::SetAnswersPerRun(std::vector<int> each,
+                                       std::map<std::string, std::vector<int>> own) {
+  std::lock_guard lock(promptMutex_);
+  perRun_ = true;
+  eachRun_ = std::move(each);
+  runScripts_.clear();
+  for (auto& [origin, answers] : own) {
+    runScripts_[origin].assign(answers.begin(), answers.end());
+  }
+}
+
 size_t HeadlessToolkit::AnswersLeft() const {
   std::lock_guard lock(promptMutex_);
   return script_.size();
@@ -242,13 +260,20 @@ void HeadlessToolkit::SetPromptObserver(std::function<void(const PromptRecord&)>
 }
 
 // Called with promptMutex_ held.
-int HeadlessToolkit::NextAnswer(unsigned flags, bool& defaulted, int& unfitting) {
+int HeadlessToolkit::NextAnswer(const std::string& origin, unsigned flags, bool& defaulted,
+                                int& unfitting) {
   const std::vector<int> buttons = ButtonsOf(flags);
   defaulted = true;
   if (buttons.empty()) return 0;
-  if (!script_.empty()) {
-    const int scripted = script_.front();
-    script_.pop_front();
+  std::deque<int>* script = &script_;
+  if (perRun_ && !origin.empty()) {
+    auto [it, fresh] = runScripts_.try_emplace(origin);
+    if (fresh) it->second.assign(eachRun_.begin(), eachRun_.end());
+    script = &it->second;
+  }
+  if (!script->empty()) {
+    const int scripted = script->front();
+    script->pop_front();
     if (std::ranges::find(buttons, scripted) != buttons.end()) {
       defaulted = false;
       return scripted;
@@ -271,6 +296,7 @@ int HeadlessToolkit::MessageBox(Form* owner, const std::string& text, const std:
   {
     std::lock_guard serial(observerMutex_);
     record.owner = owner != nullptr ? owner->Name() : std::string();
+    record.origin = BoxOrigin();
     record.text = text;
     record.caption = caption;
     record.flags = flags;
@@ -278,7 +304,7 @@ int HeadlessToolkit::MessageBox(Form* owner, const std::string& text, const std:
     record.thread = std::this_thread::get_id();
     {
       std::lock_guard lock(promptMutex_);
-      record.answer = NextAnswer(flags, record.defaulted, record.unfitting);
+      record.answer = NextAnswer(record.origin, flags, record.defaulted, record.unfitting);
       prompts_.push_back(record);
     }
     if (promptObserver_) promptObserver_(record);

@@ -8,6 +8,7 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -25,7 +26,8 @@ enum class TimerMode {
 
 // One message box as it was shown and answered.
 struct PromptRecord {
-  std::string owner;  // name of the owner form; empty without owner
+  std::string owner;   // name of the owner form; empty without owner
+  std::string origin;  // the run it belongs to (ui::BoxOrigin), empty for none
   std::string text;
   std::string caption;
   unsigned flags = 0;
@@ -85,6 +87,7 @@ class HeadlessToolkit : public Toolkit {
     std::function<bool()> tryBegin;  // true: the window's turn has begun
     std::function<void()> end;
     std::function<bool()> offered;  // the window has been given the turn it asked for
+    std::function<void()> want;     // the window has work: the next turn is its
   };
   void SetWindowGate(WindowGate gate);
   // Runs fn as the window's own work (an operator's click), once the window has its turn; the
@@ -93,6 +96,10 @@ class HeadlessToolkit : public Toolkit {
 
   // The answer script (button ids, e.g. from ParseAnswerScript); replaces what is left of it.
   void SetAnswers(std::vector<int> answers);
+  // Boxes of a run (ui::BoxOrigin not empty) answered from a script per run instead: `own`
+  // where it names the run, else a fresh copy of `each`. Boxes of no run still take the
+  // script above. Replaces what is left of earlier scripts per run.
+  void SetAnswersPerRun(std::vector<int> each, std::map<std::string, std::vector<int>> own);
   size_t AnswersLeft() const;
   // Every prompt so far, in order of showing. Any thread.
   std::vector<PromptRecord> Prompts() const;
@@ -133,7 +140,7 @@ class HeadlessToolkit : public Toolkit {
   std::vector<Timer*> TakeDueTimers();
   bool IsRegistered(Timer* timer) const;
   void WaitForWork();
-  int NextAnswer(unsigned flags, bool& defaulted, int& unfitting);
+  int NextAnswer(const std::string& origin, unsigned flags, bool& defaulted, int& unfitting);
 
   const std::thread::id guiThread_;
   const TimerMode timerMode_;
@@ -150,6 +157,9 @@ class HeadlessToolkit : public Toolkit {
   std::function<void(const PromptRecord&)> promptObserver_;
   mutable std::mutex promptMutex_;
   std::deque<int> script_;
+  bool perRun_ = false;
+  std::vector<int> eachRun_;
+  std::map<std::string, std::deque<int>> runScripts_;
   std::vector<PromptRecord> prompts_;
 
   WindowGate gate_;
