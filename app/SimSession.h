@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "platform/sim/bench/BenchLoader.h"
 #include "platform/sim/bench/BenchPipes.h"
 #include "platform/sim/bench/SimBench.h"
+#include "report/RunRecord.h"
 #include "sequences/Runner.h"
 #include "ui/headless/HeadlessToolkit.h"
 
@@ -73,6 +75,33 @@ class SimSession {
     while (toolkit_.RunPending()) {
     }
     return ended;
+  }
+
+  // Presses Start all with these prompt answers (each run answers its boxes from its own copy of
+  // `each`, or from `own` under its combo item) and runs the GUI loop until every run has been
+  // handled or the bench clock has gone `virtualLimitMs` past the press. The records of the runs,
+  // by combo item, as they were kept; false in `ended` when the limit was reached first.
+  std::map<std::string, RunRecord> RunAll(std::vector<int> each,
+                                          std::map<std::string, std::vector<int>> own,
+                                          std::int64_t virtualLimitMs, bool* ended = nullptr) {
+    std::map<std::string, RunRecord> records;
+    form1_->onRunKept = [&records](const UnitRun& socket) {
+      if (socket.last) records[socket.item] = RecordOf(*socket.last);
+    };
+    toolkit_.SetAnswersPerRun(std::move(each), std::move(own));
+    const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
+    bench_->BeginRun();
+    toolkit_.RunAsWindowWork([&] { form1_->Button3.Click(); });
+    bool done = false;
+    toolkit_.RunUntil([&] {
+      done = form1_->RunsUnderWay() == 0 && !form1_->Timer1.Enabled();
+      return done || sim_.Clock().NowMs() > limit;
+    });
+    while (toolkit_.RunPending()) {
+    }
+    form1_->onRunKept = nullptr;
+    if (ended != nullptr) *ended = done;
+    return records;
   }
 
   TForm1& Form() { return *form1_; }

@@ -5,11 +5,24 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace session {
+
+// A run's record (RecordJson) without its times: what the run did, whenever it did it. A run on
+// a station and the same run alone must agree on it.
+inline nlohmann::json WithoutTimes(nlohmann::json record) {
+  constexpr std::size_t kPrefix = 26;  // a log line's date and time
+  for (const char* key : {"start", "end", "seconds"}) record.erase(key);
+  for (auto& row : record["rows"]) {
+    for (const char* key : {"first_start", "last_end", "seconds"}) row.erase(key);
+  }
+  for (auto& line : record["log"]) line = line.get<std::string>().substr(kPrefix);
+  return record;
+}
 
 inline const std::string kSeparator = "----------------------------------------";
 inline const std::string kMemoSeparator = "---------------------------------------------";

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "SessionLog.h"
 #include "app/SimSession.h"
 #include "app/SoakRun.h"
 #include "platform/sim/HostFacts.h"
@@ -22,6 +23,7 @@
 #include "report/LogReader.h"
 #include "report/RecordJson.h"
 #include "report/RunRecord.h"
+#include "report/TestLog.h"
 
 namespace {
 
@@ -151,6 +153,83 @@ TEST_P(GoldenRun, RecordsAndLogAreAsKept) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Benches, GoldenRun, ::testing::ValuesIn(GoldenCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- The same benches as a station: every unit at once --------------------------------------
+
+// The answers the case gives the unit of this combo item.
+std::vector<int> AnswersOf(const GoldenCase& c, const std::string& item) {
+  for (const auto& [serial, given] : c.answers) {
+    if (item.find("(" + serial + ")") != std::string::npos) return given;
+  }
+  return {};
+}
+
+// Each run of the case alone, one after another in one session: its record by combo item.
+std::map<std::string, nlohmann::json> LoneRecords(const GoldenCase& c) {
+  SimSession session(c.bench, FixedHost());
+  std::map<std::string, nlohmann::json> records;
+  const std::vector<std::string> items = session.Form().ItemNames();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    EXPECT_TRUE(session.Run(static_cast<int>(i), AnswersOf(c, items[i]), soak::kVirtualLimitMs));
+    records[items[i]] = RecordJson(LastRunRecord());
+  }
+  return records;
+}
+
+// Every run of the case at once (Start all): records by combo item, and "Test.log" as saved.
+std::map<std::string, nlohmann::json> StationRecords(const GoldenCase& c, std::string& log) {
+  SimSession session(c.bench, FixedHost());
+  std::map<std::string, std::vector<int>> own;
+  for (const std::string& item : session.Form().ItemNames()) own[item] = AnswersOf(c, item);
+  bool ended = false;
+  std::map<std::string, nlohmann::json> records;
+  for (const auto& [item, record] : session.RunAll({}, own, soak::kVirtualLimitMs, &ended)) {
+    records[item] = RecordJson(record);
+  }
+  EXPECT_TRUE(ended) << "the station hangs";
+  log = soak::FileText("Test.log");
+  return records;
+}
+
+class StationRun : public ::testing::TestWithParam<GoldenCase> {};
+
+// Every unit's record from the station equals its record from a run alone on the same bench,
+// times apart, faults, retries and cancels included; two stations agree to the byte.
+TEST_P(StationRun, EveryRecordIsItsLoneRunsAndTwoStationsAgree) {
+  const GoldenCase& c = GetParam();
+  soak::ScratchFolder folder("station");
+  const auto lone = LoneRecords(c);
+  std::string firstLog, secondLog;
+  const auto first = StationRecords(c, firstLog);
+  const auto second = StationRecords(c, secondLog);
+  ASSERT_EQ(first.size(), lone.size());
+  for (const auto& [item, record] : lone) {
+    ASSERT_TRUE(first.contains(item)) << item;
+    EXPECT_EQ(session::WithoutTimes(first.at(item)).dump(1), session::WithoutTimes(record).dump(1))
+        << item;
+  }
+  EXPECT_EQ(nlohmann::json(first).dump(), nlohmann::json(second).dump());
+  EXPECT_EQ(firstLog, secondLog);
+  // The station's log tells its runs apart: each unit's lines carry its tag, as many as its
+  // record holds (the first run's opening lines come before a second run is under way).
+  std::map<std::string, std::size_t> tagged;
+  std::istringstream lines(firstLog);
+  for (std::string line; std::getline(lines, line);) {
+    const std::string clear = ClearLogText(line);
+    const std::size_t close = clear.find("> ", kLogPrefixLength);
+    if (clear.compare(kLogPrefixLength, 1, "<") == 0 && close != std::string::npos) {
+      ++tagged[clear.substr(kLogPrefixLength + 1, close - kLogPrefixLength - 1)];
+    }
+  }
+  for (const auto& [item, record] : first) {
+    const std::string serial = record.at("unit").at("serial");
+    EXPECT_GT(tagged[serial], record.at("log").size() / 2) << serial;
+    EXPECT_LE(tagged[serial], record.at("log").size()) << serial;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Benches, StationRun, ::testing::ValuesIn(GoldenCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

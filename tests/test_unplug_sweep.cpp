@@ -13,15 +13,19 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "SessionLog.h"
 #include "app/SimSession.h"
 #include "app/SoakRun.h"
 #include "platform/sim/bench/DemoBench.h"
+#include "report/RecordJson.h"
+#include "report/RunRecord.h"
 #include "report/TestLog.h"
 
 namespace {
@@ -167,6 +171,56 @@ TEST_P(UnplugSweep, EveryRunEndsCleanlyWhicheverCommandTheUnitLeftAfter) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DemoBench, UnplugSweep, ::testing::ValuesIn(DemoUnits()),
+                         [](const auto& info) {
+                           return info.param.model + "_" + info.param.serial;
+                         });
+
+// --- A unit leaving while the others run ----------------------------------------------------
+
+// Every unit of the demo bench alone, one after another: its record by combo item.
+std::map<std::string, nlohmann::json> LoneDemoRecords() {
+  SimSession session(platform::sim::DemoBenchText());
+  std::map<std::string, nlohmann::json> records;
+  const std::vector<std::string> items = session.Form().ItemNames();
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    EXPECT_TRUE(session.Run(static_cast<int>(i), {ui::kIdOk}, soak::kVirtualLimitMs));
+    records[items[i]] = RecordJson(LastRunRecord());
+  }
+  return records;
+}
+
+class StationUnplugSweep : public UnplugSweep {};
+
+// The unit's cable pulled after each of its commands while every other unit runs too: its run
+// ends as a departure, and every other unit's record is that of its run alone.
+TEST_P(StationUnplugSweep, TheOthersRecordsStayThoseOfTheirLoneRuns) {
+  const DemoUnit& unit = GetParam();
+  const HealthyRun healthy = RunHealthy(unit);
+  ASSERT_GE(healthy.item, 0) << "the unit is not in the combo";
+  ASSERT_FALSE(healthy.commands.empty());
+  std::map<std::string, nlohmann::json> lone = LoneDemoRecords();
+  for (auto& [item, record] : lone) record = session::WithoutTimes(record);
+  const std::string gone = healthy.items[static_cast<std::size_t>(healthy.item)];
+  for (std::size_t n = 1; n <= healthy.commands.size(); ++n) {
+    SCOPED_TRACE("unplugged after the run's command " + std::to_string(n) + " of " +
+                 std::to_string(healthy.commands.size()) + ": " + healthy.commands[n - 1]);
+    SimSession session(CablePulledAfter(unit, healthy.commandsBefore + n));
+    bool ended = false;
+    const auto records = session.RunAll({ui::kIdOk}, {}, soak::kVirtualLimitMs, &ended);
+    ASSERT_TRUE(ended) << "the station hangs";
+    ASSERT_EQ(records.size(), lone.size());
+    for (const auto& [item, record] : records) {
+      if (item == gone) {
+        EXPECT_EQ(record.result, "None");
+        continue;
+      }
+      EXPECT_EQ(session::WithoutTimes(RecordJson(record)).dump(1), lone.at(item).dump(1)) << item;
+    }
+    if (HasFailure()) break;  // one faulty point tells enough
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(DemoBench, StationUnplugSweep, ::testing::ValuesIn(DemoUnits()),
                          [](const auto& info) {
                            return info.param.model + "_" + info.param.serial;
                          });

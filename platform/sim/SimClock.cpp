@@ -117,8 +117,7 @@ void SimClock::Wait(std::uint32_t ms) {
       stationMs_ = std::max(stationMs_, virtualMs_.load(std::memory_order_relaxed));
       holder_ = Holder::kNone;
       PassTurn(lock);
-      turnChanged_.wait(lock,
-                        [&] { return holder_ == Holder::kWorker && holderTicket_ == ticket; });
+      me.given.wait(lock, [&] { return holder_ == Holder::kWorker && holderTicket_ == ticket; });
       return;
     }
   }
@@ -165,7 +164,7 @@ std::uint64_t SimClock::EnrolWorker() {
   if (mode_ != Mode::kVirtual) return 0;
   std::unique_lock lock(turnMutex_);
   const std::uint64_t ticket = ++lastTicket_;
-  workers_[ticket] = Turn{virtualMs_.load(std::memory_order_relaxed), true};
+  workers_[ticket].wakeMs = virtualMs_.load(std::memory_order_relaxed);
   // Nothing running: the new worker's turn begins at once, as a run alone begins.
   if (holder_ == Holder::kNone) PassTurn(lock);
   return ticket;
@@ -175,7 +174,8 @@ void SimClock::BeginWorker(std::uint64_t ticket) {
   if (mode_ != Mode::kVirtual || ticket == 0) return;
   tlWorker = {this, ticket};
   std::unique_lock lock(turnMutex_);
-  turnChanged_.wait(lock, [&] { return holder_ == Holder::kWorker && holderTicket_ == ticket; });
+  workers_.at(ticket).given.wait(
+      lock, [&] { return holder_ == Holder::kWorker && holderTicket_ == ticket; });
 }
 
 void SimClock::EndWorker() {
@@ -238,7 +238,6 @@ void SimClock::PassTurn(std::unique_lock<std::mutex>& lock) {
       windowWants_ = false;
       holder_ = Holder::kWindowGranted;
       virtualMs_.store(stationMs_, std::memory_order_relaxed);
-      turnChanged_.notify_all();
       return;
     }
     auto next = workers_.end();
@@ -249,7 +248,6 @@ void SimClock::PassTurn(std::unique_lock<std::mutex>& lock) {
     if (next == workers_.end()) {
       holder_ = Holder::kNone;
       virtualMs_.store(stationMs_, std::memory_order_relaxed);
-      turnChanged_.notify_all();
       return;
     }
     // The bench's own moments up to that wake-up come first, in order, at their time.
@@ -273,7 +271,7 @@ void SimClock::PassTurn(std::unique_lock<std::mutex>& lock) {
     holderTicket_ = next->first;
     stationMs_ = std::max(stationMs_, wake);
     virtualMs_.store(wake, std::memory_order_relaxed);
-    turnChanged_.notify_all();
+    next->second.given.notify_one();
     return;
   }
 }

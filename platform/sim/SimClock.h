@@ -115,9 +115,9 @@ class SimClock {
   struct Turn {
     std::uint64_t wakeMs = 0;  // when its pause ends (its start, before its first turn)
     bool waiting = true;
+    std::condition_variable given;  // its turn has come: only it is woken
   };
   mutable std::mutex turnMutex_;
-  std::condition_variable turnChanged_;
   std::map<std::uint64_t, Turn> workers_;  // by ticket, in the order enrolled
   std::uint64_t lastTicket_ = 0;
   Holder holder_ = Holder::kNone;
