@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -188,6 +189,13 @@ std::map<std::string, nlohmann::json> StationRecords(const GoldenCase& c, std::s
     records[item] = RecordJson(record);
   }
   EXPECT_TRUE(ended) << "the station hangs";
+  // On a station every box names the unit that asks, and got the answer meant for that unit.
+  for (const auto& prompt : session.Toolkit().Prompts()) {
+    const std::string unit = prompt.origin.substr(prompt.origin.find("] ") + 2);
+    EXPECT_TRUE(prompt.caption.ends_with(" - " + unit)) << prompt.caption << " of " << unit;
+    const std::vector<int> meant = AnswersOf(c, prompt.origin);
+    if (!meant.empty()) EXPECT_EQ(prompt.answer, meant.front()) << prompt.text;
+  }
   log = soak::FileText("Test.log");
   return records;
 }
@@ -226,6 +234,53 @@ TEST_P(StationRun, EveryRecordIsItsLoneRunsAndTwoStationsAgree) {
     const std::string serial = record.at("unit").at("serial");
     EXPECT_GT(tagged[serial], record.at("log").size() / 2) << serial;
     EXPECT_LE(tagged[serial], record.at("log").size()) << serial;
+  }
+}
+
+// What the operator sees of a station: each item's state as the runs go, no dialog until the
+// last run has ended, then one, and Result showing each unit's own last dialog.
+TEST(Station, ItemsTellStatesAndResultsWaitForTheLastRun) {
+  const GoldenCase c = GoldenCases().back();  // the LQ40's operator cancels
+  soak::ScratchFolder folder("station-window");
+  SimSession session(c.bench, FixedHost());
+  TForm1& form = session.Form();
+  const std::size_t units = form.ItemNames().size();
+  std::set<std::string> states;
+  int dialogsWhileRunning = 0;
+  form.onResultLine = [&](const UnitRun&, const std::string&) {
+    for (const std::string& item : form.ComboBox1.Items()) {
+      states.insert(item.substr(item.find(" - ") + 3, 7));
+    }
+    if (form.RunsUnderWay() > 0) dialogsWhileRunning = session.Toolkit().ModalShowings();
+  };
+  EXPECT_TRUE(form.Button3.Visible());
+  const int before = session.Toolkit().ModalShowings();
+  std::map<std::string, std::vector<int>> own;
+  for (const std::string& item : form.ItemNames()) own[item] = AnswersOf(c, item);
+  bool ended = false;
+  const auto records = session.RunAll({}, own, soak::kVirtualLimitMs, &ended);
+  form.onResultLine = nullptr;
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(states.contains("running")) << "no item showed its run";
+  EXPECT_TRUE(states.contains("Success")) << "no item showed a result while others ran";
+  EXPECT_EQ(dialogsWhileRunning, before) << "a dialog opened while runs went on";
+  EXPECT_EQ(session.Toolkit().ModalShowings(), before + 1);
+  ASSERT_EQ(records.size(), units);
+  for (std::size_t i = 0; i < units; ++i) {
+    const std::string item = form.ItemNames()[i];
+    form.ComboBox1.PickItem(static_cast<int>(i));
+    EXPECT_EQ(form.ComboBox1.Text(), item + " - " + records.at(item).result);
+    EXPECT_TRUE(form.Button1.Enabled()) << item;
+    form.Button2.Click();
+    EXPECT_EQ(session.Dialog().Label2.Caption(), records.at(item).result) << item;
+    EXPECT_EQ(session.Dialog().Memo1.Lines(), records.at(item).memo) << item;
+    // The list shows the unit's own run, marked as its record says.
+    const auto& rows = form.ListView1.Items();
+    ASSERT_EQ(rows.size(), records.at(item).rows.size()) << item;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      EXPECT_EQ(IconWord(rows[r].imageIndex), records.at(item).rows[r].icon)
+          << item << " row " << r;
+    }
   }
 }
 
