@@ -1,9 +1,12 @@
-// veltrane-log: reads a "Test.log" and prints every line with its message in clear. Lines that
-// are not log lines are reported on stderr with their line number.
+// veltrane-log: reads a "Test.log" and prints every line with its message in clear (or, with
+// --unit, only one unit's tagged lines). Lines that are not log lines are reported on stderr
+// with their line number.
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "report/LogReader.h"
@@ -19,10 +22,20 @@ namespace {
 void PrintUsage(std::ostream& out) {
   out << "usage: veltrane-log FILE\n"
          "       veltrane-log -        (reads the log from standard input)\n"
+         "       veltrane-log --unit SERIAL FILE|-   only the lines of that unit\n"
          "       veltrane-log --json FILE|-   every run of the log as a record (JSON array)\n"
          "       veltrane-log --html FILE|-   every run of the log as one report page\n"
          "Prints each line of a test log with its message in clear.\n"
+         "--unit prints the lines whose message starts with \"<SERIAL> \", as they are (the tag\n"
+         "included): the lines a unit's run wrote while other runs were under way. A run alone\n"
+         "tags nothing, so its lines are not among them. SERIAL is matched exactly.\n"
          "Exit status: 0 all lines were log lines, 1 some were not, 2 usage or I/O error.\n";
+}
+
+int UsageError(const std::string& why) {
+  std::cerr << "veltrane-log: " << why << '\n';
+  PrintUsage(std::cerr);
+  return kUsageOrIoError;
 }
 
 // --json and --html: the runs of the log as records, as the console would have kept them.
@@ -43,40 +56,56 @@ int RenderRecords(std::string_view format, std::istream& in) {
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
-  if (argc == 3 &&
-      (std::string_view(argv[1]) == "--json" || std::string_view(argv[1]) == "--html")) {
-    if (std::string_view(argv[2]) == "-") {
-#ifdef _WIN32
-      _setmode(_fileno(stdin), _O_BINARY);
-#endif
-      return RenderRecords(argv[1], std::cin);
+  std::string_view format;  // "--json", "--html" or empty: the lines in clear
+  std::optional<std::string_view> unit;
+  std::optional<std::string_view> source;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "-h") {
+      PrintUsage(std::cout);
+      return kAllLogLines;
     }
-    std::ifstream file(argv[2], std::ios::binary);
-    if (!file) {
-      std::cerr << "veltrane-log: cannot open " << argv[2] << ": " << std::strerror(errno) << '\n';
-      return kUsageOrIoError;
+    if (argument == "--json" || argument == "--html") {
+      if (!format.empty()) return UsageError("give one of --json and --html");
+      format = argument;
+    } else if (argument == "--unit") {
+      if (unit) return UsageError("--unit is given twice");
+      if (i + 1 >= argc) return UsageError("--unit needs the unit's serial");
+      unit = argv[++i];
+      if (unit->empty()) return UsageError("--unit needs the unit's serial, not an empty text");
+      for (const char c : *unit) {
+        // A log's messages are printable 7-bit text: no tag can hold anything else.
+        if (const auto code = static_cast<unsigned char>(c); code < 0x20 || code > 0x7E) {
+          return UsageError("--unit " + PrintableText(*unit) +
+                            ": a serial in a log holds only printable ASCII characters");
+        }
+      }
+    } else if (argument.size() > 1 && argument[0] == '-') {
+      return UsageError("unknown option " + PrintableText(argument));
+    } else {
+      if (source) return UsageError("give one log");
+      source = argument;
     }
-    return RenderRecords(argv[1], file);
   }
-  if (argc != 2) {
-    PrintUsage(std::cerr);
-    return kUsageOrIoError;
+  if (!source) return UsageError("give the log to read (a file, or - for standard input)");
+  if (unit && !format.empty()) {
+    return UsageError("--unit prints log lines; it does not go with " + std::string(format));
   }
-  const std::string_view argument = argv[1];
-  if (argument == "--help" || argument == "-h") {
-    PrintUsage(std::cout);
-    return kAllLogLines;
-  }
-  if (argument == "-") {
+
+  std::ifstream file;
+  std::istream* in = &std::cin;
+  if (*source == "-") {
 #ifdef _WIN32
     _setmode(_fileno(stdin), _O_BINARY);  // a log is 8-bit bytes, not console text
 #endif
-    return ReadLogStream(std::cin, std::cout, std::cerr);
+  } else {
+    file.open(std::string(*source), std::ios::binary);
+    if (!file) {
+      std::cerr << "veltrane-log: cannot open " << *source << ": " << std::strerror(errno) << '\n';
+      return kUsageOrIoError;
+    }
+    in = &file;
   }
-  std::ifstream file(argv[1], std::ios::binary);
-  if (!file) {
-    std::cerr << "veltrane-log: cannot open " << argv[1] << ": " << std::strerror(errno) << '\n';
-    return kUsageOrIoError;
-  }
-  return ReadLogStream(file, std::cout, std::cerr);
+  if (!format.empty()) return RenderRecords(format, *in);
+  return ReadLogStream(*in, std::cout, std::cerr, unit.value_or(std::string_view()));
 }

@@ -4,7 +4,8 @@
 #
 #   benches/run-all.sh [SECTION...]
 #
-# Sections, in this order by default (all of them take about five minutes on two cores):
+# Sections, in this order by default (all of them take about eleven minutes on two cores, five and
+# a half of them the station's real-time sessions):
 #   discovery  discovery time on generated benches of 16, 64, 256 and 1,024 hubs: start-up,
 #              a rescan with nothing changed, a rebuild after a removal and an arrival
 #              (a Release build of its own in build/linux-release)
@@ -18,12 +19,13 @@
 # Builds veltrane-bench, veltrane-soak and veltrane-discovery-bench in the linux-debug preset
 # first, unless VELTRANE_BUILD names a build folder to use as it is. Needs python3, GNU time
 # (/usr/bin/time) and valgrind; installs the missing ones when run as root (Debian).
-# VELTRANE_SOAK_ITERATIONS and VELTRANE_SOAK_SEED change the soak (200 and 1).
+# VELTRANE_SOAK_ITERATIONS and VELTRANE_SOAK_SEED change the soak (200 and 1);
+# VELTRANE_STATION_VIRTUAL_ONLY=1 leaves out the station's real-time sessions.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 sections=("$@")
-[[ ${#sections[@]} -gt 0 ]] || sections=(discovery realtime virtual memory size soak valgrind)
+[[ ${#sections[@]} -gt 0 ]] || sections=(discovery realtime virtual station memory size soak valgrind)
 
 install_missing() {
   local need=()
@@ -109,6 +111,13 @@ print(f'{"all runs":<24} {"":<8} {v:10.3f} {1000 * w:9.2f} {v / w:9.0f}')
 PY
 }
 
+station() {
+  heading "A station: every unit one after another against all at once (benches/station.sh)"
+  local only=()
+  [[ ${VELTRANE_STATION_VIRTUAL_ONLY:-0} == 1 ]] && only=(--virtual-only)
+  VELTRANE_BENCH=$bench ./benches/station.sh "${only[@]}"
+}
+
 # Peak resident set (kB) and elapsed time of a command under GNU time.
 peak() {
   /usr/bin/time -v "$@" 2>"$work/time.txt" >/dev/null || true
@@ -155,7 +164,7 @@ valgrind_runs() {
 
 for section in "${sections[@]}"; do
   case $section in
-    discovery | realtime | virtual | memory | size | soak) "$section" ;;
+    discovery | realtime | virtual | station | memory | size | soak) "$section" ;;
     valgrind) valgrind_runs ;;
     *) echo "unknown section: $section" >&2; exit 2 ;;
   esac

@@ -78,9 +78,20 @@ std::optional<std::string> ClearLogLine(std::string_view line) {
          PrintableText(UnscrambleLogText(message, LogOffsetForPrefix(prefix)));
 }
 
-int ReadLogStream(std::istream& in, std::ostream& out, std::ostream& err) {
+bool IsLineOfUnit(std::string_view line, std::string_view unit) {
+  if (!IsLogPrefix(line)) return false;
+  const std::string tag = LogTagText(std::string(unit));
+  const std::string_view message = line.substr(kLogPrefixLength);
+  if (message.size() < tag.size()) return false;
+  // Compared in clear, before any escaping: a typed backslash never matches an escaped byte.
+  return UnscrambleLogText(message.substr(0, tag.size()),
+                           LogOffsetForPrefix(line.substr(0, kLogPrefixLength))) == tag;
+}
+
+int ReadLogStream(std::istream& in, std::ostream& out, std::ostream& err, std::string_view unit) {
   bool allLogLines = true;
   unsigned long lineNumber = 0;
+  unsigned long unitLines = 0;
   std::string line;
   while (std::getline(in, line)) {
     ++lineNumber;
@@ -91,11 +102,19 @@ int ReadLogStream(std::istream& in, std::ostream& out, std::ostream& err) {
       allLogLines = false;
       continue;
     }
+    if (!unit.empty()) {
+      if (!IsLineOfUnit(line, unit)) continue;
+      ++unitLines;
+    }
     out << *clear << '\n';
   }
   if (in.bad()) {
     err << "veltrane-log: read error after line " << lineNumber << '\n';
     return kUsageOrIoError;
+  }
+  if (!unit.empty() && unitLines == 0) {
+    err << "veltrane-log: no line of unit " << PrintableText(unit)
+        << " (a unit's lines carry its serial only while several runs were under way)\n";
   }
   out.flush();
   if (!out) {

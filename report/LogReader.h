@@ -24,7 +24,13 @@ std::string PrintableText(std::string_view text);
 // unscrambled and made printable. nullopt when the line is not a log line.
 std::optional<std::string> ClearLogLine(std::string_view line);
 
+// True when the log line's message, in clear, starts with the tag of that unit ("<SERIAL> "):
+// a line the unit's run wrote while other runs were under way. A run alone tags nothing.
+bool IsLineOfUnit(std::string_view line, std::string_view unit);
+
 // Reads a whole log: each log line in clear on out; each other line reported on err with its
-// line number (CR LF and LF line ends alike). Returns kAllLogLines, kSomeNotLogLines, or
-// kUsageOrIoError when reading or writing failed.
-int ReadLogStream(std::istream& in, std::ostream& out, std::ostream& err);
+// line number (CR LF and LF line ends alike). With a unit, only the log lines of that unit
+// (IsLineOfUnit) are printed, tag included, and err says so when there were none. Returns
+// kAllLogLines, kSomeNotLogLines, or kUsageOrIoError when reading or writing failed.
+int ReadLogStream(std::istream& in, std::ostream& out, std::ostream& err,
+                  std::string_view unit = {});

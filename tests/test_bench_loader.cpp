@@ -33,20 +33,36 @@ TEST(BenchLoader, DemoBenchIsCompiledInUnchanged) {
   EXPECT_EQ(DemoBenchText(), ReadText(VELTRANE_SOURCE_DIR "/benches/demo.json"));
 }
 
-TEST(BenchLoader, DemoBenchHoldsOneUnitOfEachModelAndBothHv22Products) {
-  const BenchModel bench = LoadBenchFile(VELTRANE_SOURCE_DIR "/benches/demo.json");
-  std::multiset<std::string> models;
-  std::set<std::uint16_t> hv22Products;
-  for (std::size_t u = 0; u < bench.units.size(); ++u) {
-    models.insert(ModelName(bench.units[u].model));
-    if (bench.units[u].model == Model::kHV22) hv22Products.insert(LinkOf(bench, u).pid);
-    EXPECT_TRUE(bench.units[u].replies.empty() && bench.units[u].conditions.empty() &&
-                bench.units[u].events.empty())
-        << "the demo bench is healthy";
+// The benches in benches/: healthy, the units the benchmarks count on, every serial its own.
+TEST(BenchLoader, BenchFilesHoldTheirUnitsHealthyWithBothHv22Products) {
+  struct Case {
+    const char* file;
+    std::multiset<std::string> models;
+  };
+  const std::multiset<std::string> station = {
+      "TM36K", "TM36K", "TM36K", "TM36P", "TM36P", "TM36P", "HV22", "HV22", "HV22", "LQ40",
+      "LQ40",  "LQ40",  "ZP61",  "ZP61",  "ZP65",  "ZP65",  "ZP71", "ZP71", "ZP75", "ZP75"};
+  for (const Case& c : {
+           Case{"demo.json",
+                {"TM36K", "TM36P", "HV22", "HV22", "LQ40", "ZP61", "ZP65", "ZP71", "ZP75"}},
+           Case{"station.json", station},
+       }) {
+    const BenchModel bench = LoadBenchFile(VELTRANE_SOURCE_DIR "/benches/" + std::string(c.file));
+    std::multiset<std::string> models;
+    std::set<std::uint16_t> hv22Products;
+    std::set<std::string> serials;
+    for (std::size_t u = 0; u < bench.units.size(); ++u) {
+      models.insert(ModelName(bench.units[u].model));
+      if (bench.units[u].model == Model::kHV22) hv22Products.insert(LinkOf(bench, u).pid);
+      EXPECT_TRUE(serials.insert(LinkOf(bench, u).serial.value_or("")).second)
+          << c.file << " unit " << u;
+      EXPECT_TRUE(bench.units[u].replies.empty() && bench.units[u].conditions.empty() &&
+                  bench.units[u].events.empty())
+          << c.file << " is healthy";
+    }
+    EXPECT_EQ(models, c.models) << c.file;
+    EXPECT_EQ(hv22Products, (std::set<std::uint16_t>{0x0923, 0x0945})) << c.file;
   }
-  EXPECT_EQ(models, (std::multiset<std::string>{"TM36K", "TM36P", "HV22", "HV22", "LQ40", "ZP61",
-                                                "ZP65", "ZP71", "ZP75"}));
-  EXPECT_EQ(hv22Products, (std::set<std::uint16_t>{0x0923, 0x0945}));
 }
 
 TEST(BenchLoader, DemoTm36pHasItsHv22PartAndDriveOnAHubBelow) {

@@ -3,14 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 #include <sstream>
 
-#include "report/TestLog.h"
 #include "platform/NullPlatform.h"
+#include "report/TestLog.h"
 
 #ifdef _WIN32
 #define popen _popen
@@ -158,6 +160,77 @@ TEST_F(LogToolTest, LinesThatAreNotLogLinesAreReportedByNumber) {
   EXPECT_EQ(SplitLines(result.out), (std::vector<std::string>{clear, clear}));
 }
 
+// A log of two runs under way at once, between lines of a run alone and lines nobody claims:
+// --unit prints the lines the tag names, tag included, and nothing else.
+TEST_F(LogToolTest, UnitPrintsTheLinesTaggedWithItsSerial) {
+  // Each tagged line as the tool should print it: the prefix, "<TAG> ", the message.
+  std::map<std::string, std::vector<std::string>> expected;
+  int second = 0;
+  const auto write = [&](std::uint64_t run, const std::string& message, const char* tag) {
+    os_.now.second = second++ % 60;  // every offset of the scrambling turns up
+    SetLogOwner(run);
+    WriteLogText(message);
+    SetLogOwner(0);
+    if (tag != nullptr) {
+      expected[tag].push_back(LastLogLine().substr(0, kLogPrefixLength) + "<" + tag + "> " +
+                              message);
+    }
+  };
+  const char* const tags[] = {"TK36K0001", "[1] ZP61 (no serial)", "TK36K"};
+  BeginLogRun(1, tags[0]);
+  write(1, "a run alone: no tag", nullptr);
+  // A unit without a serial is tagged with its item; a serial may be the start of another's.
+  BeginLogRun(2, tags[1]);
+  BeginLogRun(3, tags[2]);
+  for (int i = 0; i < 20; ++i) {
+    write(1 + i % 3, "Step " + std::to_string(i) + " <TK36K> inside the message", tags[i % 3]);
+  }
+  write(0, "discovery: a line nobody claims", nullptr);
+  EndLogRun(2);
+  EndLogRun(3);
+  write(1, "alone again: no tag", nullptr);
+  EndLogRun(1);
+  ASSERT_EQ(expected.size(), 3u);
+  ASSERT_EQ(expected["TK36K0001"].size(), 7u);
+  const std::vector<std::string> lines = LogLinesSnapshot();
+  const std::filesystem::path file = WriteLogFile(lines, "\r\n");
+
+  struct Case {
+    const char* arguments;  // before the file
+    std::vector<std::string> out;
+    const char* err;
+  };
+  const char* kNone = "veltrane-log: no line of unit ";
+  for (const Case& c : {
+           Case{"--unit TK36K0001", expected["TK36K0001"], ""},
+           Case{"--unit TK36K", expected["TK36K"], ""},
+           Case{"--unit \"[1] ZP61 (no serial)\"", expected["[1] ZP61 (no serial)"], ""},
+           Case{"--unit tk36k0001", {}, kNone},  // serials match exactly
+           Case{"--unit TK36K000", {}, kNone},   // a part of a serial is not the serial
+           Case{"--unit ZP61", {}, kNone},
+       }) {
+    for (const bool viaStdin : {false, true}) {
+      const ToolResult result = viaStdin ? RunTool(std::string(c.arguments) + " -", file.string())
+                                         : RunTool(Quoted(file) + " " + c.arguments);
+      const std::string what = c.arguments + std::string(viaStdin ? " (stdin)" : "");
+      EXPECT_EQ(result.status, 0) << what;
+      EXPECT_EQ(SplitLines(result.out), c.out) << what;
+      EXPECT_EQ(result.err.substr(0, std::strlen(c.err)), c.err) << what;
+      if (*c.err == '\0') {
+        EXPECT_EQ(result.err, "") << what;
+      }
+    }
+  }
+
+  // Lines that are not log lines are still reported; the unit's lines still printed.
+  std::vector<std::string> withGarbage = lines;
+  withGarbage.insert(withGarbage.begin() + 3, "garbage");
+  const ToolResult mixed = RunTool("--unit TK36K " + Quoted(WriteLogFile(withGarbage, "\n")));
+  EXPECT_EQ(mixed.status, 1);
+  EXPECT_EQ(SplitLines(mixed.out), expected["TK36K"]);
+  EXPECT_EQ(mixed.err, "line 4: not a log line: garbage\n");
+}
+
 TEST_F(LogToolTest, UsageAndUnreadableFilesExitWithTwo) {
   const ToolResult noArgument = RunTool("");
   EXPECT_EQ(noArgument.status, 2);
@@ -170,6 +243,31 @@ TEST_F(LogToolTest, UsageAndUnreadableFilesExitWithTwo) {
   const ToolResult help = RunTool("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage: veltrane-log FILE"), std::string::npos);
+  EXPECT_NE(help.out.find("--unit SERIAL"), std::string::npos);
+
+  WriteLog("%s", "abc");
+  const std::string log = Quoted(WriteLogFile(LogLinesSnapshot(), "\r\n"));
+  struct Case {
+    std::string arguments;
+    const char* why;
+  };
+  for (const Case& c : {
+           Case{log + " --unit", "--unit needs the unit's serial"},
+           Case{"--unit \"\" " + log, "--unit needs the unit's serial, not an empty text"},
+           Case{"--unit \"A\tB\" " + log, "--unit A\\tB: a serial in a log holds only"},
+           Case{"--unit A --unit B " + log, "--unit is given twice"},
+           Case{"--unit A --json " + log, "--unit prints log lines; it does not go with --json"},
+           Case{"--unit A", "give the log to read"},
+           Case{"--unit A " + log + " " + log, "give one log"},
+           Case{"--units A " + log, "unknown option --units"},
+       }) {
+    const ToolResult result = RunTool(c.arguments);
+    EXPECT_EQ(result.status, 2) << c.arguments;
+    EXPECT_EQ(result.out, "") << c.arguments;
+    EXPECT_EQ(result.err.rfind(std::string("veltrane-log: ") + c.why, 0), 0u) << c.arguments << "\n"
+                                                                              << result.err;
+    EXPECT_NE(result.err.find("usage: veltrane-log FILE"), std::string::npos) << c.arguments;
+  }
 }
 
 }  // namespace
