@@ -289,7 +289,14 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Button3Click() {
+  int idle = 0;
+  for (const auto& entry : DeviceList) {
+    const UnitRun* socket = SocketOf(entry.get());
+    idle += (socket == nullptr || !socket->running) && CanStart(entry.get()) ? 1 : 0;
+  }
+  BeginLogStation(idle + RunsUnderWay());
   for (int i = 0; i < static_cast<int>(DeviceList.size()); ++i) StartRun(i);
+  EndLogStation();
 }
 
 bool TForm1::StartRun(int index) {
@@ -306,8 +313,9 @@ bool TForm1::StartRun(int index) {
   socket.entryLeft = false;
   // The record names the item as the operator picked it (or typed it, for the unit shown).
   socket.item = shown && ComboBox1.ItemIndex() < 0 ? ComboBox1.Text() : BaseItemText(index);
+  // The unit's last run leaves the list view before it is dropped.
+  if (shown || (viewRun_ != nullptr && viewRun_ == socket.last.get())) ShowRunInView(nullptr);
   socket.last.reset();
-  if (shown) ShowRunInView(nullptr);
   UpdateControls();
   // Every run starts from a state of its own: no flag of another run reaches it. Everything the
   // run writes (rows, result lines, record, command logging, log lines) lives in its RunContext.

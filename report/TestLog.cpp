@@ -27,6 +27,7 @@ std::optional<std::vector<LogLine>> logLines;
 // The runs under way and their tags, under logMutex.
 std::vector<std::pair<std::uint64_t, std::string>> runsUnderWay;
 thread_local std::uint64_t threadLogOwner = 0;
+int stationForming = 0;  // runs Start all is starting, under logMutex
 
 // The line without its tag.
 std::string Untagged(const LogLine& line) {
@@ -53,7 +54,7 @@ void AppendLogLine(std::string_view message) {
   std::lock_guard lock(logMutex);
   if (!logLines) return;
   if (line.owner == 0 && runsUnderWay.size() == 1) line.owner = runsUnderWay.front().first;
-  if (runsUnderWay.size() > 1 && line.owner != 0) {
+  if ((runsUnderWay.size() > 1 || stationForming > 1) && line.owner != 0) {
     for (const auto& [run, tag] : runsUnderWay) {
       if (run != line.owner) continue;
       const std::string tagText = LogTagText(tag);
@@ -136,6 +137,7 @@ void ReleaseLogLines() {
   std::lock_guard lock(logMutex);
   logLines.reset();
   runsUnderWay.clear();
+  stationForming = 0;
 }
 
 bool LogLinesExist() {
@@ -156,6 +158,16 @@ std::vector<std::string> LogLinesSnapshot() {
 void BeginLogRun(std::uint64_t run, const std::string& tag) {
   std::lock_guard lock(logMutex);
   runsUnderWay.emplace_back(run, tag);
+}
+
+void BeginLogStation(int runs) {
+  std::lock_guard lock(logMutex);
+  stationForming = runs;
+}
+
+void EndLogStation() {
+  std::lock_guard lock(logMutex);
+  stationForming = 0;
 }
 
 void EndLogRun(std::uint64_t run) {

@@ -33,6 +33,10 @@ std::vector<std::string> LogLinesSnapshot();
 // A run is under way from BeginLogRun (Start) to EndLogRun (after its record is kept).
 void BeginLogRun(std::uint64_t run, const std::string& tag);
 void EndLogRun(std::uint64_t run);
+// While Start all starts several runs in one act, the first run's opening lines are tagged too:
+// it is not going to be alone. GUI thread, around the starts.
+void BeginLogStation(int runs);
+void EndLogStation();
 // The run this thread's lines belong to (0: none claimed).
 std::uint64_t LogOwner();
 void SetLogOwner(std::uint64_t run);

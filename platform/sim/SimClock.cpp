@@ -164,7 +164,12 @@ std::uint64_t SimClock::EnrolWorker() {
   if (mode_ != Mode::kVirtual) return 0;
   std::unique_lock lock(turnMutex_);
   const std::uint64_t ticket = ++lastTicket_;
-  workers_[ticket].wakeMs = virtualMs_.load(std::memory_order_relaxed);
+  const std::uint64_t now = virtualMs_.load(std::memory_order_relaxed);
+  workers_[ticket].wakeMs = now;
+  if (holder_ == Holder::kWindow && now >= actMarkMs_) {
+    workers_[ticket].wakeMs = actStartMs_ + (now - actMarkMs_);
+    actMarkMs_ = now;
+  }
   // Nothing running: the new worker's turn begins at once, as a run alone begins.
   if (holder_ == Holder::kNone) PassTurn(lock);
   return ticket;
@@ -197,6 +202,7 @@ bool SimClock::TryBeginWindowWork() {
   if (holder_ == Holder::kNone || holder_ == Holder::kWindowGranted) {
     holder_ = Holder::kWindow;
     windowWants_ = false;
+    actStartMs_ = actMarkMs_ = virtualMs_.load(std::memory_order_relaxed);
     return true;
   }
   // Already working (a click inside the window's own work) needs no second turn.

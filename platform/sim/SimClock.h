@@ -59,7 +59,9 @@ class SimClock {
   // Real time: nothing waits for a turn.
   //
   // On the thread that starts the worker, before the worker's thread exists: its ticket. Its
-  // turn begins at the time the clock shows now.
+  // turn begins at the time the clock shows now. Workers started in one act of the window's
+  // (Start all) each begin on a time line of their own from the act's start: the window's reads
+  // since the act began, or since it started the worker before, were that worker's opening.
   std::uint64_t EnrolWorker();
   // The worker's first act, on its thread: waits for its turn.
   void BeginWorker(std::uint64_t ticket);
@@ -125,6 +127,9 @@ class SimClock {
   bool windowWants_ = false;
   // The latest moment any time line has reached: the window's work and the end of a session.
   std::uint64_t stationMs_ = 0;
+  // The window's act under way: when it began, and the time its last worker was enrolled at.
+  std::uint64_t actStartMs_ = 0;
+  std::uint64_t actMarkMs_ = 0;
 };
 
 }  // namespace platform::sim
