@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,14 +67,24 @@ class SimSession {
     const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
     bench_->BeginRun();
     toolkit_.RunAsWindowWork([&] { form1_->Button1.Click(); });
-    bool ended = false;
-    toolkit_.RunUntil([&] {
-      ended = form1_->RunsUnderWay() == 0 && !form1_->Timer1.Enabled();
-      return ended || sim_.Clock().NowMs() > limit;
+    return RunUntilHandled(limit);
+  }
+
+  // Presses "Start all": every idle unit starts in one act, the boxes of each run answered from
+  // answers[item] (its combo item as BaseItemText gives it; none: each box its safe default).
+  // Runs the GUI loop until every run has been handled or the bench clock has gone
+  // `virtualLimitMs` past the press, as Run does. False when the limit was reached first.
+  // `started` is called within the press, before any run has taken a step.
+  bool RunAll(std::map<std::string, std::vector<int>> answers, std::int64_t virtualLimitMs,
+              const std::function<void()>& started = {}) {
+    toolkit_.SetAnswersPerRun({}, std::move(answers));
+    const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
+    bench_->BeginRun();
+    toolkit_.RunAsWindowWork([&] {
+      form1_->Button3.Click();
+      if (started) started();
     });
-    while (toolkit_.RunPending()) {
-    }
-    return ended;
+    return RunUntilHandled(limit);
   }
 
   TForm1& Form() { return *form1_; }
@@ -82,6 +94,17 @@ class SimSession {
   ui::headless::HeadlessToolkit& Toolkit() { return toolkit_; }
 
  private:
+  bool RunUntilHandled(std::uint64_t limitMs) {
+    bool ended = false;
+    toolkit_.RunUntil([&] {
+      ended = form1_->RunsUnderWay() == 0 && !form1_->Timer1.Enabled();
+      return ended || sim_.Clock().NowMs() > limitMs;
+    });
+    while (toolkit_.RunPending()) {
+    }
+    return ended;
+  }
+
   platform::sim::SimPlatform sim_;
   ui::headless::HeadlessToolkit toolkit_;
   std::shared_ptr<platform::sim::SimBench> bench_;
