@@ -2,6 +2,7 @@
 // iteration on a fresh bench whose faults and answers are drawn from a seed. Checks that each run
 // ends and is handled (result dialog, "Test.log", "Start" back) and that no disc is made or lost;
 // prints the process's memory as the runs add up. A measuring tool, not a test.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,12 +30,13 @@ struct SoakOptions {
   int only = 0;            // --iteration: that one alone, each run printed
   std::vector<int> rssAt;  // iterations after which memory is printed
   std::string keepDir;     // where the benches of iterations with a finding go
+  bool parallel = false;   // each iteration's units also all at once, twice
   bool help = false;
 };
 
 void PrintUsage(std::ostream& out) {
   out << "Usage: veltrane-soak [--soak N] [--seed S] [--iteration I] [--rss-at A,B,...]\n"
-         "                     [--keep DIR]\n"
+         "                     [--keep DIR] [--parallel]\n"
          "Tests every unit of the demo bench N times (default 200) in virtual time, each\n"
          "iteration on a bench with faults and prompt answers drawn from seed S (default 1).\n"
          "\n"
@@ -41,6 +44,10 @@ void PrintUsage(std::ostream& out) {
          "  --rss-at A,...  print memory after these iterations (default N/4, N/2, N)\n"
          "  --keep DIR      keep the bench file of every iteration with a finding (and of\n"
          "                  --iteration I) in DIR, as soak-S-I.json\n"
+         "  --parallel      run each unit of an iteration on a session of its own, then all\n"
+         "                  at once (\"Start all\") on two more sessions of the same bench and\n"
+         "                  answers: every run must end as it did alone, and both sessions\n"
+         "                  must be alike byte for byte\n"
          "\n"
          "Exit status: 0 without findings, 1 with findings, 2 on a usage error.\n";
 }
@@ -86,6 +93,8 @@ bool ParseOptions(const std::vector<std::string>& args, SoakOptions& options, st
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--help" || args[i] == "-h") {
       options.help = true;
+    } else if (args[i] == "--parallel") {
+      options.parallel = true;
     } else if (i + 1 >= args.size()) {
       error = "option " + args[i] + " needs a value";
       return false;
@@ -139,15 +148,75 @@ void PrintMemoryRow(int iteration, const soak::Tally& tally, double wallSeconds)
   std::fflush(stdout);
 }
 
-void PrintSummary(const SoakOptions& options, const soak::Tally& tally, int findings,
-                  double wallSeconds) {
-  std::printf("\nseed %llu: %d runs (%d units not listed at their turn), %d prompts answered\n",
-              static_cast<unsigned long long>(options.seed), tally.runs, tally.notListed,
-              tally.prompts);
+void PrintResults(const soak::Tally& tally) {
   for (const auto& [word, count] : tally.results) {
     std::printf("  %-8s %6d\n", word.c_str(), count);
   }
+}
+
+void PrintSummary(const SoakOptions& options, const soak::Tally& tally, const soak::Tally& atOnce,
+                  int findings, double wallSeconds) {
+  std::printf(
+      "\nseed %llu: %d sessions, %d runs (%d units not listed at their turn), %d prompts "
+      "answered\n",
+      static_cast<unsigned long long>(options.seed), tally.sessions, tally.runs, tally.notListed,
+      tally.prompts);
+  PrintResults(tally);
+  if (options.parallel) {
+    // The second session of each iteration counts only as a session: its runs are the first's.
+    std::printf("at once: %d sessions, %d runs (%d units not listed), %d prompts answered\n",
+                atOnce.sessions, atOnce.runs, atOnce.notListed, atOnce.prompts);
+    PrintResults(atOnce);
+  }
   std::printf("findings: %d; wall time %.2f s\n", findings, wallSeconds);
+}
+
+// Where two texts first differ: a little of each from there.
+std::string FirstDifference(const std::string& a, const std::string& b) {
+  std::size_t at = 0;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+  const std::size_t from = at < 40 ? 0 : at - 40;
+  return "\"" + a.substr(std::min(from, a.size()), 100) + "\" against \"" +
+         b.substr(std::min(from, b.size()), 100) + "\"";
+}
+
+// Everything a session at once leaves: its records and "Test.log".
+std::string StationText(const soak::StationRun& station) {
+  std::string text;
+  for (const auto& [serial, record] : station.records) text += RecordJsonText(record) + "\n";
+  return text + station.savedLog;
+}
+
+// An iteration's units all at once, on two sessions: each run ends as it did alone (`alone`, by
+// serial), and the second session repeats the first byte for byte.
+std::vector<std::string> AtOnce(const std::string& bench, const std::vector<std::string>& serials,
+                                std::uint64_t answerSeed,
+                                const std::map<std::string, RunRecord>& alone, soak::Tally& tally,
+                                bool print) {
+  soak::Tally again;
+  const soak::StationRun first = soak::RunStation(bench, serials, answerSeed, tally);
+  const soak::StationRun second = soak::RunStation(bench, serials, answerSeed, again);
+  tally.sessions += again.sessions;
+  std::vector<std::string> findings = first.findings;
+  for (const auto& [serial, record] : first.records) {
+    if (print) std::cout << "at once: " << record.item << ": " << record.result << "\n";
+    const auto lone = alone.find(serial);
+    if (lone == alone.end()) {
+      findings.push_back(serial + ": it ran at once but not alone");
+      continue;
+    }
+    const std::string expected = soak::RecordWithoutTimes(lone->second);
+    const std::string got = soak::RecordWithoutTimes(record);
+    if (got != expected) {
+      findings.push_back(
+          serial + ": its record differs from its run alone: " + FirstDifference(expected, got));
+    }
+  }
+  if (StationText(first) != StationText(second)) {
+    findings.push_back("the same session again differs: " +
+                       FirstDifference(StationText(first), StationText(second)));
+  }
+  return findings;
 }
 
 // --iteration: each run as the operator saw it.
@@ -179,6 +248,7 @@ int Soak(const SoakOptions& options) {
                 "wall s");
   }
   soak::Tally tally;
+  soak::Tally atOnce;
   int findingCount = 0;
   const auto started = std::chrono::steady_clock::now();
   auto wall = [&] {
@@ -190,10 +260,23 @@ int Soak(const SoakOptions& options) {
         platform::sim::RandomFaultBench(platform::sim::DemoBenchText(), targets, iterationSeed);
     const auto kept = KeptBench(options, i);
     Keep(kept, bench);
-    const auto findings = soak::RunIteration(bench, serials, ~iterationSeed, tally,
-                                             print ? soak::RunObserver(PrintRun) : nullptr);
+    std::map<std::string, RunRecord> alone;  // each run's record, by serial
+    auto findings = soak::RunIteration(
+        bench, serials, ~iterationSeed, tally,
+        [&](SimSession& session, const soak::RunReport& run) {
+          alone[run.serial] = LastRunRecord();
+          if (print) PrintRun(session, run);
+        },
+        options.parallel);
     for (const std::string& finding : findings) {
       std::cout << "iteration " << i << ": " << finding << "\n";
+    }
+    if (options.parallel) {
+      for (const std::string& finding :
+           AtOnce(bench, serials, ~iterationSeed, alone, atOnce, print)) {
+        std::cout << "iteration " << i << ", at once: " << finding << "\n";
+        findings.push_back(finding);
+      }
     }
     if (!kept.empty() && findings.empty() && !print) std::filesystem::remove(kept);
     if (!kept.empty() && (print || !findings.empty())) {
@@ -204,7 +287,7 @@ int Soak(const SoakOptions& options) {
       if (at == i && !print) PrintMemoryRow(i, tally, wall());
     }
   }
-  PrintSummary(options, tally, findingCount, wall());
+  PrintSummary(options, tally, atOnce, findingCount, wall());
   return findingCount == 0 ? 0 : 1;
 }
 
