@@ -508,8 +508,14 @@ void TForm1::FinishSocket(UnitRun& socket) {
     return;
   }
   // A run that ends while others go does not stop the station with its dialog: the combo, its
-  // record and Result show it. The last run to end opens the dialog, for the selected unit.
+  // record and Result show it. The last run to end opens the dialog, for the selected unit;
+  // but a unit that left took its item with it and the combo moved on without the operator:
+  // that run shows its own end, not the last dialog of whichever unit the combo shows now.
   if (AnyRunning()) return;
+  if (ended.entryLeft) {
+    ShowResultDialog(ended);
+    return;
+  }
   Button2.Click();
 }
 
