@@ -176,9 +176,25 @@ inline std::vector<std::string> CheckSessionEnd(SimSession& session, int dialogs
   return wrong;
 }
 
+// What is wrong with the result dialog on show when it is none of these runs' (an earlier run's
+// left standing).
+inline std::vector<std::string> CheckDialogShows(SimSession& session,
+                                                 const std::vector<RunRecord>& runs) {
+  const TForm2& dialog = session.Dialog();
+  for (const RunRecord& run : runs) {
+    if (dialog.Label2.Caption() == run.result &&
+        dialog.Label4.Caption() == FormatDateTime(run.start)) {
+      return {};
+    }
+  }
+  return {"the result dialog shows another run's end: " + dialog.Label2.Caption() + " from " +
+          dialog.Label4.Caption()};
+}
+
 // What is wrong once a run alone has been handled (empty when nothing is).
 inline std::vector<std::string> CheckRunEnd(SimSession& session, int dialogsBefore) {
   std::vector<std::string> wrong = CheckSessionEnd(session, dialogsBefore);
+  for (const std::string& w : CheckDialogShows(session, {LastRunRecord()})) wrong.push_back(w);
   const std::vector<std::string> run =
       CheckRunWord(session.Dialog().Label2.Caption(), session.Form().CurrentRun(),
                    session.Form().RunEntryLeft());
@@ -377,6 +393,20 @@ class DepartureWatch {
   std::map<int, Watched> units_;
 };
 
+// A run as its socket held it when its record was kept, and what is wrong with how it ended.
+struct KeptRun {
+  RunRecord record;
+  std::vector<RunRow> rows;
+  std::vector<std::string> wrong;
+};
+// GUI thread, from TForm1::onRunKept. The run is read there, not later through the window: a
+// unit that left takes the combo's selection elsewhere, and its socket may go.
+inline KeptRun Kept(const UnitRun& socket) {
+  KeptRun kept{RecordOf(*socket.last), socket.last->Rows, {}};
+  kept.wrong = CheckRunWord(kept.record.result, socket.last.get(), socket.entryLeft);
+  return kept;
+}
+
 struct Tally {
   int sessions = 0;
   int runs = 0;
@@ -429,21 +459,31 @@ inline std::vector<std::string> RunIteration(const std::string& benchText,
     const auto wallStart = std::chrono::steady_clock::now();
     const std::uint64_t virtualStart = session.Sim().Clock().NowMs();
     DepartureWatch watch(session, static_cast<int>(unit));
+    std::vector<KeptRun> kept;
+    session.Form().onRunKept = [&kept](const UnitRun& socket) {
+      if (socket.last) kept.push_back(Kept(socket));
+    };
     if (!session.Run(item, answers, kVirtualLimitMs)) {
       std::cout << serial << ": the run does not end" << std::endl;
       std::_Exit(1);
     }
+    session.Form().onRunKept = nullptr;
     report.wallSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
     report.virtualSeconds =
         static_cast<double>(session.Sim().Clock().NowMs() - virtualStart) / 1000.0;
     ++tally.runs;
-    ++tally.results[session.Dialog().Label2.Caption()];
     tally.prompts += static_cast<int>(session.Toolkit().Prompts().size() - report.firstPrompt);
-    for (const std::string& wrong : CheckRunEnd(session, dialogs)) {
-      findings.push_back(serial + ": " + wrong);
+    if (kept.size() != 1) {
+      findings.push_back(serial + ": " + std::to_string(kept.size()) + " records kept");
+      continue;
     }
-    for (const std::string& wrong : watch.Findings()) findings.push_back(serial + ": " + wrong);
+    ++tally.results[kept[0].record.result];
+    std::vector<std::string> wrong = CheckSessionEnd(session, dialogs);
+    for (auto& w : CheckDialogShows(session, {kept[0].record})) wrong.push_back(w);
+    for (auto& w : kept[0].wrong) wrong.push_back(w);
+    for (auto& w : watch.Findings(static_cast<int>(unit), kept[0].rows)) wrong.push_back(w);
+    for (const std::string& w : wrong) findings.push_back(serial + ": " + w);
     if (observer) observer(session, report);
   }
   return findings;
@@ -493,10 +533,9 @@ inline StationRun RunStation(const std::string& benchText, const std::vector<std
     station.findings.push_back("Start all is not there for " + std::to_string(items.size()) +
                                " units");
   }
-  // GUI thread: each run from its start until its record is kept, then its last rows.
+  // GUI thread: each run from its start until its record is kept, then as it was kept.
   std::map<int, const RunContext*> going;
-  std::map<int, std::vector<RunRow>> endRows;
-  std::map<int, std::string> ended;  // the run's result word, by bench unit
+  std::map<int, KeptRun> ended;  // by bench unit
   auto unitOf = [&](const std::string& item) {
     for (const auto& [unit, name] : items) {
       if (name == item) return unit;
@@ -513,16 +552,8 @@ inline StationRun RunStation(const std::string& benchText, const std::vector<std
       station.findings.push_back("a run nobody started was kept: " + socket.item);
       return;
     }
-    const std::string& serial = serials[static_cast<std::size_t>(unit)];
-    const RunRecord record = RecordOf(*socket.last);
-    for (const std::string& wrong :
-         CheckRunWord(record.result, socket.last.get(), socket.entryLeft)) {
-      station.findings.push_back(serial + ": " + wrong);
-    }
     going.erase(unit);
-    endRows[unit] = socket.last->Rows;
-    ended[unit] = record.result;
-    station.records[serial] = record;
+    ended[unit] = Kept(socket);
   };
   std::filesystem::remove(kLogFileName);
   const int dialogs = session.Toolkit().ModalShowings();
@@ -548,15 +579,22 @@ inline StationRun RunStation(const std::string& benchText, const std::vector<std
       station.findings.push_back(serial + ": Start all did not run it");
       continue;
     }
+    const KeptRun& kept = ended[unit];
+    station.records[serial] = kept.record;
     ++tally.runs;
-    ++tally.results[ended[unit]];
-    for (const std::string& wrong : watch.Findings(unit, endRows[unit])) {
-      station.findings.push_back(serial + ": " + wrong);
-    }
+    ++tally.results[kept.record.result];
+    std::vector<std::string> wrong = kept.wrong;
+    for (auto& w : watch.Findings(unit, kept.rows)) wrong.push_back(w);
+    for (const std::string& w : wrong) station.findings.push_back(serial + ": " + w);
   }
   tally.prompts += static_cast<int>(session.Toolkit().Prompts().size() - prompts);
-  for (const std::string& wrong : CheckSessionEnd(session, dialogs)) {
-    station.findings.push_back(wrong);
+  std::vector<RunRecord> records;
+  for (const auto& [serial, record] : station.records) records.push_back(record);
+  for (std::string& wrong : CheckSessionEnd(session, dialogs)) {
+    station.findings.push_back(std::move(wrong));
+  }
+  for (std::string& wrong : CheckDialogShows(session, records)) {
+    station.findings.push_back(std::move(wrong));
   }
   station.savedLog = SavedLog();
   return station;
