@@ -600,4 +600,61 @@ inline StationRun RunStation(const std::string& benchText, const std::vector<std
   return station;
 }
 
+// Where two texts first differ: a little of each from there.
+inline std::string FirstDifference(const std::string& a, const std::string& b) {
+  std::size_t at = 0;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+  const std::size_t from = at < 40 ? 0 : at - 40;
+  auto part = [from](const std::string& text) {
+    std::string piece = text.substr(std::min(from, text.size()), 100);
+    std::replace(piece.begin(), piece.end(), '\n', ' ');
+    return "\"" + piece + "\"";
+  };
+  return part(a) + " against " + part(b);
+}
+
+// One iteration of the parallel soak: every unit alone on a session of its own (the only run
+// of the program), then all at once on two sessions of the same bench and answers. Each run at
+// once must end as it did alone, records and "Test.log" of the second session must repeat the
+// first's byte for byte, and every check of RunIteration and RunStation holds. The runs alone
+// count in `alone`, those of the first session at once in `atOnce`.
+inline std::vector<std::string> RunParallelIteration(const std::string& benchText,
+                                                     const std::vector<std::string>& serials,
+                                                     std::uint64_t answerSeed, Tally& alone,
+                                                     Tally& atOnce,
+                                                     const RunObserver& observer = {}) {
+  std::map<std::string, RunRecord> lone;  // by serial
+  std::vector<std::string> findings = RunIteration(
+      benchText, serials, answerSeed, alone,
+      [&](SimSession& session, const RunReport& run) {
+        lone[run.serial] = LastRunRecord();
+        if (observer) observer(session, run);
+      },
+      true);
+  Tally again;
+  const StationRun first = RunStation(benchText, serials, answerSeed, atOnce);
+  const StationRun second = RunStation(benchText, serials, answerSeed, again);
+  atOnce.sessions += again.sessions;
+  for (const std::string& wrong : first.findings) findings.push_back("at once: " + wrong);
+  for (const auto& [serial, record] : first.records) {
+    const auto it = lone.find(serial);
+    const std::string expected = it == lone.end() ? "" : RecordWithoutTimes(it->second);
+    const std::string got = RecordWithoutTimes(record);
+    if (got != expected) {
+      findings.push_back("at once: " + serial + ": the record differs from its run alone: " +
+                         FirstDifference(expected, got));
+    }
+  }
+  auto text = [](const StationRun& station) {
+    std::string all;
+    for (const auto& [serial, record] : station.records) all += RecordJsonText(record) + "\n";
+    return all + station.savedLog;
+  };
+  if (text(first) != text(second)) {
+    findings.push_back("at once: the same session again differs: " +
+                       FirstDifference(text(first), text(second)));
+  }
+  return findings;
+}
+
 }  // namespace soak

@@ -171,54 +171,6 @@ void PrintSummary(const SoakOptions& options, const soak::Tally& tally, const so
   std::printf("findings: %d; wall time %.2f s\n", findings, wallSeconds);
 }
 
-// Where two texts first differ: a little of each from there.
-std::string FirstDifference(const std::string& a, const std::string& b) {
-  std::size_t at = 0;
-  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
-  const std::size_t from = at < 40 ? 0 : at - 40;
-  return "\"" + a.substr(std::min(from, a.size()), 100) + "\" against \"" +
-         b.substr(std::min(from, b.size()), 100) + "\"";
-}
-
-// Everything a session at once leaves: its records and "Test.log".
-std::string StationText(const soak::StationRun& station) {
-  std::string text;
-  for (const auto& [serial, record] : station.records) text += RecordJsonText(record) + "\n";
-  return text + station.savedLog;
-}
-
-// An iteration's units all at once, on two sessions: each run ends as it did alone (`alone`, by
-// serial), and the second session repeats the first byte for byte.
-std::vector<std::string> AtOnce(const std::string& bench, const std::vector<std::string>& serials,
-                                std::uint64_t answerSeed,
-                                const std::map<std::string, RunRecord>& alone, soak::Tally& tally,
-                                bool print) {
-  soak::Tally again;
-  const soak::StationRun first = soak::RunStation(bench, serials, answerSeed, tally);
-  const soak::StationRun second = soak::RunStation(bench, serials, answerSeed, again);
-  tally.sessions += again.sessions;
-  std::vector<std::string> findings = first.findings;
-  for (const auto& [serial, record] : first.records) {
-    if (print) std::cout << "at once: " << record.item << ": " << record.result << "\n";
-    const auto lone = alone.find(serial);
-    if (lone == alone.end()) {
-      findings.push_back(serial + ": it ran at once but not alone");
-      continue;
-    }
-    const std::string expected = soak::RecordWithoutTimes(lone->second);
-    const std::string got = soak::RecordWithoutTimes(record);
-    if (got != expected) {
-      findings.push_back(
-          serial + ": its record differs from its run alone: " + FirstDifference(expected, got));
-    }
-  }
-  if (StationText(first) != StationText(second)) {
-    findings.push_back("the same session again differs: " +
-                       FirstDifference(StationText(first), StationText(second)));
-  }
-  return findings;
-}
-
 // --iteration: each run as the operator saw it.
 void PrintRun(SimSession& session, const soak::RunReport& run) {
   std::printf("=== %s: %.3f virtual s, %.3f wall s ===\n", run.item.c_str(), run.virtualSeconds,
@@ -260,23 +212,13 @@ int Soak(const SoakOptions& options) {
         platform::sim::RandomFaultBench(platform::sim::DemoBenchText(), targets, iterationSeed);
     const auto kept = KeptBench(options, i);
     Keep(kept, bench);
-    std::map<std::string, RunRecord> alone;  // each run's record, by serial
-    auto findings = soak::RunIteration(
-        bench, serials, ~iterationSeed, tally,
-        [&](SimSession& session, const soak::RunReport& run) {
-          alone[run.serial] = LastRunRecord();
-          if (print) PrintRun(session, run);
-        },
-        options.parallel);
+    const soak::RunObserver observer = print ? soak::RunObserver(PrintRun) : nullptr;
+    const auto findings =
+        options.parallel
+            ? soak::RunParallelIteration(bench, serials, ~iterationSeed, tally, atOnce, observer)
+            : soak::RunIteration(bench, serials, ~iterationSeed, tally, observer);
     for (const std::string& finding : findings) {
       std::cout << "iteration " << i << ": " << finding << "\n";
-    }
-    if (options.parallel) {
-      for (const std::string& finding :
-           AtOnce(bench, serials, ~iterationSeed, alone, atOnce, print)) {
-        std::cout << "iteration " << i << ", at once: " << finding << "\n";
-        findings.push_back(finding);
-      }
     }
     if (!kept.empty() && findings.empty() && !print) std::filesystem::remove(kept);
     if (!kept.empty() && (print || !findings.empty())) {
