@@ -412,6 +412,7 @@ struct Tally {
   int runs = 0;
   int notListed = 0;  // units missing from the combo at their turn
   int prompts = 0;
+  double virtualSeconds = 0;           // from each Start to the runs' end
   std::map<std::string, int> results;  // by result word
 };
 
@@ -473,6 +474,7 @@ inline std::vector<std::string> RunIteration(const std::string& benchText,
     report.virtualSeconds =
         static_cast<double>(session.Sim().Clock().NowMs() - virtualStart) / 1000.0;
     ++tally.runs;
+    tally.virtualSeconds += report.virtualSeconds;
     tally.prompts += static_cast<int>(session.Toolkit().Prompts().size() - report.firstPrompt);
     if (kept.size() != 1) {
       findings.push_back(serial + ": " + std::to_string(kept.size()) + " records kept");
@@ -558,6 +560,7 @@ inline StationRun RunStation(const std::string& benchText, const std::vector<std
   std::filesystem::remove(kLogFileName);
   const int dialogs = session.Toolkit().ModalShowings();
   const std::size_t prompts = session.Toolkit().Prompts().size();
+  const std::uint64_t virtualStart = session.Sim().Clock().NowMs();
   const bool handled = session.RunAll(answers, kVirtualLimitMs, [&] {
     for (std::size_t i = 0; i < DeviceList.size(); ++i) {
       const UnitRun* socket = std::as_const(form).SocketOf(DeviceList[i].get());
@@ -588,6 +591,8 @@ inline StationRun RunStation(const std::string& benchText, const std::vector<std
     for (const std::string& w : wrong) station.findings.push_back(serial + ": " + w);
   }
   tally.prompts += static_cast<int>(session.Toolkit().Prompts().size() - prompts);
+  tally.virtualSeconds +=
+      static_cast<double>(session.Sim().Clock().NowMs() - virtualStart) / 1000.0;
   std::vector<RunRecord> records;
   for (const auto& [serial, record] : station.records) records.push_back(record);
   for (std::string& wrong : CheckSessionEnd(session, dialogs)) {

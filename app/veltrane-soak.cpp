@@ -1,8 +1,8 @@
 // veltrane-soak: every unit of the demo bench tested many times over in virtual time, each
 // iteration on a fresh bench whose faults and answers are drawn from a seed. Checks that each run
 // ends and is handled (result dialog, "Test.log", "Start" back) and that no disc is made or lost;
-// prints the process's memory as the runs add up. A measuring tool, not a test.
-#include <algorithm>
+// prints the process's memory as the runs add up. With --parallel each iteration also starts every
+// unit at once, and each run must end as it did alone. A measuring tool, not a test.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,7 +29,7 @@ struct SoakOptions {
   int only = 0;            // --iteration: that one alone, each run printed
   std::vector<int> rssAt;  // iterations after which memory is printed
   std::string keepDir;     // where the benches of iterations with a finding go
-  bool parallel = false;   // each iteration's units also all at once, twice
+  bool parallel = false;   // each unit alone, then all at once (twice)
   bool help = false;
 };
 
@@ -158,14 +157,16 @@ void PrintSummary(const SoakOptions& options, const soak::Tally& tally, const so
                   int findings, double wallSeconds) {
   std::printf(
       "\nseed %llu: %d sessions, %d runs (%d units not listed at their turn), %d prompts "
-      "answered\n",
+      "answered, %.1f virtual s\n",
       static_cast<unsigned long long>(options.seed), tally.sessions, tally.runs, tally.notListed,
-      tally.prompts);
+      tally.prompts, tally.virtualSeconds);
   PrintResults(tally);
   if (options.parallel) {
     // The second session of each iteration counts only as a session: its runs are the first's.
-    std::printf("at once: %d sessions, %d runs (%d units not listed), %d prompts answered\n",
-                atOnce.sessions, atOnce.runs, atOnce.notListed, atOnce.prompts);
+    std::printf(
+        "at once: %d sessions, %d runs (%d units not listed), %d prompts answered, %.1f virtual "
+        "s\n",
+        atOnce.sessions, atOnce.runs, atOnce.notListed, atOnce.prompts, atOnce.virtualSeconds);
     PrintResults(atOnce);
   }
   std::printf("findings: %d; wall time %.2f s\n", findings, wallSeconds);
