@@ -219,9 +219,9 @@ class DepartureWatch {
                        [&session](int) { return session.Form().CurrentRun(); }) {}
   // Runs going at once: each watched bench unit with its run's item (the origin of its boxes;
   // empty: every box is the run's).
-  DepartureWatch(SimSession& session, std::map<int, std::string> items, RunOf runOf)
+  DepartureWatch(SimSession& session, const std::map<int, std::string>& items, RunOf runOf)
       : session_(session), runOf_(std::move(runOf)) {
-    for (auto& [unit, item] : items) units_[unit].origin = std::move(item);
+    for (const auto& [unit, item] : items) units_[unit].origin = item;
     auto& bench = session.Bench();
     bench.SetOnPresenceChange([this](const platform::sim::SimDeviceChange& c) { Changed(c); });
     session.Toolkit().SetPromptHook([this, &bench](const std::string& text) {
@@ -249,6 +249,7 @@ class DepartureWatch {
   std::vector<std::string> Findings(int unit, const std::vector<RunRow>& rows) {
     std::vector<std::string> found;
     std::vector<int> final;
+    final.reserve(rows.size());
     for (const RunRow& row : rows) final.push_back(row.icon);
     std::lock_guard lock(mutex_);
     const Watched& w = units_[unit];
@@ -438,10 +439,15 @@ inline std::vector<std::string> RunIteration(const std::string& benchText,
                                              bool eachAlone = false) {
   std::vector<std::string> findings;
   std::mt19937_64 answerDraw(answerSeed);
+  std::unique_ptr<ScratchFolder> sharedFolder;
   std::unique_ptr<SimSession> shared;
   for (std::size_t unit = 0; unit < serials.size(); ++unit) {
+    std::unique_ptr<ScratchFolder> ownFolder;
     std::unique_ptr<SimSession> own;
     if (eachAlone || !shared) {
+      // Sessions start at the same virtual moment, so their record files share names: each
+      // session keeps its files in a folder of its own, as if it were the only one.
+      (eachAlone ? ownFolder : sharedFolder) = std::make_unique<ScratchFolder>("session");
       (eachAlone ? own : shared) = std::make_unique<SimSession>(benchText);
       ++tally.sessions;
     }
@@ -485,7 +491,7 @@ inline std::vector<std::string> RunIteration(const std::string& benchText,
     for (auto& w : CheckDialogShows(session, {kept[0].record})) wrong.push_back(w);
     for (auto& w : kept[0].wrong) wrong.push_back(w);
     for (auto& w : watch.Findings(static_cast<int>(unit), kept[0].rows)) wrong.push_back(w);
-    for (const std::string& w : wrong) findings.push_back(serial + ": " + w);
+    for (const std::string& w : wrong) findings.emplace_back(serial).append(": ").append(w);
     if (observer) observer(session, report);
   }
   return findings;
@@ -516,6 +522,7 @@ inline StationRun RunStation(const std::string& benchText, const std::vector<std
                              std::uint64_t answerSeed, Tally& tally) {
   StationRun station;
   std::mt19937_64 answerDraw(answerSeed);
+  const ScratchFolder folder("station");  // as RunIteration's sessions
   SimSession session(benchText);
   ++tally.sessions;
   TForm1& form = session.Form();
@@ -588,7 +595,7 @@ inline StationRun RunStation(const std::string& benchText, const std::vector<std
     ++tally.results[kept.record.result];
     std::vector<std::string> wrong = kept.wrong;
     for (auto& w : watch.Findings(unit, kept.rows)) wrong.push_back(w);
-    for (const std::string& w : wrong) station.findings.push_back(serial + ": " + w);
+    for (const std::string& w : wrong) station.findings.emplace_back(serial).append(": ").append(w);
   }
   tally.prompts += static_cast<int>(session.Toolkit().Prompts().size() - prompts);
   tally.virtualSeconds +=
