@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -67,23 +68,33 @@ class SimSession {
     const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
     bench_->BeginRun();
     toolkit_.RunAsWindowWork([&] { form1_->Button1.Click(); });
-    bool ended = false;
-    toolkit_.RunUntil([&] {
-      ended = form1_->RunsUnderWay() == 0 && !form1_->Timer1.Enabled();
-      return ended || sim_.Clock().NowMs() > limit;
-    });
-    while (toolkit_.RunPending()) {
-    }
-    return ended;
+    return RunUntilHandled(limit);
   }
 
-  // Presses Start all with these prompt answers (each run answers its boxes from its own copy of
-  // `each`, or from `own` under its combo item) and runs the GUI loop until every run has been
-  // handled or the bench clock has gone `virtualLimitMs` past the press. The records of the runs,
-  // by combo item, as they were kept; false in `ended` when the limit was reached first.
-  std::map<std::string, RunRecord> RunAll(std::vector<int> each,
-                                          std::map<std::string, std::vector<int>> own,
-                                          std::int64_t virtualLimitMs, bool* ended = nullptr) {
+  // Presses "Start all": every idle unit starts in one act, the boxes of each run answered from
+  // answers[item] (its combo item as BaseItemText gives it; none: each box its safe default).
+  // Runs the GUI loop until every run has been handled or the bench clock has gone
+  // `virtualLimitMs` past the press, as Run does. False when the limit was reached first.
+  // `started` is called within the press, before any run has taken a step.
+  bool RunAll(std::map<std::string, std::vector<int>> answers, std::int64_t virtualLimitMs,
+              const std::function<void()>& started = {}) {
+    toolkit_.SetAnswersPerRun({}, std::move(answers));
+    const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
+    bench_->BeginRun();
+    toolkit_.RunAsWindowWork([&] {
+      form1_->Button3.Click();
+      if (started) started();
+    });
+    return RunUntilHandled(limit);
+  }
+
+  // As RunAll, each run answering its boxes from its own copy of `each`, or from `own` under its
+  // combo item: the records of the runs, by combo item, as they were kept; false in `ended` when
+  // the limit was reached first.
+  std::map<std::string, RunRecord> RunAllRecords(std::vector<int> each,
+                                                 std::map<std::string, std::vector<int>> own,
+                                                 std::int64_t virtualLimitMs,
+                                                 bool* ended = nullptr) {
     std::map<std::string, RunRecord> records;
     form1_->onRunKept = [&records](const UnitRun& socket) {
       if (socket.last) records[socket.item] = RecordOf(*socket.last);
@@ -92,13 +103,7 @@ class SimSession {
     const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
     bench_->BeginRun();
     toolkit_.RunAsWindowWork([&] { form1_->Button3.Click(); });
-    bool done = false;
-    toolkit_.RunUntil([&] {
-      done = form1_->RunsUnderWay() == 0 && !form1_->Timer1.Enabled();
-      return done || sim_.Clock().NowMs() > limit;
-    });
-    while (toolkit_.RunPending()) {
-    }
+    const bool done = RunUntilHandled(limit);
     form1_->onRunKept = nullptr;
     if (ended != nullptr) *ended = done;
     return records;
@@ -111,6 +116,17 @@ class SimSession {
   ui::headless::HeadlessToolkit& Toolkit() { return toolkit_; }
 
  private:
+  bool RunUntilHandled(std::uint64_t limitMs) {
+    bool ended = false;
+    toolkit_.RunUntil([&] {
+      ended = form1_->RunsUnderWay() == 0 && !form1_->Timer1.Enabled();
+      return ended || sim_.Clock().NowMs() > limitMs;
+    });
+    while (toolkit_.RunPending()) {
+    }
+    return ended;
+  }
+
   platform::sim::SimPlatform sim_;
   ui::headless::HeadlessToolkit toolkit_;
   std::shared_ptr<platform::sim::SimBench> bench_;

@@ -1,7 +1,8 @@
 // veltrane-soak: every unit of the demo bench tested many times over in virtual time, each
 // iteration on a fresh bench whose faults and answers are drawn from a seed. Checks that each run
 // ends and is handled (result dialog, "Test.log", "Start" back) and that no disc is made or lost;
-// prints the process's memory as the runs add up. A measuring tool, not a test.
+// prints the process's memory as the runs add up. With --parallel each iteration also starts every
+// unit at once, and each run must end as it did alone. A measuring tool, not a test.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -28,12 +29,13 @@ struct SoakOptions {
   int only = 0;            // --iteration: that one alone, each run printed
   std::vector<int> rssAt;  // iterations after which memory is printed
   std::string keepDir;     // where the benches of iterations with a finding go
+  bool parallel = false;   // each unit alone, then all at once (twice)
   bool help = false;
 };
 
 void PrintUsage(std::ostream& out) {
   out << "Usage: veltrane-soak [--soak N] [--seed S] [--iteration I] [--rss-at A,B,...]\n"
-         "                     [--keep DIR]\n"
+         "                     [--keep DIR] [--parallel]\n"
          "Tests every unit of the demo bench N times (default 200) in virtual time, each\n"
          "iteration on a bench with faults and prompt answers drawn from seed S (default 1).\n"
          "\n"
@@ -41,6 +43,10 @@ void PrintUsage(std::ostream& out) {
          "  --rss-at A,...  print memory after these iterations (default N/4, N/2, N)\n"
          "  --keep DIR      keep the bench file of every iteration with a finding (and of\n"
          "                  --iteration I) in DIR, as soak-S-I.json\n"
+         "  --parallel      run each unit of an iteration on a session of its own, then all\n"
+         "                  at once (\"Start all\") on two more sessions of the same bench and\n"
+         "                  answers: every run must end as it did alone, and both sessions\n"
+         "                  must be alike byte for byte\n"
          "\n"
          "Exit status: 0 without findings, 1 with findings, 2 on a usage error.\n";
 }
@@ -86,6 +92,8 @@ bool ParseOptions(const std::vector<std::string>& args, SoakOptions& options, st
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--help" || args[i] == "-h") {
       options.help = true;
+    } else if (args[i] == "--parallel") {
+      options.parallel = true;
     } else if (i + 1 >= args.size()) {
       error = "option " + args[i] + " needs a value";
       return false;
@@ -139,13 +147,27 @@ void PrintMemoryRow(int iteration, const soak::Tally& tally, double wallSeconds)
   std::fflush(stdout);
 }
 
-void PrintSummary(const SoakOptions& options, const soak::Tally& tally, int findings,
-                  double wallSeconds) {
-  std::printf("\nseed %llu: %d runs (%d units not listed at their turn), %d prompts answered\n",
-              static_cast<unsigned long long>(options.seed), tally.runs, tally.notListed,
-              tally.prompts);
+void PrintResults(const soak::Tally& tally) {
   for (const auto& [word, count] : tally.results) {
     std::printf("  %-8s %6d\n", word.c_str(), count);
+  }
+}
+
+void PrintSummary(const SoakOptions& options, const soak::Tally& tally, const soak::Tally& atOnce,
+                  int findings, double wallSeconds) {
+  std::printf(
+      "\nseed %llu: %d sessions, %d runs (%d units not listed at their turn), %d prompts "
+      "answered, %.1f virtual s\n",
+      static_cast<unsigned long long>(options.seed), tally.sessions, tally.runs, tally.notListed,
+      tally.prompts, tally.virtualSeconds);
+  PrintResults(tally);
+  if (options.parallel) {
+    // The second session of each iteration counts only as a session: its runs are the first's.
+    std::printf(
+        "at once: %d sessions, %d runs (%d units not listed), %d prompts answered, %.1f virtual "
+        "s\n",
+        atOnce.sessions, atOnce.runs, atOnce.notListed, atOnce.prompts, atOnce.virtualSeconds);
+    PrintResults(atOnce);
   }
   std::printf("findings: %d; wall time %.2f s\n", findings, wallSeconds);
 }
@@ -179,6 +201,7 @@ int Soak(const SoakOptions& options) {
                 "wall s");
   }
   soak::Tally tally;
+  soak::Tally atOnce;
   int findingCount = 0;
   const auto started = std::chrono::steady_clock::now();
   auto wall = [&] {
@@ -190,8 +213,11 @@ int Soak(const SoakOptions& options) {
         platform::sim::RandomFaultBench(platform::sim::DemoBenchText(), targets, iterationSeed);
     const auto kept = KeptBench(options, i);
     Keep(kept, bench);
-    const auto findings = soak::RunIteration(bench, serials, ~iterationSeed, tally,
-                                             print ? soak::RunObserver(PrintRun) : nullptr);
+    const soak::RunObserver observer = print ? soak::RunObserver(PrintRun) : nullptr;
+    const auto findings =
+        options.parallel
+            ? soak::RunParallelIteration(bench, serials, ~iterationSeed, tally, atOnce, observer)
+            : soak::RunIteration(bench, serials, ~iterationSeed, tally, observer);
     for (const std::string& finding : findings) {
       std::cout << "iteration " << i << ": " << finding << "\n";
     }
@@ -204,7 +230,7 @@ int Soak(const SoakOptions& options) {
       if (at == i && !print) PrintMemoryRow(i, tally, wall());
     }
   }
-  PrintSummary(options, tally, findingCount, wall());
+  PrintSummary(options, tally, atOnce, findingCount, wall());
   return findingCount == 0 ? 0 : 1;
 }
 

@@ -308,6 +308,9 @@ bool TForm1::StartRun(int index) {
   const ModelRow* row = MatchModelRow(*entry);
   const bool shown = entry == SelectedDevice;
   UnitRun& socket = NewSocket(entry);
+  // Runs started while others go belong to the same batch of the station.
+  if (!AnyRunning()) ++batch_;
+  socket.batch = batch_;
   socket.running = true;
   socket.ended = false;
   socket.entryLeft = false;
@@ -516,9 +519,14 @@ void TForm1::FinishSocket(UnitRun& socket) {
     return;
   }
   // A run that ends while others go does not stop the station with its dialog: the combo, its
-  // record and Result show it. The last run to end opens the dialog, for the selected unit.
+  // record and Result show it. The last run to end opens the dialog: the selected unit's, when
+  // that unit ran with the others; else the run's own (a unit that left took its item with it
+  // and the combo moved on without the operator; an idle unit's dialog is an older one).
   if (AnyRunning()) return;
-  Button2.Click();
+  const UnitRun* selected = SelectedSocket();
+  const bool selectedRanAlong = selected != nullptr && selected->hasDialog && !ended.entryLeft &&
+                                selected->batch == ended.batch;
+  ShowResultDialog(selectedRanAlong ? *selected : ended);
 }
 
 void TForm1::ForgetSocket(std::size_t index) {

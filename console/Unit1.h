@@ -54,6 +54,7 @@ struct UnitRun {
   bool ended = false;                      // the worker has done its last act
   bool entryLeft = false;                  // the unit left DeviceList during the run
   bool hasDialog = false;
+  int batch = 0;  // the station's batch of runs this unit's last run went with
   ResultDialog dialog;
   RunContext* Run() { return worker ? &worker->Run() : last.get(); }
   const RunContext* Run() const { return worker ? &worker->Run() : last.get(); }
@@ -165,6 +166,7 @@ class TForm1 : public ui::Form, public RunHost {
   const UnitRun* latest_ = nullptr;        // the socket whose run ended last
   RunContext* viewRun_ = nullptr;          // the run the list view shows and marks
   std::mutex promptLock_;                  // one box at a time
+  int batch_ = 0;                          // runs under way together, counted from one
   bool created_ = false;
   bool closing_ = false;  // FormClose is stopping the workers
 };

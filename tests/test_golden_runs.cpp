@@ -185,7 +185,7 @@ std::map<std::string, nlohmann::json> StationRecords(const GoldenCase& c, std::s
   for (const std::string& item : session.Form().ItemNames()) own[item] = AnswersOf(c, item);
   bool ended = false;
   std::map<std::string, nlohmann::json> records;
-  for (const auto& [item, record] : session.RunAll({}, own, soak::kVirtualLimitMs, &ended)) {
+  for (const auto& [item, record] : session.RunAllRecords({}, own, soak::kVirtualLimitMs, &ended)) {
     records[item] = RecordJson(record);
   }
   EXPECT_TRUE(ended) << "the station hangs";
@@ -266,7 +266,7 @@ TEST(Station, ItemsTellStatesAndResultsWaitForTheLastRun) {
   std::map<std::string, std::vector<int>> own;
   for (const std::string& item : form.ItemNames()) own[item] = AnswersOf(c, item);
   bool ended = false;
-  const auto records = session.RunAll({}, own, soak::kVirtualLimitMs, &ended);
+  const auto records = session.RunAllRecords({}, own, soak::kVirtualLimitMs, &ended);
   form.onResultLine = nullptr;
   ASSERT_TRUE(ended);
   EXPECT_TRUE(states.contains("running")) << "no item showed its run";

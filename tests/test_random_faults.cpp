@@ -64,4 +64,23 @@ TEST_F(RandomFaults, SoakIterationsRunEveryUnitToACleanEnd) {
   EXPECT_EQ(tally.runs, static_cast<int>(3 * serials.size()));
 }
 
+// A slice of the parallel soak, on draws where units leave during their runs: every unit
+// alone, then all at once on two sessions; each run at once ends as it did alone, the unit that
+// left reads "None", and the second session repeats the first byte for byte.
+TEST_F(RandomFaults, ParallelSoakIterationsEndEachRunAsAloneAndTheSameEveryTime) {
+  const soak::ScratchFolder folder("random-faults");
+  const auto serials = soak::DemoSerials();
+  soak::Tally alone;
+  soak::Tally atOnce;
+  for (const std::uint64_t i : {8, 9}) {
+    const std::string bench = Draw(1, i);
+    EXPECT_EQ(soak::RunParallelIteration(bench, serials, ~platform::sim::IterationSeed(1, i), alone,
+                                         atOnce),
+              std::vector<std::string>{})
+        << "iteration " << i;
+  }
+  EXPECT_EQ(atOnce.runs, static_cast<int>(2 * serials.size()));
+  EXPECT_GT(atOnce.results["None"], 0) << "no unit left during its run: the slice misses that";
+}
+
 }  // namespace

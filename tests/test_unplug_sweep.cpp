@@ -206,7 +206,7 @@ TEST_P(StationUnplugSweep, TheOthersRecordsStayThoseOfTheirLoneRuns) {
                  std::to_string(healthy.commands.size()) + ": " + healthy.commands[n - 1]);
     SimSession session(CablePulledAfter(unit, healthy.commandsBefore + n));
     bool ended = false;
-    const auto records = session.RunAll({ui::kIdOk}, {}, soak::kVirtualLimitMs, &ended);
+    const auto records = session.RunAllRecords({ui::kIdOk}, {}, soak::kVirtualLimitMs, &ended);
     ASSERT_TRUE(ended) << "the station hangs";
     ASSERT_EQ(records.size(), lone.size());
     for (const auto& [item, record] : records) {
@@ -224,6 +224,23 @@ INSTANTIATE_TEST_SUITE_P(DemoBench, StationUnplugSweep, ::testing::ValuesIn(Demo
                          [](const auto& info) {
                            return info.param.model + "_" + info.param.serial;
                          });
+
+// A unit that leaves during its run after another unit's run has ended: the dialog that opens
+// is the run's own ("None", its times), not the other unit's that the combo shows now.
+TEST_F(UnplugSession, TheResultDialogIsTheRunsOwnWhenItsUnitLeavesAfterAnotherRan) {
+  const auto units = DemoUnits();
+  const HealthyRun healthy = RunHealthy(units[1]);
+  ASSERT_GE(healthy.item, 0);
+  SimSession session(CablePulledAfter(units[1], healthy.commandsBefore + 2));
+  const int other = soak::ItemOf(session.Form().ItemNames(), units[0].serial);
+  ASSERT_TRUE(session.Run(other, {ui::kIdOk}, soak::kVirtualLimitMs));
+  ASSERT_EQ(session.Dialog().Label2.Caption(), "Success");
+  const int shown = session.Toolkit().ModalShowings();
+
+  ASSERT_TRUE(session.Run(healthy.item, {ui::kIdOk}, soak::kVirtualLimitMs));
+  EXPECT_EQ(soak::CheckRunEnd(session, shown), std::vector<std::string>{});
+  EXPECT_EQ(session.Dialog().Label2.Caption(), "None");
+}
 
 // --- Single departures at the awkward points --------------------------------------------------
 
