@@ -292,6 +292,28 @@ TEST(Station, ItemsTellStatesAndResultsWaitForTheLastRun) {
   }
 }
 
+// The operator moves to an idle unit while another runs: when that run ends, its own dialog
+// opens, not the idle unit's older one.
+TEST(Station, TheLastRunsDialogIsItsOwnWhenTheSelectedUnitDidNotRunWithIt) {
+  soak::ScratchFolder folder("station-dialog");
+  SimSession session(platform::sim::DemoBenchText(), FixedHost());
+  TForm1& form = session.Form();
+  ASSERT_TRUE(session.Run(0, {}, soak::kVirtualLimitMs));
+  const std::vector<std::string> olderMemo = session.Dialog().Memo1.Lines();
+  session.Toolkit().RunAsWindowWork([&] {
+    form.ComboBox1.PickItem(2);
+    form.Button1.Click();
+    form.ComboBox1.PickItem(0);
+  });
+  RunRecord last;
+  form.onRunKept = [&](const UnitRun& socket) { last = RecordOf(*socket.last); };
+  session.Toolkit().RunUntil([&] { return form.RunsUnderWay() == 0 && !form.Timer1.Enabled(); });
+  form.onRunKept = nullptr;
+  EXPECT_EQ(last.item, form.ItemNames()[2]);
+  EXPECT_EQ(session.Dialog().Memo1.Lines(), last.memo);
+  EXPECT_NE(session.Dialog().Memo1.Lines(), olderMemo);
+}
+
 INSTANTIATE_TEST_SUITE_P(Benches, StationRun, ::testing::ValuesIn(GoldenCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
