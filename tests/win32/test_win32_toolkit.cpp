@@ -42,7 +42,15 @@ bool CanMakeWindows() {
 class Win32ToolkitTest : public ::testing::Test {
  protected:
   Win32ToolkitTest() { ui::SetToolkit(&toolkit_); }
-  ~Win32ToolkitTest() override { ui::SetToolkit(nullptr); }
+  ~Win32ToolkitTest() override {
+    ui::SetToolkit(nullptr);
+    if (!dumpFolder_.empty()) {
+      toolkit_.EnableStateDump("");
+      ::DeleteFileA((dumpFolder_ + "\\ui-state.txt").c_str());
+      ::DeleteFileA((dumpFolder_ + "\\ui-state.txt.tmp").c_str());
+      ::RemoveDirectoryA(dumpFolder_.c_str());
+    }
+  }
   void SetUp() override {
     if (!CanMakeWindows()) GTEST_SKIP() << "no display to make windows on (run under Xvfb)";
   }
@@ -63,8 +71,25 @@ class Win32ToolkitTest : public ::testing::Test {
     return (::GetWindowLongA(toolkit_.WindowOf(&control), GWL_STYLE) & bits) == bits;
   }
 
+  // Turns the state dump on, into a folder of the test's own (removed at its end).
+  std::string EnableDump() {
+    char temp[MAX_PATH] = {};
+    ::GetTempPathA(sizeof temp, temp);
+    dumpFolder_ = std::string(temp) + "veltrane-dump-" + std::to_string(::GetCurrentProcessId());
+    ::CreateDirectoryA(dumpFolder_.c_str(), nullptr);
+    const std::string path = dumpFolder_ + "\\ui-state.txt";
+    toolkit_.EnableStateDump(path);
+    return path;
+  }
+
   Win32Toolkit toolkit_;
+  std::string dumpFolder_;
 };
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 // A form of its own, with one control of each kind.
 struct TestForm : ui::Form {
@@ -219,7 +244,7 @@ TEST_F(Win32ToolkitTest, OperatorActionsOnTheWindowsReachTheHandlers) {
 
 // A station rewrites its combo's items with each unit's state while runs go, from the workers'
 // status operations: the operator's selection and an open drop-down stay as they were, and no
-// rewrite is taken for a pick of the operator's.
+// rewrite is taken for a pick of the operator's. The state dump shows the items and the open list.
 TEST_F(Win32ToolkitTest, ComboItemsRewrittenByWorkersKeepTheSelectionAndTheOpenDropDown) {
   TestForm form;
   toolkit_.Realize(form);
@@ -266,6 +291,13 @@ TEST_F(Win32ToolkitTest, ComboItemsRewrittenByWorkersKeepTheSelectionAndTheOpenD
     shown.emplace_back(text);
   }
   EXPECT_EQ(shown, form.ComboBox1.Items());
+  const std::string dump = EnableDump();
+  toolkit_.WriteStateDump();
+  const std::string state = ReadFile(dump);
+  EXPECT_NE(state.find("TestForm.ComboBox1.list\tdropped=1\n"
+                       "TestForm.ComboBox1.item[0]\ttext=[0] TM36K (T1) - running, row 20 of 20\n"),
+            std::string::npos)
+      << state;
   ::SendMessageA(combo, CB_SHOWDROPDOWN, FALSE, 0);
   EXPECT_EQ(changes, 0) << "closing the drop-down is no pick";
   EXPECT_EQ(form.ComboBox1.ItemIndex(), 1);
@@ -489,11 +521,6 @@ std::vector<HWND> OpenBoxes() {
   return boxes;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Runs that ask at the same moment (a station's units): their boxes come one at a time, each
 // owned by the main window and keeping it disabled while it is open, each answer goes to the run
 // that asked, and the state dump shows each box with its caption, text and buttons.
@@ -514,13 +541,7 @@ TEST_F(Win32ToolkitTest, MessageBoxesOfSeveralWorkersComeOneAtATimeOwnedByTheMai
        "Cancel"},
   };
   constexpr std::size_t kAsks = std::size(asks);
-  char temp[MAX_PATH] = {};
-  ::GetTempPathA(sizeof temp, temp);
-  const std::string folder =
-      std::string(temp) + "veltrane-boxes-" + std::to_string(::GetCurrentProcessId());
-  ::CreateDirectoryA(folder.c_str(), nullptr);
-  const std::string dump = folder + "\\ui-state.txt";
-  toolkit_.EnableStateDump(dump);
+  const std::string dump = EnableDump();
   TestForm form;
   toolkit_.Realize(form);
   toolkit_.Show(form);
@@ -582,10 +603,6 @@ TEST_F(Win32ToolkitTest, MessageBoxesOfSeveralWorkersComeOneAtATimeOwnedByTheMai
   for (std::size_t i = 0; i < kAsks; ++i) EXPECT_EQ(answers[i].load(), asks[i].answer) << i;
   EXPECT_TRUE(::IsWindowEnabled(mainWindow));
   toolkit_.Unrealize(form);
-  toolkit_.EnableStateDump("");
-  ::DeleteFileA(dump.c_str());
-  ::DeleteFileA((dump + ".tmp").c_str());
-  ::RemoveDirectoryA(folder.c_str());
 }
 
 // A run asks while the operator looks at a result dialog: the box is owned by the dialog, which

@@ -1,6 +1,8 @@
 // A drop-down combo box.
 #include "ui/win32/ComboBoxPeer.h"
 
+#include "ui/win32/Win32Toolkit.h"
+
 namespace ui::win32 {
 
 namespace {
@@ -31,6 +33,8 @@ void ComboBoxPeer::Sync() {
 }
 
 void ComboBoxPeer::OnCommand(int code) {
+  // The state dump tells whether the list is open.
+  if (code == CBN_DROPDOWN || code == CBN_CLOSEUP) toolkit_.MarkChanged();
   if (syncing_) return;
   if (code == CBN_SELCHANGE) {
     const LRESULT index = ::SendMessageA(window_, CB_GETCURSEL, 0, 0);

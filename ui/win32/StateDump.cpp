@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "ui/win32/ComboBoxPeer.h"
 #include "ui/win32/ListViewPeer.h"
 #include "ui/win32/NativeControl.h"
 #include "ui/win32/Win32Toolkit.h"
@@ -44,6 +45,23 @@ void DescribeItems(std::string& out, const std::string& path, const ListViewPeer
   }
 }
 
+// A combo box's items as its list holds them, and whether the list is dropped down.
+void DescribeComboItems(std::string& out, const std::string& path, HWND combo) {
+  const LRESULT count = ::SendMessageA(combo, CB_GETCOUNT, 0, 0);
+  const bool dropped = ::SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0) != FALSE;
+  out += path + ".list\tdropped=" + (dropped ? "1" : "0") + "\n";
+  for (LRESULT i = 0; i < count; ++i) {
+    const LRESULT length = ::SendMessageA(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) + 1 : 1, '\0');
+    const LRESULT copied = ::SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                                          reinterpret_cast<LPARAM>(text.data()));
+    text.resize(copied > 0 && copied < static_cast<LRESULT>(text.size())
+                    ? static_cast<std::size_t>(copied)
+                    : 0);
+    out += path + ".item[" + std::to_string(i) + "]\ttext=" + Flat(text) + "\n";
+  }
+}
+
 void DescribeTree(std::string& out, const std::string& formName, const Control& control) {
   for (const Control* child : control.Children()) {
     const NativeControl* peer = dynamic_cast<const NativeControl*>(child->GetPeer());
@@ -51,6 +69,9 @@ void DescribeTree(std::string& out, const std::string& formName, const Control& 
     const std::string path = formName + "." + child->Name();
     out += Describe(path, peer->Window(), peer->WindowText()) + "\n";
     if (const auto* list = dynamic_cast<const ListViewPeer*>(peer)) DescribeItems(out, path, *list);
+    if (dynamic_cast<const ComboBoxPeer*>(peer) != nullptr) {
+      DescribeComboItems(out, path, peer->Window());
+    }
     DescribeTree(out, formName, *child);
   }
 }
