@@ -156,6 +156,15 @@ TEST_F(Win32ToolkitTest, MainWindowAndResultDialogHaveTheirClientSizesBordersAnd
     EXPECT_EQ(std::vector<LONG>({r.left, r.top, r.right, r.bottom}),
               std::vector<LONG>({p.rect.left, p.rect.top, p.rect.right, p.rect.bottom}));
   }
+  // The combo box and the list view lie over the panel: a click in them is theirs.
+  for (const ui::Control* control :
+       {static_cast<ui::Control*>(&form1.ComboBox1), static_cast<ui::Control*>(&form1.ListView1)}) {
+    const RECT r = ClientRect(*control, form1);
+    const POINT middle{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    EXPECT_EQ(::ChildWindowFromPointEx(toolkit_.WindowOf(&form1), middle, CWP_SKIPINVISIBLE),
+              toolkit_.WindowOf(control))
+        << control->Name();
+  }
   EXPECT_EQ(Text(form1), "Veltrane");
   EXPECT_EQ(Text(form1.Button1), "Start");
   EXPECT_FALSE(::IsWindowEnabled(toolkit_.WindowOf(&form1.Button2)));

@@ -325,7 +325,11 @@ void Win32Toolkit::Realize(Form& form) {
   MarkChanged();
 }
 
+// Each child window made goes under its siblings made before (their tab order). A panel is a
+// backdrop that the form's combo box and list view lie over: once its siblings exist it goes to
+// the bottom, or it would take the clicks meant for them.
 void Win32Toolkit::RealizeChildren(Control& parent) {
+  std::vector<HWND> backdrops;
   for (Control* child : parent.Children()) {
     std::unique_ptr<NativeControl> peer = MakePeer(*this, *child);
     if (!peer) continue;
@@ -333,7 +337,11 @@ void Win32Toolkit::RealizeChildren(Control& parent) {
     peers_.emplace(child, std::move(peer));
     created->Create();
     child->AttachPeer(created);
+    if (dynamic_cast<ui::Panel*>(child) != nullptr) backdrops.push_back(created->Window());
     RealizeChildren(*child);
+  }
+  for (HWND backdrop : backdrops) {
+    ::SetWindowPos(backdrop, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
 }
 
