@@ -300,6 +300,10 @@ TEST_F(Win32ToolkitTest, ComboItemsRewrittenByWorkersKeepTheSelectionAndTheOpenD
     shown.emplace_back(text);
   }
   EXPECT_EQ(shown, form.ComboBox1.Items());
+  RECT box{};
+  ::GetWindowRect(combo, &box);
+  EXPECT_GT(::SendMessageA(combo, CB_GETDROPPEDWIDTH, 0, 0), box.right - box.left)
+      << "the list shows the states whole, wider than the box";
   const std::string dump = EnableDump();
   toolkit_.WriteStateDump();
   const std::string state = ReadFile(dump);
