@@ -314,6 +314,10 @@ TEST_F(Win32ToolkitTest, ComboItemsRewrittenByWorkersKeepTheSelectionAndTheOpenD
   ::SendMessageA(combo, CB_SHOWDROPDOWN, FALSE, 0);
   EXPECT_EQ(changes, 0) << "closing the drop-down is no pick";
   EXPECT_EQ(form.ComboBox1.ItemIndex(), 1);
+  // The closed list's last messages (capture released, focus) are handled before the windows go.
+  const DWORD settled = ::GetTickCount() + 200;
+  toolkit_.RunUntil([&] { return ::GetTickCount() > settled; });
+  toolkit_.EnableStateDump("");
   toolkit_.Unrealize(form);
 }
 
