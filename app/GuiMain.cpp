@@ -17,6 +17,10 @@ int RunConsoleWindows(ui::win32::Win32Toolkit& toolkit, const std::function<void
       onStart();
       form->Button1Click();
     };
+    form1->Button3.onClick = [form = form1.get(), onStart] {
+      onStart();
+      form->Button3Click();
+    };
   }
   // The window exists before FormCreate: the first scan registers it for device notifications.
   toolkit.Realize(*form1);

@@ -11,8 +11,8 @@ class Win32Toolkit;
 
 // Creates TForm1 (FormCreate runs) and the hidden TForm2, shows the main window and runs the
 // message loop until it is closed; then FormClose and the windows go. Returns the exit status.
-// onStart, when given, runs on the GUI thread each time the operator presses Start, before the
-// run begins (the simulated bench counts a run's prompts from there).
+// onStart, when given, runs on the GUI thread each time the operator presses Start or Start all,
+// before the runs begin (the simulated bench counts the prompts from there).
 int RunConsoleWindows(ui::win32::Win32Toolkit& toolkit, const std::function<void()>& onStart = {});
 
 // An unexpected error in the standard error box (no owner: the windows may be gone).

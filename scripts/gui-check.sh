@@ -10,7 +10,11 @@
 # Test.log and TestRecords/, and so is a picture of the run's report rendered by headless Chromium
 # (scripts/report-check.sh). The program then runs once more at 144 DPI (150 %), in a Wine
 # prefix made for it: its main window and result dialog, shot again in BUILD/gui-check/144dpi/,
-# must be those at 96 DPI scaled by 1.5, width and height alike.
+# must be those at 96 DPI scaled by 1.5, width and height alike. Between the two, a station of
+# three units (benches/gui-station.json) runs at once after a click on "Start all": two of them ask,
+# their boxes (captions naming the unit) are shot and answered by clicks, the combo's list is shot
+# dropped down while the runs go and after, and all three records must say "Success"
+# (BUILD/gui-check/station/).
 # Usage: scripts/gui-check.sh [BUILD_DIR]   (default build/windows-i686)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -96,30 +100,37 @@ click() {
 }
 
 # A visible X window of that exact name: Wine names each window's X window after its caption.
-# The X server may map it a moment after the dump shows it: 2s at most.
+# The X server may map it a moment after the dump shows it: 2s at most. xdotool takes the name as
+# a regular expression: a box's caption holds brackets ("Error - TM36K (TK36K0007)").
 require_x_window() {
-  local i
+  local i name
+  name=$(sed 's/[][().*^$+?{}|\\]/\\&/g' <<<"$1")
   for ((i = 0; i < 10; i++)); do
-    xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1 && return 0
+    xdotool search --onlyvisible --name "^$name\$" >/dev/null 2>&1 && return 0
     sleep 0.2
   done
   fail "no visible window named \"$1\" on the display"
 }
 
 # Starts the program on the virtual desktop with the state dump at $state, in the Wine prefix of
-# VELTRANE_WINEPREFIX (the shared one when unset), and waits for its main window with its steps.
+# VELTRANE_WINEPREFIX (the shared one when unset), on the bench file $1 (the built-in demo bench
+# when none), and waits for its main window with its steps.
 start_program() {
-  local paths
+  local paths bench_windows=()
   # Windows paths through the prefix's own drive mapping (Z: is the Unix root by default).
-  paths=$("$root/scripts/wine-run.sh" winepath -w "$state" "$exe" 2>/dev/null | tr -d '\r') || true
+  paths=$("$root/scripts/wine-run.sh" winepath -w "$state" "$exe" ${1:+"$1"} 2>/dev/null |
+    tr -d '\r') || true
   state_windows=$(sed -n 1p <<<"$paths")
   exe_windows=$(sed -n 2p <<<"$paths")
-  if [ -z "$exe_windows" ]; then
+  [ -n "${1:-}" ] && bench_windows=("$(sed -n 3p <<<"$paths")")
+  if [ -z "$exe_windows" ] || { [ -n "${1:-}" ] && [ -z "${bench_windows[0]}" ]; }; then
     state_windows="Z:${state//\//\\}"
     exe_windows="Z:${exe//\//\\}"
+    [ -n "${1:-}" ] && bench_windows=("Z:${1//\//\\}")
   fi
   VELTRANE_UI_DUMP="$state_windows" "$root/scripts/wine-run.sh" \
-    explorer "/desktop=$desktop,1024x768" "$exe_windows" >"$(dirname "$state")/program.log" 2>&1 &
+    explorer "/desktop=$desktop,1024x768" "$exe_windows" "${bench_windows[@]}" \
+    >"$(dirname "$state")/program.log" 2>&1 &
   app_pid=$!
   wait_for $'^Form1\\.Button1\ttext=Start\tvisible=1\tenabled=1' 90
   wait_for $'^Form1\\.ListView1\\.item\\[0\\]' 10
@@ -132,13 +143,13 @@ size_of() {
   echo "$((right - left)) $((bottom - top))"
 }
 
-# Screenshot of the desktop around the visible forms (frames included, with a margin of desktop),
-# taken once the caption bar of every form named in $2.. is drawn: more than two colours (bar,
+# Screenshot of the desktop around the visible forms and message box (frames included, with a
+# margin of desktop), taken once the caption bar of every window named in $2.. is drawn: more than two colours (bar,
 # text, icon) in a strip across it, where an undecorated window would leave one. Up to 5 tries.
 shoot() {
   local png=$1 form left top right bottom x0=100000 y0=100000 x1=0 y1=0 try ok colours
   shift
-  for form in Form1 Form2; do
+  for form in Form1 Form2 Box; do
     grep -Eq "^$form	.*	visible=1	" "$state" || continue
     read -r left top right bottom <<<"$(rect_of "$form")"
     ((left < x0)) && x0=$left
@@ -238,6 +249,108 @@ for ((i = 0; i < 25; i++)); do [ -z "$(our_processes)" ] && break; sleep 0.2; do
 wait "$app_pid" || true
 app_pid=""
 
+# --- A station: three units at once ------------------------------------------------------------
+# benches/gui-station.json: a TM36K whose input bin is empty until the operator fills it at its box
+# (Retry), an LQ40 that asks for discs (OK) and a ZP61 that asks nothing. Start all starts the
+# three; the two boxes must come one at a time, each caption naming its unit, and be answered by
+# clicking their buttons; the combo must show each unit's state while they run (its list dropped
+# down and shot) and their results after; all three records must say "Success".
+out=$build/gui-check/station
+mkdir -p "$out"
+cd "$out"
+state=$out/ui-state.txt
+desktop=veltrane-gui-check-station-$$
+station_started=$(date +%s)
+start_program "$root/benches/gui-station.json"
+wait_for $'^Form1\\.Button3\ttext=Start all\tvisible=1\tenabled=1' 10
+for unit in 0:TM36K:TK36K0007 1:LQ40:LQ40A0007 2:ZP61:ZP61A0007; do
+  IFS=: read -r index model serial <<<"$unit"
+  wait_for "^Form1\\.ComboBox1\\.item\\[$index\\]	text=\\[$index\\] $model \\($serial\\) - idle\$" 10
+done
+require_x_window Veltrane
+click 'Form1\.Label1'
+shoot 5-station-idle.png Form1
+
+# Opens or closes the combo's list with a click on its arrow, as the operator does.
+click_combo_arrow() {
+  local left top right bottom
+  read -r left top right bottom <<<"$(rect_of 'Form1\.ComboBox1')"
+  xdotool mousemove $((desktop_x + right - 8)) $((desktop_y + (top + bottom) / 2)) click 1
+}
+
+click 'Form1\.Button3'  # Start all
+# The boxes, in the order the units ask: the caption of each names its unit, the record keeps the
+# run's own caption. Either may come first; a second box waits for the first one's answer.
+declare -A answer_of=(["Information - LQ40 (LQ40A0007)"]=OK ["Error - TM36K (TK36K0007)"]=Retry)
+declare -A text_of=(["Information - LQ40 (LQ40A0007)"]="Supply the loading area with discs."
+  ["Error - TM36K (TK36K0007)"]="Supply the loader mechanism with discs.")
+boxes_seen=()
+for box_number in 1 2; do
+  wait_for $'^Box\ttext=' 60
+  grep -q $'^Box2\t' "$state" && fail "two message boxes open at once"
+  caption=$(grep -E $'^Box\t' "$state" | head -n1 | cut -f2)
+  caption=${caption#text=}
+  button=${answer_of[$caption]:-}
+  [ -n "$button" ] || fail "box $box_number: unexpected caption \"$caption\""
+  for seen in "${boxes_seen[@]}"; do
+    [ "$seen" = "$caption" ] && fail "box \"$caption\" shown twice"
+  done
+  boxes_seen+=("$caption")
+  grep -qxF "$(printf 'Box.Text\ttext=%s' "${text_of[$caption]}")" <(grep -E $'^Box\\.Text\t' "$state" | cut -f1,2) ||
+    fail "box \"$caption\" does not say \"${text_of[$caption]}\""
+  require_x_window "$caption"
+  unit_model=${caption##* - }
+  shoot "$((5 + box_number))-box-${unit_model%% *}.png" Box
+  click "Box\\.$button"
+  for ((i = 0; i < 50; i++)); do
+    grep -qF "$(printf 'Box\ttext=%s\t' "$caption")" "$state" || break
+    sleep 0.2
+  done
+  ((i < 50)) || fail "box \"$caption\" still open after its $button was clicked"
+done
+
+# While the runs go: the operator drops the combo's list down and reads each unit's state.
+grep -Eq $'^Form2\t.*modal=1' "$state" && fail "the runs ended before the combo could be looked at"
+click_combo_arrow
+wait_for $'^Form1\\.ComboBox1\\.list\tdropped=1' 10
+wait_for $'^Form1\\.ComboBox1\\.item\\[[0-9]\\]\ttext=.* - running, row [0-9]+ of [0-9]+$' 10
+shoot 8-combo-while-running.png Form1
+grep -E $'^Form1\\.ComboBox1\\.item' "$state" | cut -f2 | sed 's/^text=/gui-check: while running: /'
+click_combo_arrow  # closes the list again
+
+# The last run to end opens the result dialog for the selected unit (item 0).
+wait_for $'^Form2\ttext=Test Report\tvisible=1.*modal=1' 120
+shoot 9-station-result-dialog.png Form1 Form2
+result=$(grep -E $'^Form2\\.Label2\t' "$state" | cut -f2)
+[ "$result" = "text=Success" ] || fail "the station's result dialog does not say Success: $result"
+click 'Form2\.Button1'  # Close
+wait_for $'^Form2\t.*modal=0' 20
+for unit in 0:TM36K:TK36K0007 1:LQ40:LQ40A0007 2:ZP61:ZP61A0007; do
+  IFS=: read -r index model serial <<<"$unit"
+  wait_for "^Form1\\.ComboBox1\\.item\\[$index\\]	text=\\[$index\\] $model \\($serial\\) - Success\$" 20
+done
+click_combo_arrow
+wait_for $'^Form1\\.ComboBox1\\.list\tdropped=1' 10
+shoot 10-combo-after.png Form1
+click_combo_arrow
+
+# Each unit's record: its own result and the answers its boxes got, with the run's own captions.
+records=("$out"/TestRecords/*.json)
+[ "${#records[@]}" -eq 3 ] && [ -f "${records[0]}" ] ||
+  fail "not three records in $out/TestRecords: ${records[*]}"
+for record in "${records[@]}"; do
+  grep -q '"result": "Success"' "$record" || fail "$(basename "$record") does not say \"Success\""
+done
+grep -l '"serial": "TK36K0007"' "${records[@]}" | xargs grep -q '"answer": "Retry"' ||
+  fail "the TM36K's record does not hold its Retry"
+grep -l '"serial": "LQ40A0007"' "${records[@]}" | xargs grep -q '"answer": "OK"' ||
+  fail "the LQ40's record does not hold its OK"
+stop_program
+wait "$app_pid" 2>/dev/null || true
+app_pid=""
+echo "gui-check: station of 3 units: Success for all three in $(($(date +%s) - station_started))s;" \
+  "boxes answered: ${boxes_seen[*]}; screenshots in $out"
+
 # --- The same windows at 144 DPI (150 %) --------------------------------------------------------
 # A prefix of its own: the shared one (and the tests running in it) keeps 96 DPI.
 prefix144=$(mktemp -d /tmp/veltrane-wine144.XXXXXX)
@@ -247,7 +360,7 @@ for key in 'HKCU\Control Panel\Desktop' \
   "$root/scripts/wine-run.sh" reg add "$key" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 ||
     fail "cannot set 144 DPI in $prefix144"
 done
-out=$out/144dpi
+out=$build/gui-check/144dpi
 mkdir -p "$out"
 cd "$out"
 state=$out/ui-state.txt

@@ -1,7 +1,8 @@
 // The native toolkit under Windows (or Wine): the windows of the two forms at their sizes and
-// places, control changes reaching the windows, operator actions reaching the handlers, invokes
-// from a worker in call order on the GUI thread, timers, modal forms, message boxes owned by the
-// main window, and WM_DEVICECHANGE reaching the form.
+// places, control changes reaching the windows (also while several workers rewrite them),
+// operator actions reaching the handlers, invokes from several workers in call order on the GUI
+// thread, timers, modal forms, message boxes of several workers one at a time and never behind a
+// dialog, and WM_DEVICECHANGE reaching the form.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,8 +10,11 @@
 #include <commctrl.h>
 #include <dbt.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -38,7 +42,15 @@ bool CanMakeWindows() {
 class Win32ToolkitTest : public ::testing::Test {
  protected:
   Win32ToolkitTest() { ui::SetToolkit(&toolkit_); }
-  ~Win32ToolkitTest() override { ui::SetToolkit(nullptr); }
+  ~Win32ToolkitTest() override {
+    ui::SetToolkit(nullptr);
+    if (!dumpFolder_.empty()) {
+      toolkit_.EnableStateDump("");
+      ::DeleteFileA((dumpFolder_ + "\\ui-state.txt").c_str());
+      ::DeleteFileA((dumpFolder_ + "\\ui-state.txt.tmp").c_str());
+      ::RemoveDirectoryA(dumpFolder_.c_str());
+    }
+  }
   void SetUp() override {
     if (!CanMakeWindows()) GTEST_SKIP() << "no display to make windows on (run under Xvfb)";
   }
@@ -59,8 +71,25 @@ class Win32ToolkitTest : public ::testing::Test {
     return (::GetWindowLongA(toolkit_.WindowOf(&control), GWL_STYLE) & bits) == bits;
   }
 
+  // Turns the state dump on, into a folder of the test's own (removed at its end).
+  std::string EnableDump() {
+    char temp[MAX_PATH] = {};
+    ::GetTempPathA(sizeof temp, temp);
+    dumpFolder_ = std::string(temp) + "veltrane-dump-" + std::to_string(::GetCurrentProcessId());
+    ::CreateDirectoryA(dumpFolder_.c_str(), nullptr);
+    const std::string path = dumpFolder_ + "\\ui-state.txt";
+    toolkit_.EnableStateDump(path);
+    return path;
+  }
+
   Win32Toolkit toolkit_;
+  std::string dumpFolder_;
 };
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 // A form of its own, with one control of each kind.
 struct TestForm : ui::Form {
@@ -116,9 +145,10 @@ TEST_F(Win32ToolkitTest, MainWindowAndResultDialogHaveTheirClientSizesBordersAnd
     RECT rect;
   };
   const Place places[] = {
-      {form1.Button1, form1, {448, 356, 545, 381}},  {form1.Button2, form1, {16, 356, 113, 381}},
-      {form1.ListView1, form1, {288, 36, 545, 336}}, {form1.Image3, form1, {16, 79, 266, 329}},
-      {form2.Memo1, form2, {8, 80, 401, 281}},       {form2.Button1, form2, {320, 288, 401, 313}},
+      {form1.Button1, form1, {448, 356, 545, 381}}, {form1.Button2, form1, {16, 356, 113, 381}},
+      {form1.Button3, form1, {344, 356, 441, 381}}, {form1.ListView1, form1, {288, 36, 545, 336}},
+      {form1.Image3, form1, {16, 79, 266, 329}},    {form2.Memo1, form2, {8, 80, 401, 281}},
+      {form2.Button1, form2, {320, 288, 401, 313}},
   };
   for (const Place& p : places) {
     SCOPED_TRACE(p.control.Name());
@@ -126,11 +156,26 @@ TEST_F(Win32ToolkitTest, MainWindowAndResultDialogHaveTheirClientSizesBordersAnd
     EXPECT_EQ(std::vector<LONG>({r.left, r.top, r.right, r.bottom}),
               std::vector<LONG>({p.rect.left, p.rect.top, p.rect.right, p.rect.bottom}));
   }
+  // The combo box and the list view lie over the panel: a click in them is theirs.
+  for (const ui::Control* control :
+       {static_cast<ui::Control*>(&form1.ComboBox1), static_cast<ui::Control*>(&form1.ListView1)}) {
+    const RECT r = ClientRect(*control, form1);
+    const POINT middle{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    EXPECT_EQ(::ChildWindowFromPointEx(toolkit_.WindowOf(&form1), middle, CWP_SKIPINVISIBLE),
+              toolkit_.WindowOf(control))
+        << control->Name();
+  }
   EXPECT_EQ(Text(form1), "Veltrane");
   EXPECT_EQ(Text(form1.Button1), "Start");
   EXPECT_FALSE(::IsWindowEnabled(toolkit_.WindowOf(&form1.Button2)));
   EXPECT_FALSE(Styled(form1.Image1, WS_VISIBLE));
   EXPECT_FALSE(Styled(form2.Button2, WS_VISIBLE));  // "Send" is never shown
+  // "Start all" waits for a second unit: it appears in a window that is already on the screen.
+  EXPECT_FALSE(Styled(form1.Button3, WS_VISIBLE));
+  toolkit_.Show(form1);
+  form1.Button3.SetVisible(true);
+  EXPECT_TRUE(::IsWindowVisible(toolkit_.WindowOf(&form1.Button3)));
+  EXPECT_EQ(Text(form1.Button3), "Start all");
   HWND list = toolkit_.WindowOf(&form1.ListView1);
   EXPECT_TRUE(Styled(form1.ListView1, LVS_REPORT | LVS_NOCOLUMNHEADER));
   EXPECT_EQ(ImageList_GetImageCount(ListView_GetImageList(list, LVSIL_SMALL)), 4);
@@ -203,6 +248,76 @@ TEST_F(Win32ToolkitTest, OperatorActionsOnTheWindowsReachTheHandlers) {
                  reinterpret_cast<LPARAM>(combo));
   EXPECT_EQ(picked, 1);
   EXPECT_EQ(form.ComboBox1.Text(), "[1] ZP75");
+  toolkit_.Unrealize(form);
+}
+
+// A station rewrites its combo's items with each unit's state while runs go, from the workers'
+// status operations: the operator's selection and an open drop-down stay as they were, and no
+// rewrite is taken for a pick of the operator's. The state dump shows the items and the open list.
+TEST_F(Win32ToolkitTest, ComboItemsRewrittenByWorkersKeepTheSelectionAndTheOpenDropDown) {
+  TestForm form;
+  toolkit_.Realize(form);
+  toolkit_.Show(form);
+  int changes = 0;
+  form.ComboBox1.onChange = [&] { ++changes; };
+  const std::vector<std::string> units = {"[0] TM36K (T1)", "[1] LQ40 (L1)", "[2] ZP61 (Z1)"};
+  for (const std::string& unit : units) form.ComboBox1.AddItem(unit + " - idle");
+  form.ComboBox1.SetItemIndex(1);
+  HWND combo = toolkit_.WindowOf(&form.ComboBox1);
+  ::SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  ASSERT_TRUE(::SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0));
+  std::atomic<int> finished{0};
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 3; ++w) {
+    workers.emplace_back([&, w] {
+      for (int row = 1; row <= 20; ++row) {
+        ui::TheToolkit().Invoke([&] {
+          std::vector<std::string> texts = form.ComboBox1.Items();
+          texts[static_cast<std::size_t>(w)] = units[static_cast<std::size_t>(w)] +
+                                               " - running, row " + std::to_string(row) + " of 20";
+          const int index = form.ComboBox1.ItemIndex();
+          form.ComboBox1.Clear();
+          for (const std::string& text : texts) form.ComboBox1.AddItem(text);
+          form.ComboBox1.SetItemIndex(index);
+        });
+      }
+      ++finished;
+    });
+  }
+  toolkit_.RunUntil([&] { return finished.load() == 3; });
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(changes, 0);
+  EXPECT_EQ(form.ComboBox1.ItemIndex(), 1);
+  EXPECT_TRUE(::SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0)) << "the drop-down closed";
+  EXPECT_EQ(::SendMessageA(combo, CB_GETCURSEL, 0, 0), 1);
+  EXPECT_EQ(Text(form.ComboBox1), "[1] LQ40 (L1) - running, row 20 of 20");
+  std::vector<std::string> shown;
+  for (int i = 0; i < ::SendMessageA(combo, CB_GETCOUNT, 0, 0); ++i) {
+    char text[128] = {};
+    if (::SendMessageA(combo, CB_GETLBTEXTLEN, i, 0) < static_cast<LRESULT>(sizeof text)) {
+      ::SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+    }
+    shown.emplace_back(text);
+  }
+  EXPECT_EQ(shown, form.ComboBox1.Items());
+  RECT box{};
+  ::GetWindowRect(combo, &box);
+  EXPECT_GT(::SendMessageA(combo, CB_GETDROPPEDWIDTH, 0, 0), box.right - box.left)
+      << "the list shows the states whole, wider than the box";
+  const std::string dump = EnableDump();
+  toolkit_.WriteStateDump();
+  const std::string state = ReadFile(dump);
+  EXPECT_NE(state.find("TestForm.ComboBox1.list\tdropped=1\n"
+                       "TestForm.ComboBox1.item[0]\ttext=[0] TM36K (T1) - running, row 20 of 20\n"),
+            std::string::npos)
+      << state;
+  ::SendMessageA(combo, CB_SHOWDROPDOWN, FALSE, 0);
+  EXPECT_EQ(changes, 0) << "closing the drop-down is no pick";
+  EXPECT_EQ(form.ComboBox1.ItemIndex(), 1);
+  // The closed list's last messages (capture released, focus) are handled before the windows go.
+  const DWORD settled = ::GetTickCount() + 200;
+  toolkit_.RunUntil([&] { return ::GetTickCount() > settled; });
+  toolkit_.EnableStateDump("");
   toolkit_.Unrealize(form);
 }
 
@@ -327,36 +442,44 @@ TEST_F(Win32ToolkitTest, SecondCopyBringsTheFirstForwardAndIsToldToEnd) {
   toolkit_.Unrealize(form);
 }
 
-TEST_F(Win32ToolkitTest, InvokesFromAWorkerRunOnTheGuiThreadInCallOrderAndRethrow) {
-  std::vector<int> order;  // touched on the GUI thread only
+// Several workers at once (a station's runs): each one's invokes run on the GUI thread in its
+// own call order, and each gets back its own exception.
+TEST_F(Win32ToolkitTest, InvokesFromSeveralWorkersRunOnTheGuiThreadInCallOrderAndRethrow) {
+  constexpr int kWorkers = 3;
+  std::vector<std::pair<int, int>> order;  // (worker, call); touched on the GUI thread only
   std::atomic<int> offGuiThread{0};
-  std::atomic<bool> rethrown{false};
-  std::atomic<bool> finished{false};
-  std::thread worker([&] {
-    for (int i = 0; i < 100; ++i) {
-      ui::TheToolkit().Invoke([&, i] {
-        if (!ui::IsGuiThread()) ++offGuiThread;
-        order.push_back(i);
-      });
-      if (i == 50) toolkit_.Post([&] { order.push_back(-1); });
-    }
-    try {
-      ui::TheToolkit().Invoke([] { throw std::runtime_error("refused"); });
-    } catch (const std::runtime_error&) {
-      rethrown = true;
-    }
-    finished = true;
-  });
-  toolkit_.RunUntil([&] { return finished.load(); });
-  worker.join();
-  EXPECT_EQ(offGuiThread.load(), 0);
-  EXPECT_TRUE(rethrown.load());
-  std::vector<int> invoked;
-  for (int value : order) {
-    if (value >= 0) invoked.push_back(value);
+  std::atomic<int> rethrown{0};
+  std::atomic<int> finished{0};
+  std::vector<std::thread> workers;
+  for (int w = 0; w < kWorkers; ++w) {
+    workers.emplace_back([&, w] {
+      for (int i = 0; i < 100; ++i) {
+        ui::TheToolkit().Invoke([&, w, i] {
+          if (!ui::IsGuiThread()) ++offGuiThread;
+          order.emplace_back(w, i);
+        });
+        if (i == 50) toolkit_.Post([&, w] { order.emplace_back(w, -1); });
+      }
+      try {
+        ui::TheToolkit().Invoke([w] { throw std::runtime_error(std::to_string(w)); });
+      } catch (const std::runtime_error& e) {
+        if (e.what() == std::to_string(w)) ++rethrown;
+      }
+      ++finished;
+    });
   }
-  ASSERT_EQ(invoked.size(), 100u);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(invoked[static_cast<std::size_t>(i)], i);
+  toolkit_.RunUntil([&] { return finished.load() == kWorkers; });
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(offGuiThread.load(), 0);
+  EXPECT_EQ(rethrown.load(), kWorkers);
+  for (int w = 0; w < kWorkers; ++w) {
+    std::vector<int> invoked;
+    for (const auto& [who, value] : order) {
+      if (who == w && value >= 0) invoked.push_back(value);
+    }
+    ASSERT_EQ(invoked.size(), 100u) << "worker " << w;
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(invoked[static_cast<std::size_t>(i)], i);
+  }
 }
 
 TEST_F(Win32ToolkitTest, TimerFiresOnTheGuiLoopUntilItsHandlerDisablesIt) {
@@ -396,42 +519,150 @@ TEST_F(Win32ToolkitTest, ModalFormKeepsTheMainWindowDisabledUntilClosed) {
   toolkit_.Unrealize(form1);
 }
 
-// The operator: finds the box by its caption, checks its owner and presses a button; gives up
-// after a bounded number of looks.
-HWND AnswerBox(const char* caption, int button) {
-  for (int look = 0; look < 500; ++look) {
-    if (HWND box = ::FindWindowA("#32770", caption)) {
-      ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-      return box;
-    }
-    ::Sleep(20);
+BOOL CALLBACK NoteBox(HWND window, LPARAM found) {
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  char kind[16] = {};
+  ::GetClassNameA(window, kind, sizeof kind);
+  if (process == ::GetCurrentProcessId() && std::string(kind) == "#32770" &&
+      ::IsWindowVisible(window)) {
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);  // NOLINT
   }
-  return nullptr;
+  return TRUE;
 }
 
-TEST_F(Win32ToolkitTest, MessageBoxFromTheWorkerIsOwnedByTheMainWindowAndAnswered) {
+// The visible message boxes of this program.
+std::vector<HWND> OpenBoxes() {
+  std::vector<HWND> boxes;
+  ::EnumWindows(NoteBox, reinterpret_cast<LPARAM>(&boxes));
+  return boxes;
+}
+
+// Runs that ask at the same moment (a station's units): their boxes come one at a time, each
+// owned by the main window and keeping it disabled while it is open, each answer goes to the run
+// that asked, and the state dump shows each box with its caption, text and buttons.
+TEST_F(Win32ToolkitTest, MessageBoxesOfSeveralWorkersComeOneAtATimeOwnedByTheMainWindow) {
+  struct Ask {
+    const char* caption;
+    const char* text;
+    unsigned flags;
+    int answer;
+    const char* button;
+  };
+  const Ask asks[] = {
+      {"Error - TM36K (T1)", "Supply the loader mechanism with discs.",
+       ui::kMbRetryCancel | ui::kMbIconWarning, IDRETRY, "Retry"},
+      {"Information - LQ40 (L1)", "Supply the loading area with discs.",
+       ui::kMbOkCancel | ui::kMbIconInformation, IDCANCEL, "Cancel"},
+      {"Veltrane check", "Tray is not open", ui::kMbRetryCancel | ui::kMbIconError, IDCANCEL,
+       "Cancel"},
+  };
+  constexpr std::size_t kAsks = std::size(asks);
+  const std::string dump = EnableDump();
   TestForm form;
   toolkit_.Realize(form);
   toolkit_.Show(form);
-  std::atomic<int> answer{0};
-  std::atomic<bool> finished{false};
-  HWND owner = nullptr;
-  std::thread worker([&] {
-    answer = ui::TheToolkit().MessageBox(&form, "Tray is not open", "Veltrane check",
-                                         ui::kMbRetryCancel | ui::kMbIconError);
-    finished = true;
-  });
+  HWND mainWindow = toolkit_.WindowOf(&form);
+  std::atomic<int> answers[kAsks] = {};
+  std::atomic<int> finished{0};
+  std::vector<std::thread> workers;
+  for (std::size_t i = 0; i < kAsks; ++i) {
+    workers.emplace_back([&, i] {
+      answers[i] = ui::TheToolkit().MessageBox(&form, asks[i].text, asks[i].caption, asks[i].flags);
+      ++finished;
+    });
+  }
+  std::vector<std::string> seen;  // what the operator found, box by box
+  bool severalAtOnce = false;
   std::thread operatorThread([&] {
-    HWND box = AnswerBox("Veltrane check", IDRETRY);
-    owner = box != nullptr ? ::GetWindow(box, GW_OWNER) : nullptr;
+    for (int look = 0; look < 1000 && seen.size() < kAsks; ++look) {
+      ::Sleep(20);
+      const std::vector<HWND> open = OpenBoxes();
+      severalAtOnce = severalAtOnce || open.size() > 1;
+      if (open.empty()) continue;
+      HWND box = open.front();
+      char caption[128] = {};
+      ::GetWindowTextA(box, caption, sizeof caption);
+      const Ask* ask = nullptr;
+      for (const Ask& a : asks) ask = caption == std::string(a.caption) ? &a : ask;
+      if (ask == nullptr) continue;
+      std::string what = caption;
+      if (::GetWindow(box, GW_OWNER) != mainWindow) what += ", not owned by the main window";
+      if (::IsWindowEnabled(mainWindow)) what += ", main window enabled";
+      // The dump is written on the GUI thread's next tick: up to 2 s.
+      const std::string line = std::string("Box\ttext=") + caption + "\t";
+      const std::string button = std::string("Box.") + ask->button + "\t";
+      const std::string message = std::string("Box.Text\ttext=") + ask->text + "\t";
+      std::string state;
+      for (int i = 0; i < 100; ++i, ::Sleep(20)) {
+        state = ReadFile(dump);
+        if (state.find(line) != std::string::npos) break;
+      }
+      if (state.find(line) == std::string::npos || state.find(button) == std::string::npos ||
+          state.find(message) == std::string::npos) {
+        what += ", not in the state dump";
+      }
+      seen.push_back(what);
+      ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(ask->answer, BN_CLICKED), 0);
+      for (int i = 0; i < 250 && ::IsWindow(box); ++i) ::Sleep(20);
+    }
+    // A box the operator could not take is cancelled, so that the test ends (and fails).
+    for (int i = 0; i < 50 && finished.load() < static_cast<int>(kAsks); ++i, ::Sleep(20)) {
+      for (HWND box : OpenBoxes()) ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+    }
   });
-  // The GUI thread keeps its loop running meanwhile: the box talks to its owner window.
-  toolkit_.RunUntil([&] { return finished.load(); });
-  worker.join();
+  // The GUI thread keeps its loop running meanwhile: the boxes talk to their owner window.
+  toolkit_.RunUntil([&] { return finished.load() == static_cast<int>(kAsks); });
+  for (std::thread& worker : workers) worker.join();
   operatorThread.join();
-  EXPECT_EQ(owner, toolkit_.WindowOf(&form));
-  EXPECT_EQ(answer.load(), ui::kIdRetry);
+  std::vector<std::string> expected;
+  for (const Ask& ask : asks) expected.emplace_back(ask.caption);
+  std::sort(seen.begin(), seen.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(seen, expected);
+  EXPECT_FALSE(severalAtOnce);
+  for (std::size_t i = 0; i < kAsks; ++i) EXPECT_EQ(answers[i].load(), asks[i].answer) << i;
+  EXPECT_TRUE(::IsWindowEnabled(mainWindow));
   toolkit_.Unrealize(form);
+}
+
+// A run asks while the operator looks at a result dialog: the box is owned by the dialog, which
+// stays disabled under it, so the box cannot go behind it; the dialog closes as usual after.
+TEST_F(Win32ToolkitTest, MessageBoxWhileTheResultDialogIsOpenIsOwnedByTheDialog) {
+  TForm1 form1;
+  TForm2 form2;
+  toolkit_.Realize(form1);
+  toolkit_.Realize(form2);
+  toolkit_.Show(form1);
+  HWND dialog = toolkit_.WindowOf(&form2);
+  int answer = 0;
+  HWND owner = nullptr;
+  bool dialogEnabledMeanwhile = true;
+  toolkit_.Post([&] {
+    std::thread operatorThread([&] {
+      HWND box = nullptr;
+      for (int look = 0; look < 500 && box == nullptr; ++look, ::Sleep(20)) {
+        const std::vector<HWND> open = OpenBoxes();
+        box = open.empty() ? nullptr : open.front();
+      }
+      owner = box != nullptr ? ::GetWindow(box, GW_OWNER) : nullptr;
+      dialogEnabledMeanwhile = ::IsWindowEnabled(dialog) != FALSE;
+      if (box != nullptr) ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    });
+    // As the console shows a run's box: on the GUI thread, owned by the main window.
+    answer =
+        toolkit_.MessageBox(&form1, "Supply the loading area with discs.",
+                            "Information - LQ40 (L1)", ui::kMbOkCancel | ui::kMbIconInformation);
+    operatorThread.join();
+    form2.Button1.Click();  // "Close"
+  });
+  toolkit_.ShowModal(form2);
+  EXPECT_EQ(answer, ui::kIdOk);
+  EXPECT_EQ(owner, dialog);
+  EXPECT_FALSE(dialogEnabledMeanwhile);
+  EXPECT_TRUE(::IsWindowEnabled(toolkit_.WindowOf(&form1)));
+  toolkit_.Unrealize(form2);
+  toolkit_.Unrealize(form1);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ class ComboBoxPeer : public NativeControl {
 
  private:
   void Sync() override;
+  void FitDroppedWidth();
   bool ShowsCaption() const override { return false; }
   ui::ComboBox& Combo() const { return static_cast<ui::ComboBox&>(control_); }
   std::vector<std::string> shownItems_;

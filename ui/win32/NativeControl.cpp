@@ -55,8 +55,13 @@ void NativeControl::Sync() {
 
 void NativeControl::ApplyCommon() {
   syncing_ = true;
-  ::SendMessageA(window_, WM_SETFONT,
-                 reinterpret_cast<WPARAM>(toolkit_.FontFor(control_.GetFont())), FALSE);
+  // Only a new font: WM_SETFONT lays the control out again, and a combo box closes its open
+  // drop-down for it, which every caption or item change would do to the operator.
+  HFONT font = toolkit_.FontFor(control_.GetFont());
+  if (font != appliedFont_) {
+    ::SendMessageA(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    appliedFont_ = font;
+  }
   if (ShowsCaption() && WindowText() != control_.Caption()) {
     ::SetWindowTextA(window_, control_.Caption().c_str());
   }

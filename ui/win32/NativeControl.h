@@ -60,7 +60,8 @@ class NativeControl : public ui::Peer {
   Win32Toolkit& toolkit_;
   ui::Control& control_;
   HWND window_ = nullptr;
-  bool syncing_ = false;  // set while the model is written into the window
+  bool syncing_ = false;         // set while the model is written into the window
+  HFONT appliedFont_ = nullptr;  // the font last sent to the window
 };
 
 }  // namespace ui::win32

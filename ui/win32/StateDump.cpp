@@ -1,9 +1,11 @@
-// The state dump: what the realized windows show, read back from the windows themselves, one
-// control per line ("Form2.Label2<TAB>text=Success<TAB>visible=1<TAB>enabled=1<TAB>screen=..."),
-// for checks that drive the GUI from outside (the Xvfb run of veltrane-sim).
+// The state dump: what the realized windows and open message boxes show, read back from the
+// windows themselves, one control per line
+// ("Form2.Label2<TAB>text=Success<TAB>visible=1<TAB>enabled=1<TAB>screen=..."), for checks that
+// drive the GUI from outside (the Xvfb run of veltrane-sim).
 #include <cstdio>
 #include <string>
 
+#include "ui/win32/ComboBoxPeer.h"
 #include "ui/win32/ListViewPeer.h"
 #include "ui/win32/NativeControl.h"
 #include "ui/win32/Win32Toolkit.h"
@@ -20,15 +22,19 @@ std::string Flat(std::string text) {
   return text;
 }
 
-std::string Describe(const std::string& path, const NativeControl& peer) {
-  HWND window = peer.Window();
+std::string TextOf(HWND window) {
+  char text[1024] = {};
+  const int copied = ::GetWindowTextA(window, text, sizeof text);
+  return std::string(text, static_cast<std::size_t>(copied > 0 ? copied : 0));
+}
+
+std::string Describe(const std::string& path, HWND window, const std::string& text) {
   RECT screen{};
   ::GetWindowRect(window, &screen);
   char place[96];
   std::snprintf(place, sizeof place, "\tscreen=%ld,%ld,%ld,%ld", screen.left, screen.top,
                 screen.right, screen.bottom);
-  return path + "\ttext=" + Flat(peer.WindowText()) +
-         "\tvisible=" + (::IsWindowVisible(window) ? "1" : "0") +
+  return path + "\ttext=" + Flat(text) + "\tvisible=" + (::IsWindowVisible(window) ? "1" : "0") +
          "\tenabled=" + (::IsWindowEnabled(window) ? "1" : "0") + place;
 }
 
@@ -39,15 +45,110 @@ void DescribeItems(std::string& out, const std::string& path, const ListViewPeer
   }
 }
 
+// A combo box's items as its list holds them, and whether the list is dropped down.
+void DescribeComboItems(std::string& out, const std::string& path, HWND combo) {
+  const LRESULT count = ::SendMessageA(combo, CB_GETCOUNT, 0, 0);
+  const bool dropped = ::SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0) != FALSE;
+  out += path + ".list\tdropped=" + (dropped ? "1" : "0") + "\n";
+  for (LRESULT i = 0; i < count; ++i) {
+    const LRESULT length = ::SendMessageA(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) + 1 : 1, '\0');
+    const LRESULT copied = ::SendMessageA(combo, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                                          reinterpret_cast<LPARAM>(text.data()));
+    text.resize(copied > 0 && copied < static_cast<LRESULT>(text.size())
+                    ? static_cast<std::size_t>(copied)
+                    : 0);
+    out += path + ".item[" + std::to_string(i) + "]\ttext=" + Flat(text) + "\n";
+  }
+}
+
 void DescribeTree(std::string& out, const std::string& formName, const Control& control) {
   for (const Control* child : control.Children()) {
     const NativeControl* peer = dynamic_cast<const NativeControl*>(child->GetPeer());
     if (peer == nullptr) continue;
     const std::string path = formName + "." + child->Name();
-    out += Describe(path, *peer) + "\n";
+    out += Describe(path, peer->Window(), peer->WindowText()) + "\n";
     if (const auto* list = dynamic_cast<const ListViewPeer*>(peer)) DescribeItems(out, path, *list);
+    if (dynamic_cast<const ComboBoxPeer*>(peer) != nullptr) {
+      DescribeComboItems(out, path, peer->Window());
+    }
     DescribeTree(out, formName, *child);
   }
+}
+
+// A message box's button by its answer.
+const char* ButtonName(int id) {
+  switch (id) {
+    case IDOK:
+      return "OK";
+    case IDCANCEL:
+      return "Cancel";
+    case IDABORT:
+      return "Abort";
+    case IDRETRY:
+      return "Retry";
+    case IDIGNORE:
+      return "Ignore";
+    case IDYES:
+      return "Yes";
+    case IDNO:
+      return "No";
+    case IDTRYAGAIN:
+      return "TryAgain";
+    case IDCONTINUE:
+      return "Continue";
+    default:
+      return nullptr;
+  }
+}
+
+struct BoxScan {
+  std::string* out;
+  int boxes = 0;
+  std::string path;  // of the box being described
+};
+
+BOOL CALLBACK DescribeBoxPart(HWND child, LPARAM data) {
+  auto& scan = *reinterpret_cast<BoxScan*>(data);  // NOLINT(performance-no-int-to-ptr)
+  char kind[32] = {};
+  ::GetClassNameA(child, kind, sizeof kind);
+  const std::string text = TextOf(child);
+  std::string name;
+  if (::lstrcmpiA(kind, "Button") == 0) {
+    const char* button = ButtonName(::GetDlgCtrlID(child));
+    if (button == nullptr) return TRUE;
+    name = button;
+  } else if (::lstrcmpiA(kind, "Static") == 0 && !text.empty()) {
+    name = "Text";  // the message; the icon is a static without text
+  } else {
+    return TRUE;
+  }
+  *scan.out += Describe(scan.path + "." + name, child, text) + "\n";
+  return TRUE;
+}
+
+// The program's visible message boxes (dialogs of the system's class), whatever thread shows
+// them: "Box" for the first, "Box2" for a second.
+BOOL CALLBACK DescribeBox(HWND window, LPARAM data) {
+  auto& scan = *reinterpret_cast<BoxScan*>(data);  // NOLINT(performance-no-int-to-ptr)
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  char kind[16] = {};
+  ::GetClassNameA(window, kind, sizeof kind);
+  if (process != ::GetCurrentProcessId() || std::string(kind) != "#32770" ||
+      !::IsWindowVisible(window)) {
+    return TRUE;
+  }
+  ++scan.boxes;
+  scan.path = scan.boxes == 1 ? "Box" : "Box" + std::to_string(scan.boxes);
+  *scan.out += Describe(scan.path, window, TextOf(window)) + "\n";
+  ::EnumChildWindows(window, DescribeBoxPart, reinterpret_cast<LPARAM>(&scan));
+  return TRUE;
+}
+
+void DescribeMessageBoxes(std::string& out) {
+  BoxScan scan{&out, 0, {}};
+  ::EnumWindows(DescribeBox, reinterpret_cast<LPARAM>(&scan));
 }
 
 }  // namespace
@@ -59,9 +160,11 @@ void Win32Toolkit::WriteStateDump() {
   for (const Form* form : forms_) {
     const auto* peer = dynamic_cast<const NativeControl*>(form->GetPeer());
     if (peer == nullptr) continue;
-    out += Describe(form->Name(), *peer) + "\tmodal=" + (form->modalOpen ? "1" : "0") + "\n";
+    out += Describe(form->Name(), peer->Window(), peer->WindowText()) +
+           "\tmodal=" + (form->modalOpen ? "1" : "0") + "\n";
     DescribeTree(out, form->Name(), *form);
   }
+  DescribeMessageBoxes(out);
   const std::string temporary = dumpPath_ + ".tmp";
   std::FILE* file = std::fopen(temporary.c_str(), "wb");
   if (file == nullptr) return;

@@ -110,7 +110,7 @@ LRESULT CALLBACK Win32Toolkit::HiddenProc(HWND window, UINT message, WPARAM wPar
       return 0;
     case WM_TIMER:
       if (wParam == kDumpTimer) {
-        if (self->changed_) self->WriteStateDump();
+        if (self->changed_ || self->boxesOpen_ > 0) self->WriteStateDump();
       } else {
         self->FireTimer(wParam);
       }
@@ -195,14 +195,22 @@ void Win32Toolkit::BringMainWindowForward() {
 int Win32Toolkit::MessageBox(Form* owner, const std::string& text, const std::string& caption,
                              unsigned flags) {
   HWND ownerWindow = nullptr;
+  std::unique_lock<std::mutex> oneBox;
+  if (!IsGuiThread()) oneBox = std::unique_lock(boxMutex_);
   {
     std::lock_guard lock(formMutex_);
-    if (auto found = formWindows_.find(owner); found != formWindows_.end()) {
+    const Form* shown = modals_.empty() ? owner : modals_.back();
+    if (auto found = formWindows_.find(shown); found != formWindows_.end()) {
       ownerWindow = found->second;
     }
   }
   NotePromptShown(text);
-  return ::MessageBoxA(ownerWindow, text.c_str(), caption.c_str(), flags);
+  // The state dump shows the box while it is open (written on each tick meanwhile).
+  ++boxesOpen_;
+  const int answer = ::MessageBoxA(ownerWindow, text.c_str(), caption.c_str(), flags);
+  --boxesOpen_;
+  MarkChanged();
+  return answer;
 }
 
 void Win32Toolkit::EnableOtherForms(const Form& except, bool enable) {
@@ -219,11 +227,19 @@ void Win32Toolkit::ShowModal(Form& form) {
   }
   if (WindowOf(&form) == nullptr) Realize(form);
   form.modalOpen = true;
+  {
+    std::lock_guard lock(formMutex_);
+    modals_.push_back(&form);
+  }
   EnableOtherForms(form, false);
   peers_.at(&form)->Changed(form);
   ::SetForegroundWindow(WindowOf(&form));
   MarkChanged();
   RunUntil([&form] { return !form.modalOpen; });
+  {
+    std::lock_guard lock(formMutex_);
+    std::erase(modals_, &form);
+  }
   EnableOtherForms(form, true);
   if (auto found = peers_.find(&form); found != peers_.end()) found->second->Changed(form);
   if (!forms_.empty() && forms_.front() != &form) ::SetForegroundWindow(WindowOf(forms_.front()));
@@ -309,7 +325,11 @@ void Win32Toolkit::Realize(Form& form) {
   MarkChanged();
 }
 
+// Each child window made goes under its siblings made before (their tab order). A panel is a
+// backdrop that the form's combo box and list view lie over: once its siblings exist it goes to
+// the bottom, or it would take the clicks meant for them.
 void Win32Toolkit::RealizeChildren(Control& parent) {
+  std::vector<HWND> backdrops;
   for (Control* child : parent.Children()) {
     std::unique_ptr<NativeControl> peer = MakePeer(*this, *child);
     if (!peer) continue;
@@ -317,7 +337,11 @@ void Win32Toolkit::RealizeChildren(Control& parent) {
     peers_.emplace(child, std::move(peer));
     created->Create();
     child->AttachPeer(created);
+    if (dynamic_cast<ui::Panel*>(child) != nullptr) backdrops.push_back(created->Window());
     RealizeChildren(*child);
+  }
+  for (HWND backdrop : backdrops) {
+    ::SetWindowPos(backdrop, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
 }
 
@@ -342,6 +366,7 @@ void Win32Toolkit::Unrealize(Form& form) {
   {
     std::lock_guard lock(formMutex_);
     formWindows_.erase(&form);
+    std::erase(modals_, &form);
   }
   UnrealizeTree(form);
   std::erase(forms_, &form);

@@ -7,6 +7,7 @@
 // windows.h first: commctrl.h relies on its types.
 #include <commctrl.h>
 
+#include <atomic>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "ui/Toolkit.h"
 
@@ -38,7 +40,11 @@ class Win32Toolkit : public Toolkit {
   // waits; what fn throws is rethrown to the caller.
   void Invoke(const std::function<void()>& fn) override;
   void Post(std::function<void()> fn) override;
-  // MessageBoxA with the owner form's window as owner, on the calling thread.
+  // MessageBoxA on the calling thread, owned by the owner form's window, or by the modal form
+  // open over it (a box owned by the main window could hide behind that form). Boxes of other
+  // threads than the GUI thread are shown one at a time: each disables its owner while it is
+  // open and enables it when it closes, so a second box open at once would leave the main
+  // window enabled under it.
   int MessageBox(Form* owner, const std::string& text, const std::string& caption,
                  unsigned flags) override;
   void ShowModal(Form& form) override;
@@ -77,10 +83,11 @@ class Win32Toolkit : public Toolkit {
   HFONT FontFor(const Font& font);
   // The 16x16 image list of the four step icons (ICON resources STATUS0..STATUS3).
   HIMAGELIST StatusImages();
-  // Called by peers after a change: the state dump (if on) is rewritten soon.
+  // Called after a change: the state dump (if on) is rewritten soon. Any thread.
   void MarkChanged() { changed_ = true; }
   // Test hook: writes every realized window's native texts and places to the file whenever they
-  // change (checked every 100 ms), replacing it whole. Empty path: off.
+  // change (checked every 100 ms), replacing it whole, and the program's open message boxes with
+  // their buttons ("Box", "Box.Retry", ...). Empty path: off.
   void EnableStateDump(std::string path);
   // Writes the state dump now (when enabled).
   void WriteStateDump();
@@ -113,8 +120,11 @@ class Win32Toolkit : public Toolkit {
   std::vector<Form*> forms_;                                        // in order of realizing
   std::set<const Form*> closeRequested_;
   std::set<const Form*> shown_;
-  mutable std::mutex formMutex_;  // guards formWindows_: read by MessageBox on any thread
+  mutable std::mutex formMutex_;  // guards formWindows_ and modals_: read by MessageBox
   std::map<const Form*, HWND> formWindows_;
+  std::vector<const Form*> modals_;  // the forms shown modally, innermost last
+  std::mutex boxMutex_;              // one box at a time from threads other than the GUI thread
+  std::atomic<int> boxesOpen_{0};
 
   std::mutex postMutex_;
   std::deque<std::function<void()>> posted_;
@@ -125,7 +135,7 @@ class Win32Toolkit : public Toolkit {
   std::map<std::pair<std::string, int>, HFONT> fonts_;
   HIMAGELIST statusImages_ = nullptr;
   std::string dumpPath_;
-  bool changed_ = true;
+  std::atomic<bool> changed_{true};
 };
 
 }  // namespace ui::win32
