@@ -78,7 +78,7 @@ class SimSession {
   // `started` is called within the press, before any run has taken a step.
   bool RunAll(std::map<std::string, std::vector<int>> answers, std::int64_t virtualLimitMs,
               const std::function<void()>& started = {}) {
-    toolkit_.SetAnswersPerRun({}, std::move(answers));
+    toolkit_.SetAnswersPerRun({}, answers);
     const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
     bench_->BeginRun();
     toolkit_.RunAsWindowWork([&] {
@@ -99,7 +99,7 @@ class SimSession {
     form1_->onRunKept = [&records](const UnitRun& socket) {
       if (socket.last) records[socket.item] = RecordOf(*socket.last);
     };
-    toolkit_.SetAnswersPerRun(std::move(each), std::move(own));
+    toolkit_.SetAnswersPerRun(std::move(each), own);
     const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
     bench_->BeginRun();
     toolkit_.RunAsWindowWork([&] { form1_->Button3.Click(); });

@@ -44,12 +44,14 @@ bool ItemsToRun(const std::string& device, int itemCount, std::vector<int>& item
     const std::string piece = device.substr(from, comma - from);
     const long n = piece.size() > 6 ? -1 : std::strtol(piece.c_str(), nullptr, 10);
     if (n < 0 || n >= itemCount) {
-      error = "--device " + device + ": the combo has " + std::to_string(itemCount) +
-              " item(s), there is no item " + piece;
+      error = "--device " + device;
+      error += ": the combo has " + std::to_string(itemCount) + " item(s), there is no item ";
+      error += piece;
       return false;
     }
     if (std::ranges::find(items, static_cast<int>(n)) != items.end()) {
-      error = "--device " + device + ": item " + piece + " is listed twice";
+      error = "--device " + device;
+      error += ": item " + piece + " is listed twice";
       return false;
     }
     items.push_back(static_cast<int>(n));
@@ -163,7 +165,7 @@ static int Main(int argc, char** argv) {
       // Each run answers its boxes from its own copy of --answers, or from its --answers-for.
       std::map<std::string, std::vector<int>> own;
       for (const auto& [item, script] : answersFor) own[form1->BaseItemText(item)] = script;
-      toolkit.SetAnswersPerRun(answers, std::move(own));
+      toolkit.SetAnswersPerRun(answers, own);
       bench->BeginRun();
       for (const BenchRun& run :
            RunItemsAtOnce(*form1, *form2, toolkit, items, clocks, std::cout)) {

@@ -171,6 +171,7 @@ std::string TForm1::BaseItemText(int index) const {
 std::vector<std::string> TForm1::ItemNames() const {
   if (DeviceList.empty()) return ComboBox1.Items();
   std::vector<std::string> names;
+  names.reserve(DeviceList.size());
   for (int i = 0; i < static_cast<int>(DeviceList.size()); ++i) names.push_back(BaseItemText(i));
   return names;
 }
@@ -192,6 +193,7 @@ std::string TForm1::ComboItemText(int index) const {
 void TForm1::ShowUnitStates() {
   if (DeviceList.empty() || ComboBox1.ItemIndex() < 0) return;
   std::vector<std::string> texts;
+  texts.reserve(DeviceList.size());
   for (int i = 0; i < static_cast<int>(DeviceList.size()); ++i) texts.push_back(ComboItemText(i));
   if (texts == ComboBox1.Items()) return;
   const int index = ComboBox1.ItemIndex();

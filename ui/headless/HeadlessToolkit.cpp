@@ -234,7 +234,7 @@ void HeadlessToolkit::SetAnswers(std::vector<int> answers) {
 }
 
 void HeadlessToolkit::SetAnswersPerRun(std::vector<int> each,
-                                       std::map<std::string, std::vector<int>> own) {
+                                       const std::map<std::string, std::vector<int>>& own) {
   std::lock_guard lock(promptMutex_);
   perRun_ = true;
   eachRun_ = std::move(each);

@@ -99,7 +99,7 @@ class HeadlessToolkit : public Toolkit {
   // Boxes of a run (ui::BoxOrigin not empty) answered from a script per run instead: `own`
   // where it names the run, else a fresh copy of `each`. Boxes of no run still take the
   // script above. Replaces what is left of earlier scripts per run.
-  void SetAnswersPerRun(std::vector<int> each, std::map<std::string, std::vector<int>> own);
+  void SetAnswersPerRun(std::vector<int> each, const std::map<std::string, std::vector<int>>& own);
   size_t AnswersLeft() const;
   // Every prompt so far, in order of showing. Any thread.
   std::vector<PromptRecord> Prompts() const;
