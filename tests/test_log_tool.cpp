@@ -228,7 +228,7 @@ TEST_F(LogToolTest, UnitPrintsTheLinesTaggedWithItsSerial) {
   const ToolResult mixed = RunTool("--unit TK36K " + Quoted(WriteLogFile(withGarbage, "\n")));
   EXPECT_EQ(mixed.status, 1);
   EXPECT_EQ(SplitLines(mixed.out), expected["TK36K"]);
-  EXPECT_EQ(mixed.err, "line 4: not a log line: garbage\n");
+  EXPECT_EQ(SplitLines(mixed.err), std::vector<std::string>{"line 4: not a log line: garbage"});
 }
 
 TEST_F(LogToolTest, UsageAndUnreadableFilesExitWithTwo) {
