@@ -106,7 +106,7 @@ BenchRun RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& to
 
   run.started = true;
   toolkit.RunAsWindowWork([&] { form.Button1.Click(); });
-  toolkit.RunUntil([&] { return form.RunsUnderWay() == 0 && !form.Timer1.Enabled(); });
+  toolkit.RunUntil([&] { return form.AllRunsHandled(); });
 
   run.wallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
@@ -182,7 +182,7 @@ std::vector<BenchRun> RunItemsAtOnce(TForm1& form, TForm2& dialog,
       form.Button1.Click();
     }
   });
-  toolkit.RunUntil([&] { return form.RunsUnderWay() == 0 && !form.Timer1.Enabled(); });
+  toolkit.RunUntil([&] { return form.AllRunsHandled(); });
   form.onResultLine = nullptr;
   form.onRunKept = nullptr;
   toolkit.SetPromptObserver(nullptr);

@@ -76,36 +76,41 @@ class SimSession {
   // Runs the GUI loop until every run has been handled or the bench clock has gone
   // `virtualLimitMs` past the press, as Run does. False when the limit was reached first.
   // `started` is called within the press, before any run has taken a step.
-  bool RunAll(std::map<std::string, std::vector<int>> answers, std::int64_t virtualLimitMs,
+  bool RunAll(const std::map<std::string, std::vector<int>>& answers, std::int64_t virtualLimitMs,
               const std::function<void()>& started = {}) {
-    toolkit_.SetAnswersPerRun({}, answers);
-    const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
-    bench_->BeginRun();
-    toolkit_.RunAsWindowWork([&] {
-      form1_->Button3.Click();
-      if (started) started();
-    });
-    return RunUntilHandled(limit);
+    return PressStartAll({}, answers, virtualLimitMs, started);
   }
 
   // As RunAll, each run answering its boxes from its own copy of `each`, or from `own` under its
   // combo item: the records of the runs, by combo item, as they were kept; false in `ended` when
   // the limit was reached first.
   std::map<std::string, RunRecord> RunAllRecords(std::vector<int> each,
-                                                 std::map<std::string, std::vector<int>> own,
+                                                 const std::map<std::string, std::vector<int>>& own,
                                                  std::int64_t virtualLimitMs,
                                                  bool* ended = nullptr) {
     std::map<std::string, RunRecord> records;
     form1_->onRunKept = [&records](const UnitRun& socket) {
       if (socket.last) records[socket.item] = RecordOf(*socket.last);
     };
-    toolkit_.SetAnswersPerRun(std::move(each), own);
-    const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
-    bench_->BeginRun();
-    toolkit_.RunAsWindowWork([&] { form1_->Button3.Click(); });
-    const bool done = RunUntilHandled(limit);
+    const bool done = PressStartAll(std::move(each), own, virtualLimitMs, {});
     form1_->onRunKept = nullptr;
     if (ended != nullptr) *ended = done;
+    return records;
+  }
+
+  // Every listed unit alone, one after another, its boxes answered as `answersOf` its combo item
+  // says: the records of the runs, by combo item. False in `ended` when a run hung.
+  std::map<std::string, RunRecord> RunEachAlone(
+      const std::function<std::vector<int>(const std::string& item)>& answersOf,
+      std::int64_t virtualLimitMs, bool* ended = nullptr) {
+    std::map<std::string, RunRecord> records;
+    bool all = true;
+    const std::vector<std::string> items = form1_->ItemNames();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      all = Run(static_cast<int>(i), answersOf(items[i]), virtualLimitMs) && all;
+      records[items[i]] = LastRunRecord();
+    }
+    if (ended != nullptr) *ended = all;
     return records;
   }
 
@@ -116,10 +121,23 @@ class SimSession {
   ui::headless::HeadlessToolkit& Toolkit() { return toolkit_; }
 
  private:
+  // Start all with these answers per run, then the GUI loop until every run has been handled.
+  bool PressStartAll(std::vector<int> each, const std::map<std::string, std::vector<int>>& own,
+                     std::int64_t virtualLimitMs, const std::function<void()>& started) {
+    toolkit_.SetAnswersPerRun(std::move(each), own);
+    const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
+    bench_->BeginRun();
+    toolkit_.RunAsWindowWork([&] {
+      form1_->Button3.Click();
+      if (started) started();
+    });
+    return RunUntilHandled(limit);
+  }
+
   bool RunUntilHandled(std::uint64_t limitMs) {
     bool ended = false;
     toolkit_.RunUntil([&] {
-      ended = form1_->RunsUnderWay() == 0 && !form1_->Timer1.Enabled();
+      ended = form1_->AllRunsHandled();
       return ended || sim_.Clock().NowMs() > limitMs;
     });
     while (toolkit_.RunPending()) {

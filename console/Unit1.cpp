@@ -256,6 +256,22 @@ const UnitRun* TForm1::CurrentSocket() const {
   return nullptr;
 }
 
+int TForm1::IdleUnits() const {
+  int idle = 0;
+  for (const auto& entry : DeviceList) {
+    const UnitRun* socket = SocketOf(entry.get());
+    idle += (socket == nullptr || !socket->running) && CanStart(entry.get()) ? 1 : 0;
+  }
+  return idle;
+}
+
+UnitRun* TForm1::SocketOfRun(const RunContext& run) {
+  for (const auto& socket : sockets_) {
+    if (socket->worker && &socket->worker->Run() == &run) return socket.get();
+  }
+  return nullptr;
+}
+
 int TForm1::RunsUnderWay() const {
   int count = 0;
   for (const auto& socket : sockets_) count += socket->running ? 1 : 0;
@@ -274,13 +290,8 @@ void TForm1::UpdateControls() {
   Button2.SetEnabled(!testing && shown != nullptr && shown->hasDialog && !shown->running);
   // A unit alone keeps the combo still while it runs; a station's operator moves between units.
   ComboBox1.SetEnabled(!(AnyRunning() && DeviceList.size() <= 1));
-  bool idle = false;
-  for (const auto& entry : DeviceList) {
-    const UnitRun* socket = SocketOf(entry.get());
-    idle = idle || ((socket == nullptr || !socket->running) && CanStart(entry.get()));
-  }
   Button3.SetVisible(DeviceList.size() > 1);
-  Button3.SetEnabled(idle);
+  Button3.SetEnabled(IdleUnits() > 0);
 }
 
 void TForm1::Button1Click() {
@@ -291,12 +302,7 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Button3Click() {
-  int idle = 0;
-  for (const auto& entry : DeviceList) {
-    const UnitRun* socket = SocketOf(entry.get());
-    idle += (socket == nullptr || !socket->running) && CanStart(entry.get()) ? 1 : 0;
-  }
-  BeginLogStation(idle + RunsUnderWay());
+  BeginLogStation(IdleUnits() + RunsUnderWay());
   for (int i = 0; i < static_cast<int>(DeviceList.size()); ++i) StartRun(i);
   EndLogStation();
 }
@@ -412,9 +418,7 @@ void TForm1::Timer1Timer() {
 
 void TForm1::RunEnded(RunContext& run) {
   ui::TheToolkit().Invoke([this, &run] {
-    for (const auto& socket : sockets_) {
-      if (socket->worker && &socket->worker->Run() == &run) socket->ended = true;
-    }
+    if (UnitRun* socket = SocketOfRun(run)) socket->ended = true;
     Timer1.SetEnabled(true);
   });
 }
@@ -432,10 +436,8 @@ int TForm1::Prompt(RunContext& run, const std::string& text, const char* caption
   ui::TheToolkit().Invoke([&] {
     ScopedLogOwner owner(run.Id);
     std::string title = caption != nullptr ? caption : "";
-    std::string origin;
-    for (const auto& socket : sockets_) {
-      if (socket->worker && &socket->worker->Run() == &run) origin = socket->item;
-    }
+    const UnitRun* socket = SocketOfRun(run);
+    const std::string origin = socket != nullptr ? socket->item : std::string();
     // On a station the operator must see which unit asks.
     if (DeviceList.size() > 1 && run.TestedDevice != nullptr) {
       title += (title.empty() ? "" : " - ") + run.TestedDevice->ModelName;

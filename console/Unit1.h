@@ -90,6 +90,8 @@ class TForm1 : public ui::Form, public RunHost {
   const RunContext* CurrentRun() const;
   // Runs under way (started and not yet finished). GUI thread.
   int RunsUnderWay() const;
+  // True once every run started has been finished (none under way, none waiting for Timer1).
+  bool AllRunsHandled() const { return RunsUnderWay() == 0 && !Timer1.Enabled(); }
   // The unit's socket, or null when it has never been started. GUI thread.
   const UnitRun* SocketOf(const DeviceEntry* entry) const;
   // The combo item of a listed unit without its state: "[i] MODEL (SERIAL)".
@@ -145,6 +147,10 @@ class TForm1 : public ui::Form, public RunHost {
   bool CountsSeveralParts() const;
   UnitRun* SocketOf(const DeviceEntry* entry);
   UnitRun& NewSocket(DeviceEntry* entry);
+  // The socket whose worker runs `run`, or null.
+  UnitRun* SocketOfRun(const RunContext& run);
+  // Listed units that are idle and can be started.
+  int IdleUnits() const;
   UnitRun* SelectedSocket();
   const UnitRun* SelectedSocket() const;
   // The socket whose run CurrentRun names.

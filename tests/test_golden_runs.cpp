@@ -169,12 +169,14 @@ std::vector<int> AnswersOf(const GoldenCase& c, const std::string& item) {
 // Each run of the case alone, one after another in one session: its record by combo item.
 std::map<std::string, nlohmann::json> LoneRecords(const GoldenCase& c) {
   SimSession session(c.bench, FixedHost());
+  bool ended = false;
   std::map<std::string, nlohmann::json> records;
-  const std::vector<std::string> items = session.Form().ItemNames();
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    EXPECT_TRUE(session.Run(static_cast<int>(i), AnswersOf(c, items[i]), soak::kVirtualLimitMs));
-    records[items[i]] = RecordJson(LastRunRecord());
+  for (const auto& [item, record] :
+       session.RunEachAlone([&c](const std::string& item) { return AnswersOf(c, item); },
+                            soak::kVirtualLimitMs, &ended)) {
+    records[item] = RecordJson(record);
   }
+  EXPECT_TRUE(ended) << "a lone run hangs";
   return records;
 }
 
@@ -307,7 +309,7 @@ TEST(Station, TheLastRunsDialogIsItsOwnWhenTheSelectedUnitDidNotRunWithIt) {
   });
   RunRecord last;
   form.onRunKept = [&](const UnitRun& socket) { last = RecordOf(*socket.last); };
-  session.Toolkit().RunUntil([&] { return form.RunsUnderWay() == 0 && !form.Timer1.Enabled(); });
+  session.Toolkit().RunUntil([&] { return form.AllRunsHandled(); });
   form.onRunKept = nullptr;
   EXPECT_EQ(last.item, form.ItemNames()[2]);
   EXPECT_EQ(session.Dialog().Memo1.Lines(), last.memo);

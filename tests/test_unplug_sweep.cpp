@@ -180,12 +180,14 @@ INSTANTIATE_TEST_SUITE_P(DemoBench, UnplugSweep, ::testing::ValuesIn(DemoUnits()
 // Every unit of the demo bench alone, one after another: its record by combo item.
 std::map<std::string, nlohmann::json> LoneDemoRecords() {
   SimSession session(platform::sim::DemoBenchText());
+  bool ended = false;
   std::map<std::string, nlohmann::json> records;
-  const std::vector<std::string> items = session.Form().ItemNames();
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    EXPECT_TRUE(session.Run(static_cast<int>(i), {ui::kIdOk}, soak::kVirtualLimitMs));
-    records[items[i]] = RecordJson(LastRunRecord());
+  for (const auto& [item, record] :
+       session.RunEachAlone([](const std::string&) { return std::vector<int>{ui::kIdOk}; },
+                            soak::kVirtualLimitMs, &ended)) {
+    records[item] = RecordJson(record);
   }
+  EXPECT_TRUE(ended) << "a lone run hangs";
   return records;
 }
 
