@@ -1,6 +1,8 @@
 // The step list resources and the status operations: icons, memo lines and log lines together.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "device/CommandLink.h"
 #include "device/Device.h"
 #include "platform/sim/SimPlatform.h"
@@ -183,6 +185,90 @@ TEST_F(StepStatusTest, TwoRunsKeepTheirOwnRowsLinesAndRecords) {
   EXPECT_EQ(other.Record.current.rows[0].icon, "failed");
   ASSERT_EQ(other.Record.current.rows[0].prompts.size(), 1u);
   EXPECT_EQ(other.Record.current.rows[0].prompts[0].answer, "Cancel");
+}
+
+// A run's end marks only a row the run had not finished: the row it was on when begun and not
+// marked, else the next one. After the last row has passed or warned the ending adds nothing (no
+// row, no memo or log line, no record line) and the result word is that of the rows as they are.
+TEST_F(StepStatusTest, AnEndingMarksOnlyARowTheRunHadNotFinished) {
+  struct Case {
+    const char* name;
+    int row;   // the row the run was on
+    int icon;  // its mark then (kIconNone: begun, not finished)
+    RunEnding ending;
+    int failedRow;  // the row the ending fails; -1: none
+    const char* result;
+  };
+  constexpr int kLast = 10;  // LIST_TM36K has 11 rows
+  const Case cases[] = {
+      {"LinkLostAfterTheLastRowPassed", kLast, kIconPassed, RunEnding::kLinkLost, -1, "Success"},
+      {"LinkLostAfterTheLastRowWarned", kLast, kIconWarned, RunEnding::kLinkLost, -1, "Warning"},
+      {"CancelledAfterTheLastRowPassed", kLast, kIconPassed, RunEnding::kCancelled, -1, "Success"},
+      {"LinkLostInTheLastRow", kLast, kIconNone, RunEnding::kLinkLost, kLast, "Error"},
+      {"LinkLostAfterARowPassed", 4, kIconPassed, RunEnding::kLinkLost, 5, "Error"},
+      {"CancelledAfterARowWarned", 4, kIconWarned, RunEnding::kCancelled, 5, "Error"},
+      {"LinkLostAfterARowFailed", 4, kIconFailed, RunEnding::kLinkLost, -1, "Error"},
+      {"CompletedAfterARowPassed", 4, kIconPassed, RunEnding::kCompleted, -1, "Success"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReleaseLogLines();
+    CreateLogLines();
+    DeviceEntry entry;
+    ui::ListView list(nullptr, "ListView1", {});
+    ASSERT_TRUE(LoadStepList(list, "LIST_TM36K"));
+    RunContext run(nullptr, platform::kInvalidHandle);
+    BeginRunRows(run, list);
+    BeginRunRecord(run, entry, "[0] TM36K");
+    for (int r = 0; r < c.row; ++r) {
+      StepBegin(run, r);
+      StepPassed(run, r, nullptr);
+    }
+    StepBegin(run, c.row);
+    if (c.icon == kIconPassed) StepPassed(run, c.row, nullptr);
+    if (c.icon == kIconWarned) StepWarned(run, c.row, "Drive is slow");
+    if (c.icon == kIconFailed) StepFailed(run, c.row, "No reply");
+    const std::vector<std::string> lines = run.ResultLines;
+    const std::vector<std::string> log = Log();
+    const RunRecord before = RecordOf(run);
+
+    if (c.ending == RunEnding::kLinkLost) NoteLinkLost(run);  // as the worker's EndRun does
+    MarkRunEnding(run, c.ending);
+
+    std::vector<std::string> memo = lines;
+    if (c.failedRow >= 0) {
+      if (c.failedRow != c.row) {
+        memo.push_back(kResultSeparator);
+        char heading[160];
+        std::snprintf(heading, sizeof heading, "%2d. %s", c.failedRow + 1,
+                      list.Items()[static_cast<std::size_t>(c.failedRow)].caption.c_str());
+        memo.push_back(heading);
+      }
+      memo.push_back(std::string("    [ERROR] ") +
+                     (c.ending == RunEnding::kLinkLost ? kStoppedAnswering : kTestCancelled));
+    }
+    EXPECT_EQ(run.ResultLines, memo);
+    if (c.failedRow < 0) {
+      EXPECT_EQ(Log(), log) << "nothing logged";
+    }
+    ASSERT_EQ(run.Rows.size(), 11u) << "no row added";
+    const RunRecord after = RecordOf(run);
+    ASSERT_EQ(after.rows.size(), before.rows.size());
+    for (std::size_t r = 0; r < run.Rows.size(); ++r) {
+      const int row = static_cast<int>(r);
+      const int icon = row == c.failedRow ? kIconFailed
+                       : row < c.row      ? kIconPassed
+                       : row == c.row     ? c.icon
+                                          : kIconNone;
+      EXPECT_EQ(run.Rows[r].icon, icon) << "row " << r;
+      EXPECT_EQ(list.Items()[r].imageIndex, icon) << "row " << r;
+      EXPECT_EQ(after.rows[r].icon, IconWord(icon)) << "row " << r;
+      if (row != c.failedRow) {
+        EXPECT_EQ(after.rows[r].memo, before.rows[r].memo) << "row " << r;
+      }
+    }
+    EXPECT_STREQ(ResultWordOf(run.Rows), c.result);
+  }
 }
 
 TEST_F(StepStatusTest, RowsPastTheListDoNotFail) {
