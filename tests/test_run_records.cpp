@@ -116,6 +116,33 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// The fields of one history.csv line (RFC 4180 quoting), its CR dropped.
+std::vector<std::string> CsvFields(std::string line) {
+  if (line.ends_with('\r')) line.pop_back();
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+      fields.back() += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+// Seconds since midnight of a record's time ("2026-12-07T09:05:42.25"), read from its text.
+int SecondOfDay(const std::string& iso) {
+  return std::stoi(iso.substr(11, 2)) * 3600 + std::stoi(iso.substr(14, 2)) * 60 +
+         std::stoi(iso.substr(17, 2));
+}
+
 // One TM36K on the PC's root hub.
 std::string Tm36kBench(const std::string& serial = "TK36K0042", int printerPort = 3, int input = 5,
                        const std::vector<std::string>& faults = {}) {
@@ -222,13 +249,35 @@ TEST_P(RecordOfARun, HoldsWhatTheWindowsShowedAndItsReportShowsTheSameRows) {
   // The printer queue is the bench's text: escaped, never markup.
   EXPECT_NE(html.find("TM36K &lt;Disc&gt; &quot;Printer&quot;"), std::string::npos);
 
+  // Every column of the history line is the record's: its end as the dialog shows it, the unit,
+  // the result word, the whole seconds between the record's start and end, the first row that
+  // failed or warned, and the record's file.
   const auto history = History();
   ASSERT_EQ(history.size(), 2u);
-  EXPECT_NE(history[1].find(",TM36K,TK36K0042,RM82C V1.20," + result + ","), std::string::npos)
-      << history[1];
-  EXPECT_TRUE(history[1].ends_with(jsons[0].filename().string() + "\r"));
+  const std::string start = record["start"];
+  const std::string end = record["end"];
+  ASSERT_EQ(start.substr(0, 10), end.substr(0, 10)) << "a run within one day";
+  std::string firstProblem = ",";
+  for (const auto& row : record["rows"]) {
+    if (row["icon"] == "failed" || row["icon"] == "warned") {
+      firstProblem =
+          std::to_string(row["number"].get<int>()) + "," + row["caption"].get<std::string>();
+      break;
+    }
+  }
   if (c.problem != nullptr) {
-    EXPECT_NE(history[1].find("," + std::string(c.problem) + ","), std::string::npos) << history[1];
+    EXPECT_EQ(firstProblem, c.problem);
+  }
+  const std::vector<std::string> columns = CsvFields(firstProblem);
+  EXPECT_EQ(CsvFields(history[1]),
+            (std::vector<std::string>{end.substr(0, 10) + " " + end.substr(11, 8), "TM36K",
+                                      "TK36K0042", "RM82C V1.20", result,
+                                      std::to_string(SecondOfDay(end) - SecondOfDay(start)),
+                                      columns.at(0), columns.at(1), jsons[0].filename().string()}))
+      << history[1];
+  EXPECT_EQ(record["seconds"].get<int>(), SecondOfDay(end) - SecondOfDay(start));
+  if (c.result != nullptr) {
+    EXPECT_GT(SecondOfDay(end) - SecondOfDay(start), 0) << "a whole run takes seconds";
   }
   if (c.triedRow > 0) {
     EXPECT_EQ(record["rows"][static_cast<std::size_t>(c.triedRow - 1)]["attempts"], c.tries);
@@ -432,6 +481,60 @@ TEST(RecordTexts, CsvFieldsQuoteAndDisarmFormulas) {
       {"\xE9", "\xC3\xA9"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(CsvField(in), out) << in;
+}
+
+// A history line from its record alone, column by column: the end to the second, the unit's
+// texts as CSV fields, the whole seconds from start to end (across a minute, midnight and a new
+// year alike), the first row that failed or warned, the record's file.
+TEST(RecordTexts, AHistoryLineHoldsEveryColumnOfItsRecord) {
+  struct Case {
+    const char* name;
+    platform::LocalTime start, end;
+    std::vector<const char*> icons;  // one row each, captions "Row 1", "Row 2", ...
+    const char* result;
+    const char* line;
+  };
+  const Case cases[] = {
+      // Seconds between the times as they are shown (09:05:30 to 09:06:12), not 41.2 s rounded.
+      {"FortyTwoSecondsOverAMinute",
+       {2026, 12, 7, 9, 5, 30, 90},
+       {2026, 12, 7, 9, 6, 12, 10},
+       {"passed", "passed"},
+       "Success",
+       "2026-12-07 09:06:12,TM36K,TK36K0042,\"RM82C, V1.20\",Success,42,,,r.json\r\n"},
+      {"FortyTwoSecondsOverANewYear",
+       {2026, 12, 31, 23, 59, 40, 50},
+       {2027, 1, 1, 0, 0, 22, 50},
+       {"passed", "warned", "failed"},
+       "Error",
+       "2027-01-01 00:00:22,TM36K,TK36K0042,\"RM82C, V1.20\",Error,42,2,Row 2,r.json\r\n"},
+      {"TwoHoursAFailureFirst",
+       {2026, 12, 7, 9, 0, 0, 0},
+       {2026, 12, 7, 11, 0, 1, 0},
+       {"failed", "warned", ""},
+       "Error",
+       "2026-12-07 11:00:01,TM36K,TK36K0042,\"RM82C, V1.20\",Error,7201,1,Row 1,r.json\r\n"},
+  };
+  for (const Case& c : cases) {
+    RunRecord record;
+    record.unit.model = "TM36K";
+    record.unit.serial = "TK36K0042";
+    record.unit.firmware = "RM82C, V1.20";
+    record.start = c.start;
+    record.end = c.end;
+    record.result = c.result;
+    for (const char* icon : c.icons) {
+      RecordRow row;
+      row.number = static_cast<int>(record.rows.size()) + 1;
+      row.caption = "Row " + std::to_string(row.number);
+      row.icon = icon;
+      record.rows.push_back(row);
+    }
+    EXPECT_EQ(HistoryLine(record, "r.json"), c.line) << c.name;
+    EXPECT_EQ(nlohmann::json::parse(RecordJsonText(record))["seconds"],
+              std::stoi(CsvFields(c.line).at(5)))
+        << c.name << ": the record's own seconds";
+  }
 }
 
 TEST(RecordTexts, HtmlShowsUnitTextsAsTextNeverAsMarkup) {
