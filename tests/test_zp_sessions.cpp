@@ -595,14 +595,28 @@ struct PickCase {
   std::vector<std::string> next;
   int row;
   ZpState state;  // the pick-up's state: a Retry first hands it to the recovery and back
+  // Pick-up commands sent (the first included) when each box came up; empty: not checked.
+  std::vector<std::size_t> picksAtPrompts = {};
 };
+
+void PrintTo(const PickCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class ZpPickFailure : public ZpSession, public ::testing::WithParamInterface<PickCase> {};
 
 TEST_P(ZpPickFailure, TheRowFailsWithWhatTheTraysShowAndRetryRunsTheMotorRecovery) {
   const PickCase& c = GetParam();
   Start(c.bench);
+  std::vector<std::size_t> picksAtPrompts;
+  OnPrompt([&](const ui::headless::PromptRecord&) {
+    picksAtPrompts.push_back(CountOf(Commands(), c.pick));
+  });
   Run(c.answers);
+  if (!c.picksAtPrompts.empty()) {
+    EXPECT_EQ(picksAtPrompts, c.picksAtPrompts);
+    EXPECT_EQ(CountOf(Commands(), c.pick), c.picksAtPrompts.back()) << "none after the last box";
+  }
 
   ASSERT_EQ(Prompts().size(), c.messages.size());
   for (std::size_t i = 0; i < c.messages.size(); ++i) {
@@ -632,12 +646,12 @@ INSTANTIATE_TEST_SUITE_P(Zp, ZpPickFailure, ::testing::Values(
     PickCase{"LowerPickS01", {.model = "ZP65", .faults = {ReplyFault("AT+G04", 1, "S01")}},
              "AT+G04", {kRetry}, {"An error occurs when the lower drive picks up a disc."},
              {"AT+R99", "AT+G04", "AT+C00"}, 14, S::kPickLower},
-    // A unit that keeps answering neither done nor refused is asked twenty times, then the row
-    // fails.
+    // A unit that keeps answering neither done nor refused is asked twenty times (the first
+    // included), then the row fails and the operator is asked.
     PickCase{"NeverDoneNorRefused",
              {.faults = {R"({"kind": "reply", "command": "AT+G01", "times": 0, "answer": "S07"})"}},
              "AT+G01", {kCancel}, {kMotorPick}, std::vector<std::string>(19, "AT+G01"), 11,
-             S::kPairPick},
+             S::kPairPick, {20}},
     // A recovery whose reply is not done fails on the pick-up's row; Retry sends it again.
     PickCase{"RecoveryNotDone",
              {.model = "ZP65", .faults = {ReplyFault("AT+G99", 1, "ok"), ReplyFault("AT+R99", 1, "S01")}},
