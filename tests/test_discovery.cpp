@@ -172,7 +172,8 @@ TEST_F(DiscoveryTest, PrinterClaimedWithoutAQueueIsNamedByItsQueueAtTheNextRebui
 
   // Each rebuild reads the queues as they are now, whatever the last one learnt: a queue of
   // another device added ahead of it in enumeration order, then the printer's queue renamed,
-  // then the other queue gone.
+  // then the other queue gone; then a queue ahead of it whose name is longer than the listing's
+  // buffer, which the listing passes over and goes on.
   const std::string printers = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\";
   struct Step {
     const char* add;
@@ -181,10 +182,12 @@ TEST_F(DiscoveryTest, PrinterClaimedWithoutAQueueIsNamedByItsQueueAtTheNextRebui
     const char* named;
   };
   const std::string ownId = "USBPRINT\\DISC\\" + prefix + "&0&USB001";
+  const std::string longQueue = "B " + std::string(100, 'L');
   const Step steps[] = {
       {"A Other Queue", "USBPRINT\\OTHER\\9&99&0&USB009", nullptr, "Disc Printer"},
       {"Disc Renamed", ownId.c_str(), "Disc Printer", "Disc Renamed"},
       {nullptr, nullptr, "A Other Queue", "Disc Renamed"},
+      {longQueue.c_str(), "USBPRINT\\OTHER\\9&99&0&USB009", nullptr, "Disc Renamed"},
   };
   for (const Step& step : steps) {
     if (step.remove) {
