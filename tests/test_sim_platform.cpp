@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
@@ -89,6 +93,206 @@ TEST(SimClock, WaitsCrossDaysMonthsYearsAndLeapDays) {
     SimClock clock(SimClock::Mode::kVirtual, c.start);
     clock.Wait(c.waitMs);
     EXPECT_EQ(Show(clock.GetLocalTime()), c.expected) << Show(c.start) << " + " << c.waitMs;
+  }
+}
+
+// --- Workers taking turns on the clock -----------------------------------------------------------
+
+// One worker of a case: it notes its name and the clock at its start and after each pause.
+struct TurnPlan {
+  char name;
+  std::vector<std::uint32_t> pauses;
+  std::uint32_t opening = 0;  // the window's reads just before it enrols this worker (in an act)
+  int asksWindowAfter = -1;   // it asks for the window's turn after this many pauses
+};
+
+struct TurnCase {
+  const char* what;
+  std::vector<TurnPlan> workers;  // in the order enrolled
+  // Each step as name@ms in the order taken: W the window's work, * a bench moment reached.
+  const char* expected;
+  std::uint64_t endMs;            // the clock once every worker has ended
+  bool inOneAct = false;          // enrolled in one window act begun at 1000 ms, else at 0 ms
+  bool windowTriesFirst = false;  // the window tries to work while the first worker has the turn
+  std::vector<std::uint64_t> moments = {};  // the bench's timed moments
+};
+
+// What the threads of one case share. A clock that loses a turn leaves threads waiting for
+// good: the case then fails after a bound no healthy clock comes near, and the waiting threads
+// are left behind holding this state, so that nothing they touch goes away under them.
+struct TurnSession {
+  static constexpr int kWindowReads = 7;
+  SimClock clock;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::string log;
+  std::vector<std::uint64_t> moments;  // not yet reached
+  std::size_t workersLeft = 0;
+  std::size_t threadsLeft = 0;
+  std::atomic<bool> abandoned{false};
+
+  void Note(char who) {
+    const std::uint64_t now = clock.NowMs();
+    std::lock_guard lock(mutex);
+    log += (log.empty() ? "" : " ") + std::string(1, who) + "@" + std::to_string(now);
+  }
+  void Ended(bool worker) {
+    std::lock_guard lock(mutex);
+    if (worker) --workersLeft;
+    --threadsLeft;
+    changed.notify_all();
+  }
+  bool WorkersGone() {
+    std::lock_guard lock(mutex);
+    return workersLeft == 0;
+  }
+};
+
+// The steps as taken and the clock at the end; false when threads were still waiting for a turn
+// after the bound.
+bool RunTurns(const TurnCase& c, std::string& log, std::uint64_t& endMs) {
+  auto s = std::make_shared<TurnSession>();
+  s->moments = c.moments;
+  if (!c.moments.empty()) {
+    // As the bench's events: the next one pending, whatever the time asked about; reaching it
+    // clears it.
+    TurnSession* session = s.get();
+    s->clock.SetTimeSource(
+        {[session](std::uint64_t) {
+           std::lock_guard lock(session->mutex);
+           return session->moments.empty() ? std::nullopt : std::optional(session->moments.front());
+         },
+         [session] {
+           session->Note('*');
+           std::lock_guard lock(session->mutex);
+           const std::uint64_t now = session->clock.NowMs();
+           std::erase_if(session->moments, [now](std::uint64_t m) { return m <= now; });
+         }});
+  }
+  std::vector<std::uint64_t> tickets;
+  if (c.inOneAct) {
+    s->clock.Advance(1000);
+    EXPECT_TRUE(s->clock.TryBeginWindowWork()) << c.what;
+  }
+  for (const TurnPlan& plan : c.workers) {
+    for (std::uint32_t i = 0; i < plan.opening; ++i) s->clock.GetLocalTime();
+    tickets.push_back(s->clock.EnrolWorker());
+  }
+  if (c.inOneAct) s->clock.EndWindowWork();
+  int windowTurns = 0;
+  if (c.windowTriesFirst) {
+    EXPECT_FALSE(s->clock.TryBeginWindowWork()) << c.what << ": a worker has the turn";
+    ++windowTurns;
+  }
+  for (const TurnPlan& plan : c.workers) windowTurns += plan.asksWindowAfter >= 0 ? 1 : 0;
+  s->workersLeft = c.workers.size();
+  s->threadsLeft = c.workers.size() + (windowTurns > 0 ? 1 : 0);
+
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < c.workers.size(); ++i) {
+    threads.emplace_back([s, plan = c.workers[i], ticket = tickets[i]] {
+      s->clock.BeginWorker(ticket);
+      for (std::size_t k = 0;; ++k) {
+        s->Note(plan.name);
+        if (static_cast<int>(k) == plan.asksWindowAfter) s->clock.WantWindowWork();
+        if (k == plan.pauses.size()) break;
+        s->clock.Wait(plan.pauses[k]);
+      }
+      s->clock.EndWorker();
+      s->Ended(true);
+    });
+  }
+  if (windowTurns > 0) {
+    // The window works once it is offered the turn, or once no worker is left to offer it.
+    threads.emplace_back([s, windowTurns] {
+      for (int turn = 0; turn < windowTurns && !s->abandoned; ++turn) {
+        while (!s->abandoned && !s->clock.WindowOffered() && !s->WorkersGone()) {
+          std::this_thread::yield();
+        }
+        if (s->abandoned) break;
+        if (!s->clock.TryBeginWindowWork()) {
+          s->Note('!');
+          continue;
+        }
+        s->Note('W');
+        for (int i = 0; i < TurnSession::kWindowReads; ++i) s->clock.GetLocalTime();
+        s->clock.EndWindowWork();
+      }
+      s->Ended(false);
+    });
+  }
+
+  std::unique_lock lock(s->mutex);
+  if (!s->changed.wait_for(lock, std::chrono::seconds(10), [&] { return s->threadsLeft == 0; })) {
+    ADD_FAILURE() << c.what << ": threads still wait for a turn; so far: " << s->log;
+    s->abandoned = true;
+    for (std::thread& t : threads) t.detach();
+    return false;
+  }
+  lock.unlock();
+  for (std::thread& t : threads) t.join();
+  endMs = s->clock.NowMs();
+  log = s->log;
+  return true;
+}
+
+// Runs share one clock: each sees its own time line, the turn goes to the worker whose pause
+// ends first, and a session goes the same way every time.
+TEST(SimClock, WorkersTakeTurnsInWakeOrderWithTheWindowAndTheBenchBetween) {
+  const TurnCase cases[] = {
+      {"a worker alone sees its own pauses", {{'A', {100, 250}}}, "A@0 A@100 A@350", 350},
+      {"two workers interleave by wake time",
+       {{'A', {100, 100, 100}}, {'B', {150, 150}}},
+       "A@0 B@0 A@100 B@150 A@200 A@300 B@300",
+       300},
+      {"a tie goes to the worker enrolled first, not to the one that paused first",
+       {{'A', {50, 50}}, {'B', {100}}},
+       "A@0 B@0 A@50 A@100 B@100",
+       100},
+      {"a worker that ends hands the turn to the next to wake",
+       {{'A', {10}}, {'B', {500}}, {'C', {20}}},
+       "A@0 B@0 C@0 A@10 C@20 B@500",
+       500},
+      {"the window waits for a worker's turn to end, then works before the next turn",
+       {{'A', {100}}, {'B', {100}}},
+       "A@0 W@0 B@0 A@100 B@100",
+       100,
+       false,
+       true},
+      {"a worker asking for the window gives it the next turn, at the latest time reached",
+       {{'A', {300}}, {'B', {100, 100}, 0, 1}},
+       "A@0 B@0 B@100 W@100 B@200 A@300",
+       300},
+      {"a lone worker's pause gives the window the turn it asked for",
+       {{'A', {100, 100}, 0, 0}},
+       "A@0 W@0 A@100 A@200",
+       200},
+      {"workers enrolled in one act each start at the act's start, after their own opening",
+       {{'A', {100}, 3}, {'B', {100}, 5}, {'C', {50}, 0}},
+       "C@1000 A@1003 B@1005 C@1050 A@1103 B@1105",
+       1105,
+       true},
+      {"the bench's moments inside a lone worker's pause are reached in order",
+       {{'A', {500}}},
+       "A@0 *@150 *@250 A@500",
+       500,
+       false,
+       false,
+       {150, 250}},
+      {"the bench's moments up to a worker's wake-up come before it",
+       {{'A', {100, 100}}, {'B', {300}}},
+       "A@0 B@0 A@100 *@150 *@200 A@200 *@250 B@300",
+       300,
+       false,
+       false,
+       {150, 200, 250}},
+  };
+  for (const TurnCase& c : cases) {
+    std::string log;
+    std::uint64_t endMs = 0;
+    if (!RunTurns(c, log, endMs)) break;  // the cases after it would wait as long
+    EXPECT_EQ(log, c.expected) << c.what;
+    EXPECT_EQ(endMs, c.endMs) << c.what;
   }
 }
 
