@@ -1,12 +1,17 @@
-// veltrane-bench's command line: usage and bench errors exit with 2 and say what is wrong.
+// veltrane-bench's command line: usage and bench errors exit with 2 and say what is wrong; what
+// a run prints.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #define popen _popen
@@ -14,6 +19,9 @@
 #else
 #include <sys/wait.h>
 #endif
+
+#include "platform/sim/ItemResources.h"
+#include "report/StepList.h"
 
 namespace {
 
@@ -160,5 +168,57 @@ TEST(BenchCli, JsonHoldsTheRunEvenWhenTestLogCannotBeSaved) {
   EXPECT_EQ(records[0].at("result"), "Success");
   EXPECT_FALSE(records[0].at("rows").empty());
   EXPECT_FALSE(records[0].at("log").empty());
+  std::filesystem::remove_all(folder);
+}
+
+// Each progress line "[k/n] caption" names row k of the unit's step list, n its length; a run
+// prints one for each row it marked, in order, the last row included. Runs in turn head their
+// lines with "=== item ==="; a station's lines each begin with "item | ", and its LQ40 is
+// cancelled at its first box, so one of its rows fails.
+TEST(BenchCli, ProgressLinesNameEachMarkedRowOfTheStepListUpToTheLast) {
+  const auto folder = std::filesystem::temp_directory_path() / "veltrane-progress";
+  std::filesystem::create_directories(folder);
+  const std::string json = (folder / "runs.json").string();
+  const std::regex progress(
+      R"(^(?:(.+?) \| )?\[ *(\d+)/(\d+)\] (.*) \.\.\. (passed|failed|warned)(: .*)?$)");
+  for (const char* mode : {"--device all --answers ok", "--parallel --device all"}) {
+    const Outcome o = RunBench(std::string(mode) + " --out " + folder.string() + " --json " + json);
+    std::map<std::string, std::vector<std::size_t>> printed;  // by item, as printed
+    std::istringstream lines(o.output);
+    std::string heading;
+    std::string line;
+    std::smatch m;
+    while (std::getline(lines, line)) {
+      if (line.starts_with("=== ") && line.ends_with(" ===")) {
+        heading = line.substr(4, line.size() - 8);
+        continue;
+      }
+      if (!std::regex_match(line, m, progress)) continue;
+      const std::string item = m[1].matched ? m[1].str() : heading;
+      // "[3] HV22 (HV22B0001)": the model is the second word.
+      const std::size_t space = item.find(' ');
+      const std::string model = item.substr(space + 1, item.find(' ', space + 1) - space - 1);
+      const auto list = platform::sim::FindItemResource("LIST_" + model);
+      const std::vector<std::string> steps =
+          SplitStepList(reinterpret_cast<const char*>(list.data()), list.size());
+      const std::size_t k = std::stoul(m[2].str());
+      EXPECT_EQ(std::stoul(m[3].str()), steps.size()) << line;
+      ASSERT_TRUE(k >= 1 && k <= steps.size()) << line;
+      EXPECT_EQ(m[4].str(), steps[k - 1]) << line;
+      printed[item].push_back(k);
+    }
+    const auto records = nlohmann::json::parse(std::ifstream(json));
+    ASSERT_EQ(records.size(), 9u) << mode << "\n" << o.output;
+    for (const auto& record : records) {
+      std::vector<std::size_t> marked;
+      const auto& rows = record.at("rows");
+      for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (!rows[r].at("icon").get<std::string>().empty()) marked.push_back(r + 1);
+      }
+      EXPECT_FALSE(marked.empty()) << mode;
+      EXPECT_EQ(printed[record.at("item").get<std::string>()], marked)
+          << mode << ": " << record.at("item");
+    }
+  }
   std::filesystem::remove_all(folder);
 }
