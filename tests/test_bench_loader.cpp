@@ -169,6 +169,9 @@ TEST_P(BadBenchFile, IsRejectedNamingFileFieldAndReason) {
 }
 
 #define HUB R"("hubs": [{"id": "h"}])"
+// EEPROM digits: 8 and 64 zero bytes.
+#define EEPROM_8 "0000000000000000"
+#define EEPROM_64 EEPROM_8 EEPROM_8 EEPROM_8 EEPROM_8 EEPROM_8 EEPROM_8 EEPROM_8 EEPROM_8
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BadBenchFile,
@@ -276,7 +279,155 @@ INSTANTIATE_TEST_SUITE_P(
                               {"id": "e", "parent": "d", "port": 1},
                               {"id": "f", "parent": "e", "port": 1}]})",
                  "hubs[6].parent: a chain of 6 hubs below the root hub ends in hub \"f\"; USB "
-                 "allows 5 (seven tiers)"}),
+                 "allows 5 (seven tiers)"},
+        // Every other refusal of the loader, one row each. The field's own checks first:
+        BadBench{"[]", "(top level): must be an object"},
+        BadBench{R"({"hubs": ["h"]})", "hubs[0]: must be an object"},
+        BadBench{R"({"hubs": "h"})", "hubs: must be a list"},
+        BadBench{R"({"hubs": [{"id": 5}]})", "hubs[0].id: must be a text"},
+        BadBench{R"({"hubs": [{"id": "h\u007f"}]})",
+                 "hubs[0].id: holds a character outside printable ASCII"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "serial": "A\u001fB"}]})",
+                 "units[0].serial: holds a character outside printable ASCII"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "name": "caf\u00e9"}]})",
+                 "units[0].name: holds a character outside printable ASCII"},
+        BadBench{R"({"hubs": [{"id": "h", "ports": 4.5}]})",
+                 "hubs[0].ports: must be a whole number"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "present": "yes"}]})",
+                 "units[0].present: must be true or false"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "vendor": "0x17230"}]})",
+                 "units[0].vendor: must be four hexadecimal digits, like \"0x1723\""},
+        // Hubs:
+        BadBench{R"({"hubs": [{}]})", "hubs[0]: a hub needs an \"id\""},
+        BadBench{R"({"hubs": [{"id": ""}]})", "hubs[0].id: must not be empty"},
+        BadBench{R"({"hubs": [{"id": "a", "kind": "hub"}]})", "hubs[0]: a hub needs a \"parent\""},
+        BadBench{R"({"hubs": [{"id": "a"}, {"id": "b", "kind": "root_hub30", "parent": "a"}]})",
+                 "hubs[1].parent: a root hub has no parent"},
+        BadBench{R"({"hubs": [{"id": "a"}, {"id": "b", "parent": "a"}]})",
+                 "hubs[1]: a hub on a parent hub needs the parent's \"port\""},
+        BadBench{R"({"hubs": [{"id": "a", "port": 1}]})",
+                 "hubs[0].port: a root hub sits on no port"},
+        // Devices and units:
+        BadBench{"{" HUB R"(, "devices": [{"kind": "other"}]})", "devices[0]: needs a \"hub\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "x"}]})",
+                 "units[0].hub: no hub \"x\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "LQ40", "hub": "h", "drives": [{}]}]})",
+                 "units[0].drives[0]: needs a drive \"letter\""},
+        BadBench{"{" HUB R"(, "devices": [{"kind": "scanner", "hub": "h"}]})",
+                 "devices[0].kind: \"kind\" must be one of printer, cdrom, disk, other"},
+        BadBench{"{" HUB R"(, "devices": [{"kind": "printer", "hub": "h", "queue": ""}]})",
+                 "devices[0].queue: must not be empty"},
+        BadBench{"{" HUB R"(, "units": [{"hub": "h"}]})", "units[0]: a unit needs a \"model\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61"}]})",
+                 "units[0]: a unit needs the \"hub\" it hangs on"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "product": "0x0923"}]})",
+                 "units[0].product: only an HV22 has a choice of product"},
+        BadBench{"{" HUB R"(, "units": [{"model": "TM36P", "hub": "h", "firmware": "RM82C V2"}]})",
+                 "units[0].firmware: \"RM82C\" would make this TM36P identify as a TM36K"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "firmware": "ZP;V1"}]})",
+                 "units[0].firmware: must not hold \";\", which separates reply fields"},
+        // "AT+" in the second block, "OK" at the end of the last: each would end the reply early.
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "eeprom": ")" EEPROM_8
+                 "41542B0000000000" EEPROM_8 EEPROM_8 EEPROM_8 EEPROM_8 EEPROM_8 EEPROM_8 EEPROM_64
+                 R"("}]})",
+                 "units[0].eeprom: the 8 bytes from 8 hold \"OK\" or \"AT+\", which would end the "
+                 "data chunk's reply"},
+        BadBench{"{" HUB
+                 R"(, "units": [{"model": "ZP61", "hub": "h", "eeprom": ")" EEPROM_64 EEPROM_8
+                     EEPROM_8 EEPROM_8 EEPROM_8 EEPROM_8 EEPROM_8 EEPROM_8 "0000000000004F4B"
+                 R"("}]})",
+                 "units[0].eeprom: the 8 bytes from 120 hold \"OK\" or \"AT+\", which would end "
+                 "the data chunk's reply"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "printer": {}}]})",
+                 "units[0].printer: only a TM36K or TM36P has a printer"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "hv22": {}}]})",
+                 "units[0].hv22: only a TM36P has an HV22 part"},
+        BadBench{"{" HUB R"(, "units": [{"model": "TM36P", "hub": "h", "hv22": {}}]})",
+                 "units[0].hv22: the HV22 part needs the \"hub\" it hangs on"},
+        BadBench{"{" HUB R"(, "units": [{"model": "LQ40", "hub": "h",
+                              "drives": [{"letter": "E", "tray": "ajar"}]}]})",
+                 "units[0].drives[0].tray: must be \"open\" or \"closed\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "drives": [{"letter": "E", "slot": "lower"}, {"letter": "F"}]}]})",
+                 "units[0].drives[1]: both drives sit in the same slot"},
+        BadBench{"{" HUB R"(, "units": [{"model": "LQ40", "hub": "h",
+                              "drives": [{"letter": "E", "slot": "upper"}]}]})",
+                 "units[0].drives[0].slot: only a ZP model has upper and lower drives"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "drives": [{"letter": "E", "slot": "middle"}]}]})",
+                 "units[0].drives[0].slot: must be \"upper\" or \"lower\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "discs": {"printer_tray": true}}]})",
+                 "units[0].discs.printer_tray: only a TM36K or TM36P has a printer tray"},
+        // Faults:
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "faults": ["silent"]}]})",
+                 "units[0].faults[0]: must be an object"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "faults": [{}]}]})",
+                 "units[0].faults[0]: a fault needs a \"kind\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "reply", "answer": "ok"}]}]})",
+                 "units[0].faults[0]: a reply fault needs the \"command\" it answers"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "reply", "command": "AT+R01"}]}]})",
+                 "units[0].faults[0]: give either \"answer\" or \"chunks\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "reply", "command": "AT+R01", "chunks": "A"}]}]})",
+                 "units[0].faults[0].chunks: must be a list of texts"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "reply", "command": "AT+R01", "chunks": [""]}]}]})",
+                 "units[0].faults[0].chunks[0]: an empty chunk cannot be read from a pipe"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "reply", "command": "AT+R01", "chunks": [{}]}]}]})",
+                 "units[0].faults[0].chunks[0]: a byte chunk needs its \"hex\" digits"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "reply", "command": "AT+R01",
+                                          "chunks": [{"hex": "8F0"}]}]}]})",
+                 "units[0].faults[0].chunks[0].hex: must be pairs of hexadecimal digits, like "
+                 "\"8F00C3\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "unplug", "at_ms": 5, "at_prompt": 1}]}]})",
+                 "units[0].faults[0]: give one of \"at_ms\", \"after_command\" or "
+                 "\"at_prompt\"/\"prompt_text\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "add_discs"}]}]})",
+                 "units[0].faults[0]: add_discs needs a \"count\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "add_discs", "count": 1, "target": "unit"}]}]})",
+                 "units[0].faults[0]: add_discs fills the input bin: no target"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "unplug", "count": 1}]}]})",
+                 "units[0].faults[0].count: only add_discs has a count"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "unplug", "target": "moon"}]}]})",
+                 "units[0].faults[0].target: must be unit, hv22, printer, drive or device"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "unplug", "target": "device", "hub": "h"}]}]})",
+                 "units[0].faults[0]: a device target needs \"hub\" and \"port\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "unplug", "port": 2}]}]})",
+                 "units[0].faults[0]: \"hub\" and \"port\" name a device target only"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "unplug", "target": "hv22"}]}]})",
+                 "units[0].faults[0].target: this unit has no HV22 part"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "plug", "target": "printer"}]}]})",
+                 "units[0].faults[0].target: this unit has no printer"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "plug", "target": "device", "hub": "zz",
+                                          "port": 1}]}]})",
+                 "units[0].faults[0].hub: no hub \"zz\""},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "tray_never_opens"}]}]})",
+                 "units[0].faults[0]: needs the \"drive\" letter it concerns"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "drives": [{"letter": "E"}],
+                              "faults": [{"kind": "silent", "drive": "E"}]}]})",
+                 "units[0].faults[0].drive: only tray faults name a drive"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "motor", "code": "E4000"}]}]})",
+                 "units[0].faults[0].code: a motor code is E1000, E2000 or E3000"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h",
+                              "faults": [{"kind": "silent", "code": "E1000"}]}]})",
+                 "units[0].faults[0].code: only a motor fault has a code"}),
     NameBy(&BadBench::message));
 
 // Five hubs below the root hub is as deep as USB goes, and is taken.
@@ -297,11 +448,15 @@ TEST(BenchLoader, BrokenJsonAndMissingFilesNameTheFile) {
   } catch (const BenchError& e) {
     EXPECT_EQ(std::string(e.what()).rfind("broken.json: not valid JSON: ", 0), 0u) << e.what();
   }
-  try {
-    LoadBenchFile("/nonexistent/bench.json");
-    FAIL() << "accepted";
-  } catch (const BenchError& e) {
-    EXPECT_STREQ(e.what(), "/nonexistent/bench.json: cannot be read");
+  // A folder may open as a file and fail only when read.
+  for (const std::string& path :
+       {std::string("/nonexistent/bench.json"), std::filesystem::temp_directory_path().string()}) {
+    try {
+      LoadBenchFile(path);
+      ADD_FAILURE() << path << " accepted";
+    } catch (const BenchError& e) {
+      EXPECT_EQ(std::string(e.what()), path + ": cannot be read");
+    }
   }
   // A file past the limit is refused before it is read whole or parsed (a device that never
   // ends once ran until memory was exhausted).
