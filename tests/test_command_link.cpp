@@ -787,6 +787,26 @@ TEST_P(HandleInUse, IsClosedOnlyAfterItsTransferWasCancelledAndEnded) {
   platform::SetPlatform(nullptr);
 }
 
+// Two transfers on one handle at once (the worker's read and a tray request of the window's):
+// the end of the first leaves the handle to the second, which the closer still waits for.
+TEST(HandleInUse, IsHeldUntilTheLastOfSeveralUsesHasEnded) {
+  HeldTransfers device;
+  platform::SetPlatform(&device);
+  std::atomic<platform::Handle> slot{7};
+  auto first = std::make_unique<HandleUse>(slot);
+  auto second = std::make_unique<HandleUse>(slot);
+  first.reset();
+  std::thread closer([&] { CloseDeviceHandle(slot); });
+  EXPECT_TRUE(device.WaitFor("cancel 7")) << "the closer did not wait for the use still going";
+  const auto events = device.Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "close 7"), 0) << "closed under a use";
+  second.reset();
+  closer.join();
+  EXPECT_EQ(CancelsOnce(device.Events()), (std::vector<std::string>{"cancel 7", "close 7"}));
+  EXPECT_EQ(slot.load(), platform::kInvalidHandle);
+  platform::SetPlatform(nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Released, HandleInUse,
     ::testing::Values(
