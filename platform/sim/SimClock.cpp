@@ -168,7 +168,10 @@ std::uint64_t SimClock::EnrolWorker() {
   workers_[ticket].wakeMs = now;
   if (holder_ == Holder::kWindow && now >= actMarkMs_) {
     workers_[ticket].wakeMs = actStartMs_ + (now - actMarkMs_);
-    actMarkMs_ = now;
+    // The window's reads for the next worker of the act (its start time, its opening lines)
+    // count on that worker's own time line, which starts with the act too.
+    virtualMs_.store(actStartMs_, std::memory_order_relaxed);
+    actMarkMs_ = actStartMs_;
   }
   // Nothing running: the new worker's turn begins at once, as a run alone begins.
   if (holder_ == Holder::kNone) PassTurn(lock);

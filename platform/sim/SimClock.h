@@ -61,7 +61,8 @@ class SimClock {
   // On the thread that starts the worker, before the worker's thread exists: its ticket. Its
   // turn begins at the time the clock shows now. Workers started in one act of the window's
   // (Start all) each begin on a time line of their own from the act's start: the window's reads
-  // since the act began, or since it started the worker before, were that worker's opening.
+  // since the act began, or since it started the worker before, were that worker's opening, and
+  // the window's clock goes back to the act's start for the next worker's opening.
   std::uint64_t EnrolWorker();
   // The worker's first act, on its thread: waits for its turn.
   void BeginWorker(std::uint64_t ticket);
