@@ -523,14 +523,10 @@ void TForm1::FinishSocket(UnitRun& socket) {
     return;
   }
   // A run that ends while others go does not stop the station with its dialog: the combo, its
-  // record and Result show it. The last run to end opens the dialog: the selected unit's, when
-  // that unit ran with the others; else the run's own (a unit that left took its item with it
-  // and the combo moved on without the operator; an idle unit's dialog is an older one).
+  // record and Result show it. The last run to end opens the dialog, its own, whichever unit is
+  // selected: the dialog that closes the station is never an earlier or an older run's.
   if (AnyRunning()) return;
-  const UnitRun* selected = SelectedSocket();
-  const bool selectedRanAlong = selected != nullptr && selected->hasDialog && !ended.entryLeft &&
-                                selected->batch == ended.batch;
-  ShowResultDialog(selectedRanAlong ? *selected : ended);
+  ShowResultDialog(ended);
 }
 
 void TForm1::ForgetSocket(std::size_t index) {
