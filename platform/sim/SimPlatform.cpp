@@ -198,6 +198,11 @@ std::size_t SimPlatform::OpenHandleCount() const {
   return objects_.size();
 }
 
+bool SimPlatform::HandleOpen(Handle handle) const {
+  std::lock_guard lock(mutex_);
+  return objects_.contains(handle);
+}
+
 LocalTime SimPlatform::GetLocalTime() {
   return clock_.GetLocalTime();
 }

@@ -50,6 +50,9 @@ class SimPlatform : public Platform {
                        void* out, std::uint32_t outSize, std::uint32_t* returned) override;
   // Events and files open now (leak checks in tests).
   std::size_t OpenHandleCount() const;
+  // True while this handle is an open event or file: CloseHandle has not yet been called on it
+  // (handles are never used again). Non-blocking; any thread.
+  bool HandleOpen(Handle handle) const;
   // Where PrintEmptyDocument sends its job: the bench's printers (the one with that queue takes
   // the job and ejects its unit's tray) answer whether the queue exists. Without a sink every
   // job fails, as on a machine without that queue. Called on the printing thread. Any thread.
