@@ -6,6 +6,8 @@
 // `VELTRANE_UPDATE_GOLDEN=1 ctest --preset linux-debug -R Golden`) and commit them with it.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SessionLog.h"
@@ -33,6 +36,7 @@ struct GoldenCase {
   const char* name;  // tests/golden/<name>.txt
   std::string bench;
   std::map<std::string, std::vector<int>> answers;  // by the serial of the unit run
+  bool stationLogKept = false;  // the station's Test.log, in tests/golden/station_<name>.txt
 };
 
 // The demo bench with these faults on its unit of this serial.
@@ -52,12 +56,8 @@ platform::sim::SimOptions FixedHost() {
   return options;
 }
 
-// Runs every combo item of the case's bench in one session and writes down what an operator
-// and a reader of the files would see: each run's record (wall-clock time left out: it is the
-// only field the host's speed changes) and, last, "Test.log" in clear.
-std::string RunGoldenSession(const GoldenCase& c) {
-  soak::ScratchFolder folder("golden");
-  SimSession session(c.bench, FixedHost());
+// The rest of the host as the golden files know it: its name, memory and processors.
+void FixHostFacts(SimSession& session) {
   session.Sim().SetComputerName("BENCH-PC");
   session.Sim().SetMemoryStatus(platform::MemoryStatus{0x20000000u, 0x10000000u});
   platform::sim::HostFacts host;
@@ -67,6 +67,23 @@ std::string RunGoldenSession(const GoldenCase& c) {
   host.currentBuild = "6.1.0-bench";
   host.currentBuildNumber = "#1 SMP";
   platform::sim::AddHostKeys(session.Sim().Registry(), host);
+}
+
+// A saved "Test.log" in clear, as veltrane-log prints it, with its exit status and errors.
+void AppendLogInClear(std::istream& log, std::ostringstream& out) {
+  std::ostringstream errors;
+  out << "=== Test.log ===\n";
+  const int status = ReadLogStream(log, out, errors);
+  out << "=== veltrane-log: " << status << " ===\n" << errors.str();
+}
+
+// Runs every combo item of the case's bench in one session and writes down what an operator
+// and a reader of the files would see: each run's record (wall-clock time left out: it is the
+// only field the host's speed changes) and, last, "Test.log" in clear.
+std::string RunGoldenSession(const GoldenCase& c) {
+  soak::ScratchFolder folder("golden");
+  SimSession session(c.bench, FixedHost());
+  FixHostFacts(session);
   std::ostringstream out;
   const std::size_t items = session.Form().ComboBox1.Items().size();
   for (std::size_t i = 0; i < items; ++i) {
@@ -98,23 +115,50 @@ std::string RunGoldenSession(const GoldenCase& c) {
   }
   EXPECT_EQ(files, items);
   std::ifstream log("Test.log", std::ios::binary);
-  std::ostringstream errors;
-  out << "=== Test.log ===\n";
-  const int status = ReadLogStream(log, out, errors);
-  out << "=== veltrane-log: " << status << " ===\n" << errors.str();
+  AppendLogInClear(log, out);
   return out.str();
 }
 
-std::filesystem::path GoldenPath(const char* name) {
-  return std::filesystem::path(VELTRANE_SOURCE_DIR) / "tests" / "golden" /
-         (std::string(name) + ".txt");
+std::filesystem::path GoldenPath(const std::string& name) {
+  return std::filesystem::path(VELTRANE_SOURCE_DIR) / "tests" / "golden" / (name + ".txt");
+}
+
+// Compares `actual` with tests/golden/<name>.txt line by line, so that a failure names the
+// first line that differs; with VELTRANE_UPDATE_GOLDEN set, rewrites the file instead and
+// returns true.
+bool ExpectAsKept(const std::string& name, const std::string& actual) {
+  const auto path = GoldenPath(name);
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): read on the test thread; nothing sets the environment
+  if (std::getenv("VELTRANE_UPDATE_GOLDEN") != nullptr) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << actual;
+    return true;
+  }
+  const std::string expected = soak::FileText(path);
+  if (expected.empty()) {
+    ADD_FAILURE() << path << " is missing: run with VELTRANE_UPDATE_GOLDEN=1";
+    return false;
+  }
+  std::istringstream a(actual), e(expected);
+  std::string al, el;
+  for (int line = 1;; ++line) {
+    const bool moreA = static_cast<bool>(std::getline(a, al));
+    const bool moreE = static_cast<bool>(std::getline(e, el));
+    if (!moreA && !moreE) break;
+    if ((moreA ? al : "<end>") != (moreE ? el : "<end>")) {
+      ADD_FAILURE() << path << ":" << line << "\n  actual: " << (moreA ? al : "<end>")
+                    << "\n    kept: " << (moreE ? el : "<end>");
+      break;
+    }
+  }
+  return false;
 }
 
 std::vector<GoldenCase> GoldenCases() {
   // The demo as scripts/run.sh runs it: every unit; the LQ40 is the first to ask anything, and
   // its operator answers OK.
   std::vector<GoldenCase> cases;
-  cases.push_back({"demo", platform::sim::DemoBenchText(), {{"LQ40A0001", {ui::kIdOk}}}});
+  cases.push_back({"demo", platform::sim::DemoBenchText(), {{"LQ40A0001", {ui::kIdOk}}}, true});
   // The TM36K's second sensor query answers "error": the operator retries.
   cases.push_back({"tm36k_retry",
                    DemoWithFaults("TK36K0001", nlohmann::json::array({{{"kind", "reply"},
@@ -132,25 +176,7 @@ class GoldenRun : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(GoldenRun, RecordsAndLogAreAsKept) {
   const GoldenCase& c = GetParam();
-  const std::string actual = RunGoldenSession(c);
-  const auto path = GoldenPath(c.name);
-  // NOLINTNEXTLINE(concurrency-mt-unsafe): read on the test thread; nothing sets the environment
-  if (std::getenv("VELTRANE_UPDATE_GOLDEN") != nullptr) {
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << actual;
-    GTEST_SKIP() << "rewrote " << path;
-  }
-  const std::string expected = soak::FileText(path);
-  ASSERT_FALSE(expected.empty()) << path << " is missing: run with VELTRANE_UPDATE_GOLDEN=1";
-  // Line by line, so that a failure names the first line that differs.
-  std::istringstream a(actual), e(expected);
-  std::string al, el;
-  for (int line = 1;; ++line) {
-    const bool moreA = static_cast<bool>(std::getline(a, al));
-    const bool moreE = static_cast<bool>(std::getline(e, el));
-    if (!moreA && !moreE) break;
-    ASSERT_EQ(moreA ? al : "<end>", moreE ? el : "<end>") << path << ":" << line;
-  }
+  if (ExpectAsKept(c.name, RunGoldenSession(c))) GTEST_SKIP() << "rewrote " << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Benches, GoldenRun, ::testing::ValuesIn(GoldenCases()),
@@ -166,23 +192,26 @@ std::vector<int> AnswersOf(const GoldenCase& c, const std::string& item) {
   return {};
 }
 
-// Each run of the case alone, one after another in one session: its record by combo item.
+// Each run of the case alone, in a session of its own and as its first run, as every run of a
+// station starts: its record by combo item.
 std::map<std::string, nlohmann::json> LoneRecords(const GoldenCase& c) {
-  SimSession session(c.bench, FixedHost());
-  bool ended = false;
   std::map<std::string, nlohmann::json> records;
-  for (const auto& [item, record] :
-       session.RunEachAlone([&c](const std::string& item) { return AnswersOf(c, item); },
-                            soak::kVirtualLimitMs, &ended)) {
-    records[item] = RecordJson(record);
+  for (std::size_t i = 0, items = 1; i < items; ++i) {
+    SimSession session(c.bench, FixedHost());
+    FixHostFacts(session);
+    const std::vector<std::string> names = session.Form().ItemNames();
+    items = names.size();
+    EXPECT_TRUE(session.Run(static_cast<int>(i), AnswersOf(c, names[i]), soak::kVirtualLimitMs))
+        << names[i] << ": a lone run hangs";
+    records[names[i]] = RecordJson(LastRunRecord());
   }
-  EXPECT_TRUE(ended) << "a lone run hangs";
   return records;
 }
 
 // Every run of the case at once (Start all): records by combo item, and "Test.log" as saved.
 std::map<std::string, nlohmann::json> StationRecords(const GoldenCase& c, std::string& log) {
   SimSession session(c.bench, FixedHost());
+  FixHostFacts(session);
   std::map<std::string, std::vector<int>> own;
   for (const std::string& item : session.Form().ItemNames()) own[item] = AnswersOf(c, item);
   bool ended = false;
@@ -207,7 +236,11 @@ std::map<std::string, nlohmann::json> StationRecords(const GoldenCase& c, std::s
 class StationRun : public ::testing::TestWithParam<GoldenCase> {};
 
 // Every unit's record from the station equals its record from a run alone on the same bench,
-// times apart, faults, retries and cancels included; two stations agree to the byte.
+// as the first run of a session of its own, faults, retries and cancels included, and times
+// included: each run of the station lives on its own time line from Start all's act, so its
+// start and end, its rows' times and its log lines' are those of its lone run to the
+// hundredth. Two stations agree to the byte, and the demo station's Test.log is as kept: the
+// order in which the workers take their turns (on a tie, the one started first) shows in it.
 TEST_P(StationRun, EveryRecordIsItsLoneRunsAndTwoStationsAgree) {
   const GoldenCase& c = GetParam();
   soak::ScratchFolder folder("station");
@@ -218,11 +251,17 @@ TEST_P(StationRun, EveryRecordIsItsLoneRunsAndTwoStationsAgree) {
   ASSERT_EQ(first.size(), lone.size());
   for (const auto& [item, record] : lone) {
     ASSERT_TRUE(first.contains(item)) << item;
-    EXPECT_EQ(session::WithoutTimes(first.at(item)).dump(1), session::WithoutTimes(record).dump(1))
-        << item;
+    EXPECT_EQ(nlohmann::json::diff(record, first.at(item)).dump(), "[]")
+        << item << ": the station's record against its lone run's";
   }
   EXPECT_EQ(nlohmann::json(first).dump(), nlohmann::json(second).dump());
   EXPECT_EQ(firstLog, secondLog);
+  if (c.stationLogKept) {
+    std::ostringstream clear;
+    std::istringstream log(firstLog);
+    AppendLogInClear(log, clear);
+    ExpectAsKept(std::string("station_") + c.name, clear.str());
+  }
   // The station's log tells its runs apart: each unit's lines carry its tag while another run
   // is under way (a run left alone at the end writes as a lone run does), the first run's
   // opening lines included: Start all started them all in one act.
@@ -314,6 +353,112 @@ TEST(Station, TheLastRunsDialogIsItsOwnWhenTheSelectedUnitDidNotRunWithIt) {
   EXPECT_EQ(last.item, form.ItemNames()[2]);
   EXPECT_EQ(session.Dialog().Memo1.Lines(), last.memo);
   EXPECT_NE(session.Dialog().Memo1.Lines(), olderMemo);
+}
+
+// Start all with the selected unit ending before the last run does (first, cancelled; or
+// between others): the one dialog that opens is the last run's own, as its record keeps it: its
+// word, its times and its memo, never the selected unit's.
+TEST(Station, TheOneDialogIsTheRunThatEndedLast) {
+  struct Case {
+    std::size_t bench;       // in GoldenCases()
+    const char* selected;    // the serial of the unit selected as Start all is pressed
+    bool selectedEndsFirst;  // else it ends between others
+  };
+  for (const Case& t : {Case{2, "LQ40A0001", true}, Case{0, "TP36P0001", false}}) {
+    const GoldenCase c = GoldenCases()[t.bench];
+    SCOPED_TRACE(std::string(c.name) + ", " + t.selected + " selected");
+    soak::ScratchFolder folder("station-last");
+    SimSession session(c.bench, FixedHost());
+    TForm1& form = session.Form();
+    const std::vector<std::string> items = form.ItemNames();
+    form.ComboBox1.PickItem(soak::ItemOf(items, t.selected));
+    std::vector<RunRecord> kept;  // in the order the runs ended
+    form.onRunKept = [&](const UnitRun& socket) { kept.push_back(RecordOf(*socket.last)); };
+    std::vector<std::vector<std::string>> shown;  // each dialog as it opened
+    session.Toolkit().SetModalObserver([&](ui::Form&) {
+      const TForm2& d = session.Dialog();
+      std::vector<std::string> texts = {d.Label2.Caption(), d.Label4.Caption(), d.Label6.Caption()};
+      texts.insert(texts.end(), d.Memo1.Lines().begin(), d.Memo1.Lines().end());
+      shown.push_back(texts);
+    });
+    std::map<std::string, std::vector<int>> own;
+    for (const std::string& item : items) own[item] = AnswersOf(c, item);
+    ASSERT_TRUE(session.RunAll(own, soak::kVirtualLimitMs));
+    form.onRunKept = nullptr;
+    session.Toolkit().SetModalObserver(nullptr);
+    ASSERT_EQ(kept.size(), items.size());
+    ASSERT_NE(kept.back().unit.serial, t.selected) << "the selected unit must not end last";
+    EXPECT_EQ(kept.front().unit.serial == t.selected, t.selectedEndsFirst);
+    const RunRecord& last = kept.back();
+    std::vector<std::string> expected = {last.result, FormatDateTime(last.start),
+                                         FormatDateTime(last.end)};
+    expected.insert(expected.end(), last.memo.begin(), last.memo.end());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown.front(), expected) << "the dialog of " << last.item;
+  }
+}
+
+// Two TM36Ks without their printers, each asking Retry/Cancel at its second row in real time:
+// one box at a time, though the window keeps serving the other run while a box is up (as a
+// box's modal loop does, here while its operator reads it), and each answer goes to the run
+// that asked: the first unit's operator cancels at once, the second's retries (and cancels
+// when it fails again). What is asserted holds however the threads are timed.
+TEST(Station, BoxesAskedAtOnceInRealTimeOpenOneAtATimeEachAnswerToItsRun) {
+  auto unit = [](int n) {
+    return nlohmann::json{{"model", "TM36K"},
+                          {"serial", "TK36K000" + std::to_string(n)},
+                          {"firmware", "RM82C V1.20"},
+                          {"hub", "box" + std::to_string(n)},
+                          {"port", 1},
+                          {"discs", {{"input", 5}}}};
+  };
+  const nlohmann::json bench = {
+      {"hubs", nlohmann::json::array({{{"id", "pc"}, {"kind", "root_hub"}, {"ports", 2}},
+                                      {{"id", "box1"}, {"parent", "pc"}, {"port", 1}},
+                                      {{"id", "box2"}, {"parent", "pc"}, {"port", 2}}})},
+      {"units", nlohmann::json::array({unit(1), unit(2)})}};
+  soak::ScratchFolder folder("station-boxes");
+  platform::sim::SimOptions options = FixedHost();
+  options.clockMode = platform::sim::SimClock::Mode::kReal;
+  SimSession session(bench.dump(), options);
+  ui::headless::HeadlessToolkit& toolkit = session.Toolkit();
+  std::atomic<int> open{0};
+  std::atomic<int> most{0};
+  toolkit.SetPromptHook([&, onBench = &session.Bench()](const std::string& text) {
+    onBench->NotePrompt(text);
+    const int now = ++open;
+    if (now > most) most = now;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+    while (most < 2 && std::chrono::steady_clock::now() < until) {
+      if (!toolkit.RunPending()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  toolkit.SetPromptObserver([&](const ui::headless::PromptRecord&) { --open; });
+  const std::vector<std::string> items = session.Form().ItemNames();
+  ASSERT_EQ(items.size(), 2u);
+  std::map<std::string, RunRecord> records;
+  session.Form().onRunKept = [&](const UnitRun& socket) {
+    records[socket.item] = RecordOf(*socket.last);
+  };
+  const bool ended =
+      session.RunAll({{items[0], {ui::kIdCancel}}, {items[1], {ui::kIdRetry}}}, 20'000);
+  session.Form().onRunKept = nullptr;
+  toolkit.SetPromptObserver(nullptr);
+  toolkit.SetPromptHook(nullptr);
+  ASSERT_TRUE(ended) << "the station hangs";
+  EXPECT_EQ(most.load(), 1) << "boxes open at once";
+  const std::map<std::string, std::vector<std::string>> answered = {
+      {items[0], {"Cancel"}}, {items[1], {"Retry", "Cancel"}}};
+  for (const auto& [item, answers] : answered) {
+    const RunRecord& record = records[item];
+    std::vector<std::string> given;
+    for (const RecordRow& row : record.rows) {
+      for (const RecordPrompt& p : row.prompts) given.push_back(p.answer);
+    }
+    EXPECT_EQ(given, answers) << item;
+    EXPECT_EQ(record.result, "Error") << item;
+  }
+  EXPECT_EQ(toolkit.Prompts().size(), 3u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Benches, StationRun, ::testing::ValuesIn(GoldenCases()),
