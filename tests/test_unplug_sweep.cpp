@@ -23,6 +23,8 @@
 #include "SessionLog.h"
 #include "app/SimSession.h"
 #include "app/SoakRun.h"
+#include "device/Device.h"
+#include "device/Drives.h"
 #include "platform/sim/bench/DemoBench.h"
 #include "report/RecordJson.h"
 #include "report/RunRecord.h"
@@ -242,6 +244,85 @@ TEST_F(UnplugSession, TheResultDialogIsTheRunsOwnWhenItsUnitLeavesAfterAnotherRa
   ASSERT_TRUE(session.Run(healthy.item, {ui::kIdOk}, soak::kVirtualLimitMs));
   EXPECT_EQ(soak::CheckRunEnd(session, shown), std::vector<std::string>{});
   EXPECT_EQ(session.Dialog().Label2.Caption(), "None");
+}
+
+// The handles an entry holds: its pipes and its drives' handles.
+std::vector<platform::Handle> HandlesOf(const DeviceEntry& entry) {
+  std::vector<platform::Handle> handles = {entry.Link1Read.load(), entry.Link1Write.load(),
+                                           entry.Link2Read.load(), entry.Link2Write.load()};
+  for (const char letter : {entry.DriveLetter1.load(), entry.DriveLetter2.load()}) {
+    if (letter >= 'A' && letter <= 'Z') {
+      handles.push_back(DriveHandles[static_cast<std::size_t>(letter - 'A')].load());
+    }
+  }
+  std::erase(handles, platform::kInvalidHandle);
+  return handles;
+}
+
+// After Start all, a unit whose run has ended is unplugged (links, printer and drives): its item
+// goes, the others keep theirs with their words, its pipes and drive handles are closed at once
+// (not at the program's end), and the dialog on show and Result keep the runs' words as they
+// ended. First the unit selected, whose run ended last; then one neither selected nor last.
+TEST_F(UnplugSession, AUnitLeavingAfterItsRunIsLetGoAtOnceAndTheWordsStay) {
+  const auto units = DemoUnits();
+  for (const char* serial : {"ZP75A0001", "LQ40A0001"}) {
+    SCOPED_TRACE(std::string(serial) + " leaves");
+    const auto unit = std::ranges::find(units, serial, &DemoUnit::serial);
+    ASSERT_NE(unit, units.end());
+    SimSession session(platform::sim::DemoBenchText());
+    TForm1& form = session.Form();
+    const std::vector<std::string> items = form.ItemNames();
+    const int gone = soak::ItemOf(items, serial);
+    const int stays = soak::ItemOf(items, "TK36K0001");
+    form.ComboBox1.PickItem(std::string(serial) == "ZP75A0001" ? gone : stays);
+    // The LQ40's operator cancels: the units end with different words.
+    const std::string lq40 = items[static_cast<std::size_t>(soak::ItemOf(items, "LQ40A0001"))];
+    bool ended = false;
+    const auto records =
+        session.RunAllRecords({}, {{lq40, {ui::kIdCancel}}}, soak::kVirtualLimitMs, &ended);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(records.at(lq40).result, "Error");
+    const std::vector<platform::Handle> handles =
+        HandlesOf(*DeviceList[static_cast<std::size_t>(gone)]);
+    const std::vector<platform::Handle> others =
+        HandlesOf(*DeviceList[static_cast<std::size_t>(stays)]);
+    ASSERT_GE(handles.size(), 3u) << "its pipes and its drive";
+    for (const platform::Handle h : handles) ASSERT_TRUE(session.Sim().HandleOpen(h));
+    const std::string shownWord = session.Dialog().Label2.Caption();
+    const std::vector<std::string> shownMemo = session.Dialog().Memo1.Lines();
+
+    for (std::size_t d = 0; d < session.Bench().Model().devices.size(); ++d) {
+      if (session.Bench().Model().devices[d].unit == unit->index) {
+        session.Bench().Unplug(static_cast<int>(d));
+      }
+    }
+    while (session.Toolkit().RunPending()) {
+    }
+
+    for (const platform::Handle h : handles) EXPECT_FALSE(session.Sim().HandleOpen(h)) << h;
+    for (const platform::Handle h : others) EXPECT_TRUE(session.Sim().HandleOpen(h)) << h;
+    const std::vector<std::string> left = ItemsWithout(items, gone);
+    ASSERT_EQ(form.ItemNames(), left);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+      const std::size_t was = i < static_cast<std::size_t>(gone) ? i : i + 1;
+      EXPECT_EQ(form.ComboBox1.Items()[i], left[i] + " - " + records.at(items[was]).result);
+    }
+    EXPECT_EQ(session.Dialog().Label2.Caption(), shownWord);
+    EXPECT_EQ(session.Dialog().Memo1.Lines(), shownMemo);
+    // Result shows the selected unit's own run: the unit left selected, or the first one.
+    const std::string selected = items[static_cast<std::size_t>(stays)];
+    EXPECT_EQ(form.ComboBox1.Text(),
+              form.ComboBox1.Items()[static_cast<std::size_t>(soak::ItemOf(left, "TK36K0001"))]);
+    EXPECT_STREQ(form.RunResultWord(), records.at(selected).result.c_str());
+    const auto& rows = form.ListView1.Items();
+    ASSERT_EQ(rows.size(), records.at(selected).rows.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      EXPECT_EQ(IconWord(rows[r].imageIndex), records.at(selected).rows[r].icon) << "row " << r;
+    }
+    form.Button2.Click();
+    EXPECT_EQ(session.Dialog().Label2.Caption(), records.at(selected).result);
+    EXPECT_EQ(session.Dialog().Memo1.Lines(), records.at(selected).memo);
+  }
 }
 
 // --- Single departures at the awkward points --------------------------------------------------
