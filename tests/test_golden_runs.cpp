@@ -6,6 +6,7 @@
 // `VELTRANE_UPDATE_GOLDEN=1 ctest --preset linux-debug -R Golden`) and commit them with it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -296,11 +297,29 @@ TEST(Station, ItemsTellStatesAndResultsWaitForTheLastRun) {
   const std::size_t units = form.ItemNames().size();
   std::set<std::string> states;
   int dialogsWhileRunning = 0;
-  form.onResultLine = [&](const UnitRun&, const std::string&) {
+  std::vector<std::string> misread;
+  std::map<std::string, std::vector<int>> icons;  // each unit's marks at its last line
+  form.onResultLine = [&](const UnitRun& socket, const std::string&) {
     for (const std::string& item : form.ComboBox1.Items()) {
       states.insert(item.substr(item.find(" - ") + 3, 7));
     }
     if (form.RunsUnderWay() > 0) dialogsWhileRunning = session.Toolkit().ModalShowings();
+    // The item of the unit that just marked a row names that row (counted from 1) of its list.
+    const RunContext& run = *socket.Run();
+    std::vector<int>& seen = icons[socket.item];
+    seen.resize(run.Rows.size(), kIconNone);
+    std::size_t marked = 0;
+    for (std::size_t r = 0; r < run.Rows.size(); ++r) {
+      if (run.Rows[r].icon != seen[r]) marked = r + 1;
+      seen[r] = run.Rows[r].icon;
+    }
+    if (marked == 0) return;
+    const auto names = form.ItemNames();
+    const auto at = std::find(names.begin(), names.end(), socket.item);
+    const std::string shown = form.ComboBox1.Items()[static_cast<std::size_t>(at - names.begin())];
+    const std::string meant = socket.item + " - running, row " + std::to_string(marked) + " of " +
+                              std::to_string(run.Rows.size());
+    if (at != names.end() && shown != meant) misread.push_back(shown + " for " + meant);
   };
   EXPECT_TRUE(form.Button3.Visible());
   const int before = session.Toolkit().ModalShowings();
@@ -311,6 +330,7 @@ TEST(Station, ItemsTellStatesAndResultsWaitForTheLastRun) {
   form.onResultLine = nullptr;
   ASSERT_TRUE(ended);
   EXPECT_TRUE(states.contains("running")) << "no item showed its run";
+  EXPECT_TRUE(misread.empty()) << (misread.empty() ? "" : misread.front());
   EXPECT_TRUE(states.contains("Success")) << "no item showed a result while others ran";
   EXPECT_EQ(dialogsWhileRunning, before) << "a dialog opened while runs went on";
   EXPECT_EQ(session.Toolkit().ModalShowings(), before + 1);
