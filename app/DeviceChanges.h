@@ -12,10 +12,11 @@
 // virtual time that pause ends at once, so without the wait the worker would race the window
 // and a run would not go the same way twice. On the GUI thread (discovery's own exchanges) the
 // message is posted: handling it at once would re-enter discovery.
-// The window's lines about a change a run's exchange caused are that run's.
+// The window's lines about a change are the station's, whichever thread's call made it: a run
+// whose exchange or pause set off a bench event did not write them.
 inline void DeliverDeviceChange(unsigned long code) {
-  auto deliver = [code, owner = LogOwner()] {
-    ScopedLogOwner lines(owner);
+  auto deliver = [code] {
+    ScopedLogOwner lines(0);
     if (Form1 != nullptr) Form1->Dispatch(ui::kWmDeviceChange, code, 0);
   };
   if (ui::TheToolkit().IsGuiThread()) {

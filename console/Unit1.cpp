@@ -116,6 +116,8 @@ void TForm1::ComboBox1Change() {
 }
 
 void TForm1::RefreshDeviceCombo() {
+  // Whether the station's lines belong to a lone run depends on how many units there are.
+  SetLogStationUnits(DeviceList.size());
   int newPicture = -1;
   ComboBox1.Clear();
   if (DeviceList.empty()) {
@@ -365,6 +367,7 @@ bool TForm1::StartRun(int index) {
     EndLogRun(firstId);
     socket.last = newRun();
     BeginLogRun(socket.last->Id, serial.empty() ? socket.item : serial);
+    ScopedLogOwner owner(socket.last->Id);
     BeginRunRecord(*socket.last, *entry, socket.item);
     if (shown) ShowRunInView(socket.last.get());
     socket.ended = true;
@@ -433,8 +436,9 @@ int TForm1::Prompt(RunContext& run, const std::string& text, const char* caption
   // meanwhile waits for the first box's answer, so no box hides behind another.
   std::lock_guard oneBox(promptLock_);
   int answer = 0;
+  // The box's own loop handles device changes meanwhile: their lines are the station's, not
+  // lent to the run that asks.
   ui::TheToolkit().Invoke([&] {
-    ScopedLogOwner owner(run.Id);
     std::string title = caption != nullptr ? caption : "";
     const UnitRun* socket = SocketOfRun(run);
     const std::string origin = socket != nullptr ? socket->item : std::string();

@@ -24,10 +24,18 @@ struct LogLine {
 
 std::mutex logMutex;
 std::optional<std::vector<LogLine>> logLines;
-// The runs under way and their tags, under logMutex.
-std::vector<std::pair<std::uint64_t, std::string>> runsUnderWay;
+// A run under way: its tag, and whether its lines carry it (once it has had company).
+struct LogRun {
+  std::uint64_t id = 0;
+  std::string tagText;  // "<TAG> "
+  bool tagged = false;
+};
+
+// The runs under way, under logMutex.
+std::vector<LogRun> runsUnderWay;
 thread_local std::uint64_t threadLogOwner = 0;
-int stationForming = 0;  // runs Start all is starting, under logMutex
+int stationForming = 0;        // runs Start all is starting, under logMutex
+std::size_t stationUnits = 0;  // units attached, under logMutex
 
 // The line without its tag.
 std::string Untagged(const LogLine& line) {
@@ -53,14 +61,16 @@ void AppendLogLine(std::string_view message) {
   const int k = LogOffsetForPrefix(line.text);
   std::lock_guard lock(logMutex);
   if (!logLines) return;
-  if (line.owner == 0 && runsUnderWay.size() == 1) line.owner = runsUnderWay.front().first;
-  if ((runsUnderWay.size() > 1 || stationForming > 1) && line.owner != 0) {
-    for (const auto& [run, tag] : runsUnderWay) {
-      if (run != line.owner) continue;
-      const std::string tagText = LogTagText(tag);
-      line.text += ScrambleLogText(tagText, k);
-      line.tagLength = tagText.size();
-    }
+  // A unit alone: the run under way is the station, and the station's lines are its own.
+  if (line.owner == 0 && runsUnderWay.size() == 1 && stationUnits <= 1) {
+    line.owner = runsUnderWay.front().id;
+  }
+  for (const LogRun& run : runsUnderWay) {
+    if (run.id != line.owner) continue;
+    if (!run.tagged) break;
+    line.text += ScrambleLogText(run.tagText, k);
+    line.tagLength = run.tagText.size();
+    break;
   }
   line.text += ScrambleLogText(message.substr(0, kMaxLogMessage), k);
   logLines->push_back(std::move(line));
@@ -138,6 +148,7 @@ void ReleaseLogLines() {
   logLines.reset();
   runsUnderWay.clear();
   stationForming = 0;
+  stationUnits = 0;
 }
 
 bool LogLinesExist() {
@@ -157,7 +168,12 @@ std::vector<std::string> LogLinesSnapshot() {
 
 void BeginLogRun(std::uint64_t run, const std::string& tag) {
   std::lock_guard lock(logMutex);
-  runsUnderWay.emplace_back(run, tag);
+  runsUnderWay.push_back({run, LogTagText(tag), false});
+  // Runs that have had company keep their tags to their ends, written or not meanwhile: a
+  // reader of the file can follow each of them from then on.
+  if (runsUnderWay.size() > 1 || stationForming > 1) {
+    for (LogRun& under : runsUnderWay) under.tagged = true;
+  }
 }
 
 void BeginLogStation(int runs) {
@@ -172,7 +188,12 @@ void EndLogStation() {
 
 void EndLogRun(std::uint64_t run) {
   std::lock_guard lock(logMutex);
-  std::erase_if(runsUnderWay, [run](const auto& entry) { return entry.first == run; });
+  std::erase_if(runsUnderWay, [run](const LogRun& entry) { return entry.id == run; });
+}
+
+void SetLogStationUnits(std::size_t units) {
+  std::lock_guard lock(logMutex);
+  stationUnits = units;
 }
 
 std::uint64_t LogOwner() {
@@ -198,13 +219,50 @@ std::string LastLogLineOf(std::uint64_t run, std::size_t from) {
   if (!logLines) return {};
   for (std::size_t i = logLines->size(); i-- > 0;) {
     const LogLine& line = (*logLines)[i];
-    if (i < from || line.owner == run || line.owner == 0) return Untagged(line);
+    if (i < from || line.owner == run) return Untagged(line);
   }
   return {};
 }
 
 std::string LogTagText(const std::string& tag) {
-  return "<" + tag + "> ";
+  std::string text = "<";
+  for (const char c : tag) {
+    const auto code = static_cast<unsigned char>(c);
+    if (code >= 0x20 && code < 0x7F && c != '>' && c != '\\') {
+      text += c;
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02X", code);
+      text += escape;
+    }
+  }
+  return text + "> ";
+}
+
+std::optional<LogTagOfMessage> LogTagOf(std::string_view message) {
+  if (message.empty() || message.front() != '<') return std::nullopt;
+  const std::size_t close = message.find('>');
+  if (close == std::string_view::npos || close + 1 >= message.size() || message[close + 1] != ' ') {
+    return std::nullopt;
+  }
+  LogTagOfMessage found{{}, close + 2};
+  const auto hex = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  };
+  for (std::size_t i = 1; i < close; ++i) {
+    if (message[i] != '\\') {
+      found.tag += message[i];
+      continue;
+    }
+    // Only the writer's "\xHH": anything else is no tag of this program's.
+    if (i + 3 >= close || message[i + 1] != 'x' || hex(message[i + 2]) < 0 ||
+        hex(message[i + 3]) < 0) {
+      return std::nullopt;
+    }
+    found.tag += static_cast<char>(hex(message[i + 2]) * 16 + hex(message[i + 3]));
+    i += 3;
+  }
+  return found;
 }
 
 std::size_t LogLineCount() {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,12 +25,16 @@ bool LogLinesExist();
 std::vector<std::string> LogLinesSnapshot();
 
 // --- Whose lines: several runs write into the one log. --------------------------------------
-// A line belongs to the run the writing thread works for: the worker's own run, or the run the
-// window is acting for (ScopedLogOwner around a status operation, a prompt, a device change the
-// run's exchange caused). A line nobody claims belongs to the one run under way, if only one
-// is. While several runs are under way, each run's line carries the run's tag (its unit's
-// serial) at the start of its message, "<SERIAL> ", so the file tells them apart; a run alone
-// writes its lines as they always were.
+// A line belongs to its writer: the run the writing thread works for (the worker's own run, or
+// the run the window acts for: ScopedLogOwner around a status operation, the run's opening and
+// its record), or else the station (discovery, device changes, the program). A station line
+// carries no unit's tag and enters no run's record, with one exception that keeps a unit alone
+// as it always was: while at most one unit is attached, the one run under way is the station,
+// and the station's lines are that run's.
+// A run's lines carry its tag at the start of their message ("<TAG> ", LogTagText) from the
+// moment another run is under way with it (or Start all starts it with others) to its end, so
+// the file tells the runs apart; a run that never had company writes its lines as they always
+// were.
 // A run is under way from BeginLogRun (Start) to EndLogRun (after its record is kept).
 void BeginLogRun(std::uint64_t run, const std::string& tag);
 void EndLogRun(std::uint64_t run);
@@ -37,6 +42,8 @@ void EndLogRun(std::uint64_t run);
 // it is not going to be alone. GUI thread, around the starts.
 void BeginLogStation(int runs);
 void EndLogStation();
+// How many units the station has attached (the window, whenever its list changes).
+void SetLogStationUnits(std::size_t units);
 // The run this thread's lines belong to (0: none claimed).
 std::uint64_t LogOwner();
 void SetLogOwner(std::uint64_t run);
@@ -53,11 +60,20 @@ class ScopedLogOwner {
 // The run's lines from line `from` on, without their tags: the lines a run alone would have
 // written.
 std::vector<std::string> RunLogLines(std::uint64_t run, std::size_t from);
-// The last line the run would see alone: the last line from `from` on that no other run wrote,
-// else the last line before `from`. Without its tag; empty when there is none.
+// The last line the run would see alone: its own last line from `from` on, else the last line
+// before `from`. Without its tag; empty when there is none.
 std::string LastLogLineOf(std::uint64_t run, std::size_t from);
-// "<TAG> ", the start of a tagged line's message.
+// "<TAG> ", the start of a tagged line's message. Inside the brackets '>', '\\' and every byte
+// that is not printable ASCII stand as "\xHH": a tag holds no '>' of its own, so the first "> "
+// ends it, and no serial's characters can make one tag read as another or as its start.
 std::string LogTagText(const std::string& tag);
+// The tag a message starts with, as the run gave it (escapes undone), and the length of its
+// "<TAG> "; nullopt when the message starts with no tag.
+struct LogTagOfMessage {
+  std::string tag;
+  std::size_t length = 0;
+};
+std::optional<LogTagOfMessage> LogTagOf(std::string_view message);
 std::size_t LogLineCount();
 // The last stored line, or empty when there is none.
 std::string LastLogLine();

@@ -481,6 +481,80 @@ TEST(Station, BoxesAskedAtOnceInRealTimeOpenOneAtATimeEachAnswerToItsRun) {
   EXPECT_EQ(toolkit.Prompts().size(), 3u);
 }
 
+// Two HV22 (0945) wait for their drives while other units run; their drives arrive meanwhile (one
+// while the LQ40's box is up, handled in the box's loop), and drive association polls the
+// waiting units' tray sensors. Those polls are the station's lines:
+// in Test.log without a tag, in no run's record. Each record equals the one its run keeps when
+// no drive arrives, times apart; a run alone is no exception while other units are attached.
+TEST(Station, AWaitingUnitsPollsAreTheStationsAndInNoRunsRecord) {
+  const auto bench = [](bool arrives) {
+    return std::string(R"({"hubs": [{"id": "pc", "kind": "root_hub", "ports": 8},
+        {"id": "pc3", "kind": "root_hub30", "ports": 4}, {"id": "a", "parent": "pc", "port": 1},
+        {"id": "b", "parent": "pc3", "port": 1}, {"id": "c", "parent": "pc3", "port": 2},
+        {"id": "d", "parent": "pc", "port": 2}],
+      "units": [
+        {"model": "LQ40", "serial": "LQ40A0001", "hub": "a", "port": 1,
+         "drives": [{"letter": "H", "port": 2}], "discs": {"input": 5}},
+        {"model": "HV22", "product": "0x0923", "serial": "HV22A0001", "hub": "d", "port": 1,
+         "drives": [{"letter": "E", "port": 2}], "discs": {"input": 5}},
+        {"model": "HV22", "product": "0x0945", "serial": "HV22B0001", "hub": "b", "port": 1,
+         "drives": [{"letter": "F", "hub": "pc3", "port": 3, "present": false}],
+         "discs": {"input": 5}, "faults": [)") +
+           (arrives ? R"({"kind": "plug", "target": "drive", "drive": "F", "at_ms": 5000})" : "") +
+           R"(]},
+        {"model": "HV22", "product": "0x0945", "serial": "HV22C0001", "hub": "c", "port": 1,
+         "drives": [{"letter": "G", "hub": "pc3", "port": 4, "present": false}],
+         "discs": {"input": 5}, "faults": [)" +
+           (arrives ? R"({"kind": "plug", "target": "drive", "drive": "G",
+                         "prompt_text": "Supply the loading area with discs."})"
+                    : "") +
+           R"(]}]})";
+  };
+  soak::ScratchFolder folder("station-polls");
+  const std::map<std::string, std::vector<int>> answers = {{"[0] LQ40 (LQ40A0001)", {ui::kIdOk}}};
+  for (const bool together : {false, true}) {
+    std::map<std::string, nlohmann::json> records[2];
+    std::string log;
+    for (const bool arrives : {false, true}) {
+      SimSession session(bench(arrives), FixedHost());
+      TForm1& form = session.Form();
+      // The LQ40, and with it (or not) the HV22 that has its drive; the waiting units stay idle.
+      session.Toolkit().SetAnswersPerRun({}, answers);
+      form.onRunKept = [&](const UnitRun& socket) {
+        records[arrives][socket.item] = session::WithoutTimes(RecordJson(RecordOf(*socket.last)));
+      };
+      session.Toolkit().RunAsWindowWork([&] {
+        const std::vector<std::string> items = form.ItemNames();
+        for (int i = 0; i < static_cast<int>(items.size()); ++i) {
+          if (items[i].ends_with("(LQ40A0001)") ||
+              (together && items[i].ends_with("(HV22A0001)"))) {
+            form.ComboBox1.PickItem(i);
+            form.Button1.Click();
+          }
+        }
+      });
+      const auto limit = session.Sim().Clock().NowMs() + soak::kVirtualLimitMs;
+      session.Toolkit().RunUntil(
+          [&] { return form.AllRunsHandled() || session.Sim().Clock().NowMs() > limit; });
+      form.onRunKept = nullptr;
+      ASSERT_TRUE(form.AllRunsHandled()) << "a run hangs";
+      log = soak::FileText("Test.log");
+    }
+    EXPECT_EQ(records[0].size(), together ? 2u : 1u);
+    EXPECT_EQ(nlohmann::json(records[1]).dump(1), nlohmann::json(records[0]).dump(1)) << together;
+    // The polls are in the log, as the station's.
+    std::size_t polls = 0;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+      const std::string message = ClearLogText(line).substr(kLogPrefixLength);
+      if (!message.starts_with("AT+C00 = ")) continue;
+      ++polls;
+      EXPECT_FALSE(LogTagOf(message)) << message;
+    }
+    EXPECT_GT(polls, 0u) << together;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Benches, StationRun, ::testing::ValuesIn(GoldenCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -188,10 +188,11 @@ TEST_F(LogToolTest, UnitPrintsTheLinesTaggedWithItsSerial) {
   write(0, "discovery: a line nobody claims", nullptr);
   EndLogRun(2);
   EndLogRun(3);
-  write(1, "alone again: no tag", nullptr);
+  // A run that has had company keeps its tag to its end: a reader can follow it.
+  write(1, "alone again: still tagged", tags[0]);
   EndLogRun(1);
   ASSERT_EQ(expected.size(), 3u);
-  ASSERT_EQ(expected["TK36K0001"].size(), 7u);
+  ASSERT_EQ(expected["TK36K0001"].size(), 8u);
   const std::vector<std::string> lines = LogLinesSnapshot();
   const std::filesystem::path file = WriteLogFile(lines, "\r\n");
 
