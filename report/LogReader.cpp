@@ -80,12 +80,11 @@ std::optional<std::string> ClearLogLine(std::string_view line) {
 
 bool IsLineOfUnit(std::string_view line, std::string_view unit) {
   if (!IsLogPrefix(line)) return false;
-  const std::string tag = LogTagText(std::string(unit));
-  const std::string_view message = line.substr(kLogPrefixLength);
-  if (message.size() < tag.size()) return false;
-  // Compared in clear, before any escaping: a typed backslash never matches an escaped byte.
-  return UnscrambleLogText(message.substr(0, tag.size()),
-                           LogOffsetForPrefix(line.substr(0, kLogPrefixLength))) == tag;
+  // The whole tag, read in clear and its escapes undone, is the unit: never a part of a tag.
+  const std::string message = UnscrambleLogText(
+      line.substr(kLogPrefixLength), LogOffsetForPrefix(line.substr(0, kLogPrefixLength)));
+  const std::optional<LogTagOfMessage> tag = LogTagOf(message);
+  return tag && tag->tag == unit;
 }
 
 int ReadLogStream(std::istream& in, std::ostream& out, std::ostream& err, std::string_view unit) {
@@ -114,7 +113,7 @@ int ReadLogStream(std::istream& in, std::ostream& out, std::ostream& err, std::s
   }
   if (!unit.empty() && unitLines == 0) {
     err << "veltrane-log: no line of unit " << PrintableText(unit)
-        << " (a unit's lines carry its serial only while several runs were under way)\n";
+        << " (a unit's lines carry its tag only once another run was under way with its run)\n";
   }
   out.flush();
   if (!out) {

@@ -24,8 +24,9 @@ std::string PrintableText(std::string_view text);
 // unscrambled and made printable. nullopt when the line is not a log line.
 std::optional<std::string> ClearLogLine(std::string_view line);
 
-// True when the log line's message, in clear, starts with the tag of that unit ("<SERIAL> "):
-// a line the unit's run wrote while other runs were under way. A run alone tags nothing.
+// True when the log line's message, in clear, starts with the tag of that unit ("<SERIAL> ", or
+// its item where units look alike; LogTagText): a line the unit's run wrote once another run was
+// under way with it. The whole tag must be the unit, never its start. A run alone tags nothing.
 bool IsLineOfUnit(std::string_view line, std::string_view unit);
 
 // Reads a whole log: each log line in clear on out; each other line reported on err with its

@@ -2,6 +2,8 @@
 // record's writers so that the program, which never reads a log back, carries no stream code.
 #include <cstdlib>
 #include <istream>
+#include <map>
+#include <optional>
 
 #include "report/LogReader.h"
 #include "report/RecordReport.h"
@@ -70,68 +72,119 @@ void IdentifyFromLog(RunRecord::Unit& unit, std::string_view message) {
   }
 }
 
-void CloseLogRun(std::vector<RunRecord>& runs) {
-  if (runs.empty()) return;
-  RunRecord& run = runs.back();
+void CloseLogRun(RunRecord& run) {
   bool failed = false;
   for (const auto& row : run.rows) failed = failed || row.icon == "failed";
   run.result = failed ? "Error" : run.rows.empty() ? "None" : "Success";
 }
 
+// A run being read back: its record and the step row its lines report on now.
+struct LogRun {
+  RunRecord record;
+  int row = -1;  // index into record.rows, -1 before the first heading
+};
+
+// One line of a run: a heading opens a row; the identification and the row's outcome follow.
+void ReadRunLine(LogRun& run, const std::string& clear, std::string_view message,
+                 const platform::LocalTime& time) {
+  run.record.log.push_back(clear);
+  run.record.end = time;
+  std::string caption;
+  if (const int n = HeadingNumber(message, &caption); n != 0) {
+    RecordRow& row = run.record.rows.emplace_back();
+    run.row = static_cast<int>(run.record.rows.size()) - 1;
+    row.number = n;
+    row.caption = caption;
+    row.begun = true;
+    row.attempts = 1;
+    row.firstStart = time;
+    return;
+  }
+  if (run.row < 0) return;
+  RecordRow& row = run.record.rows[static_cast<std::size_t>(run.row)];
+  IdentifyFromLog(run.record.unit, message);
+  if (message.starts_with("    [ERROR] ")) {
+    row.icon = "failed";
+    row.memo.emplace_back(message.substr(4));
+  } else if (message == kLogSeparator && row.icon.empty()) {
+    row.icon = "passed";
+    row.memo.emplace_back(std::string("[OK] ") + "The task has been fulfilled.");
+  }
+  if (!row.icon.empty()) {
+    row.ended = true;
+    row.lastEnd = time;
+  }
+}
+
 }  // namespace
 
 std::vector<RunRecord> RecordsFromLog(std::istream& in) {
-  std::vector<RunRecord> runs;
-  std::vector<std::string> between;  // lines before a run's host report
-  RecordRow* row = nullptr;
+  // The runs in the order they started. A run that never had company writes untagged lines: the
+  // last one opened so is "the lone run", and the untagged lines after it are its own until
+  // the next one opens (between runs, discovery's lines go with the run before, as they always
+  // have). Once a tagged line is read, runs are under way together: each tagged line goes to the
+  // run of its tag (a lone run takes its tag with the first tagged line of a tag not yet seen),
+  // and untagged lines are the station's, in no record.
+  std::vector<LogRun> runs;
+  std::map<std::string, std::size_t> byTag;
+  std::optional<std::size_t> lone;         // where untagged lines go
+  std::optional<std::size_t> awaitingTag;  // the lone run, once runs go together
+  std::vector<std::string> between;        // lines before the first run's host report
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!IsLogPrefix(line)) continue;
-    const std::string clear = ClearLogText(line);
-    const std::string_view message = std::string_view(clear).substr(kLogPrefixLength);
+    std::string clear = ClearLogText(line);
     const platform::LocalTime time = PrefixTime(line);
-    if (message == "=======Get CPU Information==============") {
-      CloseLogRun(runs);
+    const std::optional<LogTagOfMessage> tag =
+        LogTagOf(std::string_view(clear).substr(kLogPrefixLength));
+    // A run's record holds its lines as the run alone would have written them: without a tag.
+    if (tag) clear.erase(kLogPrefixLength, tag->length);
+    const std::string_view message = std::string_view(clear).substr(kLogPrefixLength);
+    const bool opens = message == "=======Get CPU Information==============";
+    std::optional<std::size_t> at;
+    if (opens) {
+      at = runs.size();
       runs.emplace_back();
-      runs.back().fromLog = true;
-      runs.back().start = time;
-      runs.back().log = std::move(between);
-      between.clear();
-      row = nullptr;
-    }
-    if (runs.empty()) {
+      RunRecord& record = runs.back().record;
+      record.fromLog = true;
+      record.start = time;
+      if (runs.size() == 1) record.log = std::move(between);
+      if (tag) {
+        byTag[tag->tag] = *at;
+        if (lone) awaitingTag = lone;
+        lone.reset();
+      } else {
+        lone = at;
+        awaitingTag.reset();
+      }
+    } else if (tag) {
+      if (lone) awaitingTag = lone;
+      lone.reset();
+      if (const auto found = byTag.find(tag->tag); found != byTag.end()) {
+        at = found->second;
+      } else if (awaitingTag) {
+        at = byTag[tag->tag] = *awaitingTag;
+        awaitingTag.reset();
+      } else {
+        // A run whose opening the log does not hold.
+        at = byTag[tag->tag] = runs.size();
+        runs.emplace_back();
+        runs.back().record.fromLog = true;
+        runs.back().record.start = time;
+      }
+    } else if (lone) {
+      at = lone;
+    } else if (runs.empty()) {
       between.push_back(clear);
-      continue;
     }
-    RunRecord& run = runs.back();
-    run.log.push_back(clear);
-    run.end = time;
-    std::string caption;
-    if (const int n = HeadingNumber(message, &caption); n != 0) {
-      run.rows.emplace_back();
-      row = &run.rows.back();
-      row->number = n;
-      row->caption = caption;
-      row->begun = true;
-      row->attempts = 1;
-      row->firstStart = time;
-      continue;
-    }
-    if (row == nullptr) continue;
-    IdentifyFromLog(run.unit, message);
-    if (message.starts_with("    [ERROR] ")) {
-      row->icon = "failed";
-      row->memo.emplace_back(message.substr(4));
-    } else if (message == kLogSeparator && row->icon.empty()) {
-      row->icon = "passed";
-      row->memo.emplace_back(std::string("[OK] ") + "The task has been fulfilled.");
-    }
-    if (!row->icon.empty()) {
-      row->ended = true;
-      row->lastEnd = time;
-    }
+    if (at) ReadRunLine(runs[*at], clear, message, time);
   }
-  CloseLogRun(runs);
-  return runs;
+  std::vector<RunRecord> records;
+  records.reserve(runs.size());
+  for (LogRun& run : runs) {
+    CloseLogRun(run.record);
+    records.push_back(std::move(run.record));
+  }
+  return records;
 }

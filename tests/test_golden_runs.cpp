@@ -27,6 +27,7 @@
 #include "platform/sim/bench/DemoBench.h"
 #include "report/LogReader.h"
 #include "report/RecordJson.h"
+#include "report/RecordReport.h"
 #include "report/RunRecord.h"
 #include "report/TestLog.h"
 
@@ -284,6 +285,28 @@ TEST_P(StationRun, EveryRecordIsItsLoneRunsAndTwoStationsAgree) {
     const std::string serial = record.at("unit").at("serial");
     EXPECT_LE(tagged[serial], record.at("log").size()) << serial;
     EXPECT_GE(tagged[serial], record.at("log").size() / 2) << serial;
+  }
+  // veltrane-log rebuilds one record per run from the station's log: each with its own unit,
+  // lines, rows and result, a failing unit's Error included.
+  std::istringstream saved(firstLog);
+  const std::vector<RunRecord> rebuilt = RecordsFromLog(saved);
+  ASSERT_EQ(rebuilt.size(), first.size());
+  for (const RunRecord& run : rebuilt) {
+    const auto kept = std::find_if(first.begin(), first.end(), [&](const auto& entry) {
+      return entry.second.at("unit").at("serial") == run.unit.serial;
+    });
+    ASSERT_NE(kept, first.end()) << run.unit.serial;
+    const nlohmann::json json = RecordJson(run);
+    EXPECT_EQ(json.at("log"), kept->second.at("log")) << run.unit.serial;
+    // The rows the run reached, each under its own number.
+    ASSERT_FALSE(run.rows.empty()) << run.unit.serial;
+    for (const RecordRow& row : run.rows) {
+      EXPECT_EQ(row.caption, kept->second.at("rows").at(row.number - 1).at("caption"));
+    }
+    // A row that failed once and passed on a retry reads as failed: the log keeps no retry.
+    if (kept->second.at("result") == "Error") {
+      EXPECT_EQ(run.result, "Error") << run.unit.serial;
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <sstream>
 
@@ -160,10 +161,17 @@ TEST_F(LogToolTest, LinesThatAreNotLogLinesAreReportedByNumber) {
   EXPECT_EQ(SplitLines(result.out), (std::vector<std::string>{clear, clear}));
 }
 
-// A log of two runs under way at once, between lines of a run alone and lines nobody claims:
-// --unit prints the lines the tag names, tag included, and nothing else.
+// A station's log: a run alone, then four under way at once, between lines nobody claims.
+// --unit prints the lines the whole tag names, tag included, and nothing else; --json rebuilds
+// each run as its own record.
 TEST_F(LogToolTest, UnitPrintsTheLinesTaggedWithItsSerial) {
-  // Each tagged line as the tool should print it: the prefix, "<TAG> ", the message.
+  // Each tagged line as the tool should print it: the prefix, "<TAG> ", the message. A serial's
+  // '>' and '\\' stand escaped in its tag, so that no serial forges another unit's tag.
+  const std::map<std::string, std::string> printed = {
+      {"TK36K0001", "<TK36K0001> "},
+      {"[1] ZP61 (no serial)", "<[1] ZP61 (no serial)> "},
+      {"TK36K", "<TK36K> "},
+      {"TK36K0001> <TK36K> \\X", "<TK36K0001\\x3E <TK36K\\x3E \\x5CX> "}};
   std::map<std::string, std::vector<std::string>> expected;
   int second = 0;
   const auto write = [&](std::uint64_t run, const std::string& message, const char* tag) {
@@ -172,27 +180,37 @@ TEST_F(LogToolTest, UnitPrintsTheLinesTaggedWithItsSerial) {
     WriteLogText(message);
     SetLogOwner(0);
     if (tag != nullptr) {
-      expected[tag].push_back(LastLogLine().substr(0, kLogPrefixLength) + "<" + tag + "> " +
+      expected[tag].push_back(LastLogLine().substr(0, kLogPrefixLength) + printed.at(tag) +
                               message);
     }
   };
-  const char* const tags[] = {"TK36K0001", "[1] ZP61 (no serial)", "TK36K"};
+  const char* const tags[] = {"TK36K0001", "[1] ZP61 (no serial)", "TK36K",
+                              "TK36K0001> <TK36K> \\X"};
+  SetLogStationUnits(4);
   BeginLogRun(1, tags[0]);
-  write(1, "a run alone: no tag", nullptr);
+  write(1, "=======Get CPU Information==============", nullptr);
+  write(1, "[1] Get device information", nullptr);
   // A unit without a serial is tagged with its item; a serial may be the start of another's.
-  BeginLogRun(2, tags[1]);
-  BeginLogRun(3, tags[2]);
+  for (std::uint64_t run = 2; run <= 4; ++run) {
+    BeginLogRun(run, tags[run - 1]);
+    write(run, "=======Get CPU Information==============", tags[run - 1]);
+    write(run, "[1] Get device information", tags[run - 1]);
+  }
   for (int i = 0; i < 20; ++i) {
-    write(1 + i % 3, "Step " + std::to_string(i) + " <TK36K> inside the message", tags[i % 3]);
+    write(1 + i % 4, "Step " + std::to_string(i) + " <TK36K> inside the message", tags[i % 4]);
   }
   write(0, "discovery: a line nobody claims", nullptr);
+  write(2, "    [ERROR] The unit did not answer.", tags[1]);
+  for (std::uint64_t run : {1, 3, 4}) write(run, std::string(kLogSeparator), tags[run - 1]);
   EndLogRun(2);
   EndLogRun(3);
+  EndLogRun(4);
   // A run that has had company keeps its tag to its end: a reader can follow it.
   write(1, "alone again: still tagged", tags[0]);
   EndLogRun(1);
-  ASSERT_EQ(expected.size(), 3u);
-  ASSERT_EQ(expected["TK36K0001"].size(), 8u);
+  write(0, "discovery again", nullptr);
+  ASSERT_EQ(expected.size(), 4u);
+  ASSERT_EQ(expected["TK36K0001"].size(), 7u);
   const std::vector<std::string> lines = LogLinesSnapshot();
   const std::filesystem::path file = WriteLogFile(lines, "\r\n");
 
@@ -209,6 +227,8 @@ TEST_F(LogToolTest, UnitPrintsTheLinesTaggedWithItsSerial) {
            Case{"--unit tk36k0001", {}, kNone},  // serials match exactly
            Case{"--unit TK36K000", {}, kNone},   // a part of a serial is not the serial
            Case{"--unit ZP61", {}, kNone},
+           Case{"--unit \"TK36K0001> <TK36K> \\X\"", expected["TK36K0001> <TK36K> \\X"], ""},
+           Case{"--unit \"TK36K0001> <TK36K>\"", {}, kNone},
        }) {
     for (const bool viaStdin : {false, true}) {
       const ToolResult result = viaStdin ? RunTool(std::string(c.arguments) + " -", file.string())
@@ -220,6 +240,25 @@ TEST_F(LogToolTest, UnitPrintsTheLinesTaggedWithItsSerial) {
       if (*c.err == '\0') {
         EXPECT_EQ(result.err, "") << what;
       }
+    }
+  }
+
+  // Each run is its own record, with its own lines (without their tags) and result; the lines
+  // nobody claims are in none.
+  const ToolResult json = RunTool("--json " + Quoted(file));
+  ASSERT_EQ(json.status, 0) << json.err;
+  const auto records = nlohmann::json::parse(json.out);
+  ASSERT_EQ(records.size(), 4u);
+  for (std::size_t run = 0; run < 4; ++run) {
+    const auto& record = records[run];
+    EXPECT_EQ(record.at("result"), run == 1 ? "Error" : "Success") << run;
+    const auto& log = record.at("log");
+    EXPECT_EQ(log.size(), run == 0 ? 9u : 8u) << run;
+    EXPECT_EQ(log.front().get<std::string>().substr(kLogPrefixLength),
+              "=======Get CPU Information==============");
+    for (const auto& line : log) {
+      const std::string message = line.get<std::string>().substr(kLogPrefixLength);
+      EXPECT_FALSE(message.starts_with("<") || message.starts_with("discovery")) << message;
     }
   }
 
