@@ -267,6 +267,15 @@ int TForm1::IdleUnits() const {
   return idle;
 }
 
+bool TForm1::LooksAlike(const DeviceEntry& entry) const {
+  const std::string serial = SerialOf(entry);
+  if (serial.empty()) return true;
+  for (const auto& other : DeviceList) {
+    if (other.get() != &entry && SerialOf(*other) == serial) return true;
+  }
+  return false;
+}
+
 UnitRun* TForm1::SocketOfRun(const RunContext& run) {
   for (const auto& socket : sockets_) {
     if (socket->worker && &socket->worker->Run() == &run) return socket.get();
@@ -345,8 +354,10 @@ bool TForm1::StartRun(int index) {
   };
   std::unique_ptr<RunContext> run = newRun();
   const std::uint64_t firstId = run->Id;
-  const std::string serial = SerialOf(*entry);
-  BeginLogRun(run->Id, serial.empty() ? socket.item : serial);
+  // The run's lines are tagged with its unit's serial, or with its item where that does not
+  // tell the unit apart.
+  const std::string tag = LooksAlike(*entry) ? socket.item : SerialOf(*entry);
+  BeginLogRun(run->Id, tag);
   {
     ScopedLogOwner owner(run->Id);
     BeginRunRecord(*run, *entry, socket.item);
@@ -366,7 +377,7 @@ bool TForm1::StartRun(int index) {
     if (shown) viewRun_ = nullptr;
     EndLogRun(firstId);
     socket.last = newRun();
-    BeginLogRun(socket.last->Id, serial.empty() ? socket.item : serial);
+    BeginLogRun(socket.last->Id, tag);
     ScopedLogOwner owner(socket.last->Id);
     BeginRunRecord(*socket.last, *entry, socket.item);
     if (shown) ShowRunInView(socket.last.get());
@@ -442,9 +453,10 @@ int TForm1::Prompt(RunContext& run, const std::string& text, const char* caption
     std::string title = caption != nullptr ? caption : "";
     const UnitRun* socket = SocketOfRun(run);
     const std::string origin = socket != nullptr ? socket->item : std::string();
-    // On a station the operator must see which unit asks.
+    // On a station the operator must see which unit asks: by its item where units look alike.
     if (DeviceList.size() > 1 && run.TestedDevice != nullptr) {
-      title += (title.empty() ? "" : " - ") + run.TestedDevice->ModelName;
+      const bool byItem = !origin.empty() && LooksAlike(*run.TestedDevice);
+      title += (title.empty() ? "" : " - ") + (byItem ? origin : run.TestedDevice->ModelName);
     }
     ui::ScopedBoxOrigin from(origin);
     answer = ui::TheToolkit().MessageBox(this, text, title, flags);

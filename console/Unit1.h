@@ -151,6 +151,9 @@ class TForm1 : public ui::Form, public RunHost {
   UnitRun* SocketOfRun(const RunContext& run);
   // Listed units that are idle and can be started.
   int IdleUnits() const;
+  // True when the unit has no serial, or another attached unit has the same: its serial does
+  // not tell it apart, its item must.
+  bool LooksAlike(const DeviceEntry& entry) const;
   UnitRun* SelectedSocket();
   const UnitRun* SelectedSocket() const;
   // The socket whose run CurrentRun names.

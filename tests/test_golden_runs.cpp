@@ -578,6 +578,54 @@ TEST(Station, AWaitingUnitsPollsAreTheStationsAndInNoRunsRecord) {
   }
 }
 
+// Two units with one serial and two with none: each box's caption and each log tag name the
+// unit's item, so the operator and veltrane-log tell them apart; a unit whose serial is its own
+// keeps its serial in both.
+TEST(Station, UnitsThatLookAlikeAreToldApartByTheirItems) {
+  std::string hubs = R"({"id": "pc", "kind": "root_hub", "ports": 5})";
+  std::string units;
+  const char* const serials[] = {R"("LQ40A0001")", R"("LQ40A0001")", "null", "null",
+                                 R"("LQ40B0001")"};
+  for (int i = 0; i < 5; ++i) {
+    const std::string box = "box" + std::to_string(i);
+    hubs += R"(, {"id": ")" + box + R"(", "parent": "pc", "port": )" + std::to_string(i + 1) + "}";
+    units += std::string(i == 0 ? "" : ",") + R"({"model": "LQ40", "serial": )" + serials[i] +
+             R"(, "hub": ")" + box + R"(", "port": 1, "drives": [{"letter": ")" +
+             static_cast<char>('H' + i) + R"(", "port": 2}], "discs": {"input": 5}})";
+  }
+  soak::ScratchFolder folder("station-lookalikes");
+  SimSession session(R"({"hubs": [)" + hubs + R"(], "units": [)" + units + "]}", FixedHost());
+  const std::vector<std::string> items = session.Form().ItemNames();
+  ASSERT_EQ(items.size(), 5u);
+  std::map<std::string, std::vector<int>> answers;
+  for (const std::string& item : items) answers[item] = {ui::kIdOk};
+  bool ended = false;
+  const auto records = session.RunAllRecords({}, answers, soak::kVirtualLimitMs, &ended);
+  ASSERT_TRUE(ended);
+  ASSERT_EQ(records.size(), 5u);
+  // The name each unit goes by: its item, unless its serial is its own.
+  std::map<std::string, std::string> names;
+  for (const std::string& item : items) {
+    names[item] = item.ends_with("(LQ40B0001)") ? "LQ40B0001" : item;
+  }
+  ASSERT_EQ(session.Toolkit().Prompts().size(), 5u);
+  for (const auto& prompt : session.Toolkit().Prompts()) {
+    const std::string& name = names.at(prompt.origin);
+    EXPECT_EQ(prompt.caption,
+              std::string("Information - ") + (name == prompt.origin ? name : "LQ40 (LQ40B0001)"));
+  }
+  // Every line of a run carries its name, and the tag's lines are the run's record.
+  std::map<std::string, std::size_t> tagged;
+  std::istringstream lines(soak::FileText("Test.log"));
+  for (std::string line; std::getline(lines, line);) {
+    if (const auto tag = LogTagOf(ClearLogText(line).substr(kLogPrefixLength))) ++tagged[tag->tag];
+  }
+  ASSERT_EQ(tagged.size(), 5u);
+  for (const auto& [item, record] : records) {
+    EXPECT_EQ(tagged[names.at(item)], record.log.size()) << item;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Benches, StationRun, ::testing::ValuesIn(GoldenCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
