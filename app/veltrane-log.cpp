@@ -1,5 +1,5 @@
 // veltrane-log: reads a "Test.log" and prints every line with its message in clear (or, with
-// --unit, only one unit's tagged lines). Lines that are not log lines are reported on stderr
+// --unit, only one unit's tagged lines; with --json or --html, one record per run). Lines that are not log lines are reported on stderr
 // with their line number.
 #include <cerrno>
 #include <cstring>
@@ -26,9 +26,10 @@ void PrintUsage(std::ostream& out) {
          "       veltrane-log --json FILE|-   every run of the log as a record (JSON array)\n"
          "       veltrane-log --html FILE|-   every run of the log as one report page\n"
          "Prints each line of a test log with its message in clear.\n"
-         "--unit prints the lines whose message starts with \"<SERIAL> \", as they are (the tag\n"
-         "included): the lines a unit's run wrote while other runs were under way. A run alone\n"
-         "tags nothing, so its lines are not among them. SERIAL is matched exactly.\n"
+         "--unit prints the lines whose message starts with the tag \"<SERIAL> \", as they are\n"
+         "(the tag included): the lines a unit's run wrote once another run was under way with\n"
+         "it. A run alone tags nothing, so its lines are not among them. SERIAL is matched\n"
+         "exactly, against the whole tag (where units look alike, the tag is the combo item).\n"
          "Exit status: 0 all lines were log lines, 1 some were not, 2 usage or I/O error.\n";
 }
 
