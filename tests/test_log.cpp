@@ -295,6 +295,33 @@ TEST_F(TestLogTest, TwoThreadsLoggingKeepEveryLineWhole) {
   EXPECT_EQ(LogLineCount(), 2u * kPerThread);
 }
 
+// A line nobody claims is the station's: a run's own lines only, and what it sees as the log's
+// last line, unless its unit is the only one attached (then the station is its run, as always).
+TEST_F(TestLogTest, AStationLineIsARunsOnlyWhileItsUnitIsAlone) {
+  struct Case {
+    std::size_t units;
+    std::vector<std::string> runLines;
+    const char* lastSeen;
+  };
+  for (const Case& c : {Case{1, {"own", "station"}, "station"},
+                        Case{0, {"own", "station"}, "station"}, Case{2, {"own"}, "own"}}) {
+    ReleaseLogLines();
+    CreateLogLines();
+    SetLogStationUnits(c.units);
+    BeginLogRun(1, "A");
+    {
+      ScopedLogOwner owner(1);
+      WriteLogText("own");
+    }
+    WriteLogText("station");
+    std::vector<std::string> lines;
+    for (const std::string& line : RunLogLines(1, 0)) lines.push_back(InClear(line));
+    EXPECT_EQ(lines, c.runLines) << c.units;
+    EXPECT_EQ(InClear(LastLogLineOf(1, 0)), c.lastSeen) << c.units;
+    EndLogRun(1);
+  }
+}
+
 // --- host report --------------------------------------------------------------------------
 
 class HostReportTest : public TestLogTest {
