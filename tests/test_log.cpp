@@ -322,6 +322,27 @@ TEST_F(TestLogTest, AStationLineIsARunsOnlyWhileItsUnitIsAlone) {
   }
 }
 
+// A tag reads back as the tag it was, whatever bytes a serial holds, and only the whole tag
+// text does: no serial's characters end a tag early or make it read as another.
+TEST(LogTagText, EveryTagReadsBackWholeAndOnlyAsItself) {
+  std::vector<std::string> tags = {"HV22A0001", "HV22A0001> X", "A\\x3E", "<A> <B>",
+                                   "[1] ZP61 (-)"};
+  for (int c = 0; c < 256; ++c) tags.push_back(std::string("S") + static_cast<char>(c) + "E");
+  for (const std::string& tag : tags) {
+    const std::string text = LogTagText(tag);
+    EXPECT_EQ(text.find('>'), text.size() - 2) << tag;
+    for (const char c : text) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << tag;
+    const auto read = LogTagOf(text + "AT+C00 = OK> x");
+    ASSERT_TRUE(read) << tag;
+    EXPECT_EQ(read->tag, tag);
+    EXPECT_EQ(read->length, text.size()) << tag;
+  }
+  EXPECT_EQ(LogTagText("HV22A0001> X"), "<HV22A0001\\x3E X> ");
+  for (const char* untagged : {"AT+C00 = OK", "<A>B", "<A\\x4> x", "<A\\y41> x", "<A"}) {
+    EXPECT_FALSE(LogTagOf(untagged)) << untagged;
+  }
+}
+
 // --- host report --------------------------------------------------------------------------
 
 class HostReportTest : public TestLogTest {
