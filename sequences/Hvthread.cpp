@@ -30,6 +30,12 @@ bool THVThread::MoveTrayAndConfirm(bool open) {
   return false;
 }
 
+bool THVThread::TrayMoved(bool open) {
+  // The sensor reads the unit's side of the tray, not the drive: a drive that left while its
+  // tray moved has not done the step either.
+  return MoveTrayAndConfirm(open) && DriveLetter() != 0;
+}
+
 void THVThread::DeviceInformation(int row, int nextState) {
   StepBegin(row);
   if (TestedDevice->Usb3Connection.load() != 0) WriteLogText(kUsb3Line);
@@ -42,11 +48,7 @@ void THVThread::DeviceInformation(int row, int nextState) {
 
 void THVThread::TrayStep(int row, bool open, const char* message, int nextState) {
   StepBegin(row);
-  const bool moved = MoveTrayAndConfirm(open);
-  // The sensor reads the unit's side of the tray, not the drive: one that left before or while
-  // the tray moved fails the step as the drive check would.
-  if (RunActive && FailIfDriveLost(row, drivetray::kDriveOffline, nextState)) return;
-  if (!moved) {
+  if (!TrayMoved(open)) {
     const int answer = FailAndAsk(row, message, kErrorRetryCancel);
     if (answer == ui::kIdRetry || answer == ui::kIdCancel) return;
   }
@@ -73,9 +75,7 @@ void THVThread::PickUpStep(int row, int picked, int recovery) {
 }
 
 bool THVThread::RecoveryTrayStep(int row, bool open, const char* message, int nextState) {
-  const bool moved = MoveTrayAndConfirm(open);
-  if (RunActive && FailIfDriveLost(row, drivetray::kDriveOffline, nextState)) return false;
-  if (!moved) {
+  if (!TrayMoved(open)) {
     const int answer = FailAndAsk(row, message, kErrorRetryCancel);
     if (answer == ui::kIdRetry || answer == ui::kIdCancel) return false;
   }

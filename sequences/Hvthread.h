@@ -89,6 +89,9 @@ class THVThread : public TDriveTrayThread {
   // 21 polls of AT+C00, 500 ms apart. False at once without a drive letter, after the last
   // poll without the wanted state, or when the link was lost (the run then ends).
   bool MoveTrayAndConfirm(bool open);
+  // A tray step's move: confirmed, and the entry still has its drive letter. A tray step that
+  // fails it says its own words (the tray opens, closes up), the drive gone or not.
+  bool TrayMoved(bool open);
 
  private:
   // "Get device information": the drive tray tidied, the status query, information and EEPROM.

@@ -384,6 +384,16 @@ INSTANTIATE_TEST_SUITE_P(Hv22, Hv22CancelAtPrompt, ::testing::Values(
                {ui::kIdOk}, 0, kMotorError, ui::kMbIconError, "AT+?"},
     CancelCase{"NoDrive", {.drive = false}, {kCancel}, 1, "RW drive is not online.",
                kErrorRetryCancel, "AT+I01"},
+    // The drive leaves once its check has passed: a tray step without a drive letter fails at
+    // once with its own words, nothing moved or polled.
+    CancelCase{"TrayOpenAfterTheDriveLeft",
+               {.faults = {AfterCommand("unplug", kIdentifyQueries + 21,
+                                        R"(, "target": "drive", "drive": "F")")}},
+               {kCancel}, 3, kTrayOpenError, kErrorRetryCancel, "AT+C00"},
+    CancelCase{"TrayCloseAfterTheDriveLeft",
+               {.faults = {AfterCommand("unplug", kIdentifyQueries + 23,
+                                        R"(, "target": "drive", "drive": "F")")}},
+               {kCancel}, 5, kTrayCloseError, kErrorRetryCancel, "AT+R01"},
     CancelCase{"InputBinEmpty", {.input = 0}, {kCancel}, 2,
                "Supply the loader mechanism with discs.", ui::kMbIconWarning | ui::kMbRetryCancel,
                "AT+C00"},

@@ -418,6 +418,9 @@ TEST_P(DepartureAt, NoRowPassesAndNoBoxAsksOnceThePartIsGone) {
 
 constexpr const char* kDriveOffline = "RW drive is not online.";
 constexpr const char* kStopped = "The autoloader stopped answering.";
+// An HV22's tray steps say their own words when the drive is gone.
+constexpr const char* kTrayOpens = "An error occurs when the tray opens.";
+constexpr const char* kTrayClosesUp = "An error occurs when the tray closes up.";
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(DemoBench, DepartureAt, ::testing::Values(
@@ -454,13 +457,13 @@ INSTANTIATE_TEST_SUITE_P(DemoBench, DepartureAt, ::testing::Values(
     Departure{"Hv22LeavesWhileATrayStepWithoutDriveAsks", "HV22A0001",
               [](const HealthyRun& h) {
                 return nlohmann::json{After(Unplug("drive", "F"), NthCommand(h, "AT+C00", 3)),
-                                      AtPrompt(Unplug("unit"), kDriveOffline)};
+                                      AtPrompt(Unplug("unit"), kTrayOpens)};
               },
-              {ui::kIdRetry, ui::kIdRetry}, "None", 1, 3, kDriveOffline},
-    // Only the drive leaves, and stays away: a step that needs it fails with the drive check's
-    // words and Retry looks again, whether the entry's drive was on the unit's hub or found by
-    // letter (a 0945's on a USB 3.0 root hub), and whether or not the unit's tray sensor can
-    // still confirm the tray.
+              {ui::kIdRetry, ui::kIdRetry}, "None", 1, 3, kTrayOpens},
+    // Only the drive leaves, and stays away: a step that needs it fails and Retry looks again,
+    // whether the entry's drive was on the unit's hub or found by letter (a 0945's on a USB 3.0
+    // root hub), and whether or not the unit's tray sensor can still confirm the tray. The drive
+    // check says "not online"; an HV22's tray step says its own words.
     Departure{"Hv22UsbThreeDriveLeavesBeforeItsCheck", "HV22B0001",
               [](const HealthyRun& h) {
                 return nlohmann::json{After(Unplug("drive", "G"), NthCommand(h, "AT+?"))};
@@ -470,7 +473,7 @@ INSTANTIATE_TEST_SUITE_P(DemoBench, DepartureAt, ::testing::Values(
               [](const HealthyRun& h) {
                 return nlohmann::json{After(Unplug("drive", "F"), NthCommand(h, "AT+R01") + 1)};
               },
-              {ui::kIdRetry, ui::kIdCancel}, "Error", 2, 5, kDriveOffline},
+              {ui::kIdRetry, ui::kIdCancel}, "Error", 2, 5, kTrayClosesUp},
     Departure{"Zp61UpperDriveLeavesWithTheDiscOnItsTray", "ZP61A0001",
               [](const HealthyRun& h) {
                 return nlohmann::json{After(Unplug("drive", "I"), NthCommand(h, "AT+R01") + 1)};
