@@ -167,8 +167,11 @@ bool RecordKeeper::TryWrite(Pending& p, bool withHistory, std::string& failure) 
     const std::string base = RecordBaseName(p.record);
     const std::string json = RecordJsonText(p.record);
     const std::string html = RecordHtml(p.record);
-    // Two runs ending in the same second: "-2", "-3", ... on the second and later.
-    for (int suffix = 1; suffix <= 99 && p.baseName.empty(); ++suffix) {
+    // Runs ending in the same second: "-2", "-3", ... on the second and later, as many as there
+    // are. A name is passed over only for a file that holds it, so the search ends within the
+    // folder's files; it starts after the last name given to this base.
+    int suffix = base == lastBase_ ? lastSuffix_ + 1 : 1;
+    for (; p.baseName.empty(); ++suffix) {
       const std::string name = suffix == 1 ? base : base + "-" + std::to_string(suffix);
       if (Exists(PathIn(kRecordFolder, name + ".html"))) continue;
       if (!WriteNewFile(kRecordFolder, name + ".json", json, error)) {
@@ -183,10 +186,8 @@ bool RecordKeeper::TryWrite(Pending& p, bool withHistory, std::string& failure) 
         return false;
       }
       p.baseName = name;
-    }
-    if (p.baseName.empty()) {
-      failure = Failure(base + ".json", "every name is taken");
-      return false;
+      lastBase_ = base;
+      lastSuffix_ = suffix;
     }
   }
   if (!p.historyWritten && withHistory) {
@@ -214,23 +215,28 @@ bool RecordKeeper::TryWrite(Pending& p, bool withHistory, std::string& failure) 
 void RecordKeeper::Keep(const RunRecord& record) {
   pending_.push_back({record, {}, false, false});
   if (pending_.size() > kMaxPendingRecords) {
-    failureLines_.push_back("Record dropped, too many unwritten: " +
-                            RecordBaseName(pending_.front().record));
+    NoteFailure("Record dropped, too many unwritten: " + RecordBaseName(pending_.front().record));
     pending_.pop_front();
   }
   // Every record's own files are tried; history.csv takes the lines in the order of the runs,
-  // so a record whose line could not be written holds back the later ones' lines.
+  // so a record whose line could not be written holds back the later ones' lines. A record
+  // that has no name yet holds back nothing: its line follows once it is written.
   bool historyInOrder = true;
   for (Pending& p : pending_) {
     std::string failure;
     if (!TryWrite(p, historyInOrder, failure) && !p.reported) {
       // Each record is named once, with what kept it out; later tries that fail say nothing new.
-      failureLines_.push_back("Could not write " + failure);
+      NoteFailure("Could not write " + failure);
       p.reported = true;
     }
-    historyInOrder = historyInOrder && p.historyWritten;
+    historyInOrder = historyInOrder && (p.historyWritten || p.baseName.empty());
   }
-  while (!pending_.empty() && pending_.front().historyWritten) pending_.pop_front();
+  std::erase_if(pending_, [](const Pending& p) { return p.historyWritten; });
+}
+
+void RecordKeeper::NoteFailure(std::string line) {
+  everyFailure_.push_back(line);
+  failureLines_.push_back(std::move(line));
 }
 
 std::vector<std::string> RecordKeeper::TakeFailureLines() {

@@ -29,6 +29,8 @@ class RecordKeeper {
   void Keep(const RunRecord& record);
   // The log lines of what could not be written since the last call, and forgets them.
   std::vector<std::string> TakeFailureLines();
+  // Every such line since the keeper began, taken or not.
+  const std::vector<std::string>& EveryFailureLine() const { return everyFailure_; }
   std::size_t PendingCount() const { return pending_.size(); }
 
  private:
@@ -41,6 +43,10 @@ class RecordKeeper {
   // Writes the record's files, and its history line when `withHistory`; false with the failure
   // line's text ("TestRecords/NAME.json: reason") when something could not be written.
   bool TryWrite(Pending& p, bool withHistory, std::string& failure);
+  void NoteFailure(std::string line);
   std::deque<Pending> pending_;
   std::vector<std::string> failureLines_;
+  std::vector<std::string> everyFailure_;
+  std::string lastBase_;  // the base name given last, and the suffix it got
+  int lastSuffix_ = 0;
 };

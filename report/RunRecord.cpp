@@ -160,6 +160,12 @@ RunRecord LastRunRecord() {
   return kept.last;
 }
 
+std::vector<std::string> RecordFailureLines() {
+  KeptRecords& kept = Kept();
+  std::lock_guard guard(kept.lock);
+  return kept.keeper.EveryFailureLine();
+}
+
 void ResetRunRecords() {
   KeptRecords& kept = Kept();
   std::lock_guard guard(kept.lock);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "report/RecordTypes.h"
 #include "report/RunState.h"
@@ -31,5 +32,9 @@ void KeepRunRecord(RunContext& run, const std::string& result);
 RunRecord RecordOf(RunContext& run);
 // The record of the last run that ended (veltrane-bench writes it with --json). GUI thread.
 RunRecord LastRunRecord();
+// Every line of a record that could not be written ("Could not write TestRecords/NAME.json:
+// reason"), in order, since the program started: a tool reports them as they come, though the
+// log shows each only at the next run's start. GUI thread.
+std::vector<std::string> RecordFailureLines();
 // Forgets pending records and the last one (program start in tests).
 void ResetRunRecords();

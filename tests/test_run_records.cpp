@@ -383,9 +383,12 @@ class RefusingRecordFiles : public platform::sim::DeviceFileProvider {
  public:
   std::uint32_t refusal = 0;  // the error every write gets; 0: nothing is refused
 
+  int opens = -1;  // how many more temporary files are refused; -1: every one
+
   platform::sim::DeviceOpen Open(std::string_view path, std::uint32_t, std::uint32_t,
                                  std::uint32_t) override {
-    if (refusal == 0 || path.find("~writing-") == std::string_view::npos) return {};
+    if (refusal == 0 || opens == 0 || path.find("~writing-") == std::string_view::npos) return {};
+    if (opens > 0) --opens;
     return {true, std::make_unique<Refused>(refusal)};
   }
 
@@ -426,20 +429,56 @@ TEST_F(RunRecords, EachRecordThatCouldNotBeWrittenIsNamedOnceWithItsOwnReason) {
   EXPECT_EQ(History().size(), 4u);
 }
 
+// Names never run out: the first keeps its name, the later ones "-2", "-3", ... however many end
+// in the same second, and every one has its line in history.csv.
 TEST_F(RunRecords, RunsEndingInTheSameSecondGetTheirOwnNames) {
   RunRecord record;
   record.unit.model = "TM36K";
   record.unit.serial = "TK36K0042";
   record.end = {2026, 12, 7, 9, 5, 5, 0};
   RecordKeeper keeper;
-  keeper.Keep(record);
-  keeper.Keep(record);
+  constexpr std::size_t kRuns = 102;
+  for (std::size_t i = 0; i < kRuns; ++i) keeper.Keep(record);
   EXPECT_EQ(keeper.PendingCount(), 0u);
+  EXPECT_EQ(keeper.TakeFailureLines(), std::vector<std::string>{});
   const auto files = Files(".json");
-  ASSERT_EQ(files.size(), 2u);
-  EXPECT_EQ(files[0].filename(), "20261207-090505-TM36K-TK36K0042-2.json");
-  EXPECT_EQ(files[1].filename(), "20261207-090505-TM36K-TK36K0042.json");
-  EXPECT_EQ(History().size(), 3u);
+  ASSERT_EQ(files.size(), kRuns);
+  EXPECT_EQ(Files(".html").size(), kRuns);
+  for (const char* name : {"", "-2", "-99", "-100", "-102"}) {
+    const std::string file = std::string("20261207-090505-TM36K-TK36K0042") + name + ".json";
+    EXPECT_TRUE(fs::exists(fs::path(kRecordFolder) / file)) << file;
+  }
+  EXPECT_EQ(History().size(), kRuns + 1);
+}
+
+// A record that cannot be written holds back no later record's line: that line goes into
+// history.csv at once, and the held record's follows once it is written.
+TEST_F(RunRecords, ARecordNotWrittenYetHoldsBackNoLaterLine) {
+  auto refusing = std::make_shared<RefusingRecordFiles>();
+  sim_.AddDeviceFileProvider(refusing);
+  RunRecord held, later;
+  held.unit.model = later.unit.model = "TM36K";
+  held.unit.serial = "HELD";
+  later.unit.serial = "LATER";
+  held.end = later.end = {2026, 12, 7, 9, 5, 5, 0};
+  RecordKeeper keeper;
+  refusing->refusal = platform::kErrorAccessDenied;
+  refusing->opens = 1;
+  keeper.Keep(held);
+  refusing->opens = 1;  // the held record's next try is refused too, the later one's is not
+  keeper.Keep(later);
+  auto history = History();
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_NE(history[1].find("LATER.json"), std::string::npos) << history[1];
+  EXPECT_EQ(keeper.TakeFailureLines(),
+            std::vector<std::string>{"Could not write TestRecords/20261207-090505-TM36K-HELD.json: "
+                                     "Access is denied."});
+  refusing->refusal = 0;
+  keeper.Keep(later);
+  history = History();
+  ASSERT_EQ(history.size(), 4u);
+  EXPECT_NE(history[2].find("HELD.json"), std::string::npos) << history[2];
+  EXPECT_EQ(keeper.PendingCount(), 0u);
 }
 
 TEST(RecordNames, SerialsAFileNameCannotHoldGetASafeForm) {
