@@ -1,6 +1,7 @@
 // One operator run of veltrane-bench.
 #include "app/BenchRun.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -79,13 +80,21 @@ void WatchPrompts(ui::headless::HeadlessToolkit& toolkit, std::ostream& out,
   });
 }
 
+// The combo item as the operator reads it: the unit's item, or the combo's own text (no unit).
+std::string ItemName(const TForm1& form, int index) {
+  const std::vector<std::string> names = form.ItemNames();
+  return index >= 0 && index < static_cast<int>(names.size())
+             ? names[static_cast<std::size_t>(index)]
+             : std::string();
+}
+
 }  // namespace
 
 BenchRun RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& toolkit, int index,
                  const RunClocks& clocks, std::ostream& out) {
   BenchRun run;
   form.ComboBox1.PickItem(index);
-  run.record.item = form.BaseItemText(index);
+  run.record.item = ItemName(form, index);
   if (SelectedDevice != nullptr) run.record.unit.model = SelectedDevice->ModelName;
   out << "=== " << run.record.item << " ===\n";
   if (!form.Button1.Enabled()) {
@@ -97,8 +106,9 @@ BenchRun RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& to
   form.onResultLine = [&progress](const UnitRun& socket, const std::string& line) {
     progress.Take(socket, line);
   };
+  // A box of no run ("Cannot create file") is the program's: none of the run's answers.
   WatchPrompts(
-      toolkit, out, [&run](const std::string&) { return &run; },
+      toolkit, out, [&run](const std::string& origin) { return origin.empty() ? nullptr : &run; },
       [](const std::string&) { return std::string(); });
   const auto wallStart = std::chrono::steady_clock::now();
   const std::int64_t virtualStart = clocks.nowMs();
@@ -134,13 +144,11 @@ std::vector<BenchRun> RunItemsAtOnce(TForm1& form, TForm2& dialog,
   std::vector<BenchRun> runs(indexes.size());
   std::map<std::string, std::size_t> byItem;  // a run's item to its place in `runs`
   std::map<std::string, ProgressPrinter> printers;
-  std::vector<bool> startable(indexes.size());
   for (std::size_t k = 0; k < indexes.size(); ++k) {
     BenchRun& run = runs[k];
-    run.record.item = form.BaseItemText(indexes[k]);
-    const DeviceEntry* entry = DeviceList[static_cast<std::size_t>(indexes[k])].get();
-    run.record.unit.model = entry->ModelName;
-    startable[k] = CanStart(entry);
+    run.record.item = ItemName(form, indexes[k]);
+    const auto at = static_cast<std::size_t>(indexes[k]);
+    if (at < DeviceList.size()) run.record.unit.model = DeviceList[at]->ModelName;
     byItem[run.record.item] = k;
     printers.try_emplace(run.record.item, out, run.record.item + " | ");
   }
@@ -173,13 +181,23 @@ std::vector<BenchRun> RunItemsAtOnce(TForm1& form, TForm2& dialog,
       },
       [](const std::string& origin) { return origin.empty() ? origin : origin + " |"; });
   const int showings = toolkit.ModalShowings();
-  // Every chosen unit starts at the same moment: one act of the operator's.
+  // Every chosen unit starts at the same moment, one act of the operator's: Start all when it
+  // is there and every unit is chosen, else the chosen units at once, tagged as Start all tags.
+  const bool everyUnit = form.Button3.Visible() && indexes.size() == DeviceList.size();
   toolkit.RunAsWindowWork([&] {
+    if (everyUnit) {
+      form.Button3.Click();
+    } else {
+      std::vector<int> chosen = indexes;
+      std::ranges::sort(chosen);
+      form.StartUnits(chosen);
+    }
     for (std::size_t k = 0; k < indexes.size(); ++k) {
-      if (!startable[k]) continue;
-      form.ComboBox1.PickItem(indexes[k]);
-      runs[k].started = form.Button1.Enabled();
-      form.Button1.Click();
+      const auto at = static_cast<std::size_t>(indexes[k]);
+      const TForm1& window = form;
+      const UnitRun* socket =
+          at < DeviceList.size() ? window.SocketOf(DeviceList[at].get()) : nullptr;
+      runs[k].started = socket != nullptr && socket->running;
     }
   });
   toolkit.RunUntil([&] { return form.AllRunsHandled(); });

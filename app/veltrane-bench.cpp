@@ -120,6 +120,8 @@ static int Main(int argc, char** argv) {
   // The bench's operator acts at the prompts the bench file names.
   toolkit.SetPromptHook([bench](const std::string& text) { bench->NotePrompt(text); });
   toolkit.SetAnswers(answers);
+  // The answers are the runs': a box of the program's own ("Cannot create file") takes none.
+  toolkit.SetScriptForRunsOnly(true);
 
   int status = 0;
   {
@@ -131,7 +133,10 @@ static int Main(int argc, char** argv) {
       for (const std::string& item : form1->ItemNames()) std::cout << item << "\n";
     } else if (!ItemsToRun(options.device, static_cast<int>(form1->ItemNames().size()), items,
                            error)) {
+      // Every item is checked before any runs: a usage error runs nothing.
       status = Fail(error);
+      items.clear();
+      answersFor.clear();
     } else if (items.empty()) {
       PrintMainWindow(std::cout, *form1);
     }
@@ -146,16 +151,27 @@ static int Main(int argc, char** argv) {
         items.clear();
       }
     }
+    // A record that could not be written is said on stderr as it is kept (the log says it only
+    // at the next run's start, and after the last run there is none).
+    std::size_t unwrittenSaid = 0;
+    const auto sayUnwritten = [&unwrittenSaid] {
+      const std::vector<std::string> lines = RecordFailureLines();
+      for (; unwrittenSaid < lines.size(); ++unwrittenSaid) {
+        std::cerr << "veltrane-bench: " << lines[unwrittenSaid] << "\n";
+      }
+    };
     // Keeps a run's record; false once --strict-answers has to stop.
     const auto keep = [&](const BenchRun& run) {
+      sayUnwritten();
       const std::string& result = run.record.result;
       if (result != "Success" && result != "Warning") status = 1;
       nlohmann::json record = BenchRunJson(run);
       record["bench"] = options.bench;
       records.push_back(std::move(record));
       if (options.strictAnswers && run.unfittingAnswers > 0) {
-        std::cerr
-            << "veltrane-bench: --strict-answers: stopped at the answer that fits no button\n";
+        if (status != kUsageError)
+          std::cerr
+              << "veltrane-bench: --strict-answers: stopped at the answer that fits no button\n";
         status = kUsageError;
         return false;
       }
@@ -167,9 +183,10 @@ static int Main(int argc, char** argv) {
       for (const auto& [item, script] : answersFor) own[form1->BaseItemText(item)] = script;
       toolkit.SetAnswersPerRun(answers, own);
       bench->BeginRun();
+      // The runs went together: every one that ran is kept, whatever --strict-answers says.
       for (const BenchRun& run :
            RunItemsAtOnce(*form1, *form2, toolkit, items, clocks, std::cout)) {
-        if (!keep(run)) break;
+        keep(run);
       }
       items.clear();
     }

@@ -313,9 +313,26 @@ void TForm1::Button1Click() {
 }
 
 void TForm1::Button3Click() {
-  BeginLogStation(IdleUnits() + RunsUnderWay());
-  for (int i = 0; i < static_cast<int>(DeviceList.size()); ++i) StartRun(i);
+  std::vector<int> every(DeviceList.size());
+  for (std::size_t i = 0; i < every.size(); ++i) every[i] = static_cast<int>(i);
+  StartUnits(every);
+}
+
+int TForm1::StartUnits(const std::vector<int>& indexes) {
+  int starting = RunsUnderWay();
+  for (const int i : indexes) {
+    if (i < 0 || i >= static_cast<int>(DeviceList.size())) continue;
+    const DeviceEntry* entry = DeviceList[static_cast<std::size_t>(i)].get();
+    const UnitRun* socket = SocketOf(entry);
+    starting += (socket == nullptr || !socket->running) && CanStart(entry) ? 1 : 0;
+  }
+  int started = 0;
+  BeginLogStation(starting);
+  for (const int i : indexes) {
+    if (i >= 0 && i < static_cast<int>(DeviceList.size()) && StartRun(i)) ++started;
+  }
   EndLogStation();
+  return started;
 }
 
 bool TForm1::StartRun(int index) {
@@ -535,6 +552,8 @@ void TForm1::FinishSocket(UnitRun& socket) {
   UpdateControls();
   if (!SaveLogLines(kLogFileName)) {
     const std::string message = std::string("Cannot create file ") + kLogFileName;
+    // The program's own box: no run asks it, even when a run's box is up meanwhile.
+    ui::ScopedBoxOrigin none("");
     ui::TheToolkit().MessageBox(this, message, ApplicationTitle, ui::kMbOk | ui::kMbIconError);
     return;
   }

@@ -77,6 +77,9 @@ class TForm1 : public ui::Form, public RunHost {
   void Button3Click();
   void Timer1Timer();
 
+  // Starts the idle units at these combo items in one act, as Start all starts every one: the
+  // log tags each run from its first line. The number of runs started. GUI thread.
+  int StartUnits(const std::vector<int>& indexes);
   void RefreshDeviceCombo();
   // Finishes every run whose worker has ended, in the order they ended.
   void FinishRun();

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "report/TestLog.h"
+
 #ifdef _WIN32
 #define popen _popen
 #define pclose _pclose
@@ -62,6 +64,7 @@ TEST(BenchCli, UsageErrorsExitWith2AndSayWhy) {
       {"--device 0,,3", "--device takes an item number, a list"},
       {"--device 0,0", "item 0 is listed twice"},
       {"--device 1,99", "there is no item 99"},
+      {"--parallel --device 0,9", "there is no item 9"},
       {"--device 0 --answers-for 0:ok", "--answers-for needs --parallel"},
       {"--parallel --device 0,1 --answers-for 1ok", "--answers-for takes N:A,B"},
       {"--parallel --device 0,1 --answers-for 1:maybe", "--answers-for 1:"},
@@ -74,6 +77,8 @@ TEST(BenchCli, UsageErrorsExitWith2AndSayWhy) {
     const Outcome o = RunBench(c.args);
     EXPECT_EQ(o.status, 2) << c.args;
     EXPECT_NE(o.output.find(c.says), std::string::npos) << c.args << "\n" << o.output;
+    // Everything is checked before anything runs.
+    EXPECT_EQ(o.output.find("==="), std::string::npos) << c.args << "\n" << o.output;
   }
 }
 
@@ -97,26 +102,30 @@ TEST(BenchCli, HelpListsTheOptions) {
 }
 
 // A scripted answer that is no button of its box is used up and the box gets its safe default;
-// the operator of the script is told, and --strict-answers makes it an error.
+// the operator of the script is told, and --strict-answers makes it an error. Runs that went
+// together are all kept, with it or without it.
 TEST(BenchCli, AnAnswerThatFitsNoButtonIsReportedAndStrictAnswersMakeItAnError) {
   const auto folder = std::filesystem::temp_directory_path() / "veltrane-unfit-answer";
   std::filesystem::create_directories(folder);
   struct Case {
-    const char* extra;
+    const char* args;
     int status;
+    std::size_t records;
   };
-  for (const Case c : {Case{"", 1}, Case{" --strict-answers", 2}}) {
+  for (const Case c : {Case{"--device 4", 1, 1}, Case{"--device 4 --strict-answers", 2, 1},
+                       Case{"--parallel --device 4,2,3 --strict-answers", 2, 3},
+                       Case{"--parallel --device 4,2,3", 1, 3}}) {
     const std::string json = (folder / "runs.json").string();
     // The LQ40's first box is OK/Cancel: "retry" fits none of its buttons.
-    const Outcome o = RunBench("--device 4 --answers retry --out " + folder.string() + " --json " +
-                               json + c.extra);
-    EXPECT_EQ(o.status, c.status) << c.extra << "\n" << o.output;
+    const Outcome o = RunBench(std::string(c.args) + " --answers retry --out " + folder.string() +
+                               " --json " + json);
+    EXPECT_EQ(o.status, c.status) << c.args << "\n" << o.output;
     EXPECT_NE(o.output.find("the answer Retry is no button of the box \"Supply the loading area "
                             "with discs.\" (OK/Cancel); it got Cancel"),
               std::string::npos)
         << o.output;
     const auto records = nlohmann::json::parse(std::ifstream(json));
-    ASSERT_EQ(records.size(), 1u);
+    ASSERT_EQ(records.size(), c.records) << c.args;
     const auto answers = records[0].at("answers");
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_FALSE(answers[0].at("scripted").get<bool>());
@@ -156,18 +165,78 @@ TEST(BenchCli, TheFirstRunOfAllAndALoneRunOfItemZeroAreTheSame) {
 }
 
 // --json holds the run's record in every case: also when "Test.log" cannot be saved (a folder
-// stands in its place) and no result dialog follows the error box.
+// stands in its place) and no result dialog follows the error box. That box is the program's
+// own: it takes none of the runs' answers.
 TEST(BenchCli, JsonHoldsTheRunEvenWhenTestLogCannotBeSaved) {
   const auto folder = std::filesystem::temp_directory_path() / "veltrane-log-unsaved";
   std::filesystem::create_directories(folder / "out" / "Test.log");
   const std::string json = (folder / "runs.json").string();
-  const Outcome o = RunBench("--device 0 --out " + (folder / "out").string() + " --json " + json);
+  const Outcome o =
+      RunBench("--device 0,4 --answers ok --out " + (folder / "out").string() + " --json " + json);
   EXPECT_NE(o.output.find("Cannot create file Test.log"), std::string::npos) << o.output;
   const auto records = nlohmann::json::parse(std::ifstream(json));
-  ASSERT_EQ(records.size(), 1u);
+  ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].at("result"), "Success");
   EXPECT_FALSE(records[0].at("rows").empty());
   EXPECT_FALSE(records[0].at("log").empty());
+  ASSERT_EQ(records[1].at("answers").size(), 1u);
+  EXPECT_TRUE(records[1].at("answers")[0].at("scripted").get<bool>()) << "the LQ40's OK";
+  EXPECT_EQ(records[1].at("result"), "Success");
+  std::filesystem::remove_all(folder);
+}
+
+// Records that cannot be written are each said on stderr, the last run's included, whether the
+// runs go one after another or together.
+TEST(BenchCli, EveryRecordThatCouldNotBeWrittenIsSaid) {
+  const auto folder = std::filesystem::temp_directory_path() / "veltrane-records-unwritten";
+  for (const char* mode : {"", "--parallel "}) {
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "TestRecords") << "a file where the folder should be";
+    const Outcome o = RunBench(std::string(mode) + "--device 0,2 --out " + folder.string());
+    std::size_t said = 0;
+    const std::string line = "veltrane-bench: Could not write TestRecords/";
+    for (std::size_t at = 0; (at = o.output.find(line, at)) != std::string::npos; ++at) ++said;
+    EXPECT_EQ(said, 2u) << mode << "\n" << o.output;
+    std::filesystem::remove_all(folder);
+  }
+}
+
+// --parallel is the window's Start all: every chosen unit's lines carry its tag from its first,
+// also when only some are chosen; a bench without a unit runs nothing, and every header names
+// its item.
+TEST(BenchCli, ParallelStartsTheChosenUnitsAsStartAllDoes) {
+  const auto folder = std::filesystem::temp_directory_path() / "veltrane-parallel-start";
+  std::filesystem::create_directories(folder);
+  for (const char* device : {"all", "4,2"}) {
+    const Outcome o = RunBench(std::string("--parallel --device ") + device +
+                               " --answers ok --out " + folder.string());
+    EXPECT_EQ(o.status, 0) << device << "\n" << o.output;
+    std::ifstream log(folder / "Test.log", std::ios::binary);
+    std::string first;
+    for (std::string line; first.empty() && std::getline(log, line);) {
+      const std::string clear = ClearLogText(line);
+      if (clear.find("=======Get CPU Information") != std::string::npos) first = clear;
+    }
+    EXPECT_EQ(first.compare(kLogPrefixLength, 1, "<"), 0) << device << ": " << first;
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+  }
+  const std::string bench = (folder / "bench.json").string();
+  std::ofstream(bench)
+      << R"({"hubs": [{"id": "pc", "kind": "root_hub", "ports": 4}], "units": []})";
+  for (const char* mode : {"", " --parallel"}) {
+    const std::string json = (folder / "runs.json").string();
+    const Outcome o = RunBench("--bench " + bench + " --device all" + mode + " --out " +
+                               folder.string() + " --json " + json);
+    EXPECT_EQ(o.status, 1) << mode << "\n" << o.output;
+    EXPECT_NE(o.output.find("=== [No devices found] ===\nStart is disabled for this device."),
+              std::string::npos)
+        << mode << "\n"
+        << o.output;
+    const auto records = nlohmann::json::parse(std::ifstream(json));
+    ASSERT_EQ(records.size(), 1u) << mode;
+    EXPECT_FALSE(records[0].at("started").get<bool>());
+  }
   std::filesystem::remove_all(folder);
 }
 

@@ -244,6 +244,11 @@ void HeadlessToolkit::SetAnswersPerRun(std::vector<int> each,
   }
 }
 
+void HeadlessToolkit::SetScriptForRunsOnly(bool runsOnly) {
+  std::lock_guard lock(promptMutex_);
+  runsOnly_ = runsOnly;
+}
+
 size_t HeadlessToolkit::AnswersLeft() const {
   std::lock_guard lock(promptMutex_);
   return script_.size();
@@ -265,6 +270,7 @@ int HeadlessToolkit::NextAnswer(const std::string& origin, unsigned flags, bool&
   const std::vector<int> buttons = ButtonsOf(flags);
   defaulted = true;
   if (buttons.empty()) return 0;
+  if (runsOnly_ && origin.empty()) return SafeDefaultAnswer(flags);
   std::deque<int>* script = &script_;
   if (perRun_ && !origin.empty()) {
     auto [it, fresh] = runScripts_.try_emplace(origin);

@@ -100,6 +100,9 @@ class HeadlessToolkit : public Toolkit {
   // where it names the run, else a fresh copy of `each`. Boxes of no run still take the
   // script above. Replaces what is left of earlier scripts per run.
   void SetAnswersPerRun(std::vector<int> each, const std::map<std::string, std::vector<int>>& own);
+  // When set, a box of no run (the program's own, ui::BoxOrigin empty) takes no scripted answer:
+  // it gets its safe default and leaves every script as it was.
+  void SetScriptForRunsOnly(bool runsOnly);
   size_t AnswersLeft() const;
   // Every prompt so far, in order of showing. Any thread.
   std::vector<PromptRecord> Prompts() const;
@@ -158,6 +161,7 @@ class HeadlessToolkit : public Toolkit {
   mutable std::mutex promptMutex_;
   std::deque<int> script_;
   bool perRun_ = false;
+  bool runsOnly_ = false;
   std::vector<int> eachRun_;
   std::map<std::string, std::deque<int>> runScripts_;
   std::vector<PromptRecord> prompts_;
