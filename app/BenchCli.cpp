@@ -124,8 +124,13 @@ void PrintMainWindow(std::ostream& out, const TForm1& form) {
   out << "\n";
 }
 
-void PrintRecordDialog(std::ostream& out, const TForm2& dialog, const RunRecord& record) {
-  out << "Test Report\n";
+void PrintRecordDialog(std::ostream& out, const TForm2& dialog, const RunRecord& record,
+                       bool station) {
+  // On a station the dialog names its unit, as Result shows it for that unit.
+  const std::size_t named = record.item.find("] ");
+  out << "Test Report";
+  if (station && named != std::string::npos) out << " - " << record.item.substr(named + 2);
+  out << "\n";
   out << "  " << dialog.Label1.Caption() << " " << record.result << "\n";
   out << "  " << dialog.Label3.Caption() << " " << FormatDateTime(record.start) << "\n";
   out << "  " << dialog.Label5.Caption() << " " << FormatDateTime(record.end) << "\n";

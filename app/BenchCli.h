@@ -32,6 +32,8 @@ void PrintBenchUsage(std::ostream& out);
 void PrintMainWindow(std::ostream& out, const TForm1& form);
 // The result dialog: result word, times and the memo.
 void PrintResultDialog(std::ostream& out, const TForm2& dialog);
-// The result dialog of a run as its record keeps it, in the dialog's words.
+// The result dialog of a run as its record keeps it, in the dialog's words; `station`: several
+// units are attached.
 struct RunRecord;
-void PrintRecordDialog(std::ostream& out, const TForm2& dialog, const RunRecord& record);
+void PrintRecordDialog(std::ostream& out, const TForm2& dialog, const RunRecord& record,
+                       bool station);

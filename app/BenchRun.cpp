@@ -212,9 +212,15 @@ std::vector<BenchRun> RunItemsAtOnce(TForm1& form, TForm2& dialog,
       out << "Start is disabled for this device.\n";
       continue;
     }
-    PrintRecordDialog(out, dialog, run.record);
+    PrintRecordDialog(out, dialog, run.record, DeviceList.size() > 1);
   }
-  if (toolkit.ModalShowings() == showings) out << "The runs ended without a result dialog.\n";
+  if (toolkit.ModalShowings() == showings) {
+    out << "The runs ended without a result dialog.\n";
+  } else {
+    // The dialog that closed the session, with how its other runs ended.
+    out << "=== The result dialog ===\n";
+    PrintResultDialog(out, dialog);
+  }
   return runs;
 }
 

@@ -345,13 +345,17 @@ bool TForm1::StartRun(int index) {
   const bool shown = entry == SelectedDevice;
   UnitRun& socket = NewSocket(entry);
   // Runs started while others go belong to the same batch of the station.
-  if (!AnyRunning()) ++batch_;
+  if (!AnyRunning()) {
+    ++batch_;
+    batchRuns_.clear();
+  }
   socket.batch = batch_;
   socket.running = true;
   socket.ended = false;
   socket.entryLeft = false;
   // The record names the item as the operator picked it (or typed it, for the unit shown).
   socket.item = shown && ComboBox1.ItemIndex() < 0 ? ComboBox1.Text() : BaseItemText(index);
+  batchRuns_.emplace_back(socket.item, std::string());
   // The unit's last run leaves the list view before it is dropped.
   if (shown || (viewRun_ != nullptr && viewRun_ == socket.last.get())) ShowRunInView(nullptr);
   socket.last.reset();
@@ -435,12 +439,49 @@ void TForm1::Button2Click() {
 void TForm1::ShowResultDialog(const UnitRun& socket) {
   if (Form2 == nullptr) return;
   const ResultDialog& d = socket.dialog;
-  Form2->SetCaption("Test Report");
+  // On a station the dialog names its unit, as the run's boxes did.
+  std::string caption = "Test Report";
+  if (DeviceList.size() > 1 && !d.unit.empty()) caption += " - " + d.unit;
+  Form2->SetCaption(caption);
   Form2->Label2.SetCaption(d.result);
   Form2->Label4.SetCaption(FormatDateTime(d.start));
   Form2->Label6.SetCaption(FormatDateTime(d.end));
-  if (Form2->Memo1.Lines() != d.lines) Form2->ShowResultLines(d.lines);
+  std::vector<std::string> lines;
+  if (!d.others.empty()) {
+    lines.emplace_back("Other units tested with this one:");
+    for (const std::string& other : d.others) lines.push_back("  " + other);
+    lines.emplace_back(kResultSeparator);
+  }
+  lines.insert(lines.end(), d.lines.begin(), d.lines.end());
+  if (Form2->Memo1.Lines() != lines) Form2->ShowResultLines(lines);
   ui::TheToolkit().ShowModal(*Form2);
+}
+
+std::vector<std::string> TForm1::OtherRunsOfBatch(const UnitRun& socket) const {
+  // Failures first: a station's worst news is read before its good news.
+  const auto rank = [](const std::string& word) {
+    static const char* const kOrder[] = {"Error", "None", "Warning", "Success"};
+    int r = 0;
+    for (const char* w : kOrder) {
+      if (word == w) return r;
+      ++r;
+    }
+    return r;
+  };
+  std::vector<std::pair<std::string, std::string>> others;
+  bool self = false;
+  for (const auto& [item, result] : batchRuns_) {
+    if (!self && item == socket.item) {
+      self = true;
+      continue;
+    }
+    others.emplace_back(item, result);
+  }
+  std::ranges::stable_sort(others, {}, [&](const auto& other) { return rank(other.second); });
+  std::vector<std::string> lines;
+  lines.reserve(others.size());
+  for (const auto& [item, result] : others) lines.push_back(item + " - " + result);
+  return lines;
 }
 
 void TForm1::Timer1Timer() {
@@ -539,8 +580,21 @@ void TForm1::FinishSocket(UnitRun& socket) {
   RunContext& run = *ended.last;
   const std::string result = ended.entryLeft ? "None" : ResultWordOf(run.Rows);
   run.RunEndTime = platform::ThePlatform().GetLocalTime();
-  ended.dialog = {result, run.RunStartTime, run.RunEndTime, run.ResultLines};
+  // The unit as its boxes named it: the item without its number.
+  const std::size_t named = ended.item.find("] ");
+  ended.dialog = {result,
+                  run.RunStartTime,
+                  run.RunEndTime,
+                  run.ResultLines,
+                  named == std::string::npos ? std::string() : ended.item.substr(named + 2),
+                  {}};
   ended.hasDialog = true;
+  for (auto& [item, word] : batchRuns_) {
+    if (item == ended.item && word.empty()) {
+      word = result;
+      break;
+    }
+  }
   run.ResultLineSink = nullptr;
   {
     ScopedLogOwner owner(run.Id);
@@ -561,6 +615,8 @@ void TForm1::FinishSocket(UnitRun& socket) {
   // record and Result show it. The last run to end opens the dialog, its own, whichever unit is
   // selected: the dialog that closes the station is never an earlier or an older run's.
   if (AnyRunning()) return;
+  // The dialog that closes the session says how its other runs ended; Result shows it again.
+  ended.dialog.others = OtherRunsOfBatch(ended);
   ShowResultDialog(ended);
 }
 

@@ -41,6 +41,10 @@ struct ResultDialog {
   platform::LocalTime start{};
   platform::LocalTime end{};
   std::vector<std::string> lines;
+  std::string unit;  // "MODEL (SERIAL)", as the run's boxes name it on a station
+  // When this dialog closed a station session: how the session's other runs ended, failures
+  // first ("[i] MODEL (SERIAL) - Error"); the memo shows them above the run's own lines.
+  std::vector<std::string> others;
 };
 
 // One unit's test socket: its run under way, or its last run and result dialog. GUI thread.
@@ -143,6 +147,8 @@ class TForm1 : public ui::Form, public RunHost {
   void EndWorker(UnitRun& socket);
   void FinishSocket(UnitRun& socket);
   void ShowResultDialog(const UnitRun& socket);
+  // How the batch's other runs than the socket's ended, failures first.
+  std::vector<std::string> OtherRunsOfBatch(const UnitRun& socket) const;
   // Both passes of the list build again (a device came, or a TM36's counts may have dropped);
   // the combo is refilled when the list changed.
   void RebuildDeviceList();
@@ -179,6 +185,9 @@ class TForm1 : public ui::Form, public RunHost {
   RunContext* viewRun_ = nullptr;          // the run the list view shows and marks
   std::mutex promptLock_;                  // one box at a time
   int batch_ = 0;                          // runs under way together, counted from one
+  // The runs of the current batch in the order they started: item and result word (empty
+  // while the run goes).
+  std::vector<std::pair<std::string, std::string>> batchRuns_;
   bool created_ = false;
   bool closing_ = false;  // FormClose is stopping the workers
 };

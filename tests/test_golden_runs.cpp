@@ -26,9 +26,11 @@
 #include "platform/sim/HostFacts.h"
 #include "platform/sim/bench/DemoBench.h"
 #include "report/LogReader.h"
+#include "report/RecordFiles.h"
 #include "report/RecordJson.h"
 #include "report/RecordReport.h"
 #include "report/RunRecord.h"
+#include "report/StepList.h"
 #include "report/TestLog.h"
 
 namespace {
@@ -358,14 +360,36 @@ TEST(Station, ItemsTellStatesAndResultsWaitForTheLastRun) {
   EXPECT_EQ(dialogsWhileRunning, before) << "a dialog opened while runs went on";
   EXPECT_EQ(session.Toolkit().ModalShowings(), before + 1);
   ASSERT_EQ(records.size(), units);
+  // The dialog that closes the session is the selected unit's, names it, and says first how the
+  // other runs ended, the failure first: a station's "Success" is never its only word.
+  const std::string closing = form.ItemNames()[0];
+  EXPECT_EQ(session.Dialog().Caption(), "Test Report - " + closing.substr(closing.find("] ") + 2));
+  std::vector<std::string> others = {"Other units tested with this one:"};
+  for (const std::string& item : form.ItemNames()) {
+    if (item != closing && records.at(item).result != "Success") {
+      others.push_back("  " + item + " - " + records.at(item).result);
+    }
+  }
+  ASSERT_EQ(others.size(), 2u) << "the LQ40's run failed";
+  for (const std::string& item : form.ItemNames()) {
+    if (item != closing && records.at(item).result == "Success") {
+      others.push_back("  " + item + " - Success");
+    }
+  }
+  others.push_back(kResultSeparator);
+  for (const std::string& line : records.at(closing).memo) others.push_back(line);
+  const std::vector<std::string> closingMemo = session.Dialog().Memo1.Lines();
+  EXPECT_EQ(closingMemo, others);
   for (std::size_t i = 0; i < units; ++i) {
     const std::string item = form.ItemNames()[i];
     form.ComboBox1.PickItem(static_cast<int>(i));
     EXPECT_EQ(form.ComboBox1.Text(), item + " - " + records.at(item).result);
     EXPECT_TRUE(form.Button1.Enabled()) << item;
     form.Button2.Click();
+    EXPECT_EQ(session.Dialog().Caption(), "Test Report - " + item.substr(item.find("] ") + 2));
     EXPECT_EQ(session.Dialog().Label2.Caption(), records.at(item).result) << item;
-    EXPECT_EQ(session.Dialog().Memo1.Lines(), records.at(item).memo) << item;
+    EXPECT_EQ(session.Dialog().Memo1.Lines(), item == closing ? closingMemo : records.at(item).memo)
+        << item;
     // The list shows the unit's own run, marked as its record says.
     const auto& rows = form.ListView1.Items();
     ASSERT_EQ(rows.size(), records.at(item).rows.size()) << item;
@@ -435,6 +459,14 @@ TEST(Station, TheOneDialogIsTheRunThatEndedLast) {
     const RunRecord& last = kept.back();
     std::vector<std::string> expected = {last.result, FormatDateTime(last.start),
                                          FormatDateTime(last.end)};
+    // It opens with how the other runs ended, failures first, then the run's own memo.
+    expected.emplace_back("Other units tested with this one:");
+    for (const char* word : {"Error", "None", "Warning", "Success"}) {
+      for (auto other = kept.begin(); other + 1 != kept.end(); ++other) {
+        if (other->result == word) expected.push_back("  " + other->item + " - " + word);
+      }
+    }
+    expected.emplace_back(kResultSeparator);
     expected.insert(expected.end(), last.memo.begin(), last.memo.end());
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown.front(), expected) << "the dialog of " << last.item;
@@ -624,6 +656,34 @@ TEST(Station, UnitsThatLookAlikeAreToldApartByTheirItems) {
   for (const auto& [item, record] : records) {
     EXPECT_EQ(tagged[names.at(item)], record.log.size()) << item;
   }
+}
+
+// A station whose TestRecords cannot be written says so as a lone run does: each record once,
+// in the log of the next run that starts.
+TEST(Station, EachRecordThatCouldNotBeWrittenIsNamedOnceInTheNextRunsLog) {
+  soak::ScratchFolder folder("station-unwritten");
+  SimSession session(platform::sim::DemoBenchText(), FixedHost());
+  const std::size_t units = session.Form().ItemNames().size();
+  std::ofstream(kRecordFolder) << "a file where the folder should be";
+  ASSERT_TRUE(session.RunAll({}, soak::kVirtualLimitMs));
+  std::filesystem::remove(kRecordFolder);
+  ASSERT_TRUE(session.RunAll({}, soak::kVirtualLimitMs));
+  std::set<std::string> named;
+  std::istringstream lines(soak::FileText(kLogFileName));
+  for (std::string line; std::getline(lines, line);) {
+    const std::string clear = ClearLogText(line);
+    const std::size_t at = clear.find("Could not write TestRecords/");
+    if (at != std::string::npos) {
+      EXPECT_TRUE(named.insert(clear.substr(at)).second) << clear;
+    }
+  }
+  EXPECT_EQ(named.size(), units);
+  EXPECT_EQ(RecordFailureLines().size(), units);
+  std::size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(kRecordFolder)) {
+    files += e.path().extension() == ".json" ? 1 : 0;
+  }
+  EXPECT_EQ(files, 2 * units) << "the first session's records are written by the second";
 }
 
 INSTANTIATE_TEST_SUITE_P(Benches, StationRun, ::testing::ValuesIn(GoldenCases()),
