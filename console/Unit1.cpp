@@ -499,7 +499,8 @@ void TForm1::RunChanged(RunContext& /*run*/) {
   ShowUnitStates();
 }
 
-int TForm1::Prompt(RunContext& run, const std::string& text, const char* caption, unsigned flags) {
+int TForm1::Prompt(RunContext& run, const std::string& text, const char* caption, unsigned flags,
+                   std::string& shown) {
   // The box belongs to the GUI thread: a box of the worker's own would tie the two threads'
   // input together and freeze while the window is busy. One box at a time: a second run asking
   // meanwhile waits for the first box's answer, so no box hides behind another.
@@ -518,6 +519,7 @@ int TForm1::Prompt(RunContext& run, const std::string& text, const char* caption
     }
     ui::ScopedBoxOrigin from(origin);
     answer = ui::TheToolkit().MessageBox(this, text, title, flags);
+    shown = title;
   });
   return answer;
 }

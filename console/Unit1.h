@@ -110,8 +110,8 @@ class TForm1 : public ui::Form, public RunHost {
   long Dispatch(unsigned message, unsigned long wParam, long lParam) override;
 
   // RunHost: the run's boxes are shown on the GUI thread, owned by this window, one at a time.
-  int Prompt(RunContext& run, const std::string& text, const char* caption,
-             unsigned flags) override;
+  int Prompt(RunContext& run, const std::string& text, const char* caption, unsigned flags,
+             std::string& shown) override;
   // The worker's last act: its run is due to finish; Timer1 finishes it on the GUI thread.
   void RunEnded(RunContext& run) override;
   void RunChanged(RunContext& run) override;

@@ -57,10 +57,10 @@ class RunHost {
  public:
   virtual ~RunHost() = default;
   // Shows the run's message box on the GUI thread, owned by the main window, and returns the
-  // button chosen. The calling worker waits for the answer; it never owns a window itself.
-  // Worker thread.
-  virtual int Prompt(RunContext& run, const std::string& text, const char* caption,
-                     unsigned flags) = 0;
+  // button chosen; `shown` is the caption the box showed (on a station it names the unit). The
+  // calling worker waits for the answer; it never owns a window itself. Worker thread.
+  virtual int Prompt(RunContext& run, const std::string& text, const char* caption, unsigned flags,
+                     std::string& shown) = 0;
   // The worker's last act: the console takes the run's end on the GUI thread. Worker thread.
   virtual void RunEnded(RunContext& run) = 0;
   // A status operation has marked the run's rows (GUI thread): the window may show where the

@@ -79,9 +79,11 @@ void TSequenceThread::EndRun(RunEnding ending) {
 int TSequenceThread::Prompt(const std::string& text, unsigned flags, const char* caption) {
   RunContext& run = Run();
   // A run no window started (tests of a family alone) asks the toolkit without an owner.
-  PromptAnswer = run.Host != nullptr ? run.Host->Prompt(run, text, caption, flags)
-                                     : ui::TheToolkit().MessageBox(nullptr, text, caption, flags);
-  NotePrompt(run, text, caption, flags, PromptAnswer);
+  // The record keeps the caption the box showed.
+  std::string shown = caption != nullptr ? caption : "";
+  PromptAnswer = run.Host != nullptr ? run.Host->Prompt(run, text, caption, flags, shown)
+                                     : ui::TheToolkit().MessageBox(nullptr, text, shown, flags);
+  NotePrompt(run, text, shown.c_str(), flags, PromptAnswer);
   return PromptAnswer;
 }
 
