@@ -359,6 +359,7 @@ bool TForm1::StartRun(int index) {
   // The unit's last run leaves the list view before it is dropped.
   if (shown || (viewRun_ != nullptr && viewRun_ == socket.last.get())) ShowRunInView(nullptr);
   socket.last.reset();
+  entry->RunUnderWay = true;
   UpdateControls();
   // Every run starts from a state of its own: no flag of another run reaches it. Everything the
   // run writes (rows, result lines, record, command logging, log lines) lives in its RunContext.
@@ -546,6 +547,7 @@ void TForm1::EndWorker(UnitRun& socket) {
       CloseDeviceHandle(entry.Link2Write);
     }
   }
+  if (socket.entry != nullptr) socket.entry->RunUnderWay = false;
   socket.running = false;
   socket.ended = false;
 }
@@ -576,7 +578,10 @@ void TForm1::FinishSocket(UnitRun& socket) {
   UnitRun& ended = const_cast<UnitRun&>(*latest_);
   ShowUnitStates();
   UpdateControls();
-  if (Form2 == nullptr) return;
+  if (Form2 == nullptr) {
+    AssociateAfterRun();
+    return;
+  }
   // The dialog and the record are built from the run that ended, not from each other.
   if (!ended.last) ended.last = std::make_unique<RunContext>(ended.entry, PauseEvent, this);
   RunContext& run = *ended.last;
@@ -603,6 +608,7 @@ void TForm1::FinishSocket(UnitRun& socket) {
     KeepRunRecord(run, result);
   }
   EndLogRun(run.Id);
+  AssociateAfterRun();
   if (onRunKept) onRunKept(ended);
   ShowUnitStates();
   UpdateControls();
@@ -620,6 +626,10 @@ void TForm1::FinishSocket(UnitRun& socket) {
   // The dialog that closes the session says how its other runs ended; Result shows it again.
   ended.dialog.others = OtherRunsOfBatch(ended);
   ShowResultDialog(ended);
+}
+
+void TForm1::AssociateAfterRun() {
+  if (DriveAssociationDeferred()) AssociateDriveLetters();
 }
 
 void TForm1::ForgetSocket(std::size_t index) {

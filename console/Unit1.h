@@ -152,6 +152,9 @@ class TForm1 : public ui::Form, public RunHost {
   // Both passes of the list build again (a device came, or a TM36's counts may have dropped);
   // the combo is refilled when the list changed.
   void RebuildDeviceList();
+  // A drive that arrived while a unit waiting for one was under test is associated once that
+  // run has ended (its record kept, before its log is saved).
+  void AssociateAfterRun();
   // True when a listed TM36 counts more than one printer or HV22 part.
   bool CountsSeveralParts() const;
   UnitRun* SocketOf(const DeviceEntry* entry);

@@ -216,6 +216,31 @@ class ExchangePipes {
   HandleUse write_;
 };
 
+// The link's exchange lock while it lives; a value other than 1 or 2 names no link and needs
+// none.
+class ExchangeHeld {
+ public:
+  ExchangeHeld(DeviceEntry& entry, int link)
+      : lock_(link == 1   ? &entry.Link1Exchange
+              : link == 2 ? &entry.Link2Exchange
+                          : nullptr) {
+    if (lock_ != nullptr && !lock_->TryTake()) {
+      lock_ = nullptr;
+      refused_ = true;
+    }
+  }
+  ~ExchangeHeld() {
+    if (lock_ != nullptr) lock_->Give();
+  }
+  ExchangeHeld(const ExchangeHeld&) = delete;
+  ExchangeHeld& operator=(const ExchangeHeld&) = delete;
+  bool Held() const { return !refused_; }
+
+ private:
+  LinkExchange* lock_;
+  bool refused_ = false;
+};
+
 void ExchangeOnLink(const DeviceEntry& entry, const CommandBlock& command, int link) {
   if (link == 1 && entry.ProductHas(&models::ModelRow::numberedCommands)) {
     // A failed write leaves the timed exchange's reply untouched: without this, the previous
@@ -307,6 +332,10 @@ void LogReply(const DeviceEntry& entry, const CommandBlock& command, int link) {
 bool SendCommand(const CommandBlock& command, int link) {
   DeviceEntry* entry = CommandTarget();
   if (entry == nullptr) return false;
+  // The whole command is one exchange: nobody else writes between its repetitions or reads a
+  // chunk of its reply.
+  const ExchangeHeld exchange(*entry, link);
+  if (!exchange.Held()) return false;
   int repeatingSince = -1;  // the clock is read only once a command has to be repeated
   for (int repetition = 1; true; ++repetition) {
     ExchangeOnLink(*entry, command, link);

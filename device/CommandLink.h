@@ -184,7 +184,8 @@ bool CommandLoggingOn();
 // Sends the block on link 1 or 2 of CommandTarget(), repeating it every 100 ms until a reply
 // holds both "OK" and "AT+", and leaves the reply in LastReply; then logs it (unless this
 // thread's channel says replies are not logged). False, without logging, when there is no target,
-// the link value is neither 1 nor 2, the link's flag left '1', or kMaxSendRepetitions or
+// the link value is neither 1 nor 2, another thread's exchange holds the link (nothing is sent),
+// the link's flag left '1', or kMaxSendRepetitions or
 // kMaxRepeatingHundredths passed without an accepted reply: the callers treat all of these as a
 // lost link. Runs on the calling thread; blocks.
 bool SendCommand(const CommandBlock& command, int link);

@@ -22,6 +22,18 @@ inline constexpr char kFlagDeparted = '\0';
 
 using DeviceFlag = std::atomic<char>;
 
+// Whether a link's exchange is under way. Taken without waiting and given back by its taker;
+// a thread asking again while it holds it (a device change handled inside its exchange) is
+// refused like any other.
+class LinkExchange {
+ public:
+  bool TryTake() { return !taken_.exchange(true, std::memory_order_acquire); }
+  void Give() { taken_.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> taken_{false};
+};
+
 struct DeviceEntry {
   DeviceEntry();
   ~DeviceEntry();
@@ -57,6 +69,16 @@ struct DeviceEntry {
   std::atomic<char> DriveLetter1{0};
   std::atomic<char> DriveLetter2{0};
   std::atomic<std::uint8_t> Usb3Connection{0};
+
+  // One user of a link at a time: an exchange (a command and its reply, or one sensor poll)
+  // holds its link's lock from its first write to its end. SendCommand takes it without
+  // waiting, on every thread: a link in use by another fails the command at once, as a lost
+  // link does, so the window never waits on a worker's link.
+  LinkExchange Link1Exchange;
+  LinkExchange Link2Exchange;
+  // From Start until the run's worker has been joined (GUI thread): discovery and the drive
+  // association leave a unit under test alone.
+  std::atomic<bool> RunUnderWay{false};
 
   std::string ModelName;
   // The identification reply discovery read ("RM82C V1.20;{S0000};TK36K0001;OK AT+O"). Set

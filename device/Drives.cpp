@@ -433,6 +433,12 @@ std::string UnitKey(const DeviceEntry& entry) {
          std::string(entry.VidPidText, strnlen(entry.VidPidText, sizeof entry.VidPidText));
 }
 
+// True while an association waits for the run of a unit that waits for its drive. GUI thread.
+bool& AssociationDeferred() {
+  static bool deferred = false;
+  return deferred;
+}
+
 // Asks the entry's tray sensor within what is left of its share of the rebuild; a unit whose
 // share is spent is not asked (as "not seen").
 bool UnitSeesTray(const DeviceEntry& entry) {
@@ -558,10 +564,22 @@ void DropDepartedAssociations() {
   }
 }
 
+bool DriveAssociationDeferred() {
+  return AssociationDeferred();
+}
+
 void AssociateDriveLetters() {
   int waiting = 0;
-  for (const auto& entry : DeviceList) waiting += WaitsForDrive(*entry) ? 1 : 0;
-  if (waiting == 0) return;
+  bool waitingUnderTest = false;
+  for (const auto& entry : DeviceList) {
+    if (!WaitsForDrive(*entry)) continue;
+    ++waiting;
+    waitingUnderTest = waitingUnderTest || entry->RunUnderWay.load();
+  }
+  // Any free letter may be the drive of a unit under test: neither its count nor a tray moved to
+  // ask the sensors can tell until that run has ended, and its link is its run's.
+  AssociationDeferred() = waitingUnderTest;
+  if (waiting == 0 || waitingUnderTest) return;
   const std::vector<std::string> roots = DriveRoots(kAssociationRootsBytes);
   if (roots.empty()) return;
   const platform::Handle mounted = OpenRegKey(kMountedDevicesKey);

@@ -82,8 +82,12 @@ void ChargeDiscoveryTime(const DeviceEntry& entry, int hundredths);
 // elsewhere (`driveByAssociation` in the catalogue: an HV22 of one product) a free USB CD-ROM
 // letter, directly when one unit waits and one letter is free, else by opening each candidate's
 // tray and asking each unit's sensor. Polls through the GUI thread's command target, so
-// SelectedDevice is left as it was. GUI thread (BuildDeviceList).
+// SelectedDevice is left as it was. While a unit that waits has a run under way, nothing is
+// associated (any free letter may be its drive) and the association is deferred: the window
+// associates again once that run has ended. GUI thread (BuildDeviceList, the end of a run).
 void AssociateDriveLetters();
+// True when the last association was deferred for a run under way. GUI thread.
+bool DriveAssociationDeferred();
 // An associated drive is no claim on its unit's hub, so nothing the port tree drops frees it:
 // an entry whose associated letter the system no longer reports has lost its drive. It then has
 // none (a run on it fails its drive steps as "not online") and the next rebuild's association

@@ -618,6 +618,39 @@ TEST_F(CommandLinkTest, DepartureDuringACommandEndsItAtTheNextPause) {
   EXPECT_TRUE(MessagesInClear().empty());
 }
 
+// A command's repetitions and their replies are one exchange: another thread asking the same
+// link meanwhile (the window polling a sensor) is refused at once, writing and reading nothing;
+// the other link of the unit is free, and the link is free again once the command has ended.
+TEST_F(CommandLinkTest, ALinkInAnExchangeRefusesEveryOtherCallerAtOnce) {
+  DeviceEntry* entry = AddEntry("TM36P", "VID_1723&PID_0935", /*link2Open=*/true);
+  device_.answer = [](const CommandBlock& block, int) {
+    return std::vector<Read>{Chunk(block[2] == 'R' ? "AT+S01" : "C00{000000000} OK AT+O")};
+  };
+  std::promise<void> secondPause;
+  std::promise<void> asked;
+  std::shared_future<void> askedSeen = asked.get_future().share();
+  device_.onPause = [&](int pause) {
+    if (pause != 2) return;
+    secondPause.set_value();
+    askedSeen.wait();
+  };
+  std::thread worker([&] {
+    SetCommandTarget(entry);
+    EXPECT_FALSE(SendCommand(AtR01, 1));  // never accepted: it repeats to its bound
+  });
+  secondPause.get_future().wait();
+  SetCommandTarget(entry);
+  const std::size_t writesBefore = device_.Writes().size();
+  const int readsBefore = device_.Reads();
+  EXPECT_FALSE(SendCommand(AtC00, 1));
+  EXPECT_EQ(device_.Writes().size(), writesBefore);
+  EXPECT_EQ(device_.Reads(), readsBefore);
+  EXPECT_TRUE(SendCommand(AtC00, 2)) << "the unit's other link";
+  asked.set_value();
+  worker.join();
+  EXPECT_TRUE(SendCommand(AtC00, 1)) << "free again";
+}
+
 TEST_F(CommandLinkTest, AcceptedReplyOnADepartedLinkIsNotSuccess) {
   DeviceEntry* entry = AddEntry("ZP61", "VID_1723&PID_0935");
   SetCommandTarget(entry);

@@ -146,40 +146,84 @@ INSTANTIATE_TEST_SUITE_P(
     NameBy(&SensorFault::fault));
 
 // Two 0945 units wait for a drive on the USB 3.0 root hub: the letter count cannot tell whose a
-// free letter is, even when there is only one; the tray sensors decide.
+// free letter is, even when there is only one; the tray sensors decide. A drive that arrives
+// while its unit runs is left alone until that run has ended: nothing of the window talks to a
+// unit under test, nor moves a tray that may be its drive's.
 struct WaitingUnits {
   const char* name;
   const char* drives[2];   // each unit's drive on the bench: "H" on port 3, "G" on port 4
-  char letters[2];         // the letter each entry gets
+  char letters[2];         // the letter each entry has once both have run
   const char* results[2];  // each unit's run (the operator cancels a prompt)
+  int arrivesAfter = 0;    // the first unit's drive arrives after this command of its run (0: it
+                           // is there from the start; 7 is its third EEPROM read)
 };
 
 class TwoWaitingUnits : public DrivesTest, public ::testing::WithParamInterface<WaitingUnits> {};
 
 TEST_P(TwoWaitingUnits, GetTheDrivesTheirTraySensorsSee) {
   const WaitingUnits& c = GetParam();
-  auto unit = [](const char* serial, const char* hub, const char* drive) {
+  constexpr int kIdentification = 1;  // discovery's status query, before any run
+  auto unit = [&c](const char* serial, const char* hub, const char* drive, bool first) {
     std::string u = std::string(R"({"model": "HV22", "product": "0x0945", "serial": ")") + serial +
-                    R"(", "hub": ")" + hub + R"(", "port": 1, "discs": {"input": 5})";
+                    R"(", "hub": ")" + hub + R"(", "port": 1, "discs": {"input": 5}, "eeprom": ")" +
+                    session::CountingEeprom() + R"(")";
+    const bool arrives = first && c.arrivesAfter > 0;
     if (*drive != 0) {
       u += std::string(R"(, "drives": [{"letter": ")") + drive + R"(", "hub": "pc3", "port": )" +
-           (drive[0] == 'H' ? "3" : "4") + "}]";
+           (drive[0] == 'H' ? "3" : "4") + (arrives ? R"(, "present": false)" : "") + "}]";
+    }
+    if (arrives) {
+      u += std::string(R"(, "faults": [{"kind": "plug", "target": "drive", "drive": ")") + drive +
+           R"(", "after_command": )" + std::to_string(kIdentification + c.arrivesAfter) + "}]";
     }
     return u + "}";
   };
   UseBench(R"({"hubs": [{"id": "pc3", "kind": "root_hub30", "ports": 6},
                         {"id": "a", "parent": "pc3", "port": 1}, {"id": "b", "parent": "pc3", "port": 2}],
     "units": [)" +
-           unit("A", "a", c.drives[0]) + ", " + unit("B", "b", c.drives[1]) + "]}");
+           unit("A", "a", c.drives[0], true) + ", " + unit("B", "b", c.drives[1], false) + "]}");
   StartProgram();
   for (int item = 0; item < 2; ++item) {
     SCOPED_TRACE(std::string("unit ") + (item == 0 ? "A" : "B"));
-    EXPECT_EQ(Entry(item).DriveLetter1.load(), c.letters[item]);
+    const std::size_t linesBefore = LogMessages().size();
+    const std::size_t commandsBefore = bench->CommandLog(item).size();
+    const char* own = c.drives[item];
+    const std::size_t trayRequestsBefore = *own != 0 ? sim_.Usb().ScsiRequests(own[0]).size() : 0;
+    // Where the run stands when its box asks (its drive check, for a unit without a drive).
+    std::size_t commandsAtPrompt = 0;
+    std::size_t trayRequestsAtPrompt = 0;
+    OnPrompt([&](const ui::headless::PromptRecord&) {
+      commandsAtPrompt = bench->CommandLog(item).size() - commandsBefore;
+      trayRequestsAtPrompt = *own != 0 ? sim_.Usb().ScsiRequests(own[0]).size() : 0;
+    });
     form().ComboBox1.PickItem(item);
     Run({ui::kIdCancel});
+    OnPrompt(nullptr);
     EXPECT_EQ(ResultWord(), c.results[item]);
+    // The run's EEPROM dump is whole, and every sensor reply logged is a sensor block.
+    const auto lines = LogMessages();
+    const std::vector<std::string> log(lines.begin() + static_cast<std::ptrdiff_t>(linesBefore),
+                                       lines.end());
+    for (const std::string& line : session::CountingEepromLines()) {
+      EXPECT_EQ(session::CountOf(log, line), 1u) << line;
+    }
+    for (const std::string& line : log) {
+      if (line.find("AT+C00 = ") != std::string::npos) {
+        EXPECT_NE(line.find("AT+C00 = C00{"), std::string::npos) << line;
+      }
+    }
+    // Only the run talked to its unit, and nobody moved the tray of a drive that arrived then:
+    // at its drive check it has sent its 20 commands, and the trays are as they were.
+    if (item == 0 && c.arrivesAfter > 0) {
+      EXPECT_EQ(commandsAtPrompt, 20u) << "the run's commands only";
+      EXPECT_EQ(trayRequestsAtPrompt, trayRequestsBefore);
+    }
   }
-  EXPECT_FALSE(sim_.Usb().ScsiRequests('G').empty()) << "the trays told the drives apart";
+  for (int item = 0; item < 2; ++item) {
+    EXPECT_EQ(Entry(item).DriveLetter1.load(), c.letters[item]) << "unit " << item;
+  }
+  EXPECT_FALSE(sim_.Usb().ScsiRequests('G').empty() && sim_.Usb().ScsiRequests('H').empty())
+      << "the trays told the drives apart";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -188,7 +232,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The cables crossed (the first unit's drive has the later letter): both runs pass.
         WaitingUnits{"TwoLettersCrossed", {"H", "G"}, {'H', 'G'}, {"Success", "Success"}},
         // One free letter, and it is the second unit's: the first has no drive to check.
-        WaitingUnits{"OneLetterOfTheSecond", {"", "G"}, {0, 'G'}, {"Error", "Success"}}),
+        WaitingUnits{"OneLetterOfTheSecond", {"", "G"}, {0, 'G'}, {"Error", "Success"}},
+        // The first unit's drive arrives during its EEPROM read: its run goes on without it, and
+        // it is the first unit's once that run has ended.
+        WaitingUnits{"ArrivesWhileItsUnitRuns", {"H", ""}, {'H', 0}, {"Error", "Error"}, 7}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
