@@ -97,10 +97,13 @@ inline std::vector<platform::sim::FaultTargets> HealthyTargets(
     const std::vector<std::string>& serials, std::string& failed) {
   std::vector<platform::sim::FaultTargets> targets(serials.size());
   SimSession session(platform::sim::DemoBenchText());
+  const auto programStarted = static_cast<std::int64_t>(session.Sim().Clock().NowMs());
   for (std::size_t u = 0; u < serials.size(); ++u) {
     const int unit = static_cast<int>(u);
     const int item = ItemOf(session.Form().ItemNames(), serials[u]);
     targets[u].beforeRun = session.Bench().CommandLog(unit);
+    targets[u].runStartMs = programStarted;
+    const auto pressed = static_cast<std::int64_t>(session.Sim().Clock().NowMs());
     // The LQ40 asks for discs in its loading area; the operator answers OK.
     if (item < 0 || !session.Run(item, {ui::kIdOk}, kVirtualLimitMs) ||
         session.Dialog().Label2.Caption() != "Success") {
@@ -108,8 +111,12 @@ inline std::vector<platform::sim::FaultTargets> HealthyTargets(
       return {};
     }
     const auto log = session.Bench().CommandLog(unit);
-    targets[u].runCommands.assign(
-        log.begin() + static_cast<std::ptrdiff_t>(targets[u].beforeRun.size()), log.end());
+    const auto before = static_cast<std::ptrdiff_t>(targets[u].beforeRun.size());
+    targets[u].runCommands.assign(log.begin() + before, log.end());
+    const auto times = session.Bench().CommandTimesMs(unit);
+    for (auto at = times.begin() + before; at != times.end(); ++at) {
+      targets[u].runTimesMs.push_back(*at - pressed);
+    }
   }
   return targets;
 }

@@ -64,9 +64,11 @@ TEST_F(RandomFaults, SoakIterationsRunEveryUnitToACleanEnd) {
   EXPECT_EQ(tally.runs, static_cast<int>(3 * serials.size()));
 }
 
-// A slice of the parallel soak, on draws where units leave during their runs: every unit
-// alone, then all at once on two sessions; each run at once ends as it did alone, the unit that
-// left reads "None", and the second session repeats the first byte for byte.
+// A slice of the parallel soak, on draws where units leave during their runs and parts arrive
+// or leave at bench times: every unit alone, then all at once on two sessions; each run at once
+// ends as it did alone (a unit's timed event strikes its run at the same moment of its own time
+// line, however far the other runs have gone), the unit that left reads "None", and the second
+// session repeats the first byte for byte.
 TEST_F(RandomFaults, ParallelSoakIterationsEndEachRunAsAloneAndTheSameEveryTime) {
   const soak::ScratchFolder folder("random-faults");
   const auto serials = soak::DemoSerials();

@@ -123,30 +123,102 @@ json Condition(Draw& draw, const UnitFacts& unit, const FaultTargets& targets) {
   return condition;
 }
 
-void AddEvents(Draw& draw, const UnitFacts& unit, const FaultTargets& targets, json& faults) {
-  const int at = RunPoint(draw, targets);
-  if (draw.Chance(40)) {
-    faults.push_back({{"kind", "add_discs"}, {"count", draw.Between(1, 5)}, {"after_command", at}});
+// A moment inside the run: a bench time (timed events) or a command count.
+void SetTrigger(Draw& draw, const FaultTargets& targets, json& event, bool timedOnly = false) {
+  if (!timedOnly && draw.Chance(50)) {
+    event["after_command"] = RunPoint(draw, targets);
     return;
   }
-  std::vector<std::string> devices = {"unit"};
-  if (unit.printer) devices.push_back("printer");
-  if (unit.hv22) devices.push_back("hv22");
-  for (const std::string& letter : unit.drives) devices.push_back("drive " + letter);
-  const std::string device = draw.Pick(devices);
-  json unplug = {{"kind", "unplug"}, {"after_command", at}};
-  if (device.starts_with("drive ")) {
-    unplug["target"] = "drive";
-    unplug["drive"] = device.substr(6);
-  } else if (device != "unit") {
-    unplug["target"] = device;
+  const std::int64_t length = targets.runTimesMs.empty() ? 1000 : targets.runTimesMs.back();
+  event["at_ms"] = targets.runStartMs + draw.Between(0, static_cast<int>(length));
+}
+
+// The same kind of event a little later than `event`: on the same trigger, a few commands or up
+// to five seconds on.
+json Later(Draw& draw, json event, bool timedOnly) {
+  if (event.contains("after_command") && !timedOnly) {
+    event["after_command"] = event["after_command"].get<int>() + draw.Between(1, 6);
+  } else if (event.contains("after_command")) {
+    event.erase("after_command");
+    event["at_ms"] = draw.Between(100, 5000);  // from the bench's start: see RandomFaultBench
+  } else {
+    event["at_ms"] = event["at_ms"].get<std::int64_t>() + draw.Between(100, 5000);
   }
+  return event;
+}
+
+// The parts of a unit an event may take away or bring: "unit", "printer", "hv22", "drive X".
+std::vector<std::string> PartsOf(const UnitFacts& unit) {
+  std::vector<std::string> parts = {"unit"};
+  if (unit.printer) parts.push_back("printer");
+  if (unit.hv22) parts.push_back("hv22");
+  for (const std::string& letter : unit.drives) parts.push_back("drive " + letter);
+  return parts;
+}
+
+json PartEvent(const char* kind, const std::string& part) {
+  json event = {{"kind", kind}};
+  if (part.starts_with("drive ")) {
+    event["target"] = "drive";
+    event["drive"] = part.substr(6);
+  } else if (part != "unit") {
+    event["target"] = part;
+  }
+  return event;
+}
+
+// The part's own object in the unit: the one whose "present" says it is there at the start.
+json& PartObject(json& unit, const std::string& part) {
+  if (part == "printer") return unit.at("printer");
+  if (part == "hv22") return unit.at("hv22");
+  if (part.starts_with("drive ")) {
+    for (json& drive : unit.at("drives")) {
+      if (drive.at("letter") == part.substr(6)) return drive;
+    }
+  }
+  return unit;
+}
+
+void AddEvents(Draw& draw, const UnitFacts& facts, const FaultTargets& targets, json& unit,
+               json& faults) {
+  const std::size_t sort = draw.Below(100);
+  if (sort < 30) {
+    json add = {{"kind", "add_discs"}, {"count", draw.Between(1, 5)}};
+    SetTrigger(draw, targets, add);
+    faults.push_back(add);
+    return;
+  }
+  std::vector<std::string> parts = PartsOf(facts);
+  if (sort < 45 && parts.size() > 1) {
+    // A part missing at the start arrives while the unit runs (a unit missing would not be
+    // listed at its turn).
+    parts.erase(parts.begin());
+    const std::string part = draw.Pick(parts);
+    json& object = PartObject(unit, part);
+    if (object.contains("present") && !object.at("present").get<bool>()) return;
+    object["present"] = false;
+    json plug = PartEvent("plug", part);
+    SetTrigger(draw, targets, plug);
+    faults.push_back(plug);
+    return;
+  }
+  const std::string part = draw.Pick(parts);
+  json unplug = PartEvent("unplug", part);
+  SetTrigger(draw, targets, unplug);
   faults.push_back(unplug);
-  // A part comes back while the unit still talks: the arrival is handled during the run.
-  if (device != "unit" && draw.Chance(50)) {
-    json plug = unplug;
+  // The part comes back: while the unit still talks (an arrival handled during the run), or, for
+  // the unit itself, a while after it left, as a new unit while the others run.
+  if (draw.Chance(50)) {
+    json plug = Later(draw, unplug, part == "unit");
     plug["kind"] = "plug";
-    plug["after_command"] = at + draw.Between(1, 6);
+    if (plug.contains("at_ms") && !unplug.contains("at_ms")) {
+      // Left after a command: back a while after that command's time in the run.
+      const std::int64_t at = unplug.at("after_command").get<int>() -
+                              static_cast<std::int64_t>(targets.beforeRun.size());
+      const std::size_t index = static_cast<std::size_t>(std::max<std::int64_t>(at - 1, 0));
+      const std::int64_t when = index < targets.runTimesMs.size() ? targets.runTimesMs[index] : 0;
+      plug["at_ms"] = targets.runStartMs + when + plug.at("at_ms").get<std::int64_t>();
+    }
     faults.push_back(plug);
   }
 }
@@ -193,7 +265,7 @@ std::string RandomFaultBench(const std::string& benchJson, const std::vector<Fau
         } else if (sort < 75) {
           faults.push_back(Condition(draw, facts, targets[u]));
         } else {
-          AddEvents(draw, facts, targets[u], faults);
+          AddEvents(draw, facts, targets[u], unit, faults);
         }
       }
     }

@@ -76,8 +76,8 @@ std::optional<PipeRef> SimBench::OpenLink(int unit, int link) {
 
 std::optional<PipeRef> SimBench::OpenDevice(int device) {
   std::lock_guard lock(mutex_);
-  FireDue();
   if (device < 0 || device >= static_cast<int>(devices_.size())) return std::nullopt;
+  FireDue(model_.devices[device].unit);
   if (model_.devices[device].kind != DeviceKind::kAutoloader) return std::nullopt;
   if (!devices_[device].present) return std::nullopt;
   return PipeRef{device, devices_[device].generation};
@@ -95,7 +95,7 @@ bool SimBench::WritePipe(const PipeRef& pipe, std::span<const std::uint8_t> data
   bool ok = false;
   {
     std::lock_guard lock(mutex_);
-    FireDue();
+    FireDue(UnitOf(pipe));
     if (Valid(pipe)) {
       ok = true;
       *done = static_cast<std::uint32_t>(data.size());
@@ -105,7 +105,7 @@ bool SimBench::WritePipe(const PipeRef& pipe, std::span<const std::uint8_t> data
         const std::vector<std::uint8_t> block(partial.begin(), partial.begin() + kBlockSize);
         partial.erase(partial.begin(), partial.begin() + kBlockSize);
         TakeBlock(pipe.device, block.data());
-        FireDue();
+        FireDue(UnitOf(pipe));
       }
     }
   }
@@ -126,7 +126,7 @@ void SimBench::TakeBlock(int device, const std::uint8_t* block) {
 
 bool SimBench::ReadHangs(const PipeRef& pipe) {
   std::lock_guard lock(mutex_);
-  FireDue();
+  FireDue(UnitOf(pipe));
   return Valid(pipe) && units_[model_.devices[pipe.device].unit]->ReadsHang();
 }
 
@@ -135,7 +135,7 @@ bool SimBench::ReadPipe(const PipeRef& pipe, std::span<std::uint8_t> buffer, std
   bool ok = false;
   {
     std::lock_guard lock(mutex_);
-    FireDue();
+    FireDue(UnitOf(pipe));
     if (Valid(pipe)) {
       ok = true;
       std::deque<std::string>& chunks = devices_[pipe.device].chunks;
@@ -249,13 +249,17 @@ SimDrive* SimBench::Drive(char letter) {
 
 bool SimBench::SubmitPrintJob(const std::string& queue) {
   std::lock_guard lock(mutex_);
-  FireDue();
+  auto named = [&](const BenchDevice& device) {
+    return device.kind == DeviceKind::kPrinter && device.hasQueue &&
+           SameText(device.description, queue);
+  };
+  // The job comes from the run of the printer's unit: that unit's time has come.
+  for (const BenchDevice& device : model_.devices) {
+    if (named(device)) FireDue(device.unit);
+  }
   for (std::size_t d = 0; d < model_.devices.size(); ++d) {
     const BenchDevice& device = model_.devices[d];
-    if (device.kind != DeviceKind::kPrinter || !device.hasQueue || !devices_[d].present ||
-        !SameText(device.description, queue)) {
-      continue;
-    }
+    if (!named(device) || !devices_[d].present) continue;
     if (device.unit >= 0) units_[device.unit]->PrintJob();
     return true;
   }
@@ -267,7 +271,7 @@ bool SimBench::SubmitPrintJob(const std::string& queue) {
 void SimBench::Poll() {
   {
     std::lock_guard lock(mutex_);
-    FireDue();
+    FireDue(kEveryUnit);
   }
   Notify();
 }
@@ -295,7 +299,7 @@ void SimBench::BeginRun() {
 void SimBench::NotePrompt(const std::string& text) {
   {
     std::lock_guard lock(mutex_);
-    FireDue();
+    FireDue(kNoUnit);
     ++promptsShown_;
     const int withText = ++promptsWithText_[text];
     bool firedAny = false;
@@ -322,16 +326,22 @@ void SimBench::NotePrompt(const std::string& text) {
   Notify();
 }
 
-void SimBench::FireDue() {
+int SimBench::UnitOf(const PipeRef& pipe) const {
+  if (pipe.device < 0 || pipe.device >= static_cast<int>(model_.devices.size())) return kNoUnit;
+  return model_.devices[pipe.device].unit;
+}
+
+void SimBench::FireDue(int timedUnit) {
   const std::int64_t now = now_();
   bool firedAny = false;
   for (std::size_t u : unfired_) {
     const auto& events = model_.units[u].events;
+    const bool timed = timedUnit == kEveryUnit || timedUnit == static_cast<int>(u);
     for (std::size_t e = 0; e < events.size(); ++e) {
       const Trigger& when = events[e].when;
       if (when.ByPrompt()) continue;  // NotePrompt fires these
-      const bool due =
-          when.afterCommand > 0 ? units_[u]->CommandCount() >= when.afterCommand : now >= when.atMs;
+      const bool due = when.afterCommand > 0 ? units_[u]->CommandCount() >= when.afterCommand
+                                             : timed && now >= when.atMs;
       if (due && !fired_[u][e]) {
         fired_[u][e] = true;
         firedAny = true;

@@ -86,8 +86,11 @@ class SimBench {
   bool SubmitPrintJob(const std::string& queue);
 
   // --- Time and checks. Any thread. ---------------------------------------------------------
-  // Fires the events that are due. Pipe, presence and print calls do this too; a platform
-  // that must report a timed unplug while nothing talks to the bench calls it from its waits.
+  // Fires the events that are due. A platform that must report a timed unplug while nothing
+  // talks to the bench calls it from its waits (and, with several runs taking turns, between
+  // their turns). Pipe, open and print calls fire the events counted in commands, and the
+  // timed events of their own unit only: the calling thread reads the clock on the time line of
+  // the run it serves, which another unit's run may not have reached yet.
   void Poll();
   // The time of the earliest timed event not yet fired (it may be past), or none: the clock
   // stops there during a wait and calls Poll.
@@ -117,7 +120,13 @@ class SimBench {
 
   bool Valid(const PipeRef& pipe) const;
   void TakeBlock(int device, const std::uint8_t* block);
-  void FireDue();
+  // The events counted in commands that are due, and the timed ones of `timedUnit` (kEveryUnit:
+  // of every unit; kNoUnit: none).
+  static constexpr int kEveryUnit = -2;
+  static constexpr int kNoUnit = -1;
+  void FireDue(int timedUnit);
+  // The unit whose link the pipe is (kNoUnit when none).
+  int UnitOf(const PipeRef& pipe) const;
   void FireEvent(int unit, const BenchEvent& event);
   std::vector<int> Targets(int unit, const BenchEvent& event) const;
   void SetPresence(int device, bool present);
