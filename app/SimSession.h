@@ -40,7 +40,8 @@ class SimSession {
     sim_.SetPrintSink(
         [bench = bench_](const std::string& queue) { return bench->SubmitPrintJob(queue); });
     sim_.Usb().SetDeviceChangeSink(DeliverDeviceChange);
-    toolkit_.SetPromptHook([bench = bench_](const std::string& text) { bench->NotePrompt(text); });
+    toolkit_.SetPromptHook(
+        [bench = bench_](const std::string& text) { bench->NotePrompt(text, ui::BoxOrigin()); });
     form1_ = std::make_unique<TForm1>();
     form1_->FormCreate();
     form2_ = std::make_unique<TForm2>();
@@ -66,7 +67,7 @@ class SimSession {
     form1_->ComboBox1.PickItem(item);
     toolkit_.SetAnswers(std::move(answers));
     const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
-    bench_->BeginRun();
+    bench_->BeginRun(form1_->BaseItemText(item));
     toolkit_.RunAsWindowWork([&] { form1_->Button1.Click(); });
     return RunUntilHandled(limit);
   }

@@ -233,14 +233,15 @@ class DepartureWatch {
     bench.SetOnPresenceChange([this](const platform::sim::SimDeviceChange& c) { Changed(c); });
     session.Toolkit().SetPromptHook([this, &bench](const std::string& text) {
       SetPromptUp(true);
-      bench.NotePrompt(text);
+      bench.NotePrompt(text, ui::BoxOrigin());
       SetPromptUp(false);
     });
   }
   ~DepartureWatch() {
     session_.Bench().SetOnPresenceChange(nullptr);
-    session_.Toolkit().SetPromptHook(
-        [&bench = session_.Bench()](const std::string& text) { bench.NotePrompt(text); });
+    session_.Toolkit().SetPromptHook([&bench = session_.Bench()](const std::string& text) {
+      bench.NotePrompt(text, ui::BoxOrigin());
+    });
   }
   DepartureWatch(const DepartureWatch&) = delete;
   DepartureWatch& operator=(const DepartureWatch&) = delete;

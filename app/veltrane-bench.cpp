@@ -118,7 +118,8 @@ static int Main(int argc, char** argv) {
   // Plug and unplug on the bench reach the main window as WM_DEVICECHANGE, on the GUI thread.
   sim.Usb().SetDeviceChangeSink(DeliverDeviceChange);
   // The bench's operator acts at the prompts the bench file names.
-  toolkit.SetPromptHook([bench](const std::string& text) { bench->NotePrompt(text); });
+  toolkit.SetPromptHook(
+      [bench](const std::string& text) { bench->NotePrompt(text, ui::BoxOrigin()); });
   toolkit.SetAnswers(answers);
   // The answers are the runs': a box of the program's own ("Cannot create file") takes none.
   toolkit.SetScriptForRunsOnly(true);

@@ -66,7 +66,8 @@ int RunOnBench(const SimGuiOptions& options) {
     });
   });
   // The bench's operator acts at the prompts its file names, counted from each Start.
-  toolkit.SetPromptHook([bench](const std::string& text) { bench->NotePrompt(text); });
+  toolkit.SetPromptHook(
+      [bench](const std::string& text) { bench->NotePrompt(text, ui::BoxOrigin()); });
   // In real time the bench's timed events also happen while nothing waits (the operator looking
   // at the window): a poller reaches them on the wall clock.
   std::atomic<bool> polling{!options.virtualTime};

@@ -29,7 +29,8 @@ class DiscoveryFixture : public ConsoleFixture {
                                                       platform::sim::BenchClock(sim_));
     platform::sim::AttachBench(sim_, bench);
     platform::sim::AttachBenchUsb(sim_, bench);
-    toolkit_.SetPromptHook([b = bench](const std::string& text) { b->NotePrompt(text); });
+    toolkit_.SetPromptHook(
+        [b = bench](const std::string& text) { b->NotePrompt(text, ui::BoxOrigin()); });
     // As Windows delivers them: a change caused by the worker is handled by the window before
     // the worker goes on; one caused on the GUI thread is posted.
     sim_.Usb().SetDeviceChangeSink(DeliverDeviceChange);

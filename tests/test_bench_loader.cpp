@@ -199,6 +199,22 @@ INSTANTIATE_TEST_SUITE_P(
                               {"model": "HV22", "hub": "h", "drives": [{"letter": "e"}]}]})",
                  "units[1].drives[0].letter: drive letter E is also used by "
                  "units[0].drives[0].letter"},
+        // What the system could not see as the bench says: the first autoloader on a hub takes
+        // every drive there; a box names its unit by serial.
+        BadBench{"{" HUB R"(, "units": [{"model": "HV22", "hub": "h", "port": 1},
+                              {"model": "HV22", "hub": "h", "port": 2, "drives": [{"letter": "E"}]}]})",
+                 "units[1].drives[0]: hub \"h\" holds units[0]'s autoloader on port 1, which the "
+                 "system gives every drive on its hub: this drive could not be its own unit's"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h", "serial": "S"},
+                              {"model": "HV22", "hub": "h", "serial": "S", "faults": [
+                                {"kind": "add_discs", "count": 1, "at_prompt": 2}]}]})",
+                 "units[1].faults[0].at_prompt: units[0] has the same serial \"S\", so this "
+                 "unit's boxes cannot be told from its"},
+        BadBench{"{" HUB R"(, "units": [{"model": "ZP61", "hub": "h"},
+                              {"model": "HV22", "hub": "h", "serial": null, "faults": [
+                                {"kind": "unplug", "prompt_text": "Go"}]}]})",
+                 "units[1].faults[0].prompt_text: this unit has no serial, so its boxes cannot be "
+                 "told from another unit's"},
         BadBench{"{" HUB
                  R"(, "units": [{"model": "LQ40", "hub": "h", "drives": [{"letter": "7"}]}]})",
                  "units[0].drives[0].letter: must be one letter A to Z"},

@@ -130,12 +130,13 @@ struct DeviceKeys {
     }
   }
 
-  void Printer() {
+  // Returns the queue's name (empty when none is installed).
+  std::string Printer() {
     registry.SetString(enumKey, "Service", "usbprint");
     registry.SetString(enumKey, "DeviceDesc",
                        "@usbprint.inf,%usbprint.devicedesc%;USB Printing Support");
     registry.SetString(enumKey, "ParentIdPrefix", *prefix);
-    if (!layout.hasQueue) return;
+    if (!layout.hasQueue) return {};
     std::string queue =
         layout.description.empty() ? std::string("USB Printer") : layout.description;
     for (int copy = 1; registry.KeyExists(kPrinters + queue); ++copy) {
@@ -147,6 +148,7 @@ struct DeviceKeys {
     registry.SetString(
         queueKey + "\\PnPData", "DeviceInstanceId",
         "USBPRINT\\" + Upper(Token(layout.description, 24)) + "\\" + Upper(*prefix) + "&0&USB001");
+    return queue;
   }
 
   void Storage(bool cdrom) {
@@ -223,7 +225,7 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
       keys.Autoloader();
       break;
     case UsbDeviceKind::kPrinter:
-      keys.Printer();
+      device.queue = keys.Printer();
       driverDesc = "USB Printing Support";
       break;
     case UsbDeviceKind::kCdRom:
@@ -280,6 +282,11 @@ std::string SimUsb::HubInterfacePath(int hub) const {
 std::string SimUsb::DeviceInstanceId(int device) const {
   std::lock_guard lock(state_->mutex);
   return state_->devices.at(static_cast<std::size_t>(device)).instanceId;
+}
+
+std::string SimUsb::QueueName(int device) const {
+  std::lock_guard lock(state_->mutex);
+  return state_->devices.at(static_cast<std::size_t>(device)).queue;
 }
 
 std::string SimUsb::DeviceInterfacePath(int device) const {

@@ -104,6 +104,9 @@ class SimUsb {
   std::optional<std::string> HubPrefix(int hub) const;
   std::string HubInterfacePath(int hub) const;
   std::string DeviceInstanceId(int device) const;
+  // A printer's print queue as the registry names it: a second queue of the same name gets
+  // " (Copy 1)", a third " (Copy 2)", as Windows names them. Empty for no queue.
+  std::string QueueName(int device) const;
   // "\\?\usb#vid_1723&pid_0935#<instance id>#{a5dcbf10-...}", lower case.
   std::string DeviceInterfacePath(int device) const;
   int HubCount() const;

@@ -91,6 +91,10 @@ void AttachBenchUsb(SimPlatform& platform, std::shared_ptr<SimBench> bench) {
   const BenchModel& model = bench->Model();
   const BenchIds ids(model);
   AddDevices(usb, model, ids, AddHubs(usb, model, ids));
+  for (std::size_t d = 0; d < model.devices.size(); ++d) {
+    if (model.devices[d].kind != DeviceKind::kPrinter) continue;
+    bench->SetQueueName(static_cast<int>(d), usb.QueueName(static_cast<int>(d)));
+  }
   for (const BenchDevice& d : model.devices) {
     if (d.letter == 0) continue;
     const char letter = d.letter;

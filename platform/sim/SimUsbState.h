@@ -40,6 +40,7 @@ struct SimUsb::State {
     std::string instanceId;  // lower case
     std::string path;        // USB device interface path, lower case
     std::string driverKey;
+    std::string queue;  // a printer's print queue as named in the registry; empty for none
     std::shared_ptr<UsbFunction> function;
   };
   struct Drive {

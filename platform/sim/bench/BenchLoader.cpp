@@ -139,6 +139,8 @@ class Loader {
     AssignPorts();
     CheckLetters();
     CheckEventDevices();
+    CheckSharedHubs();
+    CheckBoxEvents();
     return std::move(model_);
   }
 
@@ -476,6 +478,7 @@ class Loader {
       drive.trayOpen = tray == "open";
       drive.device = AddDevice(device, d, home);
       unit.drives.push_back(drive);
+      driveCursors_.emplace_back(drive.device, d);
     }
     if (unit.drives.size() == 2 && unit.drives[0].slot == unit.drives[1].slot) {
       drives[1].Fail("both drives sit in the same slot");
@@ -603,6 +606,8 @@ class Loader {
     if (c.Has("at_prompt") || c.Has("prompt_text")) {
       event.when.atPrompt = static_cast<int>(c.Int("at_prompt", 1, 1, 100000));
       event.when.promptText = c.Text("prompt_text", "", 300);
+      boxEvents_.emplace_back(static_cast<int>(model_.units.size()) - 1,
+                              c.At(c.Has("at_prompt") ? "at_prompt" : "prompt_text"));
     }
     if (kind == "add_discs") {
       event.kind = EventKind::kAddDiscs;
@@ -653,6 +658,52 @@ class Loader {
       if (!there) {
         e.where.At("port").Fail("no device sits on port " + std::to_string(e.port) + " of hub \"" +
                                 e.hub + "\"");
+      }
+    }
+  }
+
+  // The system gives every drive on an autoloader's hub to the first autoloader there (and lists
+  // no second one): a unit's drive on a hub where another unit's autoloader comes first could
+  // never be that unit's.
+  void CheckSharedHubs() {
+    for (const auto& [device, where] : driveCursors_) {
+      const BenchDevice& drive = model_.devices[static_cast<std::size_t>(device)];
+      int ownPort = 0;  // the drive's unit's autoloader on the drive's hub, if it sits there
+      for (const BenchLink& link : model_.units[static_cast<std::size_t>(drive.unit)].links) {
+        const BenchDevice& own = model_.devices[static_cast<std::size_t>(link.device)];
+        if (own.hub == drive.hub && (ownPort == 0 || own.port < ownPort)) ownPort = own.port;
+      }
+      for (const BenchDevice& other : model_.devices) {
+        if (other.kind != DeviceKind::kAutoloader || other.unit == drive.unit ||
+            other.hub != drive.hub || (ownPort != 0 && other.port > ownPort)) {
+          continue;
+        }
+        (where.Has("hub") ? where.At("hub") : where)
+            .Fail("hub \"" + drive.hub + "\" holds units[" + std::to_string(other.unit) +
+                  "]'s autoloader on port " + std::to_string(other.port) +
+                  ", which the system gives every drive on its hub: this drive could not be its "
+                  "own unit's");
+      }
+    }
+  }
+
+  // Each run counts its own boxes, and a box names its unit by serial: on a bench of several
+  // units, a unit whose boxes an event waits for needs a serial no other unit has.
+  void CheckBoxEvents() {
+    if (model_.units.size() < 2) return;
+    auto serialOf = [this](std::size_t unit) {
+      return model_.devices[static_cast<std::size_t>(model_.units[unit].links[0].device)].serial;
+    };
+    for (const auto& [unit, where] : boxEvents_) {
+      const auto serial = serialOf(static_cast<std::size_t>(unit));
+      if (!serial) {
+        where.Fail("this unit has no serial, so its boxes cannot be told from another unit's");
+      }
+      for (std::size_t other = 0; other < model_.units.size(); ++other) {
+        if (static_cast<int>(other) != unit && serialOf(other) == serial) {
+          where.Fail("units[" + std::to_string(other) + "] has the same serial \"" + *serial +
+                     "\", so this unit's boxes cannot be told from its");
+        }
       }
     }
   }
@@ -739,6 +790,8 @@ class Loader {
     Cursor where;
   };
   std::vector<EventDevice> eventDevices_;
+  std::vector<std::pair<int, Cursor>> driveCursors_;  // by the drive's device
+  std::vector<std::pair<int, Cursor>> boxEvents_;     // by unit: events at its boxes
 };
 
 // The parser keeps the last of two equal keys in an object ("units": [...], "units": [] would

@@ -54,6 +54,8 @@ SimBench::SimBench(BenchModel model, Clock nowMs)
     commandLog_.emplace_back();
     commandTimes_.emplace_back();
   }
+  promptsShown_.resize(model_.units.size());
+  promptsWithText_.resize(model_.units.size());
   supplied_ = TotalDiscs();
 }
 
@@ -249,21 +251,28 @@ SimDrive* SimBench::Drive(char letter) {
 
 bool SimBench::SubmitPrintJob(const std::string& queue) {
   std::lock_guard lock(mutex_);
-  auto named = [&](const BenchDevice& device) {
+  auto named = [&](std::size_t d) {
+    const BenchDevice& device = model_.devices[d];
+    const auto given = queueNames_.find(static_cast<int>(d));
     return device.kind == DeviceKind::kPrinter && device.hasQueue &&
-           SameText(device.description, queue);
+           SameText(given == queueNames_.end() ? device.description : given->second, queue);
   };
   // The job comes from the run of the printer's unit: that unit's time has come.
-  for (const BenchDevice& device : model_.devices) {
-    if (named(device)) FireDue(device.unit);
+  for (std::size_t d = 0; d < model_.devices.size(); ++d) {
+    if (named(d)) FireDue(model_.devices[d].unit);
   }
   for (std::size_t d = 0; d < model_.devices.size(); ++d) {
     const BenchDevice& device = model_.devices[d];
-    if (!named(device) || !devices_[d].present) continue;
+    if (!named(d) || !devices_[d].present) continue;
     if (device.unit >= 0) units_[device.unit]->PrintJob();
     return true;
   }
   return false;
+}
+
+void SimBench::SetQueueName(int device, std::string name) {
+  std::lock_guard lock(mutex_);
+  queueNames_[device] = std::move(name);
 }
 
 // --- Time and checks ---------------------------------------------------------------------------
@@ -290,37 +299,57 @@ std::optional<std::int64_t> SimBench::NextEventMs() const {
   return next;
 }
 
-void SimBench::BeginRun() {
-  std::lock_guard lock(mutex_);
-  promptsShown_ = 0;
-  promptsWithText_.clear();
+int SimBench::UnitOfOrigin(const std::string& origin) const {
+  if (origin.empty()) return kNoUnit;
+  if (model_.units.size() == 1) return 0;  // the one unit's run, serial or none
+  for (std::size_t u = 0; u < model_.units.size(); ++u) {
+    const int link = LinkDevice(static_cast<int>(u), 1);
+    if (link < 0) continue;
+    const std::optional<std::string>& serial =
+        model_.devices[static_cast<std::size_t>(link)].serial;
+    if (serial && origin.find("(" + *serial + ")") != std::string::npos) {
+      return static_cast<int>(u);
+    }
+  }
+  return kNoUnit;
 }
 
-void SimBench::NotePrompt(const std::string& text) {
+void SimBench::BeginRun(const std::string& origin) {
+  std::lock_guard lock(mutex_);
+  const int unit = UnitOfOrigin(origin);
+  for (std::size_t u = 0; u < model_.units.size(); ++u) {
+    if (!origin.empty() && unit != static_cast<int>(u)) continue;
+    promptsShown_[u] = 0;
+    promptsWithText_[u].clear();
+  }
+}
+
+void SimBench::NotePrompt(const std::string& text, const std::string& origin) {
   {
     std::lock_guard lock(mutex_);
     FireDue(kNoUnit);
-    ++promptsShown_;
-    const int withText = ++promptsWithText_[text];
-    bool firedAny = false;
-    for (std::size_t u : unfired_) {
+    const int unit = UnitOfOrigin(origin);
+    if (unit != kNoUnit) {
+      const auto u = static_cast<std::size_t>(unit);
+      const int shown = ++promptsShown_[u];
+      const int withText = ++promptsWithText_[u][text];
+      const bool waiting = std::find(unfired_.begin(), unfired_.end(), u) != unfired_.end();
       const auto& events = model_.units[u].events;
-      for (std::size_t e = 0; e < events.size(); ++e) {
+      bool firedAny = false;
+      for (std::size_t e = 0; waiting && e < events.size(); ++e) {
         const Trigger& when = events[e].when;
         if (fired_[u][e] || !when.ByPrompt()) continue;
         const bool matches = when.promptText.empty()
-                                 ? promptsShown_ == when.atPrompt
+                                 ? shown == when.atPrompt
                                  : text == when.promptText && withText == when.atPrompt;
         if (!matches) continue;
         fired_[u][e] = true;
         firedAny = true;
-        FireEvent(static_cast<int>(u), events[e]);
+        FireEvent(unit, events[e]);
       }
-    }
-    if (firedAny) {
-      std::erase_if(unfired_, [this](std::size_t u) {
-        return std::find(fired_[u].begin(), fired_[u].end(), false) == fired_[u].end();
-      });
+      if (firedAny && std::find(fired_[u].begin(), fired_[u].end(), false) == fired_[u].end()) {
+        std::erase(unfired_, u);
+      }
     }
   }
   Notify();

@@ -84,6 +84,10 @@ class SimBench {
   // A print job for the queue of that name: its printer ejects its unit's tray. False when no
   // present printer has that queue.
   bool SubmitPrintJob(const std::string& queue);
+  // The name the system gave the printer's queue (two queues of one name in the bench file are
+  // told apart as "NAME" and "NAME (Copy 1)"); until it is set, the bench file's. Set before the
+  // bench is shared.
+  void SetQueueName(int device, std::string name);
 
   // --- Time and checks. Any thread. ---------------------------------------------------------
   // Fires the events that are due. A platform that must report a timed unplug while nothing
@@ -95,11 +99,16 @@ class SimBench {
   // The time of the earliest timed event not yet fired (it may be past), or none: the clock
   // stops there during a wait and calls Poll.
   std::optional<std::int64_t> NextEventMs() const;
-  // A run starts: prompts count from 1 again.
-  void BeginRun();
-  // A message box with this text is shown and not yet answered: the events tied to it fire, and
-  // their device changes are reported before this returns. The prompting thread.
-  void NotePrompt(const std::string& text);
+  // A run starts: its unit's prompts count from 1 again. `origin` names the run as its boxes
+  // do (the combo item, "[0] MODEL (SERIAL)"); empty: every unit's count starts again (Start
+  // all, or a run alone).
+  void BeginRun(const std::string& origin = {});
+  // A message box with this text is shown and not yet answered: the events of the run's unit
+  // tied to its boxes fire, and their device changes are reported before this returns. Each
+  // run counts its own boxes: `origin` names the run whose box it is (the combo item, whose
+  // "(SERIAL)" tells the unit; the loader refuses box events on a unit whose serial does not
+  // tell it apart); a box of no run (empty) counts for no unit. The prompting thread.
+  void NotePrompt(const std::string& text, const std::string& origin);
   // Discs anywhere on the bench: units, arms, output and reject areas, drive trays.
   int TotalDiscs() const;
   // Discs the bench started with plus those added since: always equal to TotalDiscs().
@@ -136,6 +145,7 @@ class SimBench {
   const Clock now_;
   mutable std::recursive_mutex mutex_;  // the drives take it too
   std::vector<DeviceState> devices_;
+  std::map<int, std::string> queueNames_;  // by printer device, as the system names them
   std::map<char, std::unique_ptr<SimDrive>> drives_;
   std::vector<std::unique_ptr<SimUnit>> units_;
   std::vector<std::vector<bool>> fired_;  // per unit, per event
@@ -145,9 +155,12 @@ class SimBench {
   std::vector<std::vector<std::string>> commandLog_;
   std::vector<std::vector<std::int64_t>> commandTimes_;
   int supplied_ = 0;
-  int promptsShown_ = 0;                        // in this run
-  std::map<std::string, int> promptsWithText_;  // in this run, by text
-  std::vector<SimDeviceChange> pending_;        // changes not yet reported to the hooks
+  // The boxes of each unit's run, all of them and by text.
+  std::vector<int> promptsShown_;
+  std::vector<std::map<std::string, int>> promptsWithText_;
+  // The unit whose run a box of this origin belongs to, or kNoUnit.
+  int UnitOfOrigin(const std::string& origin) const;
+  std::vector<SimDeviceChange> pending_;  // changes not yet reported to the hooks
   std::function<void(const SimDeviceChange&)> onDeviceChange_;
   std::function<void(int)> onUnplug_;
   std::function<void(const SimDeviceChange&)> onPresence_;
