@@ -59,21 +59,44 @@ std::vector<DemoUnit> DemoUnits() {
   return units;
 }
 
-// The demo bench with every device of the unit unplugged right after its n-th command (counted
-// from power-on, discovery's included): the links, the printer and the drives, all at once.
-std::string CablePulledAfter(const DemoUnit& unit, std::size_t n) {
+// When the cable is pulled: right after the unit's n-th command (counted from power-on,
+// discovery's included), or at a bench time; and whether it goes back in a while later.
+struct Pull {
+  std::size_t afterCommand = 0;
+  std::int64_t atMs = -1;      // >= 0: at this bench time instead
+  std::int64_t backAtMs = -1;  // >= 0: every device arrives again then
+};
+
+// The demo bench with every device of the unit unplugged (and maybe plugged again) as `pull`
+// says: the links, the printer and the drives, all at once.
+std::string CablePulled(const DemoUnit& unit, const Pull& pull) {
   auto bench = nlohmann::json::parse(platform::sim::DemoBenchText());
   auto faults = nlohmann::json::array();
-  faults.push_back({{"kind", "unplug"}, {"after_command", n}});
-  if (unit.printer) {
-    faults.push_back({{"kind", "unplug"}, {"target", "printer"}, {"after_command", n}});
-  }
+  std::vector<nlohmann::json> parts = {{}};
+  if (unit.printer) parts.push_back({{"target", "printer"}});
   for (const std::string& letter : unit.drives) {
-    faults.push_back(
-        {{"kind", "unplug"}, {"target", "drive"}, {"drive", letter}, {"after_command", n}});
+    parts.push_back({{"target", "drive"}, {"drive", letter}});
+  }
+  for (nlohmann::json part : parts) {
+    part["kind"] = "unplug";
+    if (pull.atMs >= 0) {
+      part["at_ms"] = pull.atMs;
+    } else {
+      part["after_command"] = pull.afterCommand;
+    }
+    faults.push_back(part);
+    if (pull.backAtMs < 0) continue;
+    part.erase("after_command");
+    part["kind"] = "plug";
+    part["at_ms"] = pull.backAtMs;
+    faults.push_back(part);
   }
   bench.at("units").at(static_cast<std::size_t>(unit.index))["faults"] = faults;
   return bench.dump();
+}
+
+std::string CablePulledAfter(const DemoUnit& unit, std::size_t n) {
+  return CablePulled(unit, {.afterCommand = n});
 }
 
 // The combo items once item `gone` has left: the others, numbered again from 0.
@@ -196,7 +219,10 @@ std::map<std::string, nlohmann::json> LoneDemoRecords() {
 class StationUnplugSweep : public UnplugSweep {};
 
 // The unit's cable pulled after each of its commands while every other unit runs too: its run
-// ends as a departure, and every other unit's record is that of its run alone.
+// ends as a departure, and every other unit's record is that of its run alone. Every other
+// point is a timed event, a millisecond past the command on the unit's own time line, and the
+// cable goes back in two seconds later: the unit arrives again, and is identified, while the
+// others still run.
 TEST_P(StationUnplugSweep, TheOthersRecordsStayThoseOfTheirLoneRuns) {
   const DemoUnit& unit = GetParam();
   const HealthyRun healthy = RunHealthy(unit);
@@ -205,14 +231,25 @@ TEST_P(StationUnplugSweep, TheOthersRecordsStayThoseOfTheirLoneRuns) {
   std::map<std::string, nlohmann::json> lone = LoneDemoRecords();
   for (auto& [item, record] : lone) record = session::WithoutTimes(record);
   const std::string gone = healthy.items[static_cast<std::size_t>(healthy.item)];
+  int returns = 0;
   for (std::size_t n = 1; n <= healthy.commands.size(); ++n) {
     SCOPED_TRACE("unplugged after the run's command " + std::to_string(n) + " of " +
                  std::to_string(healthy.commands.size()) + ": " + healthy.commands[n - 1]);
-    SimSession session(CablePulledAfter(unit, healthy.commandsBefore + n));
+    Pull pull{.afterCommand = healthy.commandsBefore + n};
+    if (n % 2 == 0 && n < healthy.commands.size()) {  // after the last, the run has ended
+      pull.atMs = healthy.times[n - 1] + 1;
+      pull.backAtMs = pull.atMs + 2000;
+    }
+    SimSession session(CablePulled(unit, pull));
     bool ended = false;
     const auto records = session.RunAllRecords({ui::kIdOk}, {}, soak::kVirtualLimitMs, &ended);
     ASSERT_TRUE(ended) << "the station hangs";
     ASSERT_EQ(records.size(), lone.size());
+    // Back before the station ended: listed again, last.
+    if (const int again = soak::ItemOf(session.Form().ItemNames(), unit.serial); again >= 0) {
+      ++returns;
+      EXPECT_EQ(again, static_cast<int>(healthy.items.size()) - 1);
+    }
     for (const auto& [item, record] : records) {
       if (item == gone) {
         EXPECT_EQ(record.result, "None");
@@ -222,6 +259,7 @@ TEST_P(StationUnplugSweep, TheOthersRecordsStayThoseOfTheirLoneRuns) {
     }
     if (HasFailure()) break;  // one faulty point tells enough
   }
+  EXPECT_GT(returns, 0) << "the unit never came back while the others ran";
 }
 
 INSTANTIATE_TEST_SUITE_P(DemoBench, StationUnplugSweep, ::testing::ValuesIn(DemoUnits()),
