@@ -518,7 +518,7 @@ TEST(Station, BoxesAskedAtOnceInRealTimeOpenOneAtATimeEachAnswerToItsRun) {
   std::atomic<int> open{0};
   std::atomic<int> most{0};
   toolkit.SetPromptHook([&, onBench = &session.Bench()](const std::string& text) {
-    onBench->NotePrompt(text);
+    onBench->NotePrompt(text, ui::BoxOrigin());
     const int now = ++open;
     if (now > most) most = now;
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
