@@ -27,6 +27,8 @@ int RunConsoleWindows(ui::win32::Win32Toolkit& toolkit, const std::function<void
   form1->FormCreate();
   auto form2 = std::make_unique<TForm2>();
   toolkit.Realize(*form2);
+  // Enter and Esc close the result dialog.
+  toolkit.SetDialogButtons(*form2, &form2->Button1, &form2->Button1);
   toolkit.Show(*form1);
   toolkit.RunUntil([&] { return toolkit.CloseRequested(*form1); });
   form1->FormClose();
@@ -39,4 +41,12 @@ int RunConsoleWindows(ui::win32::Win32Toolkit& toolkit, const std::function<void
 
 void ShowFatalError(const char* what) {
   ::MessageBoxA(nullptr, what, "Veltrane", MB_OK | MB_ICONERROR);
+}
+
+void ShowRunningElsewhere() {
+  ::MessageBoxA(nullptr,
+                "Veltrane is already running in another session on this computer (another user "
+                "or a remote desktop).\n\nOnly one copy can drive the units: close that copy "
+                "first.",
+                "Veltrane", MB_OK | MB_ICONINFORMATION);
 }

@@ -17,3 +17,7 @@ int RunConsoleWindows(ui::win32::Win32Toolkit& toolkit, const std::function<void
 
 // An unexpected error in the standard error box (no owner: the windows may be gone).
 void ShowFatalError(const char* what);
+
+// The box of a copy started while another runs in another session of the computer (another
+// user's, a remote desktop's), whose window this one cannot bring forward.
+void ShowRunningElsewhere();

@@ -12,7 +12,15 @@ int main() {
     platform::SetPlatform(&os);
     ui::win32::Win32Toolkit toolkit;
     // A second copy would open the same pipes and write the same Test.log.
-    if (!toolkit.ClaimInstance("Local\\Veltrane.Console")) return 0;
+    switch (toolkit.ClaimInstance("Veltrane.Console")) {
+      case ui::win32::Win32Toolkit::Claim::kFirst:
+        break;
+      case ui::win32::Win32Toolkit::Claim::kForwarded:
+        return 0;
+      case ui::win32::Win32Toolkit::Claim::kOtherSession:
+        ShowRunningElsewhere();
+        return 0;
+    }
     ui::SetToolkit(&toolkit);
     os.SetWindowResolver([&toolkit](platform::Handle recipient) -> void* {
       return toolkit.WindowOf(reinterpret_cast<const ui::Control*>(recipient));

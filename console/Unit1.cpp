@@ -439,6 +439,11 @@ void TForm1::Button2Click() {
 
 void TForm1::ShowResultDialog(const UnitRun& socket) {
   if (Form2 == nullptr) return;
+  // The dialog the operator is reading keeps its run; it only comes forward.
+  if (Form2->modalOpen) {
+    ui::TheToolkit().ShowModal(*Form2);
+    return;
+  }
   const ResultDialog& d = socket.dialog;
   // On a station the dialog names its unit, as the run's boxes did.
   std::string caption = "Test Report";

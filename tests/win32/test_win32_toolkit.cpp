@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <stdexcept>
@@ -28,6 +29,8 @@
 namespace {
 
 using ui::win32::Win32Toolkit;
+
+std::vector<HWND> OpenBoxes();
 
 // Windows need a display: under Wine without an X server only message windows can be made, and
 // the suite says so rather than failing (the test command runs it under Xvfb).
@@ -69,6 +72,51 @@ class Win32ToolkitTest : public ::testing::Test {
   }
   bool Styled(const ui::Control& control, LONG bits) {
     return (::GetWindowLongA(toolkit_.WindowOf(&control), GWL_STYLE) & bits) == bits;
+  }
+
+  // A key pressed where the focus is (Shift held or not), handled by the toolkit's loop as the
+  // operator's would be: the loop runs until what the key set off has been handled.
+  void Press(UINT key, bool shift = false) {
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    keys[VK_SHIFT] = shift ? 0x80 : 0;
+    ::SetKeyboardState(keys);
+    HWND focus = ::GetFocus();
+    if (key >= 'A' && key <= 'Z') {  // Alt and the letter: a mnemonic
+      ::PostMessageA(focus, WM_SYSCHAR, key - 'A' + 'a', LPARAM{1} << 29);
+    } else {
+      ::PostMessageA(focus, WM_KEYDOWN, key, 1);
+      ::PostMessageA(focus, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+    }
+    Settle();
+    keys[VK_SHIFT] = 0;
+    ::SetKeyboardState(keys);
+  }
+  // Runs the loop until what is queued now has been handled.
+  void Settle() {
+    bool handled = false;
+    toolkit_.Post([&handled] { handled = true; });
+    toolkit_.RunUntil([&handled] { return handled; });
+  }
+  // fn runs on the GUI thread once the form is open modally (looked for in the loop).
+  void OnceModal(ui::Form& form, std::function<void()> fn, int looks = 500) {
+    toolkit_.Post([this, &form, fn = std::move(fn), looks] {
+      if (form.modalOpen || looks == 0) {
+        fn();
+      } else {
+        ::Sleep(1);
+        OnceModal(form, fn, looks - 1);
+      }
+    });
+  }
+  // The control that has the focus (a combo box has it in its edit field), or null.
+  const ui::Control* Focused(const std::vector<const ui::Control*>& among) {
+    HWND focus = ::GetFocus();
+    for (const ui::Control* control : among) {
+      HWND window = toolkit_.WindowOf(control);
+      if (window != nullptr && (focus == window || ::IsChild(window, focus))) return control;
+    }
+    return nullptr;
   }
 
   // Turns the state dump on, into a folder of the test's own (removed at its end).
@@ -166,7 +214,11 @@ TEST_F(Win32ToolkitTest, MainWindowAndResultDialogHaveTheirClientSizesBordersAnd
         << control->Name();
   }
   EXPECT_EQ(Text(form1), "Veltrane");
-  EXPECT_EQ(Text(form1.Button1), "Start");
+  // Each button's mnemonic underlines a letter of its caption, one letter per window.
+  EXPECT_EQ(Text(form1.Button1), "&Start");
+  EXPECT_EQ(Text(form1.Button2), "&Result");
+  EXPECT_EQ(Text(form2.Button1), "&Close");
+
   EXPECT_FALSE(::IsWindowEnabled(toolkit_.WindowOf(&form1.Button2)));
   EXPECT_FALSE(Styled(form1.Image1, WS_VISIBLE));
   EXPECT_FALSE(Styled(form2.Button2, WS_VISIBLE));  // "Send" is never shown
@@ -175,7 +227,7 @@ TEST_F(Win32ToolkitTest, MainWindowAndResultDialogHaveTheirClientSizesBordersAnd
   toolkit_.Show(form1);
   form1.Button3.SetVisible(true);
   EXPECT_TRUE(::IsWindowVisible(toolkit_.WindowOf(&form1.Button3)));
-  EXPECT_EQ(Text(form1.Button3), "Start all");
+  EXPECT_EQ(Text(form1.Button3), "Start &all");
   HWND list = toolkit_.WindowOf(&form1.ListView1);
   EXPECT_TRUE(Styled(form1.ListView1, LVS_REPORT | LVS_NOCOLUMNHEADER));
   EXPECT_EQ(ImageList_GetImageCount(ListView_GetImageList(list, LVSIL_SMALL)), 4);
@@ -426,18 +478,26 @@ TEST_F(Win32ToolkitTest, QueryToRemoveAWatchedHandleReachesTheFormsHandlerAndIsG
   toolkit_.Unrealize(form);
 }
 
-// A second copy of the program finds the first by its named mutex: it is told to end, and the
-// first one's main window comes forward, restored from the taskbar.
-TEST_F(Win32ToolkitTest, SecondCopyBringsTheFirstForwardAndIsToldToEnd) {
-  const std::string name = "Local\\VeltraneTest." + std::to_string(::GetCurrentProcessId());
+// A second copy of the program finds the first by its named mutexes. In the same session it is
+// told to end, and the first one's main window comes forward, restored from the taskbar; while a
+// copy runs in another session (which holds only the computer's mutex here) it is told so, and
+// takes neither mutex.
+TEST_F(Win32ToolkitTest, SecondCopyBringsTheFirstForwardOrIsToldOfTheOtherSession) {
+  using Claim = Win32Toolkit::Claim;
+  const std::string name = "VeltraneTest." + std::to_string(::GetCurrentProcessId());
   TestForm form;
-  ASSERT_TRUE(toolkit_.ClaimInstance(name.c_str()));
+  HANDLE otherSession = ::CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str());
+  ASSERT_NE(otherSession, nullptr);
+  EXPECT_EQ(toolkit_.ClaimInstance(name), Claim::kOtherSession);
+  EXPECT_EQ(toolkit_.ClaimInstance(name), Claim::kOtherSession) << "it kept the session's";
+  ::CloseHandle(otherSession);
+  ASSERT_EQ(toolkit_.ClaimInstance(name), Claim::kFirst);
   toolkit_.Realize(form);
   toolkit_.Show(form);
   HWND window = toolkit_.WindowOf(&form);
   ::ShowWindow(window, SW_MINIMIZE);
   ASSERT_TRUE(::IsIconic(window));
-  EXPECT_FALSE(toolkit_.ClaimInstance(name.c_str()));
+  EXPECT_EQ(toolkit_.ClaimInstance(name), Claim::kForwarded);
   EXPECT_FALSE(::IsIconic(window));
   toolkit_.Unrealize(form);
 }
@@ -502,6 +562,13 @@ TEST_F(Win32ToolkitTest, ModalFormKeepsTheMainWindowDisabledUntilClosed) {
   TForm2 form2;
   toolkit_.Realize(form1);
   toolkit_.Realize(form2);
+  // A second showing while it is open (the last run ending meanwhile) only brings it forward:
+  // it returns at once, and the one Close ends the dialog.
+  bool openAfterSecondShowing = false;
+  toolkit_.Post([&] {
+    toolkit_.ShowModal(form2);
+    openAfterSecondShowing = form2.modalOpen;
+  });
   bool mainEnabledMeanwhile = true;
   bool dialogShown = false;
   toolkit_.Post([&] {
@@ -510,11 +577,127 @@ TEST_F(Win32ToolkitTest, ModalFormKeepsTheMainWindowDisabledUntilClosed) {
     form2.Button1.Click();  // "Close"
   });
   toolkit_.ShowModal(form2);
+  EXPECT_TRUE(openAfterSecondShowing);
   EXPECT_FALSE(form2.modalOpen);
   EXPECT_FALSE(mainEnabledMeanwhile);
   EXPECT_TRUE(dialogShown);
   EXPECT_TRUE(::IsWindowEnabled(toolkit_.WindowOf(&form1)));
   EXPECT_FALSE(Styled(form2, WS_VISIBLE));
+  toolkit_.Unrealize(form2);
+  toolkit_.Unrealize(form1);
+}
+
+// The keyboard alone: the main window comes up active with the focus on the combo box; Tab and
+// Shift+Tab follow the screen; Alt and a button's letter press it, so does Enter on a focused
+// button; the result dialog opens on its default Close, which Enter and Esc press, and Tab leaves
+// its memo; closing a dialog or a box puts the focus back where it was.
+TEST_F(Win32ToolkitTest, KeyboardAloneMovesThroughTheWindowsAndClosesTheResultDialog) {
+  TForm1 form1;
+  TForm2 form2;
+  toolkit_.Realize(form1);
+  toolkit_.Realize(form2);
+  toolkit_.SetDialogButtons(form2, &form2.Button1, &form2.Button1);  // as the program does
+  EXPECT_TRUE(Styled(form2.Button1, BS_DEFPUSHBUTTON)) << "Close is the dialog's default";
+  form1.Button2.SetEnabled(true);
+  form1.Button3.SetVisible(true);
+  int starts = 0;
+  int startAlls = 0;
+  form1.Button1.onClick = [&] { ++starts; };
+  form1.Button3.onClick = [&] { ++startAlls; };
+  toolkit_.Show(form1);
+  Settle();
+  const std::vector<const ui::Control*> controls = {
+      &form1.ComboBox1, &form1.ListView1, &form1.Button2, &form1.Button3,
+      &form1.Button1,   &form2.Memo1,     &form2.Button1};
+  EXPECT_EQ(::GetActiveWindow(), toolkit_.WindowOf(&form1));
+  EXPECT_EQ(Focused(controls), &form1.ComboBox1);
+  // Tab goes round the window in the order the operator reads it, Shift+Tab back.
+  struct Step {
+    UINT key;
+    bool shift;
+    const ui::Control* focused;
+  };
+  const Step steps[] = {
+      {VK_TAB, false, &form1.ListView1}, {VK_TAB, false, &form1.Button2},
+      {VK_TAB, false, &form1.Button3},   {VK_TAB, false, &form1.Button1},
+      {VK_TAB, false, &form1.ComboBox1}, {VK_TAB, true, &form1.Button1},
+      {VK_TAB, true, &form1.Button3},
+  };
+  for (const Step& step : steps) {
+    Press(step.key, step.shift);
+    EXPECT_EQ(Focused(controls), step.focused)
+        << (step.shift ? "Shift+Tab to " : "Tab to ") << step.focused->Name();
+  }
+  Press(VK_RETURN);
+  EXPECT_EQ(startAlls, 1) << "Enter presses the focused button";
+  Press('S');
+  EXPECT_EQ(starts, 1) << "Alt+S presses Start";
+  Press('A');
+  EXPECT_EQ(startAlls, 2) << "Alt+A presses Start all";
+  EXPECT_EQ(Focused(controls), &form1.Button3);
+
+  // Alt+R opens the result dialog (Result's own handler) on its Close button, the default; Esc,
+  // Enter, and Enter from the memo each close it, and the focus is back on Result.
+  struct Closing {
+    std::vector<UINT> keys;
+    const char* what;
+  };
+  const Closing closings[] = {
+      {{VK_ESCAPE}, "Esc"},
+      {{VK_RETURN}, "Enter"},
+      {{VK_TAB, VK_TAB, VK_RETURN}, "Tab, Tab (out of the memo), Enter"},
+      {{VK_TAB, VK_ESCAPE}, "Tab to the memo, Esc"},
+  };
+  for (const Closing& closing : closings) {
+    SCOPED_TRACE(closing.what);
+    const ui::Control* openedOn = nullptr;
+    std::vector<const ui::Control*> path;
+    OnceModal(form2, [&] {
+      openedOn = Focused(controls);
+      for (UINT key : closing.keys) {
+        ::PostMessageA(::GetFocus(), WM_KEYDOWN, key, 1);
+        ::PostMessageA(::GetFocus(), WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+        bool handled = false;
+        toolkit_.Post([&] {
+          path.push_back(Focused(controls));
+          handled = true;
+        });
+        toolkit_.RunUntil([&] { return handled || !form2.modalOpen; });
+        if (!form2.modalOpen) break;
+      }
+      if (form2.modalOpen) form2.Button1.Click();  // the keys failed: the test goes on
+    });
+    Press('R');
+    EXPECT_FALSE(form2.modalOpen);
+    EXPECT_EQ(openedOn, &form2.Button1);
+    if (closing.keys.size() > 1) {
+      ASSERT_FALSE(path.empty());
+      EXPECT_EQ(path.front(), &form2.Memo1) << "Tab from Close goes to the memo";
+    }
+    EXPECT_LE(path.size(), closing.keys.size()) << "a key was left that did not close it";
+    Settle();
+    EXPECT_EQ(Focused(controls), &form1.Button2) << "the focus came back to Result";
+  }
+
+  // A box of the window's own thread: the focus comes back to where it was.
+  Press(VK_TAB);
+  ASSERT_EQ(Focused(controls), &form1.Button3);
+  std::thread operatorThread([] {
+    for (int look = 0; look < 500; ++look, ::Sleep(10)) {
+      const std::vector<HWND> open = OpenBoxes();
+      if (!open.empty()) {
+        ::PostMessageA(open.front(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return;
+      }
+    }
+  });
+  toolkit_.MessageBox(&form1, "Cannot create file Test.log", "Veltrane", ui::kMbOk);
+  operatorThread.join();
+  Settle();
+  EXPECT_EQ(Focused(controls), &form1.Button3);
+  // A button disabled under the focus (Start becoming "Testing...") hands it on.
+  form1.Button3.SetEnabled(false);
+  EXPECT_EQ(Focused(controls), &form1.Button1);
   toolkit_.Unrealize(form2);
   toolkit_.Unrealize(form1);
 }
@@ -622,6 +805,55 @@ TEST_F(Win32ToolkitTest, MessageBoxesOfSeveralWorkersComeOneAtATimeOwnedByTheMai
   EXPECT_EQ(seen, expected);
   EXPECT_FALSE(severalAtOnce);
   for (std::size_t i = 0; i < kAsks; ++i) EXPECT_EQ(answers[i].load(), asks[i].answer) << i;
+  EXPECT_TRUE(::IsWindowEnabled(mainWindow));
+  toolkit_.Unrealize(form);
+}
+
+// The window's own box ("Cannot create file Test.log") open when a run's prompt comes to the GUI
+// thread (its invoke runs inside that box's loop): the prompt is owned by the open box and keeps
+// it disabled, so only one box can be answered at a time, and answering the prompt leaves the
+// main window disabled under the box still open.
+TEST_F(Win32ToolkitTest,
+       BoxesOfTheGuiThreadAreAnsweredOneAtATimeTheMainWindowDisabledUntilTheLast) {
+  TestForm form;
+  toolkit_.Realize(form);
+  toolkit_.Show(form);
+  HWND mainWindow = toolkit_.WindowOf(&form);
+  std::vector<std::string> seen;
+  int promptAnswer = 0;
+  auto find = [](const char* caption) {
+    for (int look = 0; look < 500; ++look, ::Sleep(10)) {
+      for (HWND box : OpenBoxes()) {
+        char text[64] = {};
+        ::GetWindowTextA(box, text, sizeof text);
+        if (caption == std::string(text)) return box;
+      }
+    }
+    return HWND{};
+  };
+  std::thread operatorThread([&] {
+    HWND own = find("Veltrane");
+    toolkit_.Post([&] {
+      promptAnswer = toolkit_.MessageBox(&form, "Supply the loading area with discs.",
+                                         "Information - LQ40 (L1)", ui::kMbOkCancel);
+    });
+    HWND prompt = find("Information - LQ40 (L1)");
+    if (own == nullptr || prompt == nullptr) {
+      seen.emplace_back("a box did not open");
+    } else {
+      if (::GetWindow(prompt, GW_OWNER) != own) seen.emplace_back("prompt not owned by the box");
+      if (::IsWindowEnabled(own)) seen.emplace_back("the box under the prompt can be answered");
+      ::PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      for (int i = 0; i < 250 && ::IsWindow(prompt); ++i) ::Sleep(10);
+      if (::IsWindowEnabled(mainWindow)) seen.emplace_back("main window enabled under a box");
+    }
+    for (HWND box : OpenBoxes()) ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  });
+  toolkit_.MessageBox(&form, "Cannot create file Test.log", "Veltrane",
+                      ui::kMbOk | ui::kMbIconError);
+  operatorThread.join();
+  EXPECT_EQ(seen, std::vector<std::string>{});
+  EXPECT_EQ(promptAnswer, ui::kIdOk);
   EXPECT_TRUE(::IsWindowEnabled(mainWindow));
   toolkit_.Unrealize(form);
 }

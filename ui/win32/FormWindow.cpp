@@ -78,6 +78,7 @@ bool FormWindow::ShouldBeVisible() const {
 // the device behind a watched handle is handled inside the broadcast: its handle must be closed
 // before the answer, or the removal is refused.
 bool FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  if (DialogKey(message, wParam, lParam, result)) return true;
   if (message == WM_CLOSE) {
     toolkit_.RequestClose(form_);
     result = 0;
@@ -108,6 +109,97 @@ bool FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
     return true;
   }
   return false;
+}
+
+void FormWindow::SetDialogButtons(const ui::Button* defaultButton, const ui::Button* cancelButton) {
+  if (HWND old = toolkit_.WindowOf(defaultButton_)) {
+    ::SendMessageA(old, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+  }
+  defaultButton_ = defaultButton;
+  cancelButton_ = cancelButton;
+  if (HWND button = toolkit_.WindowOf(defaultButton_)) {
+    ::SendMessageA(button, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+  }
+}
+
+// The button's window while the operator could press it, or null.
+HWND FormWindow::Usable(const ui::Button* button) const {
+  HWND window = toolkit_.WindowOf(button);
+  return window != nullptr && ::IsWindowEnabled(window) && ::IsWindowVisible(window) ? window
+                                                                                     : nullptr;
+}
+
+// The focus as it was, when that control can still take it; else the default button, else the
+// first control in the tab order.
+bool FormWindow::RestoreFocus() {
+  HWND focus = savedFocus_;
+  if (focus == nullptr || !::IsChild(Window(), focus) || !::IsWindowVisible(focus) ||
+      !::IsWindowEnabled(focus)) {
+    focus = Usable(defaultButton_);
+  }
+  if (focus == nullptr) focus = ::GetNextDlgTabItem(Window(), nullptr, FALSE);
+  if (focus == nullptr) return false;
+  ::SetFocus(focus);
+  return true;
+}
+
+// https://learn.microsoft.com/windows/win32/dlgbox/dlgbox-programming-considerations
+// The message loop hands the keys to IsDialogMessage, which sends the window what a dialog box
+// procedure would answer: the default button's id, the move to another control (also from the
+// result memo, which takes every key itself), and the commands of Enter and Esc.
+bool FormWindow::DialogKey(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  switch (message) {
+    case WM_ACTIVATE:
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = ::GetFocus();
+        if (focus != nullptr && ::IsChild(Window(), focus)) savedFocus_ = focus;
+        return false;
+      }
+      // Minimised, the focus waits for the restore; with no control to take it, the window does.
+      if (HIWORD(wParam) != 0 || !RestoreFocus()) return false;
+      result = 0;
+      return true;
+    case WM_SETFOCUS:
+      if (!RestoreFocus()) return false;
+      result = 0;
+      return true;
+    case WM_NEXTDLGCTL: {
+      HWND next = lParam != 0 ? reinterpret_cast<HWND>(wParam)  // NOLINT(performance-no-int-to-ptr)
+                              : ::GetNextDlgTabItem(Window(), ::GetFocus(), wParam != 0);
+      if (next != nullptr) {
+        if (lParam == 0 && (::SendMessageA(next, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) != 0) {
+          ::SendMessageA(next, EM_SETSEL, 0, -1);
+        }
+        ::SetFocus(next);
+      }
+      result = 0;
+      return true;
+    }
+    case DM_GETDEFID: {
+      // A focused button is the one Enter presses.
+      HWND focus = ::GetFocus();
+      HWND button = focus != nullptr && ::IsChild(Window(), focus) &&
+                            (::SendMessageA(focus, WM_GETDLGCODE, 0, 0) &
+                             (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0
+                        ? focus
+                        : Usable(defaultButton_);
+      result = button != nullptr ? MAKELRESULT(::GetDlgCtrlID(button), DC_HASDEFID) : 0;
+      return true;
+    }
+    case WM_COMMAND: {
+      if (lParam != 0) return false;  // a control's own notification
+      // Esc (IDCANCEL), or Enter (IDOK) with no default button: no control sent these.
+      if (LOWORD(wParam) == IDCANCEL) {
+        if (HWND cancel = Usable(cancelButton_)) {
+          ::SendMessageA(cancel, BM_CLICK, 0, 0);
+        }
+      }
+      result = 0;
+      return true;
+    }
+    default:
+      return false;
+  }
 }
 
 // Every device event is granted (TRUE).

@@ -9,6 +9,11 @@ namespace ui::win32 {
 
 namespace {
 constexpr const char* kPeerProperty = "VeltranePeer";
+// Control ids, so that the dialog keys can name a button (DM_GETDEFID, WM_COMMAND): above IDOK,
+// IDCANCEL and the other answers' ids, within the 16 bits a command carries.
+constexpr int kFirstControlId = 100;
+constexpr int kLastControlId = 0x7FFF;
+int nextControlId = kFirstControlId;  // GUI thread
 }  // namespace
 
 NativeControl::NativeControl(Win32Toolkit& toolkit, ui::Control& control)
@@ -35,10 +40,13 @@ void NativeControl::CreateChild(const char* className, DWORD style, DWORD exStyl
   const ui::Rect& b = control_.Bounds();
   HWND parent = toolkit_.WindowOf(control_.Parent());
   const Win32Toolkit& t = toolkit_;
-  HWND window =
-      ::CreateWindowExA(exStyle, className, "", style | WS_CHILD, t.Scale(b.left), t.Scale(b.top),
-                        t.Scale(b.width), t.Scale(height != 0 ? height : b.height), parent, nullptr,
-                        ::GetModuleHandleA(nullptr), nullptr);
+  const int id = nextControlId;
+  nextControlId = id == kLastControlId ? kFirstControlId : id + 1;
+  HWND window = ::CreateWindowExA(
+      exStyle, className, "", style | WS_CHILD, t.Scale(b.left), t.Scale(b.top), t.Scale(b.width),
+      t.Scale(height != 0 ? height : b.height), parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),  // NOLINT(performance-no-int-to-ptr)
+      ::GetModuleHandleA(nullptr), nullptr);
   Attach(window);
   Sync();
 }
@@ -62,13 +70,22 @@ void NativeControl::ApplyCommon() {
     ::SendMessageA(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     appliedFont_ = font;
   }
-  if (ShowsCaption() && WindowText() != control_.Caption()) {
-    ::SetWindowTextA(window_, control_.Caption().c_str());
+  if (ShowsCaption()) {
+    const std::string caption = WindowCaption();
+    if (WindowText() != caption) ::SetWindowTextA(window_, caption.c_str());
+  }
+  const bool visible = ShouldBeVisible();
+  // A control about to be disabled or hidden hands the focus on first (Start, pressed with the
+  // keyboard, becomes "Testing..."): a disabled window with the focus takes no keys.
+  if ((!control_.Enabled() || !visible) && (::GetWindowLongA(window_, GWL_STYLE) & WS_CHILD)) {
+    HWND focus = ::GetFocus();
+    if (focus != nullptr && (focus == window_ || ::IsChild(window_, focus))) {
+      ::SendMessageA(::GetAncestor(window_, GA_ROOT), WM_NEXTDLGCTL, 0, 0);
+    }
   }
   if ((::IsWindowEnabled(window_) != FALSE) != control_.Enabled()) {
     ::EnableWindow(window_, control_.Enabled());
   }
-  const bool visible = ShouldBeVisible();
   if (((::GetWindowLongA(window_, GWL_STYLE) & WS_VISIBLE) != 0) != visible) {
     ::ShowWindow(window_, visible ? SW_SHOWNA : SW_HIDE);
   }

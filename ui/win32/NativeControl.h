@@ -54,6 +54,8 @@ class NativeControl : public ui::Peer {
   // Mirrors the control's state into the window; kind-specific peers add their own.
   virtual void Sync();
   virtual bool ShowsCaption() const { return true; }
+  // The window text for the control's caption (a button adds its mnemonic).
+  virtual std::string WindowCaption() const { return control_.Caption(); }
   virtual bool ShouldBeVisible() const { return control_.Visible(); }
   void ApplyCommon();
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "ui/win32/ButtonPeer.h"
 #include "ui/win32/ComboBoxPeer.h"
 #include "ui/win32/ListViewPeer.h"
 #include "ui/win32/NativeControl.h"
@@ -20,6 +21,16 @@ std::string Flat(std::string text) {
     if (c == '\t' || c == '\r' || c == '\n') c = ' ';
   }
   return text;
+}
+
+// A button's text as the operator reads it: the mnemonic's marks ("&Start") left out.
+std::string Shown(const std::string& text) {
+  std::string shown;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size()) ++i;
+    shown += text[i];
+  }
+  return shown;
 }
 
 std::string TextOf(HWND window) {
@@ -67,7 +78,9 @@ void DescribeTree(std::string& out, const std::string& formName, const Control& 
     const NativeControl* peer = dynamic_cast<const NativeControl*>(child->GetPeer());
     if (peer == nullptr) continue;
     const std::string path = formName + "." + child->Name();
-    out += Describe(path, peer->Window(), peer->WindowText()) + "\n";
+    const bool button = dynamic_cast<const ButtonPeer*>(peer) != nullptr;
+    out += Describe(path, peer->Window(), button ? Shown(peer->WindowText()) : peer->WindowText()) +
+           "\n";
     if (const auto* list = dynamic_cast<const ListViewPeer*>(peer)) DescribeItems(out, path, *list);
     if (dynamic_cast<const ComboBoxPeer*>(peer) != nullptr) {
       DescribeComboItems(out, path, peer->Window());

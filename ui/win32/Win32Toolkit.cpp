@@ -3,6 +3,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <utility>
@@ -26,6 +28,43 @@ constexpr UINT kDumpIntervalMs = 100;
 constexpr DWORD kIdleWaitMs = 10;  // the loop looks at done() at least this often
 
 Win32Toolkit* hiddenOwner = nullptr;  // the toolkit whose hidden window exists (one per program)
+
+// Sibling windows in the order the operator reads them, which is their tab order: row by row
+// from the top, each row from the left. A row is the windows that begin above the bottom of its
+// first one (the combo box beside the list view that begins a little higher).
+void InReadingOrder(std::vector<HWND>& windows) {
+  std::vector<RECT> rects(windows.size());
+  for (std::size_t i = 0; i < windows.size(); ++i) ::GetWindowRect(windows[i], &rects[i]);
+  // Rows first: by top (insertion sorts: a form has a few controls, and equals keep their order).
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    auto at = order.end();
+    while (at != order.begin() && rects[*(at - 1)].top > rects[i].top) --at;
+    order.insert(at, i);
+  }
+  std::vector<int> row(windows.size());
+  LONG rowBottom = LONG_MIN;
+  int rows = -1;
+  for (std::size_t i : order) {
+    if (rects[i].top >= rowBottom) {
+      ++rows;
+      rowBottom = rects[i].bottom;
+    }
+    row[i] = rows;
+  }
+  auto before = [&](std::size_t a, std::size_t b) {
+    return row[a] != row[b] ? row[a] < row[b] : rects[a].left < rects[b].left;
+  };
+  std::vector<std::size_t> placed;
+  for (std::size_t i : order) {
+    auto at = placed.end();
+    while (at != placed.begin() && before(i, *(at - 1))) --at;
+    placed.insert(at, i);
+  }
+  std::vector<HWND> sorted;
+  for (std::size_t i : placed) sorted.push_back(windows[i]);
+  windows = sorted;
+}
 
 // https://learn.microsoft.com/windows/win32/learnwin32/dpi-and-device-independent-pixels: for a
 // system DPI aware program the screen's logical pixels per inch are the system DPI.
@@ -57,7 +96,8 @@ Win32Toolkit::~Win32Toolkit() {
   for (auto& [key, font] : fonts_) ::DeleteObject(font);
   if (statusImages_ != nullptr) ImageList_Destroy(statusImages_);
   ::DestroyWindow(hidden_);
-  if (instanceMutex_ != nullptr) ::CloseHandle(instanceMutex_);
+  if (sessionMutex_ != nullptr) ::CloseHandle(sessionMutex_);
+  if (computerMutex_ != nullptr) ::CloseHandle(computerMutex_);
   hiddenOwner = nullptr;
   if (InstalledToolkit() == this) SetToolkit(nullptr);
 }
@@ -156,28 +196,42 @@ void Win32Toolkit::RunPosted() {
 // --- one copy per session -----------------------------------------------------------------------
 
 // https://learn.microsoft.com/windows/win32/api/synchapi/nf-synchapi-createmutexa
-// The first copy names its hidden (message-only) window after the mutex, so that a second one
-// finds it. Only the process in the foreground may hand the foreground on: the second copy, just
-// started by the operator, allows the first before asking it.
-bool Win32Toolkit::ClaimInstance(const char* name) {
-  HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name);
-  if (mutex != nullptr && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-    if (instanceMutex_ != nullptr) ::CloseHandle(instanceMutex_);
-    instanceMutex_ = mutex;
-    ::SetWindowTextA(hidden_, name);
-    return true;
+// https://learn.microsoft.com/windows/win32/termserv/kernel-object-namespaces
+// Two mutexes: the session's, taken first, tells a second copy in the same session, which hands
+// on to the first; the computer's, taken next, tells a copy in another session (fast user
+// switching, a remote desktop), which can reach no window of the first. A mutex of another user
+// that this one may not open (ERROR_ACCESS_DENIED) is held all the same. The first copy names
+// its hidden (message-only) window after the mutex, so that a second one finds it. Only the
+// process in the foreground may hand the foreground on: the second copy, just started by the
+// operator, allows the first before asking it.
+Win32Toolkit::Claim Win32Toolkit::ClaimInstance(const std::string& name) {
+  const std::string local = "Local\\" + name;
+  HANDLE session = ::CreateMutexA(nullptr, FALSE, local.c_str());
+  if (session == nullptr || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (session != nullptr) ::CloseHandle(session);
+    HWND first = ::FindWindowExA(HWND_MESSAGE, nullptr, "VeltraneHidden", local.c_str());
+    if (first != nullptr) {
+      DWORD process = 0;
+      ::GetWindowThreadProcessId(first, &process);
+      ::AllowSetForegroundWindow(process);
+      DWORD_PTR ignored = 0;
+      ::SendMessageTimeoutA(first, kBringForwardMessage, 0, 0, SMTO_ABORTIFHUNG,
+                            kBringForwardWaitMs, &ignored);
+    }
+    return Claim::kForwarded;
   }
-  if (mutex != nullptr) ::CloseHandle(mutex);
-  HWND first = ::FindWindowExA(HWND_MESSAGE, nullptr, "VeltraneHidden", name);
-  if (first != nullptr) {
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(first, &process);
-    ::AllowSetForegroundWindow(process);
-    DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutA(first, kBringForwardMessage, 0, 0, SMTO_ABORTIFHUNG, kBringForwardWaitMs,
-                          &ignored);
+  HANDLE computer = ::CreateMutexA(nullptr, FALSE, ("Global\\" + name).c_str());
+  if (computer == nullptr || ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (computer != nullptr) ::CloseHandle(computer);
+    ::CloseHandle(session);
+    return Claim::kOtherSession;
   }
-  return false;
+  if (sessionMutex_ != nullptr) ::CloseHandle(sessionMutex_);
+  if (computerMutex_ != nullptr) ::CloseHandle(computerMutex_);
+  sessionMutex_ = session;
+  computerMutex_ = computer;
+  ::SetWindowTextA(hidden_, local.c_str());
+  return Claim::kFirst;
 }
 
 void Win32Toolkit::BringMainWindowForward() {
@@ -204,6 +258,13 @@ int Win32Toolkit::MessageBox(Form* owner, const std::string& text, const std::st
       ownerWindow = found->second;
     }
   }
+  // A box of the GUI thread can come while another box is open (the window's own box while a
+  // run's waits, or a run's prompt arriving in the window's own box): it is owned by that box,
+  // which it keeps disabled until answered, so the boxes are answered one at a time, the latest
+  // first, and the main window stays disabled until the last one closes.
+  if (boxesOpen_ > 0 && ownerWindow != nullptr) {
+    if (HWND box = AnswerableBox()) ownerWindow = box;
+  }
   NotePromptShown(text);
   // The state dump shows the box while it is open (written on each tick meanwhile).
   ++boxesOpen_;
@@ -211,6 +272,30 @@ int Win32Toolkit::MessageBox(Form* owner, const std::string& text, const std::st
   --boxesOpen_;
   MarkChanged();
   return answer;
+}
+
+namespace {
+
+BOOL CALLBACK FindAnswerableBox(HWND window, LPARAM found) {
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(window, &process);
+  char kind[8] = {};
+  ::GetClassNameA(window, kind, sizeof kind);
+  if (process != ::GetCurrentProcessId() || ::lstrcmpA(kind, "#32770") != 0 ||
+      !::IsWindowVisible(window) || !::IsWindowEnabled(window)) {
+    return TRUE;
+  }
+  *reinterpret_cast<HWND*>(found) = window;  // NOLINT(performance-no-int-to-ptr)
+  return FALSE;
+}
+
+}  // namespace
+
+// The program's open box that is not disabled under another one.
+HWND Win32Toolkit::AnswerableBox() const {
+  HWND found = nullptr;
+  ::EnumWindows(FindAnswerableBox, reinterpret_cast<LPARAM>(&found));
+  return found;
 }
 
 void Win32Toolkit::EnableOtherForms(const Form& except, bool enable) {
@@ -225,6 +310,12 @@ void Win32Toolkit::ShowModal(Form& form) {
     std::fputs("veltrane: ShowModal called off the GUI thread\n", stderr);
     std::abort();
   }
+  if (form.modalOpen) {
+    // Already open (a run ended while the operator reads it): the one dialog comes forward, and
+    // a single Close still ends it.
+    ::SetForegroundWindow(WindowOf(&form));
+    return;
+  }
   if (WindowOf(&form) == nullptr) Realize(form);
   form.modalOpen = true;
   {
@@ -232,6 +323,7 @@ void Win32Toolkit::ShowModal(Form& form) {
     modals_.push_back(&form);
   }
   EnableOtherForms(form, false);
+  if (auto* window = dynamic_cast<FormWindow*>(peers_.at(&form).get())) window->ForgetFocus();
   peers_.at(&form)->Changed(form);
   ::SetForegroundWindow(WindowOf(&form));
   MarkChanged();
@@ -330,6 +422,7 @@ void Win32Toolkit::Realize(Form& form) {
 // the bottom, or it would take the clicks meant for them.
 void Win32Toolkit::RealizeChildren(Control& parent) {
   std::vector<HWND> backdrops;
+  std::vector<HWND> others;
   for (Control* child : parent.Children()) {
     std::unique_ptr<NativeControl> peer = MakePeer(*this, *child);
     if (!peer) continue;
@@ -337,17 +430,35 @@ void Win32Toolkit::RealizeChildren(Control& parent) {
     peers_.emplace(child, std::move(peer));
     created->Create();
     child->AttachPeer(created);
-    if (dynamic_cast<ui::Panel*>(child) != nullptr) backdrops.push_back(created->Window());
+    if (dynamic_cast<ui::Panel*>(child) != nullptr) {
+      backdrops.push_back(created->Window());
+    } else {
+      others.push_back(created->Window());
+    }
     RealizeChildren(*child);
+  }
+  InReadingOrder(others);
+  HWND after = HWND_TOP;
+  for (HWND window : others) {
+    ::SetWindowPos(window, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    after = window;
   }
   for (HWND backdrop : backdrops) {
     ::SetWindowPos(backdrop, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
 }
 
+// The main window comes up active, the focus on its first control (the combo box).
 void Win32Toolkit::Show(Form& form) {
-  shown_.insert(&form);
-  if (auto found = peers_.find(&form); found != peers_.end()) found->second->Changed(form);
+  const bool first = shown_.insert(&form).second;
+  auto found = peers_.find(&form);
+  if (found == peers_.end()) return;
+  found->second->Changed(form);
+  HWND window = found->second->Window();
+  if (first && !forms_.empty() && forms_.front() == &form && ::IsWindowVisible(window)) {
+    ::SetForegroundWindow(window);
+    ::SetActiveWindow(window);
+  }
 }
 
 bool Win32Toolkit::Shown(const Form& form) const {
@@ -372,6 +483,15 @@ void Win32Toolkit::Unrealize(Form& form) {
   std::erase(forms_, &form);
   shown_.erase(&form);
   closeRequested_.erase(&form);
+}
+
+void Win32Toolkit::SetDialogButtons(Form& form, const Button* defaultButton,
+                                    const Button* cancelButton) {
+  if (auto found = peers_.find(&form); found != peers_.end()) {
+    if (auto* window = dynamic_cast<FormWindow*>(found->second.get())) {
+      window->SetDialogButtons(defaultButton, cancelButton);
+    }
+  }
 }
 
 bool Win32Toolkit::CloseRequested(const Form& form) const {

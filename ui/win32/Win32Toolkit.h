@@ -41,23 +41,28 @@ class Win32Toolkit : public Toolkit {
   void Invoke(const std::function<void()>& fn) override;
   void Post(std::function<void()> fn) override;
   // MessageBoxA on the calling thread, owned by the owner form's window, or by the modal form
-  // open over it (a box owned by the main window could hide behind that form). Boxes of other
+  // open over it (a box owned by the main window could hide behind that form), or by the box
+  // open on the GUI thread, over which it comes to be answered first. Boxes of other
   // threads than the GUI thread are shown one at a time: each disables its owner while it is
   // open and enables it when it closes, so a second box open at once would leave the main
   // window enabled under it.
   int MessageBox(Form* owner, const std::string& text, const std::string& caption,
                  unsigned flags) override;
+  // A form already open modally is brought forward instead, and the call returns at once.
   void ShowModal(Form& form) override;
   void CloseModal(Form& form) override;
   void RegisterTimer(Timer* timer) override;
   void UnregisterTimer(Timer* timer) override;
   void RunUntil(const std::function<bool()>& done) override;
 
-  // The one copy of the program in the operator's session: true when this is it (it then holds
-  // the named mutex `name`, "Local\\...", until the toolkit is destroyed). False when another
-  // copy holds it: that copy's main window has been brought forward (restored if minimised),
-  // and this one should end. GUI thread, before the first form is realized.
-  bool ClaimInstance(const char* name);
+  // The one copy of the program on the computer, whichever session it runs in (the operator's,
+  // another user's, a remote desktop's): kFirst when this is it (it then holds the mutexes
+  // "Local\\<name>" and "Global\\<name>" until the toolkit is destroyed). kForwarded when a copy
+  // runs in this session: its main window has been brought forward (restored if minimised).
+  // kOtherSession when a copy runs in another session, out of this one's reach. This one should
+  // end unless kFirst. GUI thread, before the first form is realized.
+  enum class Claim { kFirst, kForwarded, kOtherSession };
+  Claim ClaimInstance(const std::string& name);
 
   // --- Windows of forms (GUI thread unless said otherwise) -----------------------------------
   // Creates the form's window and one native control per child, hidden. The first form realized
@@ -67,6 +72,9 @@ class Win32Toolkit : public Toolkit {
   void Show(Form& form);
   // Destroys the form's windows and detaches its peers; call before the form is destroyed.
   void Unrealize(Form& form);
+  // The form's default button (Enter, the default border) and cancel button (Esc), as a dialog
+  // box has them; either may be null. After Realize.
+  void SetDialogButtons(Form& form, const Button* defaultButton, const Button* cancelButton);
   // True once the operator has asked to close the form (system menu, close box, Alt+F4).
   bool CloseRequested(const Form& form) const;
   void RequestClose(Form& form);
@@ -111,11 +119,13 @@ class Win32Toolkit : public Toolkit {
   void EnableOtherForms(const Form& except, bool enable);
 
   void BringMainWindowForward();
+  HWND AnswerableBox() const;
 
   const DWORD guiThread_;
   const int dpi_;
   HWND hidden_ = nullptr;
-  HANDLE instanceMutex_ = nullptr;
+  HANDLE sessionMutex_ = nullptr;                                   // "Local\\<name>"
+  HANDLE computerMutex_ = nullptr;                                  // "Global\\<name>"
   std::map<const Control*, std::unique_ptr<NativeControl>> peers_;  // GUI thread
   std::vector<Form*> forms_;                                        // in order of realizing
   std::set<const Form*> closeRequested_;
