@@ -719,13 +719,16 @@ class OpenHistoryPlatform : public platform::sim::SimPlatform {
   bool MoveFileExA(const char* from, const char* to, std::uint32_t flags) override {
     const bool replacing = GetFileAttributesA(to) != platform::kInvalidFileAttributes;
     const bool newText = std::string_view(from).find("~writing-") != std::string_view::npos;
-    if (replacing || (refuseNewText && newText)) {
+    const bool refused = refuseNewText && newText && newTextRefusals != 0;
+    if (replacing || refused) {
+      if (!replacing && newTextRefusals > 0) --newTextRefusals;
       platform::sim::SetSimLastError(platform::kErrorAccessDenied);
       return false;
     }
     return SimPlatform::MoveFileExA(from, to, flags);
   }
   bool refuseNewText = false;
+  int newTextRefusals = -1;  // how many more new texts are refused; -1: every one
 
  private:
   static platform::sim::SimOptions Options() {
@@ -753,6 +756,34 @@ TEST_F(RunRecords, AHistoryThatCannotBeReplacedStepsAsideAndIsNeverLost) {
     names.push_back(e.path().filename().string());
   }
   EXPECT_EQ(names, std::vector<std::string>{kHistoryFile}) << "no .old, no temporary file";
+  platform::SetPlatform(&sim_);
+}
+
+// The history keeps the order of the runs: a line that could not be written holds back the
+// lines of the runs after it, even when the file would take theirs, until it is written itself.
+TEST_F(RunRecords, HistoryLinesKeepTheOrderOfTheRunsWhenOneIsHeldBack) {
+  OpenHistoryPlatform windows;
+  platform::SetPlatform(&windows);
+  RecordKeeper keeper;
+  std::vector<RunRecord> runs(3);
+  const char* serials[] = {"FIRST", "SECOND", "THIRD"};
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    runs[i].unit.model = "TM36K";
+    runs[i].unit.serial = serials[i];
+    runs[i].end = {2026, 12, 7, 9, 5, static_cast<int>(i), 0};
+  }
+  windows.refuseNewText = true;
+  windows.newTextRefusals = 1;  // the first run's line
+  keeper.Keep(runs[0]);
+  windows.newTextRefusals = 1;  // its second try; the file would take the next line
+  keeper.Keep(runs[1]);
+  EXPECT_TRUE(History().empty());
+  keeper.Keep(runs[2]);
+  const auto history = History();
+  ASSERT_EQ(history.size(), 4u);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_NE(history[i + 1].find(serials[i]), std::string::npos) << history[i + 1];
+  }
   platform::SetPlatform(&sim_);
 }
 
