@@ -4,8 +4,8 @@
 # operator sees. Waits for the main window, clicks Start with xdotool, waits for the result dialog
 # and requires that it says "Success" and that every step shows the check mark, reading both from
 # the windows' own texts (the program's VELTRANE_UI_DUMP file). It also requires the captions
-# "Veltrane" and "Test Report": in the windows' texts, as the names of visible X windows, and drawn
-# in a caption bar of the screenshot. Screenshots of the main window before the run, of the result
+# "Veltrane" and "Test Report" (naming its unit, as several are attached): in the windows' texts,
+# as the names of visible X windows, and drawn in a caption bar of the screenshot. Screenshots of the main window before the run, of the result
 # dialog and of the main window after it, each with its frame, are kept in BUILD/gui-check/ with
 # Test.log and TestRecords/, and so is a picture of the run's report rendered by headless Chromium
 # (scripts/report-check.sh). The program then runs once more at 144 DPI (150 %), in a Wine
@@ -219,8 +219,9 @@ click 'Form1\.Label1'  # an operator's first click on the window makes it the ac
 shoot 1-main-window-before.png Form1
 
 click 'Form1\.Button1'
-wait_for $'^Form2\ttext=Test Report\tvisible=1.*modal=1' 120
-require_x_window 'Test Report'
+# Several units are attached (the demo bench): the dialog's caption names the unit it reports on.
+wait_for $'^Form2\ttext=Test Report - TM36K \\(TK36K0001\\)\tvisible=1.*modal=1' 120
+require_x_window 'Test Report - TM36K (TK36K0001)'
 shoot 2-result-dialog.png Form1 Form2
 result=$(grep -E $'^Form2\\.Label2\t' "$state" | cut -f2)
 [ "$result" = "text=Success" ] || fail "the result dialog does not say Success: $result"
@@ -331,8 +332,8 @@ shoot 8-combo-while-running.png Form1
 grep -E $'^Form1\\.ComboBox1\\.item' "$state" | cut -f2 | sed 's/^text=/gui-check: while running: /'
 click_combo_arrow  # closes the list again
 
-# The last run to end opens the result dialog for the selected unit (item 0).
-wait_for $'^Form2\ttext=Test Report\tvisible=1.*modal=1' 120
+# The last run to end opens its own result dialog, its caption naming its unit.
+wait_for $'^Form2\ttext=Test Report - [A-Z0-9]+ \\([A-Z0-9]+\\)\tvisible=1.*modal=1' 120
 shoot 9-station-result-dialog.png Form1 Form2
 result=$(grep -E $'^Form2\\.Label2\t' "$state" | cut -f2)
 [ "$result" = "text=Success" ] || fail "the station's result dialog does not say Success: $result"
@@ -384,7 +385,7 @@ require_x_window Veltrane
 # result dialog and Start is back.
 shoot 1-main-window-before.png Form1
 press alt+s
-wait_for $'^Form2\ttext=Test Report\tvisible=1.*modal=1' 120
+wait_for $'^Form2\ttext=Test Report - TM36K \\(TK36K0001\\)\tvisible=1.*modal=1' 120
 shoot 2-result-dialog.png Form1 Form2
 result=$(grep -E $'^Form2\\.Label2\t' "$state" | cut -f2)
 [ "$result" = "text=Success" ] || fail "at 144 DPI the result dialog does not say Success: $result"
