@@ -452,13 +452,14 @@ void TForm1::ShowResultDialog(const UnitRun& socket) {
   Form2->Label2.SetCaption(d.result);
   Form2->Label4.SetCaption(FormatDateTime(d.start));
   Form2->Label6.SetCaption(FormatDateTime(d.end));
-  std::vector<std::string> lines;
+  // The other runs of the session come last: the memo opens scrolled to its end, so they are
+  // what the operator reads first.
+  std::vector<std::string> lines = d.lines;
   if (!d.others.empty()) {
+    lines.emplace_back(kResultSeparator);
     lines.emplace_back("Other units tested with this one:");
     for (const std::string& other : d.others) lines.push_back("  " + other);
-    lines.emplace_back(kResultSeparator);
   }
-  lines.insert(lines.end(), d.lines.begin(), d.lines.end());
   if (Form2->Memo1.Lines() != lines) Form2->ShowResultLines(lines);
   ui::TheToolkit().ShowModal(*Form2);
 }

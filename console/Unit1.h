@@ -43,7 +43,7 @@ struct ResultDialog {
   std::vector<std::string> lines;
   std::string unit;  // "MODEL (SERIAL)", as the run's boxes name it on a station
   // When this dialog closed a station session: how the session's other runs ended, failures
-  // first ("[i] MODEL (SERIAL) - Error"); the memo shows them above the run's own lines.
+  // first ("[i] MODEL (SERIAL) - Error"); the memo shows them below the run's own lines.
   std::vector<std::string> others;
 };
 
