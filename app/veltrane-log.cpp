@@ -1,6 +1,6 @@
 // veltrane-log: reads a "Test.log" and prints every line with its message in clear (or, with
-// --unit, only one unit's tagged lines; with --json or --html, one record per run). Lines that are not log lines are reported on stderr
-// with their line number.
+// --unit, only one unit's tagged lines; with --json or --html, one record per run). Lines that are
+// not log lines are reported on stderr with their line number.
 #include <cerrno>
 #include <cstring>
 #include <fstream>
