@@ -487,7 +487,12 @@ std::vector<std::string> TForm1::OtherRunsOfBatch(const UnitRun& socket) const {
   std::ranges::stable_sort(others, {}, [&](const auto& other) { return rank(other.second); });
   std::vector<std::string> lines;
   lines.reserve(others.size());
-  for (const auto& [item, result] : others) lines.push_back(item + " - " + result);
+  for (const auto& [item, result] : others) {
+    std::string line = item;
+    line += " - ";
+    line += result;
+    lines.push_back(std::move(line));
+  }
   return lines;
 }
 
