@@ -189,6 +189,23 @@ class CommandLinkTest : public ::testing::Test {
     return entries_.back().get();
   }
 
+  // Holds the command under way inside its n-th pause until Release: the test acts on the GUI
+  // thread's side (a removal, another caller) while the link is mid-command.
+  struct PauseGate {
+    std::promise<void> reached;
+    std::promise<void> released;
+    std::shared_future<void> releasedSeen = released.get_future().share();
+    void WaitReached() { reached.get_future().wait(); }
+    void Release() { released.set_value(); }
+  };
+  void HoldAtPause(PauseGate& gate, int n) {
+    device_.onPause = [&gate, n](int pause) {
+      if (pause != n) return;
+      gate.reached.set_value();
+      gate.releasedSeen.wait();
+    };
+  }
+
   FakeAutoloader device_;
   std::vector<std::unique_ptr<DeviceEntry>> entries_;
 };
@@ -594,22 +611,16 @@ TEST_F(CommandLinkTest, LinkOtherThanOneOrTwoSendsNothing) {
 TEST_F(CommandLinkTest, DepartureDuringACommandEndsItAtTheNextPause) {
   DeviceEntry* entry = AddEntry("HV22", "VID_1723&PID_0923");
   device_.AnswerAlways({Chunk("AT+S01")});  // final, never accepted
-  std::promise<void> thirdPause;
-  std::promise<void> departed;
-  std::shared_future<void> departedSeen = departed.get_future().share();
-  device_.onPause = [&](int pause) {
-    if (pause != 3) return;
-    thirdPause.set_value();
-    departedSeen.wait();
-  };
+  PauseGate thirdPause;
+  HoldAtPause(thirdPause, 3);
   std::atomic<bool> result{true};
   std::thread worker([&] {
     SetCommandTarget(entry);
     result = SendCommand(AtR01, 1);
   });
-  thirdPause.get_future().wait();
+  thirdPause.WaitReached();
   entry->Link1Flag = kFlagDeparted;  // what the removal scan does on the GUI thread
-  departed.set_value();
+  thirdPause.Release();
   worker.join();
 
   EXPECT_FALSE(result);
@@ -626,19 +637,13 @@ TEST_F(CommandLinkTest, ALinkInAnExchangeRefusesEveryOtherCallerAtOnce) {
   device_.answer = [](const CommandBlock& block, int) {
     return std::vector<Read>{Chunk(block[2] == 'R' ? "AT+S01" : "C00{000000000} OK AT+O")};
   };
-  std::promise<void> secondPause;
-  std::promise<void> asked;
-  std::shared_future<void> askedSeen = asked.get_future().share();
-  device_.onPause = [&](int pause) {
-    if (pause != 2) return;
-    secondPause.set_value();
-    askedSeen.wait();
-  };
+  PauseGate secondPause;
+  HoldAtPause(secondPause, 2);
   std::thread worker([&] {
     SetCommandTarget(entry);
     EXPECT_FALSE(SendCommand(AtR01, 1));  // never accepted: it repeats to its bound
   });
-  secondPause.get_future().wait();
+  secondPause.WaitReached();
   SetCommandTarget(entry);
   const std::size_t writesBefore = device_.Writes().size();
   const int readsBefore = device_.Reads();
@@ -646,7 +651,7 @@ TEST_F(CommandLinkTest, ALinkInAnExchangeRefusesEveryOtherCallerAtOnce) {
   EXPECT_EQ(device_.Writes().size(), writesBefore);
   EXPECT_EQ(device_.Reads(), readsBefore);
   EXPECT_TRUE(SendCommand(AtC00, 2)) << "the unit's other link";
-  asked.set_value();
+  secondPause.Release();
   worker.join();
   EXPECT_TRUE(SendCommand(AtC00, 1)) << "free again";
 }
