@@ -1,5 +1,6 @@
 // Records rebuilt from a saved "Test.log" (veltrane-log --json and --html): kept apart from the
 // record's writers so that the program, which never reads a log back, carries no stream code.
+#include <cstdint>
 #include <cstdlib>
 #include <istream>
 #include <map>
@@ -127,9 +128,12 @@ std::vector<RunRecord> RecordsFromLog(std::istream& in) {
   // and untagged lines are the station's, in no record.
   std::vector<LogRun> runs;
   std::map<std::string, std::size_t> byTag;
-  std::optional<std::size_t> lone;         // where untagged lines go
-  std::optional<std::size_t> awaitingTag;  // the lone run, once runs go together
-  std::vector<std::string> between;        // lines before the first run's host report
+  std::optional<std::size_t> lone;  // where untagged lines go
+  // The lone run, once runs go together (kNoRun: none). A plain index: the optimiser takes an
+  // optional's value here for maybe unset.
+  constexpr std::size_t kNoRun = SIZE_MAX;
+  std::size_t awaitingTag = kNoRun;
+  std::vector<std::string> between;  // lines before the first run's host report
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -152,20 +156,20 @@ std::vector<RunRecord> RecordsFromLog(std::istream& in) {
       if (runs.size() == 1) record.log = std::move(between);
       if (tag) {
         byTag[tag->tag] = *at;
-        if (lone) awaitingTag = lone;
+        if (lone) awaitingTag = *lone;
         lone.reset();
       } else {
         lone = at;
-        awaitingTag.reset();
+        awaitingTag = kNoRun;
       }
     } else if (tag) {
-      if (lone) awaitingTag = lone;
+      if (lone) awaitingTag = *lone;
       lone.reset();
       if (const auto found = byTag.find(tag->tag); found != byTag.end()) {
         at = found->second;
-      } else if (awaitingTag) {
-        at = byTag[tag->tag] = *awaitingTag;
-        awaitingTag.reset();
+      } else if (awaitingTag != kNoRun) {
+        at = byTag[tag->tag] = awaitingTag;
+        awaitingTag = kNoRun;
       } else {
         // A run whose opening the log does not hold.
         at = byTag[tag->tag] = runs.size();
