@@ -38,21 +38,49 @@ const ModelRow* MatchModelRow(const DeviceEntry& entry) {
   return models::MatchModel(entry.ModelName, entry.VidPid());
 }
 
+namespace {
+
+// The window's layout with one unit; a station widens it (LayOutForUnits).
+constexpr ui::Rect kFormBounds{0, 0, 563, 389};
+constexpr ui::Rect kPanelBounds{0, 8, 561, 337};
+constexpr ui::Rect kListLabelBounds{288, 8, 0, 0};
+constexpr ui::Rect kComboBounds{16, 40, 250, 0};
+constexpr ui::Rect kListBounds{288, 36, 257, 300};
+constexpr ui::Rect kStartBounds{448, 356, 97, 25};
+constexpr ui::Rect kStartAllBounds{344, 356, 97, 25};
+// Beside an item's text the closed box shows its edge, the edit's margins and the drop-down
+// button.
+constexpr int kComboChrome = 30;
+// The longest state an item takes while its unit runs.
+constexpr const char* kWidestState = " - running, row 88 of 88";
+
+ui::Rect Widened(ui::Rect bounds, int extra) {
+  bounds.width += extra;
+  return bounds;
+}
+
+ui::Rect Moved(ui::Rect bounds, int extra) {
+  bounds.left += extra;
+  return bounds;
+}
+
+}  // namespace
+
 TForm1::TForm1()
-    : ui::Form("Form1", 563, 389),
-      Panel1(this, "Panel1", {0, 8, 561, 337}),
+    : ui::Form("Form1", kFormBounds.width, kFormBounds.height),
+      Panel1(this, "Panel1", kPanelBounds),
       Label1(&Panel1, "Label1", {16, 8, 0, 0}),
-      Label2(&Panel1, "Label2", {288, 8, 0, 0}),
-      ComboBox1(this, "ComboBox1", {16, 40, 250, 0}),
+      Label2(&Panel1, "Label2", kListLabelBounds),
+      ComboBox1(this, "ComboBox1", kComboBounds),
       Image1(&Panel1, "Image1", {16, 71, 250, 250}),
       Image2(&Panel1, "Image2", {16, 71, 250, 250}),
       Image3(&Panel1, "Image3", {16, 71, 250, 250}),
       Image4(&Panel1, "Image4", {16, 71, 250, 250}),
       Image5(&Panel1, "Image5", {16, 71, 250, 250}),
-      ListView1(this, "ListView1", {288, 36, 257, 300}),
-      Button1(this, "Button1", {448, 356, 97, 25}),
+      ListView1(this, "ListView1", kListBounds),
+      Button1(this, "Button1", kStartBounds),
       Button2(this, "Button2", {16, 356, 97, 25}),
-      Button3(this, "Button3", {344, 356, 97, 25}),
+      Button3(this, "Button3", kStartAllBounds),
       Timer1(this, "Timer1", 5) {
   SetCaption("Veltrane");
   SetFont({"MS Sans Serif", kWindowFont});
@@ -159,6 +187,7 @@ void TForm1::RefreshDeviceCombo() {
     if (ui::Image* shown = Picture(ShownPicture)) shown->SetVisible(false);
     ShownPicture = newPicture;
   }
+  LayOutForUnits();
   UpdateControls();
 }
 
@@ -192,6 +221,27 @@ std::string TForm1::ComboItemText(int index) const {
          std::to_string(rows);
 }
 
+void TForm1::LayOutForUnits() {
+  int extra = 0;
+  if (DeviceList.size() > 1) {
+    ui::Toolkit& toolkit = ui::TheToolkit();
+    const ui::Font& font = ComboBox1.GetFont();
+    int needed = 0;
+    for (int i = 0; i < static_cast<int>(DeviceList.size()); ++i) {
+      needed = std::max({needed, toolkit.TextWidth(font, ComboItemText(i)),
+                         toolkit.TextWidth(font, BaseItemText(i) + kWidestState)});
+    }
+    extra = std::max(0, needed + kComboChrome - kComboBounds.width);
+  }
+  SetBounds(Widened(kFormBounds, extra));
+  Panel1.SetBounds(Widened(kPanelBounds, extra));
+  ComboBox1.SetBounds(Widened(kComboBounds, extra));
+  Label2.SetBounds(Moved(kListLabelBounds, extra));
+  ListView1.SetBounds(Moved(kListBounds, extra));
+  Button1.SetBounds(Moved(kStartBounds, extra));
+  Button3.SetBounds(Moved(kStartAllBounds, extra));
+}
+
 void TForm1::ShowUnitStates() {
   if (DeviceList.empty() || ComboBox1.ItemIndex() < 0) return;
   std::vector<std::string> texts;
@@ -202,6 +252,7 @@ void TForm1::ShowUnitStates() {
   ComboBox1.Clear();
   for (const std::string& text : texts) ComboBox1.AddItem(text);
   ComboBox1.SetItemIndex(index);
+  LayOutForUnits();
 }
 
 void TForm1::ShowRunInView(RunContext* run) {

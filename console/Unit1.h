@@ -176,6 +176,11 @@ class TForm1 : public ui::Form, public RunHost {
   std::string ComboItemText(int index) const;
   // Rewrites the items whose state has changed.
   void ShowUnitStates();
+  // While several units are listed the window grows wider by what the widest combo item needs,
+  // so that no item's index, model, serial or state is cut off in the closed box; the picture
+  // column takes the width, the step list and the buttons on its right move with it. One unit:
+  // the window as it always was.
+  void LayOutForUnits();
   // Buttons and combo as the selected unit and the runs under way allow.
   void UpdateControls();
   // Shows the selected unit's run (its rows and marks) in the list view, or none.

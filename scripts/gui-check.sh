@@ -330,6 +330,13 @@ wait_for $'^Form1\\.ComboBox1\\.list\tdropped=1' 10
 wait_for $'^Form1\\.ComboBox1\\.item\\[[0-9]\\]\ttext=.* - running, row [0-9]+ of [0-9]+$' 10
 shoot 8-combo-while-running.png Form1
 grep -E $'^Form1\\.ComboBox1\\.item' "$state" | cut -f2 | sed 's/^text=/gui-check: while running: /'
+# The closed box holds every item whole: index, model, serial and state.
+require_combo_whole() {
+  local cut
+  cut=$(grep -E $'^Form1\\.ComboBox1\\.list\t' "$state" | sed -E 's/.*\tcut=([-0-9]+).*/\1/')
+  [ "$cut" = 0 ] || fail "the closed combo box cuts off $cut of the station's items ($1)"
+}
+require_combo_whole "while running"
 click_combo_arrow  # closes the list again
 
 # The last run to end opens its own result dialog, its caption naming its unit.
@@ -346,6 +353,7 @@ done
 click_combo_arrow
 wait_for $'^Form1\\.ComboBox1\\.list\tdropped=1' 10
 shoot 10-combo-after.png Form1
+require_combo_whole "after the runs"
 click_combo_arrow
 
 # Each unit's record: its own result and the answers its boxes got, with the run's own captions.

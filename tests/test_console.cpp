@@ -160,6 +160,40 @@ TEST_F(ConsoleTest, PickingEntriesKeepsOrReloadsTheStepList) {
   EXPECT_EQ(ShownPicture, 3);
 }
 
+// A station's items are longer than the box a unit alone has: the window widens so that none is
+// cut off, and a unit left alone gets the window it always had back, place for place.
+TEST_F(ConsoleTest, AStationWidensTheWindowForItsItemsAndALoneUnitGetsItsOwnBack) {
+  AddEntry("HV22 (HV22SERIAL000000001)", "VID_1723&PID_0923");
+  AddEntry("ZP61 (ZP61SERIAL000000002)", "VID_1723&PID_0903");
+  const auto layout = [this] {
+    return std::vector<ui::Rect>{form().Bounds(),           form().Panel1.Bounds(),
+                                 form().ComboBox1.Bounds(), form().Label2.Bounds(),
+                                 form().ListView1.Bounds(), form().Button1.Bounds(),
+                                 form().Button3.Bounds()};
+  };
+  StartProgram();
+  const ui::Rect combo = form().ComboBox1.Bounds();
+  const ui::Rect list = form().ListView1.Bounds();
+  for (const std::string& item : form().ComboBox1.Items()) {
+    const std::string running = item.substr(0, item.find(" - ")) + " - running, row 14 of 14";
+    EXPECT_LE(ui::TheToolkit().TextWidth(form().ComboBox1.GetFont(), running), combo.width - 17);
+  }
+  EXPECT_LE(combo.left + combo.width, list.left) << "the box runs under the step list";
+  EXPECT_EQ(list.left + list.width + 18, form().ClientWidth()) << "the list keeps its margin";
+  EXPECT_EQ(form().Button1.Bounds().left + form().Button1.Bounds().width + 18,
+            form().ClientWidth());
+  DeviceList[0]->Link1Flag = kFlagDeparted;
+  form().Dispatch(ui::kWmDeviceChange, ui::kDbtDeviceRemoveComplete, 0);
+  ASSERT_EQ(DeviceList.size(), 1u);
+  EXPECT_EQ(layout(), (std::vector<ui::Rect>{{0, 0, 563, 389},
+                                             {0, 8, 561, 337},
+                                             {16, 40, 250, 0},
+                                             {288, 8, 0, 0},
+                                             {288, 36, 257, 300},
+                                             {448, 356, 97, 25},
+                                             {344, 356, 97, 25}}));
+}
+
 TEST_F(ConsoleTest, RemovalWhileIdleSelectsTheFirstRemainingEntry) {
   AddEntry("HV22", "VID_1723&PID_0923");
   AddEntry("ZP61", "VID_1723&PID_0903");

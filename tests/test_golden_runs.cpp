@@ -330,9 +330,18 @@ TEST(Station, ItemsTellStatesAndResultsWaitForTheLastRun) {
   int dialogsWhileRunning = 0;
   std::vector<std::string> misread;
   std::map<std::string, std::vector<int>> icons;  // each unit's marks at its last line
+  std::vector<std::string> cut;  // items the closed box cuts off, or a box under the step list
   form.onResultLine = [&](const UnitRun& socket, const std::string&) {
+    const ui::Rect combo = form.ComboBox1.Bounds();
+    const ui::Rect list = form.ListView1.Bounds();
     for (const std::string& item : form.ComboBox1.Items()) {
       states.insert(item.substr(item.find(" - ") + 3, 7));
+      // The drop-down button takes 17 pixels of the closed box.
+      const int room = combo.width - 17;
+      if (session.Toolkit().TextWidth(form.ComboBox1.GetFont(), item) > room) cut.push_back(item);
+    }
+    if (combo.left + combo.width > list.left || list.left + list.width > form.ClientWidth()) {
+      cut.push_back("the box reaches the step list, or the list leaves the window");
     }
     if (form.RunsUnderWay() > 0) dialogsWhileRunning = session.Toolkit().ModalShowings();
     // The item of the unit that just marked a row names that row (counted from 1) of its list.
@@ -362,6 +371,7 @@ TEST(Station, ItemsTellStatesAndResultsWaitForTheLastRun) {
   ASSERT_TRUE(ended);
   EXPECT_TRUE(states.contains("running")) << "no item showed its run";
   EXPECT_TRUE(misread.empty()) << (misread.empty() ? "" : misread.front());
+  EXPECT_TRUE(cut.empty()) << (cut.empty() ? "" : cut.front());
   EXPECT_TRUE(states.contains("Success")) << "no item showed a result while others ran";
   EXPECT_EQ(dialogsWhileRunning, before) << "a dialog opened while runs went on";
   EXPECT_EQ(session.Toolkit().ModalShowings(), before + 1);

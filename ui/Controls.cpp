@@ -36,6 +36,12 @@ void Control::SetCaption(const std::string& caption) {
   NotifyChanged();
 }
 
+void Control::SetBounds(const Rect& bounds) {
+  if (bounds_ == bounds) return;
+  bounds_ = bounds;
+  NotifyChanged();
+}
+
 void Control::SetFont(Font font) {
   font_ = std::move(font);
   NotifyChanged();

@@ -18,6 +18,7 @@ struct Rect {
   int top = 0;
   int width = 0;   // 0 = sized by its content (labels)
   int height = 0;  // 0 = sized by its content
+  friend bool operator==(const Rect&, const Rect&) = default;
 };
 
 struct Font {
@@ -47,6 +48,9 @@ class Control {
   Control* Parent() const { return parent_; }
   const std::vector<Control*>& Children() const { return children_; }
   const Rect& Bounds() const { return bounds_; }
+  // Moves or resizes the control (in 96-DPI pixels, as it was laid out); a form keeps its place
+  // on the screen and takes the new client size.
+  void SetBounds(const Rect& bounds);
 
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool enabled);

@@ -61,6 +61,12 @@ class Toolkit {
   // Runs the GUI loop (posted work, invokes, timers) until done() is true; returns at once when it
   // is true on entry. done() is checked on the GUI thread between pieces of work. GUI thread only.
   virtual void RunUntil(const std::function<bool()>& done) = 0;
+  // The width in 96-DPI pixels that the text takes in the font, rounded up. A toolkit without a
+  // screen counts an average character of the window's font: 6 pixels.
+  virtual int TextWidth(const Font& font, const std::string& text) {
+    (void)font;
+    return 6 * static_cast<int>(text.size());
+  }
 
   // Called with a message box's text on the prompting thread when the box is shown, before it is
   // answered: a simulated bench lets its operator act there. Set before any box is shown.

@@ -64,8 +64,17 @@ void FormWindow::Create() {
   HWND window = ::CreateWindowExA(0, Win32Toolkit::kFormClass, form_.Caption().c_str(), Style(),
                                   left > 0 ? left : 0, top > 0 ? top : 0, width, height, owner_,
                                   nullptr, ::GetModuleHandleA(nullptr), nullptr);
+  appliedBounds_ = form_.Bounds();
   Attach(window);
   Sync();
+}
+
+// A new client size; the window keeps its place on the screen.
+void FormWindow::ApplyBounds() {
+  RECT frame{0, 0, toolkit_.Scale(form_.ClientWidth()), toolkit_.Scale(form_.ClientHeight())};
+  ::AdjustWindowRectEx(&frame, Style(), FALSE, 0);
+  ::SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 bool FormWindow::ShouldBeVisible() const {

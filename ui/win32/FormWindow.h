@@ -32,6 +32,7 @@ class FormWindow : public NativeControl {
   };
   bool DeviceChange(WPARAM event, LPARAM lParam, LRESULT& result);
   bool ShouldBeVisible() const override;
+  void ApplyBounds() override;
   DWORD Style() const;
   bool DialogKey(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
   bool RestoreFocus();

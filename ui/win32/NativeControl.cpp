@@ -47,8 +47,19 @@ void NativeControl::CreateChild(const char* className, DWORD style, DWORD exStyl
       t.Scale(height != 0 ? height : b.height), parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),  // NOLINT(performance-no-int-to-ptr)
       ::GetModuleHandleA(nullptr), nullptr);
+  appliedBounds_ = b;
+  createdHeight_ = height != 0 ? t.Scale(height) : 0;
   Attach(window);
   Sync();
+}
+
+void NativeControl::ApplyBounds() {
+  const ui::Rect& b = control_.Bounds();
+  UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+  if (b.width == 0) flags |= SWP_NOSIZE;  // sized by its content
+  const int height = createdHeight_ != 0 ? createdHeight_ : toolkit_.Scale(b.height);
+  ::SetWindowPos(window_, nullptr, toolkit_.Scale(b.left), toolkit_.Scale(b.top),
+                 toolkit_.Scale(b.width), height, flags);
 }
 
 void NativeControl::Changed(ui::Control&) {
@@ -63,6 +74,10 @@ void NativeControl::Sync() {
 
 void NativeControl::ApplyCommon() {
   syncing_ = true;
+  if (!(control_.Bounds() == appliedBounds_)) {
+    ApplyBounds();
+    appliedBounds_ = control_.Bounds();
+  }
   // Only a new font: WM_SETFONT lays the control out again, and a combo box closes its open
   // drop-down for it, which every caption or item change would do to the operator.
   HFONT font = toolkit_.FontFor(control_.GetFont());

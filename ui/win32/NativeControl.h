@@ -58,12 +58,16 @@ class NativeControl : public ui::Peer {
   virtual std::string WindowCaption() const { return control_.Caption(); }
   virtual bool ShouldBeVisible() const { return control_.Visible(); }
   void ApplyCommon();
+  // Moves and sizes the window to the control's bounds (called when they changed).
+  virtual void ApplyBounds();
 
   Win32Toolkit& toolkit_;
   ui::Control& control_;
   HWND window_ = nullptr;
   bool syncing_ = false;         // set while the model is written into the window
   HFONT appliedFont_ = nullptr;  // the font last sent to the window
+  ui::Rect appliedBounds_{};     // the bounds the window was last placed at
+  int createdHeight_ = 0;        // a height given at creation (a combo's drop-down), scaled
 };
 
 }  // namespace ui::win32

@@ -4,6 +4,8 @@
 // drive the GUI from outside (the Xvfb run of veltrane-sim).
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ui/win32/ButtonPeer.h"
 #include "ui/win32/ComboBoxPeer.h"
@@ -56,11 +58,34 @@ void DescribeItems(std::string& out, const std::string& path, const ListViewPeer
   }
 }
 
-// A combo box's items as its list holds them, and whether the list is dropped down.
+// How many of the texts the closed box would cut off: wider, in the box's font, than its edit
+// field.
+int CutOff(HWND combo, const std::vector<std::string>& texts) {
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof info;
+  if (!::GetComboBoxInfo(combo, &info)) return -1;
+  const LONG room = info.rcItem.right - info.rcItem.left;
+  HDC dc = ::GetDC(combo);
+  HGDIOBJ old =
+      ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(combo, WM_GETFONT, 0, 0)));
+  int cut = 0;
+  for (const std::string& text : texts) {
+    SIZE extent{};
+    ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    if (extent.cx > room) ++cut;
+  }
+  ::SelectObject(dc, old);
+  ::ReleaseDC(combo, dc);
+  return cut;
+}
+
+// A combo box's items as its list holds them, whether the list is dropped down, and how many
+// items the closed box cuts off.
 void DescribeComboItems(std::string& out, const std::string& path, HWND combo) {
   const LRESULT count = ::SendMessageA(combo, CB_GETCOUNT, 0, 0);
   const bool dropped = ::SendMessageA(combo, CB_GETDROPPEDSTATE, 0, 0) != FALSE;
-  out += path + ".list\tdropped=" + (dropped ? "1" : "0") + "\n";
+  std::vector<std::string> texts;
+  std::string items;
   for (LRESULT i = 0; i < count; ++i) {
     const LRESULT length = ::SendMessageA(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
     std::string text(length > 0 ? static_cast<std::size_t>(length) + 1 : 1, '\0');
@@ -69,8 +94,11 @@ void DescribeComboItems(std::string& out, const std::string& path, HWND combo) {
     text.resize(copied > 0 && copied < static_cast<LRESULT>(text.size())
                     ? static_cast<std::size_t>(copied)
                     : 0);
-    out += path + ".item[" + std::to_string(i) + "]\ttext=" + Flat(text) + "\n";
+    items += path + ".item[" + std::to_string(i) + "]\ttext=" + Flat(text) + "\n";
+    texts.push_back(std::move(text));
   }
+  out += path + ".list\tdropped=" + (dropped ? "1" : "0") +
+         "\tcut=" + std::to_string(CutOff(combo, texts)) + "\n" + items;
 }
 
 void DescribeTree(std::string& out, const std::string& formName, const Control& control) {

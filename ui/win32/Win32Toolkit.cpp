@@ -520,6 +520,16 @@ HFONT Win32Toolkit::FontFor(const Font& font) {
   return created;
 }
 
+int Win32Toolkit::TextWidth(const Font& font, const std::string& text) {
+  HDC dc = ::GetDC(nullptr);
+  HGDIOBJ old = ::SelectObject(dc, FontFor(font));
+  SIZE extent{};
+  ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(nullptr, dc);
+  return (extent.cx * 96 + dpi_ - 1) / dpi_;
+}
+
 HIMAGELIST Win32Toolkit::StatusImages() {
   if (statusImages_ != nullptr) return statusImages_;
   // The icon resources hold several sizes: LoadImage takes the one nearest the scaled size.

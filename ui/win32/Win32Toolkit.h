@@ -89,6 +89,7 @@ class Win32Toolkit : public Toolkit {
   int Dpi() const { return dpi_; }
   int Scale(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
   HFONT FontFor(const Font& font);
+  int TextWidth(const Font& font, const std::string& text) override;
   // The 16x16 image list of the four step icons (ICON resources STATUS0..STATUS3).
   HIMAGELIST StatusImages();
   // Called after a change: the state dump (if on) is rewritten soon. Any thread.
