@@ -9,9 +9,9 @@
 #include <sstream>
 #include <string>
 
+#include "fuzz/FuzzSupport.h"
 #include "report/LogReader.h"
 #include "report/TestLog.h"
-#include "fuzz/FuzzSupport.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "report/RecordReport.h"
 #include "fuzz/FuzzSupport.h"
+#include "report/RecordReport.h"
 
 namespace {
 

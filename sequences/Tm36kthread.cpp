@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "device/Device.h"
+#include "platform/Platform.h"
 #include "report/RunState.h"
 #include "report/StepList.h"
 #include "report/TestLog.h"
-#include "device/Device.h"
-#include "platform/Platform.h"
 #include "ui/Toolkit.h"
 
 using namespace tm36;

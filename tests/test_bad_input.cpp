@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "report/TestLog.h"
 #include "device/CommandLink.h"
 #include "device/Device.h"
 #include "platform/NullPlatform.h"
 #include "platform/sim/bench/BenchLoader.h"
+#include "report/TestLog.h"
 
 namespace {
 
