@@ -2,12 +2,13 @@
 // --unit, only one unit's tagged lines; with --json or --html, one record per run). Lines that are
 // not log lines are reported on stderr with their line number.
 #include <cerrno>
-#include <cstring>
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "report/LogReader.h"
 #include "report/RecordJson.h"
@@ -55,7 +56,7 @@ int RenderRecords(std::string_view format, std::istream& in) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int Main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   std::string_view format;  // "--json", "--html" or empty: the lines in clear
   std::optional<std::string_view> unit;
@@ -102,11 +103,24 @@ int main(int argc, char** argv) {
   } else {
     file.open(std::string(*source), std::ios::binary);
     if (!file) {
-      std::cerr << "veltrane-log: cannot open " << *source << ": " << std::strerror(errno) << '\n';
+      std::cerr << "veltrane-log: cannot open " << *source << ": "
+                << std::generic_category().message(errno) << '\n';
       return kUsageOrIoError;
     }
     in = &file;
   }
   if (!format.empty()) return RenderRecords(format, *in);
   return ReadLogStream(*in, std::cout, std::cerr, unit.value_or(std::string_view()));
+}
+
+int main(int argc, char** argv) {
+  // Nothing it reads is trusted: whatever escapes is said on stderr, never an abort.
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& error) {
+    std::cerr << "veltrane-log: " << error.what() << '\n';
+  } catch (...) {
+    std::cerr << "veltrane-log: failed\n";
+  }
+  return kUsageOrIoError;
 }

@@ -5,6 +5,7 @@
 #include <istream>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "report/LogReader.h"
 #include "report/RecordReport.h"
@@ -153,7 +154,7 @@ std::vector<RunRecord> RecordsFromLog(std::istream& in) {
       RunRecord& record = runs.back().record;
       record.fromLog = true;
       record.start = time;
-      if (runs.size() == 1) record.log = std::move(between);
+      if (runs.size() == 1) record.log = std::exchange(between, {});
       if (tag) {
         byTag[tag->tag] = *at;
         if (lone) awaitingTag = *lone;

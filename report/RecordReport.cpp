@@ -241,16 +241,14 @@ std::string HtmlText(std::string_view text) {
       default:
         break;
     }
-    if (byte >= 0x80 && byte < 0xA0) {
-      out += "&#xFFFD;";  // C1 controls: no character to show
-    } else if (byte >= 0xA0) {
+    if (byte >= 0xA0) {
       char ref[16];
       std::snprintf(ref, sizeof ref, "&#x%02X;", byte);
       out += ref;
     } else if (c == '\t') {
       out += "&#9;";  // shown as a tab; the page itself holds no control byte
-    } else if ((byte < 0x20 && c != '\n') || byte == 0x7F) {
-      out += "&#xFFFD;";
+    } else if ((byte < 0x20 && c != '\n') || byte == 0x7F || byte >= 0x80) {
+      out += "&#xFFFD;";  // control bytes, C1 ones included: no character to show
     } else {
       out.push_back(c);
     }

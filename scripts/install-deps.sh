@@ -2,10 +2,11 @@
 # Installs the Debian packages the build and the tests need, when they are missing.
 set -euo pipefail
 need=()
-# clang and its runtime libraries (libFuzzer, sanitizers) build the fuzz targets; chromium and
+# clang-format and clang-tidy check the house's habits (scripts/check-habits.sh); clang and its
+# runtime libraries (libFuzzer, sanitizers) build the fuzz targets; chromium and
 # imagemagick render a run report to a picture (the report check of scripts/test.sh).
 for pkg in cmake ninja-build g++ libgtest-dev googletest nlohmann-json3-dev clang chromium imagemagick \
-  libclang-rt-14-dev; do
+  libclang-rt-14-dev clang-format clang-tidy; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

@@ -12,7 +12,7 @@ for preset in $presets; do
   started=$(date +%s)
   if [ "$preset" = windows-i686 ]; then
     ./scripts/install-windows-deps.sh
-    cmake --preset "$preset" >/dev/null
+    cmake --preset "$preset" -DVELTRANE_WERROR=ON >/dev/null
     cmake --build --preset "$preset" -j "$(nproc)"
     # A test is run a second time only when it timed out: under Wine a process that made windows
     # sometimes does not end after its test has passed (ctest shows such a test's two tries).
@@ -22,8 +22,10 @@ for preset in $presets; do
     ./scripts/gui-check.sh build/windows-i686
     ./scripts/wine-run.sh --wait
   else
-    cmake --preset "$preset" >/dev/null
+    cmake --preset "$preset" -DVELTRANE_WERROR=ON >/dev/null
     cmake --build --preset "$preset" -j "$(nproc)"
+    # The house format and clang-tidy, on the compile commands of the first Linux build.
+    if [ "$preset" = linux-debug ]; then ./scripts/check-habits.sh "build/$preset"; fi
     ctest --preset "$preset" -j "$(nproc)"
     # A run report as a browser shows it: not blank, its result word there.
     if [ "$preset" = linux-debug ]; then ./scripts/report-check.sh "build/$preset"; fi

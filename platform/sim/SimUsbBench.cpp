@@ -86,7 +86,7 @@ void AddDevices(SimUsb& usb, const BenchModel& bench, const BenchIds& ids,
 
 }  // namespace
 
-void AttachBenchUsb(SimPlatform& platform, std::shared_ptr<SimBench> bench) {
+void AttachBenchUsb(SimPlatform& platform, const std::shared_ptr<SimBench>& bench) {
   SimUsb& usb = platform.Usb();
   const BenchModel& model = bench->Model();
   const BenchIds ids(model);

@@ -17,7 +17,7 @@ namespace platform::sim {
 // change hook: every unplug and plug of a bench device unplugs or plugs it on the bus, which
 // raises the device notification (SimUsb::SetDeviceChangeSink). Call once, on an empty bus,
 // before anything talks to the bench; the platform must outlive the bench's events.
-void AttachBenchUsb(SimPlatform& platform, std::shared_ptr<SimBench> bench);
+void AttachBenchUsb(SimPlatform& platform, const std::shared_ptr<SimBench>& bench);
 
 // The bench of this model wired into the platform as the programs wire it: on the platform's
 // clock, its pipes (AttachBench), its USB bus (AttachBenchUsb) and its printers taking the print

@@ -65,7 +65,7 @@ class Cursor {
 
   std::string AsText(std::size_t maxLength) const {
     if (!value_.is_string()) Fail("must be a text");
-    const std::string text = value_.get<std::string>();
+    std::string text = value_.get<std::string>();
     if (text.size() > maxLength) Fail("longer than " + std::to_string(maxLength) + " characters");
     for (unsigned char c : text) {
       if (c < 0x20 || c > 0x7E) Fail("holds a character outside printable ASCII");

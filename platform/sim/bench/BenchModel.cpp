@@ -1,8 +1,10 @@
 // Names, product numbers and command texts of the bench model.
 #include "platform/sim/bench/BenchModel.h"
 
+#include <charconv>
 #include <cstdio>
 #include <string_view>
+#include <system_error>
 
 namespace platform::sim {
 namespace {
@@ -96,11 +98,17 @@ std::string FormatCommand(const CommandKey& key) {
 
 std::optional<CommandKey> ParseCommand(const std::string& text) {
   if (text == "AT+?") return CommandKey{0, '?', 0};
-  int n = 0;
-  char close = 0;
-  if (std::sscanf(text.c_str(), "LQ40_CMD[%d%c", &n, &close) == 2 && close == ']' && n >= 1 &&
-      n <= 255 && text == "LQ40_CMD[" + std::to_string(n) + "]") {
-    return CommandKey{static_cast<std::uint8_t>(n), 0, 0};
+  // "LQ40_CMD[n]", n from 1 to 255 written as to_string writes it (no sign, space or zero
+  // before it).
+  constexpr std::string_view kLq40Command = "LQ40_CMD[";
+  if (text.starts_with(kLq40Command) && text.ends_with(']')) {
+    int n = 0;
+    const char* last = text.data() + text.size() - 1;
+    const auto [end, error] = std::from_chars(text.data() + kLq40Command.size(), last, n);
+    if (error == std::errc() && end == last && n >= 1 && n <= 255 &&
+        text == "LQ40_CMD[" + std::to_string(n) + "]") {
+      return CommandKey{static_cast<std::uint8_t>(n), 0, 0};
+    }
   }
   if (text.size() != 6 || text.compare(0, 3, "AT+") != 0) return std::nullopt;
   const char letter = text[3];

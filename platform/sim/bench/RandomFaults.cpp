@@ -20,7 +20,8 @@ class Draw {
   explicit Draw(std::uint64_t seed) : rng_(seed) {}
   std::size_t Below(std::size_t n) { return static_cast<std::size_t>(rng_() % n); }
   int Between(int low, int high) {
-    return low + static_cast<int>(Below(static_cast<std::size_t>(high - low + 1)));
+    const int span = high - low + 1;
+    return low + static_cast<int>(Below(static_cast<std::size_t>(span)));
   }
   bool Chance(int percent) { return Below(100) < static_cast<std::size_t>(percent); }
   template <class T>

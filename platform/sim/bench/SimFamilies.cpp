@@ -332,7 +332,7 @@ class ZpUnit : public SimUnit {
 }  // namespace
 
 std::unique_ptr<SimUnit> SimUnit::Make(const BenchModel& bench, int index,
-                                       std::vector<SimDrive*> drives, Clock now) {
+                                       const std::vector<SimDrive*>& drives, const Clock& now) {
   const Model model = bench.units.at(index).model;
   if (IsTm36(model)) return std::unique_ptr<SimUnit>(new Tm36Unit(bench, index, drives, now));
   if (model == Model::kHV22)

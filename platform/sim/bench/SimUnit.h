@@ -38,7 +38,7 @@ class SimUnit {
 
   // drives: the unit's drives in the order of its bench entry (already made by the bench).
   static std::unique_ptr<SimUnit> Make(const BenchModel& bench, int index,
-                                       std::vector<SimDrive*> drives, Clock now);
+                                       const std::vector<SimDrive*>& drives, const Clock& now);
   virtual ~SimUnit() = default;
 
   const BenchUnit& Bench() const { return unit_; }
