@@ -1,7 +1,9 @@
 // The autoloader command link: pipe exchanges, SendCommand and the logging of replies.
 #include "device/CommandLink.h"
 
+#include <climits>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -27,16 +29,17 @@ bool PipesReleased() {
          (exchangeWrite != nullptr && exchangeWrite->Released());
 }
 
-// Hundredths of a second since midnight on the local clock.
-int DayHundredths() {
-  const platform::LocalTime t = platform::ThePlatform().GetLocalTime();
-  return ((t.hour * 60 + t.minute) * 60 + t.second) * 100 + t.hundredths;
+// The monotonic clock's count of hundredths of a second: never the time of day, which a clock
+// set, a daylight-saving change or midnight would make jump.
+std::uint64_t ClockHundredths() {
+  return platform::ThePlatform().MonotonicMs() / 10;
 }
 
-// Hundredths from `since` (a DayHundredths value) to now, across midnight too.
-int HundredthsSince(int since) {
-  constexpr int kDay = 24 * 60 * 60 * 100;
-  return ((DayHundredths() - since) % kDay + kDay) % kDay;
+// Hundredths from `since` (a ClockHundredths value) to now.
+int HundredthsSince(std::uint64_t since) {
+  const std::uint64_t now = ClockHundredths();
+  const std::uint64_t elapsed = now > since ? now - since : 0;
+  return elapsed > INT_MAX ? INT_MAX : static_cast<int>(elapsed);
 }
 
 // Appends a chunk's text: the first text is taken as it is, every further one behind ";".
@@ -58,23 +61,19 @@ bool ReadChunk(platform::Handle readPipe, ReplyChunk& chunk, std::uint32_t* rece
   return platform::ThePlatform().ReadFile(readPipe, chunk.data(), chunk.size(), received);
 }
 
-// Waits actively until the hundredths value has been seen to change `changes` times. The
-// device's firmware needs this spacing between reads of a numbered command's reply.
+// Pauses until the clock's hundredths count has changed `changes` times (0.3 s for 30, whatever
+// the system's tick). The device's firmware needs this spacing between reads of a numbered
+// command's reply. A pause, not a spin: the core is free for the window and the other runs.
 void PaceOnClock(int changes) {
-  int previous = platform::ThePlatform().GetLocalTime().hundredths;
-  for (int seen = 0; seen < changes;) {
-    const int now = platform::ThePlatform().GetLocalTime().hundredths;
-    if (now != previous) {
-      ++seen;
-      previous = now;
-    }
-  }
+  platform::Platform& os = platform::ThePlatform();
+  const std::uint64_t until = (ClockHundredths() + static_cast<std::uint64_t>(changes)) * 10;
+  os.PauseUntil(CommandPause(), until);
 }
 
 }  // namespace
 
 LinkTimeBound::LinkTimeBound(int hundredths)
-    : start_(DayHundredths()), limit_(hundredths), outer_(timeBound) {
+    : start_(ClockHundredths()), limit_(hundredths), outer_(timeBound) {
   timeBound = this;
 }
 
@@ -132,7 +131,7 @@ bool PipeExchange(platform::Handle readPipe, platform::Handle writePipe,
 int PipeExchangeTimed(platform::Handle readPipe, platform::Handle writePipe,
                       const CommandBlock& command, std::string& reply) {
   if (!WriteBlock(writePipe, command)) return kTimedWriteFailed;
-  int rememberedSecond = platform::ThePlatform().GetLocalTime().second;
+  std::uint64_t rememberedSecond = platform::ThePlatform().MonotonicMs() / 1000;
   int secondChanges = 0;
   int chunks = 0;
   reply.clear();
@@ -148,7 +147,7 @@ int PipeExchangeTimed(platform::Handle readPipe, platform::Handle writePipe,
     // The identification (command 1) is answered at once and needs no pacing.
     if (command[1] != 1) PaceOnClock(kTimedPaceHundredthsChanges);
     if (LinkTimeBound::Passed()) return kTimedOut;
-    const int second = platform::ThePlatform().GetLocalTime().second;
+    const std::uint64_t second = platform::ThePlatform().MonotonicMs() / 1000;
     if (second != rememberedSecond) {
       rememberedSecond = second;
       ++secondChanges;
@@ -336,16 +335,16 @@ bool SendCommand(const CommandBlock& command, int link) {
   // chunk of its reply.
   const ExchangeHeld exchange(*entry, link);
   if (!exchange.Held()) return false;
-  int repeatingSince = -1;  // the clock is read only once a command has to be repeated
+  std::optional<std::uint64_t> repeatingSince;  // the clock is read only once a command repeats
   for (int repetition = 1; true; ++repetition) {
     ExchangeOnLink(*entry, command, link);
     if (Accepted(LastReply)) break;
-    if (repeatingSince < 0) repeatingSince = DayHundredths();
+    if (!repeatingSince) repeatingSince = ClockHundredths();
     platform::PauseOn(CommandPause(), kResendPauseMs);
     // A link that departed (or was never open) ends the command; so does a device that never
     // answers in the accepted form.
     if (!LinkOpen(*entry, link) || repetition >= kMaxSendRepetitions ||
-        HundredthsSince(repeatingSince) >= kMaxRepeatingHundredths || LinkTimeBound::Passed()) {
+        HundredthsSince(*repeatingSince) >= kMaxRepeatingHundredths || LinkTimeBound::Passed()) {
       return false;
     }
   }

@@ -98,19 +98,20 @@ inline constexpr int kMaxReadFailures = 31;
 inline constexpr int kMaxSendRepetitions = 300;
 // The pause between repetitions of a command.
 inline constexpr std::uint32_t kResendPauseMs = 100;
-// SendCommand also gives up once its repetitions have taken this long on the local clock
+// SendCommand also gives up once its repetitions have taken this long on the monotonic clock
 // (hundredths of a second, counted from the first repetition). On the timed link one exchange may
 // wait about 30 s for its reply, so kMaxSendRepetitions of them would hold the worker for hours;
 // on the other links the repetition bound ends it long before this.
 inline constexpr int kMaxRepeatingHundredths = 60 * 100;
-// PipeExchangeTimed: 31 changes of the clock's seconds value end it; unless the command is the
-// LQ40 identification, reads are paced by 30 observed changes of the hundredths value.
+// PipeExchangeTimed: 31 changes of the monotonic clock's seconds count end it; unless the
+// command is the LQ40 identification, each read waits until its hundredths count has changed 30
+// times (0.3 s).
 inline constexpr int kTimedExchangeSecondChanges = 31;
 inline constexpr int kTimedPaceHundredthsChanges = 30;
 
 // A bound on the time the command link may take on this thread while the object lives
-// (hundredths of a second on the local clock, from its creation). Exchanges, repetitions and the
-// tray-sensor wait give up once it has passed, as for a lost link. Discovery sets one for each
+// (hundredths of a second on the monotonic clock, from its creation). Exchanges, repetitions and
+// the tray-sensor wait give up once it has passed, as for a lost link. Discovery sets one for each
 // unit it talks to, so that one unit that answers nothing (or nonsense) cannot hold the window.
 // Bounds nest: the innermost one counts. Create and destroy on the same thread.
 class LinkTimeBound {
@@ -119,13 +120,13 @@ class LinkTimeBound {
   ~LinkTimeBound();
   LinkTimeBound(const LinkTimeBound&) = delete;
   LinkTimeBound& operator=(const LinkTimeBound&) = delete;
-  // Hundredths since the bound was set.
+  // Hundredths since the bound was set, on the monotonic clock.
   int Elapsed() const;
   // True when a bound is set on this thread and its time has passed.
   static bool Passed();
 
  private:
-  int start_;
+  std::uint64_t start_;
   int limit_;
   const LinkTimeBound* outer_;
 };
@@ -147,7 +148,7 @@ bool IsFinalChunk(const CommandBlock& command, const ReplyChunk& chunk);
 bool PipeExchange(platform::Handle readPipe, platform::Handle writePipe,
                   const CommandBlock& command, std::string& reply);
 
-// The same under a wall-clock limit of the local time (LQ40 link 1 and discovery's
+// The same under a time limit on the monotonic clock (LQ40 link 1 and discovery's
 // identification). Returns the number of non-empty chunks read, the final one included;
 // kTimedWriteFailed when the write failed or wrote nothing, kTimedReadFailed when a read failed,
 // kTimedOut when the limit passed or kMaxChunksPerReply chunks came without a final one.

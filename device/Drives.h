@@ -69,7 +69,7 @@ struct DeviceEntry;
 
 // The time one unit may add to one rebuild of the device list, its identification and every
 // tray it is asked about together: a unit that answers nothing, or nonsense, costs the window at
-// most this much (hundredths of a second on the local clock).
+// most this much (hundredths of a second on the monotonic clock).
 inline constexpr int kUnitDiscoveryHundredths = 450;
 // Forgets what the units have taken (a rebuild starts). GUI thread.
 void ResetDiscoveryTime();

@@ -26,6 +26,20 @@ class NullPlatform : public Platform {
             static_cast<int>(seconds % 60),
             static_cast<int>(t % 100)};
   }
+  // The same clock in milliseconds from 09:00:00.00 (ten per reading, the readings counted with
+  // the local time's), so that its hundredths and seconds turn over with the local time's.
+  std::uint64_t MonotonicMs() override {
+    return static_cast<std::uint64_t>(ticks_.fetch_add(1)) * 10;
+  }
+  // The clock moves on to the moment's hundredth and one reading more (the one that sees it
+  // reached); the milliseconds it moved count as waited.
+  void PauseUntil(Handle, std::uint64_t untilMs) override {
+    const std::int64_t until = static_cast<std::int64_t>((untilMs + 9) / 10);
+    std::int64_t now = ticks_.load();
+    while (!ticks_.compare_exchange_weak(now, (now > until ? now : until) + 1)) {
+    }
+    if (until > now) waitedMs_.fetch_add(static_cast<std::uint64_t>(until - now) * 10);
+  }
   // Every wait times out at once; only its milliseconds are counted.
   Handle CreateEventA(bool, bool) override { return 1; }
   std::uint32_t WaitForSingleObject(Handle, std::uint32_t timeoutMs) override {

@@ -107,6 +107,10 @@ struct DevBroadcastDeviceInterface {
 };
 static_assert(sizeof(DevBroadcastDeviceInterface) == 32);
 
+// The longest single timed wait PauseUntil makes; a longer pause is several of them (INFINITE,
+// 0xFFFFFFFF, must never be asked for).
+inline constexpr std::uint32_t kMaxPauseMs = 0x7FFFFFFFu;
+
 // Local date and time as GetLocalTime gives it (SYSTEMTIME, with hundredths instead of ms).
 struct LocalTime {
   int year = 0;
@@ -130,8 +134,25 @@ class Platform {
   virtual ~Platform() = default;
 
   // --- Synchronisation and time -------------------------------------------------------------
-  // Local date and time. Non-blocking; any thread.
+  // Local date and time: for log lines, records and the result dialog only. It jumps when the
+  // clock is set, at a daylight-saving change and goes round at midnight, so no interval is
+  // measured on it. Non-blocking; any thread.
   virtual LocalTime GetLocalTime() = 0;
+  // A count of milliseconds that only moves on, evenly, whatever the time of day does; its origin
+  // means nothing. Every interval the system measures (the command link's bounds, repetitions
+  // and read pacing, discovery's share of time per unit) counts on it. Non-blocking; any thread.
+  virtual std::uint64_t MonotonicMs() = 0;
+  // Pauses the caller until MonotonicMs has reached untilMs (returns at once when it has): timed
+  // waits on `event`, one that nobody signals, each for what is left. The caller's core is free
+  // meanwhile, and the pause ends within the system's timer granularity of the moment, however
+  // coarse its tick. Blocks at most until then; any thread.
+  virtual void PauseUntil(Handle event, std::uint64_t untilMs) {
+    for (std::uint64_t now = MonotonicMs(); now < untilMs; now = MonotonicMs()) {
+      const std::uint64_t left = untilMs - now;
+      WaitForSingleObject(event,
+                          left > kMaxPauseMs ? kMaxPauseMs : static_cast<std::uint32_t>(left));
+    }
+  }
   // The local time for noting when something happened (a record's step times): as GetLocalTime,
   // but a backend whose clock moves on with every read leaves it where it is, so that noting a
   // time never changes a run's timing. Non-blocking; any thread.

@@ -41,6 +41,7 @@ class FakeLogPlatform : public platform::Platform {
     std::lock_guard lock(mutex_);
     return now;
   }
+  std::uint64_t MonotonicMs() override { return 0; }
   void SetSecond(int second) {
     std::lock_guard lock(mutex_);
     now.second = second;

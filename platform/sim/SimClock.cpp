@@ -100,6 +100,25 @@ LocalTime SimClock::PeekLocalTime() const {
   return AddMilliseconds(start_, virtualMs_.load(std::memory_order_relaxed));
 }
 
+std::uint64_t SimClock::MonotonicMs() {
+  if (mode_ == Mode::kReal) return NowMs();
+  const std::uint64_t now = virtualMs_.fetch_add(kReadStepMs, std::memory_order_relaxed);
+  return static_cast<std::uint64_t>(MsOfDay(start_)) + now;
+}
+
+void SimClock::PauseUntil(std::uint64_t untilMs) {
+  if (mode_ == Mode::kReal) {
+    std::this_thread::sleep_until(realStart_ + std::chrono::milliseconds(untilMs));
+    return;
+  }
+  const auto origin = static_cast<std::uint64_t>(MsOfDay(start_));
+  const std::uint64_t until = untilMs > origin ? untilMs - origin : 0;
+  std::uint64_t now = virtualMs_.load(std::memory_order_relaxed);
+  while (!virtualMs_.compare_exchange_weak(now, std::max(now, until) + kReadStepMs,
+                                           std::memory_order_relaxed)) {
+  }
+}
+
 void SimClock::SetTimeSource(TimeSource source) {
   source_ = std::move(source);
 }

@@ -43,6 +43,18 @@ class SimClock {
   // The same time without moving the clock on. Non-blocking; any thread.
   LocalTime PeekLocalTime() const;
 
+  // The monotonic milliseconds. Virtual: counted from the midnight before the start, so that
+  // its hundredths and seconds turn over exactly when the local time's do; a reading moves the
+  // clock on by kReadStepMs, as a GetLocalTime read does. Real: the steady clock's, since the
+  // clock was made. Non-blocking; any thread.
+  std::uint64_t MonotonicMs();
+  // Until MonotonicMs reaches untilMs. Virtual: the clock moves on to that moment, and by
+  // kReadStepMs more for the reading that sees it reached, which is where reading the clock
+  // until then would have left it; like such readings, it keeps the worker's turn and reaches
+  // none of the bench's moments (the next pause does). Real: sleeps on the steady clock until
+  // then. Any thread.
+  void PauseUntil(std::uint64_t untilMs);
+
   // A timed pause. Virtual: moves the clock on by ms and returns at once. Real: sleeps ms on
   // the steady clock. Either way a time source's moments that fall inside the pause are reached
   // in order, at their time, on the waiting thread. Any thread; concurrent virtual waits add up,

@@ -211,6 +211,14 @@ LocalTime SimPlatform::PeekLocalTime() {
   return clock_.PeekLocalTime();
 }
 
+std::uint64_t SimPlatform::MonotonicMs() {
+  return clock_.MonotonicMs();
+}
+
+void SimPlatform::PauseUntil(Handle /*event*/, std::uint64_t untilMs) {
+  clock_.PauseUntil(untilMs);
+}
+
 std::string SimPlatform::GetComputerNameA() {
   std::lock_guard lock(mutex_);
   if (computerName_.empty()) computerName_ = ReadHostName();

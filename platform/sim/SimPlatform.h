@@ -61,6 +61,9 @@ class SimPlatform : public Platform {
   // --- Platform ----------------------------------------------------------------------------
   LocalTime GetLocalTime() override;
   LocalTime PeekLocalTime() override;
+  std::uint64_t MonotonicMs() override;
+  // On the clock (SimClock::PauseUntil); the event is not needed.
+  void PauseUntil(Handle event, std::uint64_t untilMs) override;
   // The host's name (or the one SetComputerName gave).
   std::string GetComputerNameA() override;
   void SetComputerName(std::string name);

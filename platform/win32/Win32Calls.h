@@ -1,9 +1,9 @@
-// The Win32 calls through which the backend meets a refusal: device files and controls, the
-// registry open, device notifications, the system's error texts and the spooler, as one table of
-// function pointers. By default each is the system's own call; a test replaces entries to reach
-// what Wine never answers (ERROR_MORE_DATA from a hub, a refused open, a read that never completes,
-// a failed page). The table is process-wide: replace entries only while no backend call is under
-// way.
+// The Win32 calls through which the backend meets a refusal or reads its clock: the performance
+// counter, device files and controls, the registry open, device notifications, the system's
+// error texts and the spooler, as one table of function pointers. By default each is the
+// system's own call; a test replaces entries to reach what Wine never answers (a counter far from
+// its start, ERROR_MORE_DATA from a hub, a refused open, a read that never completes, a failed
+// page). The table is process-wide: replace entries only while no backend call is under way.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +14,8 @@
 namespace platform::win32 {
 
 struct Win32Calls {
+  decltype(&::QueryPerformanceCounter) QueryPerformanceCounter = &::QueryPerformanceCounter;
+  decltype(&::QueryPerformanceFrequency) QueryPerformanceFrequency = &::QueryPerformanceFrequency;
   decltype(&::CreateFileA) CreateFileA = &::CreateFileA;
   decltype(&::ReadFile) ReadFile = &::ReadFile;
   decltype(&::WriteFile) WriteFile = &::WriteFile;

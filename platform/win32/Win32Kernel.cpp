@@ -1,6 +1,6 @@
-// kernel32 operations of the Win32 backend: local time, events and waits, files and device
-// controls (bounded on device interfaces), memory status, logical drives and error texts. Each
-// is the Win32 call of the same name.
+// kernel32 operations of the Win32 backend: local time, the monotonic clock, events and waits,
+// files and device controls (bounded on device interfaces), memory status, logical drives and
+// error texts. Each is the Win32 call of the same name.
 #include <windows.h>
 
 #include <algorithm>
@@ -20,6 +20,22 @@ LocalTime Win32Platform::GetLocalTime() {
   ::GetLocalTime(&now);
   return LocalTime{
       now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds / 10};
+}
+
+// https://learn.microsoft.com/windows/win32/sysinfo/acquiring-high-resolution-time-stamps:
+// intervals are measured on the performance counter, never on the time of day. Both calls
+// always succeed since Windows XP; the tick count stands in should they not.
+std::uint64_t Win32Platform::MonotonicMs() {
+  LARGE_INTEGER frequency{};
+  LARGE_INTEGER count{};
+  if (!Calls().QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0 ||
+      !Calls().QueryPerformanceCounter(&count) || count.QuadPart < 0) {
+    return ::GetTickCount64();
+  }
+  // Whole seconds and the rest apart: count * 1000 would overflow after a few months.
+  const auto ticks = static_cast<std::uint64_t>(count.QuadPart);
+  const auto perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
+  return ticks / perSecond * 1000 + ticks % perSecond * 1000 / perSecond;
 }
 
 Handle Win32Platform::CreateEventA(bool manualReset, bool initialState) {
