@@ -92,6 +92,19 @@ class FakeAutoloader : public platform::NullPlatform {
     return pausedMs_;
   }
 
+  // Pauses until a moment of the clock (the timed link's read pacing).
+  int Paces() {
+    std::lock_guard lock(mutex_);
+    return paces_;
+  }
+  void PauseUntil(platform::Handle event, std::uint64_t untilMs) override {
+    {
+      std::lock_guard lock(mutex_);
+      ++paces_;
+    }
+    NullPlatform::PauseUntil(event, untilMs);
+  }
+
   std::uint32_t WaitForSingleObject(platform::Handle, std::uint32_t timeoutMs) override {
     int pause = 0;
     {
@@ -139,6 +152,7 @@ class FakeAutoloader : public platform::NullPlatform {
   std::vector<std::int64_t> readTicks_;
   std::uint32_t pausedMs_ = 0;
   int pauses_ = 0;
+  int paces_ = 0;
 };
 
 std::string InClear(const std::string& line) {
@@ -343,12 +357,19 @@ TEST_F(CommandLinkTest, PipeExchangeTimedPacesReadsExceptForTheIdentification) {
   ASSERT_EQ(PipeExchangeTimed(kLink1Read, kLink1Write, Lq40Cmd12, reply), 3);
   std::vector<std::int64_t> ticks = device_.ReadTicks();
   ASSERT_EQ(ticks.size(), 3u);
-  EXPECT_GE(ticks[1] - ticks[0], kTimedPaceHundredthsChanges);
-  EXPECT_GE(ticks[2] - ticks[1], kTimedPaceHundredthsChanges);
+  // 0.3 s between reads, and not much more (the pace's own reading and the seconds' one): the
+  // firmware's spacing, not what a coarse system tick would make of it.
+  for (int i : {1, 2}) {
+    EXPECT_GE(ticks[i] - ticks[i - 1], kTimedPaceHundredthsChanges);
+    EXPECT_LE(ticks[i] - ticks[i - 1], kTimedPaceHundredthsChanges + 3);
+  }
+  // Each pace is a pause on the platform's clock (the core is free meanwhile), not a spin.
+  EXPECT_EQ(device_.Paces(), 2);
 
   ASSERT_EQ(PipeExchangeTimed(kLink1Read, kLink1Write, Lq40Cmd1, reply), 3);
   ticks = device_.ReadTicks();
   EXPECT_LT(ticks[4] - ticks[3], kTimedPaceHundredthsChanges);
+  EXPECT_EQ(device_.Paces(), 2);
 }
 
 TEST_F(CommandLinkTest, PipeExchangeTimedGivesUpOnEndlessChunksWithoutFinal) {
@@ -681,6 +702,112 @@ TEST_F(CommandLinkTest, EndlessChunksEndAtBothBounds) {
   EXPECT_FALSE(SendCommand(AtR01, 1));
   EXPECT_EQ(device_.Writes().size(), static_cast<std::size_t>(kMaxSendRepetitions));
   EXPECT_EQ(device_.Reads(), kMaxSendRepetitions * kMaxChunksPerReply);
+}
+
+// --- A jump of the time of day ----------------------------------------------------------------
+
+constexpr std::int64_t kHour = 60 * 60 * 100;  // hundredths
+constexpr std::int64_t kMinute = 60 * 100;
+
+// A station whose time of day jumps once, as at a daylight-saving change or when the clock is
+// set: it shows `at` (hundredths of the day) on the reading `jumpAt`, `jump` hundredths away
+// from where it would have been, and goes round at midnight. The monotonic clock runs on evenly,
+// one hundredth a reading, as the fake's always does.
+class JumpingDay : public FakeAutoloader {
+ public:
+  JumpingDay(std::int64_t at, std::int64_t jumpAt, std::int64_t jump)
+      : start_(at - jump - jumpAt), jumpAt_(jumpAt), jump_(jump) {}
+  platform::LocalTime GetLocalTime() override {
+    constexpr std::int64_t kDay = 24 * kHour;
+    const auto reading = static_cast<std::int64_t>(MonotonicMs() / 10);
+    const std::int64_t shown = start_ + reading + (reading >= jumpAt_ ? jump_ : 0);
+    const std::int64_t t = (shown % kDay + kDay) % kDay;
+    return {2026,
+            10,
+            25,
+            static_cast<int>(t / kHour),
+            static_cast<int>(t / kMinute % 60),
+            static_cast<int>(t / 100 % 60),
+            static_cast<int>(t % 100)};
+  }
+
+ private:
+  std::int64_t start_;
+  std::int64_t jumpAt_;
+  std::int64_t jump_;
+};
+
+// What a bound's run shows: the blocks written and the spans it lasted (hundredths of the
+// monotonic clock).
+struct Seen {
+  std::size_t writes = 0;
+  std::vector<std::int64_t> spans;
+  bool operator==(const Seen&) const = default;
+  friend std::ostream& operator<<(std::ostream& out, const Seen& seen) {
+    out << seen.writes << " writes, spans";
+    for (std::int64_t span : seen.spans) out << ' ' << span;
+    return out;
+  }
+};
+
+TEST_F(CommandLinkTest, AJumpOfTheTimeOfDayMovesNoBound) {
+  struct Jump {
+    const char* name;
+    std::int64_t at;    // the time of day shown once it has jumped
+    std::int64_t jump;  // hundredths
+  } const jumps[] = {
+      {"daylight saving ends (03:00 back to 02:00)", 2 * kHour, -kHour},
+      {"daylight saving begins (02:00 on to 03:00)", 3 * kHour, kHour},
+      {"clock set back 2 min 37.25 s", 14 * kHour + 30 * kMinute, -(2 * kMinute + 3725)},
+      {"clock set forward 10 min 12.5 s", 14 * kHour + 30 * kMinute, 10 * kMinute + 1250},
+      {"midnight", 0, 0},
+  };
+  DeviceEntry* zp61 = AddEntry("ZP61", "VID_1723&PID_0935");
+  DeviceEntry* lq40 = AddEntry("LQ40", "VID_1723&PID_0101");
+  struct Bound {
+    const char* name;
+    std::int64_t jumpAt;  // a reading while the bound runs
+    std::int64_t least;   // each span lasts at least this long
+    std::function<Seen(JumpingDay&)> run;
+  } const bounds[] = {
+      {"discovery's share of a silent unit", 100, kUnitDiscoveryHundredths,
+       [&](JumpingDay& os) {
+         SetCommandTarget(zp61);
+         const LinkTimeBound bound(kUnitDiscoveryHundredths);
+         EXPECT_FALSE(SendCommand(AtR01, 1));
+         return Seen{os.Writes().size(), {bound.Elapsed()}};
+       }},
+      {"SendCommand's minute of repetitions on the timed link", 4000, kMaxRepeatingHundredths,
+       [&](JumpingDay& os) {
+         SetCommandTarget(lq40);
+         const std::int64_t start = os.Ticks();
+         EXPECT_FALSE(SendCommand(Lq40Cmd12, 1));
+         return Seen{os.Writes().size(), {os.Ticks() - start}};
+       }},
+      {"the LQ40's read pacing", 20, kTimedPaceHundredthsChanges,
+       [&](JumpingDay& os) {
+         os.AnswerAlways({Chunk("a"), Chunk("b"), Chunk("AT+O OK")});
+         std::string reply;
+         EXPECT_EQ(PipeExchangeTimed(kLink1Read, kLink1Write, Lq40Cmd12, reply), 3);
+         const std::vector<std::int64_t> t = os.ReadTicks();
+         return t.size() == 3 ? Seen{os.Writes().size(), {t[1] - t[0], t[2] - t[1]}} : Seen{};
+       }},
+  };
+  for (const Bound& b : bounds) {
+    SCOPED_TRACE(b.name);
+    JumpingDay steady(10 * kHour, b.jumpAt, 0);
+    platform::SetPlatform(&steady);
+    const Seen expected = b.run(steady);
+    ASSERT_FALSE(expected.spans.empty());
+    for (std::int64_t span : expected.spans) EXPECT_GE(span, b.least);
+    for (const Jump& j : jumps) {
+      SCOPED_TRACE(j.name);
+      JumpingDay os(j.at, b.jumpAt, j.jump);
+      platform::SetPlatform(&os);
+      EXPECT_EQ(b.run(os), expected);
+    }
+  }
+  platform::SetPlatform(&device_);
 }
 
 // --- Handles let go while a transfer is in flight ---------------------------------------------
