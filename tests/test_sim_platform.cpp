@@ -71,6 +71,41 @@ TEST(SimClock, HundredthsChangeThirtyTimesWithinABoundedNumberOfReads) {
   EXPECT_LE(reads, 30 * 10 / static_cast<int>(SimClock::kReadStepMs) + 10);
 }
 
+// The timed link once paced its reads by reading the local time until the hundredths had changed
+// thirty times; it now pauses until a moment of the monotonic clock. Every virtual time of a run
+// after such a pace depends on where it leaves the clock, so a pause must end exactly where the
+// readings did, and the two clocks must turn over their hundredths and seconds together.
+TEST(SimClock, APauseUntilAMomentEndsWhereReadingTheClockUntilThenDid) {
+  const LocalTime starts[] = {
+      SimClock::kDefaultStart, {2026, 12, 7, 23, 59, 59, 95}, {2026, 3, 29, 1, 59, 59, 37}};
+  for (const LocalTime& start : starts) {
+    for (std::uint32_t phase = 0; phase < 10; ++phase) {
+      SCOPED_TRACE(Show(start) + " + " + std::to_string(phase) + " ms");
+      SimClock reading(SimClock::Mode::kVirtual, start);
+      SimClock pausing(SimClock::Mode::kVirtual, start);
+      reading.Advance(phase);
+      pausing.Advance(phase);
+      int last = reading.GetLocalTime().hundredths;
+      for (int changes = 0; changes < 30;) {
+        const int now = reading.GetLocalTime().hundredths;
+        if (now != last) ++changes;
+        last = now;
+      }
+      pausing.PauseUntil((pausing.MonotonicMs() / 10 + 30) * 10);
+      EXPECT_EQ(pausing.NowMs(), reading.NowMs());
+      for (int i = 0; i < 2500; ++i) {
+        const LocalTime t = reading.GetLocalTime();
+        const std::uint64_t ms = pausing.MonotonicMs();
+        if (t.hundredths != static_cast<int>(ms / 10 % 100) ||
+            t.second != static_cast<int>(ms / 1000 % 60)) {
+          ADD_FAILURE() << Show(t) << " read as " << ms << " ms";
+          break;
+        }
+      }
+    }
+  }
+}
+
 TEST(SimClock, WaitsCrossDaysMonthsYearsAndLeapDays) {
   struct Case {
     LocalTime start;
