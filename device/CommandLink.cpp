@@ -61,13 +61,13 @@ bool ReadChunk(platform::Handle readPipe, ReplyChunk& chunk, std::uint32_t* rece
   return platform::ThePlatform().ReadFile(readPipe, chunk.data(), chunk.size(), received);
 }
 
-// Pauses until the clock's hundredths count has changed `changes` times (0.3 s for 30, whatever
-// the system's tick). The device's firmware needs this spacing between reads of a numbered
-// command's reply. A pause, not a spin: the core is free for the window and the other runs.
+// Pauses until the monotonic clock's hundredths count has changed `changes` times: 0.3 s for 30
+// (counted from the hundredth under way), whatever the system's tick. The device's firmware needs
+// this spacing between reads of a numbered command's reply. A pause, not a spin: the core stays
+// free for the window and the other runs.
 void PaceOnClock(int changes) {
-  platform::Platform& os = platform::ThePlatform();
   const std::uint64_t until = (ClockHundredths() + static_cast<std::uint64_t>(changes)) * 10;
-  os.PauseUntil(CommandPause(), until);
+  platform::ThePlatform().PauseUntil(CommandPause(), until);
 }
 
 }  // namespace

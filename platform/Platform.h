@@ -144,8 +144,8 @@ class Platform {
   virtual std::uint64_t MonotonicMs() = 0;
   // Pauses the caller until MonotonicMs has reached untilMs (returns at once when it has): timed
   // waits on `event`, one that nobody signals, each for what is left. The caller's core is free
-  // meanwhile, and the pause ends within the system's timer granularity of the moment, however
-  // coarse its tick. Blocks at most until then; any thread.
+  // meanwhile; the pause ends at the moment, or at the first tick of the system's timer after
+  // it. Any thread.
   virtual void PauseUntil(Handle event, std::uint64_t untilMs) {
     for (std::uint64_t now = MonotonicMs(); now < untilMs; now = MonotonicMs()) {
       const std::uint64_t left = untilMs - now;

@@ -1,7 +1,8 @@
-// What Wine never answers, reached through the backend's table of Win32 calls: a pipe read that
-// the driver never completes (a real named pipe that nobody writes to), a driver that ignores the
-// cancel, a hub answering ERROR_MORE_DATA, a refused open or registration, a page that does not
-// start or end; and the application manifest the program carries.
+// What Wine never answers, reached through the backend's table of Win32 calls: a performance
+// counter far from its start or moving as told, a pipe read that the driver never completes (a
+// real named pipe that nobody writes to), a driver that ignores the cancel, a hub answering
+// ERROR_MORE_DATA, a refused open or registration, a page that does not start or end; and the
+// application manifest the program carries.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -88,6 +89,77 @@ class Win32RefusalTest : public ::testing::Test {
   Win32Platform os_;
   HANDLE server_ = INVALID_HANDLE_VALUE;
 };
+
+// --- The monotonic clock ---------------------------------------------------------------------
+
+LONGLONG givenFrequency = 0;
+LONGLONG givenCount = 0;
+LONGLONG givenStep = 0;  // the given counter moves on by this much after each reading
+int counterReadings = 0;
+
+BOOL WINAPI GivenFrequency(LARGE_INTEGER* frequency) {
+  frequency->QuadPart = givenFrequency;
+  return TRUE;
+}
+BOOL WINAPI GivenCounter(LARGE_INTEGER* count) {
+  ++counterReadings;
+  count->QuadPart = givenCount;
+  givenCount += givenStep;
+  return TRUE;
+}
+// The system's own counter, its readings counted.
+BOOL WINAPI CountedCounter(LARGE_INTEGER* count) {
+  ++counterReadings;
+  return ::QueryPerformanceCounter(count);
+}
+
+// Every interval is measured on the performance counter, never on the time of day: its count in
+// whole milliseconds, also where count * 1000 would overflow (a 3 GHz counter after 100 days).
+TEST_F(Win32RefusalTest, TheMonotonicClockIsThePerformanceCounterInMilliseconds) {
+  struct Case {
+    LONGLONG frequency;
+    LONGLONG count;
+    std::uint64_t ms;
+  } const cases[] = {
+      {10'000'000, 0, 0},
+      {10'000'000, 12'345'678, 1'234},
+      {3'579'545, 3'579'545LL * 1'000 + 3'579, 1'000'000},
+      {3'000'000'000, 3'000'000'000LL * 86'400 * 100 + 1'500'000, 8'640'000'000},
+  };
+  Calls().QueryPerformanceFrequency = &GivenFrequency;
+  Calls().QueryPerformanceCounter = &GivenCounter;
+  for (const Case& c : cases) {
+    givenFrequency = c.frequency;
+    givenCount = c.count;
+    EXPECT_EQ(os_.MonotonicMs(), c.ms) << c.count << " at " << c.frequency << " Hz";
+  }
+}
+
+// A pause until a moment waits on the counter: it ends when the counter has reached the moment,
+// however long the waits took, and it waits rather than spins (a spin would read the counter
+// millions of times in 30 ms).
+TEST_F(Win32RefusalTest, APauseUntilAMomentWaitsForTheCounterWithoutSpinning) {
+  const platform::Handle pause = os_.CreateEventA(false, false);
+  ASSERT_NE(pause, platform::kInvalidHandle);
+  Calls().QueryPerformanceFrequency = &GivenFrequency;
+  Calls().QueryPerformanceCounter = &GivenCounter;
+  givenFrequency = 1000;  // one count a millisecond
+  givenCount = 5000;
+  givenStep = 10;
+  counterReadings = 0;
+  os_.PauseUntil(pause, 5025);  // read at 5000, 5010, 5020 and 5030
+  EXPECT_EQ(counterReadings, 4);
+  givenStep = 0;
+
+  platform::win32::RestoreCalls();
+  Calls().QueryPerformanceCounter = &CountedCounter;
+  const std::uint64_t until = os_.MonotonicMs() + 30;
+  counterReadings = 0;
+  os_.PauseUntil(pause, until);
+  EXPECT_LE(counterReadings, 8);
+  EXPECT_GE(os_.MonotonicMs(), until);
+  EXPECT_TRUE(os_.CloseHandle(pause));
+}
 
 // A read that the far end never answers is cancelled after the bound and fails as a failed read
 // does; the pipe stays usable, and the next reply is read whole.
