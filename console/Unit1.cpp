@@ -313,7 +313,8 @@ int TForm1::IdleUnits() const {
   int idle = 0;
   for (const auto& entry : DeviceList) {
     const UnitRun* socket = SocketOf(entry.get());
-    idle += (socket == nullptr || !socket->running) && CanStart(entry.get()) ? 1 : 0;
+    idle +=
+        (socket == nullptr || (!socket->running && !socket->cut)) && CanStart(entry.get()) ? 1 : 0;
   }
   return idle;
 }
@@ -391,7 +392,11 @@ bool TForm1::StartRun(int index) {
   // Start is disabled for an entry no worker can test or whose run goes; a stray click does
   // nothing.
   if (!CanStart(entry)) return false;
-  if (const UnitRun* socket = SocketOf(entry); socket != nullptr && socket->running) return false;
+  // A cut run's worker may still be ending: the unit starts again once it has been joined.
+  if (const UnitRun* socket = SocketOf(entry);
+      socket != nullptr && (socket->running || socket->cut)) {
+    return false;
+  }
   const ModelRow* row = MatchModelRow(*entry);
   const bool shown = entry == SelectedDevice;
   UnitRun& socket = NewSocket(entry);
@@ -458,6 +463,7 @@ bool TForm1::StartRun(int index) {
     Timer1.SetEnabled(true);
   }
   ShowUnitStates();
+  HoldSession();
   return true;
 }
 
@@ -620,7 +626,9 @@ void TForm1::FinishRun() {
   for (;;) {
     UnitRun* due = nullptr;
     for (const auto& socket : sockets_) {
-      if (socket->running && (socket->ended || !socket->worker)) due = socket.get();
+      if ((socket->running || socket->cut) && (socket->ended || !socket->worker)) {
+        due = socket.get();
+      }
       if (due != nullptr) break;
     }
     if (due == nullptr) break;
@@ -629,52 +637,37 @@ void TForm1::FinishRun() {
 }
 
 void TForm1::FinishSocket(UnitRun& socket) {
+  const bool cut = socket.cut;
   EndWorker(socket);
-  latest_ = &socket;
+  socket.cut = false;
+  if (!cut) latest_ = &socket;
   if (socket.entry == nullptr) {
     // Its unit has gone: the socket leaves the station, its run stays readable as the last.
     for (std::size_t i = 0; i < sockets_.size(); ++i) {
       if (sockets_[i].get() == &socket) ForgetSocket(i);
     }
   }
-  UnitRun& ended = const_cast<UnitRun&>(*latest_);
   ShowUnitStates();
   UpdateControls();
+  // A cut run was kept when the window cut it: only its worker was left to join.
+  if (cut) return;
+  UnitRun& ended = const_cast<UnitRun&>(*latest_);
   if (Form2 == nullptr) {
     AssociateAfterRun();
+    HoldSession();
     return;
   }
   // The dialog and the record are built from the run that ended, not from each other.
   if (!ended.last) ended.last = std::make_unique<RunContext>(ended.entry, PauseEvent, this);
-  RunContext& run = *ended.last;
-  const std::string result = ended.entryLeft ? "None" : ResultWordOf(run.Rows);
-  run.RunEndTime = platform::ThePlatform().GetLocalTime();
-  // The unit as its boxes named it: the item without its number.
-  const std::size_t named = ended.item.find("] ");
-  ended.dialog = {result,
-                  run.RunStartTime,
-                  run.RunEndTime,
-                  run.ResultLines,
-                  named == std::string::npos ? std::string() : ended.item.substr(named + 2),
-                  {}};
-  ended.hasDialog = true;
-  for (auto& [item, word] : batchRuns_) {
-    if (item == ended.item && word.empty()) {
-      word = result;
-      break;
-    }
-  }
-  run.ResultLineSink = nullptr;
-  {
-    ScopedLogOwner owner(run.Id);
-    KeepRunRecord(run, result);
-  }
-  EndLogRun(run.Id);
+  KeepRun(ended, *ended.last);
   AssociateAfterRun();
   if (onRunKept) onRunKept(ended);
   ShowUnitStates();
   UpdateControls();
-  if (!SaveLogLines(kLogFileName)) {
+  const bool saved = SaveLogLines(kLogFileName);
+  // Its log is saved: with no run under way the station may sleep or shut down again.
+  HoldSession();
+  if (!saved) {
     const std::string message = std::string("Cannot create file ") + kLogFileName;
     // The program's own box: no run asks it, even when a run's box is up meanwhile.
     ui::ScopedBoxOrigin none("");
@@ -688,6 +681,78 @@ void TForm1::FinishSocket(UnitRun& socket) {
   // The dialog that closes the session says how its other runs ended; Result shows it again.
   ended.dialog.others = OtherRunsOfBatch(ended);
   ShowResultDialog(ended);
+}
+
+void TForm1::KeepRun(UnitRun& socket, RunContext& run) {
+  const std::string result = socket.entryLeft ? "None" : ResultWordOf(run.Rows);
+  run.RunEndTime = platform::ThePlatform().GetLocalTime();
+  // The unit as its boxes named it: the item without its number.
+  const std::size_t named = socket.item.find("] ");
+  socket.dialog = {result,
+                   run.RunStartTime,
+                   run.RunEndTime,
+                   run.ResultLines,
+                   named == std::string::npos ? std::string() : socket.item.substr(named + 2),
+                   {}};
+  socket.hasDialog = true;
+  for (auto& [item, word] : batchRuns_) {
+    if (item == socket.item && word.empty()) {
+      word = result;
+      break;
+    }
+  }
+  run.ResultLineSink = nullptr;
+  {
+    ScopedLogOwner owner(run.Id);
+    KeepRunRecord(run, result);
+  }
+  EndLogRun(run.Id);
+}
+
+void TForm1::CutRuns() {
+  if (!AnyRunning()) return;
+  std::vector<UnitRun*> under;
+  for (const auto& socket : sockets_) {
+    if (socket->running) under.push_back(socket.get());
+  }
+  for (UnitRun* socket : under) {
+    if (socket->worker) socket->worker->RequestStop();
+  }
+  // A run whose worker has already done its last act ended as it ended; the others end here,
+  // as a cancelled run, on the row they were on.
+  for (UnitRun* socket : under) CutSocket(*socket, socket->worker && !socket->ended);
+  ShowUnitStates();
+  UpdateControls();
+  // No box: the window is closing, or the session is ending.
+  SaveLogLines(kLogFileName);
+  HoldSession();
+}
+
+void TForm1::CutSocket(UnitRun& socket, bool markEnding) {
+  RunContext* run = socket.Run();
+  socket.running = false;
+  socket.cut = true;
+  latest_ = &socket;
+  if (run == nullptr || Form2 == nullptr) return;
+  // The worker's own marks now wait for the window: the run ends on the row it was on.
+  if (markEnding) MarkRunEnding(*run, RunEnding::kCancelled);
+  KeepRun(socket, *run);
+  if (onRunKept) onRunKept(socket);
+}
+
+void TForm1::HoldSession() {
+  const bool hold = AnyRunning();
+  if (hold == sessionHeld_) return;
+  sessionHeld_ = hold;
+  platform::Platform& os = platform::ThePlatform();
+  const platform::Handle window = ui::WindowHandle(*this);
+  if (hold) {
+    os.ShutdownBlockReasonCreate(window, kRunsUnderWayReason);
+    os.SetThreadExecutionState(platform::kEsContinuous | platform::kEsSystemRequired);
+  } else {
+    os.ShutdownBlockReasonDestroy(window);
+    os.SetThreadExecutionState(platform::kEsContinuous);
+  }
 }
 
 void TForm1::AssociateAfterRun() {
@@ -707,6 +772,16 @@ void TForm1::ForgetSocket(std::size_t index) {
 
 long TForm1::Dispatch(unsigned message, unsigned long wParam, long lParam) {
   if (message == ui::kWmDeviceChange) return OnDeviceChange(wParam);
+  // A shutdown, restart or logoff now would leave discs in the arms and trays: while a run is
+  // under way the session is asked to wait, and the system shows the operator why
+  // (kRunsUnderWayReason) and lets him choose. The answer is due at once: no box.
+  if (message == ui::kWmQueryEndSession) return AnyRunning() ? 0 : 1;
+  // The session ends all the same: every run under way is cut and kept before the system ends
+  // the program. A session that goes on changes nothing.
+  if (message == ui::kWmEndSession) {
+    if (wParam != 0) CutRuns();
+    return 0;
+  }
   return ui::Form::Dispatch(message, wParam, lParam);
 }
 
@@ -784,6 +859,8 @@ void TForm1::FormClose() {
   // The worker uses the device list, the log and the pause event: stop it before any goes.
   // Its last act enables Timer1; the window is closing, so that tick must not end the run.
   closing_ = true;
+  // The runs under way end here, kept as any run's end keeps them.
+  CutRuns();
   for (const auto& socket : sockets_) {
     if (socket->worker) socket->worker->RequestStop();
   }

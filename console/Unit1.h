@@ -35,6 +35,10 @@ extern int ShownPicture;
 // The application object's title; FormCreate copies the window caption into it.
 extern std::string ApplicationTitle;
 
+// What a shutdown, restart or logoff shows under the program's name while runs are under way.
+inline constexpr const char* kRunsUnderWayReason =
+    "Autoloader test under way: discs may be in the arms or trays.";
+
 // The result dialog of one run, as Result shows it again for its unit.
 struct ResultDialog {
   std::string result;
@@ -57,6 +61,9 @@ struct UnitRun {
   bool running = false;                    // from Start until FinishRun
   bool ended = false;                      // the worker has done its last act
   bool entryLeft = false;                  // the unit left DeviceList during the run
+  // The window ended the run (the window closes, the session ends) and kept it; its worker is
+  // still to be joined.
+  bool cut = false;
   bool hasDialog = false;
   int batch = 0;  // the station's batch of runs this unit's last run went with
   ResultDialog dialog;
@@ -146,6 +153,16 @@ class TForm1 : public ui::Form, public RunHost {
   // Joins the ended worker and settles the entry it tested. GUI thread.
   void EndWorker(UnitRun& socket);
   void FinishSocket(UnitRun& socket);
+  // The run's result word, dialog and record, as its end keeps them. GUI thread.
+  void KeepRun(UnitRun& socket, RunContext& run);
+  // Ends every run under way where it stands (the window closes, the session ends): each is
+  // kept as a cancelled run, its record, history line and log lines saved at once; the workers
+  // are asked to stop and are joined later. GUI thread.
+  void CutRuns();
+  void CutSocket(UnitRun& socket, bool markEnding);
+  // While a run is under way the system neither sleeps by its idle timer nor ends the session
+  // without asking; both are given back once none is. GUI thread.
+  void HoldSession();
   void ShowResultDialog(const UnitRun& socket);
   // How the batch's other runs than the socket's ended, failures first.
   std::vector<std::string> OtherRunsOfBatch(const UnitRun& socket) const;
@@ -197,7 +214,8 @@ class TForm1 : public ui::Form, public RunHost {
   // while the run goes).
   std::vector<std::pair<std::string, std::string>> batchRuns_;
   bool created_ = false;
-  bool closing_ = false;  // FormClose is stopping the workers
+  bool closing_ = false;      // FormClose is stopping the workers
+  bool sessionHeld_ = false;  // the system is kept awake and its shutdown waits for the runs
 };
 
 // Process-wide: the one main window, the run host of every run and the target of device changes.

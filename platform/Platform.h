@@ -58,6 +58,11 @@ inline constexpr std::uint32_t kMovefileReplaceExisting = 1;
 // the command as for a lost link.
 inline constexpr std::uint32_t kDeviceIoTimeoutMs = 1000;
 
+// SetThreadExecutionState flags: the state is kept until changed (ES_CONTINUOUS), the system is
+// in use (ES_SYSTEM_REQUIRED).
+inline constexpr std::uint32_t kEsSystemRequired = 0x00000001u;
+inline constexpr std::uint32_t kEsContinuous = 0x80000000u;
+
 // A GUID in its Windows layout (16 bytes).
 struct Guid {
   std::uint32_t data1 = 0;
@@ -347,6 +352,30 @@ class Platform {
   virtual Handle DetachHandleNotification(Handle file) {
     (void)file;
     return 0;
+  }
+
+  // --- Power and the session -------------------------------------------------------------------
+  // SetThreadExecutionState(flags): with kEsContinuous | kEsSystemRequired the system's idle timer
+  // does not put it to sleep until the calling thread calls again with kEsContinuous alone. The
+  // state belongs to the calling thread: call it from the GUI thread, which lives as long as the
+  // program. Returns the state before, or 0 when refused. Non-blocking. The default has no power
+  // management and refuses.
+  virtual std::uint32_t SetThreadExecutionState(std::uint32_t flags) {
+    (void)flags;
+    return 0;
+  }
+  // ShutdownBlockReasonCreate(window, reason): while a shutdown or logoff waits for the programs
+  // that asked to hold it, the system shows this reason under the window's name; Destroy takes it
+  // back. window is the main window as the toolkit identifies it (as for
+  // RegisterDeviceNotificationA); reason is ANSI text. Non-blocking; GUI thread (the window's).
+  // False when refused (the default: no session to hold).
+  virtual bool ShutdownBlockReasonCreate(Handle window, const char* reason) {
+    (void)window, (void)reason;
+    return false;
+  }
+  virtual bool ShutdownBlockReasonDestroy(Handle window) {
+    (void)window;
+    return false;
   }
 
   // --- Errors ---------------------------------------------------------------------------------

@@ -46,7 +46,7 @@ void TSequenceThread::Start() {
     // Every line this thread writes is the run's.
     SetLogOwner(Run().Id);
     Execute();
-    // A program that is closing abandons its run: nothing more is marked.
+    // A run stopped by the window was ended there (cut where it stood): nothing more is marked.
     if (!terminated_) MarkRunEnding(Run(), ending_);
     RunActive = false;
     if (Run().Host != nullptr) Run().Host->RunEnded(Run());
@@ -78,6 +78,12 @@ void TSequenceThread::EndRun(RunEnding ending) {
 
 int TSequenceThread::Prompt(const std::string& text, unsigned flags, const char* caption) {
   RunContext& run = Run();
+  // A run the window has cut (it closes, or the session ends) asks nobody: its record is kept,
+  // and a box now would hold the close. Cancel ends it (OK for a box that has only OK).
+  if (terminated_) {
+    PromptAnswer = (flags & ui::kMbTypeMask) == ui::kMbOk ? ui::kIdOk : ui::kIdCancel;
+    return PromptAnswer;
+  }
   // A run no window started (tests of a family alone) asks the toolkit without an owner.
   // The record keeps the caption the box showed.
   std::string shown = caption != nullptr ? caption : "";

@@ -67,7 +67,8 @@ class TSequenceThread : public SequenceWorker {
   // one the run keeps (a Cancel inside the last step stays a Cancel).
   void EndRun(RunEnding ending);
   // A prompt of the run's host, shown on the GUI thread and owned by the main window, caption
-  // "Error" unless given; blocks this thread until answered.
+  // "Error" unless given; blocks this thread until answered. Once shut-down has asked the worker
+  // to stop, no box is shown: the answer is Cancel (OK for an OK box).
   int Prompt(const std::string& text, unsigned flags, const char* caption = kErrorCaption);
   // True once shut-down has asked the worker to stop: a handler that polls within one cycle
   // checks it between its polls.

@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "SessionLog.h"
@@ -712,6 +713,95 @@ TEST(Station, EachRecordThatCouldNotBeWrittenIsNamedOnceInTheNextRunsLog) {
     files += e.path().extension() == ".json" ? 1 : 0;
   }
   EXPECT_EQ(files, 2 * units) << "the first session's records are written by the second";
+}
+
+// Two units under test: while either run goes the station is kept awake and a shutdown waits
+// (held once, given back once the last run's log is saved). A session that ends all the same,
+// or the window closed, cuts both runs where they stand: each is kept at once as a cancelled
+// run, its record, history line and Test.log lines on disk before the program goes.
+TEST(Station, RunsUnderWayHoldTheSessionAndAreKeptWhenItEndsOrTheWindowCloses) {
+  enum class End { kOwn, kSession, kClose };
+  const std::vector<std::string> serials = {"TK36K0001", "HV22A0001"};
+  const std::vector<std::string> held = {
+      std::string("ShutdownBlockReasonCreate(") + kRunsUnderWayReason + ")",
+      "SetThreadExecutionState(0x80000001)"};
+  std::vector<std::string> released = held;
+  released.emplace_back("ShutdownBlockReasonDestroy");
+  released.emplace_back("SetThreadExecutionState(0x80000000)");
+  for (const End end : {End::kOwn, End::kSession, End::kClose}) {
+    SCOPED_TRACE(end == End::kOwn ? "runs end" : end == End::kSession ? "session ends" : "closed");
+    soak::ScratchFolder folder("station-cut");
+    SimSession session(platform::sim::DemoBenchText(), FixedHost());
+    TForm1& form = session.Form();
+    EXPECT_EQ(form.Dispatch(ui::kWmQueryEndSession, 0, 0), 1) << "nothing under way";
+    std::vector<int> indexes;
+    for (const std::string& serial : serials) {
+      indexes.push_back(soak::ItemOf(form.ItemNames(), serial));
+    }
+    std::vector<std::size_t> callsAtKeep;
+    form.onRunKept = [&](const UnitRun&) {
+      callsAtKeep.push_back(session.Sim().SessionCalls().size());
+    };
+    EXPECT_TRUE(session.Sim().SessionCalls().empty());
+    session.Toolkit().RunAsWindowWork([&] { form.StartUnits(indexes); });
+    EXPECT_EQ(session.Sim().SessionCalls(), held);
+    if (end == End::kOwn) {
+      session.Toolkit().RunUntil([&] { return form.AllRunsHandled(); });
+    } else {
+      // Both runs past their first row.
+      session.Toolkit().RunUntil([&] {
+        for (const int i : indexes) {
+          const UnitRun* socket =
+              std::as_const(form).SocketOf(DeviceList[static_cast<std::size_t>(i)].get());
+          if (socket->Run()->CurrentRow.load() < 1) return false;
+        }
+        return true;
+      });
+      EXPECT_EQ(session.Sim().SessionCalls(), held);
+      EXPECT_EQ(form.Dispatch(ui::kWmQueryEndSession, 0, 0), 0) << "the session is asked to wait";
+      if (end == End::kSession) {
+        EXPECT_EQ(form.Dispatch(ui::kWmEndSession, 1, 0), 0);
+        EXPECT_EQ(form.Dispatch(ui::kWmQueryEndSession, 0, 0), 1);
+      } else {
+        form.FormClose();
+      }
+      EXPECT_EQ(form.RunsUnderWay(), 0);
+    }
+    form.onRunKept = nullptr;
+    EXPECT_EQ(callsAtKeep, (std::vector<std::size_t>{2, 2})) << "held until the last is saved";
+    EXPECT_EQ(session.Sim().SessionCalls(), released);
+    // What is on disk now is what the program leaves if it is ended now.
+    std::vector<nlohmann::json> records;
+    for (const auto& e : std::filesystem::directory_iterator(kRecordFolder)) {
+      if (e.path().extension() == ".json") {
+        records.push_back(nlohmann::json::parse(soak::FileText(e.path().string())));
+      }
+    }
+    ASSERT_EQ(records.size(), serials.size());
+    std::istringstream history(soak::FileText(std::string(kRecordFolder) + "/" + kHistoryFile));
+    std::size_t historyLines = 0;
+    for (std::string line; std::getline(history, line);) ++historyLines;
+    EXPECT_EQ(historyLines, 1 + serials.size());
+    if (end == End::kOwn) continue;
+    const std::string cancelled = session::ErrorLine(kTestCancelled);
+    for (const nlohmann::json& record : records) {
+      SCOPED_TRACE(record.at("item").get<std::string>());
+      EXPECT_EQ(record.at("result"), "Error");
+      const auto& memo = record.at("memo");
+      EXPECT_EQ(std::count(memo.begin(), memo.end(), cancelled), 1);
+    }
+    std::istringstream log(soak::FileText(kLogFileName));
+    std::map<std::string, int> cutLines;
+    for (std::string line; std::getline(log, line);) {
+      for (const std::string& serial : serials) {
+        const std::string clear = ClearLogText(line);
+        if (IsLineOfUnit(line, serial) && clear.find(kTestCancelled) != std::string::npos) {
+          ++cutLines[serial];
+        }
+      }
+    }
+    EXPECT_EQ(cutLines, (std::map<std::string, int>{{serials[0], 1}, {serials[1], 1}}));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Benches, StationRun, ::testing::ValuesIn(GoldenCases()),

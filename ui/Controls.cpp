@@ -54,8 +54,8 @@ void Control::NotifyChanged() {
 Form::Form(std::string name, int clientWidth, int clientHeight)
     : Control(nullptr, std::move(name), Rect{0, 0, clientWidth, clientHeight}) {}
 
-long Form::Dispatch(unsigned, unsigned long, long) {
-  return 0;
+long Form::Dispatch(unsigned message, unsigned long, long) {
+  return message == kWmQueryEndSession ? 1 : 0;
 }
 
 void Button::Click() {

@@ -86,8 +86,9 @@ class Form : public Control {
   Form(std::string name, int clientWidth, int clientHeight);
   int ClientWidth() const { return Bounds().width; }
   int ClientHeight() const { return Bounds().height; }
-  // Window messages the form handles itself (WM_DEVICECHANGE); returns the message result.
-  // The default handling ignores the message and returns 0.
+  // Window messages the form handles itself (WM_DEVICECHANGE, the session's end); returns the
+  // message result. The default handling ignores the message and returns 0, except the query
+  // whether the session may end, which it lets end (1), as the system's default window does.
   virtual long Dispatch(unsigned message, unsigned long wParam, long lParam);
   // Windows asks whether the device behind an open handle that has a handle notification may be
   // removed (DBT_DEVICEQUERYREMOVE): the handler closes the handle; the answer is always yes.

@@ -31,6 +31,12 @@ inline constexpr unsigned kWmDeviceChange = 0x0219;
 inline constexpr unsigned long kDbtDeviceArrival = 0x8000;
 inline constexpr unsigned long kDbtDeviceRemoveComplete = 0x8004;
 
+// WM_QUERYENDSESSION and WM_ENDSESSION: the session (shutdown, restart, logoff) asks whether it
+// may end, then says whether it ends (wParam TRUE) or goes on (FALSE). The query's answer is
+// TRUE (1) to let it end, FALSE (0) to ask the operator first.
+inline constexpr unsigned kWmQueryEndSession = 0x0011;
+inline constexpr unsigned kWmEndSession = 0x0016;
+
 class Toolkit {
  public:
   virtual ~Toolkit() = default;

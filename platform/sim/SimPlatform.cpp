@@ -564,4 +564,32 @@ bool SimPlatform::UnregisterDeviceNotification(Handle notification) {
   return usb_.UnregisterDeviceNotification(notification);
 }
 
+std::uint32_t SimPlatform::SetThreadExecutionState(std::uint32_t flags) {
+  char call[48];
+  std::snprintf(call, sizeof call, "SetThreadExecutionState(0x%08X)", static_cast<unsigned>(flags));
+  std::lock_guard lock(mutex_);
+  sessionCalls_.emplace_back(call);
+  const std::uint32_t before = executionState_;
+  if ((flags & kEsContinuous) != 0) executionState_ = flags;
+  return before;
+}
+
+bool SimPlatform::ShutdownBlockReasonCreate(Handle /*window*/, const char* reason) {
+  std::lock_guard lock(mutex_);
+  sessionCalls_.push_back(std::string("ShutdownBlockReasonCreate(") +
+                          (reason != nullptr ? reason : "") + ")");
+  return true;
+}
+
+bool SimPlatform::ShutdownBlockReasonDestroy(Handle /*window*/) {
+  std::lock_guard lock(mutex_);
+  sessionCalls_.emplace_back("ShutdownBlockReasonDestroy");
+  return true;
+}
+
+std::vector<std::string> SimPlatform::SessionCalls() const {
+  std::lock_guard lock(mutex_);
+  return sessionCalls_;
+}
+
 }  // namespace platform::sim

@@ -111,6 +111,13 @@ class SimPlatform : public Platform {
   Handle RegisterDeviceNotificationA(Handle recipient, const DevBroadcastDeviceInterface& filter,
                                      std::uint32_t flags) override;
   bool UnregisterDeviceNotification(Handle notification) override;
+  // Power and the session: nothing sleeps or shuts down here; each call is noted, in order, as
+  // "SetThreadExecutionState(0x80000001)", "ShutdownBlockReasonCreate(reason)" or
+  // "ShutdownBlockReasonDestroy", and answered as a system that allows it. Any thread.
+  std::uint32_t SetThreadExecutionState(std::uint32_t flags) override;
+  bool ShutdownBlockReasonCreate(Handle window, const char* reason) override;
+  bool ShutdownBlockReasonDestroy(Handle window) override;
+  std::vector<std::string> SessionCalls() const;
 
  private:
   class SimEvent;
@@ -133,6 +140,8 @@ class SimPlatform : public Platform {
   std::optional<MemoryStatus> memoryOverride_;
   std::function<bool(const std::string&)> printSink_;
   std::string computerName_;
+  std::vector<std::string> sessionCalls_;
+  std::uint32_t executionState_ = kEsContinuous;
 };
 
 }  // namespace platform::sim

@@ -1,9 +1,10 @@
 // The Win32 calls through which the backend meets a refusal or reads its clock: the performance
 // counter, device files and controls, the registry open, device notifications, the system's
-// error texts and the spooler, as one table of function pointers. By default each is the
-// system's own call; a test replaces entries to reach what Wine never answers (a counter far from
-// its start, ERROR_MORE_DATA from a hub, a refused open, a read that never completes, a failed
-// page). The table is process-wide: replace entries only while no backend call is under way.
+// error texts, the spooler, and the power and shutdown calls, as one table of function pointers.
+// By default each is the system's own call; a test replaces entries to reach what Wine never
+// answers (a counter far from its start, ERROR_MORE_DATA from a hub, a refused open, a read that
+// never completes, a failed page). The table is process-wide: replace entries only while no
+// backend call is under way.
 #pragma once
 
 #include <windows.h>
@@ -35,6 +36,10 @@ struct Win32Calls {
   decltype(&::EndPage) EndPage = &::EndPage;
   decltype(&::EndDoc) EndDoc = &::EndDoc;
   decltype(&::AbortDoc) AbortDoc = &::AbortDoc;
+  decltype(&::SetThreadExecutionState) SetThreadExecutionState = &::SetThreadExecutionState;
+  decltype(&::ShutdownBlockReasonCreate) ShutdownBlockReasonCreate = &::ShutdownBlockReasonCreate;
+  decltype(&::ShutdownBlockReasonDestroy) ShutdownBlockReasonDestroy =
+      &::ShutdownBlockReasonDestroy;
 };
 
 // The table the backend calls through.

@@ -1,6 +1,10 @@
-// kernel32 facts about the station itself: its computer name (run records name their station).
+// The station itself: its computer name (run records name their station), and what keeps it
+// awake and holds a shutdown while runs are under way.
 #include <windows.h>
 
+#include <string>
+
+#include "platform/win32/Win32Calls.h"
 #include "platform/win32/Win32Platform.h"
 
 namespace platform::win32 {
@@ -12,6 +16,28 @@ std::string Win32Platform::GetComputerNameA() {
   // success size holds the length without the terminating zero.
   if (!::GetComputerNameA(name, &size) || size >= sizeof name) return {};
   return std::string(name, size);
+}
+
+// https://learn.microsoft.com/windows/win32/api/winbase/nf-winbase-setthreadexecutionstate
+std::uint32_t Win32Platform::SetThreadExecutionState(std::uint32_t flags) {
+  return Calls().SetThreadExecutionState(static_cast<EXECUTION_STATE>(flags));
+}
+
+// https://learn.microsoft.com/windows/win32/shutdown/shutdown-changes-for-windows-vista
+// The reason is shown as it is given, in the code page's characters.
+bool Win32Platform::ShutdownBlockReasonCreate(Handle recipient, const char* reason) {
+  HWND window = static_cast<HWND>(Window(recipient));
+  if (window == nullptr || reason == nullptr) return false;
+  const int length = ::MultiByteToWideChar(CP_ACP, 0, reason, -1, nullptr, 0);
+  if (length <= 0) return false;
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, reason, -1, wide.data(), length);
+  return Calls().ShutdownBlockReasonCreate(window, wide.c_str()) != FALSE;
+}
+
+bool Win32Platform::ShutdownBlockReasonDestroy(Handle recipient) {
+  HWND window = static_cast<HWND>(Window(recipient));
+  return window != nullptr && Calls().ShutdownBlockReasonDestroy(window) != FALSE;
 }
 
 }  // namespace platform::win32

@@ -67,6 +67,11 @@ class Win32Platform : public Platform {
                                      std::uint32_t flags) override;
   bool UnregisterDeviceNotification(Handle notification) override;
 
+  std::uint32_t SetThreadExecutionState(std::uint32_t flags) override;
+  // The recipient is mapped to its HWND by the resolver, as for device notifications.
+  bool ShutdownBlockReasonCreate(Handle recipient, const char* reason) override;
+  bool ShutdownBlockReasonDestroy(Handle recipient) override;
+
   bool RegisterHandleNotification(Handle recipient, Handle file) override;
   Handle DetachHandleNotification(Handle file) override;
 

@@ -94,6 +94,14 @@ bool FormWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
     return true;
   }
   if (message == WM_DEVICECHANGE) return DeviceChange(wParam, lParam, result);
+  // https://learn.microsoft.com/windows/win32/shutdown/wm-queryendsession
+  // https://learn.microsoft.com/windows/win32/shutdown/wm-endsession
+  // The form answers the query at once and does what the end needs inside WM_ENDSESSION: once
+  // that returns, the process may be ended at any moment.
+  if (message == WM_QUERYENDSESSION || message == WM_ENDSESSION) {
+    result = form_.Dispatch(message, static_cast<unsigned long>(wParam), static_cast<long>(lParam));
+    return true;
+  }
   if (message == WM_TIMER && wParam == kArrivalTimer) {
     ::KillTimer(Window(), kArrivalTimer);
     form_.Dispatch(WM_DEVICECHANGE, ui::kDbtDeviceArrival, 0);

@@ -1,9 +1,10 @@
 // A top-level window mirroring a ui::Form: client size, single fixed border, system menu and
-// minimise box as the form says; the close box asks the toolkit to close; WM_DEVICECHANGE goes
-// to the form's Dispatch. The keyboard works as in a dialog box: Tab and Shift+Tab move through
-// the controls in their order on the screen, Enter presses the focused button or else the form's
-// default one, Esc its cancel button, and the focus comes back to where it was when the window
-// is active again (after a box, a dialog or another program).
+// minimise box as the form says; the close box asks the toolkit to close; WM_DEVICECHANGE and
+// the session's end (WM_QUERYENDSESSION, WM_ENDSESSION) go to the form's Dispatch. The keyboard
+// works as in a dialog box: Tab and Shift+Tab move through the controls in their order on the
+// screen, Enter presses the focused button or else the form's default one, Esc its cancel button,
+// and the focus comes back to where it was when the window is active again (after a box, a dialog
+// or another program).
 #pragma once
 
 #include <deque>
