@@ -734,8 +734,12 @@ void TForm1::CutSocket(UnitRun& socket, bool markEnding) {
   socket.cut = true;
   latest_ = &socket;
   if (run == nullptr || Form2 == nullptr) return;
-  // The worker's own marks now wait for the window: the run ends on the row it was on.
-  if (markEnding) MarkRunEnding(*run, RunEnding::kCancelled);
+  // The worker's own marks now wait for the window: the run ends on the row it was on, or on its
+  // first row when none had begun (a run with no mark would read "Success").
+  if (markEnding) {
+    if (run->CurrentRow.load() < 0 && !run->Rows.empty()) NoteCurrentRow(*run, 0);
+    MarkRunEnding(*run, RunEnding::kCancelled);
+  }
   KeepRun(socket, *run);
   if (onRunKept) onRunKept(socket);
 }

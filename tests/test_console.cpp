@@ -683,6 +683,20 @@ TEST_F(ConsoleTest, ClosingTheWindowDuringARunStopsTheWorkerFirst) {
   EXPECT_FALSE(form().CurrentRun()->RunActive);
   EXPECT_TRUE(DeviceList.empty());
   EXPECT_EQ(PauseEvent, platform::kInvalidHandle);
+  // The run is kept, cut before its first row: that row did not pass, nor did the run.
+  const RunRecord record = LastRunRecord();
+  EXPECT_EQ(record.result, "Error");
+  ASSERT_FALSE(record.rows.empty());
+  EXPECT_EQ(record.rows[0].memo,
+            std::vector<std::string>{std::string("[ERROR] ") + kTestCancelled});
+  std::istringstream saved(ReadFile("Test.log"));
+  std::vector<std::string> clear;
+  for (std::string line; std::getline(saved, line);) {
+    clear.push_back(ClearLogText(line.substr(0, line.find('\r'))));
+  }
+  ASSERT_FALSE(record.log.empty());
+  ASSERT_FALSE(clear.empty());
+  EXPECT_EQ(clear.back().substr(clear.back().size() - record.log.back().size()), record.log.back());
 }
 
 TEST_F(ConsoleTest, StartIgnoresAnEntryWithoutAModelRow) {
