@@ -2,7 +2,7 @@
 // places, control changes reaching the windows (also while several workers rewrite them),
 // operator actions reaching the handlers, invokes from several workers in call order on the GUI
 // thread, timers, modal forms, message boxes of several workers one at a time and never behind a
-// dialog, and WM_DEVICECHANGE reaching the form.
+// dialog, WM_DEVICECHANGE reaching the form, and the session's end while a run goes.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -13,17 +13,24 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../ConsoleFixture.h"
 #include "console/Unit1.h"
 #include "console/Unit2.h"
+#include "platform/win32/Win32Calls.h"
+#include "platform/win32/Win32Platform.h"
+#include "report/RecordFiles.h"
 #include "ui/win32/Win32Toolkit.h"
 
 namespace {
@@ -903,6 +910,128 @@ TEST_F(Win32ToolkitTest, MessageBoxWhileTheResultDialogIsOpenIsOwnedByTheDialog)
   EXPECT_TRUE(::IsWindowEnabled(toolkit_.WindowOf(&form1)));
   toolkit_.Unrealize(form2);
   toolkit_.Unrealize(form1);
+}
+
+// The power and shutdown calls as they reach the system through the backend's table.
+std::vector<std::string> sessionCalls;
+HWND blockingWindow = nullptr;
+EXECUTION_STATE WINAPI RecordExecutionState(EXECUTION_STATE flags) {
+  char call[48];
+  std::snprintf(call, sizeof call, "SetThreadExecutionState(0x%08lX)",
+                static_cast<unsigned long>(flags));
+  sessionCalls.emplace_back(call);
+  return ES_CONTINUOUS;
+}
+BOOL WINAPI RecordBlockReason(HWND window, LPCWSTR reason) {
+  blockingWindow = window;
+  std::string text;
+  for (; reason != nullptr && *reason != 0; ++reason) {
+    text += *reason < 0x80 ? static_cast<char>(*reason) : '?';
+  }
+  sessionCalls.push_back("ShutdownBlockReasonCreate(" + text + ")");
+  return TRUE;
+}
+BOOL WINAPI RecordBlockEnd(HWND window) {
+  sessionCalls.emplace_back(window == blockingWindow ? "ShutdownBlockReasonDestroy"
+                                                     : "ShutdownBlockReasonDestroy(other)");
+  return TRUE;
+}
+
+// The simulated bench for everything but the power and shutdown calls: those are the Win32
+// backend's, whose window is the toolkit's.
+class SessionCallsOnWin32 : public platform::sim::SimPlatform {
+ public:
+  explicit SessionCallsOnWin32(platform::win32::Win32Platform& os)
+      : SimPlatform(Options()), os_(os) {}
+  std::uint32_t SetThreadExecutionState(std::uint32_t flags) override {
+    return os_.SetThreadExecutionState(flags);
+  }
+  bool ShutdownBlockReasonCreate(platform::Handle window, const char* reason) override {
+    return os_.ShutdownBlockReasonCreate(window, reason);
+  }
+  bool ShutdownBlockReasonDestroy(platform::Handle window) override {
+    return os_.ShutdownBlockReasonDestroy(window);
+  }
+
+ private:
+  static platform::sim::SimOptions Options() {
+    platform::sim::SimOptions options;
+    options.clockMode = platform::sim::SimClock::Mode::kReal;
+    options.hostFacts = false;
+    return options;
+  }
+  platform::win32::Win32Platform& os_;
+};
+
+// A logoff or shutdown while a run goes: the main window asks the session to wait, with its
+// reason given to ShutdownBlockReasonCreate on its own window, and the system is kept awake; the
+// result dialog's window lets the session end. A session that goes on changes nothing; one that
+// ends all the same cuts the run inside WM_ENDSESSION, its record and log written before the
+// answer, and gives both back.
+TEST_F(Win32ToolkitTest, SessionEndWaitsForARunWithItsReasonAndCutsTheRunWhenItEndsAnyway) {
+  char temp[MAX_PATH] = {};
+  ::GetTempPathA(sizeof temp, temp);
+  const std::filesystem::path folder =
+      std::filesystem::path(temp) / ("veltrane-session-" + std::to_string(::GetCurrentProcessId()));
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path oldDir = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  platform::win32::Win32Platform win32;
+  win32.SetWindowResolver([this](platform::Handle recipient) -> void* {
+    return toolkit_.WindowOf(reinterpret_cast<const ui::Control*>(recipient));
+  });
+  SessionCallsOnWin32 os(win32);
+  platform::SetPlatform(&os);
+  sessionCalls.clear();
+  platform::win32::Calls().SetThreadExecutionState = &RecordExecutionState;
+  platform::win32::Calls().ShutdownBlockReasonCreate = &RecordBlockReason;
+  platform::win32::Calls().ShutdownBlockReasonDestroy = &RecordBlockEnd;
+  SetWorkerFactory([](WorkerClass, std::unique_ptr<RunContext> run) {
+    std::map<int, ScriptedWorker::Handler> handlers = {{0, [](ScriptedWorker&) {}}};
+    auto worker = std::make_unique<ScriptedWorker>(std::move(run), handlers);
+    worker->Start();
+    return std::unique_ptr<SequenceWorker>(std::move(worker));
+  });
+  {
+    TForm1 form1;
+    TForm2 form2;
+    toolkit_.Realize(form1);
+    form1.FormCreate();
+    toolkit_.Realize(form2);
+    DeviceList.push_back(MakeEntry("HV22", "VID_1723&PID_0923"));
+    form1.RefreshDeviceCombo();
+    HWND mainWindow = toolkit_.WindowOf(&form1);
+    HWND dialog = toolkit_.WindowOf(&form2);
+    EXPECT_EQ(::SendMessageA(mainWindow, WM_QUERYENDSESSION, 0, 0), TRUE) << "nothing under way";
+    form1.Button1Click();
+    EXPECT_EQ(form1.RunsUnderWay(), 1);
+    EXPECT_EQ(blockingWindow, mainWindow);
+    EXPECT_EQ(::SendMessageA(mainWindow, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+    EXPECT_EQ(::SendMessageA(dialog, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+    EXPECT_EQ(::SendMessageA(mainWindow, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF), 0);
+    EXPECT_EQ(form1.RunsUnderWay(), 1) << "the session went on, and so does the run";
+    EXPECT_FALSE(std::filesystem::exists(kLogFileName));
+    EXPECT_EQ(::SendMessageA(mainWindow, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF), 0);
+    EXPECT_EQ(form1.RunsUnderWay(), 0);
+    EXPECT_TRUE(std::filesystem::exists(kLogFileName));
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(kRecordFolder) / kHistoryFile));
+    EXPECT_EQ(LastRunRecord().result, "Error");
+    EXPECT_EQ(::SendMessageA(mainWindow, WM_QUERYENDSESSION, 0, 0), TRUE);
+    EXPECT_EQ(sessionCalls,
+              (std::vector<std::string>{
+                  std::string("ShutdownBlockReasonCreate(") + kRunsUnderWayReason + ")",
+                  "SetThreadExecutionState(0x80000001)", "ShutdownBlockReasonDestroy",
+                  "SetThreadExecutionState(0x80000000)"}));
+    form1.FormClose();
+    toolkit_.Unrealize(form2);
+    toolkit_.Unrealize(form1);
+  }
+  SetWorkerFactory(nullptr);
+  platform::win32::RestoreCalls();
+  platform::SetPlatform(nullptr);
+  std::filesystem::current_path(oldDir);
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
 }
 
 }  // namespace
