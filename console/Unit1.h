@@ -58,7 +58,7 @@ struct UnitRun {
   std::unique_ptr<SequenceWorker> worker;  // the run under way
   std::unique_ptr<RunContext> last;        // the ended run, handed back by its worker
   std::unique_ptr<DeviceEntry> dropped;    // the entry, once it left DeviceList during the run
-  bool running = false;                    // from Start until FinishRun
+  bool running = false;                    // from Start until FinishRun (or the run is cut)
   bool ended = false;                      // the worker has done its last act
   bool entryLeft = false;                  // the unit left DeviceList during the run
   // The window ended the run (the window closes, the session ends) and kept it; its worker is
