@@ -102,9 +102,14 @@ TForm1::TForm1()
   Button3.onClick = [this] { Button3Click(); };
   Timer1.SetEnabled(false);
   Timer1.onTimer = [this] { Timer1Timer(); };
-  onHandleQueryRemove = [](std::intptr_t handle) { ReleaseDeviceHandle(handle); };
-  onHandleRemoveEnded = [](bool refused, std::intptr_t handle, std::intptr_t notification) {
-    EndHandleRemoval(refused, handle, notification);
+  onHandleQueryRemove = [](std::intptr_t handle) { return ReleaseDeviceHandle(handle); };
+  onHandleRemoveEnded = [this](bool refused, std::intptr_t handle, std::intptr_t notification) {
+    if (EndHandleRemoval(refused, handle, notification) || refused) return;
+    // No query came first: the device was pulled out. Its handle is closed now, not when its
+    // run ends, and the unit leaves as a unit does that the removal scan finds gone.
+    if (CloseRemovedHandle(handle, notification, DepartedDuringRuns())) {
+      OnDeviceChange(ui::kDbtDeviceRemoveComplete);
+    }
   };
   // One main window per program: its creation is the program's start.
   RequestedIndex = 0;
@@ -772,6 +777,14 @@ void TForm1::ForgetSocket(std::size_t index) {
   }
   socket->entry = nullptr;
   if (latest_ == socket.get()) lastDeparted_ = std::move(socket);
+}
+
+std::vector<DeviceEntry*> TForm1::DepartedDuringRuns() const {
+  std::vector<DeviceEntry*> departed;
+  for (const auto& socket : sockets_) {
+    if (socket->dropped) departed.push_back(socket->dropped.get());
+  }
+  return departed;
 }
 
 long TForm1::Dispatch(unsigned message, unsigned long wParam, long lParam) {

@@ -187,6 +187,8 @@ class TForm1 : public ui::Form, public RunHost {
   const UnitRun* SelectedSocket() const;
   // The socket whose run CurrentRun names.
   const UnitRun* CurrentSocket() const;
+  // The entries that left DeviceList while their runs go on.
+  std::vector<DeviceEntry*> DepartedDuringRuns() const;
   // Drops a socket whose unit has gone; the last one to end stays readable.
   void ForgetSocket(std::size_t index);
   // The combo item with its unit's state while more than one unit is attached.

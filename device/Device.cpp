@@ -5,8 +5,10 @@
 #include <condition_variable>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 DeviceListType DeviceList;
 DeviceEntry* SelectedDevice = nullptr;
@@ -131,24 +133,68 @@ HandleUse::~HandleUse() {
   if (close) platform::ThePlatform().CloseHandle(handle_);
 }
 
+namespace {
+
+using UseKey = std::pair<const void*, platform::Handle>;
+
+// Cancels the transfers of the uses of `keys` until none is left or kHandleReleaseWaitMs have
+// passed; true when none is left. The slots are empty already, so no new use begins. Called and
+// returns with the lock held.
+bool UsesEnded(HandleUses& all, std::unique_lock<std::mutex>& lock,
+               const std::vector<UseKey>& keys) {
+  auto inUse = [&] {
+    std::vector<platform::Handle> used;
+    for (const UseKey& key : keys) {
+      if (all.uses.contains(key)) used.push_back(key.second);
+    }
+    return used;
+  };
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandleReleaseWaitMs);
+  for (std::vector<platform::Handle> used = inUse();
+       !used.empty() && std::chrono::steady_clock::now() < deadline; used = inUse()) {
+    lock.unlock();
+    for (platform::Handle h : used) platform::ThePlatform().CancelIoEx(h);
+    lock.lock();
+    all.ended.wait_for(lock, kCancelRepeat, [&] { return inUse().empty(); });
+  }
+  return inUse().empty();
+}
+
+}  // namespace
+
 void CloseDeviceHandle(std::atomic<platform::Handle>& handle) {
   HandleUses& all = Uses();
   std::unique_lock lock(all.mutex);
   const platform::Handle h = handle.exchange(platform::kInvalidHandle);
   if (h == platform::kInvalidHandle) return;
-  const std::pair<const void*, platform::Handle> key{&handle, h};
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kHandleReleaseWaitMs);
-  while (all.uses.contains(key) && std::chrono::steady_clock::now() < deadline) {
-    lock.unlock();
-    platform::ThePlatform().CancelIoEx(h);
-    lock.lock();
-    all.ended.wait_for(lock, kCancelRepeat, [&] { return !all.uses.contains(key); });
-  }
-  if (const auto found = all.uses.find(key); found != all.uses.end()) {
-    found->second.closeAtEnd = true;
+  const UseKey key{&handle, h};
+  if (!UsesEnded(all, lock, {key})) {
+    all.uses[key].closeAtEnd = true;
     return;
   }
   lock.unlock();
   platform::ThePlatform().CloseHandle(h);
+}
+
+std::optional<std::vector<platform::Handle>> TakeDeviceHandles(
+    std::initializer_list<std::atomic<platform::Handle>*> slots) {
+  HandleUses& all = Uses();
+  std::unique_lock lock(all.mutex);
+  std::vector<std::atomic<platform::Handle>*> emptied;
+  std::vector<UseKey> taken;
+  for (std::atomic<platform::Handle>* slot : slots) {
+    const platform::Handle h = slot->exchange(platform::kInvalidHandle);
+    if (h == platform::kInvalidHandle) continue;
+    emptied.push_back(slot);
+    taken.emplace_back(slot, h);
+  }
+  if (!UsesEnded(all, lock, taken)) {
+    // Given back under the lock: a use that begins now finds the handle as before.
+    for (std::size_t i = 0; i < emptied.size(); ++i) emptied[i]->store(taken[i].second);
+    return std::nullopt;
+  }
+  std::vector<platform::Handle> handles;
+  for (const UseKey& key : taken) handles.push_back(key.second);
+  return handles;
 }

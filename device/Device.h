@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -135,6 +137,13 @@ inline constexpr std::uint32_t kHandleReleaseWaitMs = 2000;
 // Empties the slot and closes its handle: at once when nobody uses it; else once its uses have
 // ended, their transfers cancelled (within kHandleReleaseWaitMs, or by the last use).
 void CloseDeviceHandle(std::atomic<platform::Handle>& handle);
+
+// Empties the slots for a device that is to go, once the transfers on their handles have been
+// cancelled and have ended, and hands the caller those handles to close (none for an empty
+// slot). All or nothing: when a use outlives kHandleReleaseWaitMs, every slot gets its handle
+// back, as if it had never been emptied, and the answer is nullopt.
+std::optional<std::vector<platform::Handle>> TakeDeviceHandles(
+    std::initializer_list<std::atomic<platform::Handle>*> slots);
 
 // The discovered autoloaders in discovery order; the index is the combo index. Process-wide:
 // they outlive every run and every window message. GUI thread (a worker reads only its entry).

@@ -446,18 +446,34 @@ void NoteReleased(platform::Handle handle, int drive, const DeviceEntry* entry, 
       {handle, platform::ThePlatform().DetachHandleNotification(handle), drive, entry, link});
 }
 
-// A link one of whose pipes is `handle`: marked departed (if open) and both pipes closed, each
-// noted with its notification (the removal's end is told for each).
-bool ReleaseLink(DeviceEntry& entry, int link, platform::Handle handle) {
-  auto& read = link == 1 ? entry.Link1Read : entry.Link2Read;
-  auto& write = link == 1 ? entry.Link1Write : entry.Link2Write;
-  if (read.load() != handle && write.load() != handle) return false;
+// The link (1 or 2) of the entry one of whose pipes is `handle`; 0 for none.
+int LinkHolding(const DeviceEntry& entry, platform::Handle handle) {
+  for (int link : {1, 2}) {
+    const auto& read = link == 1 ? entry.Link1Read : entry.Link2Read;
+    const auto& write = link == 1 ? entry.Link1Write : entry.Link2Write;
+    if (read.load() == handle || write.load() == handle) return link;
+  }
+  return 0;
+}
+
+// A link is marked departed (if open) and both its pipes closed, each noted with its
+// notification (the removal's end is told for each). False, the link open and its pipes kept as
+// they were, when a transfer on them outlives the wait.
+bool ReleaseLink(DeviceEntry& entry, int link) {
+  DeviceFlag& flag = link == 1 ? entry.Link1Flag : entry.Link2Flag;
   char open = kFlagOpen;
-  (link == 1 ? entry.Link1Flag : entry.Link2Flag).compare_exchange_strong(open, kFlagDeparted);
-  NoteReleased(read.load(), -1, &entry, link);
-  NoteReleased(write.load(), -1, &entry, link);
-  CloseDeviceHandle(read);
-  CloseDeviceHandle(write);
+  const bool wasOpen = flag.compare_exchange_strong(open, kFlagDeparted);
+  const auto pipes = TakeDeviceHandles({link == 1 ? &entry.Link1Read : &entry.Link2Read,
+                                        link == 1 ? &entry.Link1Write : &entry.Link2Write});
+  if (!pipes) {
+    char departed = kFlagDeparted;
+    if (wasOpen) flag.compare_exchange_strong(departed, kFlagOpen);
+    return false;
+  }
+  for (platform::Handle pipe : *pipes) {
+    NoteReleased(pipe, -1, &entry, link);
+    platform::ThePlatform().CloseHandle(pipe);
+  }
   return true;
 }
 
@@ -493,35 +509,70 @@ void WatchDeviceHandle(platform::Handle handle) {
 
 }  // namespace port_tree
 
-void ReleaseDeviceHandle(platform::Handle handle) {
-  if (handle == platform::kInvalidHandle || handle == 0) return;
+bool ReleaseDeviceHandle(platform::Handle handle) {
+  if (handle == platform::kInvalidHandle || handle == 0) return true;
   for (std::size_t i = 0; i < DriveHandles.size(); ++i) {
     if (DriveHandles[i].load() != handle) continue;
-    NoteReleased(handle, static_cast<int>(i), nullptr, 0);
-    CloseDeviceHandle(DriveHandles[i]);
-    return;
+    const auto drive = TakeDeviceHandles({&DriveHandles[i]});
+    if (!drive) return false;
+    for (platform::Handle h : *drive) {
+      NoteReleased(h, static_cast<int>(i), nullptr, 0);
+      platform::ThePlatform().CloseHandle(h);
+    }
+    return true;
   }
   for (const auto& entry : DeviceList) {
-    if (ReleaseLink(*entry, 1, handle) || ReleaseLink(*entry, 2, handle)) return;
+    if (const int link = LinkHolding(*entry, handle); link != 0) return ReleaseLink(*entry, link);
   }
+  return true;
 }
 
-void EndHandleRemoval(bool refused, platform::Handle handle, platform::Handle notification) {
+bool EndHandleRemoval(bool refused, platform::Handle handle, platform::Handle notification) {
   const auto found = std::find_if(released.begin(), released.end(), [&](const Released& r) {
     return r.handle == handle && r.notification == notification;
   });
-  if (found == released.end()) return;
+  if (found == released.end()) return false;
   const Released ended = *found;
   released.erase(found);
   if (ended.notification != 0) {
     platform::ThePlatform().UnregisterDeviceNotification(ended.notification);
   }
-  if (!refused) return;
+  if (!refused) return true;
   if (ended.drive >= 0) {
     OpenDriveHandles();  // every empty slot of an optical drive, this one among them
   } else {
     ReopenLink(ended.entry, ended.link);
   }
+  return true;
+}
+
+bool CloseRemovedHandle(platform::Handle handle, platform::Handle notification,
+                        const std::vector<DeviceEntry*>& departed) {
+  if (handle == platform::kInvalidHandle || handle == 0) return false;
+  // The handle's value may since have gone to another device opened afterwards: only the handle
+  // still watched by this notification is the removed one.
+  if (platform::ThePlatform().HandleNotification(handle) != notification) return false;
+  for (auto& slot : DriveHandles) {
+    if (slot.load() != handle) continue;
+    CloseDeviceHandle(slot);
+    return true;
+  }
+  auto closeLink = [handle](DeviceEntry& entry) {
+    const int link = LinkHolding(entry, handle);
+    if (link == 0) return false;
+    char open = kFlagOpen;
+    (link == 1 ? entry.Link1Flag : entry.Link2Flag).compare_exchange_strong(open, kFlagDeparted);
+    CloseDeviceHandle(link == 1 ? entry.Link1Read : entry.Link2Read);
+    CloseDeviceHandle(link == 1 ? entry.Link1Write : entry.Link2Write);
+    return true;
+  };
+  for (const auto& entry : DeviceList) {
+    if (closeLink(*entry)) return true;
+  }
+  for (DeviceEntry* entry : departed) {
+    if (entry != nullptr && closeLink(*entry)) return true;
+  }
+  return false;
 }
 
 void ScanUsbDevices(platform::Handle mainWindow) {

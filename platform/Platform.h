@@ -353,6 +353,11 @@ class Platform {
     (void)file;
     return 0;
   }
+  // The handle notification of file, left on it; 0 when file has none. GUI thread.
+  virtual Handle HandleNotification(Handle file) {
+    (void)file;
+    return 0;
+  }
 
   // --- Power and the session -------------------------------------------------------------------
   // SetThreadExecutionState(flags): with kEsContinuous | kEsSystemRequired the system's idle timer

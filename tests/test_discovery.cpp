@@ -551,6 +551,42 @@ TEST_F(DiscoveryTest, RefusedRemovalOpensAgainWhatItsQueryClosed) {
   EXPECT_EQ(DriveHandles['J' - 'A'].load(), platform::kInvalidHandle);
 }
 
+// The cable pulled out: the removal completes without a query, and its handle notification may
+// come before the device interface's. The pipes it names are closed at once, under the run that
+// reads them (not when that run ends), and the unit leaves as a departed unit: its run meets a
+// departed link, its result is "None", the other unit stays.
+TEST_F(DiscoveryTest, RemovalWithoutAQueryClosesWhatItNamesAndTheUnitLeaves) {
+  UseBench(Bench(kTwoBoxes, kTwoUnits));
+  StartProgram();
+  const std::size_t openAtStart = sim_.OpenHandleCount();
+  bool answeredBefore = false;
+  bool answeredAfter = true;
+  std::size_t openAfter = 0;
+  platform::Handle readAfter = 0;
+  handlers[0] = [&](ScriptedWorker& w) {
+    answeredBefore = SendCommand(StatusQuery, 1);
+    const platform::Handle pipe = w.Device()->Link1Read.load();
+    sim_.Usb().SetDeviceChangeSink(nullptr);  // the interface's notification has not come yet
+    for (int d : {LinkDevice(0), DeviceAt('I'), DeviceAt('J')}) bench->Unplug(d);
+    ui::TheToolkit().Invoke([&] { form().onHandleRemoveEnded(false, pipe, 0); });
+    readAfter = w.Device()->Link1Read.load();
+    openAfter = sim_.OpenHandleCount();
+    answeredAfter = SendCommand(StatusQuery, 1);
+    w.RunActive = false;
+  };
+  RunToEnd();
+  EXPECT_TRUE(answeredBefore);
+  EXPECT_FALSE(answeredAfter);
+  EXPECT_EQ(readAfter, platform::kInvalidHandle);
+  EXPECT_EQ(openAfter, openAtStart - 4) << "both pipes and both drives closed during the run";
+  EXPECT_TRUE(form().RunEntryLeft());
+  EXPECT_STREQ(form().RunResultWord(), "None");
+  EXPECT_EQ(ComboItems(), std::vector<std::string>{"[0] TM36K (K1)"});
+  // The same removal told again, or of a handle never watched: nothing more.
+  form().onHandleRemoveEnded(false, Entry(0).Link1Read.load(), 0x77);
+  EXPECT_EQ(Entry(0).Link1Flag.load(), kFlagOpen);
+}
+
 // A unit whose pipe reads never complete costs discovery one bounded wait per read, as the
 // platform cancels each: discovery ends, and the unit is listed as a silent one is (a ZP61 under
 // its description; an LQ40, never identified, not at all).

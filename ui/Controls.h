@@ -91,12 +91,14 @@ class Form : public Control {
   // whether the session may end, which it lets end (1), as the system's default window does.
   virtual long Dispatch(unsigned message, unsigned long wParam, long lParam);
   // Windows asks whether the device behind an open handle that has a handle notification may be
-  // removed (DBT_DEVICEQUERYREMOVE): the handler closes the handle; the answer is always yes.
-  std::function<void(std::intptr_t handle)> onHandleQueryRemove;
-  // The removal so asked about has ended: refused by some other program
+  // removed (DBT_DEVICEQUERYREMOVE): the handler closes the handle and says yes (true), or says
+  // no (false: the handle could not be closed) and the removal is refused.
+  std::function<bool(std::intptr_t handle)> onHandleQueryRemove;
+  // The removal of the device behind a watched handle has ended: refused
   // (DBT_DEVICEQUERYREMOVEFAILED: what the query closed may be opened again), or gone ahead
-  // (pending or complete: the handle's notification may end). `handle` is the handle as it was
-  // watched (it may have been closed since), `notification` its notification.
+  // (pending or complete: the handle's notification may end), after a query or without one (the
+  // device pulled out: the handle is still open). `handle` is the handle as it was watched (it
+  // may have been closed since), `notification` its notification.
   std::function<void(bool refused, std::intptr_t handle, std::intptr_t notification)>
       onHandleRemoveEnded;
   bool fixedSingleBorder = true;

@@ -74,6 +74,7 @@ class Win32Platform : public Platform {
 
   bool RegisterHandleNotification(Handle recipient, Handle file) override;
   Handle DetachHandleNotification(Handle file) override;
+  Handle HandleNotification(Handle file) override;
 
   std::uint32_t GetLastError() override;
   std::string ErrorText(std::uint32_t code) override;

@@ -142,6 +142,12 @@ Handle Win32Platform::DetachHandleNotification(Handle file) {
   return FromNative(std::exchange(found->second.notification, nullptr));
 }
 
+Handle Win32Platform::HandleNotification(Handle file) {
+  std::lock_guard lock(devicesLock_);
+  const auto found = devices_.find(file);
+  return found == devices_.end() ? 0 : FromNative(found->second.notification);
+}
+
 bool Win32Platform::UnregisterDeviceNotification(Handle notification) {
   if (notification == 0) return false;
   return Calls().UnregisterDeviceNotification(ToNative<HDEVNOTIFY>(notification)) != FALSE;

@@ -360,8 +360,12 @@ TEST_F(Win32RefusalTest, RegistrationsRefusedOrKeptWithTheirHandle) {
   // A query to remove closes the handle but keeps its notification, to hear how the removal ends.
   const platform::Handle again = OpenPipeToServer();
   ASSERT_TRUE(os_.RegisterHandleNotification(recipient, again));
+  // A removal without a query names the handle by its notification: asking leaves it on.
+  EXPECT_EQ(os_.HandleNotification(again), 0x5A5A);
+  EXPECT_EQ(os_.HandleNotification(again), 0x5A5A);
   EXPECT_EQ(os_.DetachHandleNotification(again), 0x5A5A);
   EXPECT_EQ(os_.DetachHandleNotification(again), 0);
+  EXPECT_EQ(os_.HandleNotification(again), 0);
   ClosePipe(again);
   EXPECT_EQ(unregistered, 1) << "the notification ended with the handle";
   EXPECT_TRUE(os_.UnregisterDeviceNotification(0x5A5A));

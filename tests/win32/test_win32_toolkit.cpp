@@ -445,14 +445,18 @@ TEST_F(Win32ToolkitTest, DeviceChangesRemovalsAfterTheBroadcastArrivalsOnceABurs
 }
 
 // A query to remove the device behind a watched handle goes to the form's handler with that
-// handle, inside the broadcast, and is granted; one about a volume or a device interface is
-// granted without it. How that removal ends (refused, pending, complete) reaches the form's other
+// handle, inside the broadcast, and is granted when the handler closed it, refused
+// (BROADCAST_QUERY_DENY) when it could not; one about a volume or a device interface is granted
+// without it. How that removal ends (refused, pending, complete) reaches the form's other
 // handler with the handle and its notification, after the broadcast has been answered.
 TEST_F(Win32ToolkitTest, QueryToRemoveAWatchedHandleReachesTheFormsHandlerAndIsGranted) {
   TestForm form;
   std::vector<std::intptr_t> released;
   std::vector<std::string> ended;
-  form.onHandleQueryRemove = [&](std::intptr_t handle) { released.push_back(handle); };
+  form.onHandleQueryRemove = [&](std::intptr_t handle) {
+    released.push_back(handle);
+    return handle != 0x4321;  // a handle a transfer still holds
+  };
   form.onHandleRemoveEnded = [&](bool refused, std::intptr_t handle, std::intptr_t notification) {
     ended.push_back(std::string(refused ? "refused " : "gone ") + std::to_string(handle) + " " +
                     std::to_string(notification));
@@ -472,7 +476,12 @@ TEST_F(Win32ToolkitTest, QueryToRemoveAWatchedHandleReachesTheFormsHandlerAndIsG
   EXPECT_EQ(::SendMessageA(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
                            reinterpret_cast<LPARAM>(&volume)),
             TRUE);
-  EXPECT_EQ(released, std::vector<std::intptr_t>{0x1234});
+  DEV_BROADCAST_HANDLE held = watched;
+  held.dbch_handle = reinterpret_cast<HANDLE>(0x4321);
+  EXPECT_EQ(::SendMessageA(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE,
+                           reinterpret_cast<LPARAM>(&held)),
+            BROADCAST_QUERY_DENY);
+  EXPECT_EQ(released, (std::vector<std::intptr_t>{0x1234, 0x4321}));
   watched.dbch_hdevnotify = reinterpret_cast<HDEVNOTIFY>(0x77);
   for (WPARAM event : {DBT_DEVICEQUERYREMOVEFAILED, DBT_DEVICEREMOVEPENDING}) {
     EXPECT_EQ(::SendMessageA(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&watched)),

@@ -219,7 +219,7 @@ bool FormWindow::DialogKey(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& 
   }
 }
 
-// Every device event is granted (TRUE).
+// Every device event is granted (TRUE) but a query to remove a handle its handler cannot close.
 bool FormWindow::DeviceChange(WPARAM event, LPARAM lParam, LRESULT& result) {
   result = TRUE;
   // lParam is the address of the broadcast (none for some events); its header says which kind.
@@ -234,7 +234,11 @@ bool FormWindow::DeviceChange(WPARAM event, LPARAM lParam, LRESULT& result) {
     const auto handle = reinterpret_cast<std::intptr_t>(watched->dbch_handle);
     const auto notification = reinterpret_cast<std::intptr_t>(watched->dbch_hdevnotify);
     if (event == DBT_DEVICEQUERYREMOVE) {
-      if (form_.onHandleQueryRemove) form_.onHandleQueryRemove(handle);
+      // https://learn.microsoft.com/windows/win32/devio/dbt-devicequeryremove: a handle left
+      // open fails the removal, so it is refused outright rather than granted in vain.
+      if (form_.onHandleQueryRemove && !form_.onHandleQueryRemove(handle)) {
+        result = BROADCAST_QUERY_DENY;
+      }
     } else if (event == DBT_DEVICEQUERYREMOVEFAILED || event == DBT_DEVICEREMOVEPENDING ||
                event == DBT_DEVICEREMOVECOMPLETE) {
       handleEnded_.push_back({event == DBT_DEVICEQUERYREMOVEFAILED, handle, notification});
