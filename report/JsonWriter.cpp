@@ -45,6 +45,11 @@ std::size_t SequenceLength(std::string_view text, std::size_t at, std::size_t& m
 
 }  // namespace
 
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at) {
+  std::size_t maximal = 1;
+  return at < text.size() ? SequenceLength(text, at, maximal) : 0;
+}
+
 void AppendJsonString(std::string& out, std::string_view text) {
   out.push_back('"');
   std::size_t i = 0;

@@ -5,6 +5,10 @@
 #include <string>
 #include <string_view>
 
+// The length of the valid UTF-8 sequence of a character beyond ASCII starting at `at` (2 to 4),
+// or 0 when the bytes there are not one.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t at);
+
 class JsonWriter {
  public:
   JsonWriter& BeginObject();

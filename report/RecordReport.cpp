@@ -10,7 +10,7 @@ namespace {
 
 void Texts(JsonWriter& json, const std::vector<std::string>& texts) {
   json.BeginArray();
-  for (const auto& t : texts) json.String(Latin1ToUtf8(t));
+  for (const auto& t : texts) json.String(RecordUtf8(t));
   json.EndArray();
 }
 
@@ -29,9 +29,9 @@ void PromptsJson(JsonWriter& json, const std::vector<RecordPrompt>& prompts) {
     json.BeginObject();
     json.Key("answer").String(p.answer);
     json.Key("buttons").String(p.buttons);
-    json.Key("caption").String(Latin1ToUtf8(p.caption));
+    json.Key("caption").String(RecordUtf8(p.caption));
     json.Key("icon").String(p.icon);
-    json.Key("text").String(Latin1ToUtf8(p.text));
+    json.Key("text").String(RecordUtf8(p.text));
     json.EndObject();
   }
   json.EndArray();
@@ -42,7 +42,7 @@ void RowsJson(JsonWriter& json, const std::vector<RecordRow>& rows) {
   for (const RecordRow& row : rows) {
     json.BeginObject();
     json.Key("attempts").Number(row.attempts);
-    json.Key("caption").String(Latin1ToUtf8(row.caption));
+    json.Key("caption").String(RecordUtf8(row.caption));
     json.Key("first_start");
     TimeOrNull(json, row.begun, row.firstStart);
     json.Key("icon").String(row.icon);
@@ -66,16 +66,16 @@ void RowsJson(JsonWriter& json, const std::vector<RecordRow>& rows) {
 
 void UnitJson(JsonWriter& json, const RunRecord::Unit& u) {
   json.BeginObject();
-  json.Key("description").String(Latin1ToUtf8(u.description));
+  json.Key("description").String(RecordUtf8(u.description));
   json.Key("drives");
   Texts(json, u.drives);
-  json.Key("firmware").String(Latin1ToUtf8(u.firmware));
+  json.Key("firmware").String(RecordUtf8(u.firmware));
   json.Key("identification");
   Texts(json, u.identification);
-  json.Key("model").String(Latin1ToUtf8(u.model));
-  json.Key("printer_queue").String(Latin1ToUtf8(u.printerQueue));
-  json.Key("serial").String(Latin1ToUtf8(u.serial));
-  json.Key("usb_ids").String(Latin1ToUtf8(u.usbIds));
+  json.Key("model").String(RecordUtf8(u.model));
+  json.Key("printer_queue").String(RecordUtf8(u.printerQueue));
+  json.Key("serial").String(RecordUtf8(u.serial));
+  json.Key("usb_ids").String(RecordUtf8(u.usbIds));
   json.EndObject();
 }
 
@@ -175,13 +175,16 @@ std::string PromptLine(const RecordPrompt& p) {
 
 }  // namespace
 
-std::string Latin1ToUtf8(std::string_view text) {
+std::string RecordUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
     if (byte < 0x80) {
-      out.push_back(c);
+      out.push_back(text[i]);
+    } else if (const std::size_t length = Utf8SequenceLength(text, i); length > 0) {
+      out.append(text.substr(i, length));
+      i += length - 1;
     } else {
       out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
       out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
@@ -193,17 +196,17 @@ std::string Latin1ToUtf8(std::string_view text) {
 std::string RecordJsonText(const RunRecord& record) {
   JsonWriter json;
   json.BeginObject();
-  json.Key("computer").String(Latin1ToUtf8(record.computer));
+  json.Key("computer").String(RecordUtf8(record.computer));
   json.Key("end").String(IsoTime(record.end));
-  json.Key("item").String(Latin1ToUtf8(record.item));
+  json.Key("item").String(RecordUtf8(record.item));
   json.Key("log");
   Texts(json, record.log);
   json.Key("memo");
   Texts(json, record.memo);
-  json.Key("program").String(Latin1ToUtf8(record.program));
+  json.Key("program").String(RecordUtf8(record.program));
   json.Key("prompts_outside_rows");
   PromptsJson(json, record.promptsOutsideRows);
-  json.Key("result").String(Latin1ToUtf8(record.result));
+  json.Key("result").String(RecordUtf8(record.result));
   json.Key("rows");
   RowsJson(json, record.rows);
   json.Key("schema").String(kRunRecordSchema);
@@ -220,8 +223,14 @@ std::string RecordJsonText(const RunRecord& record) {
 std::string HtmlText(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);
-  for (const char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     const auto byte = static_cast<unsigned char>(c);
+    if (const std::size_t length = byte >= 0x80 ? Utf8SequenceLength(text, i) : 0; length > 0) {
+      out.append(text.substr(i, length));  // the page is UTF-8
+      i += length - 1;
+      continue;
+    }
     switch (c) {
       case '&':
         out += "&amp;";
@@ -358,7 +367,7 @@ std::string RecordHtml(const RunRecord& record) {
 }
 
 std::string CsvField(std::string_view text) {
-  std::string field = Latin1ToUtf8(text);
+  std::string field = RecordUtf8(text);
   // A spreadsheet runs a cell that starts with one of these as a formula: an apostrophe makes
   // it text.
   if (!field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos) {

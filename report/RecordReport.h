@@ -9,9 +9,11 @@
 
 #include "report/RecordTypes.h"
 
-// Texts of the program are its ANSI bytes; records read them as Latin-1, so every byte shows as a
-// character and the JSON, the report and the history are valid UTF-8 whatever a unit replied.
-std::string Latin1ToUtf8(std::string_view text);
+// Texts of the program are bytes: the system's names and descriptions in UTF-8 (as the platform
+// gives them), a unit's replies as they came. Records take a valid UTF-8 sequence as its character
+// and read any other byte as Latin-1, so every byte shows as a character and the JSON, the report
+// and the history are valid UTF-8 whatever a unit replied.
+std::string RecordUtf8(std::string_view text);
 
 // The record's JSON as its file holds it: the members of each object in the byte order of their
 // names, two-space indents, a line end at the end (docs/run-records.md). Tools that read it back
@@ -23,8 +25,9 @@ std::string RecordJsonText(const RunRecord& record);
 std::string RecordHtml(const RunRecord& record);
 // Several runs on one page, each starting a printed page (veltrane-log --html).
 std::string RecordsHtml(const std::vector<RunRecord>& records);
-// The text as HTML character data or attribute value: markup characters as entities, bytes above
-// 127 as Latin-1 character references, control characters as U+FFFD.
+// The text as HTML character data or attribute value: markup characters as entities, UTF-8
+// sequences as they are, other bytes above 127 as Latin-1 character references, control
+// characters as U+FFFD.
 std::string HtmlText(std::string_view text);
 
 // history.csv: its header line and a record's line (CR LF ended, RFC 4180 quoting; a field that a

@@ -514,10 +514,20 @@ TEST_F(RunRecords, ASerialWithBlanksNamesItsRecordInASafeForm) {
 
 TEST(RecordTexts, CsvFieldsQuoteAndDisarmFormulas) {
   const std::pair<const char*, const char*> cases[] = {
-      {"plain", "plain"},   {"a,b", "\"a,b\""},        {"say \"hi\"", "\"say \"\"hi\"\"\""},
-      {"=1+2", "'=1+2"},    {"+SUM(A1)", "'+SUM(A1)"}, {"-2", "'-2"},
-      {"@cmd", "'@cmd"},    {"=a,b", "\"'=a,b\""},     {"two\nlines", "\"two\nlines\""},
+      {"plain", "plain"},
+      {"a,b", "\"a,b\""},
+      {"say \"hi\"", "\"say \"\"hi\"\"\""},
+      {"=1+2", "'=1+2"},
+      {"+SUM(A1)", "'+SUM(A1)"},
+      {"-2", "'-2"},
+      {"@cmd", "'@cmd"},
+      {"=a,b", "\"'=a,b\""},
+      {"two\nlines", "\"two\nlines\""},
       {"\xE9", "\xC3\xA9"},
+      // A name the system gave in UTF-8 keeps its characters; a unit's other bytes beside it
+      // read as Latin-1.
+      {"Drucker f\xC3\xBCr CD", "Drucker f\xC3\xBCr CD"},
+      {"\xC3\xBC\xE9", "\xC3\xBC\xC3\xA9"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(CsvField(in), out) << in;
 }
@@ -581,6 +591,7 @@ TEST(RecordTexts, HtmlShowsUnitTextsAsTextNeverAsMarkup) {
             "&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt;");
   EXPECT_EQ(HtmlText("a'b&c"), "a&#39;b&amp;c");
   EXPECT_EQ(HtmlText("\xE9\x85\x01"), "&#xE9;&#xFFFD;&#xFFFD;");
+  EXPECT_EQ(HtmlText("f\xC3\xBCr \xE9"), "f\xC3\xBCr &#xE9;");
   RunRecord record;
   record.unit.serial = "<img src=x onerror=alert(1)>";
   record.unit.firmware = "\"><script>";
@@ -673,6 +684,9 @@ TEST(RecordTexts, JsonStringsAreTheLibrarysForAnyBytes) {
 TEST(RecordTexts, ARecordsJsonIsLaidOutAsTheToolsReadIt) {
   RunRecord record;
   record.program = "Veltrane 0.1.0";
+  record.computer =
+      "PR\xC3\x9C"
+      "FPLATZ-1";  // as the platform gives the station's name: UTF-8
   record.item = "[0] TM36K (TK\xE9\"0042)";
   record.unit.model = "TM36K";
   record.unit.identification = {"RM82C V1.20", "0", "TK36K0042"};
@@ -698,6 +712,9 @@ TEST(RecordTexts, ARecordsJsonIsLaidOutAsTheToolsReadIt) {
   const auto value = nlohmann::json::parse(text);
   EXPECT_EQ(text, value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
   EXPECT_EQ(value["item"], "[0] TM36K (TK\xC3\xA9\"0042)");
+  EXPECT_EQ(value["computer"],
+            "PR\xC3\x9C"
+            "FPLATZ-1");
   EXPECT_EQ(value["seconds"], -2);
   EXPECT_EQ(value["rows"][0]["seconds"], -2);
   EXPECT_EQ(value["rows"][0]["prompts"][0]["answer"], "Cancel");

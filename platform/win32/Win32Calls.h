@@ -1,10 +1,10 @@
 // The Win32 calls through which the backend meets a refusal or reads its clock: the performance
-// counter, device files and controls, the registry open, device notifications, the system's
-// error texts, the spooler, and the power and shutdown calls, as one table of function pointers.
-// By default each is the system's own call; a test replaces entries to reach what Wine never
-// answers (a counter far from its start, ERROR_MORE_DATA from a hub, a refused open, a read that
-// never completes, a failed page). The table is process-wide: replace entries only while no
-// backend call is under way.
+// counter, device files and controls, the registry open and reads, the computer name, device
+// notifications, the system's error texts, the spooler, and the power and shutdown calls, as one
+// table of function pointers. By default each is the system's own call; a test replaces entries
+// to reach what Wine never answers (a counter far from its start, ERROR_MORE_DATA from a hub, a
+// refused open, a read that never completes, a failed page). The table is process-wide: replace
+// entries only while no backend call is under way.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +25,8 @@ struct Win32Calls {
   decltype(&::CancelIoEx) CancelIoEx = &::CancelIoEx;
   decltype(&::FormatMessageA) FormatMessageA = &::FormatMessageA;
   decltype(&::RegOpenKeyExW) RegOpenKeyExW = &::RegOpenKeyExW;
+  decltype(&::RegQueryValueExW) RegQueryValueExW = &::RegQueryValueExW;
+  decltype(&::GetComputerNameW) GetComputerNameW = &::GetComputerNameW;
   decltype(&::RegisterDeviceNotificationA) RegisterDeviceNotificationA =
       &::RegisterDeviceNotificationA;
   decltype(&::UnregisterDeviceNotification) UnregisterDeviceNotification =

@@ -6,16 +6,19 @@
 
 #include "platform/win32/Win32Calls.h"
 #include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32Text.h"
 
 namespace platform::win32 {
 
+// Read wide and handed over in UTF-8: a name beyond ASCII ("PR\u00DCFPLATZ-1") reaches the run
+// records as itself.
 std::string Win32Platform::GetComputerNameA() {
-  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD size = sizeof name;
-  // https://learn.microsoft.com/windows/win32/api/winbase/nf-winbase-getcomputernamea: on
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  // https://learn.microsoft.com/windows/win32/api/winbase/nf-winbase-getcomputernamew: on
   // success size holds the length without the terminating zero.
-  if (!::GetComputerNameA(name, &size) || size >= sizeof name) return {};
-  return std::string(name, size);
+  if (!Calls().GetComputerNameW(name, &size) || size > MAX_COMPUTERNAME_LENGTH) return {};
+  return Utf8Text(std::wstring_view(name, size));
 }
 
 // https://learn.microsoft.com/windows/win32/api/winbase/nf-winbase-setthreadexecutionstate

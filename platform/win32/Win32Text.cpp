@@ -1,4 +1,4 @@
-// Name texts between UTF-16 and the seam's char texts (Win32Text.h).
+// Texts between UTF-16 and the seam's char texts (Win32Text.h).
 #include "platform/win32/Win32Text.h"
 
 #include <windows.h>
@@ -18,25 +18,17 @@ std::wstring Widen(UINT codePage, const char* text, int length) {
   return out;
 }
 
-std::string Narrow(UINT codePage, std::wstring_view wide, BOOL* lossy) {
+}  // namespace
+
+std::string Utf8Text(std::wstring_view wide) {
   if (wide.empty()) return {};
   const int length = static_cast<int>(wide.size());
   const int bytes =
-      ::WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr, lossy);
+      ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return {};
   std::string out(static_cast<std::size_t>(bytes), '\0');
-  ::WideCharToMultiByte(codePage, 0, wide.data(), length, out.data(), bytes, nullptr, lossy);
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, out.data(), bytes, nullptr, nullptr);
   return out;
-}
-
-}  // namespace
-
-std::string NarrowName(std::wstring_view wide) {
-  BOOL lossy = FALSE;
-  std::string ansi = Narrow(CP_ACP, wide, &lossy);
-  // Best-fit mappings ('✓' to 'v' in some code pages) would pass unnoticed: check the way back.
-  if (!lossy && Widen(CP_ACP, ansi.data(), static_cast<int>(ansi.size())) == wide) return ansi;
-  return Narrow(CP_UTF8, wide, nullptr);
 }
 
 std::vector<std::wstring> WideReadings(const char* text) {
@@ -44,15 +36,15 @@ std::vector<std::wstring> WideReadings(const char* text) {
   if (text == nullptr) return readings;
   const int length = static_cast<int>(std::strlen(text));
   if (length == 0) return {std::wstring()};
-  std::wstring ansi = Widen(CP_ACP, text, length);
   bool ascii = true;
   for (int i = 0; i < length && ascii; ++i) ascii = static_cast<unsigned char>(text[i]) < 0x80;
-  if (!ansi.empty()) readings.push_back(std::move(ansi));
   if (!ascii) {
     std::wstring utf8 = Widen(CP_UTF8, text, length);
-    if (!utf8.empty() && (readings.empty() || readings.front() != utf8)) {
-      readings.push_back(std::move(utf8));
-    }
+    if (!utf8.empty()) readings.push_back(std::move(utf8));
+  }
+  std::wstring ansi = Widen(CP_ACP, text, length);
+  if (!ansi.empty() && (readings.empty() || readings.front() != ansi)) {
+    readings.push_back(std::move(ansi));
   }
   return readings;
 }

@@ -1,7 +1,7 @@
-// Names the system keeps in UTF-16 (registry keys, print queues) as the seam's char texts. A
-// name the process code page can hold travels in it, byte for byte as the ANSI calls give it; a
-// name it cannot hold ("Disc Printer ✓") travels in UTF-8 rather than with its characters turned
-// into '?', which would name another key or no queue at all. For the Win32 backend's sources.
+// Texts the system keeps in UTF-16 (registry keys and values, print queues, the computer name) as
+// the seam's char texts: UTF-8, so that the records and reports the core writes hold their real
+// characters ("PR\u00DCFPLATZ-1", "Drucker f\u00FCr CD"), whatever the code page. For the Win32
+// backend's sources.
 #pragma once
 
 #include <string>
@@ -10,13 +10,12 @@
 
 namespace platform::win32 {
 
-// The name as a char text: the code page's bytes when every character converts and back, else
-// UTF-8.
-std::string NarrowName(std::wstring_view wide);
+// The text in UTF-8.
+std::string Utf8Text(std::wstring_view wide);
 
-// The UTF-16 names a char text may stand for, in the order to try them: the code page's reading,
-// then UTF-8's for a text that is valid UTF-8 beyond ASCII and reads otherwise. Empty for a text
-// that converts neither way.
+// The UTF-16 texts a char text may stand for, in the order to try them: UTF-8's reading for a
+// text that is valid UTF-8 beyond ASCII, then the code page's (a text from elsewhere than the
+// seam, such as a file name typed in the code page). Empty for a text that converts neither way.
 std::vector<std::wstring> WideReadings(const char* text);
 
 }  // namespace platform::win32

@@ -11,14 +11,20 @@
 
 #include <chrono>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "device/Device.h"
 #include "device/PortTree.h"
+#include "device/RegistryText.h"
 #include "platform/DeviceControl.h"
 #include "platform/win32/Win32Calls.h"
 #include "platform/win32/Win32Platform.h"
+#include "report/RecordReport.h"
+#include "report/RunRecord.h"
+#include "report/RunState.h"
 
 namespace {
 
@@ -511,6 +517,64 @@ TEST_F(Win32RefusalTest, QueueNamedOutsideTheCodePageIsListedOpenedAndReachesThe
   openedQueue.clear();
   EXPECT_FALSE(os_.PrintEmptyDocument(name));  // no device context: but the queue was found
   EXPECT_EQ(openedQueue, kTickQueue);
+}
+
+// The station's name, a print queue's and a device's description beyond ASCII, which the system
+// keeps as characters of the code page ("PR\u00DCFPLATZ-\u017D1", "Drucker f\u00FCr CD
+// \u20AC"), reach the run record as those characters: the seam hands them over in UTF-8, and the
+// queue's name still opens its key. (Read as the code page's bytes, the record's Latin-1 reading
+// would turn the characters the code page keeps at 0x80 to 0x9F into C1 controls.)
+const wchar_t* const kStationName = L"PR\u00DCFPLATZ-\u017D1";
+BOOL WINAPI StationName(LPWSTR name, LPDWORD size) {
+  const std::size_t length = std::wcslen(kStationName);
+  if (*size <= length) return FALSE;
+  std::wcscpy(name, kStationName);
+  *size = static_cast<DWORD>(length);
+  return TRUE;
+}
+
+constexpr const char* kPrinters = "SOFTWARE\\VeltraneCodePageTest";
+
+TEST_F(Win32RefusalTest, CodePageNamesReachTheRunRecordAsTheirCharacters) {
+  if (::GetACP() != 1252) GTEST_SKIP() << "code page " << ::GetACP() << ", not 1252";
+  struct Scratch {
+    ~Scratch() { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kPrinters); }
+  } scratch;
+  HKEY created = nullptr;
+  ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                              (std::string(kPrinters) + "\\Drucker f\xFCr CD \x80").c_str(), 0,
+                              nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr),
+            ERROR_SUCCESS);
+  const std::string description = "USB-Ger\xE4t f\xFCr CD \x96 Laufwerk";
+  ::RegSetValueExA(created, "DeviceDesc", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(description.c_str()),
+                   static_cast<DWORD>(description.size() + 1));
+  ::RegCloseKey(created);
+  Calls().GetComputerNameW = &StationName;
+
+  // As discovery reads them.
+  const platform::Handle printers = OpenRegKey(kPrinters);
+  bool more = false;
+  const auto queue = EnumRegKey(printers, 0, 60, &more);
+  CloseRegKey(printers);
+  ASSERT_TRUE(queue.has_value());
+  const platform::Handle device = OpenRegKey(std::string(kPrinters) + "\\" + *queue);
+  ASSERT_NE(device, platform::kInvalidHandle) << "the queue's name opens its key again";
+  DeviceEntry entry;
+  entry.Description = ReadRegText(device, "DeviceDesc", 140, "NoDeviceDesc");
+  CloseRegKey(device);
+  entry.SetPrinterName(*queue);
+  RunContext run(nullptr, platform::kInvalidHandle);
+  BeginRunRecord(run, entry, "[0] TM36K (K1)");
+  const std::string record = RecordJsonText(run.Record.current);
+  for (const char* text : {"\"PR\xC3\x9C"
+                           "FPLATZ-\xC5\xBD"
+                           "1\"",
+                           "\"Drucker f\xC3\xBCr CD \xE2\x82\xAC\"",
+                           "\"USB-Ger\xC3\xA4t f\xC3\xBCr CD \xE2\x80\x93 Laufwerk\""}) {
+    EXPECT_NE(record.find(text), std::string::npos) << text << " not in " << record;
+  }
+  EXPECT_EQ(record.find("\xEF\xBF\xBD"), std::string::npos) << "a character lost";
 }
 
 // A system text of several lines (Wine has none, Windows has many) is one line of the log: the

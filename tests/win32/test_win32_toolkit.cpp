@@ -282,6 +282,21 @@ TEST_F(Win32ToolkitTest, ControlChangesReachTheirWindows) {
   EXPECT_FALSE(Styled(form.Image1, WS_VISIBLE));
   form.ListView1.Clear();
   EXPECT_EQ(ListView_GetItemCount(list), 0);
+
+  // A device's description reaches the core in UTF-8 and is shown in the code page, as the
+  // system's own name; bytes that are no UTF-8 (a unit's reply) are shown as they are.
+  if (::GetACP() == 1252) {
+    form.ComboBox1.AddItem("[2] Drucker f\xC3\xBCr CD (Z1)");
+    form.ComboBox1.SetItemIndex(2);
+    form.Memo1.Clear();
+    form.Memo1.Append("[2] Drucker f\xC3\xBCr CD (Z1) - Error");
+    form.Memo1.Append("    [ERROR] \xFC\x80");
+    char item[64] = {};
+    ::SendMessageA(combo, CB_GETLBTEXT, 2, reinterpret_cast<LPARAM>(item));
+    EXPECT_STREQ(item, "[2] Drucker f\xFCr CD (Z1)");
+    EXPECT_EQ(Text(form.ComboBox1), "[2] Drucker f\xFCr CD (Z1)");
+    EXPECT_EQ(Text(form.Memo1), "[2] Drucker f\xFCr CD (Z1) - Error\r\n    [ERROR] \xFC\x80");
+  }
   toolkit_.Unrealize(form);
 }
 

@@ -23,7 +23,8 @@ void ComboBoxPeer::Sync() {
   if (shownItems_ != combo.Items()) {
     ::SendMessageA(window_, CB_RESETCONTENT, 0, 0);
     for (const std::string& item : combo.Items()) {
-      ::SendMessageA(window_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+      const std::string shown = CodePageText(item);
+      ::SendMessageA(window_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(shown.c_str()));
     }
     shownItems_ = combo.Items();
     FitDroppedWidth();
@@ -31,7 +32,8 @@ void ComboBoxPeer::Sync() {
   if (::SendMessageA(window_, CB_GETCURSEL, 0, 0) != combo.ItemIndex()) {
     ::SendMessageA(window_, CB_SETCURSEL, static_cast<WPARAM>(combo.ItemIndex()), 0);
   }
-  if (WindowText() != combo.Text()) ::SetWindowTextA(window_, combo.Text().c_str());
+  const std::string text = CodePageText(combo.Text());
+  if (WindowText() != text) ::SetWindowTextA(window_, text.c_str());
   syncing_ = false;
 }
 
@@ -43,8 +45,9 @@ void ComboBoxPeer::FitDroppedWidth() {
   HGDIOBJ previous = ::SelectObject(dc, toolkit_.FontFor(control_.GetFont()));
   int widest = 0;
   for (const std::string& item : shownItems_) {
+    const std::string shown = CodePageText(item);
     SIZE size{};
-    if (::GetTextExtentPoint32A(dc, item.c_str(), static_cast<int>(item.size()), &size)) {
+    if (::GetTextExtentPoint32A(dc, shown.c_str(), static_cast<int>(shown.size()), &size)) {
       widest = std::max(widest, static_cast<int>(size.cx));
     }
   }

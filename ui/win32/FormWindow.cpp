@@ -61,9 +61,10 @@ void FormWindow::Create() {
   const int height = frame.bottom - frame.top;
   const int left = (::GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int top = (::GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  HWND window = ::CreateWindowExA(0, Win32Toolkit::kFormClass, form_.Caption().c_str(), Style(),
-                                  left > 0 ? left : 0, top > 0 ? top : 0, width, height, owner_,
-                                  nullptr, ::GetModuleHandleA(nullptr), nullptr);
+  HWND window =
+      ::CreateWindowExA(0, Win32Toolkit::kFormClass, CodePageText(form_.Caption()).c_str(), Style(),
+                        left > 0 ? left : 0, top > 0 ? top : 0, width, height, owner_, nullptr,
+                        ::GetModuleHandleA(nullptr), nullptr);
   appliedBounds_ = form_.Bounds();
   Attach(window);
   Sync();

@@ -29,7 +29,7 @@ void MemoPeer::Sync() {
   std::string text;
   for (std::size_t i = appended ? shown_.size() : 0; i < lines.size(); ++i) {
     if (i > 0) text += "\r\n";
-    text += lines[i];
+    text += CodePageText(lines[i]);
   }
   if (appended) {
     const int end = ::GetWindowTextLengthA(window_);

@@ -16,6 +16,24 @@ constexpr int kLastControlId = 0x7FFF;
 int nextControlId = kFirstControlId;  // GUI thread
 }  // namespace
 
+std::string CodePageText(const std::string& text) {
+  bool ascii = true;
+  for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (ascii) return text;
+  const int length = static_cast<int>(text.size());
+  const int wide =
+      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+  if (wide <= 0) return text;
+  std::wstring utf16(static_cast<std::size_t>(wide), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, utf16.data(), wide);
+  const int bytes =
+      ::WideCharToMultiByte(CP_ACP, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return text;
+  std::string shown(static_cast<std::size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, utf16.data(), wide, shown.data(), bytes, nullptr, nullptr);
+  return shown;
+}
+
 NativeControl::NativeControl(Win32Toolkit& toolkit, ui::Control& control)
     : toolkit_(toolkit), control_(control) {}
 
@@ -86,7 +104,7 @@ void NativeControl::ApplyCommon() {
     appliedFont_ = font;
   }
   if (ShowsCaption()) {
-    const std::string caption = WindowCaption();
+    const std::string caption = CodePageText(WindowCaption());
     if (WindowText() != caption) ::SetWindowTextA(window_, caption.c_str());
   }
   const bool visible = ShouldBeVisible();

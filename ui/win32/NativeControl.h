@@ -4,11 +4,19 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "ui/Controls.h"
 
 namespace ui::win32 {
 
 class Win32Toolkit;
+
+// The core's texts are UTF-8 (the names and descriptions the system gives among them); these
+// windows are ANSI and show the code page. A text that is valid UTF-8 beyond ASCII is shown in
+// the code page, as those names were always shown; any other text (ASCII, a unit's reply bytes)
+// is shown as it is.
+std::string CodePageText(const std::string& text);
 
 class NativeControl : public ui::Peer {
  public:

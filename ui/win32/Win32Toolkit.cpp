@@ -268,7 +268,8 @@ int Win32Toolkit::MessageBox(Form* owner, const std::string& text, const std::st
   NotePromptShown(text);
   // The state dump shows the box while it is open (written on each tick meanwhile).
   ++boxesOpen_;
-  const int answer = ::MessageBoxA(ownerWindow, text.c_str(), caption.c_str(), flags);
+  const int answer =
+      ::MessageBoxA(ownerWindow, CodePageText(text).c_str(), CodePageText(caption).c_str(), flags);
   --boxesOpen_;
   MarkChanged();
   return answer;
