@@ -15,7 +15,7 @@ void LabelPeer::Sync() {
   HDC dc = ::GetDC(window_);
   HGDIOBJ old = ::SelectObject(dc, toolkit_.FontFor(control_.GetFont()));
   SIZE extent{};
-  const std::string& text = control_.Caption();
+  const std::string text = CodePageText(control_.Caption());
   ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
   ::SelectObject(dc, old);
   ::ReleaseDC(window_, dc);

@@ -525,7 +525,8 @@ int Win32Toolkit::TextWidth(const Font& font, const std::string& text) {
   HDC dc = ::GetDC(nullptr);
   HGDIOBJ old = ::SelectObject(dc, FontFor(font));
   SIZE extent{};
-  ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  const std::string shown = CodePageText(text);  // as the window shows it
+  ::GetTextExtentPoint32A(dc, shown.c_str(), static_cast<int>(shown.size()), &extent);
   ::SelectObject(dc, old);
   ::ReleaseDC(nullptr, dc);
   return (extent.cx * 96 + dpi_ - 1) / dpi_;
