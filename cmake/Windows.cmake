@@ -2,7 +2,7 @@
 # GUI programs. Only these targets link Windows' own libraries; the core stays OS-free.
 file(GLOB VELTRANE_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
 add_library(veltrane_win32 STATIC ${VELTRANE_WIN32_SOURCES})
-target_link_libraries(veltrane_win32 PUBLIC veltrane_platform_api setupapi advapi32 winspool gdi32
+target_link_libraries(veltrane_win32 PUBLIC veltrane_platform_api setupapi advapi32 bcrypt winspool gdi32
                                             user32)
 
 file(GLOB VELTRANE_WIN32_UI_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/ui/win32/*.cpp)

@@ -443,7 +443,7 @@ bool TForm1::StartRun(int index) {
   BeginLogRun(run->Id, tag);
   {
     ScopedLogOwner owner(run->Id);
-    BeginRunRecord(*run, *entry, socket.item);
+    BeginRunRecord(*run, *entry, socket.item, index);
     WriteHostReport();
     LogUsb3Topology();
   }
@@ -462,7 +462,7 @@ bool TForm1::StartRun(int index) {
     socket.last = newRun();
     BeginLogRun(socket.last->Id, tag);
     ScopedLogOwner owner(socket.last->Id);
-    BeginRunRecord(*socket.last, *entry, socket.item);
+    BeginRunRecord(*socket.last, *entry, socket.item, index);
     if (shown) ShowRunInView(socket.last.get());
     socket.ended = true;
     Timer1.SetEnabled(true);

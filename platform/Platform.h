@@ -165,6 +165,16 @@ class Platform {
   // GetComputerNameA: the station's NetBIOS name; empty when it cannot be read. Non-blocking;
   // any thread.
   virtual std::string GetComputerNameA() { return {}; }
+  // Fills `size` bytes from the system's cryptographic source (a run's identity); false when
+  // there is none, and the caller makes do without. Non-blocking; any thread.
+  virtual bool GenRandom(void* out, std::size_t size) {
+    (void)out;
+    (void)size;
+    return false;
+  }
+  // The station's offset from UTC now, in minutes east (+60 for UTC+01:00), so that a local time
+  // read with it names one instant. Non-blocking; any thread.
+  virtual int UtcOffsetMinutes() { return 0; }
   // CreateEventA(NULL, manualReset, initialState, NULL). Non-blocking; any thread.
   virtual Handle CreateEventA(bool manualReset, bool initialState) = 0;
   // WaitForSingleObject on an event: blocks the caller until signalled or timeoutMs passed.

@@ -189,6 +189,8 @@ std::vector<RunRecord> RecordsFromLog(std::istream& in) {
   records.reserve(runs.size());
   for (LogRun& run : runs) {
     CloseLogRun(run.record);
+    // No run id was kept in the log: the record's own text names it, the same at every rebuild.
+    run.record.runId = ContentRunId(RecordJsonText(run.record));
     records.push_back(std::move(run.record));
   }
   return records;

@@ -22,6 +22,14 @@ void TimeOrNull(JsonWriter& json, bool set, const platform::LocalTime& t) {
   }
 }
 
+void StringOrNull(JsonWriter& json, const std::string& text) {
+  if (text.empty()) {
+    json.Null();
+  } else {
+    json.String(Latin1ToUtf8(text));
+  }
+}
+
 // Members in the byte order of their names, as every record has had them.
 void PromptsJson(JsonWriter& json, const std::vector<RecordPrompt>& prompts) {
   json.BeginArray();
@@ -209,12 +217,22 @@ std::string RecordJsonText(const RunRecord& record) {
   json.Key("result").String(RecordUtf8(record.result));
   json.Key("rows");
   RowsJson(json, record.rows);
+  json.Key("run_id");
+  StringOrNull(json, record.runId);
   json.Key("schema").String(kRunRecordSchema);
   json.Key("seconds").Number(SecondsBetween(record.start, record.end));
+  json.Key("socket");
+  if (record.socket >= 0) {
+    json.Number(record.socket);
+  } else {
+    json.Null();
+  }
   json.Key("source").String(record.fromLog ? "log" : "console");
   json.Key("start").String(IsoTime(record.start));
   json.Key("unit");
   UnitJson(json, record.unit);
+  json.Key("utc_offset");
+  StringOrNull(json, record.utcOffset);
   json.Key("version").Number(kRunRecordVersion);
   json.EndObject();
   return json.Text() + "\n";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -58,12 +59,29 @@ struct RunRecord {
   std::vector<std::string> memo;                 // the whole result memo
   std::vector<std::string> log;                  // the run's log lines, messages in clear
   bool fromLog = false;  // rebuilt from a saved "Test.log" (no prompts, no warnings)
+  // The run's identity, so that whoever gathers records from many stations counts each run once
+  // ("xxxxxxxx-xxxx-4xxx-yxxx-xxxxxxxxxxxx"; version 8, derived from the content, for a record
+  // rebuilt from a log or made where the system has no random source).
+  std::string runId;
+  std::string utcOffset;  // the station's zone at Start, "+01:00"; empty when unknown (a log)
+  int socket = -1;        // the unit's item in the station's list at Start; -1 when unknown
 };
 
 // Texts of a message box's buttons and icon, and of an answer ("Retry/Cancel", "error", "Retry").
 std::string ButtonsText(unsigned flags);
 std::string IconText(unsigned flags);
 std::string AnswerText(int answer);
+
+// 16 bytes as a UUID text of this version (4: random, 8: derived), its variant bits set.
+std::string UuidText(const unsigned char (&bytes)[16], int version);
+// A new run's identity: 128 bits of the platform's random source as a version-4 UUID; empty
+// when the platform has no source.
+std::string NewRunId();
+// An identity derived from the text alone (a version-8 UUID of a 128-bit hash): the same text
+// gives the same id, every time.
+std::string ContentRunId(std::string_view text);
+// "+01:00", "-05:30", "+00:00".
+std::string UtcOffsetText(int minutes);
 
 // Whole seconds from a to b (b earlier gives a negative number).
 long long SecondsBetween(const platform::LocalTime& a, const platform::LocalTime& b);

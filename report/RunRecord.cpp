@@ -8,6 +8,7 @@
 #include "device/RegistryText.h"
 #include "models/ModelCatalogue.h"
 #include "report/RecordFiles.h"
+#include "report/RecordReport.h"
 #include "report/TestLog.h"
 
 namespace {
@@ -56,8 +57,11 @@ std::string SerialOf(const DeviceEntry& entry) {
   return fields.size() >= 3 ? fields[2] : std::string();
 }
 
-void BeginRunRecord(RunContext& run, const DeviceEntry& entry, const std::string& item) {
+void BeginRunRecord(RunContext& run, const DeviceEntry& entry, const std::string& item,
+                    int socket) {
   const std::string computer = platform::ThePlatform().GetComputerNameA();
+  const std::string runId = NewRunId();
+  const std::string zone = UtcOffsetText(platform::ThePlatform().UtcOffsetMinutes());
   std::vector<std::string> unwritten;
   {
     KeptRecords& kept = Kept();
@@ -71,6 +75,9 @@ void BeginRunRecord(RunContext& run, const DeviceEntry& entry, const std::string
     r.current.program = std::string(kProgramName) + " " + kProgramVersion;
     r.current.computer = computer;
     r.current.item = item;
+    r.current.socket = socket;
+    r.current.runId = runId;
+    r.current.utcOffset = zone;
     Identify(r.current.unit, entry);
     for (std::size_t i = 0; i < run.Rows.size(); ++i) {
       RecordRow row;
@@ -141,6 +148,8 @@ void KeepRunRecord(RunContext& run, const std::string& result) {
     r.current.end = run.RunEndTime;
     r.current.memo = run.ResultLines;
     r.current.log = LogInClear(run.Id, r.logStart);
+    // A platform without a random source: the record's own text names the run.
+    if (r.current.runId.empty()) r.current.runId = ContentRunId(RecordJsonText(r.current));
     record = r.current;
   }
   KeptRecords& kept = Kept();

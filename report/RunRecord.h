@@ -15,9 +15,10 @@ struct DeviceEntry;
 std::string SerialOf(const DeviceEntry& entry);
 
 // --- Hooks of the console: each takes the run's record lock, none blocks otherwise. ------------
-// Start: the unit, the combo item and the run's rows; the run's log begins here. Logs first the
-// lines of records an earlier run could not write. GUI thread.
-void BeginRunRecord(RunContext& run, const DeviceEntry& entry, const std::string& item);
+// Start: the unit, the combo item and its index in the station's list (`socket`), the run's
+// rows, a new run id and the station's zone; the run's log begins here. Logs first the lines of
+// records an earlier run could not write. GUI thread.
+void BeginRunRecord(RunContext& run, const DeviceEntry& entry, const std::string& item, int socket);
 // A status operation on row `index` (a kIcon* value for an outcome, -1 for a begin) and the
 // memo line it showed. Any thread.
 void NoteStep(RunContext& run, int index, int icon, const std::string& memoLine);

@@ -30,7 +30,7 @@ std::string FileText(const fs::path& path) {
 }
 
 // The subset of JSON Schema docs/run-record.schema.json uses: type, enum, required, properties,
-// items and local $ref. Returns the first violation's path, or empty.
+// items, pattern, minimum and local $ref. Returns the first violation's path, or empty.
 std::string Violation(const nlohmann::json& value, const nlohmann::json& schema,
                       const nlohmann::json& root, const std::string& at = "$") {
   if (schema.contains("$ref")) {
@@ -54,6 +54,14 @@ std::string Violation(const nlohmann::json& value, const nlohmann::json& schema,
            (type == "number" && value.is_number());
     }
     if (!ok) return at + ": not " + schema["type"].dump();
+  }
+  if (value.is_string() && schema.contains("pattern") &&
+      !std::regex_search(value.get<std::string>(),
+                         std::regex(schema["pattern"].get<std::string>()))) {
+    return at + ": does not match " + schema["pattern"].dump();
+  }
+  if (value.is_number() && schema.contains("minimum") && value < schema["minimum"]) {
+    return at + ": below " + schema["minimum"].dump();
   }
   for (const std::string key : schema.value("required", nlohmann::json::array())) {
     if (!value.contains(key)) return at + ": no " + key;
@@ -208,6 +216,10 @@ TEST_P(RecordOfARun, HoldsWhatTheWindowsShowedAndItsReportShowsTheSameRows) {
     EXPECT_EQ(record["rows"].back()["icon"], "") << "the rows after the cut were never reached";
   }
   EXPECT_EQ(record["unit"]["serial"], "TK36K0042");
+  // A console run's identity is random (version 4); the simulated station's zone is +01:00.
+  EXPECT_EQ(record["run_id"].get<std::string>().at(14), '4');
+  EXPECT_EQ(record["utc_offset"], "+01:00");
+  EXPECT_EQ(record["socket"], 0);
   EXPECT_EQ(record["unit"]["firmware"], "RM82C V1.20");
   EXPECT_EQ(record["unit"]["usb_ids"], "VID_1723&PID_0935");
   EXPECT_EQ(record["start"].get<std::string>().substr(0, 19), "2026-12-07T09:05:00");
@@ -510,6 +522,22 @@ TEST_F(RunRecords, ASerialWithBlanksNamesItsRecordInASafeForm) {
   ASSERT_EQ(files.size(), 1u);
   EXPECT_TRUE(files[0].filename().string().ends_with("-TM36K-TK_36K_0042.json")) << files[0];
   EXPECT_EQ(nlohmann::json::parse(FileText(files[0]))["unit"]["serial"], "TK 36K 0042");
+}
+
+TEST(RecordTexts, ZonesAndRunIdsReadAsTheirStandardsWriteThem) {
+  const std::pair<int, const char*> zones[] = {
+      {60, "+01:00"}, {0, "+00:00"}, {-330, "-05:30"}, {345, "+05:45"}, {-720, "-12:00"}};
+  for (const auto& [minutes, text] : zones) EXPECT_EQ(UtcOffsetText(minutes), text) << minutes;
+  unsigned char ones[16];
+  std::memset(ones, 0xFF, sizeof ones);
+  unsigned char zeros[16] = {};
+  EXPECT_EQ(UuidText(ones, 4), "ffffffff-ffff-4fff-bfff-ffffffffffff");
+  EXPECT_EQ(UuidText(zeros, 8), "00000000-0000-8000-8000-000000000000");
+  // Derived ids: stable, and one byte more or less is another id.
+  EXPECT_EQ(ContentRunId("run"), ContentRunId("run"));
+  EXPECT_NE(ContentRunId("run"), ContentRunId("rum"));
+  EXPECT_NE(ContentRunId("run"), ContentRunId(std::string("run\0", 4)));
+  EXPECT_NE(ContentRunId(""), ContentRunId(std::string(1, '\0')));
 }
 
 TEST(RecordTexts, CsvFieldsQuoteAndDisarmFormulas) {
@@ -848,6 +876,17 @@ TEST_F(RunRecords, ASavedLogReadsBackAsTheRunsItHolds) {
     }
   }
   EXPECT_EQ(RecordJson(runs[0])["log"], kept["log"]);
+  // No id in a log: each rebuilt run is named by its content, the same at every rebuild.
+  std::ifstream again(kLogFileName, std::ios::binary);
+  const auto rebuilt = RecordsFromLog(again);
+  ASSERT_EQ(rebuilt.size(), runs.size());
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(rebuilt[i].runId, runs[i].runId);
+    EXPECT_EQ(runs[i].runId.at(14), '8') << runs[i].runId;
+    EXPECT_NE(runs[i].runId, kept["run_id"]);
+    EXPECT_TRUE(RecordJson(runs[i])["utc_offset"].is_null());
+  }
+  EXPECT_NE(runs[0].runId, runs[1].runId);
 
   const std::string command =
       std::string("\"") + VELTRANE_LOG_TOOL + "\" --html Test.log > all.html";

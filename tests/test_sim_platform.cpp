@@ -333,6 +333,31 @@ TEST(SimClock, WorkersTakeTurnsInWakeOrderWithTheWindowAndTheBenchBetween) {
 
 // --- Events --------------------------------------------------------------------------------------
 
+TEST(SimPlatformRandom, VirtualTimeDrawsTheSeedsBytesRealTimeTheHosts) {
+  auto draw = [](SimOptions options) {
+    SimPlatform sim(options);
+    std::array<unsigned char, 40> bytes{};
+    EXPECT_TRUE(sim.GenRandom(bytes.data(), 20));
+    EXPECT_TRUE(sim.GenRandom(bytes.data() + 20, 20));
+    return bytes;
+  };
+  SimOptions seeded;
+  seeded.hostFacts = false;
+  seeded.randomSeed = 7;
+  SimOptions other = seeded;
+  other.randomSeed = 8;
+  EXPECT_EQ(draw(seeded), draw(seeded));
+  EXPECT_NE(draw(seeded), draw(other));
+  const auto bytes = draw(seeded);
+  EXPECT_NE(std::vector<unsigned char>(bytes.begin(), bytes.begin() + 20),
+            std::vector<unsigned char>(bytes.begin() + 20, bytes.end()))
+      << "the second draw goes on from the first";
+  SimOptions real = seeded;
+  real.clockMode = SimClock::Mode::kReal;
+  EXPECT_NE(draw(real), draw(real));
+  EXPECT_EQ(SimPlatform(seeded).UtcOffsetMinutes(), 60);
+}
+
 TEST(SimEvents, VirtualWaitsTimeOutByTheTimeoutUnlessSignalled) {
   SimPlatform sim(Bare());
   const Handle pause = sim.CreateEventA(false, false);

@@ -168,8 +168,8 @@ TEST_F(StepStatusTest, TwoRunsKeepTheirOwnRowsLinesAndRecords) {
   RunContext other(nullptr, platform::kInvalidHandle);
   BeginRunRows(run_, list_);
   BeginRunRows(other, otherList);
-  BeginRunRecord(run_, entry, "[0] TM36K");
-  BeginRunRecord(other, entry, "[1] HV22");
+  BeginRunRecord(run_, entry, "[0] TM36K", 0);
+  BeginRunRecord(other, entry, "[1] HV22", 1);
   StepBegin(run_, 0);
   StepBegin(other, 0);
   StepFailed(other, 0, "No reply");
@@ -222,7 +222,7 @@ TEST_F(StepStatusTest, AnEndingMarksOnlyARowTheRunHadNotFinished) {
     ASSERT_TRUE(LoadStepList(list, "LIST_TM36K"));
     RunContext run(nullptr, platform::kInvalidHandle);
     BeginRunRows(run, list);
-    BeginRunRecord(run, entry, "[0] TM36K");
+    BeginRunRecord(run, entry, "[0] TM36K", 0);
     for (int r = 0; r < c.row; ++r) {
       StepBegin(run, r);
       StepPassed(run, r, nullptr);

@@ -8,8 +8,13 @@
 #include <limits>
 #include <thread>
 
+#include <ctime>
+
 #if defined(__unix__)
 #include <sys/utsname.h>
+#endif
+#if defined(__linux__)
+#include <sys/random.h>
 #endif
 
 namespace platform::sim {
@@ -112,6 +117,39 @@ Uname ReadUname() {
 }
 
 }  // namespace
+
+bool ReadHostRandom(void* out, std::size_t size) {
+#if defined(__linux__)
+  auto* bytes = static_cast<unsigned char*>(out);
+  std::size_t done = 0;
+  // A read of up to 256 bytes from an initialised pool is never cut short; a signal may still
+  // interrupt it before it starts.
+  for (int tries = 0; done < size && tries < 8; ++tries) {
+    const ssize_t got = getrandom(bytes + done, size - done, 0);
+    if (got > 0) done += static_cast<std::size_t>(got);
+  }
+  return done == size;
+#else
+  (void)out;
+  (void)size;
+  return false;
+#endif
+}
+
+int ReadHostUtcOffset() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  std::tm utc{};
+#if defined(_WIN32)
+  if (localtime_s(&local, &now) != 0 || gmtime_s(&utc, &now) != 0) return 0;
+#else
+  if (localtime_r(&now, &local) == nullptr || gmtime_r(&now, &utc) == nullptr) return 0;
+#endif
+  // The two readings of one instant differ by the offset; at most a day apart.
+  int days = local.tm_yday - utc.tm_yday;
+  if (local.tm_year != utc.tm_year) days = local.tm_year > utc.tm_year ? 1 : -1;
+  return days * 24 * 60 + (local.tm_hour - utc.tm_hour) * 60 + (local.tm_min - utc.tm_min);
+}
 
 std::string ReadHostName() {
   std::string name;

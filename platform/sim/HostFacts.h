@@ -39,6 +39,11 @@ std::vector<std::string> ParseProcessorNames(std::string_view cpuinfo,
 // The host's name in capitals, as Windows gives a computer name; "SIMULATED" when it has none.
 std::string ReadHostName();
 
+// Bytes from the host's cryptographic source (getrandom); false where it has none.
+bool ReadHostRandom(void* out, std::size_t size);
+// The host's offset from UTC now, in minutes east.
+int ReadHostUtcOffset();
+
 // PRETTY_NAME of /etc/os-release text, unquoted; else NAME; else empty.
 std::string ParseOsReleaseName(std::string_view osRelease);
 // "6.1.0-18-amd64" -> "6.1"; whatever leads up to the second dot or the first non-digit.

@@ -148,7 +148,10 @@ constexpr Handle kObjectHandleStep = 4;
 }  // namespace
 
 SimPlatform::SimPlatform(const SimOptions& options)
-    : clock_(options.clockMode, options.start), nextHandle_(kFirstObjectHandle) {
+    : clock_(options.clockMode, options.start),
+      nextHandle_(kFirstObjectHandle),
+      randomState_(options.randomSeed),
+      utcOffsetMinutes_(options.utcOffsetMinutes) {
   if (options.hostFacts) AddHostKeys(registry_, ReadHostFacts());
   AddDeviceFileProvider(usb_.FileProvider());
 }
@@ -228,6 +231,26 @@ std::string SimPlatform::GetComputerNameA() {
 void SimPlatform::SetComputerName(std::string name) {
   std::lock_guard lock(mutex_);
   computerName_ = std::move(name);
+}
+
+bool SimPlatform::GenRandom(void* out, std::size_t size) {
+  if (clock_.GetMode() == SimClock::Mode::kReal && ReadHostRandom(out, size)) return true;
+  auto* bytes = static_cast<unsigned char*>(out);
+  std::lock_guard lock(mutex_);
+  for (std::size_t i = 0; i < size; i += 8) {
+    // splitmix64: every seed, 0 too, gives well-mixed words.
+    std::uint64_t z = (randomState_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z ^= z >> 31;
+    for (std::size_t b = 0; b < 8 && i + b < size; ++b)
+      bytes[i + b] = static_cast<unsigned char>(z >> (8 * b));
+  }
+  return true;
+}
+
+int SimPlatform::UtcOffsetMinutes() {
+  return clock_.GetMode() == SimClock::Mode::kReal ? ReadHostUtcOffset() : utcOffsetMinutes_;
 }
 
 Handle SimPlatform::CreateEventA(bool manualReset, bool initialState) {

@@ -25,6 +25,10 @@ struct SimOptions {
   SimClock::Mode clockMode = SimClock::Mode::kVirtual;
   LocalTime start = SimClock::kDefaultStart;  // virtual time only
   bool hostFacts = true;  // fill the processor and Windows version keys from this host
+  // Where GenRandom's bytes come from in virtual time (a run's identity): the same seed draws
+  // the same bytes, so a virtual session is the same every time. Real time draws the host's.
+  std::uint64_t randomSeed = 0;
+  int utcOffsetMinutes = 60;  // the station's zone in virtual time; real time has the host's
 };
 
 class SimPlatform : public Platform {
@@ -67,6 +71,10 @@ class SimPlatform : public Platform {
   // The host's name (or the one SetComputerName gave).
   std::string GetComputerNameA() override;
   void SetComputerName(std::string name);
+  // Virtual time: the seeded generator's next bytes (in the order of the calls). Real time: the
+  // host's source, the seeded generator where it has none.
+  bool GenRandom(void* out, std::size_t size) override;
+  int UtcOffsetMinutes() override;
   Handle CreateEventA(bool manualReset, bool initialState) override;
   std::uint32_t WaitForSingleObject(Handle event, std::uint32_t timeoutMs) override;
   bool CloseHandle(Handle handle) override;
@@ -142,6 +150,8 @@ class SimPlatform : public Platform {
   std::string computerName_;
   std::vector<std::string> sessionCalls_;
   std::uint32_t executionState_ = kEsContinuous;
+  std::uint64_t randomState_;
+  int utcOffsetMinutes_;
 };
 
 }  // namespace platform::sim

@@ -1,6 +1,9 @@
-// The station itself: its computer name (run records name their station), and what keeps it
-// awake and holds a shutdown while runs are under way.
+// The station itself: its computer name and its zone (run records name their station and the
+// instant of each run), bcrypt's random bytes (a run's identity), and what keeps it awake and
+// holds a shutdown while runs are under way.
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <bcrypt.h>
 
 #include <string>
 
@@ -41,6 +44,24 @@ bool Win32Platform::ShutdownBlockReasonCreate(Handle recipient, const char* reas
 bool Win32Platform::ShutdownBlockReasonDestroy(Handle recipient) {
   HWND window = static_cast<HWND>(Window(recipient));
   return window != nullptr && Calls().ShutdownBlockReasonDestroy(window) != FALSE;
+}
+
+bool Win32Platform::GenRandom(void* out, std::size_t size) {
+  // https://learn.microsoft.com/windows/win32/api/bcrypt/nf-bcrypt-bcryptgenrandom: with
+  // BCRYPT_USE_SYSTEM_PREFERRED_RNG no algorithm handle is opened.
+  return size <= 0xFFFFFFFFu && BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, static_cast<PUCHAR>(out),
+                                                                 static_cast<ULONG>(size),
+                                                                 BCRYPT_USE_SYSTEM_PREFERRED_RNG));
+}
+
+int Win32Platform::UtcOffsetMinutes() {
+  // Bias is UTC minus local time, in minutes; the part of the year adds its own.
+  TIME_ZONE_INFORMATION zone{};
+  const DWORD part = ::GetTimeZoneInformation(&zone);
+  LONG bias = zone.Bias;
+  if (part == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
+  if (part == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
+  return part == TIME_ZONE_ID_INVALID ? 0 : static_cast<int>(-bias);
 }
 
 }  // namespace platform::win32

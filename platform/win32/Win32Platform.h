@@ -27,6 +27,8 @@ class Win32Platform : public Platform {
   // steps of it, 15.6 ms by default), so a pause of 0.3 s is 0.3 s.
   std::uint64_t MonotonicMs() override;
   std::string GetComputerNameA() override;
+  bool GenRandom(void* out, std::size_t size) override;
+  int UtcOffsetMinutes() override;
   Handle CreateEventA(bool manualReset, bool initialState) override;
   std::uint32_t WaitForSingleObject(Handle event, std::uint32_t timeoutMs) override;
   bool CloseHandle(Handle handle) override;
