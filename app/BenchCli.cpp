@@ -58,6 +58,28 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
       options.answersFor.emplace_back(std::stoi(item), given.substr(colon + 1));
     } else if (a == "--json") {
       if (!value(options.jsonFile)) return false;
+    } else if (a == "--station") {
+      if (!value(options.station)) return false;
+    } else if (a == "--seed") {
+      std::string given;
+      if (!value(given)) return false;
+      if (given.empty() || given.size() > 19 ||
+          given.find_first_not_of("0123456789") != std::string::npos) {
+        error = "--seed takes a number, not '" + given + "'";
+        return false;
+      }
+      options.seed = std::stoull(given);
+    } else if (a == "--day") {
+      if (!value(options.day)) return false;
+      const std::string& d = options.day;
+      const bool form = d.size() == 10 && d[4] == '-' && d[7] == '-' &&
+                        d.find_first_not_of("0123456789-") == std::string::npos &&
+                        d.substr(0, 4) >= "1980" && d.substr(5, 2) >= "01" &&
+                        d.substr(5, 2) <= "12" && d.substr(8, 2) >= "01" && d.substr(8, 2) <= "28";
+      if (!form) {
+        error = "--day takes YYYY-MM-DD (day 01 to 28), not '" + d + "'";
+        return false;
+      }
     } else {
       error = "unknown argument: " + a;
       return false;
@@ -89,6 +111,9 @@ void PrintBenchUsage(std::ostream& out) {
          "  --strict-answers   such an answer ends veltrane-bench with status 2 instead\n"
          "  --real-time        pauses take real time (default: virtual time, instant)\n"
          "  --out DIR          write Test.log into DIR (default: the current directory)\n"
+         "  --station NAME     the station's computer name in the records (default: this host's)\n"
+         "  --seed S           seed of the runs' ids in virtual time (default 0)\n"
+         "  --day YYYY-MM-DD   the day the virtual clock starts (default 2026-12-07)\n"
          "  --help             this text\n"
          "\n"
          "Exit status: 0 when every run gave Success or Warning, 1 otherwise, 2 on a usage or\n"

@@ -21,6 +21,11 @@ struct BenchOptions {
   // --answers-for N:A,B,...: item N's own answers (parallel runs)
   std::vector<std::pair<int, std::string>> answersFor;
   std::string jsonFile;  // one record per run
+  // A station of its own: its computer name, the seed of its run ids and the day its virtual
+  // clock starts ("YYYY-MM-DD"); empty or 0: the host's name, seed 0, the bench's usual day.
+  std::string station;
+  unsigned long long seed = 0;
+  std::string day;
 };
 
 // Parses the arguments; on a bad argument returns false with a message in `error`.

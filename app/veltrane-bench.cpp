@@ -108,7 +108,14 @@ static int Main(int argc, char** argv) {
   platform::sim::SimOptions simOptions;
   simOptions.clockMode = options.realTime ? platform::sim::SimClock::Mode::kReal
                                           : platform::sim::SimClock::Mode::kVirtual;
+  simOptions.randomSeed = options.seed;
+  if (!options.day.empty()) {
+    simOptions.start.year = std::stoi(options.day.substr(0, 4));
+    simOptions.start.month = std::stoi(options.day.substr(5, 2));
+    simOptions.start.day = std::stoi(options.day.substr(8, 2));
+  }
   platform::sim::SimPlatform sim(simOptions);
+  if (!options.station.empty()) sim.SetComputerName(options.station);
   platform::SetPlatform(&sim);
   auto bench = platform::sim::WireBench(sim, std::move(model));
   ui::headless::HeadlessToolkit toolkit(options.realTime ? ui::headless::TimerMode::kRealTime

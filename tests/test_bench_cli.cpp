@@ -72,6 +72,10 @@ TEST(BenchCli, UsageErrorsExitWith2AndSayWhy) {
       {"--parallel --device 0,1 --answers-for 4:ok", "--answers-for 4: item 4 is not run"},
       {"--answers retry,maybe", "--answers"},
       {"--bench /nonexistent/bench.json", "/nonexistent/bench.json"},
+      {"--seed -1", "--seed takes a number, not '-1'"},
+      {"--seed", "option --seed needs a value"},
+      {"--day 2026-13-01", "--day takes YYYY-MM-DD"},
+      {"--day 7.12.2026", "--day takes YYYY-MM-DD"},
   };
   for (const Case& c : cases) {
     const Outcome o = RunBench(c.args);
@@ -95,10 +99,35 @@ TEST(BenchCli, BadBenchFileIsNamedWithItsField) {
 TEST(BenchCli, HelpListsTheOptions) {
   const Outcome o = RunBench("--help");
   EXPECT_EQ(o.status, 0);
-  for (const char* option :
-       {"--bench", "--list", "--device", "--answers", "--real-time", "--out", "--json"}) {
+  for (const char* option : {"--bench", "--list", "--device", "--answers", "--real-time", "--out",
+                             "--json", "--station", "--seed", "--day"}) {
     EXPECT_NE(o.output.find(option), std::string::npos) << option;
   }
+}
+
+// A simulated station of its own: its name, its day and run ids of its own seed in the record.
+TEST(BenchCli, AStationOfItsOwnNamesItselfAndDrawsItsOwnRunIds) {
+  const auto folder = std::filesystem::temp_directory_path() / "veltrane-own-station";
+  std::filesystem::create_directories(folder);
+  const std::string json = (folder / "runs.json").string();
+  auto runIds = [&](const std::string& args) {
+    const Outcome o =
+        RunBench("--device 0,1 --out " + folder.string() + " --json " + json + " " + args);
+    EXPECT_EQ(o.status, 0) << o.output;
+    const auto records = nlohmann::json::parse(std::ifstream(json));
+    std::vector<std::string> ids;
+    for (const auto& r : records) ids.push_back(r.at("run_id"));
+    return std::pair(ids, records);
+  };
+  const auto [plain, plainRecords] = runIds("");
+  const auto [own, records] = runIds("--station LINE-2 --seed 9 --day 2027-02-03");
+  EXPECT_EQ(runIds("").first, plain) << "virtual time: the same seed, the same ids";
+  ASSERT_EQ(own.size(), 2u);
+  EXPECT_NE(own[0], own[1]);
+  EXPECT_NE(own[0], plain[0]);
+  EXPECT_EQ(records[1].at("computer"), "LINE-2");
+  EXPECT_EQ(records[1].at("start").get<std::string>().substr(0, 10), "2027-02-03");
+  std::filesystem::remove_all(folder);
 }
 
 // A scripted answer that is no button of its box is used up and the box gets its safe default;
