@@ -235,10 +235,17 @@ std::string TrendSvg(const std::map<std::string, Group>& days) {
                   x + step * 0.1, height - bottom - h, step * 0.8, h);
     svg += buffer + Esc(day) + ": " + std::to_string(g.runs) + " runs</title></rect>\n";
     if (g.units > 0) {
-      std::snprintf(buffer, sizeof buffer, "%s%.1f,%.1f", line.empty() ? "" : " ", x + step / 2,
-                    (height - bottom) - (height - bottom - 10) * static_cast<double>(g.firstPass) /
-                                            static_cast<double>(g.units));
+      const double y = (height - bottom) - (height - bottom - 10) *
+                                               static_cast<double>(g.firstPass) /
+                                               static_cast<double>(g.units);
+      std::snprintf(buffer, sizeof buffer, "%s%.1f,%.1f", line.empty() ? "" : " ", x + step / 2, y);
       line += buffer;
+      // A day alone shows its yield too: a dot on each day's point.
+      std::snprintf(buffer, sizeof buffer, "<circle cx='%.1f' cy='%.1f' r='4' fill='#1a7f37'>",
+                    x + step / 2, y);
+      svg += buffer;
+      svg += "<title>" + Esc(day) + ": first-pass yield " + Percent(g.firstPass, g.units) +
+             "</title></circle>\n";
     }
     if (days.size() <= 31 || i % static_cast<int>(days.size() / 15 + 1) == 0) {
       std::snprintf(buffer, sizeof buffer, "<text x='%.1f' y='%.1f' font-size='10'>", x,

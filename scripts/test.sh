@@ -27,8 +27,12 @@ for preset in $presets; do
     # The house format and clang-tidy, on the compile commands of the first Linux build.
     if [ "$preset" = linux-debug ]; then ./scripts/check-habits.sh "build/$preset"; fi
     ctest --preset "$preset" -j "$(nproc)"
-    # A run report as a browser shows it: not blank, its result word there.
-    if [ "$preset" = linux-debug ]; then ./scripts/report-check.sh "build/$preset"; fi
+    # A run report as a browser shows it: not blank, its result word there; and the fleet's
+    # dashboard on two simulated stations' records, every page with its figures.
+    if [ "$preset" = linux-debug ]; then
+      ./scripts/report-check.sh "build/$preset"
+      ./scripts/fleet-check.sh "build/$preset"
+    fi
   fi
   echo "=== $preset took $(($(date +%s) - started))s ==="
 done
