@@ -81,14 +81,35 @@ struct Filter {
   std::vector<Cell> params;
   std::string query;  // the filters as a URL query, to carry them on in links
   std::vector<std::string> notes;
+  Params period;  // the default period's dates, when the page was given none
   void Add(const std::string& fragment, const std::string& value) {
     params.emplace_back(value);
     where += " AND " + fragment + " $" + std::to_string(params.size());
   }
 };
 
-Filter FilterOf(const Params& params) {
+// The days a page shows when it is given none: the week up to the newest run, so that a page
+// reads the runs of a week however many years the store holds.
+constexpr long long kDefaultDays = 7;
+
+std::string DayText(long long utcMs) {
+  const platform::LocalTime t = LocalAt(utcMs, 0);
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", t.year, t.month, t.day);
+  return text;
+}
+
+Filter FilterOf(Store& store, Params params) {
   Filter f;
+  if (!params.contains("from") && !params.contains("to")) {
+    const auto newest = store.Query("SELECT MAX(start_ms) FROM runs");
+    if (!newest.empty() && newest[0][0]) {
+      const long long last = AsNumber(newest[0][0]);
+      params["from"] = DayText(last - (kDefaultDays - 1) * 86400000);
+      params["to"] = DayText(last);
+      f.period = params;
+    }
+  }
   for (const char* key : {"model", "station", "result", "serial"}) {
     const std::string value = Get(params, key);
     if (value.empty()) continue;
@@ -116,12 +137,14 @@ Filter FilterOf(const Params& params) {
   return f;
 }
 
-std::string FilterForm(Store& store, const Params& params, const Filter& f, const char* action) {
-  auto options = [&](const char* key, const char* sql) {
+std::string FilterForm(Store& store, const Params& given, const Filter& f, const char* action) {
+  const Params& params = f.period.empty() ? given : f.period;
+  auto options = [&](const char* key) {
+    const char* sql = "SELECT value FROM facets WHERE kind = $1 ORDER BY value";
     std::string html =
         "<label>" + std::string(key) + " <select name='" + key + "'><option value=''>all</option>";
     const std::string chosen = Get(params, key);
-    for (const Row& row : store.Query(sql)) {
+    for (const Row& row : store.Query(sql, {std::string(key)})) {
       const std::string v = AsText(row[0]);
       html += "<option value='" + Esc(v) + "'" + (v == chosen ? " selected" : "") + ">" + Esc(v) +
               "</option>";
@@ -129,9 +152,9 @@ std::string FilterForm(Store& store, const Params& params, const Filter& f, cons
     return html + "</select></label>";
   };
   std::string html = "<form class='filters' method='get' action='" + std::string(action) + "'>";
-  html += options("model", "SELECT DISTINCT model FROM runs ORDER BY model");
-  html += options("station", "SELECT DISTINCT station FROM runs ORDER BY station");
-  html += options("result", "SELECT DISTINCT result FROM runs ORDER BY result");
+  html += options("model");
+  html += options("station");
+  html += options("result");
   html += "<label>from <input name='from' size='10' value='" + Esc(Get(params, "from")) +
           "'></label><label>to <input name='to' size='10' value='" + Esc(Get(params, "to")) +
           "'></label><label>serial <input name='serial' size='12' value='" +
@@ -267,7 +290,7 @@ std::string TrendSvg(const std::map<std::string, Group>& days) {
 }
 
 std::string Overview(Store& store, const Params& params) {
-  const Filter f = FilterOf(params);
+  const Filter f = FilterOf(store, params);
   std::string body = "<h1>Runs of every station</h1>\n" + FilterForm(store, params, f, "/");
   std::set<std::string> words;
   const auto all = Grouped(store, f, "'all'", words);
@@ -289,7 +312,7 @@ std::string Overview(Store& store, const Params& params) {
 }
 
 std::string Steps(Store& store, const Params& params) {
-  const Filter f = FilterOf(params);
+  const Filter f = FilterOf(store, params);
   std::string body = "<h1>Failing steps</h1>\n" + FilterForm(store, params, f, "/steps");
   std::string models = "SELECT DISTINCT model FROM runs WHERE " + f.where + " ORDER BY model";
   for (const Row& m : store.Query(models, f.params)) {

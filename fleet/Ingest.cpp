@@ -112,6 +112,13 @@ bool StoreRun(Store& store, const ReadRecord& read, const std::string& path, boo
     sameContent = !rows.empty() && rows[0][0] == read.contentHash;
     return false;
   }
+  for (const auto& [kind, value] :
+       {std::pair<const char*, const std::string&>{"model", r.unit.model},
+        {"station", r.computer},
+        {"result", r.result}}) {
+    store.Exec("INSERT INTO facets (kind, value) VALUES ($1, $2) ON CONFLICT DO NOTHING",
+               {std::string(kind), Utf8(value)});
+  }
   int seq = 0;
   for (const RecordPrompt& p : r.promptsOutsideRows) {
     store.Exec(

@@ -39,6 +39,11 @@ const std::vector<std::vector<const char*>>& Migrations() {
        "CREATE INDEX runs_by_station ON runs (station, start_ms)",
        "CREATE INDEX runs_by_serial ON runs (serial, start_ms)",
        "CREATE INDEX steps_by_icon ON steps (icon, run_id)"},
+      // 3: the models, stations and result words there are, for the filters' choices.
+      {"CREATE TABLE facets (kind TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (kind, value))",
+       "INSERT INTO facets (kind, value) SELECT DISTINCT 'model', model FROM runs",
+       "INSERT INTO facets (kind, value) SELECT DISTINCT 'station', station FROM runs",
+       "INSERT INTO facets (kind, value) SELECT DISTINCT 'result', result FROM runs"},
   };
   return migrations;
 }

@@ -363,6 +363,25 @@ TEST_P(Fleet, PagesShowTheFiguresOfAKnownSet) {
   EXPECT_FALSE(fleet::Page(*store, "/run", {{"id", "nothing"}}, none));
 }
 
+// A store of an older schema is brought up to date on opening, what it holds kept and carried on.
+TEST_P(Fleet, AnOlderStoreIsMigratedOnOpening) {
+  WriteKnownSet("k");
+  const std::string url = Url();
+  {
+    auto store = fleet::OpenStore(url);
+    EXPECT_EQ(fleet::StoredSchemaVersion(*store), fleet::SchemaVersion());
+    fleet::Ingest(*store, {"k"});
+    // As version 2 left it: no facets yet.
+    store->Exec("DROP TABLE facets");
+    store->Exec("UPDATE fleet_schema SET version = 2");
+  }
+  auto store = fleet::OpenStore(url);
+  EXPECT_EQ(fleet::StoredSchemaVersion(*store), fleet::SchemaVersion());
+  EXPECT_EQ(store->Query("SELECT value FROM facets WHERE kind = 'model' ORDER BY value"),
+            (std::vector<fleet::Row>{{"LQ40"}, {"TM36K"}}));
+  EXPECT_EQ(Count(*store, "runs"), 7);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, Fleet, ::testing::ValuesIn(Kinds()),
                          [](const auto& info) { return info.param; });
 
