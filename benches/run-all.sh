@@ -15,6 +15,9 @@
 #   size       the size of Veltrane.exe and the other Windows programs, if they have been built
 #   soak       veltrane-soak: every demo unit 200 times with drawn faults, memory as runs add up
 #   valgrind   one healthy run per family under valgrind (benches/valgrind.sh)
+#   fleet      veltrane-fleet on SQLite and PostgreSQL: ingest against the parse-only floor, a
+#              second ingest, every page at 10,000 and 1,000,000 runs (benches/fleet.sh; not in
+#              the default list: it takes the better part of an hour)
 #
 # Builds veltrane-bench, veltrane-soak and veltrane-discovery-bench in the linux-debug preset
 # first, unless VELTRANE_BUILD names a build folder to use as it is. Needs python3, GNU time
@@ -166,6 +169,7 @@ for section in "${sections[@]}"; do
   case $section in
     discovery | realtime | virtual | station | memory | size | soak) "$section" ;;
     valgrind) valgrind_runs ;;
+    fleet) heading "The fleet's store and dashboard (benches/fleet.sh)"; ./benches/fleet.sh ;;
     *) echo "unknown section: $section" >&2; exit 2 ;;
   esac
 done

@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# Runs the fleet's tests against a real PostgreSQL server that this script makes and ends itself:
-# a cluster in a temporary folder, run by an unprivileged user, listening on a Unix socket only
-# (no TCP port), stopped and removed at the end whatever happens.
-# Usage: scripts/fleet-postgresql.sh FLEET_TESTS [GTEST ARGUMENTS...]
+# Runs a command (the fleet's tests, its benchmark) against a real PostgreSQL server that this
+# script makes and ends itself: a cluster in a temporary folder, run by an unprivileged user,
+# listening on a Unix socket only (no TCP port), stopped and removed at the end whatever happens.
+# The command finds the server's libpq URI in VELTRANE_FLEET_PG (database postgres, user fleet).
+# Usage: scripts/fleet-postgresql.sh COMMAND [ARGUMENTS...]
 # VELTRANE_SKIP_POSTGRESQL=1 skips (exit status 77); without that, a missing server is a failure.
 set -euo pipefail
-tests=$1
-shift
 if [ "${VELTRANE_SKIP_POSTGRESQL:-}" = 1 ]; then
   echo "PostgreSQL tests skipped (VELTRANE_SKIP_POSTGRESQL=1)"
   exit 77
@@ -36,4 +35,4 @@ mkdir -p "$work/socket"
   -o "-c listen_addresses='' -c unix_socket_directories='$work/socket' -c fsync=off" start >/dev/null ||
   { cat "$work/server.log" >&2; exit 1; }
 export VELTRANE_FLEET_PG="postgresql://fleet@/postgres?host=$work/socket"
-"$tests" --gtest_filter='*postgresql*:FleetStores.*' "$@"
+"$@"
