@@ -63,6 +63,26 @@ std::string ReadWhole(const std::string& path, bool& ok) {
   return text.str();
 }
 
+// Rows of one table, up to 100 a statement. The statements' texts repeat (1 to 100 rows), so
+// the store's prepared statements serve again.
+void InsertRows(Store& store, const std::string& head, const std::vector<Row>& rows) {
+  constexpr std::size_t kRowsAStatement = 100;
+  for (std::size_t from = 0; from < rows.size(); from += kRowsAStatement) {
+    const std::size_t to = std::min(rows.size(), from + kRowsAStatement);
+    std::string sql = head;
+    std::vector<Cell> params;
+    for (std::size_t r = from; r < to; ++r) {
+      sql += r == from ? "(" : ", (";
+      for (std::size_t c = 0; c < rows[r].size(); ++c) {
+        params.push_back(rows[r][c]);
+        sql += (c == 0 ? "$" : ", $") + std::to_string(params.size());
+      }
+      sql += ")";
+    }
+    store.Exec(sql, params);
+  }
+}
+
 }  // namespace
 
 bool StoreRun(Store& store, const ReadRecord& read, const std::string& path, bool& sameContent) {
@@ -112,40 +132,41 @@ bool StoreRun(Store& store, const ReadRecord& read, const std::string& path, boo
     sameContent = !rows.empty() && rows[0][0] == read.contentHash;
     return false;
   }
-  for (const auto& [kind, value] :
-       {std::pair<const char*, const std::string&>{"model", r.unit.model},
-        {"station", r.computer},
-        {"result", r.result}}) {
-    store.Exec("INSERT INTO facets (kind, value) VALUES ($1, $2) ON CONFLICT DO NOTHING",
-               {std::string(kind), Utf8(value)});
-  }
+  // Many rows a statement: a server round trip per table, not per row.
+  store.Exec(
+      "INSERT INTO facets (kind, value) VALUES ('model', $1), ('station', $2), ('result', $3) "
+      "ON CONFLICT DO NOTHING",
+      {Utf8(r.unit.model), Utf8(r.computer), Utf8(r.result)});
+  std::vector<Row> prompts;
   int seq = 0;
   for (const RecordPrompt& p : r.promptsOutsideRows) {
-    store.Exec(
-        "INSERT INTO prompts (run_id, seq, row_number, text, caption, buttons, icon, answer) "
-        "VALUES ($1, $2, $3, $4, $5, $6, $7, $8)",
-        {r.runId, Num(seq++), Cell(), Utf8(p.text), Utf8(p.caption), Utf8(p.buttons), Utf8(p.icon),
-         Utf8(p.answer)});
+    prompts.push_back({r.runId, Num(seq++), Cell(), Utf8(p.text), Utf8(p.caption), Utf8(p.buttons),
+                       Utf8(p.icon), Utf8(p.answer)});
   }
+  std::vector<Row> steps;
   for (const RecordRow& row : r.rows) {
-    store.Exec(
-        "INSERT INTO steps (run_id, number, caption, icon, attempts, first_start_ms, last_end_ms, "
-        "begun, ended, memo) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)",
-        {r.runId, Num(row.number), Utf8(row.caption), Utf8(row.icon), Num(row.attempts),
-         OptionalMs(row.begun, row.firstStart, offset), OptionalMs(row.ended, row.lastEnd, offset),
-         Num(row.begun ? 1 : 0), Num(row.ended ? 1 : 0), Utf8(Joined(row.memo, '\n'))});
+    steps.push_back({r.runId, Num(row.number), Utf8(row.caption), Utf8(row.icon), Num(row.attempts),
+                     OptionalMs(row.begun, row.firstStart, offset),
+                     OptionalMs(row.ended, row.lastEnd, offset), Num(row.begun ? 1 : 0),
+                     Num(row.ended ? 1 : 0), Utf8(Joined(row.memo, '\n'))});
     for (const RecordPrompt& p : row.prompts) {
-      store.Exec(
-          "INSERT INTO prompts (run_id, seq, row_number, text, caption, buttons, icon, answer) "
-          "VALUES ($1, $2, $3, $4, $5, $6, $7, $8)",
-          {r.runId, Num(seq++), Num(row.number), Utf8(p.text), Utf8(p.caption), Utf8(p.buttons),
-           Utf8(p.icon), Utf8(p.answer)});
+      prompts.push_back({r.runId, Num(seq++), Num(row.number), Utf8(p.text), Utf8(p.caption),
+                         Utf8(p.buttons), Utf8(p.icon), Utf8(p.answer)});
     }
   }
+  std::vector<Row> log;
   for (std::size_t i = 0; i < r.log.size(); ++i) {
-    store.Exec("INSERT INTO log_lines (run_id, seq, line) VALUES ($1, $2, $3)",
-               {r.runId, Num(static_cast<long long>(i)), Utf8(r.log[i])});
+    log.push_back({r.runId, Num(static_cast<long long>(i)), Utf8(r.log[i])});
   }
+  InsertRows(store,
+             "INSERT INTO steps (run_id, number, caption, icon, attempts, first_start_ms, "
+             "last_end_ms, begun, ended, memo) VALUES ",
+             steps);
+  InsertRows(store,
+             "INSERT INTO prompts (run_id, seq, row_number, text, caption, buttons, icon, answer) "
+             "VALUES ",
+             prompts);
+  InsertRows(store, "INSERT INTO log_lines (run_id, seq, line) VALUES ", log);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
+#include <unordered_map>
 
 namespace fleet {
 namespace {
@@ -122,8 +123,11 @@ class SqliteStore : public Store {
 
  private:
   sqlite3_stmt* Prepared(const std::string& sql) {
-    for (auto& [text, statement] : cache_) {
-      if (text == sql) return statement;
+    if (const auto found = cache_.find(sql); found != cache_.end()) return found->second;
+    // The statements' texts are the program's own, a bounded set; the bound is a safeguard.
+    if (cache_.size() >= 512) {
+      for (auto& [text, statement] : cache_) sqlite3_finalize(statement);
+      cache_.clear();
     }
     sqlite3_stmt* statement = nullptr;
     const std::string text = SqliteText(sql);
@@ -131,11 +135,11 @@ class SqliteStore : public Store {
         SQLITE_OK) {
       throw StoreError(std::string(sqlite3_errmsg(db_)) + " in: " + sql);
     }
-    cache_.emplace_back(sql, statement);
+    cache_.emplace(sql, statement);
     return statement;
   }
   sqlite3* db_ = nullptr;
-  std::vector<std::pair<std::string, sqlite3_stmt*>> cache_;
+  std::unordered_map<std::string, sqlite3_stmt*> cache_;
 };
 
 class PostgresStore : public Store {
