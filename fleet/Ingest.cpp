@@ -173,7 +173,11 @@ bool StoreRun(Store& store, const ReadRecord& read, const std::string& path, boo
 IngestTally Ingest(Store& store, const std::vector<std::string>& folders,
                    const IngestOptions& options) {
   IngestTally tally;
+  const Found* current = nullptr;  // the file being read, for the watch's memory of refusals
   auto refuse = [&](const std::string& path, const std::string& reason) {
+    if (current != nullptr && options.refusedBefore != nullptr) {
+      (*options.refusedBefore)[current->path] = {current->size, current->mtimeNs};
+    }
     ++tally.refused;
     tally.refusals.push_back(path + ": " + reason);
     if (options.refusal) options.refusal(tally.refusals.back());
@@ -229,6 +233,15 @@ IngestTally Ingest(Store& store, const std::vector<std::string>& folders,
           ++tally.unchanged;
           continue;
         }
+        if (options.refusedBefore != nullptr) {
+          const auto it = options.refusedBefore->find(f.path);
+          if (it != options.refusedBefore->end() &&
+              it->second == std::make_pair(f.size, f.mtimeNs)) {
+            ++tally.refused;  // said at an earlier pass, unchanged since
+            continue;
+          }
+        }
+        current = &f;
         bool ok = false;
         const std::string text = ReadWhole(f.path, ok);
         if (!ok) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ struct IngestOptions {
   // Called with each refusal as it is found.
   std::function<void(const std::string&)> refusal;
   std::size_t batchRuns = kBatchRuns;
+  // Files refused by an earlier pass of the same watch (path: size, time): refused again without
+  // a word until they change. None: every refused file is reported.
+  std::map<std::string, std::pair<long long, long long>>* refusedBefore = nullptr;
 };
 
 // Reads every record file (*.json, at any depth) of the folders; stores the runs the store does

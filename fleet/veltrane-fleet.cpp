@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,6 +54,9 @@ int RunIngest(const std::string& db, const std::vector<std::string>& folders, in
                    seconds > 0 ? static_cast<double>(t.stored + t.known) / seconds : 0.0);
     };
   }
+  // A watch names a refused file once, and again only once it has changed.
+  std::map<std::string, std::pair<long long, long long>> refusedBefore;
+  if (watchSeconds > 0) options.refusedBefore = &refusedBefore;
   for (;;) {
     const fleet::IngestTally t = fleet::Ingest(*store, folders, options);
     anyRefused = anyRefused || t.refused > 0;
