@@ -512,9 +512,9 @@ bool Run(Store& store, const Params& params, std::string& html) {
       record.promptsOutsideRows.push_back(std::move(prompt));
     }
   }
-  for (const Row& l :
-       store.Query("SELECT line FROM log_lines WHERE run_id = $1 ORDER BY seq", {id})) {
-    record.log.push_back(Utf8ToLatin1(AsText(l[0])));
+  if (const auto log = store.Query("SELECT lines FROM logs WHERE run_id = $1", {id});
+      !log.empty()) {
+    record.log = Lines(log[0][0]);
   }
   html = RecordHtml(record);
   const std::string nav =

@@ -154,10 +154,6 @@ bool StoreRun(Store& store, const ReadRecord& read, const std::string& path, boo
                          Utf8(p.buttons), Utf8(p.icon), Utf8(p.answer)});
     }
   }
-  std::vector<Row> log;
-  for (std::size_t i = 0; i < r.log.size(); ++i) {
-    log.push_back({r.runId, Num(static_cast<long long>(i)), Utf8(r.log[i])});
-  }
   InsertRows(store,
              "INSERT INTO steps (run_id, number, caption, icon, attempts, first_start_ms, "
              "last_end_ms, begun, ended, memo) VALUES ",
@@ -166,7 +162,8 @@ bool StoreRun(Store& store, const ReadRecord& read, const std::string& path, boo
              "INSERT INTO prompts (run_id, seq, row_number, text, caption, buttons, icon, answer) "
              "VALUES ",
              prompts);
-  InsertRows(store, "INSERT INTO log_lines (run_id, seq, line) VALUES ", log);
+  store.Exec("INSERT INTO logs (run_id, lines) VALUES ($1, $2)",
+             {r.runId, Utf8(Joined(r.log, '\n'))});
   return true;
 }
 

@@ -279,12 +279,10 @@ bool ReadRecordText(std::string_view text, ReadRecord& out, std::string& reason)
     reason = std::string("breaks the record's rules: ") + e.what();
     return false;
   }
-  // Identity of the content: the record as the station writes it, whatever layout the file has.
-  const std::string id = out.record.runId;
-  out.record.runId.clear();
-  out.contentHash = ContentRunId(RecordJsonText(out.record));
+  // The record's bytes name its content: a copy of it is the same record, any change another.
+  out.contentHash = ContentRunId(text);
   // A record kept before runs had ids is named by its content, as a record rebuilt from a log.
-  out.record.runId = id.empty() ? out.contentHash : id;
+  if (out.record.runId.empty()) out.record.runId = out.contentHash;
   return true;
 }
 

@@ -11,7 +11,7 @@ namespace fleet {
 
 struct ReadRecord {
   RunRecord record;          // texts in the station's bytes (Latin-1), as the report shows them
-  std::string contentHash;   // the record's own text named (the same run copied: the same hash)
+  std::string contentHash;   // the file's bytes named (the same run copied: the same hash)
   int utcOffsetMinutes = 0;  // 0 where the record names no zone (its times are taken as UTC)
   bool zoneKnown = false;
 };

@@ -128,7 +128,7 @@ TEST_P(Fleet, EachRunIsStoredOnceAcrossIngestsAndFolders) {
   EXPECT_EQ(Count(*store, "runs"), 30);
   EXPECT_EQ(Count(*store, "steps"), 30 * 4);
   EXPECT_EQ(Count(*store, "prompts"), 0);
-  EXPECT_EQ(Count(*store, "log_lines"), 30 * 2);
+  EXPECT_EQ(Count(*store, "logs"), 30);
   // A record rewritten in place (same content, new time) is read again and found known.
   const auto first = *fs::directory_iterator("a/TestRecords");
   fs::last_write_time(first.path(), fs::last_write_time(first.path()) + std::chrono::seconds(5));
@@ -238,9 +238,9 @@ TEST_P(Fleet, AKilledIngestLeavesNoHalfStoredRun) {
     waitpid(child, &status, 0);
     close(pipeEnds[0]);
     auto store = fleet::OpenStore(url);
-    // Whatever is stored is whole: every run with its four rows and two log lines.
+    // Whatever is stored is whole: every run with its four rows and its log.
     EXPECT_EQ(Count(*store, "steps"), 4 * Count(*store, "runs")) << "kill " << moment;
-    EXPECT_EQ(Count(*store, "log_lines"), 2 * Count(*store, "runs")) << "kill " << moment;
+    EXPECT_EQ(Count(*store, "logs"), Count(*store, "runs")) << "kill " << moment;
     EXPECT_EQ(Count(*store, "files"), Count(*store, "runs")) << "kill " << moment;
   }
   auto store = fleet::OpenStore(url);
