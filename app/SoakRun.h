@@ -506,9 +506,10 @@ inline std::vector<std::string> RunIteration(const std::string& benchText,
 }
 
 // A run's record as every run of its unit on the same bench with the same answers writes it,
-// alone or beside others: the times and the log lines' time stamps aside.
+// alone or beside others: the times, the log lines' time stamps and the run's own id aside.
 inline std::string RecordWithoutTimes(RunRecord record) {
   record.start = record.end = {};
+  record.runId.clear();
   for (RecordRow& row : record.rows) row.firstStart = row.lastEnd = {};
   for (std::string& line : record.log) line.erase(0, std::min(line.size(), kLogPrefixLength));
   return RecordJsonText(record);
