@@ -130,9 +130,12 @@ TEST_P(Fleet, EachRunIsStoredOnceAcrossIngestsAndFolders) {
   EXPECT_EQ(Count(*store, "prompts"), 0);
   EXPECT_EQ(Count(*store, "logs"), 30);
   // A record rewritten in place (same content, new time) is read again and found known.
-  const auto first = *fs::directory_iterator("a/TestRecords");
-  fs::last_write_time(first.path(), fs::last_write_time(first.path()) + std::chrono::seconds(5));
-  EXPECT_EQ(fleet::Ingest(*store, {"a"}).known, first.path().extension() == ".json" ? 1 : 0);
+  fs::path record;
+  for (const auto& entry : fs::directory_iterator("a/TestRecords")) {
+    if (entry.path().extension() == ".json") record = entry.path();
+  }
+  fs::last_write_time(record, fs::last_write_time(record) + std::chrono::seconds(5));
+  EXPECT_EQ(fleet::Ingest(*store, {"a"}).known, 1);
   EXPECT_EQ(fleet::OpenStore(url)->Query("SELECT COUNT(*) FROM runs")[0][0], "30");
 }
 
