@@ -422,11 +422,11 @@ std::string Search(Store& store, const Params& params) {
       Esc(serial) + "'></label><button>Find</button></form>\n";
   if (!serial.empty()) {
     // A prefix: the serial's own characters are matched as they are, never as a pattern.
-    std::string upper = serial;
-    upper.push_back('\x7F');
+    // Every serial that starts so sorts below the prefix and the highest character.
+    const std::string upper = serial + "\xF4\x8F\xBF\xBF";
     const auto rows = store.Query(
-        "SELECT serial, model, COUNT(*), MAX(start_ms) FROM runs WHERE serial >= $1 AND serial < "
-        "$2 GROUP BY serial, model ORDER BY serial, model LIMIT 200",
+        "SELECT serial, model, runs FROM units WHERE serial >= $1 AND serial < $2 ORDER BY serial, "
+        "model LIMIT 200",
         {serial, upper});
     body += "<table class='units'>\n<tr><th>serial</th><th>model</th><th>runs</th></tr>\n";
     for (const Row& r : rows) {

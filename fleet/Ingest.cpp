@@ -137,6 +137,10 @@ bool StoreRun(Store& store, const ReadRecord& read, const std::string& path, boo
       "INSERT INTO facets (kind, value) VALUES ('model', $1), ('station', $2), ('result', $3) "
       "ON CONFLICT DO NOTHING",
       {Utf8(r.unit.model), Utf8(r.computer), Utf8(r.result)});
+  store.Exec(
+      "INSERT INTO units (serial, model, runs) VALUES ($1, $2, 1) ON CONFLICT (serial, model) DO "
+      "UPDATE SET runs = units.runs + 1",
+      {Utf8(r.unit.serial), Utf8(r.unit.model)});
   std::vector<Row> prompts;
   int seq = 0;
   for (const RecordPrompt& p : r.promptsOutsideRows) {

@@ -44,6 +44,12 @@ const std::vector<std::vector<const char*>>& Migrations() {
        "INSERT INTO facets (kind, value) SELECT DISTINCT 'model', model FROM runs",
        "INSERT INTO facets (kind, value) SELECT DISTINCT 'station', station FROM runs",
        "INSERT INTO facets (kind, value) SELECT DISTINCT 'result', result FROM runs"},
+      // 4: every unit with its count of runs, kept as runs are stored: search reads units, not
+      // their runs.
+      {"CREATE TABLE units (serial TEXT NOT NULL, model TEXT NOT NULL, runs BIGINT NOT NULL, "
+       "PRIMARY KEY (serial, model))",
+       "INSERT INTO units (serial, model, runs) SELECT serial, model, COUNT(*) FROM runs GROUP BY "
+       "serial, model"},
   };
   return migrations;
 }

@@ -38,12 +38,13 @@ double Cpu() {
 
 const char* kModels[] = {"TM36K", "TM36P", "HV22", "LQ40", "ZP61", "ZP65", "ZP71", "ZP75"};
 
-// Run n of a factory testing 1,000 runs a day over 2,000 units per model: realistic rows (10),
+// Run n of a factory testing 1,000 runs a day, each unit three times: realistic rows (10),
 // a failed row in one run of eight with its prompt, a short log.
 RunRecord Record(long long n) {
   RunRecord r;
   const std::string model = kModels[n % 8];
-  const std::string serial = model.substr(0, 4) + std::to_string(100000 + n / 8 % 2000);
+  // Each unit is tested three times.
+  const std::string serial = model.substr(0, 4) + std::to_string(100000000 + n / 24);
   r.program = "Veltrane 0.1.0";
   r.computer = "STATION-" + std::to_string(n % 12 + 1);
   r.item = "[" + std::to_string(n % 4) + "] " + model + " (" + serial + ")";
@@ -107,7 +108,7 @@ std::unique_ptr<fleet::Store> Fresh(const std::string& db) {
   if (!db.starts_with("postgres")) fs::remove(db);
   auto store = fleet::OpenStore(db);
   if (db.starts_with("postgres")) {
-    for (const char* table : {"runs", "steps", "prompts", "logs", "files", "facets"}) {
+    for (const char* table : {"runs", "steps", "prompts", "logs", "files", "facets", "units"}) {
       store->Exec(std::string("DELETE FROM ") + table);
     }
   }
@@ -142,7 +143,7 @@ std::vector<std::pair<std::string, double>> PageTimes(fleet::Store& store, long 
       {"failing steps", {}},
       {"unit", {{"serial", probe.unit.serial}}},
       {"run", {{"id", probe.runId}}},
-      {"search", {{"serial", probe.unit.serial.substr(0, 7)}}},
+      {"search", {{"serial", probe.unit.serial.substr(0, probe.unit.serial.size() - 2)}}},
   };
   std::vector<std::pair<std::string, double>> times;
   for (const auto& [name, params] : pages) {

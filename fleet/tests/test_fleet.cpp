@@ -374,14 +374,17 @@ TEST_P(Fleet, AnOlderStoreIsMigratedOnOpening) {
     auto store = fleet::OpenStore(url);
     EXPECT_EQ(fleet::StoredSchemaVersion(*store), fleet::SchemaVersion());
     fleet::Ingest(*store, {"k"});
-    // As version 2 left it: no facets yet.
+    // As version 2 left it: no facets, no units yet.
     store->Exec("DROP TABLE facets");
+    store->Exec("DROP TABLE units");
     store->Exec("UPDATE fleet_schema SET version = 2");
   }
   auto store = fleet::OpenStore(url);
   EXPECT_EQ(fleet::StoredSchemaVersion(*store), fleet::SchemaVersion());
   EXPECT_EQ(store->Query("SELECT value FROM facets WHERE kind = 'model' ORDER BY value"),
             (std::vector<fleet::Row>{{"LQ40"}, {"TM36K"}}));
+  EXPECT_EQ(store->Query("SELECT serial, runs FROM units WHERE model = 'TM36K' ORDER BY serial"),
+            (std::vector<fleet::Row>{{"T1", "2"}, {"T2", "1"}}));
   EXPECT_EQ(Count(*store, "runs"), 7);
 }
 
