@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 // The station's bytes as the store's UTF-8 text; a NUL, which no PostgreSQL text holds, becomes
 // U+FFFD on both stores alike.
 Cell Utf8(const std::string& latin1) {
-  std::string text = Latin1ToUtf8(latin1);
+  std::string text = RecordUtf8(latin1);
   for (std::size_t at; (at = text.find('\0')) != std::string::npos;)
     text.replace(at, 1, "\xEF\xBF\xBD");
   return text;

@@ -26,7 +26,7 @@ void StringOrNull(JsonWriter& json, const std::string& text) {
   if (text.empty()) {
     json.Null();
   } else {
-    json.String(Latin1ToUtf8(text));
+    json.String(RecordUtf8(text));
   }
 }
 

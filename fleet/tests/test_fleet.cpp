@@ -270,7 +270,7 @@ TEST_P(Fleet, HostileTextsAreStoredAsTheyCameAndShownAsText) {
   EXPECT_EQ(store->Query("SELECT serial, station FROM runs")[0],
             (fleet::Row{"<script>alert('x')</script>", "ST\"ATION & <b>"}));
   EXPECT_EQ(store->Query("SELECT caption FROM steps WHERE number = 1")[0][0],
-            Latin1ToUtf8(r.rows[0].caption));
+            RecordUtf8(r.rows[0].caption));
   EXPECT_EQ(store->Query("SELECT firmware FROM runs")[0][0],
             "nul\xEF\xBF\xBD"
             "byte");
