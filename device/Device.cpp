@@ -195,6 +195,7 @@ std::optional<std::vector<platform::Handle>> TakeDeviceHandles(
     return std::nullopt;
   }
   std::vector<platform::Handle> handles;
+  handles.reserve(taken.size());
   for (const UseKey& key : taken) handles.push_back(key.second);
   return handles;
 }
