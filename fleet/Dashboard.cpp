@@ -179,7 +179,8 @@ struct Group {
 };
 
 // Runs, first-pass yield and result words grouped by `column` (model, station or day). A unit's
-// first run is its first within the filters.
+// first run is its first within the filters, and counts in the group it fell in: a unit first
+// tested at one station and again at another counts at the first only ("first runs").
 std::map<std::string, Group> Grouped(Store& store, const Filter& f, const std::string& column,
                                      std::set<std::string>& words) {
   std::map<std::string, Group> groups;
@@ -209,7 +210,7 @@ std::string GroupTable(const char* heading, const std::map<std::string, Group>& 
                        const std::set<std::string>& words, const char* key, const Filter& f) {
   std::string html = "<h2>" + std::string(heading) + "</h2>\n<table class='by-" + key +
                      "'>\n<tr><th>" + key +
-                     "</th><th>runs</th><th>units</th><th>first-pass "
+                     "</th><th>runs</th><th>first runs</th><th>first-pass "
                      "yield</th>";
   for (const std::string& w : words) html += "<th>" + Esc(w) + "</th>";
   html += "</tr>\n";
