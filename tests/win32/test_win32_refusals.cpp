@@ -565,7 +565,7 @@ TEST_F(Win32RefusalTest, CodePageNamesReachTheRunRecordAsTheirCharacters) {
   CloseRegKey(device);
   entry.SetPrinterName(*queue);
   RunContext run(nullptr, platform::kInvalidHandle);
-  BeginRunRecord(run, entry, "[0] TM36K (K1)");
+  BeginRunRecord(run, entry, "[0] TM36K (K1)", 0);
   const std::string record = RecordJsonText(run.Record.current);
   for (const char* text : {"\"PR\xC3\x9C"
                            "FPLATZ-\xC5\xBD"
