@@ -1,4 +1,5 @@
-// Host facts from /proc, /etc/os-release and uname; every input is treated as untrusted text.
+// Host facts from /proc, /etc/os-release and uname, and the host's random source; every input is
+// treated as untrusted text.
 #include "platform/sim/HostFacts.h"
 
 #include <algorithm>
@@ -15,6 +16,11 @@
 #endif
 #if defined(__linux__)
 #include <sys/random.h>
+#endif
+#if defined(_WIN32)
+#include <windows.h>
+// windows.h first: bcrypt.h relies on its types.
+#include <bcrypt.h>
 #endif
 
 namespace platform::sim {
@@ -129,6 +135,12 @@ bool ReadHostRandom(void* out, std::size_t size) {
     if (got > 0) done += static_cast<std::size_t>(got);
   }
   return done == size;
+#elif defined(_WIN32)
+  // The simulator on Windows (veltrane-sim.exe in real time) draws from the system's source too:
+  // two real-time sessions must never hand out the same run ids.
+  return size <= 0xFFFFFFFFu && BCRYPT_SUCCESS(::BCryptGenRandom(nullptr, static_cast<PUCHAR>(out),
+                                                                 static_cast<ULONG>(size),
+                                                                 BCRYPT_USE_SYSTEM_PREFERRED_RNG));
 #else
   (void)out;
   (void)size;

@@ -39,7 +39,7 @@ std::vector<std::string> ParseProcessorNames(std::string_view cpuinfo,
 // The host's name in capitals, as Windows gives a computer name; "SIMULATED" when it has none.
 std::string ReadHostName();
 
-// Bytes from the host's cryptographic source (getrandom); false where it has none.
+// Bytes from the host's cryptographic source (getrandom, BCryptGenRandom); false where it has none.
 bool ReadHostRandom(void* out, std::size_t size);
 // The host's offset from UTC now, in minutes east.
 int ReadHostUtcOffset();
