@@ -26,10 +26,12 @@ std::string Path(const std::string& at, const char* key) {
   return at.empty() ? std::string(key) : at + "." + key;
 }
 
+// A record's texts are kept as it holds them, in UTF-8: the station writes valid UTF-8 as it is
+// (names the system gave) and a byte of a unit's reply as its Latin-1 character.
 std::string Text(const json& object, const char* key, const std::string& at = {}) {
   const json& value = Member(object, key, at);
   if (!value.is_string()) throw Broken{Path(at, key) + ": not a string"};
-  return Utf8ToLatin1(value.get_ref<const std::string&>());
+  return value.get<std::string>();
 }
 
 long long Integer(const json& object, const char* key, const std::string& at = {}) {
@@ -44,7 +46,7 @@ std::vector<std::string> Texts(const json& object, const char* key, const std::s
   std::vector<std::string> out;
   for (const json& item : value) {
     if (!item.is_string()) throw Broken{Path(at, key) + ": an item is not a string"};
-    out.push_back(Utf8ToLatin1(item.get_ref<const std::string&>()));
+    out.push_back(item.get<std::string>());
   }
   return out;
 }
@@ -203,7 +205,7 @@ std::string Utf8ToLatin1(std::string_view text) {
     if (length == 2 && byte <= 0xC3 && i + 1 < text.size()) {
       out.push_back(static_cast<char>(((byte & 0x03) << 6) | (text[i + 1] & 0x3F)));
     } else {
-      out.push_back('?');
+      out.append(text.substr(i, length));  // beyond Latin-1: kept, the report shows UTF-8 whole
     }
     i += length - 1;
   }

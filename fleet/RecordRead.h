@@ -25,7 +25,8 @@ long long UtcMs(const platform::LocalTime& t, int offsetMinutes);
 platform::LocalTime LocalAt(long long utcMs, int offsetMinutes);
 // "+01:00" -> 60; false for any other form.
 bool ParseUtcOffset(std::string_view text, int& minutes);
-// UTF-8 <-> the station's Latin-1 bytes (a character above U+00FF becomes '?').
+// A stored UTF-8 text as the station's bytes, for its own report page: a character up to U+00FF
+// becomes its Latin-1 byte, one beyond stays in UTF-8 (as a name the system gave).
 std::string Utf8ToLatin1(std::string_view text);
 
 }  // namespace fleet

@@ -262,6 +262,8 @@ TEST_P(Fleet, HostileTextsAreStoredAsTheyCameAndShownAsText) {
   r.rows[0].prompts[0].text = "</td><img src=http://example.invalid/x>";
   r.rows[0].prompts[0].answer = "Cancel\x7F";
   r.unit.firmware = std::string("nul\0byte", 8);
+  // A name the system gave in UTF-8, with characters beyond Latin-1.
+  r.unit.printerQueue = "Drucker f\xC3\xBCr CD \xE2\x82\xAC \xC5\xBD";
   r.log.push_back("<iframe src='http://example.invalid'>");
   WriteRecord("h", r);
   auto store = fleet::OpenStore(Url());
@@ -271,6 +273,7 @@ TEST_P(Fleet, HostileTextsAreStoredAsTheyCameAndShownAsText) {
             (fleet::Row{"<script>alert('x')</script>", "ST\"ATION & <b>"}));
   EXPECT_EQ(store->Query("SELECT caption FROM steps WHERE number = 1")[0][0],
             RecordUtf8(r.rows[0].caption));
+  EXPECT_EQ(store->Query("SELECT printer_queue FROM runs")[0][0], r.unit.printerQueue);
   EXPECT_EQ(store->Query("SELECT firmware FROM runs")[0][0],
             "nul\xEF\xBF\xBD"
             "byte");
