@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 #include <iostream>
 #include <mutex>
 #include <set>
@@ -161,6 +162,25 @@ std::string FilterForm(Store& store, const Params& given, const Filter& f, const
           Esc(Get(params, "serial")) + "'></label><button>Show</button></form>\n";
   for (const std::string& note : f.notes) html += "<p class='note'>" + Esc(note) + "</p>\n";
   return html;
+}
+
+// A table of a query's rows, none when it has none. `kinds` has a letter per column: 't' a text
+// (from a unit or a file: escaped), 'n' a number (right-aligned).
+void AppendTable(std::string& body, const char* name, std::initializer_list<const char*> heads,
+                 std::string_view kinds, const std::vector<Row>& rows) {
+  if (rows.empty()) return;
+  body += "<table class='" + std::string(name) + "'>\n<tr>";
+  for (const char* head : heads) body += "<th>" + std::string(head) + "</th>";
+  body += "</tr>\n";
+  for (const Row& row : rows) {
+    body += "<tr>";
+    for (std::size_t c = 0; c < kinds.size(); ++c) {
+      body += kinds[c] == 'n' ? "<td class='n'>" + AsText(row[c]) + "</td>"
+                              : "<td>" + Esc(AsText(row[c])) + "</td>";
+    }
+    body += "</tr>\n";
+  }
+  body += "</table>\n";
 }
 
 std::string Percent(long long part, long long whole) {
@@ -347,30 +367,14 @@ std::string Steps(Store& store, const Params& params) {
             f.where + " AND model = " + at +
             " AND s.attempts > 1 GROUP BY s.caption ORDER BY SUM(s.attempts - 1) DESC, s.caption",
         p);
-    if (!retries.empty()) {
-      body +=
-          "<table class='retries'>\n<tr><th>step</th><th>retries</th><th>runs "
-          "retrying</th></tr>\n";
-      for (const Row& row : retries) {
-        body += "<tr><td>" + Esc(AsText(row[0])) + "</td><td class='n'>" + AsText(row[1]) +
-                "</td><td class='n'>" + AsText(row[2]) + "</td></tr>\n";
-      }
-      body += "</table>\n";
-    }
+    AppendTable(body, "retries", {"step", "retries", "runs retrying"}, "tnn", retries);
     const auto prompts = store.Query(
         "SELECT p.text, p.answer, COUNT(*) FROM prompts p JOIN runs ON runs.run_id = p.run_id "
         "WHERE " +
             f.where + " AND model = " + at +
             " GROUP BY p.text, p.answer ORDER BY COUNT(*) DESC, p.text, p.answer",
         p);
-    if (!prompts.empty()) {
-      body += "<table class='prompts'>\n<tr><th>prompt</th><th>answer</th><th>times</th></tr>\n";
-      for (const Row& row : prompts) {
-        body += "<tr><td>" + Esc(AsText(row[0])) + "</td><td>" + Esc(AsText(row[1])) +
-                "</td><td class='n'>" + AsText(row[2]) + "</td></tr>\n";
-      }
-      body += "</table>\n";
-    }
+    AppendTable(body, "prompts", {"prompt", "answer", "times"}, "ttn", prompts);
   }
   return Page("Failing steps", body);
 }
