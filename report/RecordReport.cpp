@@ -1,6 +1,7 @@
 // The record's JSON, HTML report, history line and file name, and records read back from a log.
 #include "report/RecordReport.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "report/JsonWriter.h"
@@ -245,7 +246,15 @@ std::string HtmlText(std::string_view text) {
     const char c = text[i];
     const auto byte = static_cast<unsigned char>(c);
     if (const std::size_t length = byte >= 0x80 ? Utf8SequenceLength(text, i) : 0; length > 0) {
-      out.append(text.substr(i, length));  // the page is UTF-8
+      // A character beyond ASCII goes into the page as its reference, so the page stays plain
+      // ASCII whatever a viewer takes its bytes for; C1 controls have no character to show.
+      std::uint32_t point = byte & (0x7Fu >> length);
+      for (std::size_t k = 1; k < length; ++k) {
+        point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+      }
+      char ref[16];
+      std::snprintf(ref, sizeof ref, "&#x%X;", point < 0xA0 ? 0xFFFDu : point);
+      out += ref;
       i += length - 1;
       continue;
     }

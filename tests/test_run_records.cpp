@@ -619,7 +619,8 @@ TEST(RecordTexts, HtmlShowsUnitTextsAsTextNeverAsMarkup) {
             "&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt;");
   EXPECT_EQ(HtmlText("a'b&c"), "a&#39;b&amp;c");
   EXPECT_EQ(HtmlText("\xE9\x85\x01"), "&#xE9;&#xFFFD;&#xFFFD;");
-  EXPECT_EQ(HtmlText("f\xC3\xBCr \xE9"), "f\xC3\xBCr &#xE9;");
+  EXPECT_EQ(HtmlText("f\xC3\xBCr \xE9 \xE2\x82\xAC\xF0\x9F\x92\xBF\xC2\x85"),
+            "f&#xFC;r &#xE9; &#x20AC;&#x1F4BF;&#xFFFD;");
   RunRecord record;
   record.unit.serial = "<img src=x onerror=alert(1)>";
   record.unit.firmware = "\"><script>";
