@@ -174,7 +174,9 @@ void TForm1::RefreshDeviceCombo() {
           ShowRunInView(nullptr);
           ListView1.Clear();
           if (const ModelRow* row = MatchModelRow(*entry)) {
-            LoadStepList(ListView1, row->stepList);
+            for (const std::string& step : LoadStepList(row->stepList)) {
+              ListView1.AddItem(step, kIconNone);
+            }
             Picture(row->picture)->SetVisible(true);
             newPicture = row->picture;
           }
@@ -261,18 +263,22 @@ void TForm1::ShowUnitStates() {
 }
 
 void TForm1::ShowRunInView(RunContext* run) {
-  if (viewRun_ != nullptr && viewRun_ != run) SeparateRunFromView(*viewRun_);
   viewRun_ = run;
-  if (run == nullptr) return;
-  run->StepView = &ListView1;
+  if (run != nullptr) DrawRun(*run);
+}
+
+void TForm1::DrawRun(const RunContext& run) {
   // The list loaded from the step list holds the same rows; the marks are the run's.
-  if (ListView1.Count() != static_cast<int>(run->Rows.size())) {
+  if (ListView1.Count() != static_cast<int>(run.Rows.size())) {
     ListView1.Clear();
-    for (const RunRow& row : run->Rows) ListView1.AddItem(row.caption, row.icon);
+    for (const RunRow& row : run.Rows) ListView1.AddItem(row.caption, row.icon);
     return;
   }
   for (int i = 0; i < ListView1.Count(); ++i) {
-    ListView1.SetImageIndex(i, run->Rows[static_cast<std::size_t>(i)].icon);
+    const int icon = run.Rows[static_cast<std::size_t>(i)].icon;
+    if (ListView1.Items()[static_cast<std::size_t>(i)].imageIndex != icon) {
+      ListView1.SetImageIndex(i, icon);
+    }
   }
 }
 
@@ -428,11 +434,7 @@ bool TForm1::StartRun(int index) {
   auto newRun = [&] {
     auto run = std::make_unique<RunContext>(entry, PauseEvent, this);
     run->RunStartTime = started;
-    if (shown) {
-      BeginRunRows(*run, ListView1);
-    } else {
-      BeginRunRowsFromList(*run, row->stepList);
-    }
+    BeginRunRows(*run, row->stepList);
     return run;
   };
   std::unique_ptr<RunContext> run = newRun();
@@ -447,10 +449,7 @@ bool TForm1::StartRun(int index) {
     WriteHostReport();
     LogUsb3Topology();
   }
-  if (shown) {
-    for (int i = 0; i < ListView1.Count(); ++i) ListView1.SetImageIndex(i, kIconNone);
-    viewRun_ = run.get();
-  }
+  if (shown) ShowRunInView(run.get());
   run->ResultLineSink = [this, &socket](const std::string& line) {
     if (onResultLine) onResultLine(socket, line);
   };
@@ -569,7 +568,8 @@ void TForm1::RunEnded(RunContext& run) {
   });
 }
 
-void TForm1::RunChanged(RunContext& /*run*/) {
+void TForm1::RunChanged(RunContext& run) {
+  if (&run == viewRun_) DrawRun(run);
   ShowUnitStates();
 }
 
@@ -771,10 +771,7 @@ void TForm1::AssociateAfterRun() {
 void TForm1::ForgetSocket(std::size_t index) {
   std::unique_ptr<UnitRun> socket = std::move(sockets_[index]);
   sockets_.erase(sockets_.begin() + static_cast<std::ptrdiff_t>(index));
-  if (viewRun_ != nullptr && viewRun_ == socket->Run()) {
-    SeparateRunFromView(*viewRun_);
-    viewRun_ = nullptr;
-  }
+  if (viewRun_ != nullptr && viewRun_ == socket->Run()) viewRun_ = nullptr;
   socket->entry = nullptr;
   if (latest_ == socket.get()) lastDeparted_ = std::move(socket);
 }
@@ -853,10 +850,8 @@ bool TForm1::PruneDepartedDevices() {
     if (inUse) {
       socket->dropped = std::move(owned);  // freed when the run has ended
       socket->entryLeft = true;
-      if (RunContext* run = socket->Run(); run != nullptr && run == viewRun_) {
-        SeparateRunFromView(*run);
-        viewRun_ = nullptr;
-      }
+      // The list view may now show another unit's list, which the rest of the run must not mark.
+      if (RunContext* run = socket->Run(); run != nullptr && run == viewRun_) viewRun_ = nullptr;
     } else if (socket != nullptr) {
       for (std::size_t k = 0; k < sockets_.size(); ++k) {
         if (sockets_[k].get() == socket) {
@@ -893,7 +888,6 @@ void TForm1::FormClose() {
     EndWorker(*socket);
     socket->entry = nullptr;
   }
-  if (viewRun_ != nullptr) SeparateRunFromView(*viewRun_);
   viewRun_ = nullptr;
   CloseAllDevices();
   ReleaseLogLines();

@@ -204,12 +204,14 @@ class TForm1 : public ui::Form, public RunHost {
   void UpdateControls();
   // Shows the selected unit's run (its rows and marks) in the list view, or none.
   void ShowRunInView(RunContext* run);
+  // The list view's rows and marks from the run's own (the run is the one model of them).
+  void DrawRun(const RunContext& run);
   bool AnyRunning() const { return RunsUnderWay() > 0; }
 
   std::vector<std::unique_ptr<UnitRun>> sockets_;
   std::unique_ptr<UnitRun> lastDeparted_;  // the latest socket whose unit has gone
   const UnitRun* latest_ = nullptr;        // the socket whose run ended last
-  RunContext* viewRun_ = nullptr;          // the run the list view shows and marks
+  RunContext* viewRun_ = nullptr;          // the run the list view shows
   std::mutex promptLock_;                  // one box at a time
   int batch_ = 0;                          // runs under way together, counted from one
   // The runs of the current batch in the order they started: item and result word (empty

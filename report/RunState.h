@@ -16,10 +16,6 @@
 
 struct DeviceEntry;
 struct RunContext;
-namespace ui {
-class ListView;
-class Memo;
-}  // namespace ui
 
 // Which family's worker tests a unit (the model catalogue says it of each model).
 using models::WorkerClass;
@@ -63,8 +59,8 @@ class RunHost {
                      std::string& shown) = 0;
   // The worker's last act: the console takes the run's end on the GUI thread. Worker thread.
   virtual void RunEnded(RunContext& run) = 0;
-  // A status operation has marked the run's rows (GUI thread): the window may show where the
-  // run stands.
+  // A status operation has changed the run's rows or result lines (GUI thread): the window
+  // redraws the run where it shows it; the run itself holds nothing of the window.
   virtual void RunChanged(RunContext& /*run*/) {}
 };
 
@@ -133,9 +129,6 @@ struct RunContext {
   std::vector<RunRow> Rows;  // the run's own copy of its rows and marks
   // The result dialog's lines of this run ("ResultLines"): FinishRun shows them.
   std::vector<std::string> ResultLines;
-  // The list view showing this run's rows, marked with them; null once the tested unit left
-  // (the view may then show another unit's list). Not owned.
-  ui::ListView* StepView = nullptr;
   // Told each result line as the run adds it (veltrane-bench prints each outcome as it comes);
   // empty when nobody listens.
   std::function<void(const std::string&)> ResultLineSink;

@@ -5,11 +5,9 @@
 
 #include <cstdio>
 
-#include "device/CommandLink.h"
 #include "platform/Platform.h"
 #include "report/RunRecord.h"
 #include "report/TestLog.h"
-#include "ui/Controls.h"
 #include "ui/Toolkit.h"
 
 namespace {
@@ -18,30 +16,20 @@ bool InRunRows(const RunContext& run, int index) {
   return index >= 0 && static_cast<std::size_t>(index) < run.Rows.size();
 }
 
-bool ViewHolds(const RunContext& run, int index) {
-  return run.StepView != nullptr && index >= 0 && index < run.StepView->Count();
-}
-
 std::string RowCaption(const RunContext& run, int index) {
-  if (InRunRows(run, index)) return run.Rows[static_cast<std::size_t>(index)].caption;
-  if (!ViewHolds(run, index)) return {};
-  return run.StepView->Items()[static_cast<std::size_t>(index)].caption;
+  return InRunRows(run, index) ? run.Rows[static_cast<std::size_t>(index)].caption : std::string();
 }
 
 int RowIcon(const RunContext& run, int index) {
-  if (InRunRows(run, index)) return run.Rows[static_cast<std::size_t>(index)].icon;
-  if (!ViewHolds(run, index)) return kIconNone;
-  return run.StepView->Items()[static_cast<std::size_t>(index)].imageIndex;
+  return InRunRows(run, index) ? run.Rows[static_cast<std::size_t>(index)].icon : kIconNone;
 }
 
 int RowCount(const RunContext& run) {
-  if (!run.Rows.empty()) return static_cast<int>(run.Rows.size());
-  return run.StepView != nullptr ? run.StepView->Count() : 0;
+  return static_cast<int>(run.Rows.size());
 }
 
 void SetRowImage(RunContext& run, int index, int image) {
   if (InRunRows(run, index)) run.Rows[static_cast<std::size_t>(index)].icon = image;
-  if (run.StepView != nullptr) run.StepView->SetImageIndex(index, image);
 }
 
 void AppendResultLine(RunContext& run, const std::string& line) {
@@ -102,36 +90,16 @@ std::vector<std::string> SplitStepList(const char* bytes, std::size_t size) {
   return rows;
 }
 
-bool LoadStepList(ui::ListView& listView, const char* resourceName) {
+std::vector<std::string> LoadStepList(const char* resourceName) {
   const auto bytes = platform::ThePlatform().LoadItemResource(resourceName);
-  if (bytes.empty()) return false;
-  for (const std::string& row :
-       SplitStepList(reinterpret_cast<const char*>(bytes.data()), bytes.size())) {
-    listView.AddItem(row, kIconNone);
-  }
-  return true;
+  return SplitStepList(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
-void BeginRunRows(RunContext& run, ui::ListView& listView) {
+void BeginRunRows(RunContext& run, const char* resourceName) {
   run.Rows.clear();
   run.ResultLines.clear();
-  run.StepView = &listView;
-  for (const auto& item : listView.Items()) run.Rows.push_back({item.caption, kIconNone});
-}
-
-void BeginRunRowsFromList(RunContext& run, const char* resourceName) {
-  run.Rows.clear();
-  run.ResultLines.clear();
-  run.StepView = nullptr;
-  const auto bytes = platform::ThePlatform().LoadItemResource(resourceName);
-  for (const std::string& row :
-       SplitStepList(reinterpret_cast<const char*>(bytes.data()), bytes.size())) {
-    run.Rows.push_back({row, kIconNone});
-  }
-}
-
-void SeparateRunFromView(RunContext& run) {
-  run.StepView = nullptr;
+  for (std::string& row : LoadStepList(resourceName))
+    run.Rows.push_back({std::move(row), kIconNone});
 }
 
 const char* ResultWordOf(const std::vector<RunRow>& rows) {
@@ -194,18 +162,19 @@ void StepBegin(RunContext& run, int index) {
     heading = Format("[%d] %s", index + 1, caption);
     WriteLogText(heading);
   });
-  LastReply = heading;
   run.HeadingLogged = true;
 }
 
-void StepPassed(RunContext& run, int index, const char* text) {
+void StepPassed(RunContext& run, int index, const char* text, RowLog rowLog) {
   if (run.LinkLost) {
     // The unit stopped answering inside this step: it never finished it.
     StepFailed(run, index, kStoppedAnswering);
     return;
   }
+  // A text holding "NOLINE" is the older form of kLeaveOpen, kept for the steps written with it.
   const bool noLine =
-      text != nullptr && std::string_view(text).find("NOLINE") != std::string_view::npos;
+      rowLog == RowLog::kLeaveOpen ||
+      (text != nullptr && std::string_view(text).find("NOLINE") != std::string_view::npos);
   const std::string okLine = std::string("    [OK] ") + kTaskFulfilled;
   RunOnGui(run, [&] {
     SetRowImage(run, index, kIconPassed);
@@ -214,7 +183,6 @@ void StepPassed(RunContext& run, int index, const char* text) {
     AppendResultLine(run, okLine);
   });
   NoteStep(run, index, kIconPassed, okLine);
-  LastReply = okLine;
   run.RetryPending = false;
   run.RetryCount = 0;
   run.HeadingLogged = false;
@@ -241,7 +209,6 @@ void StepWarned(RunContext& run, int index, const std::string& message) {
     AppendResultLine(run, line);
   });
   NoteStep(run, index, kIconWarned, line);
-  LastReply = line;
   run.RetryPending = false;
   run.RetryCount = 0;
   run.HeadingLogged = false;

@@ -1,17 +1,13 @@
-// The step list of the selected model and the four status operations the workers report
-// through. Status operations may be called from the worker: their effects on the run's rows, the
-// list view showing them and the run's result lines run on the GUI thread, synchronously, in
-// call order.
+// The step list of a model and the four status operations the workers report through. Status
+// operations may be called from the worker: their effects on the run's rows and result lines run
+// on the GUI thread, synchronously, in call order, and the run's host hears of each change there
+// (the window draws the run it shows from its rows).
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "report/RunState.h"
-
-namespace ui {
-class ListView;
-}  // namespace ui
 
 inline constexpr const char* kResultSeparator = "---------------------------------------------";
 inline constexpr const char* kTaskFulfilled = "The task has been fulfilled.";
@@ -24,19 +20,12 @@ inline constexpr const char* kTestCancelled = "The test was cancelled.";
 
 // The rows of an "ITEM" resource split at CR and LF, empty pieces dropped.
 std::vector<std::string> SplitStepList(const char* bytes, std::size_t size);
-// Appends the rows of the named "ITEM" resource to the list view, each with image 0. A missing
-// resource appends nothing and returns false. GUI thread.
-bool LoadStepList(ui::ListView& listView, const char* resourceName);
+// The rows of the named "ITEM" resource; none for a missing resource.
+std::vector<std::string> LoadStepList(const char* resourceName);
 
-// The run's own copy of its rows, taken from the list view at Start (ListView1); the status
-// operations mark both while the list view shows the run. GUI thread.
-void BeginRunRows(RunContext& run, ui::ListView& listView);
-// The same for a unit the list view does not show: its rows from its step list resource, and no
-// view (the window shows them when the operator selects the unit).
-void BeginRunRowsFromList(RunContext& run, const char* resourceName);
-// The tested unit left during the run: the list view may now show another unit's list, which
-// the rest of the run must not mark. GUI thread.
-void SeparateRunFromView(RunContext& run);
+// The run's own copy of its rows, from its step list resource, none marked: the one place the
+// run's rows and marks live. GUI thread.
+void BeginRunRows(RunContext& run, const char* resourceName);
 // "Error", "Warning" or "Success" from the marks, "None" for no rows.
 const char* ResultWordOf(const std::vector<RunRow>& rows);
 
@@ -54,6 +43,9 @@ void NoteLinkLost(RunContext& run);
 void NoteCurrentRow(RunContext& run, int index);
 
 void StepBegin(RunContext& run, int index);
-void StepPassed(RunContext& run, int index, const char* text);
+// How a passed row leaves the log: closed by a separator line after its text, or left open for
+// the step to close itself (the TM36P's HV22 check logs its own result line).
+enum class RowLog { kClose, kLeaveOpen };
+void StepPassed(RunContext& run, int index, const char* text, RowLog rowLog = RowLog::kClose);
 void StepFailed(RunContext& run, int index, const std::string& message);
 void StepWarned(RunContext& run, int index, const std::string& message);

@@ -2,6 +2,7 @@
 #include "sequences/Runner.h"
 
 #include "device/CommandLink.h"
+#include "device/Device.h"
 #include "platform/Platform.h"
 #include "report/RunRecord.h"
 #include "report/TestLog.h"
@@ -53,6 +54,30 @@ void TSequenceThread::Start() {
     platform::ThePlatform().EndWorker();
     finished_ = true;
   });
+}
+
+bool TSequenceThread::UnitLeft() const {
+  return TestedDevice != nullptr && TestedDevice->Link1Flag.load() != kFlagOpen;
+}
+
+int TSequenceThread::EndForDeparture() {
+  EndRun(RunEnding::kLinkLost);
+  NoteLinkLost(Run());  // also when another ending came first
+  return ui::kIdCancel;
+}
+
+void TSequenceThread::StepPassed(int index, const char* text, RowLog rowLog) {
+  if (UnitLeft()) EndForDeparture();  // the pass below is then failed as stopped answering
+  ::StepPassed(Run(), index, text, rowLog);
+}
+
+void TSequenceThread::StepWarned(int index, const std::string& message) {
+  if (UnitLeft()) {
+    EndForDeparture();
+    ::StepPassed(Run(), index, nullptr);  // failed as stopped answering
+    return;
+  }
+  ::StepWarned(Run(), index, message);
 }
 
 void TSequenceThread::Join() {

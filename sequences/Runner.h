@@ -74,12 +74,20 @@ class TSequenceThread : public SequenceWorker {
   // checks it between its polls.
   bool Terminated() const { return terminated_; }
 
-  // The status operations on this worker's run.
+  // The status operations on this worker's run. What the unit no longer finishes: once it has
+  // left, a row reported as passed or warned is failed as the unit stopped answering, and the
+  // run ends as a departed unit's.
   void StepBegin(int index) { ::StepBegin(Run(), index); }
-  void StepPassed(int index, const char* text) { ::StepPassed(Run(), index, text); }
+  void StepPassed(int index, const char* text, RowLog rowLog = RowLog::kClose);
   void StepFailed(int index, const std::string& message) { ::StepFailed(Run(), index, message); }
-  void StepWarned(int index, const std::string& message) { ::StepWarned(Run(), index, message); }
+  void StepWarned(int index, const std::string& message);
   void NoteCurrentRow(int index) { ::NoteCurrentRow(Run(), index); }
+
+  // True once the run's unit has left (its link 1 is no longer open). Its entry is gone for
+  // good: plugged in again, the unit is another entry, so nothing the run does can bring it back.
+  bool UnitLeft() const;
+  // Ends the run as a departed unit's; returns the answer the callers take as "run ended".
+  int EndForDeparture();
 
   // The run's members under the names the handlers have always used.
   DeviceEntry* const TestedDevice;

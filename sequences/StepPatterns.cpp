@@ -16,30 +16,6 @@ bool ReplyHas(const char* token) {
   return LastReply.find(token) != std::string::npos;
 }
 
-bool TStepThread::UnitLeft() const {
-  return TestedDevice != nullptr && TestedDevice->Link1Flag.load() != kFlagOpen;
-}
-
-int TStepThread::EndForDeparture() {
-  EndRun(RunEnding::kLinkLost);
-  NoteLinkLost(Run());  // also when another ending came first
-  return ui::kIdCancel;
-}
-
-void TStepThread::StepPassed(int index, const char* text) {
-  if (UnitLeft()) EndForDeparture();  // the pass below is then failed as stopped answering
-  TSequenceThread::StepPassed(index, text);
-}
-
-void TStepThread::StepWarned(int index, const std::string& message) {
-  if (UnitLeft()) {
-    EndForDeparture();
-    TSequenceThread::StepPassed(index, nullptr);  // failed as stopped answering
-    return;
-  }
-  TSequenceThread::StepWarned(index, message);
-}
-
 bool TStepThread::Send(const CommandBlock& command, int link) {
   if (SendCommand(command, link)) return true;
   EndRun(RunEnding::kLinkLost);

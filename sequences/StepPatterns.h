@@ -69,14 +69,6 @@ class TStepThread : public TSequenceThread {
  protected:
   using TSequenceThread::TSequenceThread;
 
-  // True once the run's unit has left (its link 1 is no longer open). Its entry is gone for
-  // good: plugged in again, the unit is another entry, so nothing the run does can bring it back.
-  bool UnitLeft() const;
-  // What the unit no longer finishes: once it has left, a row reported as passed or warned is
-  // failed as the unit stopped answering, and the run ends as a departed unit's.
-  void StepPassed(int index, const char* text);
-  void StepWarned(int index, const std::string& message);
-
   // SendCommand; when it fails (no device, link closed, no accepted reply) the run ends
   // silently: no prompt, and the current row keeps whatever mark it had. False then.
   bool Send(const CommandBlock& command, int link = 1);
@@ -135,8 +127,4 @@ class TStepThread : public TSequenceThread {
   // The whole "Get device information" step of the TM36 form on row 0: heading, status query
   // (failing with errorMessage), information and EEPROM, passed, StepState = nextState.
   void DeviceInformationStep(const char* errorMessage, int nextState);
-
- private:
-  // Ends the run as a departed unit's; returns the answer the callers take as "run ended".
-  int EndForDeparture();
 };

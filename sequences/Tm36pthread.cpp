@@ -30,7 +30,7 @@ bool TTM36PThread::Hv22Associated(int row) {
   }
   if (port <= kHv22LastGoodPort) {
     WriteLog("HV22 On Line & HV22 Port_[%d] = OK", port);
-    StepPassed(row, "NOLINE");  // the HV22 information below closes the row's log
+    StepPassed(row, nullptr, RowLog::kLeaveOpen);  // the HV22 information below closes it
   } else {
     WriteLog("HV22 On Line & HV22 Port_[%d] = Warning", port);
     StepWarned(row, kHv22PortWarning);

@@ -20,8 +20,8 @@ class StepStatusTest : public ::testing::Test {
     platform::SetPlatform(&sim_);
     ui::SetToolkit(&toolkit_);
     CreateLogLines();
-    run_.StepView = &list_;
-    ASSERT_TRUE(LoadStepList(list_, "LIST_TM36K"));
+    BeginRunRows(run_, "LIST_TM36K");
+    ASSERT_EQ(run_.Rows.size(), 11u);
     run_.HeadingLogged = false;
     run_.RetryPending = false;
     run_.RetryCount = 0;
@@ -43,7 +43,6 @@ class StepStatusTest : public ::testing::Test {
   platform::sim::SimPlatform sim_;
   ui::headless::HeadlessToolkit toolkit_;
   RunContext run_{nullptr, platform::kInvalidHandle};
-  ui::ListView list_{nullptr, "ListView1", {288, 36, 257, 300}};
 };
 
 }  // namespace
@@ -55,18 +54,15 @@ TEST(StepListResources, RowsOfEveryList) {
       {"LIST_TM36K", 11}, {"LIST_TM36P", 17}, {"LIST_LQ40", 11}, {"LIST_HV22", 10},
       {"LIST_ZP61", 14},  {"LIST_ZP65", 17},  {"LIST_ZP71", 14}, {"LIST_ZP75", 17}};
   for (const auto& [name, rows] : lists) {
-    ui::ListView view(nullptr, "ListView1", {});
-    ASSERT_TRUE(LoadStepList(view, name)) << name;
-    EXPECT_EQ(static_cast<std::size_t>(view.Count()), rows) << name;
-    for (const auto& item : view.Items()) EXPECT_EQ(item.imageIndex, kIconNone);
+    RunContext run(nullptr, platform::kInvalidHandle);
+    BeginRunRows(run, name);
+    EXPECT_EQ(run.Rows.size(), rows) << name;
+    for (const RunRow& row : run.Rows) EXPECT_EQ(row.icon, kIconNone);
   }
-  ui::ListView zp61(nullptr, "ListView1", {});
-  LoadStepList(zp61, "LIST_ZP61");
-  EXPECT_EQ(zp61.Items()[9].caption, "Lower tray close ");
-  EXPECT_EQ(zp61.Items()[1].caption, "Check output bin");
-  ui::ListView missing(nullptr, "ListView1", {});
-  EXPECT_FALSE(LoadStepList(missing, "LIST_NONE"));
-  EXPECT_EQ(missing.Count(), 0);
+  const std::vector<std::string> zp61 = LoadStepList("LIST_ZP61");
+  EXPECT_EQ(zp61.at(9), "Lower tray close ");
+  EXPECT_EQ(zp61.at(1), "Check output bin");
+  EXPECT_TRUE(LoadStepList("LIST_NONE").empty());
   platform::SetPlatform(nullptr);
 }
 
@@ -123,16 +119,20 @@ TEST_F(StepStatusTest, PassedTextAndNoLine) {
   StepBegin(run_, 1);
   StepPassed(run_, 1, "NOLINE");
   StepBegin(run_, 2);
+  StepPassed(run_, 2, "not logged", RowLog::kLeaveOpen);
+  StepBegin(run_, 3);
   const auto log = Log();
   const std::vector<std::string> expected = {
       kLogSeparator, "[1] Get device information", "HV22 On Line & HV22 Port_[2] = OK",
       kLogSeparator, "[2] Check if printer is online",
-      // "NOLINE" logged nothing, so the next heading brings its own separator.
-      kLogSeparator, "[3] Switch to CD/DVD mode"};
+      // "NOLINE" and a row left open logged nothing, so the next heading brings its own separator.
+      kLogSeparator, "[3] Switch to CD/DVD mode", kLogSeparator,
+      "[4] Tray moves to the loading area"};
   EXPECT_EQ(log, expected);
 }
 
 TEST_F(StepStatusTest, IconsMemoAndFlags) {
+  LastReply = "AT+O OK";
   StepBegin(run_, 0);
   StepPassed(run_, 0, nullptr);
   StepBegin(run_, 1);
@@ -145,8 +145,8 @@ TEST_F(StepStatusTest, IconsMemoAndFlags) {
   StepBegin(run_, 1);
   StepWarned(run_, 1, "Drive is slow");
   EXPECT_FALSE(run_.HeadingLogged);
-  EXPECT_EQ(list_.Items()[0].imageIndex, kIconPassed);
-  EXPECT_EQ(list_.Items()[1].imageIndex, kIconWarned);
+  EXPECT_EQ(run_.Rows[0].icon, kIconPassed);
+  EXPECT_EQ(run_.Rows[1].icon, kIconWarned);
   EXPECT_EQ(run_.ResultLines,
             (std::vector<std::string>{
                 " 1. Get device information", "    [OK] The task has been fulfilled.",
@@ -155,19 +155,16 @@ TEST_F(StepStatusTest, IconsMemoAndFlags) {
   // The failure is logged; the warning is not (steps log their warning text themselves).
   const auto log = Log();
   EXPECT_EQ(log.back(), "    [ERROR] Printer 50% offline");
-  // Status operations compose their memo line in the reply text.
-  EXPECT_EQ(LastReply, "    [WARNING] Drive is slow");
+  // The operations leave the unit's last reply as it was: a handler may still read it.
+  EXPECT_EQ(LastReply, "AT+O OK");
 }
 
 TEST_F(StepStatusTest, TwoRunsKeepTheirOwnRowsLinesAndRecords) {
   // Each run gathers its marks, result lines and record in itself: the other's reports, however
   // they interleave, never reach it.
   DeviceEntry entry;
-  ui::ListView otherList(nullptr, "ListView1", {});
-  ASSERT_TRUE(LoadStepList(otherList, "LIST_HV22"));
   RunContext other(nullptr, platform::kInvalidHandle);
-  BeginRunRows(run_, list_);
-  BeginRunRows(other, otherList);
+  BeginRunRows(other, "LIST_HV22");
   BeginRunRecord(run_, entry, "[0] TM36K", 0);
   BeginRunRecord(other, entry, "[1] HV22", 1);
   StepBegin(run_, 0);
@@ -178,8 +175,6 @@ TEST_F(StepStatusTest, TwoRunsKeepTheirOwnRowsLinesAndRecords) {
 
   EXPECT_EQ(run_.Rows[0].icon, kIconPassed);
   EXPECT_EQ(other.Rows[0].icon, kIconFailed);
-  EXPECT_EQ(list_.Items()[0].imageIndex, kIconPassed);
-  EXPECT_EQ(otherList.Items()[0].imageIndex, kIconFailed);
   EXPECT_EQ(run_.ResultLines, (std::vector<std::string>{" 1. Get device information",
                                                         "    [OK] The task has been fulfilled."}));
   EXPECT_EQ(other.ResultLines.back(), "    [ERROR] No reply");
@@ -218,10 +213,8 @@ TEST_F(StepStatusTest, AnEndingMarksOnlyARowTheRunHadNotFinished) {
     ReleaseLogLines();
     CreateLogLines();
     DeviceEntry entry;
-    ui::ListView list(nullptr, "ListView1", {});
-    ASSERT_TRUE(LoadStepList(list, "LIST_TM36K"));
     RunContext run(nullptr, platform::kInvalidHandle);
-    BeginRunRows(run, list);
+    BeginRunRows(run, "LIST_TM36K");
     BeginRunRecord(run, entry, "[0] TM36K", 0);
     for (int r = 0; r < c.row; ++r) {
       StepBegin(run, r);
@@ -244,7 +237,7 @@ TEST_F(StepStatusTest, AnEndingMarksOnlyARowTheRunHadNotFinished) {
         memo.push_back(kResultSeparator);
         char heading[160];
         std::snprintf(heading, sizeof heading, "%2d. %s", c.failedRow + 1,
-                      list.Items()[static_cast<std::size_t>(c.failedRow)].caption.c_str());
+                      run.Rows[static_cast<std::size_t>(c.failedRow)].caption.c_str());
         memo.push_back(heading);
       }
       memo.push_back(std::string("    [ERROR] ") +
@@ -264,7 +257,6 @@ TEST_F(StepStatusTest, AnEndingMarksOnlyARowTheRunHadNotFinished) {
                        : row == c.row     ? c.icon
                                           : kIconNone;
       EXPECT_EQ(run.Rows[r].icon, icon) << "row " << r;
-      EXPECT_EQ(list.Items()[r].imageIndex, icon) << "row " << r;
       EXPECT_EQ(after.rows[r].icon, IconWord(icon)) << "row " << r;
       if (row != c.failedRow) {
         EXPECT_EQ(after.rows[r].memo, before.rows[r].memo) << "row " << r;
@@ -275,20 +267,17 @@ TEST_F(StepStatusTest, AnEndingMarksOnlyARowTheRunHadNotFinished) {
 }
 
 TEST_F(StepStatusTest, RowsPastTheListDoNotFail) {
-  list_.Clear();
+  run_.Rows.clear();
   StepBegin(run_, 12);
   StepPassed(run_, 12, nullptr);
   StepBegin(run_, 13);
   StepFailed(run_, 13, "gone");
   EXPECT_EQ(run_.ResultLines.back(), "    [ERROR] gone");
-  EXPECT_EQ(list_.Count(), 0);
+  EXPECT_TRUE(run_.Rows.empty());
 }
 
 TEST_F(StepStatusTest, StepNumbersAbove9AreNotPadded) {
-  ui::ListView big(nullptr, "ListView1", {});
-  run_.StepView = &big;
-  LoadStepList(big, "LIST_TM36P");
+  BeginRunRows(run_, "LIST_TM36P");
   StepBegin(run_, 9);
   EXPECT_EQ(run_.ResultLines[1], "10. Pick up disc");
-  run_.StepView = &list_;
 }
