@@ -3,6 +3,7 @@
 
 #include "console/Unit1.h"
 #include "console/Unit2.h"
+#include "models/ModelCatalogue.h"
 #include "report/RunRecord.h"
 #include "report/StepList.h"
 #include "report/TestLog.h"
@@ -127,10 +128,8 @@ void PrintMainWindow(std::ostream& out, const TForm1& form) {
   for (int i = 0; i < static_cast<int>(items.size()); ++i) {
     out << (i == form.ComboBox1.ItemIndex() ? "  > " : "    ") << items[i] << "\n";
   }
-  const ui::Image* pictures[] = {&form.Image1, &form.Image2, &form.Image3, &form.Image4,
-                                 &form.Image5};
-  for (const ui::Image* picture : pictures) {
-    if (picture->Visible()) out << "Picture: " << picture->Name() << "\n";
+  for (int i = 0; i < models::PictureCount(); ++i) {
+    if (form.Picture(i)->Visible()) out << "Picture: " << form.Picture(i)->Name() << "\n";
   }
   out << form.Label2.Caption() << "\n";
   int row = 0;

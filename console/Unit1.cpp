@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "console/Unit2.h"
 #include "device/Device.h"
 #include "device/Discovery.h"
 #include "device/Drives.h"
+#include "models/ModelCatalogue.h"
 #include "report/RunRecord.h"
 #include "report/StepList.h"
 #include "report/TestLog.h"
@@ -122,9 +125,15 @@ TForm1::~TForm1() {
   if (Form1 == this) Form1 = nullptr;
 }
 
+const ui::Image* TForm1::Picture(int index) const {
+  const ui::Image* pictures[] = {&Image1, &Image2, &Image3, &Image4, &Image5};
+  static_assert(std::size(pictures) == models::PictureCount(),
+                "one picture control for each picture the model catalogue names");
+  return index >= 0 && index < models::PictureCount() ? pictures[index] : nullptr;
+}
+
 ui::Image* TForm1::Picture(int index) {
-  ui::Image* pictures[] = {&Image1, &Image2, &Image3, &Image4, &Image5};
-  return index >= 0 && index < 5 ? pictures[index] : nullptr;
+  return const_cast<ui::Image*>(std::as_const(*this).Picture(index));
 }
 
 void TForm1::FormCreate() {

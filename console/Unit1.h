@@ -146,6 +146,7 @@ class TForm1 : public ui::Form, public RunHost {
   ui::Timer Timer1;
 
   ui::Image* Picture(int index);
+  const ui::Image* Picture(int index) const;
 
  private:
   // Starts a run of the listed unit at `index`; false when it cannot start. GUI thread.

@@ -4,12 +4,15 @@
 // nothing of the program, so every layer (and the simulator) may include it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 namespace models {
 
-// Which family's worker tests a unit.
+// A model family: the key of its worker (sequences/Families.cpp) and of its simulated unit
+// (platform/sim/bench/SimFamilies.cpp). Each of those layers keeps one table keyed by it, which
+// checks as it builds that it has a row for every family of the catalogue (CoversFamilies).
 enum class WorkerClass { kTM36K, kTM36P, kLQ40, kHV, kZP };
 
 // One row of the model table. The console tries the rows in order and the first match wins: a
@@ -27,7 +30,10 @@ struct ModelRow {
   const char* identifiedBy;  // told by model name: discovery names a unit of the shared product
                              // this model when its identification holds this text ("": any)
   const char* stepList;      // its step list, an "ITEM" resource
-  int picture;               // the window's picture: 0..4 = Image1..Image5
+  int picture;               // the window's picture: 0 = Image1, 1 = Image2, ...
+  const char* firmware;      // the firmware text a unit reports unless told otherwise (the
+                             // simulated unit's); its first word, when not the model's name, is
+                             // the code by which a log read back tells the model
   // Links: what a unit has besides its command link 1.
   int drives = 0;                   // optical drives the unit loads
   bool printer = false;             // a disc printer, on claim 1
@@ -42,6 +48,8 @@ struct ModelRow {
   bool pairedTrays = false;  // tests both trays at once (else one after the other)
 };
 
+// In the order the bench lists the models (its messages name them so); the products of the rows
+// told by product differ, so their order does not change which row matches.
 inline constexpr ModelRow kModels[] = {
     {.name = "TM36K",
      .worker = WorkerClass::kTM36K,
@@ -51,6 +59,7 @@ inline constexpr ModelRow kModels[] = {
      .identifiedBy = "RM82C",
      .stepList = "LIST_TM36K",
      .picture = 0,
+     .firmware = "RM82C V1.20",
      .printer = true},
     {.name = "TM36P",
      .worker = WorkerClass::kTM36P,
@@ -60,20 +69,10 @@ inline constexpr ModelRow kModels[] = {
      .identifiedBy = "",
      .stepList = "LIST_TM36P",
      .picture = 1,
+     .firmware = "RM83P V1.05",
      .drives = 1,
      .printer = true,
      .hv22Link = true},
-    {.name = "LQ40",
-     .worker = WorkerClass::kLQ40,
-     .product = 0x0101,
-     .productText = "PID_0101",
-     .toldByModelName = false,
-     .identifiedBy = "",
-     .stepList = "LIST_LQ40",
-     .picture = 2,
-     .drives = 1,
-     .numberedCommands = true,
-     .firmwareField = 1},
     {.name = "HV22",
      .worker = WorkerClass::kHV,
      .product = 0x0923,
@@ -82,6 +81,7 @@ inline constexpr ModelRow kModels[] = {
      .identifiedBy = "",
      .stepList = "LIST_HV22",
      .picture = 3,
+     .firmware = "HV22 V3.02",
      .drives = 1},
     {.name = "HV22",
      .worker = WorkerClass::kHV,
@@ -91,8 +91,21 @@ inline constexpr ModelRow kModels[] = {
      .identifiedBy = "",
      .stepList = "LIST_HV22",
      .picture = 3,
+     .firmware = "HV22 V3.02",
      .drives = 1,
      .driveByAssociation = true},
+    {.name = "LQ40",
+     .worker = WorkerClass::kLQ40,
+     .product = 0x0101,
+     .productText = "PID_0101",
+     .toldByModelName = false,
+     .identifiedBy = "",
+     .stepList = "LIST_LQ40",
+     .picture = 2,
+     .firmware = "LQ40 V3.02",
+     .drives = 1,
+     .numberedCommands = true,
+     .firmwareField = 1},
     {.name = "ZP61",
      .worker = WorkerClass::kZP,
      .product = 0x0903,
@@ -101,6 +114,7 @@ inline constexpr ModelRow kModels[] = {
      .identifiedBy = "",
      .stepList = "LIST_ZP61",
      .picture = 4,
+     .firmware = "ZP61 V3.02",
      .drives = 2,
      .outputBin = true,
      .pairedTrays = true},
@@ -112,6 +126,7 @@ inline constexpr ModelRow kModels[] = {
      .identifiedBy = "",
      .stepList = "LIST_ZP65",
      .picture = 4,
+     .firmware = "ZP65 V3.02",
      .drives = 2,
      .outputBin = true},
     {.name = "ZP71",
@@ -122,6 +137,7 @@ inline constexpr ModelRow kModels[] = {
      .identifiedBy = "",
      .stepList = "LIST_ZP71",
      .picture = 4,
+     .firmware = "ZP71 V3.02",
      .drives = 2,
      .pairedTrays = true},
     {.name = "ZP75",
@@ -132,6 +148,7 @@ inline constexpr ModelRow kModels[] = {
      .identifiedBy = "",
      .stepList = "LIST_ZP75",
      .picture = 4,
+     .firmware = "ZP75 V3.02",
      .drives = 2},
 };
 
@@ -215,6 +232,41 @@ constexpr bool IsModelName(std::string_view name) {
   return false;
 }
 
+// The model whose firmware code (the first word of its firmware, where that is not its name)
+// begins this firmware text: "RM82C V1.20" is a TM36K's; null when no code does.
+constexpr const ModelRow* ModelOfFirmwareCode(std::string_view firmware) {
+  for (const ModelRow& row : kModels) {
+    const std::string_view text(row.firmware);
+    const std::string_view code = text.substr(0, text.find(' '));
+    if (code != row.name && firmware.starts_with(code)) return &row;
+  }
+  return nullptr;
+}
+
+// The window's pictures: one more than the highest a row names (they run from 0 without a gap).
+constexpr int PictureCount() {
+  int count = 0;
+  for (const ModelRow& row : kModels) count = row.picture + 1 > count ? row.picture + 1 : count;
+  return count;
+}
+
+// True when a table of a layer's families (rows with a `family` member) has exactly one row for
+// each family the catalogue names and none for another.
+template <class Row, std::size_t N>
+constexpr bool CoversFamilies(const Row (&rows)[N]) {
+  for (const ModelRow& model : kModels) {
+    int found = 0;
+    for (const Row& row : rows) found += row.family == model.worker ? 1 : 0;
+    if (found != 1) return false;
+  }
+  for (const Row& row : rows) {
+    bool named = false;
+    for (const ModelRow& model : kModels) named = named || model.worker == row.family;
+    if (!named) return false;
+  }
+  return true;
+}
+
 // The kind letter of an autoloader vendor's port entries ('A', 'M') for an instance id's
 // lower-case VID/PID text; 0 when no autoloader vendor is in it.
 constexpr char AutoloaderPortKind(std::string_view lowerVidPid) {
@@ -250,8 +302,13 @@ constexpr bool HexTextIs(std::string_view text, std::string_view head, std::uint
 constexpr bool RowsAreWhole() {
   for (const ModelRow& row : kModels) {
     if (!HexTextIs(row.productText, "PID_", row.product, true)) return false;
-    if (row.picture < 0 || row.picture > 4 || row.drives < 0 || row.drives > 2) return false;
-    if (row.firmwareField < 0) return false;
+    if (row.picture < 0 || row.drives < 0 || row.drives > 2) return false;
+    if (row.firmwareField < 0 || row.firmware == nullptr || row.firmware[0] == 0) return false;
+  }
+  for (int picture = 0; picture < PictureCount(); ++picture) {
+    bool shown = false;
+    for (const ModelRow& row : kModels) shown = shown || row.picture == picture;
+    if (!shown) return false;
   }
   for (const AutoloaderVendor& vendor : kAutoloaderVendors) {
     if (!HexTextIs(vendor.text, "vid_", vendor.id, false)) return false;
@@ -262,6 +319,7 @@ constexpr bool RowsAreWhole() {
 }  // namespace check
 
 static_assert(check::RowsAreWhole(),
-              "each product and vendor text spells its id; pictures 0..4, drives 0..2");
+              "each product and vendor text spells its id; each row has its firmware; pictures "
+              "from 0 without a gap, drives 0..2");
 
 }  // namespace models

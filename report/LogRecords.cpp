@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "models/ModelCatalogue.h"
 #include "report/LogReader.h"
 #include "report/RecordReport.h"
 #include "report/TestLog.h"
@@ -65,10 +66,8 @@ void IdentifyFromLog(RunRecord::Unit& unit, std::string_view message) {
   unit.firmware = lq40 ? f[1] : f[0];
   if (lq40) {
     unit.model = f[0];
-  } else if (f[0].starts_with("RM82C")) {
-    unit.model = "TM36K";
-  } else if (f[0].starts_with("RM83P")) {
-    unit.model = "TM36P";
+  } else if (const models::ModelRow* row = models::ModelOfFirmwareCode(f[0])) {
+    unit.model = row->name;  // a firmware code of its own ("RM82C ...")
   } else {
     unit.model = f[0].substr(0, f[0].find(' '));
   }

@@ -6,29 +6,39 @@
 #include "sequences/Tm36pthread.h"
 #include "sequences/Zpthread.h"
 
-// Families are added here as their sequences are built; Start stays disabled for the others.
+namespace {
+
+// The worker of each family of the catalogue: one row per family, checked against the
+// catalogue as it builds, so a family without its worker (or a worker of no family) does not.
+struct FamilyWorker {
+  WorkerClass family;
+  std::unique_ptr<SequenceWorker> (*launch)(std::unique_ptr<RunContext>);
+};
+
+constexpr FamilyWorker kFamilyWorkers[] = {
+    {WorkerClass::kTM36K, LaunchWorker<TTM36KThread>},
+    {WorkerClass::kTM36P, LaunchWorker<TTM36PThread>},
+    {WorkerClass::kHV, LaunchWorker<THVThread>},
+    {WorkerClass::kLQ40, LaunchWorker<TLQ40Thread>},
+    {WorkerClass::kZP, LaunchWorker<TZPThread>},
+};
+static_assert(models::CoversFamilies(kFamilyWorkers), "one worker for each family");
+
+const FamilyWorker* FindWorker(WorkerClass kind) {
+  for (const FamilyWorker& row : kFamilyWorkers) {
+    if (row.family == kind) return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 bool FamilyWorkerAvailable(WorkerClass kind) {
-  return kind == WorkerClass::kTM36K ||  //
-         kind == WorkerClass::kTM36P ||  //
-         kind == WorkerClass::kHV ||     //
-         kind == WorkerClass::kLQ40 ||   //
-         kind == WorkerClass::kZP;
+  return FindWorker(kind) != nullptr;
 }
 
 std::unique_ptr<SequenceWorker> CreateFamilyWorker(WorkerClass kind,
                                                    std::unique_ptr<RunContext> run) {
-  switch (kind) {
-    case WorkerClass::kTM36K:
-      return LaunchWorker<TTM36KThread>(std::move(run));
-    case WorkerClass::kTM36P:
-      return LaunchWorker<TTM36PThread>(std::move(run));
-    case WorkerClass::kHV:
-      return LaunchWorker<THVThread>(std::move(run));
-    case WorkerClass::kLQ40:
-      return LaunchWorker<TLQ40Thread>(std::move(run));
-    case WorkerClass::kZP:
-      return LaunchWorker<TZPThread>(std::move(run));
-    default:
-      return nullptr;
-  }
+  const FamilyWorker* row = FindWorker(kind);
+  return row != nullptr ? row->launch(std::move(run)) : nullptr;
 }

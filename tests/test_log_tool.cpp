@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "platform/NullPlatform.h"
+#include "report/RecordReport.h"
 #include "report/TestLog.h"
 
 #ifdef _WIN32
@@ -269,6 +270,38 @@ TEST_F(LogToolTest, UnitPrintsTheLinesTaggedWithItsSerial) {
   EXPECT_EQ(mixed.status, 1);
   EXPECT_EQ(SplitLines(mixed.out), expected["TK36K"]);
   EXPECT_EQ(SplitLines(mixed.err), std::vector<std::string>{"line 4: not a log line: garbage"});
+}
+
+// A run read back names its unit's model from the identification in its log: the LQ40's numbered
+// reply by its model field, the others by the firmware's code where the model has one of its own
+// ("RM82C" a TM36K, "RM83P" a TM36P), else by the firmware's first word.
+TEST_F(LogToolTest, RecordsFromLogNameTheModelByTheIdentification) {
+  struct Case {
+    const char* identification;
+    const char* model;
+    const char* firmware;
+  };
+  const Case cases[] = {
+      {"AT+? = RM82C V1.20;{S0000};TK36K0001;OK AT+O", "TM36K", "RM82C V1.20"},
+      {"(TM36P-TM36) AT+? = RM83P-2 V1.05;{S0000};TP36P0001;OK AT+O", "TM36P", "RM83P-2 V1.05"},
+      {"AT+? = HV22X V3.02;{S0000};HV220001;OK AT+O", "HV22X", "HV22X V3.02"},
+      {"LQ40_CMD[1] = LQ40;V3.02;LQ400001;OK AT+O", "LQ40", "V3.02"},
+  };
+  for (const Case& c : cases) {
+    WriteLogText("=======Get CPU Information==============");
+    WriteLogText("[1] Get device information");
+    WriteLogText(c.identification);
+    WriteLogText(std::string(kLogSeparator));
+  }
+  std::string text;
+  for (const std::string& line : LogLinesSnapshot()) text += line + "\r\n";
+  std::istringstream in(text);
+  const std::vector<RunRecord> records = RecordsFromLog(in);
+  ASSERT_EQ(records.size(), std::size(cases));
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    EXPECT_EQ(records[i].unit.model, cases[i].model) << cases[i].identification;
+    EXPECT_EQ(records[i].unit.firmware, cases[i].firmware) << cases[i].identification;
+  }
 }
 
 TEST_F(LogToolTest, UsageAndUnreadableFilesExitWithTwo) {

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <string_view>
 
 namespace platform::sim {
 namespace {
@@ -329,8 +331,8 @@ class Loader {
     const std::string modelText = c.At("model").AsText(kMaxText);
     const auto model = ParseModel(modelText);
     if (!model) {
-      c.At("model").Fail("\"" + modelText +
-                         "\" is not a model (TM36K, TM36P, HV22, LQ40, ZP61, ZP65, ZP71, ZP75)");
+      c.At("model").Fail("\"" + modelText + "\" is not a model (" +
+                         ModelNames([](Model) { return true; }) + ")");
     }
     unit.model = *model;
     unit.name =
@@ -346,7 +348,9 @@ class Loader {
   }
 
   BenchLink ReadLink(const Cursor& c, const BenchUnit& unit, int index, DeviceRole role) {
-    const bool hv22 = role == DeviceRole::kLink2 || unit.model == Model::kHV22;
+    // Link 2 is the HV22 part; a model with several products takes its own from the file.
+    const Model linkModel = role == DeviceRole::kLink2 ? Hv22PartModel() : unit.model;
+    const bool choice = HasProductChoice(linkModel);
     BenchDevice device;
     device.kind = DeviceKind::kAutoloader;
     device.role = role;
@@ -355,24 +359,20 @@ class Loader {
     if (!models::IsAutoloaderVendor(device.vid)) {
       c.At("vendor").Fail("an autoloader's vendor is 0x1723 or 0x1717");
     }
-    device.pid = hv22 ? c.UsbNumber("product", ProductOf(Model::kHV22)) : ProductOf(unit.model);
-    if (hv22 && !IsProductOf(Model::kHV22, device.pid)) {
-      c.At("product").Fail("an HV22's product is 0x0923 or 0x0945");
+    device.pid = choice ? c.UsbNumber("product", ProductOf(linkModel)) : ProductOf(linkModel);
+    if (choice && !IsProductOf(linkModel, device.pid)) {
+      c.At("product").Fail(WithArticle(linkModel->name) + "'s product is " + Products(linkModel));
     }
-    if (!hv22 && c.Has("product")) c.At("product").Fail("only an HV22 has a choice of product");
-    const char* model = role == DeviceRole::kLink2 ? "HV22" : ModelName(unit.model);
+    if (!choice && c.Has("product")) {
+      c.At("product").Fail("only " + AnyModel(HasProductChoice) + " has a choice of product");
+    }
+    const char* model = ModelName(linkModel);
     device.serial = Serial(c, std::string(model) + "-" + std::to_string(1000 + index));
     device.description = c.Text("description", model, kMaxText);
     BenchLink link;
     link.device = AddDevice(device, c, "");
     link.firmware = c.Text("firmware", DefaultFirmware(unit.model, role), kMaxText);
-    const bool rm82c = link.firmware.find("RM82C") != std::string::npos;
-    if (role == DeviceRole::kLink1 && unit.model == Model::kTM36K && !rm82c) {
-      c.At("firmware").Fail("a TM36K identifies itself by \"RM82C\" in its firmware text");
-    }
-    if (role == DeviceRole::kLink1 && unit.model == Model::kTM36P && rm82c) {
-      c.At("firmware").Fail("\"RM82C\" would make this TM36P identify as a TM36K");
-    }
+    if (role == DeviceRole::kLink1) CheckIdentifiedAs(c, unit.model, link.firmware);
     if (link.firmware.find(';') != std::string::npos) {
       c.At("firmware").Fail("must not hold \";\", which separates reply fields");
     }
@@ -385,9 +385,35 @@ class Loader {
 
   static std::string DefaultFirmware(Model model, DeviceRole role) {
     if (role == DeviceRole::kLink2) return "HV22 V2.10";
-    if (model == Model::kTM36K) return "RM82C V1.20";
-    if (model == Model::kTM36P) return "RM83P V1.05";
-    return std::string(ModelName(model)) + " V3.02";
+    return model->firmware;
+  }
+
+  // "0x0923 or 0x0945": the products the catalogue lists for a model.
+  static std::string Products(Model model) {
+    std::string text;
+    for (const models::ModelRow& row : models::kModels) {
+      if (std::string_view(row.name) != model->name) continue;
+      char number[8];
+      std::snprintf(number, sizeof number, "0x%04X", row.product);
+      text += (text.empty() ? "" : " or ") + std::string(number);
+    }
+    return text;
+  }
+
+  // Models that share a product are told apart by their identification (discovery names the unit
+  // by it): a unit's firmware text must name the model it is given as.
+  static void CheckIdentifiedAs(const Cursor& c, Model model, const std::string& firmware) {
+    if (!model->toldByModelName) return;
+    const models::ModelRow* named = models::NamedByIdentification(model->productText, firmware);
+    if (named == nullptr || std::string_view(named->name) == model->name) return;
+    if (model->identifiedBy[0] != 0) {
+      c.At("firmware")
+          .Fail(WithArticle(model->name) + " identifies itself by \"" + model->identifiedBy +
+                "\" in its firmware text");
+    }
+    c.At("firmware")
+        .Fail("\"" + std::string(named->identifiedBy) + "\" would make this " + model->name +
+              " identify as " + WithArticle(named->name));
   }
 
   std::array<std::uint8_t, kEepromSize> ReadEeprom(const Cursor& c, const std::string& seed) {
@@ -423,7 +449,7 @@ class Loader {
   void ReadPrinter(const Cursor& c, BenchUnit& unit, int index) {
     if (!c.Has("printer") || c.IsNull("printer")) return;
     const Cursor p = c.At("printer");
-    if (!IsTm36(unit.model)) p.Fail("only a TM36K or TM36P has a printer");
+    if (!IsTm36(unit.model)) p.Fail("only " + AnyModel(IsTm36) + " has a printer");
     p.ExpectObject({"hub", "port", "queue", "vid", "pid", "serial", "present", "comment"});
     BenchDevice device;
     device.kind = DeviceKind::kPrinter;
@@ -438,10 +464,10 @@ class Loader {
 
   void ReadHv22(const Cursor& c, BenchUnit& unit, int index) {
     if (!CatalogueRow(unit.model).hv22Link) {
-      if (c.Has("hv22")) c.At("hv22").Fail("only a TM36P has an HV22 part");
+      if (c.Has("hv22")) c.At("hv22").Fail("only " + AnyModel(HasHv22Part) + " has an HV22 part");
       return;
     }
-    if (!c.Has("hv22")) c.Fail("a TM36P needs its \"hv22\" part (hub and port)");
+    if (!c.Has("hv22")) c.Fail(AnyModel(HasHv22Part) + " needs its \"hv22\" part (hub and port)");
     const Cursor h = c.At("hv22");
     h.ExpectObject({"vendor", "product", "serial", "firmware", "description", "hub", "port",
                     "eeprom", "present", "comment"});
@@ -504,7 +530,7 @@ class Loader {
     unit.discs.output = static_cast<int>(d.Int("output", 0, 0, unit.discs.outputCapacity));
     unit.discs.printerTray = d.Bool("printer_tray", false);
     if (unit.discs.printerTray && !IsTm36(unit.model)) {
-      d.At("printer_tray").Fail("only a TM36K or TM36P has a printer tray");
+      d.At("printer_tray").Fail("only " + AnyModel(IsTm36) + " has a printer tray");
     }
   }
 
@@ -723,20 +749,18 @@ class Loader {
       const char* name;
       ConditionKind kind;
       bool (*fits)(Model);
-      const char* models;
+      std::string models;
     };
     static const Row kRows[] = {
         {"tray_never_opens", ConditionKind::kTrayNeverOpens, [](Model) { return true; }, ""},
         {"tray_never_closes", ConditionKind::kTrayNeverCloses, [](Model) { return true; }, ""},
-        {"printer_never_ejects", ConditionKind::kPrinterNeverEjects, IsTm36, "TM36K, TM36P"},
+        {"printer_never_ejects", ConditionKind::kPrinterNeverEjects, IsTm36, ModelNames(IsTm36)},
         {"output_full", ConditionKind::kOutputFull, [](Model) { return true; }, ""},
-        {"output_detached", ConditionKind::kOutputDetached, HasOutputBin, "ZP61, ZP65"},
-        {"ramp_closed", ConditionKind::kRampClosed,
-         [](Model m) { return IsZp(m) && !HasOutputBin(m); }, "ZP71, ZP75"},
+        {"output_detached", ConditionKind::kOutputDetached, HasOutputBin, ModelNames(HasOutputBin)},
+        {"ramp_closed", ConditionKind::kRampClosed, HasOutputRamp, ModelNames(HasOutputRamp)},
         {"motor", ConditionKind::kMotor, IsZp, "ZP models"},
         {"recovery_request", ConditionKind::kRecoveryRequest, IsZp, "ZP models"},
-        {"pick_blocked", ConditionKind::kPickBlocked, [](Model m) { return m == Model::kHV22; },
-         "HV22"},
+        {"pick_blocked", ConditionKind::kPickBlocked, IsHv, ModelNames(IsHv)},
         {"silent", ConditionKind::kSilent, [](Model) { return true; }, ""},
         {"babble", ConditionKind::kBabble, [](Model) { return true; }, ""},
         {"reads_hang", ConditionKind::kReadsHang, [](Model) { return true; }, ""},

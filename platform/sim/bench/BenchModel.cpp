@@ -9,34 +9,6 @@
 namespace platform::sim {
 namespace {
 
-// The bench's models by the names the catalogue gives them; everything else a model is comes
-// from the catalogue.
-struct BenchModelName {
-  Model model;
-  const char* name;
-};
-
-constexpr BenchModelName kModels[] = {
-    {Model::kTM36K, "TM36K"}, {Model::kTM36P, "TM36P"}, {Model::kHV22, "HV22"},
-    {Model::kLQ40, "LQ40"},   {Model::kZP61, "ZP61"},   {Model::kZP65, "ZP65"},
-    {Model::kZP71, "ZP71"},   {Model::kZP75, "ZP75"},
-};
-
-constexpr bool EveryModelCatalogued() {
-  for (const BenchModelName& row : kModels) {
-    if (!models::IsModelName(row.name)) return false;
-  }
-  return true;
-}
-static_assert(EveryModelCatalogued(), "each bench model is a model of the catalogue");
-
-const BenchModelName& RowOf(Model model) {
-  for (const BenchModelName& row : kModels) {
-    if (row.model == model) return row;
-  }
-  return kModels[0];
-}
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -47,41 +19,86 @@ int HexDigit(char c) {
 }  // namespace
 
 const char* ModelName(Model model) {
-  return RowOf(model).name;
+  return model->name;
 }
 
 std::optional<Model> ParseModel(const std::string& text) {
-  for (const BenchModelName& row : kModels) {
-    if (text == row.name) return row.model;
-  }
+  if (const models::ModelRow* row = models::FindModel(text)) return row;
   return std::nullopt;
 }
 
 const models::ModelRow& CatalogueRow(Model model) {
-  return *models::FindModel(RowOf(model).name);
+  return *model;
 }
 
 std::uint16_t ProductOf(Model model) {
-  return CatalogueRow(model).product;
+  return model->product;
 }
 
 bool IsProductOf(Model model, std::uint16_t product) {
   for (const models::ModelRow& row : models::kModels) {
-    if (row.product == product && std::string_view(row.name) == RowOf(model).name) return true;
+    if (row.product == product && std::string_view(row.name) == model->name) return true;
   }
   return false;
 }
 
+bool HasProductChoice(Model model) {
+  int products = 0;
+  for (const models::ModelRow& row : models::kModels) {
+    products += std::string_view(row.name) == model->name ? 1 : 0;
+  }
+  return products > 1;
+}
+
+Model Hv22PartModel() {
+  for (const models::ModelRow& row : models::kModels) {
+    if (row.worker == models::WorkerClass::kHV) return &row;
+  }
+  return &models::kModels[0];
+}
+
 bool IsZp(Model model) {
-  return CatalogueRow(model).worker == models::WorkerClass::kZP;
+  return model->worker == models::WorkerClass::kZP;
 }
 
 bool IsTm36(Model model) {
-  return CatalogueRow(model).printer;
+  return model->printer;
 }
 
 bool HasOutputBin(Model model) {
-  return CatalogueRow(model).outputBin;
+  return model->outputBin;
+}
+
+bool HasOutputRamp(Model model) {
+  return IsZp(model) && !HasOutputBin(model);
+}
+
+bool IsHv(Model model) {
+  return model->worker == models::WorkerClass::kHV;
+}
+
+bool HasHv22Part(Model model) {
+  return model->hv22Link;
+}
+
+std::string ModelNames(bool (*fits)(Model), const char* separator) {
+  std::string names;
+  for (const models::ModelRow& row : models::kModels) {
+    if (models::FindModel(row.name) != &row || !fits(&row)) continue;  // each model once
+    if (!names.empty()) names += separator;
+    names += row.name;
+  }
+  return names;
+}
+
+std::string WithArticle(const char* name) {
+  // Said letter by letter: "an" before a letter whose name begins with a vowel sound.
+  const bool vowelSound = std::string_view("AEFHILMNORSX").find(name[0]) != std::string_view::npos;
+  return (vowelSound ? "an " : "a ") + std::string(name);
+}
+
+std::string AnyModel(bool (*fits)(Model)) {
+  return WithArticle(ModelNames(fits, " or ").c_str());
 }
 
 std::string FormatCommand(const CommandKey& key) {

@@ -30,7 +30,10 @@ struct BenchHub {
   std::string prefix;  // with kGiven
 };
 
-enum class Model { kTM36K, kTM36P, kHV22, kLQ40, kZP61, kZP65, kZP71, kZP75 };
+// A model of the catalogue, as its first row (a model with several products: its first product's
+// row); two units are of one model when their Model is the same row. The bench knows no model the
+// catalogue does not list.
+using Model = const models::ModelRow*;
 
 enum class DeviceKind { kAutoloader, kPrinter, kCdRom, kDisk, kOther };
 
@@ -149,7 +152,7 @@ struct DiscSupply {
 
 struct BenchUnit {
   std::string name;
-  Model model = Model::kTM36K;
+  Model model = &models::kModels[0];
   std::vector<BenchLink> links;  // 1, or 2 for a TM36P (link 2: its HV22 part)
   int printer = -1;              // device index, TM36 models
   std::vector<BenchDrive> drives;
@@ -177,11 +180,27 @@ const models::ModelRow& CatalogueRow(Model model);
 std::uint16_t ProductOf(Model model);
 // True when the catalogue lists this product for the model.
 bool IsProductOf(Model model, std::uint16_t product);
+// True when the catalogue lists more than one product for the model (the bench file picks one).
+bool HasProductChoice(Model model);
+// The model of the HV22 part a unit with an HV22 link carries on link 2.
+Model Hv22PartModel();
 bool IsZp(Model model);
 // A TM36K or TM36P: the models with a printer.
 bool IsTm36(Model model);
 // ZP61 and ZP65 unload to an output bin, ZP71 and ZP75 to an output ramp.
 bool HasOutputBin(Model model);
+bool HasOutputRamp(Model model);
+// The HV family (its arm can jam).
+bool IsHv(Model model);
+// A TM36P: a unit with an HV22 part on link 2.
+bool HasHv22Part(Model model);
+// The names of the models for which `fits` holds, in the catalogue's order: "TM36K, TM36P".
+std::string ModelNames(bool (*fits)(Model), const char* separator = ", ");
+// A model's name after its article: "a TM36K", "an HV22".
+std::string WithArticle(const char* name);
+// The names of the models for which `fits` holds, joined by " or " after the first one's article:
+// "a TM36K or TM36P".
+std::string AnyModel(bool (*fits)(Model));
 
 std::string FormatCommand(const CommandKey& key);
 std::optional<CommandKey> ParseCommand(const std::string& text);

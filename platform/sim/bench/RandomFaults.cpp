@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
+#include "models/ModelCatalogue.h"
+
 namespace platform::sim {
 
 namespace {
@@ -42,9 +44,6 @@ struct UnitFacts {
   std::vector<std::string> drives;  // letters
   bool printer = false;
   bool hv22 = false;
-
-  bool Zp() const { return model.starts_with("ZP"); }
-  bool Tm36() const { return model.starts_with("TM36"); }
 };
 
 UnitFacts FactsOf(const json& unit) {
@@ -109,11 +108,15 @@ json ReplyFault(Draw& draw, const UnitFacts& unit, const FaultTargets& targets) 
 json Condition(Draw& draw, const UnitFacts& unit, const FaultTargets& targets) {
   std::vector<std::string> kinds = {"output_full", "silent", "babble"};
   if (!unit.drives.empty()) kinds.insert(kinds.end(), {"tray_never_opens", "tray_never_closes"});
-  if (unit.Tm36()) kinds.push_back("printer_never_ejects");
-  if (unit.model == "ZP61" || unit.model == "ZP65") kinds.push_back("output_detached");
-  if (unit.model == "ZP71" || unit.model == "ZP75") kinds.push_back("ramp_closed");
-  if (unit.Zp()) kinds.insert(kinds.end(), {"motor", "recovery_request"});
-  if (unit.model == "HV22") kinds.push_back("pick_blocked");
+  // The model's own conditions, as the catalogue describes the model (none for one it lacks).
+  if (const models::ModelRow* model = models::FindModel(unit.model)) {
+    const bool zp = model->worker == models::WorkerClass::kZP;
+    if (model->printer) kinds.push_back("printer_never_ejects");
+    if (model->outputBin) kinds.push_back("output_detached");
+    if (zp && !model->outputBin) kinds.push_back("ramp_closed");
+    if (zp) kinds.insert(kinds.end(), {"motor", "recovery_request"});
+    if (model->worker == models::WorkerClass::kHV) kinds.push_back("pick_blocked");
+  }
   const std::string kind = draw.Pick(kinds);
   json condition = {{"kind", kind}};
   // A unit silent from power-on would never be listed: those two start inside the run.
@@ -229,7 +232,8 @@ void DrawSupply(Draw& draw, const UnitFacts& facts, json& unit) {
   json discs = {{"input", draw.Pick({0, 1, 2, 5, 5, 5, 5})},
                 {"output", std::min(capacity, draw.Pick({0, 0, 0, 1}))},
                 {"output_capacity", capacity}};
-  if (facts.Tm36()) discs["printer_tray"] = draw.Chance(15);
+  const models::ModelRow* model = models::FindModel(facts.model);
+  if (model != nullptr && model->printer) discs["printer_tray"] = draw.Chance(15);
   unit["discs"] = discs;
   if (!unit.contains("drives")) return;
   for (json& drive : unit.at("drives")) {

@@ -329,17 +329,36 @@ class ZpUnit : public SimUnit {
   }
 };
 
+// The simulated unit of each family of the catalogue, by its family.
+struct SimFamily {
+  models::WorkerClass family;
+  SimUnit* (*make)(const BenchModel&, int, const std::vector<SimDrive*>&, const SimUnit::Clock&);
+};
+
+template <class Unit>
+SimUnit* MakeUnit(const BenchModel& bench, int index, const std::vector<SimDrive*>& drives,
+                  const SimUnit::Clock& now) {
+  return new Unit(bench, index, drives, now);
+}
+
+constexpr SimFamily kSimFamilies[] = {
+    {models::WorkerClass::kTM36K, MakeUnit<Tm36Unit>},
+    {models::WorkerClass::kTM36P, MakeUnit<Tm36Unit>},
+    {models::WorkerClass::kHV, MakeUnit<Hv22Unit>},
+    {models::WorkerClass::kLQ40, MakeUnit<Lq40Unit>},
+    {models::WorkerClass::kZP, MakeUnit<ZpUnit>},
+};
+static_assert(models::CoversFamilies(kSimFamilies), "one simulated unit for each family");
+
 }  // namespace
 
 std::unique_ptr<SimUnit> SimUnit::Make(const BenchModel& bench, int index,
                                        const std::vector<SimDrive*>& drives, const Clock& now) {
-  const Model model = bench.units.at(index).model;
-  if (IsTm36(model)) return std::unique_ptr<SimUnit>(new Tm36Unit(bench, index, drives, now));
-  if (model == Model::kHV22)
-    return std::unique_ptr<SimUnit>(new Hv22Unit(bench, index, drives, now));
-  if (model == Model::kLQ40)
-    return std::unique_ptr<SimUnit>(new Lq40Unit(bench, index, drives, now));
-  return std::unique_ptr<SimUnit>(new ZpUnit(bench, index, drives, now));
+  const models::WorkerClass family = bench.units.at(index).model->worker;
+  for (const SimFamily& row : kSimFamilies) {
+    if (row.family == family) return std::unique_ptr<SimUnit>(row.make(bench, index, drives, now));
+  }
+  return nullptr;
 }
 
 }  // namespace platform::sim
