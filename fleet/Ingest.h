@@ -39,8 +39,29 @@ struct IngestOptions {
 IngestTally Ingest(Store& store, const std::vector<std::string>& folders,
                    const IngestOptions& options = {});
 
-// Stores one record read back (the store's own insert path; the benchmark fills stores with it).
-// False when its run id is taken: `sameContent` says whether by this very record.
-bool StoreRun(Store& store, const ReadRecord& read, const std::string& path, bool& sameContent);
+// A run's rows as the store takes them, made from a record read back: the texts in UTF-8, the
+// times as UTC instants. Making them is the reading side's work, so that the writing side only
+// stores.
+struct RunRows {
+  std::string runId;
+  std::string contentHash;
+  Row run;  // the runs table's columns, in the order of its INSERT
+  std::vector<Row> steps;
+  std::vector<Row> prompts;
+  Cell log;
+  Cell model, station, result, serial;
+};
+RunRows RowsOf(const ReadRecord& read, const std::string& path);
+
+enum class RunOutcome {
+  kStored,    // new to the store: stored
+  kKnown,     // its run id is stored already, by this very record
+  kConflict,  // its run id is stored already, by a different record: not stored
+};
+
+// Stores the runs of one batch (the store's own insert path; the benchmark fills stores with it),
+// a statement per table for many runs, inside the caller's transaction. A run id given twice is
+// stored once (the first). Takes the rows' cells (moved into the statements).
+std::vector<RunOutcome> StoreRuns(Store& store, std::vector<RunRows>& runs);
 
 }  // namespace fleet
