@@ -70,30 +70,27 @@ std::string ReadWhole(const std::string& path, bool& ok) {
 
 // Rows of one table, many a statement: a power of two of them up to 256, so that the few texts
 // repeat and the store's prepared statements serve again. The rows' cells are moved into the
-// statements. The rows a `tail` of RETURNING gives back.
-std::vector<Row> InsertRows(Store& store, const std::string& head, std::vector<Row>& rows,
-                            const std::string& tail = "") {
+// statements, which are added to `out`.
+void AddInserts(std::vector<Statement>& out, const std::string& head, std::vector<Row>& rows,
+                const std::string& tail = "") {
   constexpr std::size_t kMostRows = 256;
-  std::vector<Row> returned;
   for (std::size_t from = 0; from < rows.size();) {
     std::size_t count = kMostRows;
     while (count > rows.size() - from) count /= 2;
-    std::string sql = head;
-    std::vector<Cell> params;
-    params.reserve(count * rows[from].size());
+    Statement& s = out.emplace_back();
+    s.sql = head;
+    s.params.reserve(count * rows[from].size());
     for (std::size_t r = from; r < from + count; ++r) {
-      sql += r == from ? "(" : ", (";
+      s.sql += r == from ? "(" : ", (";
       for (std::size_t c = 0; c < rows[r].size(); ++c) {
-        params.push_back(std::move(rows[r][c]));
-        sql += (c == 0 ? "$" : ", $") + std::to_string(params.size());
+        s.params.push_back(std::move(rows[r][c]));
+        s.sql += (c == 0 ? "$" : ", $") + std::to_string(s.params.size());
       }
-      sql += ")";
+      s.sql += ")";
     }
-    sql += tail;
-    for (Row& row : store.Query(sql, params)) returned.push_back(std::move(row));
+    s.sql += tail;
     from += count;
   }
-  return returned;
 }
 
 // The content hash of each of these stored runs, by run id.
@@ -262,15 +259,16 @@ std::vector<RunOutcome> StoreRuns(Store& store, std::vector<RunRows>& runs) {
   for (std::size_t i = 0; i < runs.size(); ++i) {
     if (first.emplace(runs[i].runId, i).second) offered.push_back(std::move(runs[i].run));
   }
+  std::vector<Statement> inserts;
+  AddInserts(inserts,
+             "INSERT INTO runs (run_id, content_hash, station, item, socket, model, serial, "
+             "firmware, result, source, program, start_ms, end_ms, utc_offset, seconds, day, "
+             "problem_row, problem_step, description, usb_ids, identification, drives, "
+             "printer_queue, memo, path) VALUES ",
+             offered, " ON CONFLICT (run_id) DO NOTHING RETURNING run_id");
   std::set<std::string> taken;
-  for (const Row& row : InsertRows(store,
-                                   "INSERT INTO runs (run_id, content_hash, station, item, socket, "
-                                   "model, serial, firmware, result, source, program, start_ms, "
-                                   "end_ms, utc_offset, seconds, day, problem_row, problem_step, "
-                                   "description, usb_ids, identification, drives, printer_queue, "
-                                   "memo, path) VALUES ",
-                                   offered, " ON CONFLICT (run_id) DO NOTHING RETURNING run_id")) {
-    taken.insert(AsText(row[0]));
+  for (const std::vector<Row>& rows : store.QueryAll(inserts)) {
+    for (const Row& row : rows) taken.insert(AsText(row[0]));
   }
   // The others: the same record again, or a different one under a known id.
   std::vector<std::string> others;
@@ -305,19 +303,22 @@ std::vector<RunOutcome> StoreRuns(Store& store, std::vector<RunRows>& runs) {
   std::vector<Row> facetRows, unitRows;
   for (const auto& [kind, value] : facets) facetRows.push_back({kind, value});
   for (const auto& [key, count] : units) unitRows.push_back({key.first, key.second, Num(count)});
-  InsertRows(store, "INSERT INTO facets (kind, value) VALUES ", facetRows,
+  // The rest of the batch's rows, all at once.
+  inserts.clear();
+  AddInserts(inserts, "INSERT INTO facets (kind, value) VALUES ", facetRows,
              " ON CONFLICT DO NOTHING");
-  InsertRows(store, "INSERT INTO units (serial, model, runs) VALUES ", unitRows,
+  AddInserts(inserts, "INSERT INTO units (serial, model, runs) VALUES ", unitRows,
              " ON CONFLICT (serial, model) DO UPDATE SET runs = units.runs + excluded.runs");
-  InsertRows(store,
+  AddInserts(inserts,
              "INSERT INTO steps (run_id, number, caption, icon, attempts, first_start_ms, "
              "last_end_ms, begun, ended, memo) VALUES ",
              steps);
-  InsertRows(store,
+  AddInserts(inserts,
              "INSERT INTO prompts (run_id, seq, row_number, text, caption, buttons, icon, answer) "
              "VALUES ",
              prompts);
-  InsertRows(store, "INSERT INTO logs (run_id, lines) VALUES ", logs);
+  AddInserts(inserts, "INSERT INTO logs (run_id, lines) VALUES ", logs);
+  store.QueryAll(inserts);
   return outcomes;
 }
 
@@ -422,9 +423,11 @@ IngestTally Ingest(Store& store, const std::vector<std::string>& folders,
         ++g;
       }
       for (auto& [path, row] : byPath) files.push_back(std::move(row));
-      InsertRows(store, "INSERT INTO files (path, size, mtime_ns, run_id) VALUES ", files,
+      std::vector<Statement> inserts;
+      AddInserts(inserts, "INSERT INTO files (path, size, mtime_ns, run_id) VALUES ", files,
                  " ON CONFLICT (path) DO UPDATE SET size = excluded.size, mtime_ns = "
                  "excluded.mtime_ns, run_id = excluded.run_id");
+      store.QueryAll(inserts);
       store.Commit();
     } catch (...) {
       store.Rollback();

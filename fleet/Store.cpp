@@ -170,18 +170,78 @@ class PostgresStore : public Store {
   void SetReadOnly() override { Exec("SET default_transaction_read_only = on"); }
 
   std::vector<Row> Query(const std::string& sql, const std::vector<Cell>& params) override {
+    std::vector<const char*> values = Values(params);
+    PGresult* result = PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                    values.data(), nullptr, nullptr, 0);
+    std::string why;
+    std::vector<Row> rows = Taken(result, why);
+    if (!why.empty()) throw StoreError(why);
+    return rows;
+  }
+  // In libpq's pipeline mode: every statement sent, then the answers read. The answers are a few
+  // bytes a statement (rows only where one returns them), so the server never waits on a client
+  // that is still sending.
+  std::vector<std::vector<Row>> QueryAll(const std::vector<Statement>& statements) override {
+    if (statements.size() < 2) return Store::QueryAll(statements);
+    if (PQenterPipelineMode(conn_) != 1) throw StoreError(Trimmed(PQerrorMessage(conn_)));
+    std::string why;
+    std::size_t sent = 0;
+    for (const Statement& s : statements) {
+      const std::vector<const char*> values = Values(s.params);
+      if (PQsendQueryParams(conn_, s.sql.c_str(), static_cast<int>(values.size()), nullptr,
+                            values.data(), nullptr, nullptr, 0) != 1) {
+        why = Trimmed(PQerrorMessage(conn_));
+        break;
+      }
+      ++sent;
+    }
+    const bool synced = PQpipelineSync(conn_) == 1;
+    if (!synced && why.empty()) why = Trimmed(PQerrorMessage(conn_));
+    // Each statement sent: its result, then none (the end of its results). After the first that
+    // fails, the server skips the rest (PGRES_PIPELINE_ABORTED) up to the sync.
+    std::vector<std::vector<Row>> results;
+    for (std::size_t i = 0; i < sent; ++i) {
+      PGresult* result = PQgetResult(conn_);
+      if (result == nullptr) {
+        if (why.empty()) why = Trimmed(PQerrorMessage(conn_));
+        break;
+      }
+      if (PQresultStatus(result) == PGRES_PIPELINE_ABORTED) {
+        PQclear(result);
+      } else {
+        std::string failed;
+        results.push_back(Taken(result, failed));
+        if (why.empty()) why = failed;
+      }
+      while (PGresult* more = PQgetResult(conn_)) PQclear(more);
+    }
+    if (synced) {
+      if (PGresult* sync = PQgetResult(conn_)) PQclear(sync);
+    }
+    if (PQexitPipelineMode(conn_) != 1 && why.empty()) why = Trimmed(PQerrorMessage(conn_));
+    if (!why.empty()) throw StoreError(why);
+    return results;
+  }
+  long long Changes() override { return changes_; }
+
+ private:
+  static std::vector<const char*> Values(const std::vector<Cell>& params) {
     std::vector<const char*> values;
     values.reserve(params.size());
     for (const Cell& p : params) values.push_back(p ? p->c_str() : nullptr);
-    PGresult* result = PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                    values.data(), nullptr, nullptr, 0);
+    return values;
+  }
+  // A result's rows, taken and the result freed; `why` says the server's words if it failed.
+  std::vector<Row> Taken(PGresult* result, std::string& why) {
     const ExecStatusType status = PQresultStatus(result);
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      const std::string why = Trimmed(PQresultErrorMessage(result));
-      PQclear(result);
-      throw StoreError(why);
-    }
     std::vector<Row> rows;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      why = result != nullptr ? Trimmed(PQresultErrorMessage(result))
+                              : Trimmed(PQerrorMessage(conn_));
+      if (why.empty()) why = "the PostgreSQL server failed the statement";
+      PQclear(result);
+      return rows;
+    }
     const int count = PQntuples(result);
     const int columns = PQnfields(result);
     rows.reserve(static_cast<std::size_t>(count));
@@ -202,9 +262,6 @@ class PostgresStore : public Store {
     PQclear(result);
     return rows;
   }
-  long long Changes() override { return changes_; }
-
- private:
   static std::string Trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;

@@ -20,6 +20,12 @@ struct StoreError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A statement with its parameters, one of several run together (Store::QueryAll).
+struct Statement {
+  std::string sql;
+  std::vector<Cell> params;
+};
+
 class Store {
  public:
   virtual ~Store() = default;
@@ -28,6 +34,13 @@ class Store {
   // Runs one statement with its parameters; its rows (none for a statement that returns none).
   // Throws StoreError with the database's own words on failure.
   virtual std::vector<Row> Query(const std::string& sql, const std::vector<Cell>& params = {}) = 0;
+  // Runs the statements in order, stopping at the first that fails (StoreError); the rows of
+  // each. A server is sent them all before its first answer is read: one round trip for all.
+  virtual std::vector<std::vector<Row>> QueryAll(const std::vector<Statement>& statements) {
+    std::vector<std::vector<Row>> results;
+    for (const Statement& s : statements) results.push_back(Query(s.sql, s.params));
+    return results;
+  }
   // Rows the last INSERT, UPDATE or DELETE changed.
   virtual long long Changes() = 0;
   // From now on the connection refuses every write (the dashboard).
