@@ -183,13 +183,16 @@ class PostgresStore : public Store {
   // that is still sending.
   std::vector<std::vector<Row>> QueryAll(const std::vector<Statement>& statements) override {
     if (statements.size() < 2) return Store::QueryAll(statements);
+    // The few texts of the write path, each parsed and planned once a connection.
+    std::vector<std::string> names;
+    for (const Statement& s : statements) names.push_back(Prepared(s));
     if (PQenterPipelineMode(conn_) != 1) throw StoreError(Trimmed(PQerrorMessage(conn_)));
     std::string why;
     std::size_t sent = 0;
     for (const Statement& s : statements) {
       const std::vector<const char*> values = Values(s.params);
-      if (PQsendQueryParams(conn_, s.sql.c_str(), static_cast<int>(values.size()), nullptr,
-                            values.data(), nullptr, nullptr, 0) != 1) {
+      if (PQsendQueryPrepared(conn_, names[sent].c_str(), static_cast<int>(values.size()),
+                              values.data(), nullptr, nullptr, 0) != 1) {
         why = Trimmed(PQerrorMessage(conn_));
         break;
       }
@@ -225,6 +228,22 @@ class PostgresStore : public Store {
   long long Changes() override { return changes_; }
 
  private:
+  // The name of the statement prepared with this text, prepared now if it is new.
+  std::string Prepared(const Statement& s) {
+    if (const auto found = prepared_.find(s.sql); found != prepared_.end()) return found->second;
+    // The texts are the program's own, a bounded set; the bound is a safeguard.
+    if (prepared_.size() >= 256) {
+      Exec("DEALLOCATE ALL");
+      prepared_.clear();
+    }
+    const std::string name = "fleet_" + std::to_string(++preparedCount_);
+    PGresult* result =
+        PQprepare(conn_, name.c_str(), s.sql.c_str(), static_cast<int>(s.params.size()), nullptr);
+    std::string why;
+    Taken(result, why);
+    if (!why.empty()) throw StoreError(why);
+    return prepared_.emplace(s.sql, name).first->second;
+  }
   static std::vector<const char*> Values(const std::vector<Cell>& params) {
     std::vector<const char*> values;
     values.reserve(params.size());
@@ -268,6 +287,8 @@ class PostgresStore : public Store {
   }
   PGconn* conn_;
   long long changes_ = 0;
+  std::unordered_map<std::string, std::string> prepared_;  // text -> name
+  long long preparedCount_ = 0;
 };
 
 void Migrate(Store& store) {
