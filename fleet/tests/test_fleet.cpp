@@ -137,6 +137,38 @@ TEST_P(Fleet, EachRunIsStoredOnceAcrossIngestsAndFolders) {
   fs::last_write_time(record, fs::last_write_time(record) + std::chrono::seconds(5));
   EXPECT_EQ(fleet::Ingest(*store, {"a"}).known, 1);
   EXPECT_EQ(fleet::OpenStore(url)->Query("SELECT COUNT(*) FROM runs")[0][0], "30");
+  // Two copies of a new run in one batch: the first stored, the second known.
+  const RunRecord twice = MakeRecord(40, "LQ40", "LQ40", "Success");
+  WriteRecord("c/1", twice);
+  WriteRecord("c/2", twice);
+  const fleet::IngestTally t = fleet::Ingest(*store, {"c"});
+  EXPECT_EQ(t.stored, 1);
+  EXPECT_EQ(t.known, 1);
+  EXPECT_EQ(Count(*store, "steps"), 31 * 4);
+  EXPECT_EQ(Count(*store, "files"), 42);
+}
+
+// Statements run together (a batch's inserts, in one round trip to a server) stop at the first
+// that fails, with the store's words; the connection serves on after the rollback.
+TEST_P(Fleet, StatementsRunTogetherStopAtTheFirstThatFails) {
+  auto store = fleet::OpenStore(Url());
+  const std::string insert = "INSERT INTO facets (kind, value) VALUES ($1, $2) RETURNING value";
+  store->Begin();
+  try {
+    store->QueryAll(
+        {{insert, {"model", "A"}}, {insert, {"model", fleet::Cell()}}, {insert, {"model", "C"}}});
+    ADD_FAILURE() << "a NULL value was taken";
+  } catch (const fleet::StoreError& e) {
+    EXPECT_NE(std::string(e.what()).find("value"), std::string::npos) << e.what();
+  }
+  store->Rollback();
+  EXPECT_EQ(Count(*store, "facets"), 0);
+  store->Begin();
+  EXPECT_EQ(store->QueryAll({{insert, {"model", "A"}},
+                             {insert, {"station", "S"}},
+                             {"SELECT kind FROM facets ORDER BY kind", {}}}),
+            (std::vector<std::vector<fleet::Row>>{{{"A"}}, {{"S"}}, {{"model"}, {"station"}}}));
+  store->Commit();
 }
 
 TEST_P(Fleet, EveryKindOfBadFileGetsOneLineAndIsSkipped) {
