@@ -169,6 +169,12 @@ TEST_P(Fleet, StatementsRunTogetherStopAtTheFirstThatFails) {
                              {"SELECT kind FROM facets ORDER BY kind", {}}}),
             (std::vector<std::vector<fleet::Row>>{{{"A"}}, {{"S"}}, {{"model"}, {"station"}}}));
   store->Commit();
+  // An ingest whose store fails throws, its reading thread stopped while it waits for room.
+  for (int n = 0; n < 12; ++n) WriteRecord("w", MakeRecord(n, "HV22", "HV", "Success"));
+  store->SetReadOnly();
+  fleet::IngestOptions options;
+  options.batchRuns = 2;
+  EXPECT_THROW(fleet::Ingest(*store, {"w"}, options), fleet::StoreError);
 }
 
 TEST_P(Fleet, EveryKindOfBadFileGetsOneLineAndIsSkipped) {
@@ -374,6 +380,9 @@ TEST_P(Fleet, PagesShowTheFiguresOfAKnownSet) {
   WriteKnownSet("k");
   auto store = fleet::OpenStore(Url());
   ASSERT_EQ(fleet::Ingest(*store, {"k"}).stored, 7);
+  // Each unit's count of runs, the runs of one batch added up.
+  EXPECT_EQ(store->Query("SELECT serial, runs FROM units WHERE model = 'TM36K' ORDER BY serial"),
+            (std::vector<fleet::Row>{{"T1", "2"}, {"T2", "1"}}));
   std::string html;
   ASSERT_TRUE(fleet::Page(*store, "/", {}, html));
   EXPECT_NE(html.find("<b id='runs'>7</b>"), std::string::npos);
