@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -118,6 +119,7 @@ struct Parsed {
   bool ok = false;
   std::string reason;
   RunRows rows;
+  std::exception_ptr failure;  // what the reading thread could not go on from (out of memory)
 };
 
 // Reads and checks the files on a thread of its own while the caller stores what it has read:
@@ -150,6 +152,7 @@ class Reader {
     ++taken_;
     lock.unlock();
     changed_.notify_all();
+    if (next.failure) std::rethrow_exception(next.failure);
     return next;
   }
 
@@ -158,14 +161,18 @@ class Reader {
     for (const Found* f : files_) {
       Parsed p;
       p.file = f;
-      const std::string text = ReadWhole(f->path, p.ok);
-      ReadRecord read;
-      if (!p.ok) {
-        p.reason = "cannot be read";
-      } else if (!ReadRecordText(text, read, p.reason)) {
-        p.ok = false;
-      } else {
-        p.rows = RowsOf(read, f->path);
+      try {
+        const std::string text = ReadWhole(f->path, p.ok);
+        ReadRecord read;
+        if (!p.ok) {
+          p.reason = "cannot be read";
+        } else if (!ReadRecordText(text, read, p.reason)) {
+          p.ok = false;
+        } else {
+          p.rows = RowsOf(read, f->path);
+        }
+      } catch (...) {
+        p.failure = std::current_exception();
       }
       std::unique_lock lock(mutex_);
       while (!changed_.wait_for(lock, std::chrono::seconds(1),
