@@ -142,8 +142,9 @@ void PrintMainWindow(std::ostream& out, const TForm1& form) {
   out << "Buttons: " << form.Button1.Caption() << (form.Button1.Enabled() ? "" : " (disabled)")
       << ", " << form.Button2.Caption() << (form.Button2.Enabled() ? "" : " (disabled)");
   // Start all stands only on a station of several units.
-  if (form.Button3.Visible()) {
-    out << ", " << form.Button3.Caption() << (form.Button3.Enabled() ? "" : " (disabled)");
+  if (form.StartAllButton.Visible()) {
+    out << ", " << form.StartAllButton.Caption()
+        << (form.StartAllButton.Enabled() ? "" : " (disabled)");
   }
   out << "\n";
 }

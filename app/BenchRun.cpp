@@ -183,10 +183,10 @@ std::vector<BenchRun> RunItemsAtOnce(TForm1& form, TForm2& dialog,
   const int showings = toolkit.ModalShowings();
   // Every chosen unit starts at the same moment, one act of the operator's: Start all when it
   // is there and every unit is chosen, else the chosen units at once, tagged as Start all tags.
-  const bool everyUnit = form.Button3.Visible() && indexes.size() == DeviceList.size();
+  const bool everyUnit = form.StartAllButton.Visible() && indexes.size() == DeviceList.size();
   toolkit.RunAsWindowWork([&] {
     if (everyUnit) {
-      form.Button3.Click();
+      form.StartAllButton.Click();
     } else {
       std::vector<int> chosen = indexes;
       std::ranges::sort(chosen);

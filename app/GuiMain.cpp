@@ -17,9 +17,9 @@ int RunConsoleWindows(ui::win32::Win32Toolkit& toolkit, const std::function<void
       onStart();
       form->Button1Click();
     };
-    form1->Button3.onClick = [form = form1.get(), onStart] {
+    form1->StartAllButton.onClick = [form = form1.get(), onStart] {
       onStart();
-      form->Button3Click();
+      form->StartAllClick();
     };
   }
   // The window exists before FormCreate: the first scan registers it for device notifications.

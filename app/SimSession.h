@@ -129,7 +129,7 @@ class SimSession {
     const std::uint64_t limit = sim_.Clock().NowMs() + static_cast<std::uint64_t>(virtualLimitMs);
     bench_->BeginRun();
     toolkit_.RunAsWindowWork([&] {
-      form1_->Button3.Click();
+      form1_->StartAllButton.Click();
       if (started) started();
     });
     return RunUntilHandled(limit);

@@ -547,7 +547,7 @@ inline StationRun RunStation(const std::string& benchText, const std::vector<std
     items[static_cast<int>(unit)] = form.BaseItemText(item);
     answers[items[static_cast<int>(unit)]] = std::move(drawn);
   }
-  if (!form.Button3.Visible() || !form.Button3.Enabled()) {
+  if (!form.StartAllButton.Visible() || !form.StartAllButton.Enabled()) {
     station.findings.push_back("Start all is not there for " + std::to_string(items.size()) +
                                " units");
   }

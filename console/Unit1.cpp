@@ -83,7 +83,7 @@ TForm1::TForm1()
       ListView1(this, "ListView1", kListBounds),
       Button1(this, "Button1", kStartBounds),
       Button2(this, "Button2", {16, 356, 97, 25}),
-      Button3(this, "Button3", kStartAllBounds),
+      StartAllButton(this, "StartAllButton", kStartAllBounds),
       Timer1(this, "Timer1", 5) {
   SetCaption("Veltrane");
   SetFont({"MS Sans Serif", kWindowFont});
@@ -100,9 +100,9 @@ TForm1::TForm1()
   Button2.SetEnabled(false);
   Button2.onClick = [this] { Button2Click(); };
   // Start all is there for a station of several units only.
-  Button3.SetCaption("Start all");
-  Button3.SetVisible(false);
-  Button3.onClick = [this] { Button3Click(); };
+  StartAllButton.SetCaption("Start all");
+  StartAllButton.SetVisible(false);
+  StartAllButton.onClick = [this] { StartAllClick(); };
   Timer1.SetEnabled(false);
   Timer1.onTimer = [this] { Timer1Timer(); };
   onHandleQueryRemove = [](std::intptr_t handle) { return ReleaseDeviceHandle(handle); };
@@ -255,7 +255,7 @@ void TForm1::LayOutForUnits() {
   Label2.SetBounds(Moved(kListLabelBounds, extra));
   ListView1.SetBounds(Moved(kListBounds, extra));
   Button1.SetBounds(Moved(kStartBounds, extra));
-  Button3.SetBounds(Moved(kStartAllBounds, extra));
+  StartAllButton.SetBounds(Moved(kStartAllBounds, extra));
 }
 
 void TForm1::ShowUnitStates() {
@@ -373,8 +373,8 @@ void TForm1::UpdateControls() {
   Button2.SetEnabled(!testing && shown != nullptr && shown->hasDialog && !shown->running);
   // A unit alone keeps the combo still while it runs; a station's operator moves between units.
   ComboBox1.SetEnabled(!(AnyRunning() && DeviceList.size() <= 1));
-  Button3.SetVisible(DeviceList.size() > 1);
-  Button3.SetEnabled(IdleUnits() > 0);
+  StartAllButton.SetVisible(DeviceList.size() > 1);
+  StartAllButton.SetEnabled(IdleUnits() > 0);
 }
 
 void TForm1::Button1Click() {
@@ -384,7 +384,7 @@ void TForm1::Button1Click() {
   }
 }
 
-void TForm1::Button3Click() {
+void TForm1::StartAllClick() {
   std::vector<int> every(DeviceList.size());
   for (std::size_t i = 0; i < every.size(); ++i) every[i] = static_cast<int>(i);
   StartUnits(every);

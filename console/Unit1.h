@@ -85,7 +85,7 @@ class TForm1 : public ui::Form, public RunHost {
   void ComboBox1Change();
   void Button1Click();
   void Button2Click();
-  void Button3Click();
+  void StartAllClick();
   void Timer1Timer();
 
   // Starts the idle units at these combo items in one act, as Start all starts every one: the
@@ -141,7 +141,9 @@ class TForm1 : public ui::Form, public RunHost {
   ui::ListView ListView1;
   ui::Button Button1;
   ui::Button Button2;
-  ui::Button Button3;
+  // Start all, for a station of several units: named by its role, as the window's original
+  // controls are by kind and number.
+  ui::Button StartAllButton;
   ui::ImageList ImageList1;
   ui::Timer Timer1;
 

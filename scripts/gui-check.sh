@@ -275,7 +275,7 @@ state=$out/ui-state.txt
 desktop=veltrane-gui-check-station-$$
 station_started=$(date +%s)
 start_program "$root/benches/gui-station.json"
-wait_for $'^Form1\\.Button3\ttext=Start all\tvisible=1\tenabled=1' 10
+wait_for $'^Form1\\.StartAllButton\ttext=Start all\tvisible=1\tenabled=1' 10
 for unit in 0:TM36K:TK36K0007 1:LQ40:LQ40A0007 2:ZP61:ZP61A0007; do
   IFS=: read -r index model serial <<<"$unit"
   wait_for "^Form1\\.ComboBox1\\.item\\[$index\\]	text=\\[$index\\] $model \\($serial\\) - idle\$" 10
@@ -291,7 +291,7 @@ click_combo_arrow() {
   xdotool mousemove $((desktop_x + right - 8)) $((desktop_y + (top + bottom) / 2)) click 1
 }
 
-click 'Form1\.Button3'  # Start all
+click 'Form1\.StartAllButton'
 # The boxes, in the order the units ask: the caption of each names its unit, the record keeps the
 # run's own caption. Either may come first; a second box waits for the first one's answer.
 declare -A answer_of=(["Information - LQ40 (LQ40A0007)"]=OK ["Error - TM36K (TK36K0007)"]=Retry)

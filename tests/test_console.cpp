@@ -65,7 +65,7 @@ TEST_F(ConsoleTest, StartUpWithTwoEntriesSelectsTheFirst) {
   EXPECT_FALSE(form().Image4.Visible());
   EXPECT_TRUE(form().Button1.Enabled());
   EXPECT_FALSE(form().Button2.Enabled());
-  EXPECT_TRUE(form().Button3.Visible()) << "Start all belongs to a station";
+  EXPECT_TRUE(form().StartAllButton.Visible()) << "Start all belongs to a station";
   EXPECT_EQ(form().Caption(), "Veltrane");
   EXPECT_EQ(ApplicationTitle, "Veltrane");
   ASSERT_EQ(form().ListView1.ColumnWidths().size(), 1u);
@@ -97,7 +97,7 @@ TEST_P(ModelTableTest, EntryGetsItsStepListPictureAndWorker) {
   const ModelCase& c = GetParam();
   AddEntry(c.model, c.vidPid);
   StartProgram();
-  EXPECT_FALSE(form().Button3.Visible());
+  EXPECT_FALSE(form().StartAllButton.Visible());
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(form().Picture(i)->Visible(), i == c.picture) << "picture " << i;
   }
@@ -166,10 +166,13 @@ TEST_F(ConsoleTest, AStationWidensTheWindowForItsItemsAndALoneUnitGetsItsOwnBack
   AddEntry("HV22 (HV22SERIAL000000001)", "VID_1723&PID_0923");
   AddEntry("ZP61 (ZP61SERIAL000000002)", "VID_1723&PID_0903");
   const auto layout = [this] {
-    return std::vector<ui::Rect>{form().Bounds(),           form().Panel1.Bounds(),
-                                 form().ComboBox1.Bounds(), form().Label2.Bounds(),
-                                 form().ListView1.Bounds(), form().Button1.Bounds(),
-                                 form().Button3.Bounds()};
+    return std::vector<ui::Rect>{form().Bounds(),
+                                 form().Panel1.Bounds(),
+                                 form().ComboBox1.Bounds(),
+                                 form().Label2.Bounds(),
+                                 form().ListView1.Bounds(),
+                                 form().Button1.Bounds(),
+                                 form().StartAllButton.Bounds()};
   };
   StartProgram();
   const ui::Rect combo = form().ComboBox1.Bounds();
@@ -202,7 +205,7 @@ TEST_F(ConsoleTest, RemovalWhileIdleSelectsTheFirstRemainingEntry) {
   EXPECT_EQ(form().Dispatch(ui::kWmDeviceChange, ui::kDbtDeviceRemoveComplete, 0), 1);
   ASSERT_EQ(DeviceList.size(), 1u);
   EXPECT_EQ(form().ComboBox1.Items(), std::vector<std::string>{"[0] ZP61"});
-  EXPECT_FALSE(form().Button3.Visible()) << "a unit alone shows the window it always had";
+  EXPECT_FALSE(form().StartAllButton.Visible()) << "a unit alone shows the window it always had";
   EXPECT_EQ(SelectedDevice, DeviceList[0].get());
   EXPECT_EQ(Captions().size(), 14u);
   EXPECT_TRUE(form().Image5.Visible());

@@ -367,7 +367,7 @@ TEST(Station, ItemsTellStatesAndResultsWaitForTheLastRun) {
                               std::to_string(run.Rows.size());
     if (at != names.end() && shown != meant) misread.push_back(shown + " for " + meant);
   };
-  EXPECT_TRUE(form.Button3.Visible());
+  EXPECT_TRUE(form.StartAllButton.Visible());
   const int before = session.Toolkit().ModalShowings();
   std::map<std::string, std::vector<int>> own;
   for (const std::string& item : form.ItemNames()) own[item] = AnswersOf(c, item);

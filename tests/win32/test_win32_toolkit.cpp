@@ -200,9 +200,12 @@ TEST_F(Win32ToolkitTest, MainWindowAndResultDialogHaveTheirClientSizesBordersAnd
     RECT rect;
   };
   const Place places[] = {
-      {form1.Button1, form1, {448, 356, 545, 381}}, {form1.Button2, form1, {16, 356, 113, 381}},
-      {form1.Button3, form1, {344, 356, 441, 381}}, {form1.ListView1, form1, {288, 36, 545, 336}},
-      {form1.Image3, form1, {16, 79, 266, 329}},    {form2.Memo1, form2, {8, 80, 401, 281}},
+      {form1.Button1, form1, {448, 356, 545, 381}},
+      {form1.Button2, form1, {16, 356, 113, 381}},
+      {form1.StartAllButton, form1, {344, 356, 441, 381}},
+      {form1.ListView1, form1, {288, 36, 545, 336}},
+      {form1.Image3, form1, {16, 79, 266, 329}},
+      {form2.Memo1, form2, {8, 80, 401, 281}},
       {form2.Button1, form2, {320, 288, 401, 313}},
   };
   for (const Place& p : places) {
@@ -230,11 +233,11 @@ TEST_F(Win32ToolkitTest, MainWindowAndResultDialogHaveTheirClientSizesBordersAnd
   EXPECT_FALSE(Styled(form1.Image1, WS_VISIBLE));
   EXPECT_FALSE(Styled(form2.Button2, WS_VISIBLE));  // "Send" is never shown
   // "Start all" waits for a second unit: it appears in a window that is already on the screen.
-  EXPECT_FALSE(Styled(form1.Button3, WS_VISIBLE));
+  EXPECT_FALSE(Styled(form1.StartAllButton, WS_VISIBLE));
   toolkit_.Show(form1);
-  form1.Button3.SetVisible(true);
-  EXPECT_TRUE(::IsWindowVisible(toolkit_.WindowOf(&form1.Button3)));
-  EXPECT_EQ(Text(form1.Button3), "Start &all");
+  form1.StartAllButton.SetVisible(true);
+  EXPECT_TRUE(::IsWindowVisible(toolkit_.WindowOf(&form1.StartAllButton)));
+  EXPECT_EQ(Text(form1.StartAllButton), "Start &all");
   HWND list = toolkit_.WindowOf(&form1.ListView1);
   EXPECT_TRUE(Styled(form1.ListView1, LVS_REPORT | LVS_NOCOLUMNHEADER));
   EXPECT_EQ(ImageList_GetImageCount(ListView_GetImageList(list, LVSIL_SMALL)), 4);
@@ -634,15 +637,15 @@ TEST_F(Win32ToolkitTest, KeyboardAloneMovesThroughTheWindowsAndClosesTheResultDi
   toolkit_.SetDialogButtons(form2, &form2.Button1, &form2.Button1);  // as the program does
   EXPECT_TRUE(Styled(form2.Button1, BS_DEFPUSHBUTTON)) << "Close is the dialog's default";
   form1.Button2.SetEnabled(true);
-  form1.Button3.SetVisible(true);
+  form1.StartAllButton.SetVisible(true);
   int starts = 0;
   int startAlls = 0;
   form1.Button1.onClick = [&] { ++starts; };
-  form1.Button3.onClick = [&] { ++startAlls; };
+  form1.StartAllButton.onClick = [&] { ++startAlls; };
   toolkit_.Show(form1);
   Settle();
   const std::vector<const ui::Control*> controls = {
-      &form1.ComboBox1, &form1.ListView1, &form1.Button2, &form1.Button3,
+      &form1.ComboBox1, &form1.ListView1, &form1.Button2, &form1.StartAllButton,
       &form1.Button1,   &form2.Memo1,     &form2.Button1};
   EXPECT_EQ(::GetActiveWindow(), toolkit_.WindowOf(&form1));
   EXPECT_EQ(Focused(controls), &form1.ComboBox1);
@@ -653,10 +656,10 @@ TEST_F(Win32ToolkitTest, KeyboardAloneMovesThroughTheWindowsAndClosesTheResultDi
     const ui::Control* focused;
   };
   const Step steps[] = {
-      {VK_TAB, false, &form1.ListView1}, {VK_TAB, false, &form1.Button2},
-      {VK_TAB, false, &form1.Button3},   {VK_TAB, false, &form1.Button1},
-      {VK_TAB, false, &form1.ComboBox1}, {VK_TAB, true, &form1.Button1},
-      {VK_TAB, true, &form1.Button3},
+      {VK_TAB, false, &form1.ListView1},      {VK_TAB, false, &form1.Button2},
+      {VK_TAB, false, &form1.StartAllButton}, {VK_TAB, false, &form1.Button1},
+      {VK_TAB, false, &form1.ComboBox1},      {VK_TAB, true, &form1.Button1},
+      {VK_TAB, true, &form1.StartAllButton},
   };
   for (const Step& step : steps) {
     Press(step.key, step.shift);
@@ -670,7 +673,7 @@ TEST_F(Win32ToolkitTest, KeyboardAloneMovesThroughTheWindowsAndClosesTheResultDi
   EXPECT_EQ(starts, 1) << "Alt+S presses Start";
   Press('A');
   EXPECT_EQ(startAlls, 2) << "Alt+A presses Start all";
-  EXPECT_EQ(Focused(controls), &form1.Button3);
+  EXPECT_EQ(Focused(controls), &form1.StartAllButton);
 
   // Alt+R opens the result dialog (Result's own handler) on its Close button, the default; Esc,
   // Enter, and Enter from the memo each close it, and the focus is back on Result.
@@ -724,7 +727,7 @@ TEST_F(Win32ToolkitTest, KeyboardAloneMovesThroughTheWindowsAndClosesTheResultDi
 
   // A box of the window's own thread: the focus comes back to where it was.
   Press(VK_TAB);
-  ASSERT_EQ(Focused(controls), &form1.Button3);
+  ASSERT_EQ(Focused(controls), &form1.StartAllButton);
   std::thread operatorThread([] {
     for (int look = 0; look < 500; ++look, ::Sleep(10)) {
       const std::vector<HWND> open = OpenBoxes();
@@ -737,9 +740,9 @@ TEST_F(Win32ToolkitTest, KeyboardAloneMovesThroughTheWindowsAndClosesTheResultDi
   toolkit_.MessageBox(&form1, "Cannot create file Test.log", "Veltrane", ui::kMbOk);
   operatorThread.join();
   Settle();
-  EXPECT_EQ(Focused(controls), &form1.Button3);
+  EXPECT_EQ(Focused(controls), &form1.StartAllButton);
   // A button disabled under the focus (Start becoming "Testing...") hands it on.
-  form1.Button3.SetEnabled(false);
+  form1.StartAllButton.SetEnabled(false);
   EXPECT_EQ(Focused(controls), &form1.Button1);
   toolkit_.Unrealize(form2);
   toolkit_.Unrealize(form1);
