@@ -3,7 +3,8 @@
 // steps of the TM36. The thread holds the tested entry without owning it.
 #pragma once
 
-#include "sequences/Tm36kthread.h"
+#include "sequences/StateMap.h"
+#include "sequences/Tm36printer.h"
 
 namespace tm36p {
 inline constexpr const char* kDeviceError = "An error occurs with TM36P.";
