@@ -24,6 +24,7 @@
 #include "SessionLog.h"
 #include "app/SimSession.h"
 #include "app/SoakRun.h"
+#include "device/Device.h"
 #include "platform/sim/HostFacts.h"
 #include "platform/sim/bench/DemoBench.h"
 #include "report/LogReader.h"
