@@ -8,6 +8,58 @@
 #include "report/StepList.h"
 #include "report/TestLog.h"
 
+namespace {
+
+// --device: an item number, a list of them ("0,3,5") or "all".
+bool CheckDevice(const std::string& d, std::string& error) {
+  const bool list = !d.empty() && d.find_first_not_of("0123456789,") == std::string::npos &&
+                    d.front() != ',' && d.back() != ',' && d.find(",,") == std::string::npos;
+  if (d != "all" && !list) {
+    error = "--device takes an item number, a list such as 0,3,5, or 'all', not '" + d + "'";
+    return false;
+  }
+  return true;
+}
+
+// --answers-for N:A,B,...: item N's own answers.
+bool AddAnswersFor(const std::string& given, BenchOptions& options, std::string& error) {
+  const std::size_t colon = given.find(':');
+  const std::string item = given.substr(0, colon);
+  if (colon == std::string::npos || item.empty() || item.size() > 6 ||
+      item.find_first_not_of("0123456789") != std::string::npos) {
+    error = "--answers-for takes N:A,B,... (an item number, a colon, answers), not '" + given + "'";
+    return false;
+  }
+  options.answersFor.emplace_back(std::stoi(item), given.substr(colon + 1));
+  return true;
+}
+
+// --seed S: a number that fits 64 bits.
+bool ReadSeed(const std::string& given, BenchOptions& options, std::string& error) {
+  if (given.empty() || given.size() > 19 ||
+      given.find_first_not_of("0123456789") != std::string::npos) {
+    error = "--seed takes a number, not '" + given + "'";
+    return false;
+  }
+  options.seed = std::stoull(given);
+  return true;
+}
+
+// --day YYYY-MM-DD: a day of every month (01 to 28), from 1980 on.
+bool CheckDay(const std::string& d, std::string& error) {
+  const bool form = d.size() == 10 && d[4] == '-' && d[7] == '-' &&
+                    d.find_first_not_of("0123456789-") == std::string::npos &&
+                    d.substr(0, 4) >= "1980" && d.substr(5, 2) >= "01" && d.substr(5, 2) <= "12" &&
+                    d.substr(8, 2) >= "01" && d.substr(8, 2) <= "28";
+  if (!form) {
+    error = "--day takes YYYY-MM-DD (day 01 to 28), not '" + d + "'";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& options,
                        std::string& error) {
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -35,52 +87,21 @@ bool ParseBenchOptions(const std::vector<std::string>& args, BenchOptions& optio
     } else if (a == "--bench") {
       if (!value(options.bench)) return false;
     } else if (a == "--device") {
-      if (!value(options.device)) return false;
-      const std::string& d = options.device;
-      const bool list = !d.empty() && d.find_first_not_of("0123456789,") == std::string::npos &&
-                        d.front() != ',' && d.back() != ',' && d.find(",,") == std::string::npos;
-      if (d != "all" && !list) {
-        error = "--device takes an item number, a list such as 0,3,5, or 'all', not '" + d + "'";
-        return false;
-      }
+      if (!value(options.device) || !CheckDevice(options.device, error)) return false;
     } else if (a == "--parallel") {
       options.parallel = true;
     } else if (a == "--answers-for") {
       std::string given;
-      if (!value(given)) return false;
-      const std::size_t colon = given.find(':');
-      const std::string item = given.substr(0, colon);
-      if (colon == std::string::npos || item.empty() || item.size() > 6 ||
-          item.find_first_not_of("0123456789") != std::string::npos) {
-        error =
-            "--answers-for takes N:A,B,... (an item number, a colon, answers), not '" + given + "'";
-        return false;
-      }
-      options.answersFor.emplace_back(std::stoi(item), given.substr(colon + 1));
+      if (!value(given) || !AddAnswersFor(given, options, error)) return false;
     } else if (a == "--json") {
       if (!value(options.jsonFile)) return false;
     } else if (a == "--station") {
       if (!value(options.station)) return false;
     } else if (a == "--seed") {
       std::string given;
-      if (!value(given)) return false;
-      if (given.empty() || given.size() > 19 ||
-          given.find_first_not_of("0123456789") != std::string::npos) {
-        error = "--seed takes a number, not '" + given + "'";
-        return false;
-      }
-      options.seed = std::stoull(given);
+      if (!value(given) || !ReadSeed(given, options, error)) return false;
     } else if (a == "--day") {
-      if (!value(options.day)) return false;
-      const std::string& d = options.day;
-      const bool form = d.size() == 10 && d[4] == '-' && d[7] == '-' &&
-                        d.find_first_not_of("0123456789-") == std::string::npos &&
-                        d.substr(0, 4) >= "1980" && d.substr(5, 2) >= "01" &&
-                        d.substr(5, 2) <= "12" && d.substr(8, 2) >= "01" && d.substr(8, 2) <= "28";
-      if (!form) {
-        error = "--day takes YYYY-MM-DD (day 01 to 28), not '" + d + "'";
-        return false;
-      }
+      if (!value(options.day) || !CheckDay(options.day, error)) return false;
     } else {
       error = "unknown argument: " + a;
       return false;

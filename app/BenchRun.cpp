@@ -137,6 +137,55 @@ BenchRun RunItem(TForm1& form, TForm2& dialog, ui::headless::HeadlessToolkit& to
   return run;
 }
 
+namespace {
+
+// Every chosen unit starts at the same moment, one act of the operator's: Start all when it is
+// there and every unit is chosen, else the chosen units at once, tagged as Start all tags. Each
+// run notes whether its unit started.
+void StartUnitsAtOnce(TForm1& form, ui::headless::HeadlessToolkit& toolkit,
+                      const std::vector<int>& indexes, std::vector<BenchRun>& runs) {
+  const bool everyUnit = form.StartAllButton.Visible() && indexes.size() == DeviceList.size();
+  toolkit.RunAsWindowWork([&] {
+    if (everyUnit) {
+      form.StartAllButton.Click();
+    } else {
+      std::vector<int> chosen = indexes;
+      std::ranges::sort(chosen);
+      form.StartUnits(chosen);
+    }
+    for (std::size_t k = 0; k < indexes.size(); ++k) {
+      const auto at = static_cast<std::size_t>(indexes[k]);
+      const TForm1& window = form;
+      const UnitRun* socket =
+          at < DeviceList.size() ? window.SocketOf(DeviceList[at].get()) : nullptr;
+      runs[k].started = socket != nullptr && socket->running;
+    }
+  });
+}
+
+// Each run's dialog in the order the units were chosen, then the dialog that closed the
+// session (when one was shown).
+void PrintRunsAtOnce(std::ostream& out, TForm2& dialog, const std::vector<BenchRun>& runs,
+                     bool dialogShown) {
+  for (const BenchRun& run : runs) {
+    out << "=== " << run.record.item << " ===\n";
+    if (!run.started) {
+      out << "Start is disabled for this device.\n";
+      continue;
+    }
+    PrintRecordDialog(out, dialog, run.record, DeviceList.size() > 1);
+  }
+  if (!dialogShown) {
+    out << "The runs ended without a result dialog.\n";
+  } else {
+    // The dialog that closed the session, with how its other runs ended.
+    out << "=== The result dialog ===\n";
+    PrintResultDialog(out, dialog);
+  }
+}
+
+}  // namespace
+
 std::vector<BenchRun> RunItemsAtOnce(TForm1& form, TForm2& dialog,
                                      ui::headless::HeadlessToolkit& toolkit,
                                      const std::vector<int>& indexes, const RunClocks& clocks,
@@ -181,46 +230,13 @@ std::vector<BenchRun> RunItemsAtOnce(TForm1& form, TForm2& dialog,
       },
       [](const std::string& origin) { return origin.empty() ? origin : origin + " |"; });
   const int showings = toolkit.ModalShowings();
-  // Every chosen unit starts at the same moment, one act of the operator's: Start all when it
-  // is there and every unit is chosen, else the chosen units at once, tagged as Start all tags.
-  const bool everyUnit = form.StartAllButton.Visible() && indexes.size() == DeviceList.size();
-  toolkit.RunAsWindowWork([&] {
-    if (everyUnit) {
-      form.StartAllButton.Click();
-    } else {
-      std::vector<int> chosen = indexes;
-      std::ranges::sort(chosen);
-      form.StartUnits(chosen);
-    }
-    for (std::size_t k = 0; k < indexes.size(); ++k) {
-      const auto at = static_cast<std::size_t>(indexes[k]);
-      const TForm1& window = form;
-      const UnitRun* socket =
-          at < DeviceList.size() ? window.SocketOf(DeviceList[at].get()) : nullptr;
-      runs[k].started = socket != nullptr && socket->running;
-    }
-  });
+  StartUnitsAtOnce(form, toolkit, indexes, runs);
   toolkit.RunUntil([&] { return form.AllRunsHandled(); });
   form.onResultLine = nullptr;
   form.onRunKept = nullptr;
   toolkit.SetPromptObserver(nullptr);
 
-  for (std::size_t k = 0; k < indexes.size(); ++k) {
-    const BenchRun& run = runs[k];
-    out << "=== " << run.record.item << " ===\n";
-    if (!run.started) {
-      out << "Start is disabled for this device.\n";
-      continue;
-    }
-    PrintRecordDialog(out, dialog, run.record, DeviceList.size() > 1);
-  }
-  if (toolkit.ModalShowings() == showings) {
-    out << "The runs ended without a result dialog.\n";
-  } else {
-    // The dialog that closed the session, with how its other runs ended.
-    out << "=== The result dialog ===\n";
-    PrintResultDialog(out, dialog);
-  }
+  PrintRunsAtOnce(out, dialog, runs, toolkit.ModalShowings() != showings);
   return runs;
 }
 

@@ -407,6 +407,21 @@ int TForm1::StartUnits(const std::vector<int>& indexes) {
   return started;
 }
 
+namespace {
+
+// The run's first lines under its tag: its record begun, the host's report and the USB 3
+// topology, written as the run's own.
+void OpenRunLog(RunContext& run, const DeviceEntry& entry, const std::string& item, int index,
+                const std::string& tag) {
+  BeginLogRun(run.Id, tag);
+  ScopedLogOwner owner(run.Id);
+  BeginRunRecord(run, entry, item, index);
+  WriteHostReport();
+  LogUsb3Topology();
+}
+
+}  // namespace
+
 bool TForm1::StartRun(int index) {
   DeviceEntry* entry = DeviceList[static_cast<std::size_t>(index)].get();
   // Start is disabled for an entry no worker can test or whose run goes; a stray click does
@@ -420,15 +435,7 @@ bool TForm1::StartRun(int index) {
   const ModelRow* row = MatchModelRow(*entry);
   const bool shown = entry == SelectedDevice;
   UnitRun& socket = NewSocket(entry);
-  // Runs started while others go belong to the same batch of the station.
-  if (!AnyRunning()) {
-    ++batch_;
-    batchRuns_.clear();
-  }
-  socket.batch = batch_;
-  socket.running = true;
-  socket.ended = false;
-  socket.entryLeft = false;
+  JoinBatch(socket);
   // The record names the item as the operator picked it (or typed it, for the unit shown).
   socket.item = shown && ComboBox1.ItemIndex() < 0 ? ComboBox1.Text() : BaseItemText(index);
   batchRuns_.emplace_back(socket.item, std::string());
@@ -451,13 +458,7 @@ bool TForm1::StartRun(int index) {
   // The run's lines are tagged with its unit's serial, or with its item where that does not
   // tell the unit apart.
   const std::string tag = LooksAlike(*entry) ? socket.item : SerialOf(*entry);
-  BeginLogRun(run->Id, tag);
-  {
-    ScopedLogOwner owner(run->Id);
-    BeginRunRecord(*run, *entry, socket.item, index);
-    WriteHostReport();
-    LogUsb3Topology();
-  }
+  OpenRunLog(*run, *entry, socket.item, index, tag);
   if (shown) ShowRunInView(run.get());
   run->ResultLineSink = [this, &socket](const std::string& line) {
     if (onResultLine) onResultLine(socket, line);
@@ -478,6 +479,18 @@ bool TForm1::StartRun(int index) {
   ShowUnitStates();
   HoldSession();
   return true;
+}
+
+void TForm1::JoinBatch(UnitRun& socket) {
+  // Runs started while others go belong to the same batch of the station.
+  if (!AnyRunning()) {
+    ++batch_;
+    batchRuns_.clear();
+  }
+  socket.batch = batch_;
+  socket.running = true;
+  socket.ended = false;
+  socket.entryLeft = false;
 }
 
 const RunContext* TForm1::CurrentRun() const {

@@ -153,6 +153,8 @@ class TForm1 : public ui::Form, public RunHost {
  private:
   // Starts a run of the listed unit at `index`; false when it cannot start. GUI thread.
   bool StartRun(int index);
+  // The socket's run begun, in the station's current batch (a new one when no run goes).
+  void JoinBatch(UnitRun& socket);
   // Joins the ended worker and settles the entry it tested. GUI thread.
   void EndWorker(UnitRun& socket);
   void FinishSocket(UnitRun& socket);
