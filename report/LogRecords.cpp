@@ -117,23 +117,76 @@ void ReadRunLine(LogRun& run, const std::string& clear, std::string_view message
   }
 }
 
+// Sorts a log's lines to their runs, in the order the runs started. A run that never had
+// company writes untagged lines: the last one opened so is "the lone run", and the untagged lines
+// after it are its own until the next one opens (between runs, discovery's lines go with the run
+// before, as they always have). Once a tagged line is read, runs are under way together: each
+// tagged line goes to the run of its tag (a lone run takes its tag with the first tagged line of
+// a tag not yet seen), and untagged lines are the station's, in no record.
+class LogRunSorter {
+ public:
+  // The run the line belongs to, opening one at its first line; none for the station's lines
+  // (those before the first run are kept for it).
+  std::optional<std::size_t> RunOfLine(const std::optional<LogTagOfMessage>& tag, bool opens,
+                                       const platform::LocalTime& time, const std::string& clear) {
+    if (opens) return Open(tag, time);
+    if (tag) return Tagged(tag->tag, time);
+    if (lone_) return lone_;
+    if (runs_.empty()) between_.push_back(clear);
+    return std::nullopt;
+  }
+  std::vector<LogRun>& Runs() { return runs_; }
+
+ private:
+  std::size_t Open(const std::optional<LogTagOfMessage>& tag, const platform::LocalTime& time) {
+    const std::size_t at = runs_.size();
+    runs_.emplace_back();
+    RunRecord& record = runs_.back().record;
+    record.fromLog = true;
+    record.start = time;
+    if (runs_.size() == 1) record.log = std::exchange(between_, {});
+    if (tag) {
+      byTag_[tag->tag] = at;
+      if (lone_) awaitingTag_ = *lone_;
+      lone_.reset();
+    } else {
+      lone_ = at;
+      awaitingTag_ = kNoRun;
+    }
+    return at;
+  }
+
+  std::size_t Tagged(const std::string& tag, const platform::LocalTime& time) {
+    if (lone_) awaitingTag_ = *lone_;
+    lone_.reset();
+    if (const auto found = byTag_.find(tag); found != byTag_.end()) return found->second;
+    if (awaitingTag_ != kNoRun) {
+      const std::size_t at = byTag_[tag] = awaitingTag_;
+      awaitingTag_ = kNoRun;
+      return at;
+    }
+    // A run whose opening the log does not hold.
+    const std::size_t at = byTag_[tag] = runs_.size();
+    runs_.emplace_back();
+    runs_.back().record.fromLog = true;
+    runs_.back().record.start = time;
+    return at;
+  }
+
+  // The lone run, once runs go together (kNoRun: none). A plain index: the optimiser takes an
+  // optional's value here for maybe unset.
+  static constexpr std::size_t kNoRun = SIZE_MAX;
+  std::vector<LogRun> runs_;
+  std::map<std::string, std::size_t> byTag_;
+  std::optional<std::size_t> lone_;  // where untagged lines go
+  std::size_t awaitingTag_ = kNoRun;
+  std::vector<std::string> between_;  // lines before the first run's host report
+};
+
 }  // namespace
 
 std::vector<RunRecord> RecordsFromLog(std::istream& in) {
-  // The runs in the order they started. A run that never had company writes untagged lines: the
-  // last one opened so is "the lone run", and the untagged lines after it are its own until
-  // the next one opens (between runs, discovery's lines go with the run before, as they always
-  // have). Once a tagged line is read, runs are under way together: each tagged line goes to the
-  // run of its tag (a lone run takes its tag with the first tagged line of a tag not yet seen),
-  // and untagged lines are the station's, in no record.
-  std::vector<LogRun> runs;
-  std::map<std::string, std::size_t> byTag;
-  std::optional<std::size_t> lone;  // where untagged lines go
-  // The lone run, once runs go together (kNoRun: none). A plain index: the optimiser takes an
-  // optional's value here for maybe unset.
-  constexpr std::size_t kNoRun = SIZE_MAX;
-  std::size_t awaitingTag = kNoRun;
-  std::vector<std::string> between;  // lines before the first run's host report
+  LogRunSorter sorter;
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -146,47 +199,13 @@ std::vector<RunRecord> RecordsFromLog(std::istream& in) {
     if (tag) clear.erase(kLogPrefixLength, tag->length);
     const std::string_view message = std::string_view(clear).substr(kLogPrefixLength);
     const bool opens = message == "=======Get CPU Information==============";
-    std::optional<std::size_t> at;
-    if (opens) {
-      at = runs.size();
-      runs.emplace_back();
-      RunRecord& record = runs.back().record;
-      record.fromLog = true;
-      record.start = time;
-      if (runs.size() == 1) record.log = std::exchange(between, {});
-      if (tag) {
-        byTag[tag->tag] = *at;
-        if (lone) awaitingTag = *lone;
-        lone.reset();
-      } else {
-        lone = at;
-        awaitingTag = kNoRun;
-      }
-    } else if (tag) {
-      if (lone) awaitingTag = *lone;
-      lone.reset();
-      if (const auto found = byTag.find(tag->tag); found != byTag.end()) {
-        at = found->second;
-      } else if (awaitingTag != kNoRun) {
-        at = byTag[tag->tag] = awaitingTag;
-        awaitingTag = kNoRun;
-      } else {
-        // A run whose opening the log does not hold.
-        at = byTag[tag->tag] = runs.size();
-        runs.emplace_back();
-        runs.back().record.fromLog = true;
-        runs.back().record.start = time;
-      }
-    } else if (lone) {
-      at = lone;
-    } else if (runs.empty()) {
-      between.push_back(clear);
+    if (const std::optional<std::size_t> at = sorter.RunOfLine(tag, opens, time, clear)) {
+      ReadRunLine(sorter.Runs()[*at], clear, message, time);
     }
-    if (at) ReadRunLine(runs[*at], clear, message, time);
   }
   std::vector<RunRecord> records;
-  records.reserve(runs.size());
-  for (LogRun& run : runs) {
+  records.reserve(sorter.Runs().size());
+  for (LogRun& run : sorter.Runs()) {
     CloseLogRun(run.record);
     // No run id was kept in the log: the record's own text names it, the same at every rebuild.
     run.record.runId = ContentRunId(RecordJsonText(run.record));

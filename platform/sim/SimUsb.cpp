@@ -180,6 +180,63 @@ struct DeviceKeys {
   }
 };
 
+// The device's registry keys: those of its kind below its enum key, its driver and the
+// driver's description; a printer's queue is noted in the device.
+void WriteDeviceKeys(SimRegistry& registry, SimUsb::State::Device& device, bool bySerial,
+                     int depth) {
+  const UsbDeviceSpec& layout = device.layout;
+  const std::string enumKey =
+      kEnumUsb + VidPidKey(layout.vid, layout.pid) + "\\" + device.instanceId;
+  std::optional<std::string> prefix;
+  const bool storage = layout.kind == UsbDeviceKind::kCdRom || layout.kind == UsbDeviceKind::kDisk;
+  if (layout.kind == UsbDeviceKind::kPrinter || (storage && !bySerial)) {
+    prefix = HashedId(6 + depth, "device:" + enumKey);
+  }
+  DeviceKeys keys{registry, device.layout, enumKey, device.instanceId, prefix, depth};
+  std::string driverDesc = layout.description;
+  switch (layout.kind) {
+    case UsbDeviceKind::kAutoloader:
+      keys.Autoloader();
+      break;
+    case UsbDeviceKind::kPrinter:
+      device.queue = keys.Printer();
+      driverDesc = "USB Printing Support";
+      break;
+    case UsbDeviceKind::kCdRom:
+    case UsbDeviceKind::kDisk:
+      keys.Storage(layout.kind == UsbDeviceKind::kCdRom);
+      driverDesc = "USB Mass Storage Device";
+      break;
+    case UsbDeviceKind::kOther:
+      keys.Other();
+      break;
+  }
+  registry.SetString(enumKey, "Driver", device.driverKey);
+  registry.SetString(kClassKey + device.driverKey, "DriverDesc", driverDesc);
+}
+
+// Where the bus finds device `id`: a storage device's drive letter, and its place in the chain of
+// devices at its hub port. The state's lock is held.
+void PlaceDeviceLocked(SimUsb::State& state, int id, const UsbDeviceSpec& layout) {
+  const bool storage = layout.kind == UsbDeviceKind::kCdRom || layout.kind == UsbDeviceKind::kDisk;
+  const char letter = layout.letter;
+  if (storage && letter >= 'A' && letter <= 'Z') {
+    SimUsb::State::Drive drive;
+    drive.device = id;
+    drive.type = layout.kind == UsbDeviceKind::kCdRom ? kDriveCdrom : kDriveRemovable;
+    state.drives[static_cast<std::size_t>(letter - 'A')] = std::move(drive);
+  }
+  state.nextAtPort.push_back(-1);
+  if (SimUsb::State::PortSlot* slot = state.SlotLocked(layout.hub, layout.port)) {
+    if (slot->firstDevice < 0) {
+      slot->firstDevice = id;
+    } else {
+      state.nextAtPort[static_cast<std::size_t>(slot->lastDevice)] = id;
+    }
+    slot->lastDevice = id;
+  }
+}
+
 }  // namespace
 
 int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
@@ -210,52 +267,8 @@ int SimUsb::AddDevice(const UsbDeviceSpec& layout) {
   device.driverKey = driver;
   device.plugCount = layout.present ? 1 : 0;
 
-  const int depth = hub ? hub->depth : 0;
-  const std::string enumKey =
-      kEnumUsb + VidPidKey(layout.vid, layout.pid) + "\\" + device.instanceId;
-  std::optional<std::string> prefix;
-  const bool storage = layout.kind == UsbDeviceKind::kCdRom || layout.kind == UsbDeviceKind::kDisk;
-  if (layout.kind == UsbDeviceKind::kPrinter || (storage && !bySerial)) {
-    prefix = HashedId(6 + depth, "device:" + enumKey);
-  }
-  DeviceKeys keys{registry_, device.layout, enumKey, device.instanceId, prefix, depth};
-  std::string driverDesc = layout.description;
-  switch (layout.kind) {
-    case UsbDeviceKind::kAutoloader:
-      keys.Autoloader();
-      break;
-    case UsbDeviceKind::kPrinter:
-      device.queue = keys.Printer();
-      driverDesc = "USB Printing Support";
-      break;
-    case UsbDeviceKind::kCdRom:
-    case UsbDeviceKind::kDisk:
-      keys.Storage(layout.kind == UsbDeviceKind::kCdRom);
-      driverDesc = "USB Mass Storage Device";
-      break;
-    case UsbDeviceKind::kOther:
-      keys.Other();
-      break;
-  }
-  registry_.SetString(enumKey, "Driver", device.driverKey);
-  registry_.SetString(kClassKey + device.driverKey, "DriverDesc", driverDesc);
-
-  const char letter = device.layout.letter;
-  if (storage && letter >= 'A' && letter <= 'Z') {
-    State::Drive drive;
-    drive.device = id;
-    drive.type = layout.kind == UsbDeviceKind::kCdRom ? kDriveCdrom : kDriveRemovable;
-    state_->drives[static_cast<std::size_t>(letter - 'A')] = std::move(drive);
-  }
-  state_->nextAtPort.push_back(-1);
-  if (State::PortSlot* slot = state_->SlotLocked(device.layout.hub, device.layout.port)) {
-    if (slot->firstDevice < 0) {
-      slot->firstDevice = id;
-    } else {
-      state_->nextAtPort[static_cast<std::size_t>(slot->lastDevice)] = id;
-    }
-    slot->lastDevice = id;
-  }
+  WriteDeviceKeys(registry_, device, bySerial, hub ? hub->depth : 0);
+  PlaceDeviceLocked(*state_, id, device.layout);
   device.hasSerial = device.layout.serial.has_value();
   state_->devicesByPath[AsciiLower(device.path)].push_back(id);
   state_->deviceInterfaces.Add(device.path);
