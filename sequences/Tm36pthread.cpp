@@ -113,6 +113,7 @@ consteval int Next(S from, S to) {
 }
 }  // namespace
 
+// NOLINTNEXTLINE(readability-function-size): the state map, one case per state of the table
 void TTM36PThread::RunHandler(int state) {
   if (StepState != state) return;
   using namespace tm36;

@@ -531,6 +531,7 @@ consteval int NextNumber(S from, S to) {
 
 // Each state's handler with the row it reports on (kZpRows) and its successors, each a move
 // kZpTransitions lists (with the cycle it runs in), or the map does not build.
+// NOLINTNEXTLINE(readability-function-size): the state map, one case per state of the table
 void TZPThread::StateMap(ZpState state, int row) {
   switch (state) {
     case S::kDeviceInformation:
