@@ -60,6 +60,11 @@ bool ItemsToRun(const std::string& device, int itemCount, std::vector<int>& item
   return true;
 }
 
+// A usage error of item's --answers-for.
+std::string AnswersForError(int item, const std::string& what) {
+  return "--answers-for " + std::to_string(item) + what;
+}
+
 // The answer scripts of --answers and --answers-for; false with the usage error's text.
 bool ReadAnswerScripts(const BenchOptions& options, std::vector<int>& answers,
                        std::map<int, std::vector<int>>& answersFor, std::string& error) {
@@ -73,11 +78,11 @@ bool ReadAnswerScripts(const BenchOptions& options, std::vector<int>& answers,
       return false;
     }
     if (answersFor.contains(item)) {
-      error = "--answers-for " + std::to_string(item) + " is given twice";
+      error = AnswersForError(item, " is given twice");
       return false;
     }
     if (!ui::headless::ParseAnswerScript(script, answersFor[item], error)) {
-      error = "--answers-for " + std::to_string(item) + ": " + error;
+      error = AnswersForError(item, error.insert(0, ": "));
       return false;
     }
   }
