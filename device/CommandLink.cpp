@@ -16,17 +16,15 @@ thread_local std::string LastReply;
 
 namespace {
 
-thread_local CommandChannel channel;
-thread_local const LinkTimeBound* timeBound = nullptr;
+// The exchange ends, reading no more, once the GUI thread has taken either of its pipes to close
+// it.
+bool PipesReleased(const ExchangeWatch& watch) {
+  return (watch.read != nullptr && watch.read->Released()) ||
+         (watch.write != nullptr && watch.write->Released());
+}
 
-// The pipes of a link's exchange under way on this thread (SendCommand's): the exchange ends,
-// reading no more, once the GUI thread has taken either of them to close it.
-thread_local const HandleUse* exchangeRead = nullptr;
-thread_local const HandleUse* exchangeWrite = nullptr;
-
-bool PipesReleased() {
-  return (exchangeRead != nullptr && exchangeRead->Released()) ||
-         (exchangeWrite != nullptr && exchangeWrite->Released());
+platform::Handle PauseOf(platform::Handle pause) {
+  return pause != platform::kInvalidHandle ? pause : PauseEvent;
 }
 
 // The monotonic clock's count of hundredths of a second: never the time of day, which a clock
@@ -65,28 +63,43 @@ bool ReadChunk(platform::Handle readPipe, ReplyChunk& chunk, std::uint32_t* rece
 // (counted from the hundredth under way), whatever the system's tick. The device's firmware needs
 // this spacing between reads of a numbered command's reply. A pause, not a spin: the core stays
 // free for the window and the other runs.
-void PaceOnClock(int changes) {
+void PaceOnClock(platform::Handle pause, int changes) {
   const std::uint64_t until = (ClockHundredths() + static_cast<std::uint64_t>(changes)) * 10;
-  platform::ThePlatform().PauseUntil(CommandPause(), until);
+  platform::ThePlatform().PauseUntil(PauseOf(pause), until);
 }
 
 }  // namespace
 
-LinkTimeBound::LinkTimeBound(int hundredths)
-    : start_(ClockHundredths()), limit_(hundredths), outer_(timeBound) {
-  timeBound = this;
+CommandChannel::CommandChannel(DeviceEntry* target, platform::Handle pause,
+                               const std::atomic<bool>* logging)
+    : target_(target), pause_(pause), logging_(logging) {}
+
+CommandChannel::CommandChannel(const CommandChannel& other)
+    : target_(other.target_), pause_(other.pause_), logging_(other.logging_) {}
+
+CommandChannel& CommandChannel::operator=(const CommandChannel& other) {
+  target_ = other.target_;
+  pause_ = other.pause_;
+  logging_ = other.logging_;
+  bound_ = nullptr;
+  return *this;
+}
+
+platform::Handle CommandChannel::Pause() const {
+  return PauseOf(pause_);
+}
+
+LinkTimeBound::LinkTimeBound(CommandChannel& channel, int hundredths)
+    : channel_(channel), start_(ClockHundredths()), limit_(hundredths), outer_(channel.bound_) {
+  channel.bound_ = this;
 }
 
 LinkTimeBound::~LinkTimeBound() {
-  timeBound = outer_;
+  channel_.bound_ = outer_;
 }
 
 int LinkTimeBound::Elapsed() const {
   return HundredthsSince(start_);
-}
-
-bool LinkTimeBound::Passed() {
-  return timeBound != nullptr && timeBound->Elapsed() >= timeBound->limit_;
 }
 
 std::string ChunkText(const ReplyChunk& chunk) {
@@ -105,7 +118,7 @@ bool IsFinalChunk(const CommandBlock& command, const ReplyChunk& chunk) {
 }
 
 bool PipeExchange(platform::Handle readPipe, platform::Handle writePipe,
-                  const CommandBlock& command, std::string& reply) {
+                  const CommandBlock& command, std::string& reply, const ExchangeWatch& watch) {
   std::uint32_t written = 0;
   const bool wrote =
       platform::ThePlatform().WriteFile(writePipe, command.data(), command.size(), &written);
@@ -114,8 +127,8 @@ bool PipeExchange(platform::Handle readPipe, platform::Handle writePipe,
   int failures = 0;
   int chunks = 0;
   ReplyChunk chunk;
-  while (failures < kMaxReadFailures && chunks < kMaxChunksPerReply && !LinkTimeBound::Passed() &&
-         !PipesReleased()) {
+  while (failures < kMaxReadFailures && chunks < kMaxChunksPerReply &&
+         !LinkTimeBound::Passed(watch.bound) && !PipesReleased(watch)) {
     std::uint32_t received = 0;
     if (!ReadChunk(readPipe, chunk, &received) || received == 0) {
       ++failures;
@@ -129,7 +142,7 @@ bool PipeExchange(platform::Handle readPipe, platform::Handle writePipe,
 }
 
 int PipeExchangeTimed(platform::Handle readPipe, platform::Handle writePipe,
-                      const CommandBlock& command, std::string& reply) {
+                      const CommandBlock& command, std::string& reply, const ExchangeWatch& watch) {
   if (!WriteBlock(writePipe, command)) return kTimedWriteFailed;
   std::uint64_t rememberedSecond = platform::ThePlatform().MonotonicMs() / 1000;
   int secondChanges = 0;
@@ -138,15 +151,15 @@ int PipeExchangeTimed(platform::Handle readPipe, platform::Handle writePipe,
   ReplyChunk chunk;
   while (secondChanges < kTimedExchangeSecondChanges && chunks < kMaxChunksPerReply) {
     std::uint32_t received = 0;
-    if (PipesReleased() || !ReadChunk(readPipe, chunk, &received)) return kTimedReadFailed;
+    if (PipesReleased(watch) || !ReadChunk(readPipe, chunk, &received)) return kTimedReadFailed;
     if (received > 0) {
       ++chunks;
       AppendChunk(reply, ChunkText(chunk));
       if (IsFinalChunk(command, chunk)) return chunks;
     }
     // The identification (command 1) is answered at once and needs no pacing.
-    if (command[1] != 1) PaceOnClock(kTimedPaceHundredthsChanges);
-    if (LinkTimeBound::Passed()) return kTimedOut;
+    if (command[1] != 1) PaceOnClock(watch.pause, kTimedPaceHundredthsChanges);
+    if (LinkTimeBound::Passed(watch.bound)) return kTimedOut;
     const std::uint64_t second = platform::ThePlatform().MonotonicMs() / 1000;
     if (second != rememberedSecond) {
       rememberedSecond = second;
@@ -157,27 +170,6 @@ int PipeExchangeTimed(platform::Handle readPipe, platform::Handle writePipe,
 }
 
 // --- SendCommand -----------------------------------------------------------------------------
-
-void SetCommandChannel(const CommandChannel& given) {
-  channel = given;
-}
-
-void SetCommandTarget(DeviceEntry* entry) {
-  channel = CommandChannel{};
-  channel.target = entry;
-}
-
-DeviceEntry* CommandTarget() {
-  return channel.target != nullptr ? channel.target : SelectedDevice;
-}
-
-platform::Handle CommandPause() {
-  return channel.pause != platform::kInvalidHandle ? channel.pause : PauseEvent;
-}
-
-bool CommandLoggingOn() {
-  return channel.logging == nullptr || channel.logging->load();
-}
 
 namespace {
 
@@ -197,18 +189,16 @@ class ExchangePipes {
  public:
   ExchangePipes(const std::atomic<platform::Handle>& read,
                 const std::atomic<platform::Handle>& write)
-      : read_(read), write_(write) {
-    exchangeRead = &read_;
-    exchangeWrite = &write_;
-  }
-  ~ExchangePipes() {
-    exchangeRead = nullptr;
-    exchangeWrite = nullptr;
-  }
+      : read_(read), write_(write) {}
+  ~ExchangePipes() = default;
   ExchangePipes(const ExchangePipes&) = delete;
   ExchangePipes& operator=(const ExchangePipes&) = delete;
   platform::Handle Read() const { return read_.Get(); }
   platform::Handle Write() const { return write_.Get(); }
+  // The exchange on these pipes ends once either is taken to be closed.
+  ExchangeWatch Watch(const CommandChannel& channel) const {
+    return {channel.Bound(), &read_, &write_, channel.Pause()};
+  }
 
  private:
   HandleUse read_;
@@ -240,21 +230,20 @@ class ExchangeHeld {
   bool refused_ = false;
 };
 
-void ExchangeOnLink(const DeviceEntry& entry, const CommandBlock& command, int link) {
+void ExchangeOnLink(const CommandChannel& channel, const DeviceEntry& entry,
+                    const CommandBlock& command, int link, std::string& reply) {
+  // A failed write leaves the timed exchange's reply untouched: without this, the previous
+  // repetition's reply would pass for this one's.
+  reply.clear();
   if (link == 1 && entry.ProductHas(&models::ModelRow::numberedCommands)) {
-    // A failed write leaves the timed exchange's reply untouched: without this, the previous
-    // command's accepted reply would pass for this command's.
-    LastReply.clear();
     const ExchangePipes pipes(entry.Link1Read, entry.Link1Write);
-    PipeExchangeTimed(pipes.Read(), pipes.Write(), command, LastReply);
+    PipeExchangeTimed(pipes.Read(), pipes.Write(), command, reply, pipes.Watch(channel));
   } else if (link == 1) {
     const ExchangePipes pipes(entry.Link1Read, entry.Link1Write);
-    PipeExchange(pipes.Read(), pipes.Write(), command, LastReply);
+    PipeExchange(pipes.Read(), pipes.Write(), command, reply, pipes.Watch(channel));
   } else if (link == 2) {
     const ExchangePipes pipes(entry.Link2Read, entry.Link2Write);
-    PipeExchange(pipes.Read(), pipes.Write(), command, LastReply);
-  } else {
-    LastReply.clear();
+    PipeExchange(pipes.Read(), pipes.Write(), command, reply, pipes.Watch(channel));
   }
 }
 
@@ -291,11 +280,12 @@ bool InfoLineShown(bool i99, std::size_t index, const std::string& line) {
   return (i99 ? odd : !odd) || Contains(line, "AT+");
 }
 
-void LogDeviceInformation(const DeviceEntry& entry, const CommandBlock& command, int link) {
+void LogDeviceInformation(const DeviceEntry& entry, const CommandBlock& command, int link,
+                          const std::string& reply) {
   const bool i99 = command[3] == 0x99;
   const std::string label = ModelMark(entry, link) + (i99 ? "AT+I99" : "AT+I00");
   const char* margin = IsTm36p(entry) ? kTm36pMargin : kPlainMargin;
-  const std::vector<std::string> fields = SplitFields(LastReply);
+  const std::vector<std::string> fields = SplitFields(reply);
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string line = InfoLine(i99, i, fields[i]);
     if (!InfoLineShown(i99, i, line)) continue;
@@ -307,48 +297,51 @@ void LogDeviceInformation(const DeviceEntry& entry, const CommandBlock& command,
   }
 }
 
-void LogReply(const DeviceEntry& entry, const CommandBlock& command, int link) {
+void LogReply(const DeviceEntry& entry, const CommandBlock& command, int link,
+              const std::string& reply) {
   const std::uint8_t letter = command[2];
   const std::uint8_t number = command[3];
   if (command[0] != 0 || command[1] != 0) {
     if (entry.ProductHas(&models::ModelRow::numberedCommands) && command[0] == 0) {
-      DeviceLog("LQ40_CMD[%d] = %s", command[1], LastReply.c_str());
+      DeviceLog("LQ40_CMD[%d] = %s", command[1], reply.c_str());
     }
   } else if (letter == '?') {
-    DeviceLog("%sAT+? = %s", ModelMark(entry, link).c_str(), LastReply.c_str());
+    DeviceLog("%sAT+? = %s", ModelMark(entry, link).c_str(), reply.c_str());
   } else if (letter == 'I' && (number == 0x00 || number == 0x99)) {
-    LogDeviceInformation(entry, command, link);
+    LogDeviceInformation(entry, command, link, reply);
   } else if (letter == 'I' && number == 0x01) {
     // EEPROM data: IsFinalChunk has logged every data chunk already.
   } else {
-    DeviceLog("%sAT+%c%02X = %s", ModelMark(entry, link).c_str(), letter, number,
-              LastReply.c_str());
+    DeviceLog("%sAT+%c%02X = %s", ModelMark(entry, link).c_str(), letter, number, reply.c_str());
   }
 }
 
 }  // namespace
 
-bool SendCommand(const CommandBlock& command, int link) {
-  DeviceEntry* entry = CommandTarget();
-  if (entry == nullptr) return false;
+CommandReply SendCommand(const CommandChannel& channel, const CommandBlock& command, int link) {
+  CommandReply reply;
+  DeviceEntry* entry = channel.Target();
+  if (entry == nullptr) return reply;
   // The whole command is one exchange: nobody else writes between its repetitions or reads a
   // chunk of its reply.
   const ExchangeHeld exchange(*entry, link);
-  if (!exchange.Held()) return false;
+  if (!exchange.Held()) return reply;
   std::optional<std::uint64_t> repeatingSince;  // the clock is read only once a command repeats
   for (int repetition = 1; true; ++repetition) {
-    ExchangeOnLink(*entry, command, link);
-    if (Accepted(LastReply)) break;
+    ExchangeOnLink(channel, *entry, command, link, reply.text);
+    if (Accepted(reply.text)) break;
     if (!repeatingSince) repeatingSince = ClockHundredths();
-    platform::PauseOn(CommandPause(), kResendPauseMs);
+    platform::PauseOn(channel.Pause(), kResendPauseMs);
     // A link that departed (or was never open) ends the command; so does a device that never
     // answers in the accepted form.
     if (!LinkOpen(*entry, link) || repetition >= kMaxSendRepetitions ||
-        HundredthsSince(*repeatingSince) >= kMaxRepeatingHundredths || LinkTimeBound::Passed()) {
-      return false;
+        HundredthsSince(*repeatingSince) >= kMaxRepeatingHundredths ||
+        LinkTimeBound::Passed(channel.Bound())) {
+      return reply;
     }
   }
-  if (!LinkOpen(*entry, link)) return false;
-  if (CommandLoggingOn()) LogReply(*entry, command, link);
-  return true;
+  if (!LinkOpen(*entry, link)) return reply;
+  if (channel.LoggingOn()) LogReply(*entry, command, link, reply.text);
+  reply.accepted = true;
+  return reply;
 }

@@ -1,6 +1,6 @@
 // The autoloader command link: command blocks, pipe exchanges and SendCommand.
-// Owns LastReply and the command channel of each thread (target, pause event, reply logging);
-// the pipes themselves belong to the DeviceEntry that holds them.
+// A caller passes its CommandChannel (target, pause event, reply logging, time bound) and gets its
+// reply back; the pipes themselves belong to the DeviceEntry that holds them.
 #pragma once
 
 #include <array>
@@ -109,26 +109,76 @@ inline constexpr int kMaxRepeatingHundredths = 60 * 100;
 inline constexpr int kTimedExchangeSecondChanges = 31;
 inline constexpr int kTimedPaceHundredthsChanges = 30;
 
-// A bound on the time the command link may take on this thread while the object lives
-// (hundredths of a second on the monotonic clock, from its creation). Exchanges, repetitions and
-// the tray-sensor wait give up once it has passed, as for a lost link. Discovery sets one for each
-// unit it talks to, so that one unit that answers nothing (or nonsense) cannot hold the window.
-// Bounds nest: the innermost one counts. Create and destroy on the same thread.
+class LinkTimeBound;
+class HandleUse;
+
+// What a caller's commands go through besides their link: the entry they address, the event
+// their pauses wait on, whether their replies are logged, and the time bound set on them. A run's
+// worker owns one for its run (the tested entry, the run's copy of the pause event,
+// RunContext::CommandLogging), so one run muting its housekeeping reads mutes nobody else;
+// discovery makes one for each unit it talks to. Used by one thread at a time; the pointers are
+// not owned and must outlive it. A copy carries no time bound.
+class CommandChannel {
+ public:
+  // Addresses nothing: every command fails as for a lost link.
+  CommandChannel() = default;
+  // An invalid pause stands for the program's PauseEvent; no switch means replies are logged.
+  CommandChannel(DeviceEntry* target, platform::Handle pause,
+                 const std::atomic<bool>* logging = nullptr);
+  CommandChannel(const CommandChannel& other);
+  CommandChannel& operator=(const CommandChannel& other);
+  ~CommandChannel() = default;
+
+  DeviceEntry* Target() const { return target_; }
+  // The event the pauses between repetitions and the polls wait on.
+  platform::Handle Pause() const;
+  // Whether SendCommand logs the replies it accepts.
+  bool LoggingOn() const { return logging_ == nullptr || logging_->load(); }
+  // The innermost time bound set on the channel, or null.
+  const LinkTimeBound* Bound() const { return bound_; }
+
+ private:
+  friend class LinkTimeBound;
+  DeviceEntry* target_ = nullptr;
+  platform::Handle pause_ = platform::kInvalidHandle;
+  const std::atomic<bool>* logging_ = nullptr;
+  const LinkTimeBound* bound_ = nullptr;
+};
+
+// A bound on the time the channel's commands may take while the object lives (hundredths of a
+// second on the monotonic clock, from its creation). Exchanges, repetitions and the tray-sensor
+// wait give up once it has passed, as for a lost link. Discovery sets one for each unit it talks
+// to, so that one unit that answers nothing (or nonsense) cannot hold the window. Bounds on one
+// channel nest: the innermost one counts. Lives within the channel's life, on its thread.
 class LinkTimeBound {
  public:
-  explicit LinkTimeBound(int hundredths);
+  LinkTimeBound(CommandChannel& channel, int hundredths);
   ~LinkTimeBound();
   LinkTimeBound(const LinkTimeBound&) = delete;
   LinkTimeBound& operator=(const LinkTimeBound&) = delete;
   // Hundredths since the bound was set, on the monotonic clock.
   int Elapsed() const;
-  // True when a bound is set on this thread and its time has passed.
-  static bool Passed();
+  // True once its time has passed.
+  bool Passed() const { return Elapsed() >= limit_; }
+  // True when a bound is given and its time has passed.
+  static bool Passed(const LinkTimeBound* bound) { return bound != nullptr && bound->Passed(); }
 
  private:
+  CommandChannel& channel_;
   std::uint64_t start_;
   int limit_;
   const LinkTimeBound* outer_;
+};
+
+// What ends one exchange besides its own counts, and what its pacing waits on: the caller's time
+// bound, the uses of its pipes (once the GUI thread has emptied either slot to close it, the
+// exchange reads no more) and the pause event (invalid: the program's PauseEvent). Each is
+// optional; the exchange's caller owns them for the call.
+struct ExchangeWatch {
+  const LinkTimeBound* bound = nullptr;
+  const HandleUse* read = nullptr;
+  const HandleUse* write = nullptr;
+  platform::Handle pause = platform::kInvalidHandle;
 };
 
 // PipeExchangeTimed results besides the chunk count.
@@ -146,47 +196,35 @@ bool IsFinalChunk(const CommandBlock& command, const ReplyChunk& chunk);
 // the final chunk arrived; false after a failed write (no read is made), 31 failed or empty
 // reads, or kMaxChunksPerReply chunks without a final one.
 bool PipeExchange(platform::Handle readPipe, platform::Handle writePipe,
-                  const CommandBlock& command, std::string& reply);
+                  const CommandBlock& command, std::string& reply, const ExchangeWatch& watch = {});
 
 // The same under a time limit on the monotonic clock (LQ40 link 1 and discovery's
 // identification). Returns the number of non-empty chunks read, the final one included;
 // kTimedWriteFailed when the write failed or wrote nothing, kTimedReadFailed when a read failed,
 // kTimedOut when the limit passed or kMaxChunksPerReply chunks came without a final one.
 int PipeExchangeTimed(platform::Handle readPipe, platform::Handle writePipe,
-                      const CommandBlock& command, std::string& reply);
+                      const CommandBlock& command, std::string& reply,
+                      const ExchangeWatch& watch = {});
 
 // --- SendCommand -----------------------------------------------------------------------------
 
-// The text of the last reply on this thread. Each thread has its own, so that discovery on the
-// GUI thread never disturbs the reply a running worker is testing.
-extern thread_local std::string LastReply;
-
-// What SendCommand uses on this thread: the entry it addresses, the event its pauses wait on,
-// and the switch that says whether it logs replies. A worker points them at its run's (the
-// tested entry, the run's copy of the pause event, RunContext::CommandLogging), so one run
-// muting its housekeeping reads never mutes another run or discovery. Unset members fall back
-// to the GUI thread's: SelectedDevice, the program's PauseEvent, replies logged. Pointers are
-// not owned and must outlive their use on this thread.
-struct CommandChannel {
-  DeviceEntry* target = nullptr;
-  platform::Handle pause = platform::kInvalidHandle;
-  const std::atomic<bool>* logging = nullptr;
+// What SendCommand gives its caller: whether the reply was accepted, and the last exchange's
+// reply (empty when nothing was read for it).
+struct CommandReply {
+  bool accepted = false;
+  std::string text;
+  explicit operator bool() const { return accepted; }
 };
-void SetCommandChannel(const CommandChannel& channel);
-// Only the target of this thread's channel (null clears the whole channel).
-void SetCommandTarget(DeviceEntry* entry);
-// The entry SendCommand addresses on this thread: the channel's target, else SelectedDevice.
-DeviceEntry* CommandTarget();
-// The event this thread's pauses between repetitions and polls wait on.
-platform::Handle CommandPause();
-// Whether SendCommand on this thread logs its replies.
-bool CommandLoggingOn();
 
-// Sends the block on link 1 or 2 of CommandTarget(), repeating it every 100 ms until a reply
-// holds both "OK" and "AT+", and leaves the reply in LastReply; then logs it (unless this
-// thread's channel says replies are not logged). False, without logging, when there is no target,
-// the link value is neither 1 nor 2, another thread's exchange holds the link (nothing is sent),
-// the link's flag left '1', or kMaxSendRepetitions or
+// Sends the block on link 1 or 2 of the channel's target, repeating it every 100 ms until a reply
+// holds both "OK" and "AT+", and returns that reply; then logs it (unless the channel says
+// replies are not logged). Not accepted, without logging, when the channel has no target, the
+// link value is neither 1 nor 2, another exchange holds the link (nothing is sent), the link's
+// flag left '1', the channel's time bound passed, or kMaxSendRepetitions or
 // kMaxRepeatingHundredths passed without an accepted reply: the callers treat all of these as a
 // lost link. Runs on the calling thread; blocks.
-bool SendCommand(const CommandBlock& command, int link);
+CommandReply SendCommand(const CommandChannel& channel, const CommandBlock& command, int link);
+
+// Left for the status operations (report/StepList.cpp), which still write their lines into it;
+// nothing reads it any more, and it goes with those writes.
+extern thread_local std::string LastReply;

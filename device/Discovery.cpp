@@ -14,6 +14,7 @@
 
 #include "device/CommandLink.h"
 #include "device/Device.h"
+#include "device/DeviceHost.h"
 #include "device/Drives.h"
 #include "device/PortTree.h"
 #include "device/RegistryText.h"
@@ -141,19 +142,22 @@ Relation FindRelation(const PortInfo& p) {
 // --- Entries -------------------------------------------------------------------------------------
 
 // The identification reply; false when an LQ40 never gave its four chunks.
-bool Identify(DeviceEntry& entry, std::string& reply) {
+bool Identify(DeviceEntry& entry, const LinkTimeBound& bound, std::string& reply) {
   const platform::Handle read = entry.Link1Read.load();
   const platform::Handle write = entry.Link1Write.load();
+  const ExchangeWatch watch{.bound = &bound, .pause = PauseEvent};
   if (!entry.ProductHas(&models::ModelRow::numberedCommands)) {
-    PipeExchange(read, write, StatusQuery, reply);
+    PipeExchange(read, write, StatusQuery, reply, watch);
     return true;
   }
   for (int attempt = 0; attempt < kMaxLq40Identifications; ++attempt) {
     // Each try may wait out a whole read bound (a unit whose reads hang), so the tries stop with
     // the unit's time: the second pass tries only with what the first left over. (The clock is
     // read only after a failed try: a unit that answers at once costs no read of it.)
-    if (attempt == 0 ? DiscoveryTimeLeft(entry) <= 0 : LinkTimeBound::Passed()) return false;
-    if (PipeExchangeTimed(read, write, Lq40Cmd1, reply) == kLq40IdentificationChunks) return true;
+    if (attempt == 0 ? DiscoveryTimeLeft(entry) <= 0 : bound.Passed()) return false;
+    if (PipeExchangeTimed(read, write, Lq40Cmd1, reply, watch) == kLq40IdentificationChunks) {
+      return true;
+    }
   }
   return false;
 }
@@ -183,8 +187,9 @@ void CreateEntry(int index, const PortInfo& p) {
   std::string identification;
   bool identified = false;
   {
-    const LinkTimeBound bound(DiscoveryTimeLeft(*entry));
-    identified = Identify(*entry, identification);
+    CommandChannel channel(entry.get(), PauseEvent);
+    const LinkTimeBound bound(channel, DiscoveryTimeLeft(*entry));
+    identified = Identify(*entry, bound, identification);
     ChargeDiscoveryTime(*entry, bound.Elapsed());
   }
   if (!identified) {

@@ -441,11 +441,11 @@ bool& AssociationDeferred() {
 
 // Asks the entry's tray sensor within what is left of its share of the rebuild; a unit whose
 // share is spent is not asked (as "not seen").
-bool UnitSeesTray(const DeviceEntry& entry) {
+bool UnitSeesTray(CommandChannel& channel, const DeviceEntry& entry) {
   const int left = DiscoveryTimeLeft(entry);
   if (left <= 0) return false;
-  const LinkTimeBound bound(left);
-  const bool seen = WaitTraySensor();
+  const LinkTimeBound bound(channel, left);
+  const bool seen = WaitTraySensor(channel);
   ChargeDiscoveryTime(entry, bound.Elapsed());
   return seen;
 }
@@ -456,11 +456,11 @@ bool AskUnitsAbout(char letter) {
   bool seenOut = false;
   for (const auto& entry : DeviceList) {
     if (!WaitsForDrive(*entry)) continue;
-    SetCommandTarget(entry.get());
-    if (!UnitSeesTray(*entry)) continue;
+    CommandChannel channel(entry.get(), PauseEvent);
+    if (!UnitSeesTray(channel, *entry)) continue;
     seenOut = true;
     MoveDriveTray(letter, false);
-    if (DiscoveryTimeLeft(*entry) > 0 && !UnitSeesTray(*entry)) {
+    if (DiscoveryTimeLeft(*entry) > 0 && !UnitSeesTray(channel, *entry)) {
       AssignDrive(*entry, letter);
       return true;
     }
@@ -513,14 +513,15 @@ bool MoveDriveTray(char letter, bool open) {
   return SendTrayRequest(drive.Get(), {platform::kScsiStartStopUnit, 1, 0, 0, action, 0});
 }
 
-bool WaitTraySensor() {
+bool WaitTraySensor(const CommandChannel& channel) {
   int out = 0;
   int in = 0;
   for (int poll = 0; out < kTraySensorRuns && in < kTraySensorRuns; ++poll) {
     if (poll == kMaxTraySensorPolls) return false;
-    platform::PauseOn(CommandPause(), kTraySensorPauseMs);
-    if (!SendCommand(AtC00, 1)) return false;
-    const std::string& reply = LastReply;
+    platform::PauseOn(channel.Pause(), kTraySensorPauseMs);
+    const CommandReply answer = SendCommand(channel, AtC00, 1);
+    if (!answer) return false;
+    const std::string& reply = answer.text;
     const bool block = reply.size() >= 14 && reply[3] == '{' && reply[13] == '}';
     if (block && reply[9] == '1') {
       ++out;
@@ -595,7 +596,6 @@ void AssociateDriveLetters() {
       return;
     }
   }
-  // The GUI thread has no command target of its own; the polls borrow it, not SelectedDevice.
+  // Each unit's polls go through a channel of their own, never SelectedDevice's.
   for (char letter : candidates) AskUnitsAbout(letter);
-  SetCommandTarget(nullptr);
 }

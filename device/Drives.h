@@ -58,12 +58,13 @@ PortClass ClassifyPort(platform::Handle deviceKey, const std::string& vidPid,
 // the drive has taken the request, before the tray has moved. Worker or GUI thread.
 bool MoveDriveTray(char letter, bool open);
 
-// Polls the tray sensor of the command target's link 1 (SelectedDevice unless the thread has set
-// a target) every 100 ms with AT+C00: true once the tray is seen out three polls running, false
-// once seen in three running. Also false, as "not seen", after kMaxTraySensorPolls polls without
-// either, or when a poll's command fails (the link is gone or the unit does not answer).
+// Polls the tray sensor of the channel's target's link 1 every 100 ms with AT+C00: true once the
+// tray is seen out three polls running, false once seen in three running. Also false, as "not
+// seen", after kMaxTraySensorPolls polls without either, or when a poll's command fails (the link
+// is gone or the unit does not answer).
 inline constexpr int kMaxTraySensorPolls = 50;
-bool WaitTraySensor();
+class CommandChannel;
+bool WaitTraySensor(const CommandChannel& channel);
 
 struct DeviceEntry;
 
@@ -81,7 +82,7 @@ void ChargeDiscoveryTime(const DeviceEntry& entry, int hundredths);
 // The drive-letter association: gives the entries without a drive whose model's drive may hang
 // elsewhere (`driveByAssociation` in the catalogue: an HV22 of one product) a free USB CD-ROM
 // letter, directly when one unit waits and one letter is free, else by opening each candidate's
-// tray and asking each unit's sensor. Polls through the GUI thread's command target, so
+// tray and asking each unit's sensor. Polls through a channel of each unit's own, so
 // SelectedDevice is left as it was. While a unit that waits has a run under way, nothing is
 // associated (any free letter may be its drive) and the association is deferred: the window
 // associates again once that run has ended. GUI thread (BuildDeviceList, the end of a run).

@@ -136,13 +136,14 @@ std::string PlainLabel(const DeviceEntry& entry, const CommandBlock& command, in
   return mark + name;
 }
 
-void CheckSendCommand(const PipeFake& fake, DeviceEntry& entry, const CommandBlock& command,
-                      int link, bool logging) {
+void CheckSendCommand(const PipeFake& fake, const CommandChannel& channel, DeviceEntry& entry,
+                      const CommandBlock& command, int link, bool logging) {
   const std::size_t linesBefore = LogLineCount();
-  const bool accepted = SendCommand(command, link);
-  fuzz::Check(LastReply == fake.ExpectedReply(), "LastReply is the last exchange's chunks");
+  const CommandReply reply = SendCommand(channel, command, link);
+  const bool accepted = reply.accepted;
+  fuzz::Check(reply.text == fake.ExpectedReply(), "the reply is the last exchange's chunks");
   if (accepted) {
-    fuzz::Check(Has(LastReply, "OK") && Has(LastReply, "AT+"), "an accepted reply has OK, AT+");
+    fuzz::Check(Has(reply.text, "OK") && Has(reply.text, "AT+"), "an accepted reply has OK, AT+");
   }
   const std::vector<std::string> lines = LogLinesSnapshot();
   CheckLogLines(lines);
@@ -152,7 +153,7 @@ void CheckSendCommand(const PipeFake& fake, DeviceEntry& entry, const CommandBlo
   const bool noLetter = command[2] == 0;  // its name would end the formatted text early
   if (!accepted || !logging || numbered || listing || eeprom || noLetter) return;
   fuzz::Check(lines.size() == linesBefore + 1, "one reply line per accepted command");
-  CheckReplyLine(lines.back(), PlainLabel(entry, command, link) + LastReply);
+  CheckReplyLine(lines.back(), PlainLabel(entry, command, link) + reply.text);
 }
 
 void CheckExchange(const PipeFake& fake, const CommandBlock& command, bool timed, int link) {
@@ -209,13 +210,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   entry.Link2Write = kLink2Write;
   entry.Link2Flag = kFlagOpen;
   const std::atomic<bool> logged{logging};
-  SetCommandChannel({&entry, platform::kInvalidHandle, &logged});
-  // A reply left from an earlier command, looking accepted: no call may take it for this one's.
-  LastReply = "OK AT+O";
+  const CommandChannel channel(&entry, platform::kInvalidHandle, &logged);
 
   switch (call) {
     case Call::kSendCommand:
-      CheckSendCommand(fake, entry, command, link, logging);
+      CheckSendCommand(fake, channel, entry, command, link, logging);
       break;
     case Call::kPipeExchange:
       CheckExchange(fake, command, false, link);
@@ -225,7 +224,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
   }
 
-  SetCommandTarget(nullptr);
   ReleaseLogLines();
   // The entry must not close the fake's handles through a platform that is gone.
   entry.Link1Read = entry.Link1Write = entry.Link2Read = entry.Link2Write =

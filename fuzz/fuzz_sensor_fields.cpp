@@ -53,9 +53,9 @@ void FuzzSensorReads(fuzz::ByteStream& input) {
   // Heap-held, exactly as long as the bytes: a read past its end is an ASan report.
   const std::string reply = input.Rest();
   CheckSensorRead(reply, index, wanted, closeIndex);
-  LastReply = reply;
   for (const char* token : {"AT+O", "AT+E", "AT+S12", "{E0002}", "{S0008}"}) {
-    fuzz::Check(ReplyHas(token) == (reply.find(token) != std::string::npos), "ReplyHas finds");
+    fuzz::Check(ReplyHas(reply, token) == (reply.find(token) != std::string::npos),
+                "ReplyHas finds");
   }
 }
 
@@ -123,9 +123,9 @@ void FuzzTraySensor(fuzz::ByteStream& input) {
   entry.Link1Read = kRead;
   entry.Link1Write = kWrite;
   const std::atomic<bool> quiet{false};
-  SetCommandChannel({&entry, platform::kInvalidHandle, &quiet});
+  const CommandChannel channel(&entry, platform::kInvalidHandle, &quiet);
 
-  const bool out = WaitTraySensor();
+  const bool out = WaitTraySensor(channel);
   const std::vector<std::string>& accepted = unit.Accepted();
   fuzz::Check(accepted.size() <= static_cast<std::size_t>(kMaxTraySensorPolls),
               "the tray sensor is polled a bounded number of times");
@@ -136,7 +136,6 @@ void FuzzTraySensor(fuzz::ByteStream& input) {
     }
   }
 
-  SetCommandTarget(nullptr);
   entry.Link1Read = entry.Link1Write = platform::kInvalidHandle;
   platform::SetPlatform(nullptr);
 }

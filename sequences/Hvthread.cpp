@@ -25,7 +25,7 @@ bool THVThread::MoveTrayAndConfirm(bool open) {
       EndRun(RunEnding::kLinkLost);
       return false;
     }
-    if (SensorReads(LastReply, drivetray::kTraySensor, open ? '1' : '0')) return true;
+    if (SensorReads(Reply(), drivetray::kTraySensor, open ? '1' : '0')) return true;
   }
   return false;
 }

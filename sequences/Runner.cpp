@@ -27,7 +27,8 @@ TSequenceThread::TSequenceThread(std::unique_ptr<RunContext> run)
       StepState(Run().StepState),
       HeadingLogged(Run().HeadingLogged),
       RetryPending(Run().RetryPending),
-      RetryCount(Run().RetryCount) {
+      RetryCount(Run().RetryCount),
+      channel_(Run().TestedDevice, Run().PauseEvent, &Run().CommandLogging) {
   RunActive = true;
 }
 
@@ -41,9 +42,6 @@ void TSequenceThread::Start() {
   const std::uint64_t ticket = platform::ThePlatform().EnrolWorker();
   thread_ = std::thread([this, ticket] {
     platform::ThePlatform().BeginWorker(ticket);
-    // Commands of this run go to the entry it was started with, whatever the combo shows; its
-    // pauses wait on the run's event and its reply lines follow the run's own switch.
-    SetCommandChannel({TestedDevice, PauseEvent, &Run().CommandLogging});
     // Every line this thread writes is the run's.
     SetLogOwner(Run().Id);
     Execute();

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "device/CommandLink.h"
 #include "report/RunState.h"
 #include "report/StepList.h"
 
@@ -73,6 +74,9 @@ class TSequenceThread : public SequenceWorker {
   // True once shut-down has asked the worker to stop: a handler that polls within one cycle
   // checks it between its polls.
   bool Terminated() const { return terminated_; }
+  // The run's command channel: the tested entry, the run's pause event and its logging switch.
+  // The worker thread's alone.
+  const CommandChannel& Channel() const { return channel_; }
 
   // The status operations on this worker's run. What the unit no longer finishes: once it has
   // left, a row reported as passed or warned is failed as the unit stopped answering, and the
@@ -105,6 +109,9 @@ class TSequenceThread : public SequenceWorker {
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finished_{false};
   std::thread thread_;
+  // Commands of this run go to the entry it was started with, whatever the combo shows; its
+  // pauses wait on the run's event and its reply lines follow the run's own switch.
+  CommandChannel channel_;
 };
 
 // Creates and starts the worker of a family for the run (RunActive is set on return), or null

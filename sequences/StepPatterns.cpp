@@ -1,6 +1,8 @@
 // The step conventions shared by the families' handlers.
 #include "sequences/StepPatterns.h"
 
+#include <utility>
+
 #include "device/Device.h"
 #include "report/RunState.h"
 #include "report/StepList.h"
@@ -12,12 +14,14 @@ bool SensorReads(const std::string& reply, std::size_t index, char wanted, std::
   return reply[kSensorOpenIndex] == '{' && reply[closeIndex] == '}' && reply[index] == wanted;
 }
 
-bool ReplyHas(const char* token) {
-  return LastReply.find(token) != std::string::npos;
+bool ReplyHas(const std::string& reply, const char* token) {
+  return reply.find(token) != std::string::npos;
 }
 
 bool TStepThread::Send(const CommandBlock& command, int link) {
-  if (SendCommand(command, link)) return true;
+  CommandReply answer = SendCommand(Channel(), command, link);
+  reply_ = std::move(answer.text);
+  if (answer) return true;
   EndRun(RunEnding::kLinkLost);
   return false;
 }
@@ -82,7 +86,7 @@ bool TStepThread::SendMoveCommand(const MoveStep& step) {
   return true;
 }
 
-bool TStepThread::MoveReplyPasses(const MoveStep& step) {
+bool TStepThread::MoveReplyPasses(const MoveStep& step) const {
   return ReplyHas("AT+O") || (step.alsoPasses != nullptr && ReplyHas(step.alsoPasses));
 }
 
@@ -131,7 +135,7 @@ void TStepThread::LoadOntoTrayStep(int row, int link, const char* occupied, int 
 PollResult TStepThread::PollSensor(const SensorWait& wait, int limit) {
   StepBegin(wait.row);
   if (!Send(AtC00, wait.link)) return PollResult::kEnded;
-  if (SensorReads(LastReply, wait.index, wait.wanted, wait.closeIndex)) return PollResult::kSeen;
+  if (SensorReads(Reply(), wait.index, wait.wanted, wait.closeIndex)) return PollResult::kSeen;
   if (limit == 0) return PollResult::kWaiting;
   return ++RetryCount >= limit ? PollResult::kTimedOut : PollResult::kWaiting;
 }

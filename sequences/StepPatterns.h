@@ -19,8 +19,8 @@ inline constexpr std::size_t kZpSensorCloseIndex = 20;
 // `index`. A reply too short for the field fails the test.
 bool SensorReads(const std::string& reply, std::size_t index, char wanted,
                  std::size_t closeIndex = kSensorCloseIndex);
-// True when LastReply contains the token.
-bool ReplyHas(const char* token);
+// True when the reply contains the token.
+bool ReplyHas(const std::string& reply, const char* token);
 
 // After an operator prompt for missing discs or a full output, this many polls are silent.
 inline constexpr int kSilentPolls = 10;
@@ -69,9 +69,14 @@ class TStepThread : public TSequenceThread {
  protected:
   using TSequenceThread::TSequenceThread;
 
-  // SendCommand; when it fails (no device, link closed, no accepted reply) the run ends
-  // silently: no prompt, and the current row keeps whatever mark it had. False then.
+  // SendCommand on the run's channel, its reply kept as Reply(); when it fails (no device, link
+  // closed, no accepted reply) the run ends silently: no prompt, and the current row keeps
+  // whatever mark it had. False then.
   bool Send(const CommandBlock& command, int link = 1);
+  // The reply of the last Send (empty before the first); the worker thread's alone.
+  const std::string& Reply() const { return reply_; }
+  // True when Reply() contains the token.
+  bool ReplyHas(const char* token) const { return ::ReplyHas(reply_, token); }
   // A prompt owned by the main window (caption "Error" unless given); a Cancel answer ends the
   // run. Returns the answer. Once the unit has left, no answer can help: the run ends as a
   // departed unit's (no box is shown; one already up returns kIdCancel whatever the answer).
@@ -95,10 +100,10 @@ class TStepThread : public TSequenceThread {
   // answer kDone. Marks nothing on kDone: the caller does.
   StepResult AttemptMove(const MoveStep& step);
   // The halves of AttemptMove, for steps that answer some replies in their own way: the heading
-  // and the send (false: the run ends), the pass test on LastReply, and the failure (StepFailed,
+  // and the send (false: the run ends), the pass test on Reply(), and the failure (StepFailed,
   // "AT+E" sets RetryPending, the Retry/Cancel box) with AttemptMove's results.
   bool SendMoveCommand(const MoveStep& step);
-  static bool MoveReplyPasses(const MoveStep& step);
+  bool MoveReplyPasses(const MoveStep& step) const;
   StepResult FailMoveStep(const MoveStep& step);
   // The plain move step: on kDone StepPassed(row) and StepState = nextState.
   void MoveStepTo(const MoveStep& step, int nextState);
@@ -127,4 +132,7 @@ class TStepThread : public TSequenceThread {
   // The whole "Get device information" step of the TM36 form on row 0: heading, status query
   // (failing with errorMessage), information and EEPROM, passed, StepState = nextState.
   void DeviceInformationStep(const char* errorMessage, int nextState);
+
+ private:
+  std::string reply_;
 };

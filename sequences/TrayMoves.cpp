@@ -52,7 +52,7 @@ bool TDriveTrayThread::CloseDriveTrayIfOut(int link) {
   const bool sent = Send(AtC00, link);
   Run().CommandLogging = true;
   if (!sent) return false;
-  if (!SensorReads(LastReply, kTraySensor, '1')) return true;
+  if (!SensorReads(Reply(), kTraySensor, '1')) return true;
   const char letter = DriveLetter();
   if (letter != 0) MoveDriveTray(letter, false);
   platform::PauseOn(PauseEvent, kTidyPauseMs);

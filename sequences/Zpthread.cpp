@@ -129,7 +129,7 @@ bool TZPThread::LowerSeen() const {
 void TZPThread::DeviceInformation(int row, ZpState next) {
   StepBegin(row);
   if (!TidyUpTrays() || !Send(StatusQuery)) return;
-  const std::string status = LastReply;
+  const std::string status = Reply();
   const bool motor = status.find("{E1000}") != std::string::npos ||
                      status.find("{E2000}") != std::string::npos ||
                      status.find("{E3000}") != std::string::npos;
@@ -143,7 +143,7 @@ void TZPThread::DeviceInformation(int row, ZpState next) {
 bool TZPThread::TidyUpTrays() {
   const UnloggedExchanges unlogged(Run().CommandLogging);
   if (!Send(AtC00)) return false;
-  const std::string sensors = LastReply;
+  const std::string sensors = Reply();
   // A tray left out from an earlier run would make every tray test below lie.
   if (Sensor(sensors, kUpperTraySensor, '1') || Sensor(sensors, kLowerTraySensor, '1')) {
     const char first = TestedDevice->DriveLetter1.load();
@@ -251,15 +251,15 @@ void TZPThread::StartTraysOpen(int row, OpenMoves moves) {
 }
 
 void TZPThread::NoteDisc(bool upper) {
-  if (upper && Sensor(LastReply, kUpperDiscSensor, '0')) UpperTrayLoaded = true;
-  if (!upper && Sensor(LastReply, kLowerDiscSensor, '0')) LowerTrayLoaded = true;
+  if (upper && Sensor(Reply(), kUpperDiscSensor, '0')) UpperTrayLoaded = true;
+  if (!upper && Sensor(Reply(), kLowerDiscSensor, '0')) LowerTrayLoaded = true;
 }
 
 void TZPThread::WatchFirstTray(ZpState next) {
   if (!Send(AtC00)) return;
-  if (Sensor(LastReply, kUpperTraySensor, '1')) {
+  if (Sensor(Reply(), kUpperTraySensor, '1')) {
     NoteDisc(true);
-  } else if (Sensor(LastReply, kLowerTraySensor, '1')) {
+  } else if (Sensor(Reply(), kLowerTraySensor, '1')) {
     NoteDisc(false);
     DrivesSwapped = true;  // the first drive letter is the lower drive
   } else {
@@ -272,8 +272,8 @@ void TZPThread::WatchFirstTray(ZpState next) {
 
 void TZPThread::WatchSecondTray(ZpState next) {
   if (!Send(AtC00)) return;
-  const bool upperOpen = Sensor(LastReply, kUpperTraySensor, '1');
-  const bool lowerOpen = Sensor(LastReply, kLowerTraySensor, '1');
+  const bool upperOpen = Sensor(Reply(), kUpperTraySensor, '1');
+  const bool lowerOpen = Sensor(Reply(), kLowerTraySensor, '1');
   bool seen = false;
   if (!FirstTrayUnseen) {
     // The first drive is placed and its tray stays open: the second can only be the other one.
@@ -376,17 +376,17 @@ std::uint8_t TZPThread::SetTrays(bool upperOpen, bool lowerOpen) {
       return 0;
     }
     const bool upperThere =
-        !upperCounts || CharAt(LastReply, kUpperTraySensor) == TrayChar(upperOpen);
+        !upperCounts || CharAt(Reply(), kUpperTraySensor) == TrayChar(upperOpen);
     const bool lowerThere =
-        !lowerCounts || CharAt(LastReply, kLowerTraySensor) == TrayChar(lowerOpen);
+        !lowerCounts || CharAt(Reply(), kLowerTraySensor) == TrayChar(lowerOpen);
     if (upperThere && lowerThere) return 0;
   }
   // Only a sensor that shows the opposite state counts as stuck; anything else is no evidence.
   std::uint8_t stuck = 0;
-  if (upperCounts && CharAt(LastReply, kUpperTraySensor) == TrayChar(!upperOpen)) {
+  if (upperCounts && CharAt(Reply(), kUpperTraySensor) == TrayChar(!upperOpen)) {
     stuck |= kUpperStuck;
   }
-  if (lowerCounts && CharAt(LastReply, kLowerTraySensor) == TrayChar(!lowerOpen)) {
+  if (lowerCounts && CharAt(Reply(), kLowerTraySensor) == TrayChar(!lowerOpen)) {
     stuck |= kLowerStuck;
   }
   return stuck;
@@ -444,7 +444,7 @@ void TZPThread::CheckedPickStep(const PickUp& pick, PickMoves moves) {
   if (AttemptMove(motion) != StepResult::kDone) return;
   // The arm moved; the trays tell whether it took the discs.
   if (!Send(AtC00)) return;
-  const char* left = DiscLeftOnTrays(LastReply, pick.upper, pick.lower);
+  const char* left = DiscLeftOnTrays(Reply(), pick.upper, pick.lower);
   if (left != nullptr && !PickFailed(pick.row, left, moves)) return;
   StepPassed(pick.row, nullptr);
   MoveTo(moves.next);
@@ -472,7 +472,7 @@ const char* TZPThread::NothingPickedMessage(const PickUp& pick) {
   if (!pick.upper) return kLowerPickError;
   // Both trays were open: the sensors tell which still holds its disc.
   if (!Send(AtC00)) return nullptr;
-  const char* left = DiscLeftOnTrays(LastReply, true, true);
+  const char* left = DiscLeftOnTrays(Reply(), true, true);
   return left != nullptr ? left : kPickUnexplained;
 }
 

@@ -42,6 +42,7 @@ class ScriptedWorker : public TSequenceThread {
   using Handler = std::function<void(ScriptedWorker&)>;
   ScriptedWorker(std::unique_ptr<RunContext> run, std::map<int, Handler> handlers)
       : TSequenceThread(std::move(run)), handlers_(std::move(handlers)) {}
+  using TSequenceThread::Channel;
   using TSequenceThread::Prompt;
   using TSequenceThread::RunActive;
   using TSequenceThread::StepBegin;

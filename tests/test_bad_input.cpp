@@ -62,10 +62,8 @@ class LostLq40Command : public ::testing::Test {
     entry_.Link1Write = kWrite;
     platform::SetPlatform(&unit_);
     CreateLogLines();
-    SetCommandTarget(&entry_);
   }
   void TearDown() override {
-    SetCommandTarget(nullptr);
     ReleaseLogLines();
     entry_.Link1Read = entry_.Link1Write = platform::kInvalidHandle;
     platform::SetPlatform(nullptr);
@@ -73,14 +71,17 @@ class LostLq40Command : public ::testing::Test {
 
   DeviceEntry entry_;
   UnpluggedAfterOneCommand unit_{entry_};
+  const CommandChannel channel_{&entry_, platform::kInvalidHandle};
 };
 
 TEST_F(LostLq40Command, IsNotAnsweredByThePreviousCommandsReply) {
-  ASSERT_TRUE(SendCommand(Lq40Cmd12, 1));
-  ASSERT_EQ(LastReply, "OK AT+O");
+  const CommandReply first = SendCommand(channel_, Lq40Cmd12, 1);
+  ASSERT_TRUE(first);
+  ASSERT_EQ(first.text, "OK AT+O");
 
-  EXPECT_FALSE(SendCommand(Lq40Cmd3, 1)) << "the command never reached the unit";
-  EXPECT_EQ(LastReply, "") << "nothing was read for it";
+  const CommandReply lost = SendCommand(channel_, Lq40Cmd3, 1);
+  EXPECT_FALSE(lost) << "the command never reached the unit";
+  EXPECT_EQ(lost.text, "") << "nothing was read for it";
   EXPECT_EQ(unit_.writes, 2);
   std::vector<std::string> messages;
   for (const std::string& line : LogLinesSnapshot()) {

@@ -178,10 +178,8 @@ class CommandLinkTest : public ::testing::Test {
     platform::SetPlatform(&device_);
     ReleaseLogLines();
     CreateLogLines();
-    LastReply.clear();
   }
   void TearDown() override {
-    SetCommandTarget(nullptr);
     SelectedDevice = nullptr;
     entries_.clear();  // closes their pipes through the platform
     ReleaseLogLines();
@@ -416,7 +414,6 @@ TEST_F(CommandLinkTest, IsFinalChunkLogsOnlyEepromDataChunks) {
 
 TEST_F(CommandLinkTest, EepromReadOf128BytesLogsSixteenLines) {
   DeviceEntry* entry = AddEntry("TM36K", "VID_1723&PID_0903");
-  SetCommandTarget(entry);
   // The device answers each read with its 8 bytes (byte value = address), then "AT+O OK".
   device_.answer = [](const CommandBlock& block, int) {
     Bytes data;
@@ -424,11 +421,11 @@ TEST_F(CommandLinkTest, EepromReadOf128BytesLogsSixteenLines) {
     return std::vector<Read>{{true, data}, Chunk("AT+O OK")};
   };
   const std::atomic<bool> quiet{false};  // the hex lines do not depend on it
-  SetCommandChannel({entry, platform::kInvalidHandle, &quiet});
+  const CommandChannel channel(entry, platform::kInvalidHandle, &quiet);
   std::vector<std::string> expected;
   for (int i = 0; i < kEepromReadCount; ++i) {
     const int start = i * kEepromReadBytes;
-    ASSERT_TRUE(SendCommand(MakeEepromRead(static_cast<std::uint8_t>(start)), 1));
+    ASSERT_TRUE(SendCommand(channel, MakeEepromRead(static_cast<std::uint8_t>(start)), 1));
     char line[64];
     std::snprintf(line, sizeof line, "%02X:%02X  %02X %02X %02X %02X %02X %02X %02X %02X", start,
                   start + 7, start, start + 1, start + 2, start + 3, start + 4, start + 5,
@@ -443,12 +440,13 @@ TEST_F(CommandLinkTest, EepromReadOf128BytesLogsSixteenLines) {
 // --- SendCommand: acceptance, re-sends, targets ----------------------------------------------
 
 TEST_F(CommandLinkTest, FinalChunkWithoutOkIsSentAgainAfter100Ms) {
-  SetCommandTarget(AddEntry("ZP61", "VID_1723&PID_0935"));
+  CommandChannel channel(AddEntry("ZP61", "VID_1723&PID_0935"), platform::kInvalidHandle);
   device_.answer = [](const CommandBlock&, int write) {
     return write == 0 ? std::vector<Read>{Chunk("AT+S12")} : std::vector<Read>{Chunk("AT+O OK")};
   };
-  ASSERT_TRUE(SendCommand(AtR01, 1));
-  EXPECT_EQ(LastReply, "AT+O OK");
+  const CommandReply reply = SendCommand(channel, AtR01, 1);
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply.text, "AT+O OK");
   const auto writes = device_.Writes();
   ASSERT_EQ(writes.size(), 2u);
   EXPECT_EQ(writes[1].block, AtR01);
@@ -471,8 +469,8 @@ TEST_F(CommandLinkTest, Lq40LinkOneWaitsForSlowAnswersOnTheClock) {
       return write == 0 ? slow : std::vector<Read>{Chunk("AT+O OK")};
     };
     DeviceEntry* entry = AddEntry("any", c.vidPid);
-    SetCommandTarget(entry);
-    EXPECT_TRUE(SendCommand(Lq40Cmd12, 1));
+    CommandChannel channel(entry, platform::kInvalidHandle);
+    EXPECT_TRUE(SendCommand(channel, Lq40Cmd12, 1));
     EXPECT_EQ(device.Writes().size(), c.writes);
     entry->Link1Read = platform::kInvalidHandle;  // closed with this fake, not the fixture's
     entry->Link1Write = platform::kInvalidHandle;
@@ -480,33 +478,34 @@ TEST_F(CommandLinkTest, Lq40LinkOneWaitsForSlowAnswersOnTheClock) {
   platform::SetPlatform(&device_);
 }
 
-TEST_F(CommandLinkTest, ChannelIsPerThreadAndFallsBackToSelectedDevice) {
+TEST_F(CommandLinkTest, EachCallerSendsThroughItsOwnChannel) {
   DeviceEntry* selected = AddEntry("ZP61", "VID_1723&PID_0935");
   DeviceEntry* tested = AddEntry("TM36P", "VID_1723&PID_0907", /*link2Open=*/true);
   selected->Link1Write = kLink2Write;  // tells the two entries apart by the pipe written
   selected->Link1Read = kLink2Read;
   device_.AnswerAlways({Chunk("AT+O OK")});
 
-  EXPECT_FALSE(SendCommand(StatusQuery, 1));  // nothing selected, nothing set
+  SelectedDevice = selected;
+  const CommandReply none = SendCommand(CommandChannel{}, StatusQuery, 1);
+  EXPECT_FALSE(none) << "a channel without a target addresses nobody, not the selected unit";
+  EXPECT_EQ(none.text, "");
   EXPECT_TRUE(device_.Writes().empty());
 
-  SelectedDevice = selected;
-  LastReply = "mine";
-  // A run muting its housekeeping reads mutes neither this thread (discovery) nor another run.
+  // A run muting its housekeeping reads mutes neither the window (discovery) nor another run;
+  // each caller gets its own reply back.
   const std::atomic<bool> runLogs{false};
   std::thread worker([tested, &runLogs] {
-    SetCommandChannel({tested, platform::kInvalidHandle, &runLogs});
-    EXPECT_EQ(CommandTarget(), tested);
-    EXPECT_FALSE(CommandLoggingOn());
-    EXPECT_TRUE(SendCommand(StatusQuery, 1));
+    const CommandChannel channel(tested, platform::kInvalidHandle, &runLogs);
+    EXPECT_EQ(channel.Target(), tested);
+    EXPECT_FALSE(channel.LoggingOn());
+    EXPECT_EQ(SendCommand(channel, StatusQuery, 1).text, "AT+O OK");
   });
   worker.join();
-  EXPECT_EQ(CommandTarget(), selected);
-  EXPECT_TRUE(CommandLoggingOn());
-  EXPECT_EQ(LastReply, "mine");  // the worker's reply stays on its thread
   EXPECT_TRUE(MessagesInClear().empty()) << "the muted run logged its reply";
-  EXPECT_TRUE(SendCommand(AtC00, 1));
-  EXPECT_EQ(MessagesInClear().size(), 1u) << "this thread's reply is logged";
+  const CommandChannel window(selected, platform::kInvalidHandle);
+  EXPECT_TRUE(window.LoggingOn());
+  EXPECT_TRUE(SendCommand(window, AtC00, 1));
+  EXPECT_EQ(MessagesInClear().size(), 1u) << "the window's reply is logged";
 
   const auto writes = device_.Writes();
   ASSERT_EQ(writes.size(), 2u);
@@ -589,20 +588,21 @@ TEST_F(CommandLinkTest, RepliesAreLoggedInTheFormOfTheirCommand) {
     SCOPED_TRACE(c.name);
     ReleaseLogLines();
     CreateLogLines();
-    SetCommandTarget(AddEntry(c.unit.model, c.unit.vidPid, /*link2Open=*/true));
+    CommandChannel channel(AddEntry(c.unit.model, c.unit.vidPid, /*link2Open=*/true),
+                           platform::kInvalidHandle);
     device_.AnswerAlways(c.reply);
-    ASSERT_TRUE(SendCommand(c.command, c.link));
+    ASSERT_TRUE(SendCommand(channel, c.command, c.link));
     EXPECT_EQ(MessagesInClear(), c.lines);
   }
 }
 
 TEST_F(CommandLinkTest, NoReplyLinesWhileCommandLoggingIsClear) {
   const std::atomic<bool> quiet{false};
-  SetCommandChannel({AddEntry("TM36P", "VID_1723&PID_0907", /*link2Open=*/true),
-                     platform::kInvalidHandle, &quiet});
+  const CommandChannel channel(AddEntry("TM36P", "VID_1723&PID_0907", /*link2Open=*/true),
+                               platform::kInvalidHandle, &quiet);
   device_.AnswerAlways({Chunk("A;B;C;AT+O OK")});
   for (const CommandBlock& command : {StatusQuery, AtC00, AtI00, AtI99}) {
-    EXPECT_TRUE(SendCommand(command, 2));
+    EXPECT_TRUE(SendCommand(channel, command, 2));
   }
   EXPECT_TRUE(MessagesInClear().empty());
 }
@@ -610,11 +610,11 @@ TEST_F(CommandLinkTest, NoReplyLinesWhileCommandLoggingIsClear) {
 // --- SendCommand: lost links and the bound ---------------------------------------------------
 
 TEST_F(CommandLinkTest, LinkTwoNeverOpenedFailsAfterOneAttempt) {
-  SetCommandTarget(AddEntry("TM36K", "VID_1723&PID_0903"));
+  CommandChannel channel(AddEntry("TM36K", "VID_1723&PID_0903"), platform::kInvalidHandle);
   device_.AnswerAlways({Chunk("AT+O OK")});
-  LastReply = "stale";
-  EXPECT_FALSE(SendCommand(AtR01, 2));
-  EXPECT_EQ(LastReply, "");
+  const CommandReply reply = SendCommand(channel, AtR01, 2);
+  EXPECT_FALSE(reply);
+  EXPECT_EQ(reply.text, "");
   const auto writes = device_.Writes();
   ASSERT_EQ(writes.size(), 1u);
   EXPECT_EQ(writes[0].pipe, platform::kInvalidHandle);
@@ -624,8 +624,8 @@ TEST_F(CommandLinkTest, LinkTwoNeverOpenedFailsAfterOneAttempt) {
 }
 
 TEST_F(CommandLinkTest, LinkOtherThanOneOrTwoSendsNothing) {
-  SetCommandTarget(AddEntry("TM36K", "VID_1723&PID_0903"));
-  EXPECT_FALSE(SendCommand(AtR01, 3));
+  CommandChannel channel(AddEntry("TM36K", "VID_1723&PID_0903"), platform::kInvalidHandle);
+  EXPECT_FALSE(SendCommand(channel, AtR01, 3));
   EXPECT_TRUE(device_.Writes().empty());
 }
 
@@ -636,8 +636,8 @@ TEST_F(CommandLinkTest, DepartureDuringACommandEndsItAtTheNextPause) {
   HoldAtPause(thirdPause, 3);
   std::atomic<bool> result{true};
   std::thread worker([&] {
-    SetCommandTarget(entry);
-    result = SendCommand(AtR01, 1);
+    CommandChannel channel(entry, platform::kInvalidHandle);
+    result = SendCommand(channel, AtR01, 1).accepted;
   });
   thirdPause.WaitReached();
   entry->Link1Flag = kFlagDeparted;  // what the removal scan does on the GUI thread
@@ -661,45 +661,45 @@ TEST_F(CommandLinkTest, ALinkInAnExchangeRefusesEveryOtherCallerAtOnce) {
   PauseGate secondPause;
   HoldAtPause(secondPause, 2);
   std::thread worker([&] {
-    SetCommandTarget(entry);
-    EXPECT_FALSE(SendCommand(AtR01, 1));  // never accepted: it repeats to its bound
+    CommandChannel channel(entry, platform::kInvalidHandle);
+    EXPECT_FALSE(SendCommand(channel, AtR01, 1));  // never accepted: it repeats to its bound
   });
   secondPause.WaitReached();
-  SetCommandTarget(entry);
+  CommandChannel channel(entry, platform::kInvalidHandle);
   const std::size_t writesBefore = device_.Writes().size();
   const int readsBefore = device_.Reads();
-  EXPECT_FALSE(SendCommand(AtC00, 1));
+  EXPECT_FALSE(SendCommand(channel, AtC00, 1));
   EXPECT_EQ(device_.Writes().size(), writesBefore);
   EXPECT_EQ(device_.Reads(), readsBefore);
-  EXPECT_TRUE(SendCommand(AtC00, 2)) << "the unit's other link";
+  EXPECT_TRUE(SendCommand(channel, AtC00, 2)) << "the unit's other link";
   secondPause.Release();
   worker.join();
-  EXPECT_TRUE(SendCommand(AtC00, 1)) << "free again";
+  EXPECT_TRUE(SendCommand(channel, AtC00, 1)) << "free again";
 }
 
 TEST_F(CommandLinkTest, AcceptedReplyOnADepartedLinkIsNotSuccess) {
   DeviceEntry* entry = AddEntry("ZP61", "VID_1723&PID_0935");
-  SetCommandTarget(entry);
+  CommandChannel channel(entry, platform::kInvalidHandle);
   device_.answer = [entry](const CommandBlock&, int) {
     entry->Link1Flag = kFlagDeparted;  // gone while the reply was on its way
     return std::vector<Read>{Chunk("AT+O OK")};
   };
-  EXPECT_FALSE(SendCommand(AtR01, 1));
+  EXPECT_FALSE(SendCommand(channel, AtR01, 1));
   EXPECT_TRUE(MessagesInClear().empty());
 }
 
 TEST_F(CommandLinkTest, SilentDeviceEndsAtTheRepetitionBound) {
-  SetCommandTarget(AddEntry("ZP61", "VID_1723&PID_0935"));
-  EXPECT_FALSE(SendCommand(AtR01, 1));
+  CommandChannel channel(AddEntry("ZP61", "VID_1723&PID_0935"), platform::kInvalidHandle);
+  EXPECT_FALSE(SendCommand(channel, AtR01, 1));
   EXPECT_EQ(device_.Writes().size(), static_cast<std::size_t>(kMaxSendRepetitions));
   EXPECT_EQ(device_.Reads(), kMaxSendRepetitions * kMaxReadFailures);
   EXPECT_EQ(device_.PausedMs(), kMaxSendRepetitions * kResendPauseMs);
 }
 
 TEST_F(CommandLinkTest, EndlessChunksEndAtBothBounds) {
-  SetCommandTarget(AddEntry("ZP61", "VID_1723&PID_0935"));
+  CommandChannel channel(AddEntry("ZP61", "VID_1723&PID_0935"), platform::kInvalidHandle);
   device_.whenQuiet = Chunk("busy");
-  EXPECT_FALSE(SendCommand(AtR01, 1));
+  EXPECT_FALSE(SendCommand(channel, AtR01, 1));
   EXPECT_EQ(device_.Writes().size(), static_cast<std::size_t>(kMaxSendRepetitions));
   EXPECT_EQ(device_.Reads(), kMaxSendRepetitions * kMaxChunksPerReply);
 }
@@ -772,16 +772,16 @@ TEST_F(CommandLinkTest, AJumpOfTheTimeOfDayMovesNoBound) {
   } const bounds[] = {
       {"discovery's share of a silent unit", 100, kUnitDiscoveryHundredths,
        [&](JumpingDay& os) {
-         SetCommandTarget(zp61);
-         const LinkTimeBound bound(kUnitDiscoveryHundredths);
-         EXPECT_FALSE(SendCommand(AtR01, 1));
+         CommandChannel channel(zp61, platform::kInvalidHandle);
+         const LinkTimeBound bound(channel, kUnitDiscoveryHundredths);
+         EXPECT_FALSE(SendCommand(channel, AtR01, 1));
          return Seen{os.Writes().size(), {bound.Elapsed()}};
        }},
       {"SendCommand's minute of repetitions on the timed link", 4000, kMaxRepeatingHundredths,
        [&](JumpingDay& os) {
-         SetCommandTarget(lq40);
+         CommandChannel channel(lq40, platform::kInvalidHandle);
          const std::int64_t start = os.Ticks();
-         EXPECT_FALSE(SendCommand(Lq40Cmd12, 1));
+         EXPECT_FALSE(SendCommand(channel, Lq40Cmd12, 1));
          return Seen{os.Writes().size(), {os.Ticks() - start}};
        }},
       {"the LQ40's read pacing", 20, kTimedPaceHundredthsChanges,
@@ -935,9 +935,8 @@ TEST_P(HandleInUse, IsClosedOnlyAfterItsTransferWasCancelledAndEnded) {
     if (c.drive) {
       EXPECT_FALSE(MoveDriveTray('E', true));
     } else {
-      SetCommandTarget(unit);
-      EXPECT_FALSE(SendCommand(StatusQuery, 1));
-      SetCommandTarget(nullptr);
+      CommandChannel channel(unit, platform::kInvalidHandle);
+      EXPECT_FALSE(SendCommand(channel, StatusQuery, 1));
     }
   });
   ASSERT_TRUE(device.WaitFor("transfer 7"));

@@ -505,10 +505,10 @@ TEST_F(DiscoveryTest, QueryToRemoveReleasesTheHandleAndTheRunMeetsADepartedUnit)
   bool answeredBefore = false;
   bool answeredAfter = true;
   handlers[0] = [&](ScriptedWorker& w) {
-    answeredBefore = SendCommand(StatusQuery, 1);
+    answeredBefore = bool(SendCommand(w.Channel(), StatusQuery, 1));
     const platform::Handle pipe = w.Device()->Link1Read.load();
     ui::TheToolkit().Invoke([&] { form().onHandleQueryRemove(pipe); });  // as the window gets it
-    answeredAfter = SendCommand(StatusQuery, 1);
+    answeredAfter = bool(SendCommand(w.Channel(), StatusQuery, 1));
     w.RunActive = false;
   };
   RunToEnd();
@@ -540,9 +540,8 @@ TEST_F(DiscoveryTest, RefusedRemovalOpensAgainWhatItsQueryClosed) {
   EXPECT_EQ(sim_.OpenHandleCount(), openAtStart);
   EXPECT_EQ(Entry(0).Link1Flag.load(), kFlagOpen);
   EXPECT_TRUE(MoveDriveTray('J', false));
-  SetCommandTarget(&Entry(0));
-  EXPECT_TRUE(SendCommand(StatusQuery, 1));
-  SetCommandTarget(nullptr);
+  CommandChannel channel(&Entry(0), platform::kInvalidHandle);
+  EXPECT_TRUE(SendCommand(channel, StatusQuery, 1));
 
   const platform::Handle reopened = DriveHandles['J' - 'A'].load();
   form().onHandleQueryRemove(reopened);
@@ -564,14 +563,14 @@ TEST_F(DiscoveryTest, RemovalWithoutAQueryClosesWhatItNamesAndTheUnitLeaves) {
   std::size_t openAfter = 0;
   platform::Handle readAfter = 0;
   handlers[0] = [&](ScriptedWorker& w) {
-    answeredBefore = SendCommand(StatusQuery, 1);
+    answeredBefore = bool(SendCommand(w.Channel(), StatusQuery, 1));
     const platform::Handle pipe = w.Device()->Link1Read.load();
     sim_.Usb().SetDeviceChangeSink(nullptr);  // the interface's notification has not come yet
     for (int d : {LinkDevice(0), DeviceAt('I'), DeviceAt('J')}) bench->Unplug(d);
     ui::TheToolkit().Invoke([&] { form().onHandleRemoveEnded(false, pipe, 0); });
     readAfter = w.Device()->Link1Read.load();
     openAfter = sim_.OpenHandleCount();
-    answeredAfter = SendCommand(StatusQuery, 1);
+    answeredAfter = bool(SendCommand(w.Channel(), StatusQuery, 1));
     w.RunActive = false;
   };
   RunToEnd();
