@@ -147,7 +147,7 @@ void TForm1::FormCreate() {
   if (!LogLinesExist()) CreateLogLines();
   created_ = true;
   ScanUsbDevices(ui::WindowHandle(*this));
-  BuildDeviceList();
+  BuildDeviceList(discovery_);
   RefreshDeviceCombo();
   ListView1.AddColumn(ListView1.ClientWidth());
 }
@@ -787,7 +787,7 @@ void TForm1::HoldSession() {
 }
 
 void TForm1::AssociateAfterRun() {
-  if (DriveAssociationDeferred()) AssociateDriveLetters();
+  if (DriveAssociationDeferred(discovery_)) AssociateDriveLetters(discovery_);
 }
 
 void TForm1::ForgetSocket(std::size_t index) {
@@ -841,7 +841,7 @@ long TForm1::OnDeviceChange(unsigned long eventCode) {
 }
 
 void TForm1::RebuildDeviceList() {
-  if (BuildDeviceList()) RefreshDeviceCombo();
+  if (BuildDeviceList(discovery_)) RefreshDeviceCombo();
 }
 
 bool TForm1::CountsSeveralParts() const {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "device/Discovery.h"
 #include "models/ModelCatalogue.h"
 #include "platform/Platform.h"
 #include "report/RunState.h"
@@ -149,6 +150,8 @@ class TForm1 : public ui::Form, public RunHost {
 
   ui::Image* Picture(int index);
   const ui::Image* Picture(int index) const;
+  // What the list build keeps between device changes: the window's own, GUI thread only.
+  DiscoveryState& Discovery() { return discovery_; }
 
  private:
   // Starts a run of the listed unit at `index`; false when it cannot start. GUI thread.
@@ -225,6 +228,7 @@ class TForm1 : public ui::Form, public RunHost {
   bool created_ = false;
   bool closing_ = false;      // FormClose is stopping the workers
   bool sessionHeld_ = false;  // the system is kept awake and its shutdown waits for the runs
+  DiscoveryState discovery_;
 };
 
 // Process-wide: the one main window, the run host of every run and the target of device changes.

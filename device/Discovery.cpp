@@ -20,9 +20,6 @@
 #include "device/RegistryText.h"
 #include "models/ModelCatalogue.h"
 
-bool SecondPass = false;
-bool ListChanged = false;
-
 namespace {
 
 // An LQ40 answers its identification in exactly four chunks. One that never does would hold the
@@ -57,6 +54,8 @@ int HubPort(const PortInfo& p) {
   return p.HubInstance.empty() ? 0 : p.HubInstance.back() - '0';
 }
 
+}  // namespace
+
 // The listed autoloaders by the prefix of their hub, for the relation search: which entries
 // have P's hub prefix, and which have a prefix that occurs in P's hub instance id. A prefix of
 // length n can occur only as one of the instance id's texts of that length, and the listed
@@ -64,7 +63,7 @@ int HubPort(const PortInfo& p) {
 // list. Made at the start of each walk and kept up to date as the walk lists new autoloaders
 // (the list does not otherwise change during a walk, so the prefixes are views into the
 // entries).
-class ListIndex {
+class DiscoveryListIndex {
  public:
   void Reset() {
     byPrefix_.clear();
@@ -108,14 +107,17 @@ class ListIndex {
   std::vector<std::size_t> lengths_;
 };
 
-ListIndex listIndex;
+DiscoveryState::DiscoveryState() : ListIndex(std::make_unique<DiscoveryListIndex>()) {}
+DiscoveryState::~DiscoveryState() = default;
+
+namespace {
 
 // The walk over the listed autoloaders goes, in list order, only through those whose hub prefix
 // is P's or occurs in P's hub instance id: the others are passed over without effect.
-Relation FindRelation(const PortInfo& p) {
+Relation FindRelation(const DiscoveryState& d, const PortInfo& p) {
   Relation r;
-  const std::vector<std::size_t>& same = listIndex.WithPrefix(p.HubPrefix);
-  const std::vector<std::size_t> above = listIndex.PrefixesIn(p.HubInstance);
+  const std::vector<std::size_t>& same = d.ListIndex->WithPrefix(p.HubPrefix);
+  const std::vector<std::size_t> above = d.ListIndex->PrefixesIn(p.HubInstance);
   std::vector<std::size_t> candidates;
   std::merge(same.begin(), same.end(), above.begin(), above.end(), std::back_inserter(candidates));
   candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
@@ -131,7 +133,7 @@ Relation FindRelation(const PortInfo& p) {
     if (!Contains(p.HubInstance, entry.HubPrefix)) continue;
     r.h = tm36 ? 3 : 2;
     const bool hvHub = r.h == 3 && entry.HvPort.load() == HubPort(p);
-    if (hvHub || !SecondPass || IsAutoloader(p)) {
+    if (hvHub || !d.SecondPass || IsAutoloader(p)) {
       r.entry = &entry;
       return r;
     }
@@ -142,7 +144,8 @@ Relation FindRelation(const PortInfo& p) {
 // --- Entries -------------------------------------------------------------------------------------
 
 // The identification reply; false when an LQ40 never gave its four chunks.
-bool Identify(DeviceEntry& entry, const LinkTimeBound& bound, std::string& reply) {
+bool Identify(const DiscoveryState& d, DeviceEntry& entry, const LinkTimeBound& bound,
+              std::string& reply) {
   const platform::Handle read = entry.Link1Read.load();
   const platform::Handle write = entry.Link1Write.load();
   const ExchangeWatch watch{.bound = &bound, .pause = PauseEvent};
@@ -154,7 +157,7 @@ bool Identify(DeviceEntry& entry, const LinkTimeBound& bound, std::string& reply
     // Each try may wait out a whole read bound (a unit whose reads hang), so the tries stop with
     // the unit's time: the second pass tries only with what the first left over. (The clock is
     // read only after a failed try: a unit that answers at once costs no read of it.)
-    if (attempt == 0 ? DiscoveryTimeLeft(entry) <= 0 : bound.Passed()) return false;
+    if (attempt == 0 ? DiscoveryTimeLeft(d, entry) <= 0 : bound.Passed()) return false;
     if (PipeExchangeTimed(read, write, Lq40Cmd1, reply, watch) == kLq40IdentificationChunks) {
       return true;
     }
@@ -171,7 +174,7 @@ std::string ModelNameOf(const DeviceEntry& entry, const std::string& identificat
   return name;
 }
 
-void CreateEntry(int index, const PortInfo& p) {
+void CreateEntry(DiscoveryState& d, int index, const PortInfo& p) {
   auto entry = std::make_unique<DeviceEntry>();
   entry->Link1Flag = kFlagClosed;
   if (!OpenCommandPipes(index, entry->Link1Read, entry->Link1Write, entry->Link1Flag,
@@ -188,9 +191,9 @@ void CreateEntry(int index, const PortInfo& p) {
   bool identified = false;
   {
     CommandChannel channel(entry.get(), PauseEvent);
-    const LinkTimeBound bound(channel, DiscoveryTimeLeft(*entry));
-    identified = Identify(*entry, bound, identification);
-    ChargeDiscoveryTime(*entry, bound.Elapsed());
+    const LinkTimeBound bound(channel, DiscoveryTimeLeft(d, *entry));
+    identified = Identify(d, *entry, bound, identification);
+    ChargeDiscoveryTime(d, *entry, bound.Elapsed());
   }
   if (!identified) {
     ReleasePortEntry(entry->Link1PortRef);
@@ -199,8 +202,8 @@ void CreateEntry(int index, const PortInfo& p) {
   entry->ModelName = ModelNameOf(*entry, identification);
   entry->Identification = identification;
   DeviceList.push_back(std::move(entry));
-  listIndex.Add(DeviceList.size() - 1);
-  ListChanged = true;
+  d.ListIndex->Add(DeviceList.size() - 1);
+  d.ListChanged = true;
 }
 
 // --- Link 2 of a TM36P
@@ -233,8 +236,8 @@ void SecondPassBelowTm36(int index, const PortInfo& p, DeviceEntry& entry, Relat
   }
 }
 
-void VisitAutoloader(int index, const PortInfo& p, Relation r) {
-  if (!SecondPass) {
+void VisitAutoloader(DiscoveryState& d, int index, const PortInfo& p, Relation r) {
+  if (!d.SecondPass) {
     if (r.h == 1) {
       r.entry->PrinterCount = 0;
       r.entry->HvCount = 0;
@@ -244,14 +247,14 @@ void VisitAutoloader(int index, const PortInfo& p, Relation r) {
   } else if (r.h == 3) {
     SecondPassBelowTm36(index, p, *r.entry, r);
   }
-  if (r.h == 0 && !p.PortOpen) CreateEntry(index, p);
+  if (r.h == 0 && !p.PortOpen) CreateEntry(d, index, p);
 }
 
 // --- Printers and drives
 // ---------------------------------------------------------------------------
 
-void VisitPrinter(int index, const PortInfo& p, DeviceEntry& entry) {
-  if (!SecondPass) {
+void VisitPrinter(const DiscoveryState& d, int index, const PortInfo& p, DeviceEntry& entry) {
+  if (!d.SecondPass) {
     entry.PrinterCount.fetch_add(1);
   } else if (entry.PrinterCount.load() > 1) {
     if (entry.Claim1Flag.load() != kFlagOpen) return;
@@ -286,10 +289,10 @@ void ClaimDrive(int index, const PortInfo& p, DeviceEntry& entry) {
   }
 }
 
-void VisitOther(int index, const PortInfo& p, const Relation& r) {
+void VisitOther(const DiscoveryState& d, int index, const PortInfo& p, const Relation& r) {
   DeviceEntry* entry = r.entry;
   if (entry == nullptr) return;
-  if (SecondPass && r.h == 3 && entry->HvPort.load() == HubPort(p) && p.PortKind == 'C' &&
+  if (d.SecondPass && r.h == 3 && entry->HvPort.load() == HubPort(p) && p.PortKind == 'C' &&
       entry->DriveCount.load() == 0) {
     // The TM36P's drive sits on the hub of its HV22 part.
     if (entry->Claim2Flag.load() == kFlagClosed &&
@@ -298,49 +301,49 @@ void VisitOther(int index, const PortInfo& p, const Relation& r) {
       entry->DriveCount.fetch_add(1);
     }
   } else if (r.h == 4 && p.PortKind == 'P') {
-    VisitPrinter(index, p, *entry);
-  } else if (SecondPass && r.h == 5 && p.PortKind == 'C' && entry->DriveCount.load() < 2) {
+    VisitPrinter(d, index, p, *entry);
+  } else if (d.SecondPass && r.h == 5 && p.PortKind == 'C' && entry->DriveCount.load() < 2) {
     ClaimDrive(index, p, *entry);
   }
 }
 
-void VisitPort(int index, const PortInfo& p) {
-  const Relation r = FindRelation(p);
+void VisitPort(DiscoveryState& d, int index, const PortInfo& p) {
+  const Relation r = FindRelation(d, p);
   // A walk that ran to its end under a hub of a listed autoloader leaves P alone.
   if (r.entry == nullptr && r.h != 0) return;
   if (IsAutoloader(p)) {
-    VisitAutoloader(index, p, r);
+    VisitAutoloader(d, index, p, r);
   } else {
-    VisitOther(index, p, r);
+    VisitOther(d, index, p, r);
   }
 }
 
-void WalkPortTree() {
-  listIndex.Reset();
+void WalkPortTree(DiscoveryState& d) {
+  d.ListIndex->Reset();
   const int nodes = HubNodeCount();
   PortInfo p;  // every field is filled for each entry; its texts keep their room from the last
   for (int n = 0; n < nodes; ++n) {
     if (!SelectHubNode(n)) continue;
     const int count = PortEntryCount();
     for (int i = 0; i < count; ++i) {
-      if (GetPortEntry(i, p)) VisitPort(i, p);
+      if (GetPortEntry(i, p)) VisitPort(d, i, p);
     }
   }
 }
 
 }  // namespace
 
-bool BuildDeviceList() {
+bool BuildDeviceList(DiscoveryState& d) {
   // The flags belong to this build: whoever calls, it starts at its first pass, unchanged.
-  SecondPass = false;
-  ListChanged = false;
-  ResetDiscoveryTime();
-  WalkPortTree();
-  SecondPass = true;
-  WalkPortTree();
+  d.SecondPass = false;
+  d.ListChanged = false;
+  ResetDiscoveryTime(d);
+  WalkPortTree(d);
+  d.SecondPass = true;
+  WalkPortTree(d);
   // The drive letters are associated as the second pass ends, and once more as the first one
   // does: a unit whose tray answered late in the first round gets its letter in the second.
-  if (!DeviceList.empty()) AssociateDriveLetters();
-  if (!DeviceList.empty()) AssociateDriveLetters();
-  return ListChanged;
+  if (!DeviceList.empty()) AssociateDriveLetters(d);
+  if (!DeviceList.empty()) AssociateDriveLetters(d);
+  return d.ListChanged;
 }

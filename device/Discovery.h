@@ -2,17 +2,39 @@
 // removal scan, shut-down and the USB 3.0 topology log section. GUI thread only.
 #pragma once
 
+#include <map>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/Platform.h"
 
 struct DeviceEntry;
 
-// Discovery's own flags across the two passes of one list build (GUI thread only): the pass
-// under way, and whether the build changed the list. BuildDeviceList clears both as it starts;
-// nothing else writes them.
-extern bool SecondPass;
-extern bool ListChanged;
+class DiscoveryListIndex;
+
+// What the list build keeps between its calls: the flags of the build under way, the index of
+// the listed autoloaders its walks search, each unit's share of the rebuild and whether the
+// drive-letter association waits for a run. One per console (the main window owns it and
+// passes it); GUI thread only.
+struct DiscoveryState {
+  DiscoveryState();
+  ~DiscoveryState();
+  DiscoveryState(const DiscoveryState&) = delete;
+  DiscoveryState& operator=(const DiscoveryState&) = delete;
+
+  // The pass under way, and whether the build changed the list. BuildDeviceList clears both as
+  // it starts; nothing else writes them.
+  bool SecondPass = false;
+  bool ListChanged = false;
+  // What each unit has taken of the current rebuild, in hundredths, by the unit's hub and ids (a
+  // unit that failed its identification is tried again, as a new entry, in the second pass).
+  std::map<std::string, int> UnitTimes;
+  // True while an association waits for the run of a unit that waits for its drive.
+  bool AssociationDeferred = false;
+  // The listed autoloaders by hub prefix, made afresh at each walk.
+  std::unique_ptr<DiscoveryListIndex> ListIndex;
+};
 
 // `mainWindow` receives the device notifications: the main window as the platform knows it
 // (ui::WindowHandle of the form).
@@ -39,7 +61,7 @@ bool CloseRemovedHandle(platform::Handle handle, platform::Handle notification,
                         const std::vector<DeviceEntry*>& departed);
 // Builds or refreshes DeviceList from the port tree in two passes; true when the build added an
 // entry (ListChanged). Leaves SelectedDevice as it was.
-bool BuildDeviceList();
+bool BuildDeviceList(DiscoveryState& discovery);
 void DropDepartedPorts();
 void CloseAllDevices();
 void LogUsb3Topology();

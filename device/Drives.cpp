@@ -16,6 +16,7 @@
 #include "device/CommandLink.h"
 #include "device/Device.h"
 #include "device/DeviceHost.h"
+#include "device/Discovery.h"
 #include "device/RegistryText.h"
 #include "models/ModelCatalogue.h"
 #include "platform/DeviceControl.h"
@@ -420,47 +421,33 @@ std::vector<char> CandidateLetters(const std::vector<std::string>& roots,
   return letters;
 }
 
-// What each unit has taken of the current rebuild, in hundredths, by the unit's hub and ids (a
-// unit that failed its identification is tried again, as a new entry, in the second pass).
-// GUI thread only.
-std::map<std::string, int>& DiscoveryTimes() {
-  static std::map<std::string, int> times;
-  return times;
-}
-
 std::string UnitKey(const DeviceEntry& entry) {
   return entry.HubPrefix + '|' +
          std::string(entry.VidPidText, strnlen(entry.VidPidText, sizeof entry.VidPidText));
 }
 
-// True while an association waits for the run of a unit that waits for its drive. GUI thread.
-bool& AssociationDeferred() {
-  static bool deferred = false;
-  return deferred;
-}
-
 // Asks the entry's tray sensor within what is left of its share of the rebuild; a unit whose
 // share is spent is not asked (as "not seen").
-bool UnitSeesTray(CommandChannel& channel, const DeviceEntry& entry) {
-  const int left = DiscoveryTimeLeft(entry);
+bool UnitSeesTray(DiscoveryState& d, CommandChannel& channel, const DeviceEntry& entry) {
+  const int left = DiscoveryTimeLeft(d, entry);
   if (left <= 0) return false;
   const LinkTimeBound bound(channel, left);
   const bool seen = WaitTraySensor(channel);
-  ChargeDiscoveryTime(entry, bound.Elapsed());
+  ChargeDiscoveryTime(d, entry, bound.Elapsed());
   return seen;
 }
 
 // Opens the letter's tray and asks each waiting unit's sensor; true when one claimed it.
-bool AskUnitsAbout(char letter) {
+bool AskUnitsAbout(DiscoveryState& d, char letter) {
   MoveDriveTray(letter, true);
   bool seenOut = false;
   for (const auto& entry : DeviceList) {
     if (!WaitsForDrive(*entry)) continue;
     CommandChannel channel(entry.get(), PauseEvent);
-    if (!UnitSeesTray(channel, *entry)) continue;
+    if (!UnitSeesTray(d, channel, *entry)) continue;
     seenOut = true;
     MoveDriveTray(letter, false);
-    if (DiscoveryTimeLeft(*entry) > 0 && !UnitSeesTray(channel, *entry)) {
+    if (DiscoveryTimeLeft(d, *entry) > 0 && !UnitSeesTray(d, channel, *entry)) {
       AssignDrive(*entry, letter);
       return true;
     }
@@ -536,18 +523,18 @@ bool WaitTraySensor(const CommandChannel& channel) {
   return out >= kTraySensorRuns;
 }
 
-void ResetDiscoveryTime() {
-  DiscoveryTimes().clear();
+void ResetDiscoveryTime(DiscoveryState& d) {
+  d.UnitTimes.clear();
 }
 
-int DiscoveryTimeLeft(const DeviceEntry& entry) {
-  const auto found = DiscoveryTimes().find(UnitKey(entry));
-  const int spent = found == DiscoveryTimes().end() ? 0 : found->second;
+int DiscoveryTimeLeft(const DiscoveryState& d, const DeviceEntry& entry) {
+  const auto found = d.UnitTimes.find(UnitKey(entry));
+  const int spent = found == d.UnitTimes.end() ? 0 : found->second;
   return spent >= kUnitDiscoveryHundredths ? 0 : kUnitDiscoveryHundredths - spent;
 }
 
-void ChargeDiscoveryTime(const DeviceEntry& entry, int hundredths) {
-  DiscoveryTimes()[UnitKey(entry)] += hundredths;
+void ChargeDiscoveryTime(DiscoveryState& d, const DeviceEntry& entry, int hundredths) {
+  d.UnitTimes[UnitKey(entry)] += hundredths;
 }
 
 void DropDepartedAssociations() {
@@ -565,11 +552,11 @@ void DropDepartedAssociations() {
   }
 }
 
-bool DriveAssociationDeferred() {
-  return AssociationDeferred();
+bool DriveAssociationDeferred(const DiscoveryState& d) {
+  return d.AssociationDeferred;
 }
 
-void AssociateDriveLetters() {
+void AssociateDriveLetters(DiscoveryState& d) {
   int waiting = 0;
   bool waitingUnderTest = false;
   for (const auto& entry : DeviceList) {
@@ -579,7 +566,7 @@ void AssociateDriveLetters() {
   }
   // Any free letter may be the drive of a unit under test: neither its count nor a tray moved to
   // ask the sensors can tell until that run has ended, and its link is its run's.
-  AssociationDeferred() = waitingUnderTest;
+  d.AssociationDeferred = waitingUnderTest;
   if (waiting == 0 || waitingUnderTest) return;
   const std::vector<std::string> roots = DriveRoots(kAssociationRootsBytes);
   if (roots.empty()) return;
@@ -597,5 +584,5 @@ void AssociateDriveLetters() {
     }
   }
   // Each unit's polls go through a channel of their own, never SelectedDevice's.
-  for (char letter : candidates) AskUnitsAbout(letter);
+  for (char letter : candidates) AskUnitsAbout(d, letter);
 }

@@ -67,17 +67,18 @@ class CommandChannel;
 bool WaitTraySensor(const CommandChannel& channel);
 
 struct DeviceEntry;
+struct DiscoveryState;
 
 // The time one unit may add to one rebuild of the device list, its identification and every
 // tray it is asked about together: a unit that answers nothing, or nonsense, costs the window at
 // most this much (hundredths of a second on the monotonic clock).
 inline constexpr int kUnitDiscoveryHundredths = 450;
 // Forgets what the units have taken (a rebuild starts). GUI thread.
-void ResetDiscoveryTime();
+void ResetDiscoveryTime(DiscoveryState& discovery);
 // The hundredths the entry may still take in this rebuild (0 once spent), and the booking of
 // what it took. GUI thread.
-int DiscoveryTimeLeft(const DeviceEntry& entry);
-void ChargeDiscoveryTime(const DeviceEntry& entry, int hundredths);
+int DiscoveryTimeLeft(const DiscoveryState& discovery, const DeviceEntry& entry);
+void ChargeDiscoveryTime(DiscoveryState& discovery, const DeviceEntry& entry, int hundredths);
 
 // The drive-letter association: gives the entries without a drive whose model's drive may hang
 // elsewhere (`driveByAssociation` in the catalogue: an HV22 of one product) a free USB CD-ROM
@@ -86,9 +87,9 @@ void ChargeDiscoveryTime(const DeviceEntry& entry, int hundredths);
 // SelectedDevice is left as it was. While a unit that waits has a run under way, nothing is
 // associated (any free letter may be its drive) and the association is deferred: the window
 // associates again once that run has ended. GUI thread (BuildDeviceList, the end of a run).
-void AssociateDriveLetters();
+void AssociateDriveLetters(DiscoveryState& discovery);
 // True when the last association was deferred for a run under way. GUI thread.
-bool DriveAssociationDeferred();
+bool DriveAssociationDeferred(const DiscoveryState& discovery);
 // An associated drive is no claim on its unit's hub, so nothing the port tree drops frees it:
 // an entry whose associated letter the system no longer reports has lost its drive. It then has
 // none (a run on it fails its drive steps as "not online") and the next rebuild's association

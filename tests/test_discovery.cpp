@@ -245,13 +245,13 @@ TEST_F(DiscoveryTest, ArrivalWithoutANewAutoloaderClaimsButLeavesTheListUnchange
 
   bench->Plug(DeviceAt('J'));
   DeliverMessages();
-  EXPECT_FALSE(ListChanged);
+  EXPECT_FALSE(form().Discovery().ListChanged);
   EXPECT_EQ(Entry(0).DriveLetter2.load(), 'J');
   EXPECT_EQ(ComboItems(), std::vector<std::string>{"[0] ZP61 (Z1)"});
 
   bench->Plug(LinkDevice(1));
   DeliverMessages();
-  EXPECT_TRUE(ListChanged);
+  EXPECT_TRUE(form().Discovery().ListChanged);
   EXPECT_EQ(ComboItems(), (std::vector<std::string>{"[0] ZP61 (Z1)", "[1] HV22 (H1)"}));
 }
 

@@ -98,7 +98,7 @@ TEST_F(DrivesTest, TraySensorTellsWhichFreeDriveIsTheUnitsAndAllTraysEndClosed) 
   Entry(0).DriveCount = 0;
   Entry(0).DriveLetter1 = 0;
   SelectedDevice = nullptr;
-  AssociateDriveLetters();
+  AssociateDriveLetters(form().Discovery());
   EXPECT_EQ(SelectedDevice, nullptr);
   EXPECT_EQ(Entry(0).DriveLetter1.load(), 'G');
 }
