@@ -89,6 +89,11 @@ namespace {
 
 // The handles in use, by slot and handle: a slot emptied and filled again (a removal refused)
 // keeps the uses of its old handle apart from those of its new one.
+// One map behind one mutex for every slot of every unit: a closer must see each use of a handle,
+// whichever thread made it, and TakeDeviceHandles empties a link's two pipes together. Every
+// exchange takes the mutex only to count a use in or out, never across a transfer or a pause
+// (the closer's wait gives it up), so runs on different units contend for a few instructions
+// at most.
 struct HandleUses {
   struct Use {
     int count = 0;
