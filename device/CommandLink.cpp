@@ -12,8 +12,6 @@
 #include "device/RegistryText.h"
 #include "models/ModelCatalogue.h"
 
-thread_local std::string LastReply;
-
 namespace {
 
 // The exchange ends, reading no more, once the GUI thread has taken either of its pipes to close

@@ -224,7 +224,3 @@ struct CommandReply {
 // kMaxRepeatingHundredths passed without an accepted reply: the callers treat all of these as a
 // lost link. Runs on the calling thread; blocks.
 CommandReply SendCommand(const CommandChannel& channel, const CommandBlock& command, int link);
-
-// Left for the status operations (report/StepList.cpp), which still write their lines into it;
-// nothing reads it any more, and it goes with those writes.
-extern thread_local std::string LastReply;
