@@ -76,6 +76,7 @@ CommandChannel::CommandChannel(const CommandChannel& other)
     : target_(other.target_), pause_(other.pause_), logging_(other.logging_) {}
 
 CommandChannel& CommandChannel::operator=(const CommandChannel& other) {
+  if (this == &other) return *this;  // keeps its own bound
   target_ = other.target_;
   pause_ = other.pause_;
   logging_ = other.logging_;
